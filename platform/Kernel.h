@@ -68,7 +68,6 @@ DWORD ResumeThread(HANDLE thread);
 BOOL SetThreadPriority(HANDLE thread, int priority);
 int GetThreadPriority(HANDLE thread);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
-void ExitThread(DWORD exitCode);
 DWORD GetCurrentThreadId();
 DWORD GetCurrentProcessId();
 
