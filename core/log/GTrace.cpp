@@ -1,0 +1,221 @@
+#include "core/log/GTrace.h"
+
+#include "platform/Registry.h"
+#include "platform/System.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+constexpr const char* TRACE_KEY = "Software\\GTRACE";
+constexpr std::size_t MAX_MESSAGE_CHARS = 1023;
+
+enum class TraceState { NotLoaded, Active, Off };
+
+// Loaded once per process; the file stays open until the process ends.
+struct ProcessTrace {
+    std::mutex lock;
+    std::atomic<TraceState> state{TraceState::NotLoaded};
+    GTraceOptions_s options;
+    std::FILE* file = nullptr;
+
+    ~ProcessTrace() { Close(); }
+
+    void Close()
+    {
+        if (file != nullptr) {
+            std::fclose(file);
+            file = nullptr;
+        }
+        state = TraceState::Off;
+    }
+
+    // Called under the lock.
+    void Load()
+    {
+        options = GTraceOptions_s{};
+        const bool found = GRegLoadTraceOptions(&options);
+        if (!found || (options.Flags & GTRACE_FLAG_ON) == 0) {
+            state = TraceState::Off;
+            return;
+        }
+        if ((options.Flags & GTRACE_FLAG_DEBUGGER) == 0) {
+            file = options.FileName.empty() ? nullptr : std::fopen(options.FileName.c_str(), "w+");
+            if (file == nullptr) {
+                state = TraceState::Off;
+                return;
+            }
+        }
+        state = TraceState::Active;
+    }
+
+    // True when tracing is on, loading the options on first use.
+    bool IsActive()
+    {
+        if (state == TraceState::NotLoaded) {
+            std::lock_guard guard(lock);
+            if (state == TraceState::NotLoaded) {
+                Load();
+            }
+        }
+        return state == TraceState::Active;
+    }
+};
+
+ProcessTrace& Trace()
+{
+    static ProcessTrace trace;
+    return trace;
+}
+
+DWORD ReadDword(HKEY key, const char* name)
+{
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof(value)) {
+        return 0;
+    }
+    return value;
+}
+
+std::string ReadString(HKEY key, const char* name)
+{
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ ||
+        size == 0) {
+        return {};
+    }
+    std::vector<char> data(size);
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    // Stop at the terminator the value was stored with.
+    return std::string(data.data(), strnlen(data.data(), size));
+}
+
+bool WriteDword(HKEY key, const char* name, DWORD value)
+{
+    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) ==
+           ERROR_SUCCESS;
+}
+
+bool WriteString(HKEY key, const char* name, const std::string& value)
+{
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool GRegLoadTraceOptions(GTraceOptions_s* options)
+{
+    HKEY key = nullptr;
+    if (options == nullptr || RegOpenKeyExA(HKEY_CURRENT_USER, TRACE_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    options->Flags = ReadDword(key, "Flags");
+    options->Filter = ReadDword(key, "Filter");
+    options->FileName = ReadString(key, "FileName");
+    options->FilterFileName = ReadString(key, "FilterFile");
+    RegCloseKey(key);
+    return true;
+}
+
+bool GRegStoreTraceOptions(const GTraceOptions_s* options)
+{
+    HKEY key = nullptr;
+    if (options == nullptr || RegCreateKeyExA(HKEY_CURRENT_USER, TRACE_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                              KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const bool stored = WriteDword(key, "Flags", options->Flags) && WriteDword(key, "Filter", options->Filter) &&
+                        WriteString(key, "FileName", options->FileName) &&
+                        WriteString(key, "FilterFile", options->FilterFileName);
+    RegCloseKey(key);
+    return stored;
+}
+
+GTrace::GTrace(unsigned long level, const char* format, ...)
+{
+    ProcessTrace& trace = Trace();
+    if (format == nullptr || !trace.IsActive()) {
+        return;
+    }
+    if (level != 0 && (level & trace.options.Filter) == 0) {
+        return;
+    }
+    m_bActive = true;
+    if ((trace.options.Flags & GTRACE_FLAG_LITERAL) != 0) {
+        m_Message = format;
+    } else {
+        char text[MAX_MESSAGE_CHARS + 1];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof(text), format, args);
+        va_end(args);
+        m_Message = text;
+    }
+    if ((trace.options.Flags & GTRACE_FLAG_TIMING) != 0) {
+        m_StartTime = Now();
+        return;
+    }
+    const std::string line = m_Message + "\n";
+    Output(line.c_str(), static_cast<int>(line.size()));
+}
+
+GTrace::~GTrace()
+{
+    if (!m_bActive || (Trace().options.Flags & GTRACE_FLAG_TIMING) == 0) {
+        return;
+    }
+    char elapsed[32];
+    std::snprintf(elapsed, sizeof(elapsed), "...%ld\n", DiffTime(m_StartTime, Now()));
+    const std::string line = m_Message + elapsed;
+    Output(line.c_str(), static_cast<int>(line.size()));
+}
+
+void GTrace::Output(const char* text, int length)
+{
+    ProcessTrace& trace = Trace();
+    if ((trace.options.Flags & GTRACE_FLAG_DEBUGGER) != 0) {
+        MessageBoxA(nullptr, "GTrace can't output to DEBUGwindow - not in DEBUG", "GTrace", MB_OK);
+        trace.state = TraceState::Off;
+        m_bActive = false;
+        return;
+    }
+    if (trace.file == nullptr || length <= 0) {
+        return;
+    }
+    // One write per line, so lines of several threads do not mix.
+    std::fwrite(text, 1, static_cast<std::size_t>(length), trace.file);
+    std::fflush(trace.file);
+}
+
+void GTrace::ReloadOptions()
+{
+    ProcessTrace& trace = Trace();
+    std::lock_guard guard(trace.lock);
+    trace.Close();
+    trace.state = TraceState::NotLoaded;
+}
+
+GTrace::TraceTime GTrace::Now()
+{
+    using namespace std::chrono;
+    const auto since = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return TraceTime{since / 1000, static_cast<unsigned short>(since % 1000)};
+}
+
+long GTrace::DiffTime(TraceTime start, TraceTime end)
+{
+    return static_cast<long>((end.time - start.time) * 1000 + end.millitm - start.millitm);
+}

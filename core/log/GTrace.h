@@ -1,0 +1,56 @@
+#pragma once
+
+#include "platform/WinTypes.h"
+
+#include <cstdint>
+#include <string>
+
+// Trace options under HKEY_CURRENT_USER "Software\GTRACE".
+struct GTraceOptions_s {
+    std::string FileName;
+    std::string FilterFileName;  // kept with the others, used by nothing
+    DWORD Flags = 0;
+    DWORD Filter = 0;            // trace levels written
+};
+
+constexpr DWORD GTRACE_FLAG_ON = 0x01;
+constexpr DWORD GTRACE_FLAG_TIMING = 0x02;
+constexpr DWORD GTRACE_FLAG_DEBUGGER = 0x10;
+constexpr DWORD GTRACE_FLAG_LITERAL = 0x20;
+
+// False when the key is missing; absent values read as 0 or empty.
+bool GRegLoadTraceOptions(GTraceOptions_s* options);
+// Creates the key when missing.
+bool GRegStoreTraceOptions(const GTraceOptions_s* options);
+
+// A developers' trace scope: writes one line per traced operation to the
+// trace file when tracing is switched on in the registry; in timing mode the
+// line is written when the scope ends, with its duration in milliseconds.
+class GTrace {
+public:
+    GTrace(unsigned long level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    GTrace(const GTrace&) = default;
+    GTrace& operator=(const GTrace&) = default;
+
+protected:
+    virtual void Output(const char* text, int length);
+
+public:
+    virtual ~GTrace();
+
+    // Forgets the loaded options and closes the trace file, so the next trace
+    // reads the registry again. Only while no trace scope is open.
+    static void ReloadOptions();
+
+private:
+    struct TraceTime {
+        std::int64_t time;          // seconds
+        unsigned short millitm;     // milliseconds within the second
+    };
+    static TraceTime Now();
+    static long DiffTime(TraceTime start, TraceTime end);
+
+    TraceTime m_StartTime{};
+    bool m_bActive = false;
+    std::string m_Message;
+};

@@ -1,0 +1,101 @@
+#include "core/types/CEventError.h"
+
+#include "core/types/StringPrintf.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The additional length counts from byte 8; bytes 8-17 are the fixed fields.
+constexpr int FIXED_ADDITIONAL_BYTES = 10;
+constexpr int BYTES_PER_LINE = 16;
+
+}  // namespace
+
+CEventError::CEventError(const CDevAddress& address, int cdbLength, const unsigned char* cdb,
+                         const SCSI_SenseData_s* sense, Error_t targetStatus, Error_t haStatus, Error_t srbStatus,
+                         Error_t code)
+    : CEventBase(address, code),
+      m_TargetStatus(targetStatus),
+      m_HAStatus(haStatus),
+      m_SRBStatus(srbStatus),
+      m_ScsiForm(1)
+{
+    if (cdb != nullptr) {
+        m_CdbLength = std::clamp(cdbLength, 0, MAX_CDB_BYTES);
+        std::memcpy(m_Cdb, cdb, static_cast<std::size_t>(m_CdbLength));
+    }
+    if (sense != nullptr) {
+        m_Sense = *sense;
+    }
+    m_bHard = GetSenseKey() != 1;
+}
+
+CEventError::CEventError(const std::string& message, Error_t code)
+    : CEventBase(code), m_bHard(true), m_Message(message), m_ScsiForm(0)
+{
+}
+
+std::string CEventError::toString()
+{
+    if (!IsScsiForm()) {
+        return TimeText() + m_Message;
+    }
+    return ScsiText();
+}
+
+std::string CEventError::ScsiText() const
+{
+    std::string text = StringPrintf("Device: %d:%d:%d  CDB: ", m_Address.m_HostAdapter, m_Address.m_Target,
+                                    m_Address.m_Lun);
+    for (int i = 0; i < m_CdbLength; ++i) {
+        text += StringPrintf("  %2.2X", m_Cdb[i]);
+    }
+    text += "  " + TimeText() + "\n";
+    text += "Error_t = " + StringPrintf(" %2.2X\n", static_cast<unsigned>(m_Code));
+    text += StringPrintf("Sense Key = %2.2X  ", GetSenseKey());
+    text += StringPrintf("Additional Sense Code = %2.2X  ", GetASC());
+    text += StringPrintf("Additional Sense Qualifier = %2.2X\n", GetASQ());
+    if (m_Sense.IsIncorrectLength()) {
+        text += "Illegal Length\n";
+    }
+    if (m_Sense.IsEndOfMedia()) {
+        text += "End of Media\n";
+    }
+    if (m_Sense.IsFileMark()) {
+        text += "File Mark\n";
+    }
+    if (m_Sense.IsCommandDataError()) {
+        text += "CDB Error\n";
+    }
+    text += AdditionalBytesText();
+    if (m_Sense.IsValid()) {
+        const std::uint8_t* info = m_Sense.Information;
+        text += StringPrintf("Info Bytes are valid: %d : %2.2X %2.2X %2.2X %2.2X\n", m_Sense.InformationValue(), info[0],
+                             info[1], info[2], info[3]);
+    }
+    text += StringPrintf("Target status = %d  ", static_cast<int>(m_TargetStatus));
+    text += StringPrintf("Host Adapter Status = %d  ", static_cast<int>(m_HAStatus));
+    text += StringPrintf("SRB Status = %8.8X", static_cast<unsigned>(m_SRBStatus));
+    return text;
+}
+
+std::string CEventError::AdditionalBytesText() const
+{
+    const int additionalLength = m_Sense.AdditionalSenseLength;
+    if (additionalLength <= FIXED_ADDITIONAL_BYTES) {
+        return {};
+    }
+    // A device may report more than the stored sense holds; print only what we have.
+    const int count = std::min(additionalLength - FIXED_ADDITIONAL_BYTES,
+                               static_cast<int>(sizeof(m_Sense.AdditionalBytes)));
+    std::string text = StringPrintf("Additional Length = %d\nAdditional Bytes: ", additionalLength);
+    for (int i = 0; i < count; ++i) {
+        text += StringPrintf("%2.2X  ", m_Sense.AdditionalBytes[i]);
+        if ((i + 1) % BYTES_PER_LINE == 0) {
+            text += "\n";
+        }
+    }
+    return text + "\n";
+}

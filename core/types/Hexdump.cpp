@@ -1,0 +1,43 @@
+#include "core/types/Hexdump.h"
+
+#include "core/buffers/AlignedBuffer.h"
+#include "core/types/StringPrintf.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int MAX_DUMP_BYTES = 160;
+constexpr int BYTES_PER_LINE = 16;
+
+std::string DumpText(const char* title, const AlignedBuffer* buf, int count)
+{
+    std::string text = "\n" + std::string(title != nullptr ? title : "") + "\n";
+    if (buf == nullptr || buf->Ptr() == nullptr) {
+        return text;
+    }
+    const long limit = static_cast<long>(std::min<unsigned long>(buf->Size(), MAX_DUMP_BYTES));
+    const long bytes = std::clamp<long>(count, 0, limit);
+    const auto* data = static_cast<const unsigned char*>(buf->Ptr());
+    for (long i = 0; i < bytes; ++i) {
+        text += StringPrintf("%02X ", data[i]);
+        if ((i + 1) % BYTES_PER_LINE == 0) {
+            text += "\n";
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+bool HexdumpToLogFile(const char*, const char*, const char* title, const AlignedBuffer* buf, int count)
+{
+    std::FILE* file = std::fopen("mode.txt", "a+");
+    if (file == nullptr) {
+        return false;
+    }
+    const std::string text = DumpText(title, buf, count);
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}

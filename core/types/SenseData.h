@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Fixed-format sense data (response codes 0x70 and 0x71), kept as the full
+// 128 bytes a command's sense buffer holds. Bytes past the additional length
+// the device reported carry no meaning.
+#pragma pack(push, 1)
+struct SCSI_SenseData_s {
+    std::uint8_t ResponseCode;          // bit 7 Valid, bits 0-6 response code
+    std::uint8_t SegmentNumber;
+    std::uint8_t Flags;                 // bits 0-3 sense key, 5 ILI, 6 EOM, 7 filemark
+    std::uint8_t Information[4];        // big-endian
+    std::uint8_t AdditionalSenseLength;
+    std::uint8_t CommandSpecificInformation[4];
+    std::uint8_t AdditionalSenseCode;
+    std::uint8_t AdditionalSenseCodeQualifier;
+    std::uint8_t FieldReplaceableUnitCode;
+    std::uint8_t SenseKeySpecific[3];   // byte 15 bit 7 SKSV, bit 6 C/D
+    std::uint8_t AdditionalBytes[110];
+
+    bool IsValid() const { return (ResponseCode & 0x80) != 0; }
+    int SenseKey() const { return Flags & 0x0F; }
+    bool IsIncorrectLength() const { return (Flags & 0x20) != 0; }
+    bool IsEndOfMedia() const { return (Flags & 0x40) != 0; }
+    bool IsFileMark() const { return (Flags & 0x80) != 0; }
+    bool IsCommandDataError() const { return (SenseKeySpecific[0] & 0x40) != 0; }
+    std::int32_t InformationValue() const
+    {
+        return static_cast<std::int32_t>((std::uint32_t{Information[0]} << 24) | (std::uint32_t{Information[1]} << 16) |
+                                         (std::uint32_t{Information[2]} << 8) | std::uint32_t{Information[3]});
+    }
+};
+#pragma pack(pop)
+
+constexpr std::size_t SENSE_DATA_BYTES = 128;
+// The additional bytes begin after the 18-byte fixed header.
+constexpr std::size_t SENSE_HEADER_BYTES = 18;
+
+static_assert(sizeof(SCSI_SenseData_s) == SENSE_DATA_BYTES);
+static_assert(offsetof(SCSI_SenseData_s, ResponseCode) == 0);
+static_assert(offsetof(SCSI_SenseData_s, SegmentNumber) == 1);
+static_assert(offsetof(SCSI_SenseData_s, Flags) == 2);
+static_assert(offsetof(SCSI_SenseData_s, Information) == 3);
+static_assert(offsetof(SCSI_SenseData_s, AdditionalSenseLength) == 7);
+static_assert(offsetof(SCSI_SenseData_s, CommandSpecificInformation) == 8);
+static_assert(offsetof(SCSI_SenseData_s, AdditionalSenseCode) == 12);
+static_assert(offsetof(SCSI_SenseData_s, AdditionalSenseCodeQualifier) == 13);
+static_assert(offsetof(SCSI_SenseData_s, FieldReplaceableUnitCode) == 14);
+static_assert(offsetof(SCSI_SenseData_s, SenseKeySpecific) == 15);
+static_assert(offsetof(SCSI_SenseData_s, AdditionalBytes) == SENSE_HEADER_BYTES);
