@@ -1,0 +1,50 @@
+#include "machine/linux/LinuxClassDevice.h"
+
+#include "machine/linux/PassThrough.h"
+
+#include <cstring>
+
+namespace harrow::machine {
+
+LinuxClassDevice::LinuxClassDevice(std::shared_ptr<const LinuxHostAccess> access, const UnitAddress& address)
+    : m_access(std::move(access)), m_address(address)
+{
+}
+
+BOOL LinuxClassDevice::IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize,
+                                 DWORD* bytesReturned, DWORD* error)
+{
+    *bytesReturned = 0;
+    switch (code) {
+    case IOCTL_SCSI_GET_ADDRESS: return Address(out, outSize, bytesReturned, error);
+    case IOCTL_SCSI_PASS_THROUGH_DIRECT: {
+        // The class driver addresses its own unit, whatever the caller wrote.
+        const auto request = ReadPassThroughRequest(in, inSize, outSize);
+        if (!request) {
+            *error = ERROR_INVALID_PARAMETER;
+            return FALSE;
+        }
+        return m_access->PassThrough(m_address, *request, out, bytesReturned, error);
+    }
+    default: *error = ERROR_INVALID_FUNCTION; return FALSE;
+    }
+}
+
+BOOL LinuxClassDevice::Address(void* out, DWORD outSize, DWORD* bytesReturned, DWORD* error) const
+{
+    SCSI_ADDRESS address{};
+    if (out == nullptr || outSize < sizeof address) {
+        *error = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    address.Length = sizeof address;
+    address.PortNumber = m_address.host;
+    address.PathId = m_address.channel;
+    address.TargetId = m_address.target;
+    address.Lun = m_address.lun;
+    std::memcpy(out, &address, sizeof address);
+    *bytesReturned = sizeof address;
+    return TRUE;
+}
+
+}  // namespace harrow::machine

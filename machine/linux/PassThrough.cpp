@@ -1,0 +1,144 @@
+#include "machine/linux/PassThrough.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+namespace harrow::machine {
+namespace {
+
+// Host and driver codes of sg_io_hdr (include/scsi/scsi_status.h in the kernel).
+constexpr unsigned DID_OK = 0x00;
+constexpr unsigned DID_NO_CONNECT = 0x01;
+constexpr unsigned DID_BUS_BUSY = 0x02;
+constexpr unsigned DID_TIME_OUT = 0x03;
+constexpr unsigned DID_BAD_TARGET = 0x04;
+constexpr unsigned DID_IMM_RETRY = 0x0C;
+constexpr unsigned DID_REQUEUE = 0x0D;
+constexpr unsigned DRIVER_OK = 0x00;
+constexpr unsigned DRIVER_BUSY = 0x01;
+constexpr unsigned DRIVER_TIMEOUT = 0x06;
+constexpr unsigned DRIVER_SENSE = 0x08;
+constexpr unsigned kDriverCodeMask = 0x0F;
+
+// The size a 32-bit caller writes into Length; accepted as Windows accepts
+// it from 32-bit callers of the 64-bit port driver.
+constexpr USHORT kLength32 = 44;
+// The port driver refuses time-outs of zero and beyond 30 hours.
+constexpr ULONG kMaxTimeOutSeconds = 30 * 60 * 60;
+constexpr unsigned kMaxCdbLength = 16;
+
+int DirectionOf(const SCSI_PASS_THROUGH_DIRECT& request)
+{
+    if (request.DataTransferLength == 0) {
+        return SG_DXFER_NONE;
+    }
+    switch (request.DataIn) {
+    case SCSI_IOCTL_DATA_IN: return SG_DXFER_FROM_DEV;
+    case SCSI_IOCTL_DATA_OUT: return SG_DXFER_TO_DEV;
+    default: return SG_DXFER_TO_FROM_DEV;  // unspecified: the buffer goes both ways
+    }
+}
+
+}  // namespace
+
+std::optional<SCSI_PASS_THROUGH_DIRECT> ReadPassThroughRequest(const void* in, DWORD inSize, DWORD outSize)
+{
+    SCSI_PASS_THROUGH_DIRECT request{};
+    if (in == nullptr || inSize < sizeof request || outSize < sizeof request) {
+        return std::nullopt;
+    }
+    std::memcpy(&request, in, sizeof request);
+    const bool lengthOk = request.Length == sizeof request || request.Length == kLength32;
+    const bool cdbOk = request.CdbLength >= 1 && request.CdbLength <= kMaxCdbLength;
+    const bool directionOk = request.DataIn <= SCSI_IOCTL_DATA_UNSPECIFIED;
+    const bool timeOk = request.TimeOutValue >= 1 && request.TimeOutValue <= kMaxTimeOutSeconds;
+    const bool bufferOk = request.DataTransferLength == 0 || request.DataBuffer != nullptr;
+    // The sense bytes land in the output buffer after the structure.
+    const bool senseOk = request.SenseInfoLength == 0 ||
+                         (request.SenseInfoOffset >= sizeof request &&
+                          std::uint64_t{request.SenseInfoOffset} + request.SenseInfoLength <= outSize);
+    if (!(lengthOk && cdbOk && directionOk && timeOk && bufferOk && senseOk)) {
+        return std::nullopt;
+    }
+    return request;
+}
+
+DWORD UndeliveredError(const sg_io_hdr& header)
+{
+    switch (header.host_status) {
+    case DID_OK: break;
+    case DID_NO_CONNECT:
+    case DID_BAD_TARGET:
+    case DID_TIME_OUT: return ERROR_SEM_TIMEOUT;
+    case DID_BUS_BUSY:
+    case DID_IMM_RETRY:
+    case DID_REQUEUE: return ERROR_BUSY;
+    default: return ERROR_IO_DEVICE;
+    }
+    switch (header.driver_status & kDriverCodeMask) {
+    case DRIVER_OK:
+    case DRIVER_SENSE: return 0;
+    case DRIVER_TIMEOUT: return ERROR_SEM_TIMEOUT;
+    case DRIVER_BUSY: return ERROR_BUSY;
+    default: return ERROR_IO_DEVICE;
+    }
+}
+
+DWORD Win32ErrorOf(int errnoValue)
+{
+    switch (errnoValue) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case ENODEV:
+    case ENXIO: return ERROR_DEVICE_NOT_CONNECTED;
+    case EBUSY:
+    case EAGAIN: return ERROR_BUSY;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_IO_DEVICE;
+    }
+}
+
+BOOL RunPassThrough(const SgIoCall& sgIo, const std::string& node, const SCSI_PASS_THROUGH_DIRECT& request,
+                    void* out, DWORD* bytesReturned, DWORD* error)
+{
+    SCSI_PASS_THROUGH_DIRECT answer = request;
+    std::array<unsigned char, 255> sense{};
+    sg_io_hdr header{};
+    header.interface_id = 'S';
+    header.dxfer_direction = DirectionOf(request);
+    header.cmd_len = request.CdbLength;
+    header.cmdp = answer.Cdb;
+    header.mx_sb_len = request.SenseInfoLength;
+    header.sbp = sense.data();
+    header.dxfer_len = request.DataTransferLength;
+    header.dxferp = request.DataTransferLength == 0 ? nullptr : request.DataBuffer;
+    header.timeout = request.TimeOutValue * 1000;
+
+    if (const int failure = sgIo(node, header); failure != 0) {
+        *error = Win32ErrorOf(failure);
+        return FALSE;
+    }
+    if (const DWORD undelivered = UndeliveredError(header); undelivered != 0) {
+        *error = undelivered;
+        return FALSE;
+    }
+    // Both counts come from the kernel; keep them inside what was asked for.
+    const auto residual = static_cast<ULONG>(std::clamp<long long>(header.resid, 0, request.DataTransferLength));
+    const auto senseLength = std::min<unsigned>(header.sb_len_wr, request.SenseInfoLength);
+    answer.ScsiStatus = header.status;
+    answer.DataTransferLength = request.DataTransferLength - residual;
+    answer.SenseInfoLength = static_cast<UCHAR>(senseLength);
+    auto* bytes = static_cast<unsigned char*>(out);
+    std::memcpy(bytes, &answer, sizeof answer);
+    if (senseLength != 0) {
+        std::memcpy(bytes + request.SenseInfoOffset, sense.data(), senseLength);
+    }
+    *bytesReturned = senseLength != 0 ? request.SenseInfoOffset + senseLength : sizeof answer;
+    return TRUE;
+}
+
+}  // namespace harrow::machine

@@ -1,0 +1,244 @@
+#include "machine/linux/SysfsTopology.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace harrow::machine {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::uint8_t kChangerType = 0x08;
+
+std::optional<unsigned> ParseNumber(std::string_view text)
+{
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// "2:0:1:0"; units whose numbers do not fit Windows' byte-wide address
+// fields (and a channel that would overflow the bus count) are left out.
+std::optional<UnitAddress> ParseUnitName(std::string_view name)
+{
+    std::array<unsigned, 4> parts{};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::size_t colon = i + 1 < parts.size() ? name.find(':') : name.size();
+        if (colon == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const auto number = ParseNumber(name.substr(0, colon));
+        if (!number || *number > 255) {
+            return std::nullopt;
+        }
+        parts[i] = *number;
+        name.remove_prefix(std::min(colon + 1, name.size()));
+    }
+    if (parts[1] == 255) {
+        return std::nullopt;
+    }
+    return UnitAddress{static_cast<std::uint8_t>(parts[0]), static_cast<std::uint8_t>(parts[1]),
+                       static_cast<std::uint8_t>(parts[2]), static_cast<std::uint8_t>(parts[3])};
+}
+
+std::string ReadBytes(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A text attribute without the newline sysfs ends it with.
+std::string ReadAttribute(const fs::path& file)
+{
+    std::string text = ReadBytes(file);
+    if (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
+void PutField(std::array<std::uint8_t, 36>& inquiry, std::size_t offset, std::size_t width,
+              const std::string& text)
+{
+    for (std::size_t i = 0; i < width; ++i) {
+        inquiry[offset + i] = static_cast<std::uint8_t>(i < text.size() ? text[i] : ' ');
+    }
+}
+
+// The kernel's copy of the INQUIRY data where it keeps one; anything it
+// lacks is rebuilt from the unit's type, vendor, model and rev attributes.
+std::array<std::uint8_t, 36> ReadInquiry(const fs::path& unitDir, std::uint8_t type)
+{
+    std::array<std::uint8_t, 36> inquiry{};
+    inquiry[0] = type & 0x1F;
+    inquiry[3] = 0x02;  // response data format
+    inquiry[4] = static_cast<std::uint8_t>(inquiry.size() - 5);
+    PutField(inquiry, 8, 8, ReadAttribute(unitDir / "vendor"));
+    PutField(inquiry, 16, 16, ReadAttribute(unitDir / "model"));
+    PutField(inquiry, 32, 4, ReadAttribute(unitDir / "rev"));
+    const std::string raw = ReadBytes(unitDir / "inquiry");
+    std::copy_n(raw.begin(), std::min(raw.size(), inquiry.size()), inquiry.begin());
+    return inquiry;
+}
+
+ClassKind KindOfDriver(const std::string& driver)
+{
+    if (driver == "sd") return ClassKind::Disk;
+    if (driver == "st") return ClassKind::Tape;
+    if (driver == "sr") return ClassKind::CdRom;
+    if (driver == "ch") return ClassKind::MediaChanger;
+    return ClassKind::None;
+}
+
+std::string BoundDriver(const fs::path& unitDir)
+{
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(unitDir / "driver", ec);
+    return ec ? std::string() : target.filename().string();
+}
+
+std::string SgName(const fs::path& unitDir)
+{
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(unitDir / "scsi_generic", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("sg")) {
+            return name;
+        }
+    }
+    return {};
+}
+
+SysfsUnit ReadUnit(const fs::path& unitDir, const UnitAddress& address)
+{
+    SysfsUnit unit;
+    unit.address = address;
+    const auto type = ParseNumber(ReadAttribute(unitDir / "type"));
+    const std::uint8_t peripheralType = type ? static_cast<std::uint8_t>(*type & 0x1F) : 0x1F;
+    unit.inquiry = ReadInquiry(unitDir, peripheralType);
+    unit.kind = KindOfDriver(BoundDriver(unitDir));
+    unit.claimed = unit.kind != ClassKind::None;
+    // Without the ch driver a changer is still reachable by its class name.
+    if (unit.kind == ClassKind::None && peripheralType == kChangerType) {
+        unit.kind = ClassKind::MediaChanger;
+    }
+    unit.sgName = SgName(unitDir);
+    return unit;
+}
+
+fs::path UnitDir(const fs::path& sysRoot, const UnitAddress& address)
+{
+    return sysRoot / "bus" / "scsi" / "devices" /
+           (std::to_string(address.host) + ':' + std::to_string(address.channel) + ':' +
+            std::to_string(address.target) + ':' + std::to_string(address.lun));
+}
+
+std::vector<SysfsHost> ReadHosts(const fs::path& sysRoot)
+{
+    std::vector<SysfsHost> hosts;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(sysRoot / "class" / "scsi_host", ec)) {
+        const std::string name = entry.path().filename().string();
+        const auto number = name.starts_with("host") ? ParseNumber(name.substr(4)) : std::nullopt;
+        if (!number || *number > 255) {
+            continue;
+        }
+        SysfsHost host;
+        host.number = static_cast<std::uint8_t>(*number);
+        host.procName = ReadAttribute(entry.path() / "proc_name");
+        if (const auto entries = ParseNumber(ReadAttribute(entry.path() / "sg_tablesize")); entries && *entries > 0) {
+            host.sgTableSize = *entries;
+        }
+        hosts.push_back(std::move(host));
+    }
+    std::sort(hosts.begin(), hosts.end(),
+              [](const SysfsHost& a, const SysfsHost& b) { return a.number < b.number; });
+    return hosts;
+}
+
+}  // namespace
+
+std::uint8_t SysfsHost::BusCount() const
+{
+    std::uint8_t count = 1;
+    for (const SysfsUnit& unit : units) {
+        count = std::max<std::uint8_t>(count, unit.address.channel + 1);
+    }
+    return count;
+}
+
+SysfsTopology SysfsTopology::Read(const fs::path& sysRoot)
+{
+    SysfsTopology topology;
+    topology.m_hosts = ReadHosts(sysRoot);
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(sysRoot / "bus" / "scsi" / "devices", ec)) {
+        const auto address = ParseUnitName(entry.path().filename().string());
+        if (!address) {
+            continue;
+        }
+        auto host = std::find_if(topology.m_hosts.begin(), topology.m_hosts.end(),
+                                 [&](const SysfsHost& h) { return h.number == address->host; });
+        if (host != topology.m_hosts.end()) {
+            host->units.push_back(ReadUnit(entry.path(), *address));
+        }
+    }
+    for (SysfsHost& host : topology.m_hosts) {
+        std::sort(host.units.begin(), host.units.end(),
+                  [](const SysfsUnit& a, const SysfsUnit& b) { return a.address < b.address; });
+    }
+    return topology;
+}
+
+std::optional<std::string> SysfsTopology::ReadSgName(const fs::path& sysRoot, const UnitAddress& address)
+{
+    const fs::path unitDir = UnitDir(sysRoot, address);
+    std::error_code ec;
+    if (!fs::is_directory(unitDir, ec)) {
+        return std::nullopt;
+    }
+    return SgName(unitDir);
+}
+
+const SysfsHost* SysfsTopology::FindHost(unsigned number) const
+{
+    for (const SysfsHost& host : m_hosts) {
+        if (host.number == number) {
+            return &host;
+        }
+    }
+    return nullptr;
+}
+
+const SysfsUnit* SysfsTopology::FindUnit(const UnitAddress& address) const
+{
+    const SysfsHost* host = FindHost(address.host);
+    if (host == nullptr) {
+        return nullptr;
+    }
+    for (const SysfsUnit& unit : host->units) {
+        if (unit.address == address) {
+            return &unit;
+        }
+    }
+    return nullptr;
+}
+
+const SysfsUnit* SysfsTopology::FindClassUnit(ClassKind kind, unsigned index) const
+{
+    for (const SysfsHost& host : m_hosts) {
+        for (const SysfsUnit& unit : host.units) {
+            if (unit.kind == kind && index-- == 0) {
+                return &unit;
+            }
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace harrow::machine

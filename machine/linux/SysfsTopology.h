@@ -1,0 +1,66 @@
+// A snapshot of this computer's SCSI hosts and logical units as sysfs shows
+// them: what the device map, the bus lists and the class devices are made of.
+#pragma once
+
+#include <array>
+#include <compare>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace harrow::machine {
+
+// H:C:T:L as the kernel numbers it; also Windows' port, PathId, TargetId, Lun.
+struct UnitAddress {
+    std::uint8_t host = 0;
+    std::uint8_t channel = 0;
+    std::uint8_t target = 0;
+    std::uint8_t lun = 0;
+
+    auto operator<=>(const UnitAddress&) const = default;
+};
+
+// The Windows class driver that owns a unit, by its device name stem.
+enum class ClassKind { None, Disk, Tape, CdRom, MediaChanger };
+
+struct SysfsUnit {
+    UnitAddress address;
+    std::array<std::uint8_t, 36> inquiry{};  // standard INQUIRY data
+    ClassKind kind = ClassKind::None;
+    bool claimed = false;  // a class driver (sd, st, sr, ch) is bound
+    std::string sgName;    // "sg3"; empty when the sg driver has no node for it
+};
+
+struct SysfsHost {
+    std::uint8_t number = 0;
+    std::string procName;  // the low-level driver, e.g. "mpt3sas"
+    std::uint32_t sgTableSize = 128;  // scatter-gather entries per command
+    std::vector<SysfsUnit> units;  // in H:C:T:L order
+
+    // Buses the host reports: one past the highest channel in use, at least 1.
+    std::uint8_t BusCount() const;
+};
+
+class SysfsTopology {
+public:
+    // Missing or unreadable parts of the tree read as absent devices: a
+    // computer without SCSI hosts has an empty topology.
+    static SysfsTopology Read(const std::filesystem::path& sysRoot);
+
+    const std::vector<SysfsHost>& Hosts() const { return m_hosts; }
+    const SysfsHost* FindHost(unsigned number) const;
+    const SysfsUnit* FindUnit(const UnitAddress& address) const;
+    // The index-th unit of a class in H:C:T:L order ("PhysicalDrive<index>").
+    const SysfsUnit* FindClassUnit(ClassKind kind, unsigned index) const;
+
+    // The sg node name of one unit, read afresh ("sg3", or empty when the sg
+    // driver has none); nullopt when the unit is gone.
+    static std::optional<std::string> ReadSgName(const std::filesystem::path& sysRoot, const UnitAddress& address);
+
+private:
+    std::vector<SysfsHost> m_hosts;  // by host number
+};
+
+}  // namespace harrow::machine
