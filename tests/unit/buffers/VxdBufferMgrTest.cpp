@@ -1,0 +1,245 @@
+#include "core/buffers/AlignedBuffer.h"
+#include "core/buffers/CVxdBufferMgr.h"
+#include "platform/DeviceNamespace.h"
+#include "platform/Files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// What the fake driver saw, shared with the test.
+struct DriverLog {
+    int opens = 0;
+    int closes = 0;
+    DWORD access = 0;
+    DWORD lastCode = 0;
+    DWORD lastOutSize = 0;
+};
+
+class FakeBlockDriver : public harrow::platform::Device {
+public:
+    FakeBlockDriver(std::shared_ptr<DriverLog> log, void* block, std::uint32_t size)
+        : m_log(std::move(log)), m_block(block), m_size(size) {}
+    ~FakeBlockDriver() override { ++m_log->closes; }
+
+    BOOL IoControl(DWORD code, const void*, DWORD, void* out, DWORD outSize, DWORD* bytesReturned,
+                   DWORD* error) override
+    {
+        m_log->lastCode = code;
+        m_log->lastOutSize = outSize;
+        if (code != 0x9C402404 || outSize < sizeof(VxdBlockInfo_s)) {
+            *error = ERROR_INVALID_FUNCTION;
+            return FALSE;
+        }
+        VxdBlockInfo_s info{};
+        info.address = m_block;
+        info.size = m_size;
+        std::memcpy(out, &info, sizeof info);
+        *bytesReturned = sizeof info;
+        return TRUE;
+    }
+
+private:
+    std::shared_ptr<DriverLog> m_log;
+    void* m_block;
+    std::uint32_t m_size;
+};
+
+class FakeMachine : public harrow::platform::Machine {
+public:
+    FakeMachine(std::shared_ptr<DriverLog> log, void* block, std::uint32_t size)
+        : m_log(std::move(log)), m_block(block), m_size(size) {}
+
+    std::unique_ptr<harrow::platform::Device> Open(const std::string& name, DWORD access,
+                                                   DWORD* error) override
+    {
+        std::string upper = name;
+        std::transform(upper.begin(), upper.end(), upper.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        if (upper != "ORBSTB32.VXD" || m_log == nullptr) {
+            *error = ERROR_FILE_NOT_FOUND;
+            return nullptr;
+        }
+        ++m_log->opens;
+        m_log->access = access;
+        return std::make_unique<FakeBlockDriver>(m_log, m_block, m_size);
+    }
+    std::vector<harrow::platform::RegistryKey> DeviceMap() const override { return {}; }
+
+private:
+    std::shared_ptr<DriverLog> m_log;
+    void* m_block;
+    std::uint32_t m_size;
+};
+
+constexpr std::uint32_t kBlockSize = 1 << 20;
+constexpr long kLarge = 100000;
+
+template <class F>
+Error_t ThrownCode(F&& f)
+{
+    try {
+        f();
+    } catch (Error_t code) {
+        return code;
+    }
+    return ERR_NONE;
+}
+
+class Probe : public AlignedBuffer {
+public:
+    using AlignedBuffer::TestBuffer;
+};
+
+class VxdBuffers : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_block.resize(kBlockSize);
+        harrow::platform::SetActiveMachine(
+            std::make_unique<FakeMachine>(m_log, m_block.data(), kBlockSize));
+        ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_VXD), ERR_NONE);
+    }
+    void TearDown() override
+    {
+        AlignedBuffer::UnregisterBufferMgr();
+        harrow::platform::SetActiveMachine(nullptr);
+    }
+
+    std::shared_ptr<DriverLog> m_log = std::make_shared<DriverLog>();
+    std::vector<unsigned char> m_block;
+};
+
+unsigned long Available()
+{
+    unsigned long bytes = 0;
+    EXPECT_EQ(AlignedBuffer::GetAvailable(&bytes), ERR_NONE);
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(VxdBuffers, AsksTheDriverForItsBlock)
+{
+    EXPECT_EQ(m_log->opens, 1);
+    EXPECT_EQ(m_log->access, GENERIC_READ | GENERIC_WRITE);
+    EXPECT_EQ(m_log->lastCode, 0x9C402404u);
+    EXPECT_EQ(m_log->lastOutSize, sizeof(VxdBlockInfo_s));
+
+    unsigned long total = 1, largest = 0;
+    EXPECT_EQ(AlignedBuffer::GetTotalAllocated(&total), ERR_NONE);
+    EXPECT_EQ(AlignedBuffer::GetLargestContig(&largest), ERR_NONE);
+    EXPECT_EQ(total, 0u);
+    EXPECT_EQ(largest, kBlockSize);
+    EXPECT_EQ(Available(), kBlockSize);
+
+    AlignedBuffer::UnregisterBufferMgr();
+    EXPECT_EQ(m_log->closes, 1);
+}
+
+TEST_F(VxdBuffers, OneLargeBufferAtATime)
+{
+    {
+        AlignedBuffer small(65536);  // heap, not the block
+        EXPECT_NE(small.Ptr(), m_block.data());
+
+        AlignedBuffer first(kLarge);
+        EXPECT_EQ(first.Ptr(), m_block.data());
+        EXPECT_EQ(first.Size(), static_cast<unsigned long>(kLarge));
+        EXPECT_EQ(Available(), 0u);
+        EXPECT_EQ(ThrownCode([] { AlignedBuffer second(kLarge); }), ERR_NO_MEMORY);
+        // A deep copy cannot get a second block either, and the original keeps its own.
+        EXPECT_EQ(ThrownCode([&] { AlignedBuffer copy(first); }), ERR_NO_MEMORY);
+        EXPECT_EQ(Available(), 0u);
+
+        // A large wrapping buffer must not give the block back when it goes.
+        std::vector<unsigned char> caller(kLarge);
+        { AlignedBuffer wrap(caller.data(), kLarge); }
+        EXPECT_EQ(Available(), 0u);
+    }
+    EXPECT_EQ(Available(), kBlockSize);
+    AlignedBuffer again(kBlockSize);
+    EXPECT_EQ(again.Ptr(), m_block.data());
+    EXPECT_EQ(ThrownCode([] { AlignedBuffer b(kBlockSize + 1L); }), ERR_NO_MEMORY);
+}
+
+TEST_F(VxdBuffers, ManagerRejectsForeignBlocksAndProbeGivesBack)
+{
+    CVxdBufferMgr* vxd = CVxdBufferMgr::Instance();
+    void* block = nullptr;
+    ASSERT_EQ(vxd->Allocate(kLarge, &block), ERR_NONE);
+    int stranger = 0;
+    EXPECT_EQ(vxd->Free(&stranger), ERR_INVALID_PARAM);
+    EXPECT_EQ(vxd->Free(nullptr), ERR_INVALID_PARAM);
+    EXPECT_EQ(Available(), 0u);
+    EXPECT_EQ(vxd->Free(block), ERR_NONE);
+
+    EXPECT_EQ(Probe::TestBuffer(kLarge), ERR_NONE);
+    EXPECT_EQ(Available(), kBlockSize);
+    EXPECT_EQ(Probe::TestBuffer(kBlockSize + 1L), ERR_NO_MEMORY);
+}
+
+TEST_F(VxdBuffers, BufferMayOutliveItsManager)
+{
+    auto buffer = std::make_unique<AlignedBuffer>(kLarge);
+    AlignedBuffer::UnregisterBufferMgr();
+    buffer.reset();  // must not touch the deleted manager (AddressSanitizer checks)
+
+    // Nor may it free through a newer manager of the same kind.
+    ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_VXD), ERR_NONE);
+    auto held = std::make_unique<AlignedBuffer>(kLarge);
+    ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_HEAP), ERR_NONE);
+    { AlignedBuffer heapSmall(64); }
+    ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_VXD), ERR_NONE);
+    EXPECT_EQ(Available(), 0u);
+    held.reset();
+    EXPECT_EQ(Available(), kBlockSize);
+}
+
+TEST_F(VxdBuffers, ConcurrentThreadsNeverShareTheBlock)
+{
+    std::atomic<int> holders{0};
+    std::atomic<bool> shared{false};
+    std::atomic<int> granted{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i) {
+                try {
+                    AlignedBuffer buffer(kLarge);
+                    if (holders.fetch_add(1) != 0) {
+                        shared = true;
+                    }
+                    ++granted;
+                    holders.fetch_sub(1);
+                } catch (Error_t) {
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_FALSE(shared);
+    EXPECT_GT(granted.load(), 0);
+    EXPECT_EQ(Available(), kBlockSize);
+}
+
+TEST(VxdBuffersWithoutDriver, BlockIsEmpty)
+{
+    harrow::platform::SetActiveMachine(std::make_unique<FakeMachine>(nullptr, nullptr, 0));
+    ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_VXD), ERR_NONE);
+    EXPECT_EQ(Available(), 0u);
+    EXPECT_EQ(ThrownCode([] { AlignedBuffer b(kLarge); }), ERR_NO_MEMORY);
+    EXPECT_NO_THROW(AlignedBuffer b(65536));
+    AlignedBuffer::UnregisterBufferMgr();
+    harrow::platform::SetActiveMachine(nullptr);
+}
