@@ -1,13 +1,11 @@
-#include "core/buffers/AlignedBuffer.h"
 #include "core/buffers/CVxdBufferMgr.h"
 #include "platform/DeviceNamespace.h"
 #include "platform/Files.h"
+#include "tests/unit/buffers/BufferTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -15,97 +13,75 @@
 
 namespace {
 
-// What the fake driver saw, shared with the test.
-struct DriverLog {
+constexpr std::uint32_t kBlockSize = 1 << 20;
+constexpr long kLarge = 100000;
+
+// The transfer-buffer driver: answers the block request and records what it saw.
+struct FakeDriver {
+    void* block = nullptr;
+    std::uint32_t size = 0;
     int opens = 0;
     int closes = 0;
     DWORD access = 0;
-    DWORD lastCode = 0;
-    DWORD lastOutSize = 0;
+    DWORD code = 0;
+    DWORD outSize = 0;
 };
 
-class FakeBlockDriver : public harrow::platform::Device {
+class FakeDriverHandle : public harrow::platform::Device {
 public:
-    FakeBlockDriver(std::shared_ptr<DriverLog> log, void* block, std::uint32_t size)
-        : m_log(std::move(log)), m_block(block), m_size(size) {}
-    ~FakeBlockDriver() override { ++m_log->closes; }
+    explicit FakeDriverHandle(std::shared_ptr<FakeDriver> driver) : m_driver(std::move(driver)) {}
+    ~FakeDriverHandle() override { ++m_driver->closes; }
 
-    BOOL IoControl(DWORD code, const void*, DWORD, void* out, DWORD outSize, DWORD* bytesReturned,
+    BOOL IoControl(DWORD code, const void*, DWORD, void* out, DWORD outSize, DWORD* returned,
                    DWORD* error) override
     {
-        m_log->lastCode = code;
-        m_log->lastOutSize = outSize;
+        m_driver->code = code;
+        m_driver->outSize = outSize;
         if (code != 0x9C402404 || outSize < sizeof(VxdBlockInfo_s)) {
             *error = ERROR_INVALID_FUNCTION;
             return FALSE;
         }
         VxdBlockInfo_s info{};
-        info.address = m_block;
-        info.size = m_size;
+        info.address = m_driver->block;
+        info.size = m_driver->size;
         std::memcpy(out, &info, sizeof info);
-        *bytesReturned = sizeof info;
+        *returned = sizeof info;
         return TRUE;
     }
 
 private:
-    std::shared_ptr<DriverLog> m_log;
-    void* m_block;
-    std::uint32_t m_size;
+    std::shared_ptr<FakeDriver> m_driver;
 };
 
+// A machine whose only device is the driver (none when driver is null).
 class FakeMachine : public harrow::platform::Machine {
 public:
-    FakeMachine(std::shared_ptr<DriverLog> log, void* block, std::uint32_t size)
-        : m_log(std::move(log)), m_block(block), m_size(size) {}
+    explicit FakeMachine(std::shared_ptr<FakeDriver> driver) : m_driver(std::move(driver)) {}
 
     std::unique_ptr<harrow::platform::Device> Open(const std::string& name, DWORD access,
                                                    DWORD* error) override
     {
-        std::string upper = name;
-        std::transform(upper.begin(), upper.end(), upper.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        if (upper != "ORBSTB32.VXD" || m_log == nullptr) {
+        if (name != "ORBSTB32.VXD" || m_driver == nullptr) {
             *error = ERROR_FILE_NOT_FOUND;
             return nullptr;
         }
-        ++m_log->opens;
-        m_log->access = access;
-        return std::make_unique<FakeBlockDriver>(m_log, m_block, m_size);
+        ++m_driver->opens;
+        m_driver->access = access;
+        return std::make_unique<FakeDriverHandle>(m_driver);
     }
     std::vector<harrow::platform::RegistryKey> DeviceMap() const override { return {}; }
 
 private:
-    std::shared_ptr<DriverLog> m_log;
-    void* m_block;
-    std::uint32_t m_size;
-};
-
-constexpr std::uint32_t kBlockSize = 1 << 20;
-constexpr long kLarge = 100000;
-
-template <class F>
-Error_t ThrownCode(F&& f)
-{
-    try {
-        f();
-    } catch (Error_t code) {
-        return code;
-    }
-    return ERR_NONE;
-}
-
-class Probe : public AlignedBuffer {
-public:
-    using AlignedBuffer::TestBuffer;
+    std::shared_ptr<FakeDriver> m_driver;
 };
 
 class VxdBuffers : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_block.resize(kBlockSize);
-        harrow::platform::SetActiveMachine(
-            std::make_unique<FakeMachine>(m_log, m_block.data(), kBlockSize));
+        m_driver->block = m_block.data();
+        m_driver->size = kBlockSize;
+        harrow::platform::SetActiveMachine(std::make_unique<FakeMachine>(m_driver));
         ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_VXD), ERR_NONE);
     }
     void TearDown() override
@@ -114,25 +90,18 @@ protected:
         harrow::platform::SetActiveMachine(nullptr);
     }
 
-    std::shared_ptr<DriverLog> m_log = std::make_shared<DriverLog>();
-    std::vector<unsigned char> m_block;
+    std::vector<unsigned char> m_block = std::vector<unsigned char>(kBlockSize);
+    std::shared_ptr<FakeDriver> m_driver = std::make_shared<FakeDriver>();
 };
-
-unsigned long Available()
-{
-    unsigned long bytes = 0;
-    EXPECT_EQ(AlignedBuffer::GetAvailable(&bytes), ERR_NONE);
-    return bytes;
-}
 
 }  // namespace
 
 TEST_F(VxdBuffers, AsksTheDriverForItsBlock)
 {
-    EXPECT_EQ(m_log->opens, 1);
-    EXPECT_EQ(m_log->access, GENERIC_READ | GENERIC_WRITE);
-    EXPECT_EQ(m_log->lastCode, 0x9C402404u);
-    EXPECT_EQ(m_log->lastOutSize, sizeof(VxdBlockInfo_s));
+    EXPECT_EQ(m_driver->opens, 1);
+    EXPECT_EQ(m_driver->access, GENERIC_READ | GENERIC_WRITE);
+    EXPECT_EQ(m_driver->code, 0x9C402404u);
+    EXPECT_EQ(m_driver->outSize, sizeof(VxdBlockInfo_s));
 
     unsigned long total = 1, largest = 0;
     EXPECT_EQ(AlignedBuffer::GetTotalAllocated(&total), ERR_NONE);
@@ -142,7 +111,7 @@ TEST_F(VxdBuffers, AsksTheDriverForItsBlock)
     EXPECT_EQ(Available(), kBlockSize);
 
     AlignedBuffer::UnregisterBufferMgr();
-    EXPECT_EQ(m_log->closes, 1);
+    EXPECT_EQ(m_driver->closes, 1);
 }
 
 TEST_F(VxdBuffers, OneLargeBufferAtATime)
@@ -235,7 +204,7 @@ TEST_F(VxdBuffers, ConcurrentThreadsNeverShareTheBlock)
 
 TEST(VxdBuffersWithoutDriver, BlockIsEmpty)
 {
-    harrow::platform::SetActiveMachine(std::make_unique<FakeMachine>(nullptr, nullptr, 0));
+    harrow::platform::SetActiveMachine(std::make_unique<FakeMachine>(nullptr));
     ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_VXD), ERR_NONE);
     EXPECT_EQ(Available(), 0u);
     EXPECT_EQ(ThrownCode([] { AlignedBuffer b(kLarge); }), ERR_NO_MEMORY);
