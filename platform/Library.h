@@ -4,6 +4,8 @@
 
 #include "platform/WinTypes.h"
 
+#include <string>
+
 using FARPROC = void (*)();
 
 HMODULE LoadLibraryA(LPCSTR fileName);

@@ -5,6 +5,8 @@
 
 #include "platform/WinTypes.h"
 
+#include <string>
+
 using HKEY = struct HKEY__*;
 using PHKEY = HKEY*;
 using REGSAM = DWORD;

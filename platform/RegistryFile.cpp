@@ -1,0 +1,160 @@
+#include "platform/RegistryFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace harrow::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Reason(const std::string& what, int error) { return what + ": " + std::strerror(error); }
+
+std::string TemporaryPrefix(const fs::path& path) { return path.filename().string() + ".tmp."; }
+
+bool WriteAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// A rename is durable only once the folder itself is synced.
+void SyncFolder(const fs::path& folder)
+{
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+}  // namespace
+
+bool RegistryFile::Read(std::string* text, std::string* error) const
+{
+    text->clear();
+    int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return true;
+        }
+        *error = Reason("cannot open it", errno);
+        return false;
+    }
+    char buffer[16384];
+    while (true) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            *error = Reason("cannot read it", errno);
+            ::close(fd);
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        text->append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return true;
+}
+
+bool RegistryFile::Lock(std::string* error)
+{
+    if (m_lockFd >= 0) {
+        return true;
+    }
+    fs::path path(m_path);
+    std::error_code ignored;
+    if (path.has_parent_path()) {
+        fs::create_directories(path.parent_path(), ignored);
+    }
+    std::string lockPath = m_path + ".lock";
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = Reason("cannot open " + lockPath, errno);
+        return false;
+    }
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            *error = Reason("cannot lock " + lockPath, errno);
+            ::close(fd);
+            return false;
+        }
+    }
+    m_lockFd = fd;
+    return true;
+}
+
+void RegistryFile::Unlock()
+{
+    if (m_lockFd >= 0) {
+        ::close(m_lockFd);  // drops the flock
+        m_lockFd = -1;
+    }
+}
+
+void RegistryFile::RemoveLeftovers() const
+{
+    fs::path path(m_path);
+    fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::string prefix = TemporaryPrefix(path);
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        if (entry.path().filename().string().starts_with(prefix)) {
+            fs::remove(entry.path(), error);
+        }
+    }
+}
+
+bool RegistryFile::Replace(const std::string& text, std::string* error)
+{
+    RemoveLeftovers();
+    fs::path path(m_path);
+    std::string pattern = (path.parent_path() / TemporaryPrefix(path)).string() + "XXXXXX";
+    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *error = Reason("cannot make a temporary file beside it", errno);
+        return false;
+    }
+    struct stat old {};
+    ::fchmod(fd, ::stat(m_path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    int writeError = errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        writeError = errno;
+    }
+    if (!written) {
+        ::unlink(pattern.c_str());
+        *error = Reason("cannot write " + pattern, writeError);
+        return false;
+    }
+    if (::rename(pattern.c_str(), m_path.c_str()) != 0) {
+        writeError = errno;
+        ::unlink(pattern.c_str());
+        *error = Reason("cannot rename " + pattern + " over it", writeError);
+        return false;
+    }
+    SyncFolder(path.has_parent_path() ? path.parent_path() : fs::path("."));
+    return true;
+}
+
+}  // namespace harrow::platform

@@ -1,0 +1,39 @@
+// The registry file on disk. Writers hold an exclusive lock on a lock file
+// beside it and replace the file whole (temporary file, fsync, rename), so a
+// reader always sees one complete version and a killed writer leaves the last
+// one in place.
+#pragma once
+
+#include <string>
+
+namespace harrow::platform {
+
+class RegistryFile {
+public:
+    explicit RegistryFile(std::string path) : m_path(std::move(path)) {}
+    RegistryFile(const RegistryFile&) = delete;
+    RegistryFile& operator=(const RegistryFile&) = delete;
+    ~RegistryFile() { Unlock(); }
+
+    const std::string& Path() const { return m_path; }
+
+    // The whole file; a missing file reads as empty text. False with a
+    // reason when it cannot be read.
+    bool Read(std::string* text, std::string* error) const;
+
+    // Waits for the writers' lock, making the folder when needed.
+    bool Lock(std::string* error);
+    void Unlock();
+
+    // Replaces the file with text; only under Lock(). Temporary files that a
+    // killed writer left behind are removed first.
+    bool Replace(const std::string& text, std::string* error);
+
+private:
+    void RemoveLeftovers() const;
+
+    std::string m_path;
+    int m_lockFd = -1;
+};
+
+}  // namespace harrow::platform
