@@ -86,6 +86,7 @@ void AlignedBuffer::Allocate(long size)
         }
         m_pAllocation = static_cast<unsigned char*>(block);
         m_pOwner = &manager;
+        m_OwnerSerial = manager.Serial();
     } else {
         m_pAllocation = static_cast<unsigned char*>(
             ::operator new[](bytes, kHeapAlignment, std::nothrow));
@@ -104,13 +105,14 @@ void AlignedBuffer::Release()
     }
     if (m_pOwner == nullptr) {
         ::operator delete[](m_pAllocation, kHeapAlignment);
-    } else if (CBufferMgr::IsLive(m_pOwner)) {
+    } else if (CBufferMgr::IsLive(m_OwnerSerial)) {
         // A released manager has already reclaimed everything it handed out.
         m_pOwner->Free(m_pAllocation);
     }
     m_pAllocation = nullptr;
     m_pData = nullptr;
     m_pOwner = nullptr;
+    m_OwnerSerial = 0;
 }
 
 void AlignedBuffer::Swap(AlignedBuffer& other) noexcept
@@ -120,6 +122,7 @@ void AlignedBuffer::Swap(AlignedBuffer& other) noexcept
     std::swap(m_pData, other.m_pData);
     std::swap(m_Size, other.m_Size);
     std::swap(m_pOwner, other.m_pOwner);
+    std::swap(m_OwnerSerial, other.m_OwnerSerial);
 }
 
 Error_t AlignedBuffer::RegisterBufferMgr(BufferMgr_t kind)

@@ -54,4 +54,5 @@ private:
     std::uint32_t m_Size = 0;
     // The manager that supplied m_pAllocation; null for heap memory.
     CBufferMgr* m_pOwner = nullptr;
+    std::uint64_t m_OwnerSerial = 0;
 };

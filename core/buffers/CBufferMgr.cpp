@@ -12,29 +12,31 @@ std::mutex& LiveLock()
     return lock;
 }
 
-std::vector<const CBufferMgr*>& LiveManagers()
+std::vector<std::uint64_t>& LiveSerials()
 {
-    static std::vector<const CBufferMgr*> managers;
-    return managers;
+    static std::vector<std::uint64_t> serials;
+    return serials;
 }
 
 }  // namespace
 
 CBufferMgr::CBufferMgr()
 {
+    static std::uint64_t lastSerial = 0;
     std::lock_guard guard(LiveLock());
-    LiveManagers().push_back(this);
+    m_Serial = ++lastSerial;
+    LiveSerials().push_back(m_Serial);
 }
 
 CBufferMgr::~CBufferMgr()
 {
     std::lock_guard guard(LiveLock());
-    std::erase(LiveManagers(), this);
+    std::erase(LiveSerials(), m_Serial);
 }
 
-bool CBufferMgr::IsLive(const CBufferMgr* manager)
+bool CBufferMgr::IsLive(std::uint64_t serial)
 {
     std::lock_guard guard(LiveLock());
-    const auto& managers = LiveManagers();
-    return std::find(managers.begin(), managers.end(), manager) != managers.end();
+    const auto& serials = LiveSerials();
+    return std::find(serials.begin(), serials.end(), serial) != serials.end();
 }

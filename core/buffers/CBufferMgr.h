@@ -25,14 +25,19 @@ public:
     virtual Error_t Free(void* block) = 0;
 
     std::uint32_t Threshold() const { return m_Threshold; }
+    // Unique for the life of the process, even when a later manager reuses
+    // a released one's address.
+    std::uint64_t Serial() const { return m_Serial; }
 
-    // Whether manager still exists: a buffer that outlives its manager must
-    // not hand its memory back to a deleted object.
-    static bool IsLive(const CBufferMgr* manager);
+    // Whether the manager with this serial still exists: a buffer that
+    // outlives its manager must not hand its memory to a deleted object, nor
+    // to a newer manager that may have given the same block to someone else.
+    static bool IsLive(std::uint64_t serial);
 
 protected:
     CBufferMgr();
 
 private:
     std::uint32_t m_Threshold = kLargeBufferThreshold;
+    std::uint64_t m_Serial = 0;
 };
