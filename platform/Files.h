@@ -1,5 +1,7 @@
 // Files and devices. "\\.\NAME" opens a device of the active machine
-// (case-insensitive); every other name is an ordinary file.
+// (case-insensitive); every other name is an ordinary file, in which
+// backslashes separate folders as they do on Windows. Sharing modes are not
+// enforced.
 #pragma once
 
 #include "platform/Handle.h"
@@ -16,6 +18,7 @@ constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD OPEN_ALWAYS = 4;
 constexpr DWORD TRUNCATE_EXISTING = 5;
 
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x00000001;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
 constexpr DWORD FILE_FLAG_OVERLAPPED = 0x40000000;
 

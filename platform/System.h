@@ -27,7 +27,9 @@ BOOL GetVersionExA(OSVERSIONINFOA* info);
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 
-// File version information of our own binaries: the build's project version.
+// File version information: every ELF file (our binaries are) carries the
+// build's project version, as "\" (the fixed information) and as
+// "\StringFileInfo\040904B0\FileVersion"; other files carry none.
 struct VS_FIXEDFILEINFO {
     DWORD dwSignature;
     DWORD dwStrucVersion;
