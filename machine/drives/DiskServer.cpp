@@ -1,0 +1,614 @@
+#include "machine/drives/DiskServer.h"
+
+#include "machine/drives/Bytes.h"
+#include "platform/Kernel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace harrow::machine::drives {
+namespace {
+
+constexpr std::uint32_t kEccBytes = 54;     // what READ LONG adds to a block
+constexpr std::size_t kMaxGrownDefects = 256;
+constexpr std::size_t kEchoBufferSize = 64 * 1024;
+constexpr std::uint64_t kFirmwarePiece = 32 * 1024;  // mode 5: buffer ID numbers 32 KiB pieces
+
+double WallClock()
+{
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+PageDefinition Page(std::uint8_t code, std::uint8_t length)
+{
+    PageDefinition page{std::vector<std::uint8_t>(length + 2u, 0), std::vector<std::uint8_t>(length + 2u, 0)};
+    page.defaults[0] = code;
+    page.defaults[1] = length;
+    return page;
+}
+
+std::vector<PageDefinition> DiskPages(const UnitConfig& config)
+{
+    std::vector<PageDefinition> pages;
+    auto recovery = Page(0x01, 0x0A);  // AWRE and ARRE on, retry counts
+    recovery.defaults[2] = 0xC0;
+    recovery.defaults[3] = 0x0B;
+    recovery.defaults[8] = 0x0B;
+    for (int i : {2, 3, 8, 10, 11}) recovery.changeable[i] = 0xFF;
+    pages.push_back(recovery);
+    auto reconnect = Page(0x02, 0x0E);
+    reconnect.defaults[2] = reconnect.defaults[3] = 0x80;
+    reconnect.changeable[2] = reconnect.changeable[3] = 0xFF;
+    pages.push_back(reconnect);
+    auto format = Page(0x03, 0x16);  // geometry bytes are filled in when read
+    format.defaults[3] = 0x01;
+    format.defaults[15] = 0x01;
+    format.defaults[20] = 0x40;
+    pages.push_back(format);
+    pages.push_back(Page(0x04, 0x16));
+    auto verify = Page(0x07, 0x0A);
+    verify.defaults[3] = 0x0B;
+    verify.changeable[2] = 0x0F;
+    verify.changeable[3] = 0xFF;
+    pages.push_back(verify);
+    auto caching = Page(0x08, 0x12);  // write cache on, 16 segments
+    caching.defaults[2] = 0x04;
+    caching.defaults[13] = 16;
+    caching.changeable[2] = 0x05;
+    caching.changeable[12] = 0x20;
+    caching.changeable[13] = 0xFF;
+    pages.push_back(caching);
+    // The maker's tools read the long self-test time at bytes 18-19 as well.
+    auto control = Page(0x0A, config.IsKestrel() ? 0x12 : 0x0A);
+    control.defaults[2] = 0x02;
+    control.defaults[3] = 0x10;
+    control.changeable[2] = 0x02;
+    control.changeable[3] = 0xF6;
+    pages.push_back(control);
+    auto power = Page(0x1A, 0x0A);
+    power.changeable[3] = 0x03;
+    std::fill(power.changeable.begin() + 4, power.changeable.end(), 0xFF);
+    pages.push_back(power);
+    auto exceptions = Page(0x1C, 0x0A);
+    exceptions.defaults[3] = 0x06;
+    exceptions.changeable[2] = 0x89;
+    exceptions.changeable[3] = 0x0F;
+    std::fill(exceptions.changeable.begin() + 4, exceptions.changeable.end(), 0xFF);
+    pages.push_back(exceptions);
+    if (config.IsKestrel()) {
+        auto vendor = Page(0x00, 0x06);  // PM off, JIT performance seek
+        vendor.defaults[4] = 0x07;
+        vendor.changeable[2] = 0x80;
+        vendor.changeable[4] = 0x0F;
+        pages.push_back(vendor);
+        auto port = Page(0x19, 0x06);
+        port.changeable[3] = 0x1F;
+        pages.push_back(port);
+    }
+    return pages;
+}
+
+UnitState InitialState(const UnitConfig& config)
+{
+    UnitState state;
+    state.revision = config.revision;
+    state.scsiFirmware = config.firmware.scsi;
+    state.blockSize = config.blockSize;
+    state.blocks = config.blocks;
+    state.createdAt = WallClock();
+    return state;
+}
+
+}  // namespace
+
+DiskServer::DiskServer(UnitConfig config, const std::filesystem::path& stateDir)
+    : ScsiServer(std::move(config)), m_store(stateDir, InitialState(Config())), m_state(m_store.State()),
+      m_pages(DiskPages(Config()))
+{
+    StateStore::Session session(m_store);
+    const auto before = ToJson(m_state);
+    try {
+        m_pages.Complete(m_state);
+    } catch (const std::exception& e) {
+        throw std::runtime_error((stateDir / "state.json").string() + ": damaged state file: " + e.what());
+    }
+    if (ToJson(m_state) != before) {
+        m_store.MarkChanged();
+    }
+}
+
+ScsiResult DiskServer::Serve(const ScsiRequest& request)
+{
+    try {
+        StateStore::Session session(m_store);
+        m_pages.Complete(m_state);
+        Advance();
+        return Answer(request);
+    } catch (const std::exception&) {
+        // The state folder went bad under us (another process, a full disk):
+        // a drive reports that as an internal target failure.
+        return CheckCondition(sense::kInternalFailure);
+    }
+}
+
+ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
+{
+    const auto cdb = request.cdb;
+    if (m_state.running.operation == Operation::Format) {
+        return CheckCondition(sense::kFormatInProgress, {.progress = Progress()});
+    }
+    switch (cdb[0]) {
+    case 0x00: {
+        auto notReady = NotReady(true);
+        return notReady ? *notReady : Good();
+    }
+    case 0x01:
+    case 0x08:
+    case 0x0A:
+    case 0x0B:
+    case 0x25:
+    case 0x28:
+    case 0x2A:
+    case 0x2B:
+    case 0x2E:
+    case 0x2F:
+    case 0x34:
+    case 0x35:
+    case 0x3E:
+    case 0x88:
+    case 0x8A:
+    case 0x9E:
+        if (auto notReady = NotReady(true)) {
+            return *notReady;
+        }
+        break;
+    default: break;
+    }
+    switch (cdb[0]) {
+    case 0x01: return Good();  // REZERO UNIT
+    case 0x04: return FormatUnit(request);
+    case 0x07: return ReassignBlocks(request);
+    case 0x08: return Read(request, GetBE(cdb, 1, 3) & 0x1FFFFF, cdb[4] ? cdb[4] : 256);
+    case 0x0A: return Write(request, GetBE(cdb, 1, 3) & 0x1FFFFF, cdb[4] ? cdb[4] : 256);
+    case 0x0B: return CheckRange(GetBE(cdb, 1, 3) & 0x1FFFFF, 1);
+    case 0x15: return ModeSelect(request, false);
+    case 0x16:
+    case 0x17:
+    case 0x56:
+    case 0x57:  // RESERVE and RELEASE: one initiator always holds the unit
+        return (cdb[1] & 0x01) ? CheckCondition(sense::kInvalidCdbField) : Good();
+    case 0x1A: return ModeSense(request, false);
+    case 0x1B: return StartStopUnit(request);
+    case 0x1C: {
+        const std::vector<std::uint8_t> supported{0x00, 0x00, 0x00, 0x01, 0x00};
+        return DataIn(request, supported, static_cast<std::uint32_t>(GetBE(cdb, 3, 2)));
+    }
+    case 0x1D: return SendDiagnostic(request);
+    case 0x25: return ReadCapacity10(request);
+    case 0x28:
+    case 0x2A:
+    case 0x2E:
+    case 0x2F:
+        if (cdb[1] & 0x01) {
+            return CheckCondition(sense::kInvalidCdbField);  // relative addressing
+        }
+        if (cdb[0] == 0x28) return Read(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
+        if (cdb[0] == 0x2F) return Verify(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2), cdb[1] & 0x02);
+        return Write(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
+    case 0x2B: return CheckRange(GetBE(cdb, 2, 4), 1);
+    case 0x34:
+    case 0x35: return CheckRange(GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
+    case 0x37: return ReadDefectData(request, false);
+    case 0x3B: return WriteBuffer(request);
+    case 0x3C: return ReadBuffer(request);
+    case 0x3E: return ReadLong(request);
+    case 0x4C: return LogSelect(request);
+    case 0x4D: return LogSense(request);
+    case 0x55: return ModeSelect(request, true);
+    case 0x5A: return ModeSense(request, true);
+    case 0x88: return Read(request, GetBE(cdb, 2, 8), GetBE(cdb, 10, 4));
+    case 0x8A: return Write(request, GetBE(cdb, 2, 8), GetBE(cdb, 10, 4));
+    case 0x9E: return ReadCapacity16(request);
+    case 0xB7: return ReadDefectData(request, true);
+    default: return CheckCondition(sense::kInvalidOpcode);
+    }
+}
+
+Condition DiskServer::CurrentCondition()
+{
+    switch (m_state.running.operation) {
+    case Operation::Format: return {sense::kFormatInProgress, {.progress = Progress()}};
+    case Operation::ShortSelfTest:
+    case Operation::LongSelfTest:
+        return {{0x0, sense::kSelfTestInProgress.asc, sense::kSelfTestInProgress.ascq}, {.progress = Progress()}};
+    case Operation::None: break;
+    }
+    if (m_state.notReadyRounds > 0) {
+        return {sense::kBecomingReady, {}};
+    }
+    if (m_stopped) {
+        return {sense::kStartRequired, {}};
+    }
+    return {};
+}
+
+std::optional<ScsiResult> DiskServer::NotReady(bool mediumAccess)
+{
+    if (m_state.notReadyRounds > 0 && mediumAccess) {
+        --m_state.notReadyRounds;
+        m_store.MarkChanged();
+        return CheckCondition(sense::kBecomingReady);
+    }
+    if (m_stopped) {
+        return CheckCondition(sense::kStartRequired);
+    }
+    return std::nullopt;
+}
+
+// ---- medium access ----
+
+ScsiResult DiskServer::CheckRange(std::uint64_t lba, std::uint64_t count) const
+{
+    if (lba >= m_state.blocks || count > m_state.blocks - lba) {
+        return CheckCondition(sense::kLbaOutOfRange);
+    }
+    return Good();
+}
+
+bool DiskServer::IsMediumError(std::uint64_t lba) const
+{
+    return Config().faults.mediumErrors.count(lba) &&
+           std::find(m_state.reassigned.begin(), m_state.reassigned.end(), lba) == m_state.reassigned.end();
+}
+
+std::optional<std::uint64_t> DiskServer::FirstMediumError(std::uint64_t lba, std::uint64_t count) const
+{
+    const auto& errors = Config().faults.mediumErrors;
+    for (auto it = errors.lower_bound(lba); it != errors.end() && *it < lba + count; ++it) {
+        if (IsMediumError(*it)) {
+            return *it;
+        }
+    }
+    return std::nullopt;
+}
+
+ScsiResult DiskServer::Read(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count)
+{
+    if (auto range = CheckRange(lba, count); range.status != 0) {
+        return range;
+    }
+    const std::uint64_t bs = m_state.blockSize;
+    const auto failed = FirstMediumError(lba, count);
+    const std::uint64_t good = failed ? *failed - lba : count;
+    const auto bytes = static_cast<std::size_t>(std::min<std::uint64_t>(good * bs, request.data.size()));
+    if (!m_store.ReadData(lba * bs, request.data.first(bytes))) {
+        return CheckCondition(sense::kInternalFailure);
+    }
+    m_bytesRead += bytes;
+    if (failed) {
+        ++m_uncorrected;
+        return CheckCondition(sense::kUnrecoveredRead, {.information = static_cast<std::uint32_t>(*failed)},
+                              static_cast<std::uint32_t>(bytes));
+    }
+    return Good(static_cast<std::uint32_t>(bytes));
+}
+
+ScsiResult DiskServer::Write(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count)
+{
+    if (auto range = CheckRange(lba, count); range.status != 0) {
+        return range;
+    }
+    const std::uint64_t bytes = count * m_state.blockSize;
+    if (bytes > request.data.size()) {
+        return CheckCondition(sense::kDataPhaseError);  // the host sent fewer bytes than the blocks need
+    }
+    if (!m_store.WriteData(lba * m_state.blockSize, request.data.first(static_cast<std::size_t>(bytes)))) {
+        return CheckCondition(sense::kInternalFailure);
+    }
+    m_bytesWritten += bytes;
+    return Good(static_cast<std::uint32_t>(bytes));
+}
+
+ScsiResult DiskServer::Verify(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count, bool compare)
+{
+    if (auto range = CheckRange(lba, count); range.status != 0) {
+        return range;
+    }
+    if (const auto failed = FirstMediumError(lba, count)) {
+        ++m_uncorrected;
+        return CheckCondition(sense::kUnrecoveredRead, {.information = static_cast<std::uint32_t>(*failed)});
+    }
+    const std::uint64_t bs = m_state.blockSize;
+    m_bytesVerified += count * bs;
+    if (!compare) {
+        return Good();
+    }
+    if (count * bs > request.data.size()) {
+        return CheckCondition(sense::kDataPhaseError);
+    }
+    std::vector<std::uint8_t> block(bs);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (!m_store.ReadData((lba + i) * bs, block)) {
+            return CheckCondition(sense::kInternalFailure);
+        }
+        if (!std::equal(block.begin(), block.end(), request.data.begin() + static_cast<std::ptrdiff_t>(i * bs))) {
+            return CheckCondition({0xE, 0x1D, 0x00}, {.information = static_cast<std::uint32_t>(lba + i)});
+        }
+    }
+    return Good(static_cast<std::uint32_t>(count * bs));
+}
+
+ScsiResult DiskServer::ReadCapacity10(const ScsiRequest& request)
+{
+    const auto cdb = request.cdb;
+    if (!(cdb[8] & 0x01) && GetBE(cdb, 2, 4) != 0) {
+        return CheckCondition(sense::kInvalidCdbField);
+    }
+    std::vector<std::uint8_t> data(8);
+    PutBE(data, 0, 4, std::min<std::uint64_t>(m_state.blocks - 1, 0xFFFFFFFF));
+    PutBE(data, 4, 4, m_state.blockSize);
+    return DataIn(request, data, 8);
+}
+
+ScsiResult DiskServer::ReadCapacity16(const ScsiRequest& request)
+{
+    const auto cdb = request.cdb;
+    if ((cdb[1] & 0x1F) != 0x10) {
+        return CheckCondition(sense::kInvalidCdbField);
+    }
+    std::vector<std::uint8_t> data(32);
+    PutBE(data, 0, 8, m_state.blocks - 1);
+    PutBE(data, 8, 4, m_state.blockSize);
+    return DataIn(request, data, static_cast<std::uint32_t>(GetBE(cdb, 10, 4)));
+}
+
+ScsiResult DiskServer::ReadLong(const ScsiRequest& request)
+{
+    const auto cdb = request.cdb;
+    const std::uint64_t lba = GetBE(cdb, 2, 4);
+    const auto length = static_cast<std::uint32_t>(GetBE(cdb, 7, 2));
+    if (lba >= m_state.blocks) {
+        return CheckCondition(sense::kLbaOutOfRange);
+    }
+    const std::uint32_t longLength = m_state.blockSize + kEccBytes;
+    if (length != longLength) {
+        // The information field tells the host how far off its length was.
+        return CheckCondition(sense::kInvalidCdbField, {.information = length - longLength, .ili = true});
+    }
+    if (IsMediumError(lba)) {
+        return CheckCondition(sense::kUnrecoveredRead, {.information = static_cast<std::uint32_t>(lba)});
+    }
+    std::vector<std::uint8_t> data(longLength, 0);
+    if (!m_store.ReadData(lba * m_state.blockSize, std::span(data).first(m_state.blockSize))) {
+        return CheckCondition(sense::kInternalFailure);
+    }
+    return DataIn(request, data, length);
+}
+
+// ---- maintenance ----
+
+std::uint64_t DiskServer::MaxBlocks(std::uint32_t blockSize) const
+{
+    return Config().maxBlocks * Config().blockSize / blockSize;
+}
+
+ScsiResult DiskServer::StartStopUnit(const ScsiRequest& request)
+{
+    const std::uint8_t flags = request.cdb[4];
+    if ((flags >> 4) == 0) {  // a power condition leaves the spindle as it is
+        m_stopped = !(flags & 0x01);
+    }
+    return Good();
+}
+
+ScsiResult DiskServer::FormatUnit(const ScsiRequest& request)
+{
+    const auto cdb = request.cdb;
+    const bool fmtData = cdb[1] & 0x10;
+    const bool completeList = cdb[1] & 0x08;
+    const int listFormat = cdb[1] & 0x07;
+    bool immediate = false;
+    std::vector<std::uint64_t> newDefects;
+    if (fmtData) {
+        const auto params = DataOut(request, static_cast<std::uint32_t>(request.data.size()));
+        if (params.size() < 4) {
+            return CheckCondition(sense::kParameterListLength);
+        }
+        const bool fov = params[1] & 0x80;
+        if (!fov && (params[1] & 0x7C)) {
+            return CheckCondition(sense::kInvalidParameter);
+        }
+        immediate = params[1] & 0x02;
+        std::size_t at = 4;
+        if (params[1] & 0x08) {  // initialization pattern descriptor
+            at += 4 + GetBE(params, 6, 2);
+        }
+        const std::size_t listLength = GetBE(params, 2, 2);
+        const std::size_t descriptor = listFormat == 0 ? 4 : 8;
+        if (listLength > 0 && listFormat != 0 && listFormat != 3 && listFormat != 4 && listFormat != 5) {
+            return CheckCondition(sense::kInvalidCdbField);
+        }
+        if (at + listLength > params.size()) {
+            return CheckCondition(sense::kParameterListLength);
+        }
+        if (listLength % descriptor) {
+            return CheckCondition(sense::kInvalidParameter);
+        }
+        for (std::size_t i = at; listFormat <= 3 && i < at + listLength; i += descriptor) {
+            newDefects.push_back(GetBE(params, i, descriptor));
+        }
+    }
+    if (m_state.running.operation != Operation::None) {
+        AbortSelfTest(2);  // a format is an exception command to a running self test
+    }
+    const std::uint32_t newSize = m_state.pendingBlockSize ? m_state.pendingBlockSize : m_state.blockSize;
+    const std::uint64_t bytes = m_state.blocks * m_state.blockSize;
+    m_state.blocks = std::max<std::uint64_t>(1, std::min(bytes / newSize, MaxBlocks(newSize)));
+    m_state.blockSize = newSize;
+    m_state.pendingBlockSize = 0;
+    if (completeList) {
+        m_state.grownDefects.clear();
+    }
+    for (std::uint64_t lba : newDefects) {
+        if (lba < m_state.blocks && m_state.grownDefects.size() < kMaxGrownDefects &&
+            std::find(m_state.grownDefects.begin(), m_state.grownDefects.end(), lba) == m_state.grownDefects.end()) {
+            m_state.grownDefects.push_back(lba);
+        }
+    }
+    if (!m_store.ClearData()) {
+        return CheckCondition({0x3, 0x31, 0x01});  // format command failed
+    }
+    m_state.running = {Operation::Format, WallClock(), Config().formatSeconds * platform::TimeScale()};
+    m_store.MarkChanged();
+    if (!immediate) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(m_state.running.duration));
+        m_state.running = {};
+    }
+    return Good(static_cast<std::uint32_t>(std::min<std::size_t>(request.data.size(), UINT32_MAX)));
+}
+
+ScsiResult DiskServer::ReadDefectData(const ScsiRequest& request, bool twelve)
+{
+    const auto cdb = request.cdb;
+    const std::uint8_t flags = twelve ? cdb[1] : cdb[2];
+    const int format = flags & 0x07;
+    const bool grown = flags & 0x08;
+    if (format != 0 && format != 3 && format != 4 && format != 5) {
+        return CheckCondition(sense::kInvalidCdbField);
+    }
+    if (auto notReady = NotReady(true)) {
+        return *notReady;
+    }
+    std::vector<std::uint64_t> defects = grown ? m_state.grownDefects : std::vector<std::uint64_t>{};
+    std::sort(defects.begin(), defects.end());
+    const std::size_t header = twelve ? 8 : 4;
+    const std::size_t descriptor = format == 0 ? 4 : 8;
+    const std::size_t fit = (twelve ? 0xFFFFFFF0u : 0xFFF0u) / descriptor;
+    defects.resize(std::min(defects.size(), fit));
+    std::vector<std::uint8_t> data(header + defects.size() * descriptor, 0);
+    data[1] = static_cast<std::uint8_t>(flags & 0x1F);
+    PutBE(data, twelve ? 4 : 2, twelve ? 4 : 2, defects.size() * descriptor);
+    // Geometry of the physical formats: 8 heads, 400 sectors a track.
+    constexpr std::uint64_t heads = 8, sectors = 400;
+    for (std::size_t i = 0; i < defects.size(); ++i) {
+        const std::size_t at = header + i * descriptor;
+        const std::uint64_t lba = defects[i];
+        if (format == 0 || format == 3) {
+            PutBE(data, at, descriptor, lba);
+            continue;
+        }
+        PutBE(data, at, 3, lba / (heads * sectors));
+        data[at + 3] = static_cast<std::uint8_t>((lba / sectors) % heads);
+        const std::uint64_t sector = lba % sectors;
+        PutBE(data, at + 4, 4, format == 4 ? sector * m_state.blockSize : sector);
+    }
+    return DataIn(request, data, static_cast<std::uint32_t>(twelve ? GetBE(cdb, 6, 4) : GetBE(cdb, 7, 2)));
+}
+
+ScsiResult DiskServer::ReassignBlocks(const ScsiRequest& request)
+{
+    const bool longLba = request.cdb[1] & 0x02;
+    const bool longList = request.cdb[1] & 0x01;
+    const auto params = DataOut(request, static_cast<std::uint32_t>(request.data.size()));
+    if (params.size() < 4) {
+        return CheckCondition(sense::kParameterListLength);
+    }
+    const std::size_t length = longList ? GetBE(params, 0, 4) : GetBE(params, 2, 2);
+    const std::size_t descriptor = longLba ? 8 : 4;
+    if (length % descriptor) {
+        return CheckCondition(sense::kInvalidParameter);
+    }
+    if (length > params.size() - 4) {
+        return CheckCondition(sense::kParameterListLength);
+    }
+    std::vector<std::uint64_t> lbas;
+    for (std::size_t at = 4; at < 4 + length; at += descriptor) {
+        const std::uint64_t lba = GetBE(params, at, descriptor);
+        if (lba >= m_state.blocks) {
+            return CheckCondition(sense::kLbaOutOfRange);
+        }
+        lbas.push_back(lba);
+    }
+    for (std::uint64_t lba : lbas) {
+        auto& grown = m_state.grownDefects;
+        if (std::find(grown.begin(), grown.end(), lba) == grown.end()) {
+            if (grown.size() >= kMaxGrownDefects) {
+                m_store.MarkChanged();
+                return CheckCondition({0x3, 0x32, 0x00}, {.information = static_cast<std::uint32_t>(lba)});
+            }
+            grown.push_back(lba);
+        }
+        if (IsMediumError(lba)) {
+            m_state.reassigned.push_back(lba);
+        }
+    }
+    m_store.MarkChanged();
+    return Good(static_cast<std::uint32_t>(4 + length));
+}
+
+ScsiResult DiskServer::WriteBuffer(const ScsiRequest& request)
+{
+    const auto cdb = request.cdb;
+    const int mode = cdb[1] & 0x1F;
+    const std::uint64_t offset = GetBE(cdb, 3, 3);
+    const auto length = static_cast<std::uint32_t>(GetBE(cdb, 6, 3));
+    const auto piece = DataOut(request, length);
+    if (mode == 0x02) {
+        if (cdb[2] != 0 || offset + length > kEchoBufferSize) {
+            return CheckCondition(sense::kInvalidCdbField);
+        }
+        m_echo.resize(kEchoBufferSize);
+        std::copy(piece.begin(), piece.end(), m_echo.begin() + static_cast<std::ptrdiff_t>(offset));
+        return Good(static_cast<std::uint32_t>(piece.size()));
+    }
+    if (mode != 0x05 && mode != 0x07) {
+        return CheckCondition(sense::kInvalidCdbField);
+    }
+    const std::uint64_t at = mode == 0x05 ? cdb[2] * kFirmwarePiece : offset;
+    const auto outcome = m_firmware.Receive(at, piece, Config().product);
+    if (outcome.failure) {
+        return CheckCondition(*outcome.failure);
+    }
+    if (outcome.installed) {
+        m_state.revision = outcome.installed->revision;
+        m_state.scsiFirmware = outcome.installed->scsiFirmware;
+        m_state.notReadyRounds = Config().faults.notReadyAfterDownload;
+        m_store.MarkChanged();
+        RaiseUnitAttention(sense::kMicrocodeChanged);
+    }
+    return Good(static_cast<std::uint32_t>(piece.size()));
+}
+
+ScsiResult DiskServer::ReadBuffer(const ScsiRequest& request)
+{
+    const auto cdb = request.cdb;
+    const int mode = cdb[1] & 0x1F;
+    const std::uint64_t offset = GetBE(cdb, 3, 3);
+    const auto allocation = static_cast<std::uint32_t>(GetBE(cdb, 6, 3));
+    if (cdb[2] != 0) {
+        return CheckCondition(sense::kInvalidCdbField);
+    }
+    if (mode == 0x03) {
+        std::vector<std::uint8_t> descriptor(4, 0);
+        PutBE(descriptor, 1, 3, kEchoBufferSize);
+        return DataIn(request, descriptor, allocation);
+    }
+    if (mode != 0x02 || offset + allocation > kEchoBufferSize) {
+        return CheckCondition(sense::kInvalidCdbField);
+    }
+    m_echo.resize(kEchoBufferSize);
+    return DataIn(request, std::span(m_echo).subspan(offset), allocation);
+}
+
+std::uint32_t DiskServer::PowerOnMinutes() const
+{
+    const double minutes = Config().powerOnHours * 60.0 + std::max(0.0, WallClock() - m_state.createdAt) / 60.0;
+    return static_cast<std::uint32_t>(std::min(minutes, 4.0e9));
+}
+
+double DiskServer::Elapsed() const { return std::max(0.0, WallClock() - m_state.running.start); }
+
+}  // namespace harrow::machine::drives

@@ -1,0 +1,95 @@
+// A direct-access drive (SBC-2): data in the unit's sparse file, mode pages,
+// log pages, self tests, format, defects and firmware download. A drive of
+// the maker adds its vendor pages.
+#pragma once
+
+#include "machine/drives/Firmware.h"
+#include "machine/drives/ModePages.h"
+#include "machine/drives/ScsiServer.h"
+#include "machine/drives/StateStore.h"
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace harrow::machine::drives {
+
+class DiskServer final : public ScsiServer {
+public:
+    // Throws std::runtime_error when the state folder cannot be used.
+    DiskServer(UnitConfig config, const std::filesystem::path& stateDir);
+
+private:
+    struct Failure {
+        double fraction;  // of the test's duration
+        std::uint8_t segment;
+        std::uint64_t lba;
+        SenseCode code;
+    };
+
+    ScsiResult Serve(const ScsiRequest& request) override;
+    ScsiResult Dispatch(const ScsiRequest& request) override;
+    std::uint8_t PeripheralType() const override { return 0x00; }
+    Condition CurrentCondition() override;
+    std::vector<std::uint8_t> StandardInquiry() const override;
+    std::vector<int> VendorPages() const override;
+    std::vector<std::uint8_t> VendorPage(int page) const override;
+
+    // Medium access
+    std::optional<ScsiResult> NotReady(bool mediumAccess);
+    ScsiResult Read(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count);
+    ScsiResult Write(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count);
+    ScsiResult Verify(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count, bool compare);
+    ScsiResult CheckRange(std::uint64_t lba, std::uint64_t count) const;
+    ScsiResult ReadCapacity10(const ScsiRequest& request);
+    ScsiResult ReadCapacity16(const ScsiRequest& request);
+    ScsiResult ReadLong(const ScsiRequest& request);
+    std::optional<std::uint64_t> FirstMediumError(std::uint64_t lba, std::uint64_t count) const;
+    bool IsMediumError(std::uint64_t lba) const;
+
+    // Mode and log pages
+    ScsiResult ModeSense(const ScsiRequest& request, bool ten);
+    ScsiResult ModeSelect(const ScsiRequest& request, bool ten);
+    std::vector<std::uint8_t> BlockDescriptor(PageControl control) const;
+    std::vector<std::uint8_t> ModePage(int code, PageControl control) const;
+    std::optional<SenseCode> SelectBlockDescriptor(std::span<const std::uint8_t> descriptor);
+    ScsiResult LogSense(const ScsiRequest& request);
+    ScsiResult LogSelect(const ScsiRequest& request);
+    std::vector<int> LogPageCodes() const;
+    std::vector<std::uint8_t> SelfTestPage() const;
+
+    // Diagnostics and maintenance
+    ScsiResult SendDiagnostic(const ScsiRequest& request);
+    ScsiResult RunForeground(Operation operation);
+    void StartBackground(Operation operation);
+    void AbortSelfTest(std::uint8_t result);
+    void Advance();
+    std::optional<Failure> PlannedFailure(Operation operation) const;
+    void LogSelfTest(Operation operation, const std::optional<Failure>& failure, bool aborted, std::uint8_t result);
+    std::uint16_t Progress() const;
+    ScsiResult FormatUnit(const ScsiRequest& request);
+    ScsiResult ReadDefectData(const ScsiRequest& request, bool twelve);
+    ScsiResult ReassignBlocks(const ScsiRequest& request);
+    ScsiResult WriteBuffer(const ScsiRequest& request);
+    ScsiResult ReadBuffer(const ScsiRequest& request);
+    ScsiResult StartStopUnit(const ScsiRequest& request);
+
+    std::uint64_t MaxBlocks(std::uint32_t blockSize) const;
+    std::uint32_t PowerOnMinutes() const;
+    double Elapsed() const;
+    std::uint8_t SelfTestCode(Operation operation) const;
+
+    StateStore m_store;
+    UnitState& m_state;
+    ModePages m_pages;
+    FirmwareCollector m_firmware;
+    std::vector<std::uint8_t> m_echo;  // the data buffer of READ/WRITE BUFFER mode 2
+    bool m_stopped = false;
+    Operation m_foreground = Operation::None;
+    std::uint64_t m_bytesRead = 0;
+    std::uint64_t m_bytesWritten = 0;
+    std::uint64_t m_bytesVerified = 0;
+    std::uint64_t m_uncorrected = 0;
+};
+
+}  // namespace harrow::machine::drives

@@ -1,0 +1,68 @@
+// What every simulated SCSI device answers alike: the port-level faults,
+// unit attentions, INQUIRY, REQUEST SENSE and REPORT LUNS. Device kinds add
+// their own commands.
+#pragma once
+
+#include "machine/LogicalUnit.h"
+#include "machine/drives/Reply.h"
+#include "machine/drives/UnitConfig.h"
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace harrow::machine::drives {
+
+namespace opcode {
+inline constexpr std::uint8_t kTestUnitReady = 0x00;
+inline constexpr std::uint8_t kRequestSense = 0x03;
+inline constexpr std::uint8_t kInquiry = 0x12;
+inline constexpr std::uint8_t kReportLuns = 0xA0;
+}  // namespace opcode
+
+// A condition REQUEST SENSE reports when no unit attention is pending.
+struct Condition {
+    SenseCode code;
+    SenseExtras extras;
+};
+
+class ScsiServer : public LogicalUnit {
+public:
+    ScsiResult Execute(const ScsiRequest& request) final;
+
+protected:
+    explicit ScsiServer(UnitConfig config);
+
+    // Runs one command while this server's mutex is held; devices with
+    // persistent state wrap Answer in their state session.
+    virtual ScsiResult Serve(const ScsiRequest& request) { return Answer(request); }
+    ScsiResult Answer(const ScsiRequest& request);
+
+    virtual ScsiResult Dispatch(const ScsiRequest& request) = 0;
+    virtual std::uint8_t PeripheralType() const = 0;
+    virtual Condition CurrentCondition() { return {}; }
+    virtual std::vector<std::uint8_t> StandardInquiry() const;
+    // Vital product data pages besides 0x00, 0x80 and 0x83; empty = none.
+    virtual std::vector<int> VendorPages() const { return {}; }
+    virtual std::vector<std::uint8_t> VendorPage(int) const { return {}; }
+
+    void RaiseUnitAttention(SenseCode code) { m_attentions.push_back(code); }
+
+    const UnitConfig& Config() const { return m_config; }
+
+private:
+    ScsiResult Inquiry(const ScsiRequest& request);
+    ScsiResult RequestSense(const ScsiRequest& request);
+    ScsiResult ReportLuns(const ScsiRequest& request);
+    std::optional<SenseCode> TakeUnitAttention();
+
+    UnitConfig m_config;
+    std::mutex m_mutex;
+    int m_busyLeft;
+    int m_powerOnAttentionsLeft;
+    std::deque<SenseCode> m_attentions;
+};
+
+}  // namespace harrow::machine::drives

@@ -1,0 +1,62 @@
+// A unit's state folder: state.json, the sparse data file blocks.bin and the
+// lock that keeps two processes from interleaving commands.
+#pragma once
+
+#include "machine/drives/UnitState.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+namespace harrow::machine::drives {
+
+class StateStore {
+public:
+    // Loads the folder's state, or saves initial there when it has none.
+    // Throws std::runtime_error naming the file when the folder or the state
+    // file cannot be used.
+    StateStore(const std::filesystem::path& folder, const UnitState& initial);
+    ~StateStore();
+    StateStore(const StateStore&) = delete;
+    StateStore& operator=(const StateStore&) = delete;
+
+    // Holds the folder's lock for one command; on entry the state is reloaded
+    // when another process has changed it.
+    class Session {
+    public:
+        explicit Session(StateStore& store);
+        ~Session();
+        Session(const Session&) = delete;
+        Session& operator=(const Session&) = delete;
+
+    private:
+        StateStore& m_store;
+    };
+
+    UnitState& State() { return m_state; }
+    // Writes the state at the end of the current session.
+    void MarkChanged() { m_changed = true; }
+
+    // Data bytes at a byte offset; never-written bytes read as zero.
+    bool ReadData(std::uint64_t offset, std::span<std::uint8_t> out) const;
+    bool WriteData(std::uint64_t offset, std::span<const std::uint8_t> in);
+    bool ClearData();
+
+private:
+    void Close();
+    void Lock();
+    void Unlock();
+    void Reload();
+    void Save();
+
+    std::filesystem::path m_statePath;
+    int m_lockFd = -1;
+    int m_dataFd = -1;
+    std::atomic<std::uint64_t>* m_generation = nullptr;  // shared through the lock file's mapping
+    std::uint64_t m_seenGeneration = 0;
+    UnitState m_state;
+    bool m_changed = false;
+};
+
+}  // namespace harrow::machine::drives

@@ -1,0 +1,60 @@
+// One unit of a machine file, checked and completed with its defaults.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+namespace harrow::machine::drives {
+
+enum class UnitType { Disk, Tape, Cdrom, Changer };
+
+struct FirmwareNumbers {
+    std::string scsi;          // 8
+    std::string servoRam;      // 8
+    std::string servoRom;      // 8
+    std::string servoRamDate;  // 4
+    std::string servoRomDate;  // 4
+};
+
+struct Faults {
+    std::set<std::uint64_t> mediumErrors;
+    int selfTestFailSegment = 0;  // 0 = none, else 1 to 8
+    int unitAttentions = 0;
+    int notReadyAfterDownload = 0;
+    int busy = 0;
+    bool selectionTimeout = false;
+};
+
+struct UnitConfig {
+    UnitType type = UnitType::Disk;
+    std::string vendor;
+    std::string product;
+    std::string revision;
+    std::string serial;
+    std::uint64_t blocks = 0;
+    std::uint32_t blockSize = 0;
+    std::uint64_t maxBlocks = 0;
+    bool dst = true;
+    double shortSelfTestSeconds = 120;
+    double longSelfTestSeconds = 1800;
+    double formatSeconds = 600;
+    FirmwareNumbers firmware;
+    std::uint64_t wwn = 0;
+    int temperature = 35;
+    std::uint32_t powerOnHours = 1000;
+    int lun = 0;
+    Faults faults;
+
+    // A disk of the maker: vendor pages, vendor mode pages, copyright text.
+    bool IsKestrel() const;
+};
+
+// Throws MachineFileError naming where and the field.
+UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where);
+
+bool IsValidBlockSize(std::uint64_t size);
+
+}  // namespace harrow::machine::drives
