@@ -1,0 +1,211 @@
+#include "machine/iscsi/IscsiPort.h"
+
+#include "machine/SimulatedPort.h"
+
+#include <cstdio>
+#include <optional>
+
+namespace harrow::machine {
+namespace {
+
+constexpr UCHAR kInitiatorId = 7;
+constexpr UCHAR kTargetsPerBus = 16;  // what a port with initiator ID 7 offers
+constexpr UCHAR kOpInquiry = 0x12;
+constexpr UCHAR kOpReportLuns = 0xA0;
+constexpr UCHAR kStatusGood = 0x00;
+constexpr UCHAR kStatusCheckCondition = 0x02;
+constexpr std::uint32_t kReportLunsLength = 8 + 8 * 1024;
+constexpr int kUnitAttentionRetries = 3;
+constexpr std::uint32_t kScanTimeoutSeconds = 10;
+constexpr unsigned kMaxWindowsLun = 255;  // Lun is one byte in the port interface
+
+ScsiResult ReadIn(IscsiSession& session, std::uint16_t lun, std::span<const std::uint8_t> cdb,
+                  std::span<std::uint8_t> data)
+{
+    ScsiRequest request;
+    request.cdb = cdb;
+    request.direction = DataDirection::In;
+    request.data = data;
+    request.timeoutSeconds = kScanTimeoutSeconds;
+    return session.Execute(lun, request);
+}
+
+std::string Describe(const ScsiResult& result)
+{
+    if (result.outcome != PortOutcome::Delivered) {
+        return "no answer";
+    }
+    char text[64];
+    if (result.status == kStatusCheckCondition && result.senseLength >= 14) {
+        std::snprintf(text, sizeof text, "CHECK CONDITION %02X/%02X/%02X", result.sense[2] & 0x0F,
+                      result.sense[12], result.sense[13]);
+    } else {
+        std::snprintf(text, sizeof text, "status %02X", result.status);
+    }
+    return text;
+}
+
+// One entry of the LUN list; nullopt for addressing methods a port cannot name.
+std::optional<unsigned> LunOf(const std::uint8_t* entry)
+{
+    const unsigned method = entry[0] >> 6;
+    const unsigned high = entry[0] & 0x3F;
+    for (int i = 2; i < 8; ++i) {
+        if (entry[i] != 0) {
+            return std::nullopt;  // a hierarchical (multi-level) LUN
+        }
+    }
+    if (method == 0 && high == 0) {
+        return entry[1];
+    }
+    if (method == 1) {
+        return (high << 8) | entry[1];
+    }
+    return std::nullopt;
+}
+
+std::string Hex(const std::uint8_t* bytes, int count)
+{
+    std::string text;
+    char digits[3];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+// The LUNs as the target reports them; LUN 0 alone when it does not report.
+std::vector<unsigned> ReportLuns(IscsiSession& session, std::vector<std::string>* notes)
+{
+    std::vector<std::uint8_t> data(kReportLunsLength);
+    const std::uint8_t cdb[12] = {kOpReportLuns, 0, 0, 0, 0, 0,
+                                  static_cast<std::uint8_t>(kReportLunsLength >> 24),
+                                  static_cast<std::uint8_t>(kReportLunsLength >> 16),
+                                  static_cast<std::uint8_t>(kReportLunsLength >> 8),
+                                  static_cast<std::uint8_t>(kReportLunsLength), 0, 0};
+    ScsiResult result;
+    // A pending unit attention may stand in the way; it stays for the program.
+    for (int attempt = 0; attempt < kUnitAttentionRetries; ++attempt) {
+        result = ReadIn(session, 0, cdb, data);
+        if (result.outcome != PortOutcome::Delivered || result.status != kStatusCheckCondition) {
+            break;
+        }
+    }
+    if (result.outcome != PortOutcome::Delivered || result.status != kStatusGood || result.transferred < 8) {
+        notes->push_back("REPORT LUNS: " + Describe(result) + "; only LUN 0 is scanned");
+        return {0};
+    }
+    const std::uint32_t listed = (std::uint32_t{data[0]} << 24) | (data[1] << 16) | (data[2] << 8) | data[3];
+    const std::uint32_t usable = std::min(listed, result.transferred - 8) / 8 * 8;
+    if (usable < listed) {
+        notes->push_back("REPORT LUNS: only the first " + std::to_string(usable / 8) + " of " +
+                         std::to_string(listed / 8) + " LUNs are used");
+    }
+    std::vector<unsigned> luns;
+    for (std::uint32_t offset = 8; offset < 8 + usable; offset += 8) {
+        const auto lun = LunOf(&data[offset]);
+        if (!lun || *lun > kMaxWindowsLun) {
+            notes->push_back("LUN " + Hex(&data[offset], 8) + " cannot be addressed through a port and is left out");
+            continue;
+        }
+        luns.push_back(*lun);
+    }
+    return luns;
+}
+
+}  // namespace
+
+IscsiPort::IscsiPort(int number, IscsiTarget target, std::chrono::milliseconds loginTimeout)
+    : m_session(std::move(target), loginTimeout)
+{
+    m_listing.number = number;
+    m_listing.driver = kIscsiDriverName;
+    m_listing.deviceName = "ScsiPort" + std::to_string(number);
+    m_listing.initiatorId = kInitiatorId;
+}
+
+bool IscsiPort::Scan()
+{
+    ListedPort listing = Listing();
+    listing.units.clear();
+    std::vector<std::string> notes;
+    const bool reached = m_session.Open() && ListUnits(&listing, &notes);
+    if (!reached) {
+        notes.insert(notes.begin(), m_session.Problem());
+    }
+    std::string problem;
+    for (const std::string& note : notes) {
+        problem += (problem.empty() ? "" : "; ") + note;
+    }
+    const std::lock_guard<std::mutex> hold(m_lock);
+    if (reached) {
+        m_listing = std::move(listing);
+    }
+    m_problem = problem;
+    return reached;
+}
+
+bool IscsiPort::ListUnits(ListedPort* listing, std::vector<std::string>* notes)
+{
+    for (const unsigned lun : ReportLuns(m_session, notes)) {
+        ListedUnit unit;
+        unit.lun = static_cast<UCHAR>(lun);
+        const std::uint8_t cdb[6] = {kOpInquiry, 0, 0, 0, static_cast<std::uint8_t>(kInquiryDataLength), 0};
+        const ScsiResult result = ReadIn(m_session, static_cast<std::uint16_t>(lun), cdb, unit.inquiry);
+        if (result.outcome != PortOutcome::Delivered) {
+            return false;  // the session is gone; the old listing stays
+        }
+        if (result.status != kStatusGood) {
+            notes->push_back("LUN " + std::to_string(lun) + ": INQUIRY: " + Describe(result));
+            continue;
+        }
+        if (InquiryShowsUnit(unit.inquiry)) {
+            listing->units.push_back(unit);
+        }
+    }
+    return true;
+}
+
+ListedPort IscsiPort::Listing() const
+{
+    const std::lock_guard<std::mutex> hold(m_lock);
+    return m_listing;
+}
+
+std::vector<BYTE> IscsiPort::BusInfo() const { return BuildBusInfo(Listing()); }
+
+std::string IscsiPort::Problem() const
+{
+    const std::lock_guard<std::mutex> hold(m_lock);
+    return m_problem;
+}
+
+IO_SCSI_CAPABILITIES IscsiPort::Capabilities() const
+{
+    IO_SCSI_CAPABILITIES caps{};
+    caps.Length = sizeof caps;
+    caps.MaximumTransferLength = kMaxTransferLength;
+    caps.MaximumPhysicalPages = kMaxTransferLength / 4096 + 1;
+    caps.TaggedQueuing = 0;  // one command in flight per target
+    return caps;
+}
+
+BOOL IscsiPort::PassThrough(const PassThroughCall& call, DWORD* bytesReturned, DWORD* error)
+{
+    const SCSI_PASS_THROUGH_DIRECT& request = call.request;
+    if (request.PathId != 0 || request.TargetId >= kTargetsPerBus) {
+        *bytesReturned = 0;
+        *error = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    ScsiResult result;
+    if (request.TargetId == 0) {
+        result = m_session.Execute(request.Lun, MakeScsiRequest(call));
+    } else {
+        result.outcome = PortOutcome::SelectionTimeout;
+    }
+    return CompletePassThrough(call, result, bytesReturned, error);
+}
+
+}  // namespace harrow::machine
