@@ -68,8 +68,7 @@ public:
             Admin({"--lld", "iscsi", "--mode", "target", "--op", "delete", "--force", "--tid", "1"});
             Admin({"--mode", "system", "--op", "delete"});
             if (!Reaped(std::chrono::seconds(3))) {
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, nullptr, 0);
+                Kill();
             }
             m_pid = -1;
         }
@@ -82,6 +81,17 @@ private:
     static constexpr const char* kTgtadm = "/usr/sbin/tgtadm";
 
     TgtTarget() = default;
+
+    // Our own tgtd only, by its PID: never through a control port that may
+    // belong to someone else's.
+    void Kill()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
 
     static std::uint16_t FreeLoopbackPort()
     {
@@ -105,30 +115,44 @@ private:
         return path;
     }
 
-    // Runs a program with its output discarded; true on exit code 0.
-    static bool Run(std::vector<std::string> args)
+    // Runs a program; true on exit code 0. Its standard output goes to *output
+    // when given, else nowhere.
+    static bool Run(std::vector<std::string> args, std::string* output = nullptr)
     {
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
         }
         argv.push_back(nullptr);
+        int pipeFds[2] = {-1, -1};
+        if (::pipe(pipeFds) != 0) {
+            return false;
+        }
         const pid_t pid = ::fork();
         if (pid == 0) {
             const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDOUT_FILENO);
+            ::dup2(output != nullptr ? pipeFds[1] : null, STDOUT_FILENO);
             ::dup2(null, STDERR_FILENO);
+            ::close(pipeFds[0]);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
+        ::close(pipeFds[1]);
+        char chunk[4096];
+        for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
+            if (output != nullptr) {
+                output->append(chunk, static_cast<std::size_t>(got));
+            }
+        }
+        ::close(pipeFds[0]);
         int status = 0;
         return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
-    bool Admin(std::vector<std::string> args) const
+    bool Admin(std::vector<std::string> args, std::string* output = nullptr) const
     {
         args.insert(args.begin(), {kTgtadm, "-C", std::to_string(m_control)});
-        return Run(std::move(args));
+        return Run(std::move(args), output);
     }
 
     bool Reaped(std::chrono::milliseconds within)
@@ -180,13 +204,21 @@ private:
                 *why = "tgtd exited at start (see " + log + ")";
                 return false;
             }
-            if (Admin({"--mode", "sys", "--op", "show"})) {
-                return true;
+            // Another test's tgtd may hold the same control port: ours is the
+            // one that listens on our portal.
+            std::string portals;
+            if (Admin({"--mode", "portal", "--op", "show"}, &portals)) {
+                if (portals.find("127.0.0.1:" + std::to_string(m_port)) != std::string::npos) {
+                    return true;
+                }
+                *why = "another tgtd answers on control port " + std::to_string(m_control);
+                Kill();
+                return false;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         *why = "tgtd did not answer tgtadm within 5 s";
-        Stop();
+        Kill();
         return false;
     }
 
