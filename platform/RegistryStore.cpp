@@ -149,13 +149,16 @@ LSTATUS RegistryStore::Prepare(HKEY key, REGSAM need, OpenKey* open)
 
 void RegistryStore::EnsureDeviceMap()
 {
-    if (m_deviceMapBuilt) {
+    if (m_deviceMapBuilt || m_buildingDeviceMap) {
         return;
     }
     std::vector<RegistryKey> keys;
+    m_buildingDeviceMap = true;
     try {
         keys = ActiveMachine().DeviceMap();
+        m_buildingDeviceMap = false;
     } catch (const std::exception& failure) {
+        m_buildingDeviceMap = false;
         Report(std::string("no SCSI device map in the registry: ") + failure.what(), m_machineProblem);
         return;
     }

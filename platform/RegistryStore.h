@@ -52,7 +52,8 @@ private:
     LSTATUS Commit(const OpenKey& open, const Writer& writer);
     HKEY NewHandle(OpenKey open);
 
-    std::mutex m_lock;
+    // Recursive: a machine may read the registry while it lists its device map.
+    std::recursive_mutex m_lock;
     std::unique_ptr<RegistryFile> m_file;
     std::unique_ptr<RegistryKeyNode> m_roots;  // last good copy, with the volatile keys
     std::string m_text;                        // the file text last parsed
@@ -60,6 +61,7 @@ private:
     bool m_textMalformed = false;
     bool m_failing = false;                    // the last look at the file failed
     bool m_deviceMapBuilt = false;
+    bool m_buildingDeviceMap = false;
     std::string m_lastProblem;  // each problem is told once on stderr
     std::string m_machineProblem;
     std::string m_writeProblem;

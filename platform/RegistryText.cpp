@@ -74,7 +74,7 @@ bool ParseHexNumber(const std::string& text, std::size_t maxDigits, DWORD* value
 
 class Parser {
 public:
-    Parser(const std::vector<std::string>& skipped) : m_skipped(skipped)
+    explicit Parser(const std::vector<std::string>& skipped) : m_skipped(skipped)
     {
         m_roots = std::make_unique<RegistryKeyNode>("", false);
         for (const std::string& root : RegistryRootNames()) {
