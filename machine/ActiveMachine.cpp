@@ -1,18 +1,49 @@
-// Placeholder until the simulated machine lands: a machine with no devices.
+// HARROW_MACHINE chooses the machine behind "\\.\" names: unset or "builtin"
+// the demonstration machine, a path a machine file, "linux" this computer's
+// SCSI hosts.
+#include "machine/BuiltinMachine.h"
+#include "machine/MachineFile.h"
+#include "machine/SimulatedMachine.h"
+#include "machine/StateFolder.h"
+#include "machine/drives/DriveFactory.h"
+#include "machine/linux/LinuxMachine.h"
 #include "platform/DeviceNamespace.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <stdexcept>
 
 namespace harrow::platform {
 namespace {
 
-class EmptyMachine final : public Machine {
-public:
-    std::unique_ptr<Device> Open(const std::string&, DWORD, DWORD* error) override
-    {
-        *error = ERROR_FILE_NOT_FOUND;
-        return nullptr;
+std::unique_ptr<Machine> MakeSimulated(const machine::MachineSpec& spec, const std::string& source)
+{
+    return std::make_unique<machine::SimulatedMachine>(spec, source, machine::StateRoot(),
+                                                       machine::MakeSimulatedUnit);
+}
+
+std::unique_ptr<Machine> MakeChosenMachine()
+{
+    const char* variable = std::getenv("HARROW_MACHINE");
+    const std::string choice = variable != nullptr ? variable : "";
+    if (choice.empty() || choice == "builtin") {
+        return MakeSimulated(machine::ParseMachineText(machine::BuiltinMachineText(), "built-in machine", "builtin"),
+                             "built-in machine");
     }
-    std::vector<RegistryKey> DeviceMap() const override { return {}; }
-};
+    if (choice == "linux") {
+        return machine::MakeLinuxMachine();
+    }
+    if (choice.rfind("iscsi://", 0) == 0) {
+        throw std::runtime_error("HARROW_MACHINE=" + choice + ": iSCSI machines are not supported");
+    }
+    return MakeSimulated(machine::ReadMachineFile(choice), choice);
+}
+
+std::mutex& SlotLock()
+{
+    static std::mutex lock;
+    return lock;
+}
 
 std::unique_ptr<Machine>& Slot()
 {
@@ -24,12 +55,17 @@ std::unique_ptr<Machine>& Slot()
 
 Machine& ActiveMachine()
 {
+    const std::lock_guard<std::mutex> hold(SlotLock());
     if (!Slot()) {
-        Slot() = std::make_unique<EmptyMachine>();
+        Slot() = MakeChosenMachine();
     }
     return *Slot();
 }
 
-void SetActiveMachine(std::unique_ptr<Machine> machine) { Slot() = std::move(machine); }
+void SetActiveMachine(std::unique_ptr<Machine> machine)
+{
+    const std::lock_guard<std::mutex> hold(SlotLock());
+    Slot() = std::move(machine);
+}
 
 }  // namespace harrow::platform

@@ -1,0 +1,80 @@
+// One port of a simulated machine: its units, what it reported at boot, and
+// the commands it delivers. Shared by the port's device and the class devices
+// of its units, so an open handle outlives a replaced machine.
+#pragma once
+
+#include "machine/LogicalUnit.h"
+#include "machine/MachineFile.h"
+#include "machine/PassThrough.h"
+#include "machine/PortLayout.h"
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace harrow::machine {
+
+// A unit and its place on the port. A target runs one command at a time.
+class SimulatedUnit {
+public:
+    SimulatedUnit(const UnitSpec& spec, std::unique_ptr<LogicalUnit> unit);
+
+    ScsiResult Execute(const ScsiRequest& request);
+
+    UCHAR PathId() const { return m_pathId; }
+    UCHAR TargetId() const { return m_targetId; }
+    UCHAR Lun() const { return m_lun; }
+
+private:
+    UCHAR m_pathId;
+    UCHAR m_targetId;
+    UCHAR m_lun;
+    std::mutex m_lock;
+    std::unique_ptr<LogicalUnit> m_unit;
+};
+
+class SimulatedPort {
+public:
+    // Scans the units with INQUIRY as the port driver does at boot; units that
+    // do not answer are left out of the lists but still reachable by address.
+    // source names the machine file in errors (a unit claimed by no class driver).
+    SimulatedPort(const PortSpec& spec, std::vector<std::shared_ptr<SimulatedUnit>> units,
+                  const std::string& source);
+
+    const ListedPort& Listing() const { return m_listing; }
+    const std::vector<BYTE>& BusInfo() const { return m_busInfo; }
+    const PortSpec& Spec() const { return m_spec; }
+    IO_SCSI_CAPABILITIES Capabilities() const;
+
+    // The listed, claimed units in address order, with their peripheral type.
+    struct ClaimedUnit {
+        std::shared_ptr<SimulatedUnit> unit;
+        UCHAR peripheralType;
+    };
+    std::vector<ClaimedUnit> ClaimedUnits() const;
+
+    // A pass-through addressed by PathId, TargetId and Lun.
+    BOOL PassThrough(const PassThroughCall& call, DWORD* bytesReturned, DWORD* error);
+
+private:
+    void Scan(const std::string& source);
+    std::shared_ptr<SimulatedUnit> Find(UCHAR pathId, UCHAR targetId, UCHAR lun) const;
+    bool HasTarget(UCHAR pathId, UCHAR targetId) const;
+
+    PortSpec m_spec;
+    std::vector<std::shared_ptr<SimulatedUnit>> m_units;
+    std::vector<UCHAR> m_types;  // peripheral type per listed unit, parallel to m_listing.units
+    std::vector<std::shared_ptr<SimulatedUnit>> m_listed;
+    ListedPort m_listing;
+    std::vector<BYTE> m_busInfo;
+};
+
+// Copies a fixed-size answer into a caller's output buffer; too small a
+// buffer answers FALSE with ERROR_INSUFFICIENT_BUFFER.
+BOOL AnswerWith(const void* answer, DWORD size, void* out, DWORD outSize, DWORD* bytesReturned, DWORD* error);
+
+// Largest transfer a simulated port takes in one request.
+constexpr ULONG kMaxTransferLength = 16 * 1024 * 1024;
+
+}  // namespace harrow::machine

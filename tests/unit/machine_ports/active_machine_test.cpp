@@ -1,0 +1,121 @@
+#include "platform/DeviceNamespace.h"
+#include "platform/Files.h"
+#include "platform/Kernel.h"
+#include "platform/ntddscsi.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+using harrow::platform::ActiveMachine;
+using harrow::platform::SetActiveMachine;
+
+namespace {
+
+class ActiveMachineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = std::filesystem::path(::testing::TempDir()) / "h4a_active_machine";
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        setenv("HARROW_STATE", (dir / "state").c_str(), 1);
+        SetActiveMachine(nullptr);
+    }
+
+    void TearDown() override
+    {
+        unsetenv("HARROW_MACHINE");
+        SetActiveMachine(nullptr);
+        std::filesystem::remove_all(dir);
+    }
+
+    std::string ErrorFor(const std::string& choice)
+    {
+        setenv("HARROW_MACHINE", choice.c_str(), 1);
+        SetActiveMachine(nullptr);
+        try {
+            ActiveMachine();
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return "(made)";
+    }
+
+    std::filesystem::path dir;
+};
+
+}  // namespace
+
+TEST_F(ActiveMachineTest, BuiltinMachineAnswersThroughTheFileCalls)
+{
+    unsetenv("HARROW_MACHINE");
+    HANDLE port = CreateFileA("\\\\.\\scsi0:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    std::vector<BYTE> list(20480);
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(port, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, list.data(),
+                                static_cast<DWORD>(list.size()), &returned, nullptr));
+    EXPECT_EQ(list[0], 1);                    // one bus
+    EXPECT_EQ(list[4], 4);                    // two Kestrel disks, a tape and a changer
+    EXPECT_EQ(returned, 12u + 4 * 48);
+    EXPECT_EQ(std::string(list.begin() + 12 + 12 + 8, list.begin() + 12 + 12 + 15), "KESTREL");
+
+    // READ CAPACITY through the pass-through reaches a real drive.
+    BYTE capacity[8] = {};
+    SCSI_PASS_THROUGH_DIRECT request{};
+    request.Length = sizeof request;
+    request.CdbLength = 10;
+    request.DataIn = SCSI_IOCTL_DATA_IN;
+    request.DataTransferLength = sizeof capacity;
+    request.DataBuffer = capacity;
+    request.TimeOutValue = 30;
+    request.Cdb[0] = 0x25;
+    ASSERT_TRUE(DeviceIoControl(port, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
+                                sizeof request, &returned, nullptr));
+    EXPECT_EQ(request.ScsiStatus, 0);
+    EXPECT_EQ(request.DataTransferLength, 8u);
+    EXPECT_EQ(capacity[6], 0x02);  // 512-byte blocks
+    CloseHandle(port);
+
+    HANDLE cdrom = CreateFileA("\\\\.\\CDROM0", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(cdrom, INVALID_HANDLE_VALUE);
+    SCSI_ADDRESS address{};
+    ASSERT_TRUE(DeviceIoControl(cdrom, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &address, sizeof address, &returned,
+                                nullptr));
+    EXPECT_EQ(address.PortNumber, 1);
+    EXPECT_EQ(address.PathId, 1);
+    CloseHandle(cdrom);
+
+    EXPECT_EQ(CreateFileA("\\\\.\\ORBSTB32.VXD", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "state" / "builtin"));
+}
+
+TEST_F(ActiveMachineTest, ChoiceErrorsAreClear)
+{
+    EXPECT_NE(ErrorFor("iscsi://host/target").find("not supported"), std::string::npos);
+    const auto missing = (dir / "absent.json").string();
+    EXPECT_EQ(ErrorFor(missing), missing + ": cannot be opened");
+    const auto bad = (dir / "bad.json").string();
+    std::ofstream(bad) << R"({"ports": [{"driver": "x", "units": [{"target": 1, "blocks": -5}]}]})";
+    const std::string error = ErrorFor(bad);
+    EXPECT_EQ(error.rfind(bad + ": ports[0].units[0].blocks", 0), 0u) << error;
+}
+
+TEST_F(ActiveMachineTest, MachineFileNamesItsStateFolder)
+{
+    const auto file = (dir / "bench.json").string();
+    std::ofstream(file) << R"({"ports": [{"driver": "symmpi", "units": [{"target": 2, "type": "disk"}]}]})";
+    setenv("HARROW_MACHINE", file.c_str(), 1);
+    DWORD error = 0;
+    EXPECT_TRUE(ActiveMachine().Open("PhysicalDrive0", 0, &error));
+    EXPECT_FALSE(ActiveMachine().Open("PhysicalDrive1", 0, &error));
+    EXPECT_TRUE(std::filesystem::exists(dir / "state" / "bench" / "p0b0t2l0"));
+}
