@@ -3,6 +3,8 @@
 #include <iscsi/iscsi.h>
 #include <iscsi/scsi-lowlevel.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -77,6 +79,38 @@ void CopySense(const scsi_task& task, ScsiResult* result)
     result->senseLength = static_cast<std::uint8_t>(length);
 }
 
+// A write to a connection the target has closed must fail, not end the
+// program: SIGPIPE is held back on this thread and a pending one taken away.
+class PipeSignalGuard {
+public:
+    PipeSignalGuard()
+    {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
+    }
+    ~PipeSignalGuard()
+    {
+        sigset_t pending;
+        sigpending(&pending);
+        if (!m_wasPending && sigismember(&pending, SIGPIPE) == 1) {
+            const timespec now{0, 0};
+            sigtimedwait(&m_pipe, nullptr, &now);
+        }
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    }
+    PipeSignalGuard(const PipeSignalGuard&) = delete;
+    PipeSignalGuard& operator=(const PipeSignalGuard&) = delete;
+
+private:
+    sigset_t m_pipe{};
+    sigset_t m_old{};
+    bool m_wasPending = false;
+};
+
 ScsiResult Undelivered()
 {
     ScsiResult result;
@@ -96,6 +130,7 @@ IscsiSession::~IscsiSession() { Drop(""); }
 bool IscsiSession::Open()
 {
     const std::lock_guard<std::mutex> hold(m_lock);
+    const PipeSignalGuard noPipeSignal;
     return m_context != nullptr || LogIn();
 }
 
@@ -108,6 +143,7 @@ std::string IscsiSession::Problem() const
 ScsiResult IscsiSession::Execute(std::uint16_t lun, const ScsiRequest& request)
 {
     const std::lock_guard<std::mutex> hold(m_lock);
+    const PipeSignalGuard noPipeSignal;
     if (m_context == nullptr && !LogIn()) {
         return Undelivered();
     }
@@ -215,9 +251,12 @@ ScsiResult IscsiSession::Send(std::uint16_t lun, const ScsiRequest& request)
         m_problem = m_target.Url() + ": out of memory for a command";
         return Undelivered();
     }
-    if (direction == SCSI_XFER_READ) {
-        // Straight into the caller's buffer: no copy on the hot read path.
-        scsi_task_add_data_in_buffer(task, static_cast<int>(length), request.data.data());
+    // Straight into the caller's buffer: no copy on the hot read path.
+    if (direction == SCSI_XFER_READ &&
+        scsi_task_add_data_in_buffer(task, static_cast<int>(length), request.data.data()) != 0) {
+        scsi_free_scsi_task(task);
+        m_problem = m_target.Url() + ": out of memory for a command";
+        return Undelivered();
     }
     iscsi_data dataOut{length, request.data.data()};
     Step step;
