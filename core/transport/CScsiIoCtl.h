@@ -1,0 +1,181 @@
+#pragma once
+
+#include "core/transport/ErrorTable.h"
+#include "core/types/CDevAddress.h"
+#include "core/types/Device.h"
+#include "core/types/Error.h"
+#include "core/types/SenseData.h"
+#include "platform/WinTypes.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class AlignedBuffer;
+class CEventBase;
+class CScsiDriver;
+class CStopWatch;
+
+// Per-slot transfer figures the device folds into its performance data.
+struct PerfData_t {
+    std::uint32_t LastReadLba;
+    std::uint32_t BlocksRead;
+    float ReadSeconds;
+    std::uint32_t LastWriteLba;
+    std::uint32_t BlocksWritten;
+    float WriteSeconds;
+    std::uint32_t LastNoDataLba;
+    float NoDataSeconds;
+};
+static_assert(sizeof(PerfData_t) == 32);
+
+// One SCSI command slot of one device. Each transport derives one class and
+// builds its own request structure in the request memory; the command sets
+// only talk to this interface.
+class CScsiIoCtl {
+public:
+    static constexpr long DEFAULT_TIMEOUT = 30;
+    // Stands for an unlimited wait.
+    static constexpr long NO_TIMEOUT = 108000;
+
+    // CompleteCmd direction flags.
+    static constexpr unsigned long FLAG_DATA_IN = 0x08;
+    static constexpr unsigned long FLAG_DATA_OUT = 0x10;
+
+    // Command kinds recorded by CompleteCmd.
+    static constexpr unsigned char KIND_NO_DATA = 1;
+    static constexpr unsigned char KIND_DATA_IN = 2;
+    static constexpr unsigned char KIND_DATA_OUT = 3;
+
+    static constexpr int SENSE_BYTES = 128;
+    static constexpr int MAX_CDB_LENGTH = 16;
+    static constexpr int MIN_CDB_LENGTH = 6;
+
+    // Trace level of every control block operation.
+    static constexpr unsigned long TRACE_LEVEL = 0x20000;
+
+    // Process-wide; set before tests start.
+    static inline std::atomic<long> CMD_TIMEOUT{DEFAULT_TIMEOUT};
+    static inline std::atomic<long> FMT_TIMEOUT{NO_TIMEOUT};
+    static inline std::atomic<bool> m_bIgnoreUnitAttn{false};
+    static inline std::atomic<long> m_NumUnitAttnRetries{0};
+
+    virtual ~CScsiIoCtl();
+
+    // Issues the built request; 0 when the driver accepted it.
+    virtual Error_t DoIO();
+    // A new event describing the last command; the caller owns it.
+    virtual CEventBase* GetErrorEvent();
+    virtual Error_t GetDriverStatus() = 0;
+    // The CDB inside the request; with clear, the request is zeroed and the
+    // status re-armed first. Null without request memory or while the retry
+    // flag is set (the request must not be rebuilt).
+    virtual unsigned char* GetCdb(bool clear) = 0;
+    virtual Error_t SetBuffer(void* data, long length) = 0;
+    virtual Error_t CompleteCmd(unsigned char cdbLength, unsigned long dataLength, unsigned long flags, long timeout,
+                                unsigned long lba, unsigned long blocks, unsigned char option) = 0;
+    virtual Error_t IsCommandComplete() = 0;
+    virtual SCSI_SenseData_s* GetSenseData() = 0;
+    virtual unsigned char GetCdbLen() = 0;
+    // Copies this request into an ASPI execute-command block.
+    virtual void FillSRB(void* srb) = 0;
+    virtual bool GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_t* targetStatus) = 0;
+    virtual Error_t SetQueueType(QTYPE_ENUM type);
+    virtual QTYPE_ENUM GetQueueType();
+    virtual Error_t ProcessError() = 0;
+
+    Error_t GetDevAddress(CDevAddress& address) const;
+    Error_t GetStatus() const { return m_Status; }
+    void SetStatus(Error_t status) { m_Status = status; }
+    Error_t FUDGE_STATUS(Error_t status);
+    unsigned char GetBlockIndex() const { return m_BlockIndex; }
+
+    Error_t SetRetryCmd();
+    Error_t UnSetRetryCmd();
+    bool IsRetryCmd() const { return m_bRetry; }
+    unsigned long GetRetryCount() const { return m_RetryCount; }
+
+    void StartTimer();
+    void StopTimer();
+    void GetPerfCounters(PerfData_t* out);
+    void ClearPerfCounters();
+
+    bool IsUnitAttnError();
+    bool IsDevErrorValid();
+    void RefreshHandle();
+
+    Error_t AllocateBuffer(long size);
+    AlignedBuffer* GetBuffer() const { return m_pDataBuffer.get(); }
+    void* GetCtlBlock() const;
+
+    static long GetTimeout() { return CMD_TIMEOUT; }
+    static long GetFmtTimeout() { return FMT_TIMEOUT; }
+    static Error_t SetTimeout(long seconds);
+    static Error_t SetFmtTimeout(long seconds);
+    static bool SetNumUnitAttnRetries(long retries);
+    static long GetNumUnitAttnRetries() { return m_NumUnitAttnRetries; }
+    static bool IgnoreUnitAttn() { return m_bIgnoreUnitAttn; }
+
+protected:
+    // The transport's constructor then makes the request memory, takes its
+    // driver and asks it for the device handle.
+    CScsiIoCtl(const CDevAddress& address, unsigned char blockIndex);
+    // A copy shares the request memory, stopwatch, mutex and data buffer; a
+    // transport's copy takes a driver reference of its own.
+    CScsiIoCtl(const CScsiIoCtl& other) = default;
+    CScsiIoCtl& operator=(const CScsiIoCtl& other) = default;
+
+    // Waits up to 100 ms for the counter lock; the pointer comes back either way.
+    PerfData_t* GetPerfDataPtr();
+    void ReleasePerfDataPtr();
+    void UpdatePerformance();
+
+    HANDLE GetDeviceHandle() const { return m_hDevice; }
+    static bool search_table(const ERR_XTBL* table, int rows, int key, Error_t* out);
+    // Fixed or vendor-specific sense data, current or deferred.
+    static bool IsKnownSenseFormat(std::uint8_t responseCode);
+
+    // Shared by the transports' CompleteCmd and GetCdb.
+    void MakeRequestMemory(long size);
+    unsigned char* RequestBytes() const;
+    void AttachDriver(CScsiDriver* driver);
+    // ERR_NO_RESOURCE, ERR_INVALID_PARAM (retry flag) or ERR_BUFFER_TOO_SMALL; 0 when the request may be completed.
+    Error_t CheckCompleteCmd(unsigned long dataLength) const;
+    static unsigned char ClampCdbLength(unsigned char length);
+    // Records the command kind; 0 when the flags name no direction, which
+    // leaves the previous kind in place.
+    unsigned char TakeCommandKind(unsigned long dataLength, unsigned long flags);
+    void RecordCommand(long timeout, unsigned long lba, unsigned long blocks, unsigned char option);
+    void ClearRequestState();
+
+    CScsiDriver* Driver() const { return m_pDriver; }
+    long BufferLength() const { return m_BufferLength; }
+    void SetBufferLength(long length) { m_BufferLength = length; }
+    void SetSenseValid(bool valid) { m_bSenseValid = valid; }
+    void SetQueueTypeValue(QTYPE_ENUM type) { m_QueueType = type; }
+
+private:
+    // The CDB of the last request, whether or not it is armed for a retry.
+    unsigned char* CdbForReport();
+
+    std::shared_ptr<AlignedBuffer> m_pRequest;
+    CDevAddress m_Address;
+    HANDLE m_hDevice = nullptr;
+    long m_BufferLength = 0;
+    long m_Timeout = 0;
+    unsigned char m_Option = 0;
+    Error_t m_Status = ERR_NONE;
+    unsigned char m_BlockIndex = 0;
+    bool m_bRetry = false;
+    PerfData_t m_Perf{};
+    unsigned char m_CmdKind = 0;
+    std::uint32_t m_FirstBlock = 0;
+    std::uint32_t m_BlockCount = 0;
+    std::shared_ptr<void> m_hCounterMutex;
+    std::shared_ptr<CStopWatch> m_pStopWatch;
+    QTYPE_ENUM m_QueueType = QTYPE_UNTAGGED;
+    std::uint32_t m_RetryCount = 0;
+    bool m_bSenseValid = false;
+    std::shared_ptr<AlignedBuffer> m_pDataBuffer;
+    CScsiDriver* m_pDriver = nullptr;
+};

@@ -1,0 +1,232 @@
+#include "TransportFixture.h"
+
+#include "core/transport/CNTPortDriver.h"
+#include "platform/Registry.h"
+
+#include <thread>
+
+namespace transport_test {
+namespace {
+
+constexpr std::uint8_t kTestUnitReady = 0x00;
+
+// Holds the driver for one test, the way an adapter does.
+struct DriverRef {
+    DriverRef() : driver(CNTPortDriver::Acquire()) {}
+    ~DriverRef() { driver->Release(); }
+    CNTPortDriver* operator->() const { return driver; }
+    CNTPortDriver* driver;
+};
+
+CDevAddress At(int adapter, int target, int lun = 0)
+{
+    return CDevAddress(adapter, target, lun, -1, -1, -1);
+}
+
+using NTPortDriverTest = TransportFixture;
+
+TEST_F(NTPortDriverTest, DriverNamesCorrectTheTargetNumbering)
+{
+    FakePort lp6n;
+    lp6n.driver = "LP6NDS35";
+    lp6n.busInitiators = {7, 7};
+    lp6n.units = {{1, 9, 0, false}};
+    FakePort ordinary;
+    ordinary.driver = "averyveryverylongdrivername";
+    ordinary.busInitiators = {7, 7};
+    ordinary.units = {{1, 4, 0, false}};
+    m_Fake->ports = {lp6n, ordinary};
+    StartFake();
+    DriverRef driver;
+    ASSERT_EQ(driver->AdapterCount(), 2);
+
+    int initiator = 0;
+    std::string manager, adapter;
+    long targets = 0;
+    ASSERT_EQ(driver->AdapterInquiry(0, &initiator, &manager, &adapter, &targets), ERR_NONE);
+    EXPECT_EQ(initiator, 255);
+    EXPECT_EQ(manager, "LP6NDS35");
+    EXPECT_EQ(adapter, "aic78xx1");
+    EXPECT_EQ(targets, 31);  // one bus of 31 once the extra bus is dropped
+    ASSERT_EQ(driver->AdapterInquiry(1, &initiator, &manager, &adapter, &targets), ERR_NONE);
+    EXPECT_EQ(initiator, 7);
+    EXPECT_EQ(manager, "averyveryverylon");
+    EXPECT_EQ(targets, 32);
+    EXPECT_EQ(driver->AdapterInquiry(2, &initiator, &manager, &adapter, &targets), ERR_NO_HOST_ADAPTER);
+
+    NTPortPath_s path{};
+    ASSERT_EQ(driver->MapAddress(At(0, 40), &path), ERR_NONE);
+    EXPECT_EQ(path.PathId, 2);
+    EXPECT_EQ(path.TargetId, 9);
+
+    SCSI_NTPortIoCtl lpBlock(At(0, 9), 0);
+    SCSI_NTPortIoCtl ordinaryBlock(At(1, 20), 0);
+    ASSERT_EQ(lpBlock.GetStatus(), ERR_NONE);
+    ASSERT_EQ(ordinaryBlock.GetStatus(), ERR_NONE);
+    EXPECT_EQ(Issue(lpBlock, {kTestUnitReady, 0, 0, 0, 0, 0}), ERR_CMD_COMPLETE);
+    EXPECT_EQ(RequestOf(lpBlock).Spt.PathId, 1);
+    EXPECT_EQ(RequestOf(lpBlock).Spt.TargetId, 9);
+    EXPECT_EQ(Issue(ordinaryBlock, {kTestUnitReady, 0, 0, 0, 0, 0}), ERR_CMD_COMPLETE);
+    EXPECT_EQ(RequestOf(ordinaryBlock).Spt.PathId, 1);
+    EXPECT_EQ(RequestOf(ordinaryBlock).Spt.TargetId, 4);
+
+    // Addresses a request cannot carry are refused, not wrapped.
+    SCSI_NTPortIoCtl badTarget(At(1, -1), 0);
+    EXPECT_EQ(badTarget.GetStatus(), ERR_NO_DEVICE);
+    badTarget.GetCdb(true);
+    EXPECT_EQ(badTarget.CompleteCmd(6, 0, 0, 30, 0, 0, 0), ERR_INVALID_TARGET);
+    SCSI_NTPortIoCtl badPort(At(7, 0), 0);
+    badPort.GetCdb(true);
+    EXPECT_EQ(badPort.CompleteCmd(6, 0, 0, 30, 0, 0, 0), ERR_NO_HOST_ADAPTER);
+}
+
+TEST(NTPortAdapterTest, CorrectionTableByDriverNamePrefix)
+{
+    const struct {
+        const char* driver;
+        int buses, initiator, targetsPerBus, basePath;
+    } cases[] = {
+        {"lp3nds35", 2, 255, 31, 1}, {"Lp7nds35", 2, 255, 31, 1}, {"ELXSTOR", 2, 255, 31, 1},
+        {"orblpx2", 2, 255, 31, 1},  {"ADPU160M", 1, 7, 16, 0},   {"ql12160", 1, 7, 16, 0},
+        {"sparrow", 1, 7, 8, 0},     {"lpxnds", 2, 255, 128, 1},  {"lp6", 3, 7, 16, 0},
+        {"aic78xx", 3, 7, 16, 0},
+    };
+    for (const auto& c : cases) {
+        NTPortAdapter_s adapter;
+        adapter.DriverName = c.driver;
+        SetReportedGeometry(adapter, 3, 7);
+        ApplyDriverNameCorrections(adapter);
+        EXPECT_EQ(adapter.Buses, c.buses) << c.driver;
+        EXPECT_EQ(adapter.InitiatorId, c.initiator) << c.driver;
+        EXPECT_EQ(adapter.TargetsPerBus, c.targetsPerBus) << c.driver;
+        EXPECT_EQ(adapter.BasePath, c.basePath) << c.driver;
+    }
+
+    NTPortAdapter_s wide;
+    SetReportedGeometry(wide, 1, 16);
+    EXPECT_EQ(wide.TargetsPerBus, 32);
+    NTPortAdapter_s none;
+    none.DriverName = "lp6n";
+    SetReportedGeometry(none, 0, 255);
+    ApplyDriverNameCorrections(none);
+    EXPECT_EQ(none.Buses, 0);  // never negative
+    EXPECT_FALSE(MapTarget(wide, 32 * 256).has_value());
+    EXPECT_EQ(MapTarget(wide, 32 * 256 - 1)->PathId, 255);
+}
+
+TEST_F(NTPortDriverTest, ClaimedUnitsAreReachedThroughTheirClassDevice)
+{
+    FakePort port;
+    port.units = {{0, 0, 0, true}, {0, 1, 0, true}, {0, 2, 0, false}};
+    m_Fake->ports = {port};
+    m_Fake->classDevices["PhysicalDrive0"] = {8, 0, 0, 1, 0};
+    m_Fake->classDevices["PhysicalDrive1"] = {8, 0, 0, 0, 0};
+    m_Fake->classDevices["CdRom0"] = {8, 0, 0, 9, 0};  // no such unit: closed again
+    StartFake();
+    {
+        SCSI_NTPortIoCtl first(At(0, 0), 0);
+        SCSI_NTPortIoCtl second(At(0, 1), 0);
+        SCSI_NTPortIoCtl third(At(0, 2), 0);
+        SCSI_NTPortIoCtl missing(At(0, 3), 0);
+        EXPECT_EQ(missing.GetStatus(), ERR_NO_DEVICE);
+        Issue(first, {kTestUnitReady, 0, 0, 0, 0, 0});
+        Issue(second, {kTestUnitReady, 0, 0, 0, 0, 0});
+        Issue(third, {kTestUnitReady, 0, 0, 0, 0, 0});
+        EXPECT_EQ(m_Fake->sentTo, (std::vector<std::string>{"PhysicalDrive1", "PhysicalDrive0", "SCSI0:"}));
+        EXPECT_EQ(m_Fake->openDevices, 3);
+    }
+    EXPECT_EQ(CNTPortDriver::References(), 0);
+    EXPECT_EQ(m_Fake->openDevices, 0);  // the last release closed every handle
+}
+
+TEST_F(NTPortDriverTest, RescanRelistsThePortAndKeepsItOnFailure)
+{
+    FakePort port;
+    port.units = {{0, 0, 0, false}};
+    m_Fake->ports = {port};
+    StartFake();
+    DriverRef driver;
+    SCSI_NTPortIoCtl old(At(0, 0), 0);
+    EXPECT_EQ(SCSI_NTPortIoCtl(At(0, 1), 0).GetStatus(), ERR_NO_DEVICE);
+
+    m_Fake->ports[0].units.push_back({0, 1, 0, false});
+    m_Fake->portCodes.clear();
+    ASSERT_EQ(driver->RescanBus(0), ERR_NONE);
+    ASSERT_GE(m_Fake->portCodes.size(), 2u);
+    EXPECT_EQ(m_Fake->portCodes[0], IOCTL_SCSI_GET_CAPABILITIES);
+    EXPECT_EQ(m_Fake->portCodes[1], IOCTL_SCSI_RESCAN_BUS);
+    SCSI_NTPortIoCtl added(At(0, 1), 0);
+    EXPECT_EQ(added.GetStatus(), ERR_NONE);
+
+    // The old handle went with the rescan until the block asks again.
+    EXPECT_EQ(Issue(old, {kTestUnitReady, 0, 0, 0, 0, 0}), ERR_DRIVER_FAILURE);
+    EXPECT_EQ(old.GetDriverStatus(), ERR_DRIVER_IO);
+    old.RefreshHandle();
+    EXPECT_EQ(Issue(old, {kTestUnitReady, 0, 0, 0, 0, 0}), ERR_CMD_COMPLETE);
+
+    m_Fake->ports[0].refusesRescan = true;
+    m_Fake->ports[0].units.clear();
+    EXPECT_EQ(driver->RescanBus(0), ERR_DRIVER_FAILURE);
+    EXPECT_EQ(Issue(added, {kTestUnitReady, 0, 0, 0, 0, 0}), ERR_CMD_COMPLETE);
+    EXPECT_EQ(driver->RescanBus(1), ERR_NO_HOST_ADAPTER);
+}
+
+TEST_F(NTPortDriverTest, OneSharedDriverCountedByItsHolders)
+{
+    m_Fake->ports = {FakePort{}};
+    StartFake();
+    EXPECT_EQ(CNTPortDriver::References(), 0);
+    {
+        DriverRef first;
+        DriverRef second;
+        EXPECT_EQ(first.driver, second.driver);
+        EXPECT_EQ(CNTPortDriver::References(), 2);
+        SCSI_NTPortIoCtl block(At(0, 0), 0);
+        SCSI_NTPortIoCtl copy(block);
+        EXPECT_EQ(CNTPortDriver::References(), 4);
+        copy = block;
+        EXPECT_EQ(CNTPortDriver::References(), 4);
+    }
+    EXPECT_EQ(CNTPortDriver::References(), 0);
+
+    // A new instance looks at the machine afresh.
+    m_Fake->ports.push_back(FakePort{});
+    harrow::platform::ReloadRegistry();
+    {
+        DriverRef driver;
+        EXPECT_EQ(driver->AdapterCount(), 2);
+    }
+
+    std::vector<std::thread> holders;
+    for (int t = 0; t < 4; ++t) {
+        holders.emplace_back([] {
+            for (int i = 0; i < 50; ++i) {
+                CNTPortDriver::Acquire()->Release();
+            }
+        });
+    }
+    for (std::thread& holder : holders) {
+        holder.join();
+    }
+    EXPECT_EQ(CNTPortDriver::References(), 0);
+}
+
+TEST_F(NTPortDriverTest, PortsEndAtTheFirstThatRefusesItsList)
+{
+    FakePort broken;
+    broken.rawBusList = {1};  // too short for the bus entries it announces
+    FakePort refusing;
+    refusing.refusesList = true;
+    m_Fake->ports = {FakePort{}, broken, refusing, FakePort{}};
+    StartFake();
+    DriverRef driver;
+    EXPECT_EQ(driver->AdapterCount(), 2);
+    int initiator = 0;
+    long targets = -1;
+    driver->AdapterInquiry(1, &initiator, nullptr, nullptr, &targets);
+    EXPECT_EQ(initiator, 255);
+    EXPECT_EQ(targets, 0);
+}
+
+}  // namespace
+}  // namespace transport_test
