@@ -1,7 +1,5 @@
 #include "machine/linux/LinuxClassDevice.h"
 
-#include "machine/linux/PassThrough.h"
-
 #include <cstring>
 
 namespace harrow::machine {
@@ -19,12 +17,12 @@ BOOL LinuxClassDevice::IoControl(DWORD code, const void* in, DWORD inSize, void*
     case IOCTL_SCSI_GET_ADDRESS: return Address(out, outSize, bytesReturned, error);
     case IOCTL_SCSI_PASS_THROUGH_DIRECT: {
         // The class driver addresses its own unit, whatever the caller wrote.
-        const auto request = ReadPassThroughRequest(in, inSize, outSize);
-        if (!request) {
-            *error = ERROR_INVALID_PARAMETER;
+        PassThroughCall call;
+        if (const DWORD invalid = CheckPassThrough(in, inSize, out, outSize, kAnyLength, &call); invalid != 0) {
+            *error = invalid;
             return FALSE;
         }
-        return m_access->PassThrough(m_address, *request, out, bytesReturned, error);
+        return m_access->PassThrough(m_address, call, bytesReturned, error);
     }
     default: *error = ERROR_INVALID_FUNCTION; return FALSE;
     }

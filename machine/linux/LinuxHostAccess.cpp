@@ -1,11 +1,11 @@
 #include "machine/linux/LinuxHostAccess.h"
 
-#include "machine/linux/PassThrough.h"
+#include "machine/linux/SgPassThrough.h"
 
 namespace harrow::machine {
 
-BOOL LinuxHostAccess::PassThrough(const UnitAddress& address, const SCSI_PASS_THROUGH_DIRECT& request, void* out,
-                                  DWORD* bytesReturned, DWORD* error) const
+BOOL LinuxHostAccess::PassThrough(const UnitAddress& address, const PassThroughCall& call, DWORD* bytesReturned,
+                                  DWORD* error) const
 {
     const auto sgName = SysfsTopology::ReadSgName(sysRoot, address);
     if (!sgName) {
@@ -17,11 +17,11 @@ BOOL LinuxHostAccess::PassThrough(const UnitAddress& address, const SCSI_PASS_TH
         *error = ERROR_NOT_SUPPORTED;
         return FALSE;
     }
-    SCSI_PASS_THROUGH_DIRECT addressed = request;
-    addressed.PathId = address.channel;
-    addressed.TargetId = address.target;
-    addressed.Lun = address.lun;
-    return RunPassThrough(sgIo, (devRoot / *sgName).string(), addressed, out, bytesReturned, error);
+    PassThroughCall addressed = call;
+    addressed.request.PathId = address.channel;
+    addressed.request.TargetId = address.target;
+    addressed.request.Lun = address.lun;
+    return RunSgPassThrough(sgIo, (devRoot / *sgName).string(), addressed, bytesReturned, error);
 }
 
 }  // namespace harrow::machine

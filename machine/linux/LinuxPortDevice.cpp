@@ -1,7 +1,7 @@
 #include "machine/linux/LinuxPortDevice.h"
 
-#include "machine/linux/PassThrough.h"
-#include "machine/linux/PortAnswers.h"
+#include "machine/linux/HostListing.h"
+#include "machine/linux/SgPassThrough.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -56,7 +56,7 @@ BOOL LinuxPortDevice::InquiryData(void* out, DWORD outSize, DWORD* bytesReturned
         *error = ERROR_DEVICE_NOT_CONNECTED;
         return FALSE;
     }
-    const std::vector<std::uint8_t> info = BuildBusInfo(*host);
+    const std::vector<BYTE> info = BuildBusInfo(ListHost(*host));
     if (out == nullptr || outSize < info.size()) {
         *error = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
@@ -102,13 +102,13 @@ BOOL LinuxPortDevice::RescanBus(DWORD* bytesReturned, DWORD* error) const
 BOOL LinuxPortDevice::PassThrough(const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* bytesReturned,
                                   DWORD* error) const
 {
-    const auto request = ReadPassThroughRequest(in, inSize, outSize);
-    if (!request) {
-        *error = ERROR_INVALID_PARAMETER;
+    PassThroughCall call;
+    if (const DWORD invalid = CheckPassThrough(in, inSize, out, outSize, kAnyLength, &call); invalid != 0) {
+        *error = invalid;
         return FALSE;
     }
-    const UnitAddress address{m_host, request->PathId, request->TargetId, request->Lun};
-    return m_access->PassThrough(address, *request, out, bytesReturned, error);
+    const UnitAddress address{m_host, call.request.PathId, call.request.TargetId, call.request.Lun};
+    return m_access->PassThrough(address, call, bytesReturned, error);
 }
 
 }  // namespace harrow::machine

@@ -2,7 +2,7 @@
 
 #include "machine/linux/LinuxClassDevice.h"
 #include "machine/linux/LinuxPortDevice.h"
-#include "machine/linux/PortAnswers.h"
+#include "machine/linux/HostListing.h"
 
 #include <array>
 #include <charconv>

@@ -1,9 +1,7 @@
-#include "machine/linux/PassThrough.h"
+#include "machine/linux/SgPassThrough.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
-#include <cstring>
 
 namespace harrow::machine {
 namespace {
@@ -22,13 +20,6 @@ constexpr unsigned DRIVER_TIMEOUT = 0x06;
 constexpr unsigned DRIVER_SENSE = 0x08;
 constexpr unsigned kDriverCodeMask = 0x0F;
 
-// The size a 32-bit caller writes into Length; accepted as Windows accepts
-// it from 32-bit callers of the 64-bit port driver.
-constexpr USHORT kLength32 = 44;
-// The port driver refuses time-outs of zero and beyond 30 hours.
-constexpr ULONG kMaxTimeOutSeconds = 30 * 60 * 60;
-constexpr unsigned kMaxCdbLength = 16;
-
 int DirectionOf(const SCSI_PASS_THROUGH_DIRECT& request)
 {
     if (request.DataTransferLength == 0) {
@@ -42,28 +33,6 @@ int DirectionOf(const SCSI_PASS_THROUGH_DIRECT& request)
 }
 
 }  // namespace
-
-std::optional<SCSI_PASS_THROUGH_DIRECT> ReadPassThroughRequest(const void* in, DWORD inSize, DWORD outSize)
-{
-    SCSI_PASS_THROUGH_DIRECT request{};
-    if (in == nullptr || inSize < sizeof request || outSize < sizeof request) {
-        return std::nullopt;
-    }
-    std::memcpy(&request, in, sizeof request);
-    const bool lengthOk = request.Length == sizeof request || request.Length == kLength32;
-    const bool cdbOk = request.CdbLength >= 1 && request.CdbLength <= kMaxCdbLength;
-    const bool directionOk = request.DataIn <= SCSI_IOCTL_DATA_UNSPECIFIED;
-    const bool timeOk = request.TimeOutValue >= 1 && request.TimeOutValue <= kMaxTimeOutSeconds;
-    const bool bufferOk = request.DataTransferLength == 0 || request.DataBuffer != nullptr;
-    // The sense bytes land in the output buffer after the structure.
-    const bool senseOk = request.SenseInfoLength == 0 ||
-                         (request.SenseInfoOffset >= sizeof request &&
-                          std::uint64_t{request.SenseInfoOffset} + request.SenseInfoLength <= outSize);
-    if (!(lengthOk && cdbOk && directionOk && timeOk && bufferOk && senseOk)) {
-        return std::nullopt;
-    }
-    return request;
-}
 
 DWORD UndeliveredError(const sg_io_hdr& header)
 {
@@ -102,18 +71,19 @@ DWORD Win32ErrorOf(int errnoValue)
     }
 }
 
-BOOL RunPassThrough(const SgIoCall& sgIo, const std::string& node, const SCSI_PASS_THROUGH_DIRECT& request,
-                    void* out, DWORD* bytesReturned, DWORD* error)
+BOOL RunSgPassThrough(const SgIoCall& sgIo, const std::string& node, const PassThroughCall& call,
+                      DWORD* bytesReturned, DWORD* error)
 {
-    SCSI_PASS_THROUGH_DIRECT answer = request;
-    std::array<unsigned char, 255> sense{};
+    *bytesReturned = 0;
+    SCSI_PASS_THROUGH_DIRECT request = call.request;
+    ScsiResult result;
     sg_io_hdr header{};
     header.interface_id = 'S';
     header.dxfer_direction = DirectionOf(request);
     header.cmd_len = request.CdbLength;
-    header.cmdp = answer.Cdb;
-    header.mx_sb_len = request.SenseInfoLength;
-    header.sbp = sense.data();
+    header.cmdp = request.Cdb;
+    header.mx_sb_len = static_cast<unsigned char>(std::min<std::size_t>(request.SenseInfoLength, result.sense.size()));
+    header.sbp = result.sense.data();
     header.dxfer_len = request.DataTransferLength;
     header.dxferp = request.DataTransferLength == 0 ? nullptr : request.DataBuffer;
     header.timeout = request.TimeOutValue * 1000;
@@ -127,18 +97,11 @@ BOOL RunPassThrough(const SgIoCall& sgIo, const std::string& node, const SCSI_PA
         return FALSE;
     }
     // Both counts come from the kernel; keep them inside what was asked for.
-    const auto residual = static_cast<ULONG>(std::clamp<long long>(header.resid, 0, request.DataTransferLength));
-    const auto senseLength = std::min<unsigned>(header.sb_len_wr, request.SenseInfoLength);
-    answer.ScsiStatus = header.status;
-    answer.DataTransferLength = request.DataTransferLength - residual;
-    answer.SenseInfoLength = static_cast<UCHAR>(senseLength);
-    auto* bytes = static_cast<unsigned char*>(out);
-    std::memcpy(bytes, &answer, sizeof answer);
-    if (senseLength != 0) {
-        std::memcpy(bytes + request.SenseInfoOffset, sense.data(), senseLength);
-    }
-    *bytesReturned = senseLength != 0 ? request.SenseInfoOffset + senseLength : sizeof answer;
-    return TRUE;
+    const auto residual = std::clamp<long long>(header.resid, 0, request.DataTransferLength);
+    result.status = header.status;
+    result.transferred = request.DataTransferLength - static_cast<std::uint32_t>(residual);
+    result.senseLength = std::min(header.sb_len_wr, header.mx_sb_len);
+    return CompletePassThrough(call, result, bytesReturned, error);
 }
 
 }  // namespace harrow::machine
