@@ -127,7 +127,6 @@ SysfsUnit ReadUnit(const fs::path& unitDir, const UnitAddress& address)
     if (unit.kind == ClassKind::None && peripheralType == kChangerType) {
         unit.kind = ClassKind::MediaChanger;
     }
-    unit.sgName = SgName(unitDir);
     return unit;
 }
 
@@ -210,20 +209,6 @@ const SysfsHost* SysfsTopology::FindHost(unsigned number) const
     for (const SysfsHost& host : m_hosts) {
         if (host.number == number) {
             return &host;
-        }
-    }
-    return nullptr;
-}
-
-const SysfsUnit* SysfsTopology::FindUnit(const UnitAddress& address) const
-{
-    const SysfsHost* host = FindHost(address.host);
-    if (host == nullptr) {
-        return nullptr;
-    }
-    for (const SysfsUnit& unit : host->units) {
-        if (unit.address == address) {
-            return &unit;
         }
     }
     return nullptr;

@@ -30,7 +30,6 @@ struct SysfsUnit {
     std::array<std::uint8_t, 36> inquiry{};  // standard INQUIRY data
     ClassKind kind = ClassKind::None;
     bool claimed = false;  // a class driver (sd, st, sr, ch) is bound
-    std::string sgName;    // "sg3"; empty when the sg driver has no node for it
 };
 
 struct SysfsHost {
@@ -51,7 +50,6 @@ public:
 
     const std::vector<SysfsHost>& Hosts() const { return m_hosts; }
     const SysfsHost* FindHost(unsigned number) const;
-    const SysfsUnit* FindUnit(const UnitAddress& address) const;
     // The index-th unit of a class in H:C:T:L order ("PhysicalDrive<index>").
     const SysfsUnit* FindClassUnit(ClassKind kind, unsigned index) const;
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <functional>
 #include <thread>
 
 namespace harrow::machine {
@@ -183,29 +182,19 @@ TEST_F(PassThroughTest, UndeliveredCommandsFailWithWin32Errors)
     }
 }
 
+// The checks are the port's own; what matters here is that both kinds of
+// device apply them before anything reaches the kernel.
 TEST_F(PassThroughTest, MalformedRequestsNeverReachTheKernel)
 {
     std::vector<BYTE> data(64);
-    const auto refused = [&](const std::function<void(Request&)>& spoil, DWORD outSize = sizeof(Request)) {
-        Request r = ReadTen(data, SCSI_IOCTL_DATA_IN);
-        spoil(r);
-        return !Send(*port, r, outSize) && error == ERROR_INVALID_PARAMETER;
-    };
-    EXPECT_TRUE(refused([](Request& r) { r.sptd.Length = 44; }));  // a 32-bit layout's size
-    EXPECT_TRUE(refused([](Request& r) { r.sptd.CdbLength = 0; }));
-    EXPECT_TRUE(refused([](Request& r) { r.sptd.CdbLength = 17; }));
-    EXPECT_TRUE(refused([](Request& r) { r.sptd.DataIn = 3; }));
-    EXPECT_TRUE(refused([](Request& r) { r.sptd.TimeOutValue = 0; }));
-    EXPECT_TRUE(refused([](Request& r) { r.sptd.TimeOutValue = 108001; }));
-    EXPECT_TRUE(refused([](Request& r) { r.sptd.DataBuffer = nullptr; }));
-    EXPECT_TRUE(refused([](Request& r) { r.sptd.SenseInfoOffset = 20; }));  // over the structure
-    EXPECT_TRUE(refused([](Request& r) { r.sptd.SenseInfoOffset = 0xFFFFFFF0; }));
-    EXPECT_TRUE(refused([](Request&) {}, sizeof(Request) - 1));
-    EXPECT_TRUE(refused([](Request&) {}, sizeof(SCSI_PASS_THROUGH_DIRECT) - 1));
-    EXPECT_FALSE(port->IoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT, data.data(), 20, data.data(), 64, &returned, &error));
+    Request r = ReadTen(data, SCSI_IOCTL_DATA_IN);
+    r.sptd.TimeOutValue = 108001;
+    EXPECT_FALSE(Send(*port, r));
+    EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
+    r = ReadTen(data, SCSI_IOCTL_DATA_IN);
+    EXPECT_FALSE(Send(*Open("PhysicalDrive0"), r, sizeof(Request) - 1));  // no room for the sense bytes
     EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
     EXPECT_EQ(calls, 0);
-    EXPECT_FALSE(refused([](Request& r) { r.sptd.SenseInfoLength = 0; r.sptd.SenseInfoOffset = 0; }));
 }
 
 TEST_F(PassThroughTest, UnitsAreReachedByPortAddressOrClassDevice)

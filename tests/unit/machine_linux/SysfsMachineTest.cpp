@@ -153,9 +153,6 @@ TEST_F(SysfsMachineTest, PortCapabilitiesAndRescan)
     auto port = machine.Open("SCSI2:", 0, &error);
     IO_SCSI_CAPABILITIES caps{};
     ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, 24, &returned, &error));
-    EXPECT_EQ(returned, 24u);
-    EXPECT_EQ(caps.Length, 24u);
-    EXPECT_EQ(caps.MaximumPhysicalPages, 64u);
     EXPECT_EQ(caps.MaximumTransferLength, 64u * 4096);
     EXPECT_FALSE(port->IoControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, 23, &returned, &error));
     EXPECT_EQ(error, ERROR_INSUFFICIENT_BUFFER);
