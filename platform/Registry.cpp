@@ -2,8 +2,10 @@
 
 #include "platform/RegistryStore.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <pwd.h>
 #include <unistd.h>
 

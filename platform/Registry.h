@@ -1,6 +1,8 @@
 // The registry, stored as one REGEDIT4 text file (HARROW_REGISTRY, default
 // $XDG_CONFIG_HOME/harrow/registry.reg). HKLM\HARDWARE\DEVICEMAP\Scsi is
-// volatile: built from the active machine, never saved.
+// volatile: built from the active machine, never saved; so are keys made
+// with REG_OPTION_VOLATILE. Calls that start from a root key see what other
+// processes have written; a malformed file fails every call with ERROR_BADDB.
 #pragma once
 
 #include "platform/WinTypes.h"
@@ -55,7 +57,10 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, DWORD* reserved, DWORD* typ
 LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName);
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
-// Subkeys and values enumerate in a stable order (case-insensitive by name).
+// Subkeys and values enumerate in a stable order: by name without regard to
+// case, runs of digits by value ("Scsi Port 2" before "Scsi Port 10"). A name
+// buffer too small gives ERROR_MORE_DATA and the size needed, terminator
+// included.
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD* nameSize, DWORD* reserved, LPSTR keyClass,
                       DWORD* classSize, FILETIME* lastWriteTime);
 LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize);
@@ -68,7 +73,8 @@ LSTATUS RegFlushKey(HKEY key);
 
 namespace harrow::platform {
 
-// Path of the registry file in use.
+// Path of the registry file: HARROW_REGISTRY, else
+// $XDG_CONFIG_HOME/harrow/registry.reg (XDG default ~/.config).
 std::string RegistryPath();
 
 // Drops the in-memory view so the next call reads the file and the active
