@@ -1,11 +1,12 @@
 // HARROW_MACHINE chooses the machine behind "\\.\" names: unset or "builtin"
 // the demonstration machine, a path a machine file, "linux" this computer's
-// SCSI hosts.
+// SCSI hosts, "iscsi://..." remote iSCSI targets.
 #include "machine/BuiltinMachine.h"
 #include "machine/MachineFile.h"
 #include "machine/SimulatedMachine.h"
 #include "machine/StateFolder.h"
 #include "machine/drives/DriveFactory.h"
+#include "machine/iscsi/IscsiMachine.h"
 #include "machine/linux/LinuxMachine.h"
 #include "platform/DeviceNamespace.h"
 
@@ -34,7 +35,7 @@ std::unique_ptr<Machine> MakeChosenMachine()
         return machine::MakeLinuxMachine();
     }
     if (choice.rfind("iscsi://", 0) == 0) {
-        throw std::runtime_error("HARROW_MACHINE=" + choice + ": iSCSI machines are not supported");
+        return machine::MakeIscsiMachine(choice);
     }
     return MakeSimulated(machine::ReadMachineFile(choice), choice);
 }

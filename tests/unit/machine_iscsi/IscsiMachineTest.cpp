@@ -1,5 +1,6 @@
 #include "machine/iscsi/IscsiMachine.h"
 
+#include "platform/Files.h"
 #include "support/TgtTarget.h"
 #include "unit/machine_iscsi/PassThroughHelper.h"
 
@@ -283,6 +284,49 @@ TEST_F(IscsiMachineTest, ConcurrentReadersOnSeveralHandlesGetTheirOwnData)
         thread.join();
     }
     EXPECT_EQ(good.load(), kThreads * kReads);
+}
+
+// The whole road: HARROW_MACHINE, the device map, CreateFileA and DeviceIoControl.
+TEST_F(IscsiMachineTest, HarrowMachineVariableReachesTheTargetThroughCreateFile)
+{
+    ::setenv("HARROW_MACHINE", s_target->Url().c_str(), 1);
+    platform::SetActiveMachine(nullptr);
+    const auto keys = platform::ActiveMachine().DeviceMap();
+    const auto* port0 = FindKey(keys, "Scsi Port 0");
+    ASSERT_NE(port0, nullptr);
+    EXPECT_EQ(TextOf(port0->values.at(0)), "iScsiPrt");
+
+    HANDLE port = CreateFileA("\\\\.\\scsi0:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    std::vector<std::uint8_t> capacity(8);
+    auto send = [&](UCHAR opcode, std::vector<std::uint8_t>& data) {
+        struct {
+            SCSI_PASS_THROUGH_DIRECT header;
+            UCHAR sense[32];
+        } request{};
+        request.header.Length = sizeof request.header;
+        request.header.Lun = 2;
+        request.header.CdbLength = 10;
+        request.header.SenseInfoLength = sizeof request.sense;
+        request.header.DataIn = kIn;
+        request.header.DataTransferLength = static_cast<ULONG>(data.size());
+        request.header.TimeOutValue = 10;
+        request.header.DataBuffer = data.empty() ? nullptr : data.data();
+        request.header.SenseInfoOffset = sizeof request.header;
+        request.header.Cdb[0] = opcode;
+        DWORD returned = 0;
+        const BOOL ok = DeviceIoControl(port, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
+                                        sizeof request, &returned, nullptr);
+        return ok ? request.header.ScsiStatus : -1;
+    };
+    std::vector<std::uint8_t> none;
+    EXPECT_EQ(send(0x00, none), 0x02);  // the new session's unit attention
+    EXPECT_EQ(send(0x25, capacity), 0x00);
+    CloseHandle(port);
+    platform::SetActiveMachine(nullptr);
+    ::unsetenv("HARROW_MACHINE");
+    EXPECT_EQ(capacity, (std::vector<std::uint8_t>{0, 0, 0x07, 0xFF, 0, 0, 0x02, 0x00}));  // 2048 blocks of 512
 }
 
 }  // namespace
