@@ -1,0 +1,285 @@
+#include "core/devices/SCSIDevice.h"
+
+#include "core/buffers/AlignedBuffer.h"
+#include "core/log/GTrace.h"
+#include "core/transport/CScsiIoCtl.h"
+#include "core/types/ByteOrder.h"
+#include "core/types/CEventBase.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr unsigned long kIn = ScsiCommand::DATA_IN;
+constexpr unsigned long kOut = ScsiCommand::DATA_OUT;
+
+unsigned char Bit(int on, int position)
+{
+    return static_cast<unsigned char>((on != 0 ? 1 : 0) << position);
+}
+
+// Page code in bits 0-5, page control in bits 6-7.
+unsigned char PageByte(int page, int pc)
+{
+    return static_cast<unsigned char>((page & 0x3F) | ((pc & 0x3) << 6));
+}
+
+unsigned long SizeOf(const AlignedBuffer* buf)
+{
+    return buf != nullptr ? buf->Size() : 0;
+}
+
+unsigned long Length(long len)
+{
+    return len > 0 ? static_cast<unsigned long>(len) : 0;
+}
+
+constexpr int kIdentificationPage = 0x83;
+constexpr long kIdentificationBytes = 128;
+constexpr int kCodeSetBinary = 1;
+constexpr int kDesignatorNaa = 3;
+constexpr int kIdentifierBytes = 8;
+
+}  // namespace
+
+Error_t SCSIDevice::Inquiry(unsigned long index, AlignedBuffer* buf, long len, int evpd, int page)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice Inquiry");
+    ScsiCommand command(6, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x12;
+    command.Cdb[1] = LunBits() | Bit(evpd, 0);
+    command.Cdb[2] = static_cast<unsigned char>(page);
+    command.Cdb[4] = static_cast<unsigned char>(len);
+    command.Transfer(buf, Length(len), kIn);
+    return RunCommand(GetCtlBlock(index), command);
+}
+
+Error_t SCSIDevice::TestUnitReady(unsigned long index)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice TestUnitReady");
+    ScsiCommand command(6, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x00;
+    command.Cdb[1] = LunBits();
+    return RunCommand(GetCtlBlock(index), command);
+}
+
+Error_t SCSIDevice::RequestSense(unsigned long index, AlignedBuffer* buf)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice RequestSense");
+    ScsiCommand command(6, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x03;
+    command.Cdb[1] = LunBits();
+    command.Cdb[4] = 0x80;
+    command.Transfer(buf, SizeOf(buf), kIn);
+    return RunCommand(GetCtlBlock(index), command);
+}
+
+Error_t SCSIDevice::SendDiagnostic(unsigned long index, AlignedBuffer* buf, int selfTestCode, int unitOffL,
+                                   int devOffL, int selfTest, int pf)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice SendDiagnostic");
+    ScsiCommand command(6, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x1D;
+    command.Cdb[1] = static_cast<unsigned char>(((selfTestCode & 0x7) << 5) | Bit(pf, 4) | Bit(selfTest, 2) |
+                                                Bit(devOffL, 1) | Bit(unitOffL, 0));
+    command.Put16(3, SizeOf(buf));
+    command.Transfer(buf, SizeOf(buf), kOut);
+    return RunCommand(GetCtlBlock(index), command);
+}
+
+Error_t SCSIDevice::RecvDiagnosticResults(unsigned long index, AlignedBuffer* buf)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice RecvDiagnosticResults");
+    ScsiCommand command(6, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x1C;
+    command.Cdb[1] = LunBits();
+    command.Put16(3, SizeOf(buf));
+    command.Transfer(buf, SizeOf(buf), kIn);
+    return RunCommand(GetCtlBlock(index), command);
+}
+
+Error_t SCSIDevice::ModeSense6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int page, int pc, int dbd)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSense6");
+    ScsiCommand command(6, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x1A;
+    command.Cdb[1] = LunBits() | Bit(dbd, 3);
+    command.Cdb[2] = PageByte(page, pc);
+    command.Cdb[4] = static_cast<unsigned char>(len);
+    command.Transfer(buf, Length(len), kIn);
+    return RunCommand(ctl, command);
+}
+
+Error_t SCSIDevice::ModeSense10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int page, int pc, int dbd)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSense10");
+    ScsiCommand command(10, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x5A;
+    command.Cdb[1] = LunBits() | Bit(dbd, 3);
+    command.Cdb[2] = PageByte(page, pc);
+    command.Put16(7, Length(len));
+    command.Transfer(buf, Length(len), kIn);
+    return RunCommand(ctl, command);
+}
+
+Error_t SCSIDevice::ModeSelect6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int pf, int sp)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSelect6");
+    ScsiCommand command(6, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x15;
+    command.Cdb[1] = LunBits() | Bit(pf, 4) | Bit(sp, 0);
+    command.Cdb[4] = static_cast<unsigned char>(len);
+    command.Transfer(buf, Length(len), kOut);
+    return RunCommand(ctl, command);
+}
+
+Error_t SCSIDevice::ModeSelect10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int pf, int sp)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSelect10");
+    ScsiCommand command(10, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x55;
+    command.Cdb[1] = LunBits() | Bit(pf, 4) | Bit(sp, 0);
+    command.Put16(7, Length(len));
+    command.Transfer(buf, Length(len), kOut);
+    return RunCommand(ctl, command);
+}
+
+Error_t SCSIDevice::LogSense(unsigned long index, AlignedBuffer* buf, int len, int pc, int page, int ppc, int sp)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice LogSense");
+    ScsiCommand command(10, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x4D;
+    command.Cdb[1] = LunBits() | Bit(ppc, 1) | Bit(sp, 0);
+    command.Cdb[2] = PageByte(page, pc);
+    command.Put16(7, Length(len));
+    command.Transfer(buf, Length(len), kIn);
+    return RunCommand(GetCtlBlock(index), command);
+}
+
+Error_t SCSIDevice::LogSelect(unsigned long index, AlignedBuffer* buf, int len, int pcr, int sp, int pc)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice LogSelect");
+    ScsiCommand command(10, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x4C;
+    command.Cdb[1] = LunBits() | Bit(pcr, 1) | Bit(sp, 0);
+    command.Cdb[2] = PageByte(0, pc);
+    command.Put16(7, Length(len));
+    command.Transfer(buf, Length(len), kOut);
+    return RunCommand(GetCtlBlock(index), command);
+}
+
+Error_t SCSIDevice::ReadBuffer(unsigned long index, long offset, long len, AlignedBuffer* buf, int mode,
+                               int bufferId)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice ReadBuffer");
+    ScsiCommand command(10, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x3C;
+    command.Cdb[1] = static_cast<unsigned char>(mode & 0x7);
+    command.Cdb[2] = static_cast<unsigned char>(bufferId);
+    command.Put24(3, static_cast<unsigned long>(offset));
+    command.Put24(6, Length(len));
+    command.Transfer(buf, SizeOf(buf), kIn);
+    return RunCommand(GetCtlBlock(index), command);
+}
+
+Error_t SCSIDevice::WriteBuffer(unsigned long index, long offset, long len, AlignedBuffer* buf, int mode,
+                                int bufferId)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice WriteBuffer");
+    ScsiCommand command(10, CScsiIoCtl::NO_TIMEOUT);
+    command.Cdb[0] = 0x3B;
+    command.Cdb[1] = LunBits() | static_cast<unsigned char>(mode & 0x7);
+    command.Cdb[2] = static_cast<unsigned char>(bufferId);
+    command.Put24(3, static_cast<unsigned long>(offset));
+    command.Put24(6, Length(len));
+    command.Transfer(buf, Length(len), kOut);
+    return RunCommand(GetCtlBlock(index), command);
+}
+
+Error_t SCSIDevice::ReportLUNs(unsigned long index, AlignedBuffer* buf)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice ReportLUNs");
+    ScsiCommand command(12, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0xA0;
+    command.Put32(6, SizeOf(buf));
+    command.Transfer(buf, SizeOf(buf), kIn);
+    return RunCommand(GetCtlBlock(index), command);
+}
+
+Error_t SCSIDevice::PersistentReserveIn(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int serviceAction)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice PersistentReserveIn");
+    if (buf == nullptr || len < 0 || buf->Size() < static_cast<unsigned long>(len)) {
+        return ERR_INVALID_PARAM;
+    }
+    ScsiCommand command(10, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x5E;
+    command.Cdb[1] = static_cast<unsigned char>(serviceAction & 0x1F);
+    command.Put16(7, Length(len));
+    command.Transfer(buf, Length(len), kIn);
+    return RunCommand(ctl, command);
+}
+
+Error_t SCSIDevice::PersistentReserveOut(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int serviceAction,
+                                         int scope, int type)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice PersistentReserveOut");
+    if (buf == nullptr || len < 0 || buf->Size() < static_cast<unsigned long>(len)) {
+        return ERR_INVALID_PARAM;
+    }
+    ScsiCommand command(10, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x5F;
+    command.Cdb[1] = static_cast<unsigned char>(serviceAction & 0x1F);
+    command.Cdb[2] = static_cast<unsigned char>(((scope & 0xF) << 4) | (type & 0xF));
+    command.Put16(7, Length(len));
+    command.Transfer(buf, Length(len), kOut);
+    return RunCommand(ctl, command);
+}
+
+Error_t SCSIDevice::ModeSense(unsigned long index, AlignedBuffer* buf, long len, int page, int pc, int dbd,
+                              eDataHeaderKind_t* kind)
+{
+    if (kind != nullptr) {
+        *kind = MODE_HDR_6;
+    }
+    if (buf != nullptr && buf->Ptr() != nullptr) {
+        std::memset(buf->Ptr(), 0, std::min<unsigned long>(Length(len), buf->Size()));
+    }
+    return ModeSense6(GetCtlBlock(index), buf, len, page, pc, dbd);
+}
+
+Error_t SCSIDevice::ModeSelect(unsigned long index, AlignedBuffer* buf, long len, int pf, int sp,
+                               eDataHeaderKind_t kind)
+{
+    if (kind == MODE_HDR_10) {
+        return ModeSelect10(GetCtlBlock(index), buf, len, pf, sp);
+    }
+    return ModeSelect6(GetCtlBlock(index), buf, len, pf, sp);
+}
+
+Error_t SCSIDevice::GetGlobalID(LARGE_INTEGER* id)
+{
+    GTrace trace(TRACE_LEVEL, "SCSIDevice GetGlobalID");
+    if (id == nullptr) {
+        return ERR_INVALID_PARAM;
+    }
+    AlignedBuffer page(kIdentificationBytes);
+    std::memset(page.Ptr(), 0, page.Size());
+    if (Error_t refused = Inquiry(0, &page, kIdentificationBytes, 1, kIdentificationPage); refused != ERR_NONE) {
+        return refused;
+    }
+    const auto* bytes = static_cast<const unsigned char*>(page.Ptr());
+    // Anything but a binary NAA identifier of at least eight bytes is not this page's answer.
+    if (bytes[1] != kIdentificationPage || (bytes[4] & 0x0F) != kCodeSetBinary ||
+        (bytes[5] & 0x0F) != kDesignatorNaa || bytes[7] < kIdentifierBytes) {
+        throw static_cast<CEventBase*>(nullptr);
+    }
+    DWORD high = 0;
+    DWORD low = 0;
+    grab_bytes(bytes + 8, 4, &high, sizeof high);
+    grab_bytes(bytes + 12, 4, &low, sizeof low);
+    id->u.HighPart = static_cast<LONG>(high);
+    id->u.LowPart = low;
+    return ERR_NONE;
+}
