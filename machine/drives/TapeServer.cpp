@@ -3,7 +3,6 @@
 #include "machine/drives/Bytes.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace harrow::machine::drives {
 namespace {
@@ -89,7 +88,7 @@ ScsiResult TapeServer::Read(const ScsiRequest& request)
         return CheckCondition(kFilemarkDetected, {.information = length, .filemark = true});
     }
     const std::size_t count = std::min({record.data.size(), std::size_t{length}, request.data.size()});
-    std::memcpy(request.data.data(), record.data.data(), count);
+    std::copy_n(record.data.begin(), count, request.data.begin());
     if (record.data.size() == length || (sili && record.data.size() < length)) {
         return Good(static_cast<std::uint32_t>(count));
     }
@@ -113,7 +112,7 @@ ScsiResult TapeServer::ReadFixed(const ScsiRequest& request, std::uint32_t count
         }
         const std::size_t room = request.data.size() - std::min(moved, request.data.size());
         const std::size_t n = std::min(record.data.size(), room);
-        std::memcpy(request.data.data() + moved, record.data.data(), n);
+        std::copy_n(record.data.begin(), n, request.data.begin() + static_cast<std::ptrdiff_t>(moved));
         moved += n;
         if (record.data.size() != m_fixedLength) {
             return CheckCondition(sense::kNone, {.information = left, .ili = true}, static_cast<std::uint32_t>(moved));
