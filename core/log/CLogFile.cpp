@@ -279,12 +279,12 @@ bool CLogFile::IsStillLogging()
     return WaitForSingleObject(m_EndEvent, 0) != WAIT_OBJECT_0;
 }
 
-Error_t CLogFile::LogDeviceInfo(const CDevAddress& address, int deviceType, const std::string& vendor,
+Error_t CLogFile::LogDeviceInfo(const CDevAddress& address, Device_t deviceType, const std::string& vendor,
                                 const std::string& model, const std::string& serialNumber,
                                 const std::string& firmware)
 {
     std::string block = StringPrintf("Device: %d:%d:%d\n", address.m_HostAdapter, address.m_Target, address.m_Lun);
-    block += StringPrintf("Device type: %d\n", deviceType);
+    block += StringPrintf("Device type: %d\n", static_cast<int>(deviceType));
     block += "Vendor: " + vendor + "\n";
     block += "Model: " + model + "\n";
     block += "Serial Number: " + serialNumber + "  \n";

@@ -2,6 +2,7 @@
 
 #include "core/types/CDevAddress.h"
 #include "core/types/CEventBase.h"
+#include "core/types/Device.h"
 #include "core/types/Error.h"
 #include "core/types/SenseData.h"
 #include "platform/WinTypes.h"
@@ -47,7 +48,7 @@ public:
     // Takes ownership of the event; ERR_INVALID_PARAM for a null one.
     Error_t LogEvent(CEventBase* event);
     // Writes a device description block at once, from the caller's thread.
-    Error_t LogDeviceInfo(const CDevAddress& address, int deviceType, const std::string& vendor,
+    Error_t LogDeviceInfo(const CDevAddress& address, Device_t deviceType, const std::string& vendor,
                           const std::string& model, const std::string& serialNumber, const std::string& firmware);
 
     // Writes the oldest queued event; ERR_INVALID_PARAM when none is queued.
