@@ -1,8 +1,10 @@
 #include "machine/drives/StateStore.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,7 +15,26 @@
 #include <string>
 
 namespace harrow::machine::drives {
+
+struct StateStore::Shared {
+    std::atomic<std::uint64_t> ready;       // kReady once the mutex is set up
+    std::atomic<std::uint64_t> generation;  // bumped by every save
+    pthread_mutex_t mutex;
+};
+
 namespace {
+
+constexpr std::uint64_t kReady = 0x4B58535441544531ULL;
+
+void SetUpMutex(pthread_mutex_t* mutex)
+{
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    pthread_mutex_init(mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
 
 std::runtime_error SystemError(const std::filesystem::path& path, const char* what)
 {
@@ -36,14 +57,22 @@ StateStore::StateStore(const std::filesystem::path& folder, const UnitState& ini
         throw SystemError(lockPath, "cannot open");
     }
     void* map = MAP_FAILED;
-    if (::ftruncate(m_lockFd, sizeof(std::uint64_t)) == 0) {
-        map = ::mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, m_lockFd, 0);
+    ::flock(m_lockFd, LOCK_EX);
+    struct stat info {};
+    if (::fstat(m_lockFd, &info) == 0 &&
+        (info.st_size == static_cast<off_t>(sizeof(Shared)) || ::ftruncate(m_lockFd, sizeof(Shared)) == 0)) {
+        map = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, m_lockFd, 0);
     }
     const auto dataPath = folder / "blocks.bin";
     if (map != MAP_FAILED) {
-        m_generation = static_cast<std::atomic<std::uint64_t>*>(map);
+        m_shared = static_cast<Shared*>(map);
+        if (m_shared->ready.load() != kReady) {
+            SetUpMutex(&m_shared->mutex);
+            m_shared->ready.store(kReady);
+        }
         m_dataFd = ::open(dataPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     }
+    ::flock(m_lockFd, LOCK_UN);
     if (m_dataFd < 0) {
         const auto failure = SystemError(map == MAP_FAILED ? lockPath : dataPath, "cannot open");
         Close();
@@ -65,9 +94,9 @@ StateStore::~StateStore() { Close(); }
 
 void StateStore::Close()
 {
-    if (m_generation) {
-        ::munmap(m_generation, sizeof(std::uint64_t));
-        m_generation = nullptr;
+    if (m_shared) {
+        ::munmap(m_shared, sizeof(Shared));
+        m_shared = nullptr;
     }
     if (m_dataFd >= 0) {
         ::close(m_dataFd);
@@ -83,7 +112,7 @@ StateStore::Session::Session(StateStore& store) : m_store(store)
 {
     m_store.Lock();
     try {
-        if (m_store.m_generation->load() != m_store.m_seenGeneration || m_store.m_seenGeneration == 0) {
+        if (m_store.m_shared->generation.load() != m_store.m_seenGeneration || m_store.m_seenGeneration == 0) {
             m_store.Reload();
         }
     } catch (...) {
@@ -108,15 +137,19 @@ StateStore::Session::~Session()
 
 void StateStore::Lock()
 {
-    while (::flock(m_lockFd, LOCK_EX) != 0 && errno == EINTR) {
+    if (pthread_mutex_lock(&m_shared->mutex) == EOWNERDEAD) {
+        // Its holder died mid-command; the state file is still whole because
+        // saves replace it by rename.
+        pthread_mutex_consistent(&m_shared->mutex);
+        m_seenGeneration = 0;
     }
 }
 
-void StateStore::Unlock() { ::flock(m_lockFd, LOCK_UN); }
+void StateStore::Unlock() { pthread_mutex_unlock(&m_shared->mutex); }
 
 void StateStore::Reload()
 {
-    m_seenGeneration = m_generation->load();
+    m_seenGeneration = m_shared->generation.load();
     std::ifstream file(m_statePath);
     if (!file) {
         if (std::filesystem::exists(m_statePath)) {
@@ -145,7 +178,7 @@ void StateStore::Save()
         }
     }
     std::filesystem::rename(temporary, m_statePath);
-    m_seenGeneration = m_generation->fetch_add(1) + 1;
+    m_seenGeneration = m_shared->generation.fetch_add(1) + 1;
 }
 
 bool StateStore::ReadData(std::uint64_t offset, std::span<std::uint8_t> out) const

@@ -1,5 +1,7 @@
 // A unit's state folder: state.json, the sparse data file blocks.bin and the
-// lock that keeps two processes from interleaving commands.
+// lock file that keeps two processes from interleaving commands. The lock is
+// a robust process-shared mutex inside the lock file (set up under flock): a
+// command then costs no system call, and a holder that dies frees it.
 #pragma once
 
 #include "machine/drives/UnitState.h"
@@ -53,7 +55,8 @@ private:
     std::filesystem::path m_statePath;
     int m_lockFd = -1;
     int m_dataFd = -1;
-    std::atomic<std::uint64_t>* m_generation = nullptr;  // shared through the lock file's mapping
+    struct Shared;                 // the lock file's mapping
+    Shared* m_shared = nullptr;
     std::uint64_t m_seenGeneration = 0;
     UnitState m_state;
     bool m_changed = false;
