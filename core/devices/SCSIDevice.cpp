@@ -205,8 +205,7 @@ void SCSIDevice::LogDeviceInfo()
 {
     CLogFile* log = CLogFile::Instance();
     if (log != nullptr && CLogFile::IsLoggingOn() && CLogFile::IsDevInfoLoggingOn()) {
-        log->LogDeviceInfo(GetDevAddress(), GetDevType(), GetVendor(), GetModelName(), GetSerialNum_Str(),
-                           GetFirmwareVersion());
+        log->LogDeviceInfo(this);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "core/log/CLogFile.h"
 
+#include "core/devices/OrbDevice.h"
 #include "core/types/SenseText.h"
 #include "core/types/StringPrintf.h"
 #include "platform/Kernel.h"
@@ -291,6 +292,17 @@ Error_t CLogFile::LogDeviceInfo(const CDevAddress& address, Device_t deviceType,
     block += "Firmware version: " + firmware + "\n";
     block += DEVICE_BLOCK_END;
     return WriteText(block);
+}
+
+Error_t CLogFile::LogDeviceInfo(OrbDevice* device)
+{
+    if (device == nullptr) {
+        return ERR_INVALID_PARAM;
+    }
+    const CDevAddress address(device->GetHANum(), device->GetTargetNum(), static_cast<int>(device->GetLUNNum()), -1,
+                              -1, -1);
+    return LogDeviceInfo(address, device->GetDevType(), device->GetVendor(), device->GetModelName(),
+                         device->GetSerialNum_Str(), device->GetFirmwareVersion());
 }
 
 void CLogFile::ChangeLogFile(const std::string& fileName)

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 
+class OrbDevice;
+
 // Kinds of log content.
 enum Logging_t : int {
     LOG_ALL = 0,
@@ -50,6 +52,7 @@ public:
     // Writes a device description block at once, from the caller's thread.
     Error_t LogDeviceInfo(const CDevAddress& address, Device_t deviceType, const std::string& vendor,
                           const std::string& model, const std::string& serialNumber, const std::string& firmware);
+    Error_t LogDeviceInfo(OrbDevice* device);
 
     // Writes the oldest queued event; ERR_INVALID_PARAM when none is queued.
     Error_t WriteEventToFile();

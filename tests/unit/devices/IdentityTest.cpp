@@ -2,7 +2,11 @@
 // whatever lengths the drive claims.
 #include "DeviceTestSupport.h"
 
+#include "core/log/CLogFile.h"
+
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace devices_test {
@@ -54,6 +58,9 @@ TEST_F(Identity, InitReadsIdentityAndSerialNumber)
 {
     std::vector<std::uint8_t> inquiry = StandardInquiry(92);
     std::memcpy(&inquiry[8], "ACME\0\0\0\0", 8);  // fields end at their first zero byte
+    const std::filesystem::path logFile = m_Dir / "core.log";
+    ASSERT_EQ(CLogFile::Init(logFile.string()), ERR_NONE);
+    CLogFile::Instance()->TurnOnLogOption(LOG_DEVINFO);
     m_Device = std::make_unique<TestDevice>(&m_Adapter, 0, 4, 0);
     m_Device->LockDev();
     m_Adapter.script->Answers.push_back({ERR_CMD_COMPLETE, -1, inquiry});
@@ -75,6 +82,12 @@ TEST_F(Identity, InitReadsIdentityAndSerialNumber)
     EXPECT_EQ(log[0].Cdb, (std::vector<std::uint8_t>{0x12, 0x00, 0x00, 0x00, 0xFF, 0x00}));
     EXPECT_EQ(log[1].Cdb, (std::vector<std::uint8_t>{0x12, 0x01, 0x80, 0x00, 0xFF, 0x00}));
     EXPECT_EQ(log[0].DataLength, 255UL);
+
+    CLogFile::Destroy();
+    std::ifstream in(logFile);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.rfind("Device: 0:4:0\nDevice type: 0\nVendor: ACME\n", 0), 0U) << text;
+    EXPECT_NE(text.find("Serial Number: SIM00001"), std::string::npos) << text;
 }
 
 TEST_F(Identity, CopyrightOffsetsAndLengths)
@@ -143,9 +156,6 @@ TEST_F(Identity, InitFailures)
 
     TestDevice orphan(nullptr, 0, 4, 0);
     EXPECT_EQ(orphan.Init(), ERR_INIT_FAILED);
-    SCSIDevice& plain = orphan;
-    plain.SetDevProperties(nullptr);  // ignored
-    EXPECT_EQ(plain.GetDevType(), DEV_UNKNOWN);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include "DeviceTestSupport.h"
 
 #include "core/buffers/AlignedBuffer.h"
-#include "core/types/SenseData.h"
 
 #include <cstring>
 
@@ -60,27 +59,6 @@ TEST_F(SimulatedDrive, InitIdentifiesTheDrives)
 
     auto absent = Make(5);
     EXPECT_EQ(absent->Init(), ERR_INIT_FAILED);
-}
-
-TEST_F(SimulatedDrive, RawCommandFailureLeavesStatusAndSenseInTheBlock)
-{
-    auto drive = Make(0);
-    ASSERT_EQ(drive->Init(), ERR_NONE);
-    SCSI_Cdb_UserDef16Byte_s record{};
-    record.Cdb[0] = 0x00;
-    record.CdbLength = 6;
-    record.Timeout = 30;
-    ASSERT_EQ(drive->SCSI_CDB_DANGER(0, &record, static_cast<unsigned char*>(nullptr)), ERR_NONE);
-
-    record.Cdb[0] = 0xFF;  // an opcode no drive knows
-    try {
-        drive->SCSI_CDB_DANGER(0, &record, static_cast<unsigned char*>(nullptr));
-        ADD_FAILURE() << "an unknown opcode must fail";
-    } catch (CScsiIoCtl* failed) {
-        const SCSI_SenseData_s* sense = failed->GetSenseData();
-        EXPECT_EQ(sense->SenseKey(), 5);
-        EXPECT_EQ(sense->AdditionalSenseCode, 0x20);
-    }
 }
 
 TEST_F(SimulatedDrive, PerformanceIsHandedToTheDeviceAndAlarmsTrip)
