@@ -1,12 +1,36 @@
 #include "core/system/CComputerSystem.h"
 
+#include "core/buffers/AlignedBuffer.h"
+#include "core/devices/SCSIDevice.h"
+#include "core/log/CLogFile.h"
+#include "core/log/GTrace.h"
+#include "core/system/AdapterFactory.h"
+#include "core/system/CHostAdapter.h"
+#include "core/system/CTarget.h"
+#include "core/types/CEventError.h"
+
+#include <memory>
+
 namespace {
 
-constexpr unsigned long kSilentFlag = 0x2;
+constexpr const char* kLabel = "Computer System";
+
+// Host adapters by index.
+class CSystemIterator final : public CDevTreeIterator {
+public:
+    explicit CSystemIterator(const CComputerSystem& system) : m_System(system) {}
+    bool HasNext() override { return m_Next < m_System.NumHostAdapters(); }
+    CDevTreeNode* Next() override { return HasNext() ? m_System.GetHostAdapter(static_cast<int>(m_Next++)) : nullptr; }
+
+private:
+    const CComputerSystem& m_System;
+    long m_Next = 0;
+};
 
 }  // namespace
 
 CComputerSystem* CComputerSystem::_instance = nullptr;
+std::string CComputerSystem::m_ProductRunning;
 
 CComputerSystem* CComputerSystem::Instance()
 {
@@ -18,16 +42,160 @@ CComputerSystem* CComputerSystem::Instance()
 
 void CComputerSystem::Destroy()
 {
-    delete _instance;
-    _instance = nullptr;
+    if (_instance != nullptr) {
+        RegisterProductRunning("");
+        delete _instance;
+        _instance = nullptr;
+    }
 }
 
-void CComputerSystem::SetSilent(bool silent)
+Error_t CComputerSystem::RegisterProductRunning(const char* name)
 {
-    m_Flags = silent ? (m_Flags | kSilentFlag) : (m_Flags & ~kSilentFlag);
+    m_ProductRunning = name != nullptr ? name : "";
+    return ERR_NONE;
 }
 
-unsigned long CComputerSystem::IsSilent() const
+// The product name registered before the instance exists must survive its construction.
+CComputerSystem::CComputerSystem() : m_OsType(DetermineOsType()) {}
+
+CComputerSystem::~CComputerSystem()
 {
-    return m_Flags & kSilentFlag;
+    DeleteHostAdapters();
+    // Only the manager this system registered is taken away.
+    if (m_bInitialized) {
+        AlignedBuffer::UnregisterBufferMgr();
+    }
+}
+
+void CComputerSystem::SetFlag(unsigned long flag, bool on)
+{
+    m_Flags = on ? (m_Flags | flag) : (m_Flags & ~flag);
+}
+
+std::string CComputerSystem::GetScsiIDString()
+{
+    return kLabel;
+}
+
+std::string CComputerSystem::GetInquiryString()
+{
+    return " ";
+}
+
+CDevTreeIterator* CComputerSystem::GetChildrenIterator()
+{
+    return new CSystemIterator(*this);
+}
+
+Error_t CComputerSystem::Init(Driver_t driver, BufferMgr_t bufferMgr)
+{
+    if (m_bInitialized) {
+        return ERR_ALREADY_INITIALIZED;
+    }
+    m_bInitialized = true;
+    m_PerfAlarms = PerfAlarm_struct{PerfAlarmOff, 0.0F, PerfAlarmOff, 0.0F};
+    m_ErrorAlarms = ErrorAlarm_struct{-1, -1};
+    m_bTestActive = false;
+    m_Flags = 0;
+    SetupBufferMgr(bufferMgr);
+    unsigned long available = 0;
+    try {
+        AlignedBuffer::GetAvailable(&available);
+    } catch (Error_t) {
+        available = 0;  // no manager could be registered
+    }
+    if (available == 0) {
+        throw new CEventError("There is no buffer available.", ERR_NO_MEMORY);
+    }
+    ScanSystem(driver);
+    return ERR_NONE;
+}
+
+Error_t CComputerSystem::ScanSystem(Driver_t driver)
+{
+    GTrace trace(TRACE_LEVEL, "Scanning computer system...");
+    // Probing absent LUNs fails by design: none of it belongs in the log.
+    SetSilent(true);
+    CLogFile::SetLogging(false);
+    DeleteHostAdapters();
+    InitializeHADriverTypes(driver);
+    CreateAdapters();
+    SetSilent(false);
+    CLogFile::SetLogging(true);
+    return ERR_NONE;
+}
+
+void CComputerSystem::CreateAdapters()
+{
+    const long plain = m_NumHAs - m_NumRAIDChannels;
+    for (long index = 0; index < plain; ++index) {
+        StartAdapter(CreateHostAdapter(m_HADriverTypes[static_cast<std::size_t>(index)], static_cast<int>(index)));
+    }
+    for (long channel = 0; channel < m_NumRAIDChannels; ++channel) {
+        StartAdapter(CreateChannelAdapter(m_RaidChannels[static_cast<std::size_t>(channel)],
+                                          static_cast<int>(plain + channel)));
+    }
+}
+
+void CComputerSystem::StartAdapter(CHostAdapter* adapter)
+{
+    if (adapter == nullptr) {
+        return;
+    }
+    AddHostAdapter(adapter);
+    adapter->Inquiry();
+    adapter->Rescan();
+}
+
+void CComputerSystem::DeleteHostAdapters()
+{
+    for (CHostAdapter* adapter : m_HostAdapters) {
+        delete adapter;
+    }
+    m_HostAdapters.clear();
+}
+
+Error_t CComputerSystem::AddHostAdapter(CHostAdapter* adapter)
+{
+    GTrace trace(TRACE_LEVEL, "Adding Host Adapter");
+    m_HostAdapters.push_back(adapter);
+    return ERR_NONE;
+}
+
+CHostAdapter* CComputerSystem::GetHostAdapter(int n) const
+{
+    if (n < 0 || n >= NumHostAdapters()) {
+        return nullptr;
+    }
+    return m_HostAdapters[static_cast<std::size_t>(n)];
+}
+
+SCSIDevice* CComputerSystem::GetSCSIDevice(const CDevAddress& address) const
+{
+    return GetSCSIDevice(address.m_HostAdapter, address.m_Target, address.m_Lun);
+}
+
+SCSIDevice* CComputerSystem::GetSCSIDevice(int ha, int target, int lun) const
+{
+    const CHostAdapter* adapter = GetHostAdapter(ha);
+    const CTarget* found = adapter != nullptr ? adapter->GetTarget(target) : nullptr;
+    return found != nullptr ? found->GetSCSIDevice(lun) : nullptr;
+}
+
+void CComputerSystem::ReloadDeviceHandles()
+{
+    for (CHostAdapter* adapter : m_HostAdapters) {
+        adapter->RefreshHandles();
+    }
+}
+
+bool CComputerSystem::SetThreadMode(ThreadMode_t mode)
+{
+    GTrace trace(TRACE_LEVEL, "Setting Thread Mode");
+    if (mode == THREAD_SINGLE) {
+        m_ThreadMode = THREAD_SINGLE;
+        return true;
+    }
+    m_ThreadMode = HasMultiModule() ? THREAD_MULTI : THREAD_SINGLE;
+    return m_ThreadMode == THREAD_MULTI;
 }

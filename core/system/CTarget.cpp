@@ -1,6 +1,32 @@
 #include "core/system/CTarget.h"
 
 #include "core/devices/SCSIDevice.h"
+#include "core/system/CGenericDevice.h"
+#include "core/system/TypedDeviceFactory.h"
+#include "core/types/StringPrintf.h"
+
+#include <iterator>
+#include <memory>
+
+namespace {
+
+constexpr long kDefaultMaxLuns = 8;
+
+// The LUNs in the target's own order: the most recently added first.
+class CTargetIterator final : public CDevTreeIterator {
+public:
+    explicit CTargetIterator(const CTarget::LunList& luns) : m_Position(luns.begin()), m_End(luns.end()) {}
+    bool HasNext() override { return m_Position != m_End; }
+    CDevTreeNode* Next() override { return HasNext() ? (m_Position++)->second : nullptr; }
+
+private:
+    CTarget::LunList::const_iterator m_Position;
+    CTarget::LunList::const_iterator m_End;
+};
+
+}  // namespace
+
+long CTarget::MAX_LUNS = kDefaultMaxLuns;
 
 CTarget::CTarget(int adapterNumber, int targetNumber) : m_TargetNumber(targetNumber), m_AdapterNumber(adapterNumber)
 {
@@ -8,23 +34,89 @@ CTarget::CTarget(int adapterNumber, int targetNumber) : m_TargetNumber(targetNum
 
 CTarget::~CTarget()
 {
-    for (auto& [lun, device] : m_Luns) {
-        delete device;
+    for (auto& entry : m_Luns) {
+        delete entry.second;
     }
 }
 
-int CTarget::AddSCSIDevice(SCSIDevice* device)
+std::string CTarget::GetScsiIDString()
 {
-    SCSIDevice*& slot = m_Luns[static_cast<int>(device->GetLUNNum())];
-    if (slot != device) {
-        delete slot;
-        slot = device;
+    return StringPrintf("Target %d", GetTargetNum());
+}
+
+CDevTreeIterator* CTarget::GetChildrenIterator()
+{
+    return new CTargetIterator(m_Luns);
+}
+
+bool CTarget::SetMaxLuns(long n)
+{
+    if (n <= 0) {
+        MAX_LUNS = kDefaultMaxLuns;
+        return false;
     }
-    return 0;
+    MAX_LUNS = n;
+    return true;
+}
+
+Error_t CTarget::AddSCSIDevice(SCSIDevice* device)
+{
+    const int lun = static_cast<int>(device->GetLUNNum());
+    for (auto& entry : m_Luns) {
+        if (entry.first == lun) {
+            if (entry.second != device) {
+                delete entry.second;
+                entry.second = device;
+            }
+            return ERR_NONE;
+        }
+    }
+    m_Luns.emplace_front(lun, device);
+    return ERR_NONE;
 }
 
 SCSIDevice* CTarget::GetSCSIDevice(int lun) const
 {
-    const auto found = m_Luns.find(lun);
-    return found != m_Luns.end() ? found->second : nullptr;
+    for (const auto& entry : m_Luns) {
+        if (entry.first == lun) {
+            return entry.second;
+        }
+    }
+    return nullptr;
+}
+
+SCSIDevice* CTarget::GetNextDevice()
+{
+    if (m_Luns.empty()) {
+        return nullptr;
+    }
+    if (m_NextDevice >= m_Luns.size()) {
+        m_NextDevice = 0;
+    }
+    return std::next(m_Luns.begin(), static_cast<long>(m_NextDevice++))->second;
+}
+
+void CTarget::RefreshHandles()
+{
+    for (auto& entry : m_Luns) {
+        entry.second->RefreshHandles();
+    }
+}
+
+Error_t CTarget::Init(CHostAdapter* adapter)
+{
+    Error_t result = ERR_INIT_FAILED;
+    for (long lun = 0; lun < MAX_LUNS; ++lun) {
+        if (GetSCSIDevice(static_cast<int>(lun)) != nullptr) {
+            result = ERR_NONE;
+            continue;
+        }
+        CGenericDevice probe(m_AdapterNumber, m_TargetNumber, static_cast<unsigned long>(lun));
+        if (probe.Init(adapter) != ERR_NONE) {
+            continue;
+        }
+        AddSCSIDevice(BuildTypedDevice(probe).release());
+        result = ERR_NONE;
+    }
+    return result;
 }

@@ -1,23 +1,55 @@
 #pragma once
 
-#include <map>
+#include "core/system/CDevTreeNode.h"
+#include "core/types/Error.h"
 
+#include <cstddef>
+#include <list>
+#include <string>
+#include <utility>
+
+class CHostAdapter;
 class SCSIDevice;
 
-class CTarget {
+// One target ID of an adapter and the logical units that answered on it.
+class CTarget : public CDevTreeNode {
 public:
     CTarget(int adapterNumber, int targetNumber);
     CTarget(const CTarget&) = delete;
     CTarget& operator=(const CTarget&) = delete;
-    virtual ~CTarget();
+    ~CTarget() override;
 
-    int AddSCSIDevice(SCSIDevice* device);
-    SCSIDevice* GetSCSIDevice(int lun) const;
-    long GetNumLUNs() const { return static_cast<long>(m_Luns.size()); }
+    std::string GetScsiIDString() override;
+    std::string GetInquiryString() override { return " "; }
+    Device_t GetDevType() override { return DEV_TARGET; }
+    bool IsTarget() override { return true; }
+    CDevTreeIterator* GetChildrenIterator() override;
     virtual int GetTargetNum() const { return m_TargetNumber; }
 
+    // Probes every LUN below the LUN limit; ERR_INIT_FAILED when none answered.
+    Error_t Init(CHostAdapter* adapter);
+    // Takes ownership; a device already held under its LUN is deleted.
+    Error_t AddSCSIDevice(SCSIDevice* device);
+    SCSIDevice* GetSCSIDevice(int lun) const;
+    // One device per call in iterator order, starting again after the last.
+    SCSIDevice* GetNextDevice();
+    long GetNumLUNs() const { return static_cast<long>(m_Luns.size()); }
+    void RefreshHandles();
+    void SetTargetNum(int number) { m_TargetNumber = number; }
+    int GetAdapterNum() const { return m_AdapterNumber; }
+
+    // n <= 0 restores 8 and returns false.
+    static bool SetMaxLuns(long n);
+    static long GetMaxLuns() { return MAX_LUNS; }
+
+    // Most recently added first.
+    using LunList = std::list<std::pair<int, SCSIDevice*>>;
+
 private:
-    std::map<int, SCSIDevice*> m_Luns;
+    static long MAX_LUNS;
+
+    LunList m_Luns;
+    std::size_t m_NextDevice = 0;
     int m_TargetNumber;
     int m_AdapterNumber;
 };

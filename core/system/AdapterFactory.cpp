@@ -1,0 +1,45 @@
+#include "core/system/AdapterFactory.h"
+
+#include "core/system/CComputerSystem.h"
+#include "core/system/CIDEHostAdapter.h"
+#include "core/system/CNTPortHostAdapter.h"
+#include "core/types/CEventError.h"
+#include "core/types/StringPrintf.h"
+
+namespace {
+
+[[noreturn]] void ThrowNotInstalled()
+{
+    throw new CEventError("Driver is not installed correctly", ERR_DRIVER_NOT_INSTALLED);
+}
+
+}  // namespace
+
+CHostAdapter* CreateHostAdapter(Driver_t driver, int adapterNumber)
+{
+    switch (driver) {
+    case DRV_DEFAULT:
+    case DRV_NONE:
+        return nullptr;
+    case DRV_NTPORT:
+        return new CNTPortHostAdapter(adapterNumber);
+    case DRV_IDE:
+        return new CIDEHostAdapter(adapterNumber);
+    case DRV_TEST:
+    case DRV_ASPI:
+    case DRV_NOX:
+    case DRV_AMIRAID:
+    case DRV_LUMEN:
+    case DRV_AMIRAID_CHANNEL:
+        ThrowNotInstalled();  // no transport of this kind in this build
+    }
+    // A number in the configuration that names no transport at all.
+    throw new CEventError(StringPrintf("Unknown driver type %d configured for host adapter %d",
+                                       static_cast<int>(driver), adapterNumber),
+                          ERR_NO_DRIVER_CONFIGURED);
+}
+
+CHostAdapter* CreateChannelAdapter(const RaidChannel_s&, int)
+{
+    ThrowNotInstalled();
+}

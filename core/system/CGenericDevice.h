@@ -1,0 +1,21 @@
+#pragma once
+
+#include "core/devices/SCSIDevice.h"
+
+// The probe of one LUN during a scan: asks INQUIRY and the serial number,
+// then the scan builds the typed device from what it learned.
+class CGenericDevice : public SCSIDevice {
+public:
+    static constexpr long INQUIRY_LENGTH = 255;
+    static constexpr int SERIAL_NUMBER_PAGE = 0x80;
+
+    CGenericDevice(int adapterNumber, int targetNumber, unsigned long lun);
+
+    // ERR_INIT_FAILED when no control block could be made, INQUIRY failed or
+    // nothing usable answers at this LUN.
+    Error_t Init(CHostAdapter* adapter);
+
+private:
+    Error_t OpenControlBlock();
+    void ReadSerialNumber();
+};

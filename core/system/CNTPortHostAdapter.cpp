@@ -1,0 +1,14 @@
+#include "core/system/CNTPortHostAdapter.h"
+
+#include "core/transport/CNTPortDriver.h"
+#include "core/transport/SCSI_NTPortIoCtl.h"
+
+CNTPortHostAdapter::CNTPortHostAdapter(int adapterNumber) : CHostAdapter(adapterNumber)
+{
+    SetDriver(CNTPortDriver::Acquire());
+}
+
+CScsiIoCtl* CNTPortHostAdapter::CreateIoCtl(const CDevAddress& address, unsigned char blockIndex)
+{
+    return new SCSI_NTPortIoCtl(address, blockIndex);
+}

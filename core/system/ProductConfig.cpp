@@ -1,0 +1,126 @@
+#include "core/system/ProductConfig.h"
+
+#include "core/types/CEventError.h"
+#include "core/types/Device.h"
+
+namespace product_config {
+namespace {
+
+constexpr REGSAM kCreateAccess = 0x2001F;
+
+struct OsDefaults {
+    const char* key;
+    Driver_t driver;
+    BufferMgr_t bufferMgr;
+};
+
+// Windows 9x reaches every adapter through ASPI and never reads its subkey;
+// it is written so that the layout is complete.
+constexpr OsDefaults kDefaults[] = {
+    {"Win2000", DRV_NTPORT, BUFMGR_HEAP},
+    {"WinNT", DRV_NTPORT, BUFMGR_HEAP},
+    {"Win98", DRV_ASPI, BUFMGR_HEAP},
+};
+
+const char* OsKeyName(OsType_t os)
+{
+    switch (os) {
+    case OS_WIN2000:
+        return "Win2000";
+    case OS_WINNT4:
+        return "WinNT";
+    default:
+        return "Win98";
+    }
+}
+
+[[noreturn]] void Fail(const char* text, Error_t code = ERR_DRIVER_FAILURE)
+{
+    throw new CEventError(text, code);
+}
+
+void SetDword(HKEY key, const char* name, DWORD value)
+{
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+void WriteDefaults(const std::string& product)
+{
+    for (const OsDefaults& os : kDefaults) {
+        const std::string path = std::string(ORB_KEY) + "\\" + product + "\\DriverExceptions\\" + os.key;
+        RegKey key;
+        if (key.Create(HKEY_LOCAL_MACHINE, path.c_str(), kCreateAccess) != ERROR_SUCCESS) {
+            return;
+        }
+        SetDword(key.Get(), DEFAULT_DRIVER_VALUE, static_cast<DWORD>(os.driver));
+        SetDword(key.Get(), BUFFER_MGR_VALUE, static_cast<DWORD>(os.bufferMgr));
+    }
+}
+
+}  // namespace
+
+void EnsureDefaults(const std::string& product)
+{
+    RegKey orb;
+    if (orb.Open(HKEY_LOCAL_MACHINE, ORB_KEY) == ERROR_FILE_NOT_FOUND) {
+        orb.Create(HKEY_LOCAL_MACHINE, ORB_KEY, kCreateAccess);
+    }
+    if (product.empty() || !orb.IsOpen()) {
+        return;
+    }
+    RegKey existing;
+    if (existing.Open(orb.Get(), product.c_str()) == ERROR_FILE_NOT_FOUND) {
+        WriteDefaults(product);
+    }
+}
+
+Walk::Walk(const std::string& product, OsType_t os, Lookup lookup)
+{
+    EnsureDefaults(product);
+    if (m_Orb.Open(HKEY_LOCAL_MACHINE, ORB_KEY) != ERROR_SUCCESS) {
+        Fail("Could not open registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\Orb");
+    }
+    if (!m_Orb.QueryCounts(nullptr, nullptr)) {
+        Fail("Could not query Software\\Orb key for number of products");
+    }
+    if (product.empty()) {
+        Fail("Could not find product running string - application must register itself", ERR_PRODUCT_NOT_REGISTERED);
+    }
+    if (m_Product.Open(m_Orb.Get(), product.c_str()) != ERROR_SUCCESS) {
+        Fail("Could not open Software\\Orb\\(ProductRunning)", ERR_REGISTRY_ACCESS);
+    }
+    if (m_Exceptions.Open(m_Product.Get(), "DriverExceptions") != ERROR_SUCCESS) {
+        Fail("Could not open DriverExceptions for the product", ERR_REGISTRY_ACCESS);
+    }
+    if (m_Os.Open(m_Exceptions.Get(), OsKeyName(os)) != ERROR_SUCCESS) {
+        if (os == OS_WIN2000) {
+            Fail("Could not open OS win2000 for products driver exceptions", ERR_REGISTRY_ACCESS);
+        }
+        if (os == OS_WINNT4) {
+            Fail("Could not open OS winNT for products driver exceptions", ERR_REGISTRY_ACCESS);
+        }
+        Fail("Could not open OS win98 for products driver exceptions",
+             lookup == Lookup::DriverType ? ERR_REGISTRY_ACCESS : ERR_DRIVER_FAILURE);
+    }
+    if (!m_Os.QueryCounts(nullptr, nullptr)) {
+        Fail("Could not get info about number of HA Driver exceptions", ERR_REGISTRY_ACCESS);
+    }
+}
+
+void Walk::Close()
+{
+    if (m_Os.Close() != ERROR_SUCCESS) {
+        Fail("Could not close OS Driver exceptions");
+    }
+    if (m_Exceptions.Close() != ERROR_SUCCESS) {
+        Fail("Could not close Driver exceptions");
+    }
+    if (m_Product.Close() != ERROR_SUCCESS) {
+        Fail("Could not close (ProductRunning) reg key");
+    }
+    if (m_Orb.Close() != ERROR_SUCCESS) {
+        Fail("Could not close SOFTWARE\\Orb");
+    }
+}
+
+}  // namespace product_config
