@@ -158,6 +158,8 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
     case 0x34:
     case 0x35:
     case 0x3E:
+    case 0x3F:
+    case 0x41:
     case 0x88:
     case 0x8A:
     case 0x9E:
@@ -205,6 +207,8 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
     case 0x3B: return WriteBuffer(request);
     case 0x3C: return ReadBuffer(request);
     case 0x3E: return ReadLong(request);
+    case 0x3F: return WriteLong(request);
+    case 0x41: return WriteSame(request);
     case 0x4C: return LogSelect(request);
     case 0x4D: return LogSense(request);
     case 0x55: return ModeSelect(request, true);
@@ -212,7 +216,8 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
     case 0x88: return Read(request, GetBE(cdb, 2, 8), GetBE(cdb, 10, 4));
     case 0x8A: return Write(request, GetBE(cdb, 2, 8), GetBE(cdb, 10, 4));
     case 0x9E: return ReadCapacity16(request);
-    case 0xB7: return ReadDefectData(request, true);
+    case 0xB7:
+        return Config().readDefectData12 ? ReadDefectData(request, true) : CheckCondition(sense::kInvalidOpcode);
     default: return CheckCondition(sense::kInvalidOpcode);
     }
 }
@@ -386,6 +391,55 @@ ScsiResult DiskServer::ReadLong(const ScsiRequest& request)
         return CheckCondition(sense::kInternalFailure);
     }
     return DataIn(request, data, length);
+}
+
+ScsiResult DiskServer::WriteLong(const ScsiRequest& request)
+{
+    const auto cdb = request.cdb;
+    const std::uint64_t lba = GetBE(cdb, 2, 4);
+    const auto length = static_cast<std::uint32_t>(GetBE(cdb, 7, 2));
+    if (lba >= m_state.blocks) {
+        return CheckCondition(sense::kLbaOutOfRange);
+    }
+    const std::uint32_t longLength = m_state.blockSize + kEccBytes;
+    if (length != longLength) {
+        return CheckCondition(sense::kInvalidCdbField, {.information = length - longLength, .ili = true});
+    }
+    const auto data = DataOut(request, length);
+    if (data.size() < length) {
+        return CheckCondition(sense::kDataPhaseError);
+    }
+    // The ECC bytes are the drive's own; only the data part is kept.
+    if (!m_store.WriteData(lba * m_state.blockSize, data.first(m_state.blockSize))) {
+        return CheckCondition(sense::kInternalFailure);
+    }
+    m_bytesWritten += m_state.blockSize;
+    return Good(length);
+}
+
+ScsiResult DiskServer::WriteSame(const ScsiRequest& request)
+{
+    const auto cdb = request.cdb;
+    const std::uint64_t lba = GetBE(cdb, 2, 4);
+    const std::uint64_t count = GetBE(cdb, 7, 2);
+    // Neither block-number stamping nor "to the last block" (count 0) is offered.
+    if ((cdb[1] & 0x07) != 0 || count == 0) {
+        return CheckCondition(sense::kInvalidCdbField);
+    }
+    if (auto range = CheckRange(lba, count); range.status != 0) {
+        return range;
+    }
+    const auto block = DataOut(request, m_state.blockSize);
+    if (block.size() < m_state.blockSize) {
+        return CheckCondition(sense::kDataPhaseError);
+    }
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (!m_store.WriteData((lba + i) * m_state.blockSize, block)) {
+            return CheckCondition(sense::kInternalFailure);
+        }
+    }
+    m_bytesWritten += count * m_state.blockSize;
+    return Good(m_state.blockSize);
 }
 
 // ---- maintenance ----

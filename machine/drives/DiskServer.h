@@ -44,6 +44,8 @@ private:
     ScsiResult ReadCapacity10(const ScsiRequest& request);
     ScsiResult ReadCapacity16(const ScsiRequest& request);
     ScsiResult ReadLong(const ScsiRequest& request);
+    ScsiResult WriteLong(const ScsiRequest& request);
+    ScsiResult WriteSame(const ScsiRequest& request);
     std::optional<std::uint64_t> FirstMediumError(std::uint64_t lba, std::uint64_t count) const;
     bool IsMediumError(std::uint64_t lba) const;
 

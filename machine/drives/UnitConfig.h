@@ -38,6 +38,7 @@ struct UnitConfig {
     std::uint32_t blockSize = 0;
     std::uint64_t maxBlocks = 0;
     bool dst = true;
+    bool readDefectData12 = true;  // false: an older drive that knows only READ DEFECT DATA(10)
     double shortSelfTestSeconds = 120;
     double longSelfTestSeconds = 1800;
     double formatSeconds = 600;
