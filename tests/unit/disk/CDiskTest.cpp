@@ -15,7 +15,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 // 0x110000 blocks, so the last block is 0x0010FFFF; LBA 100 is unreadable.
 constexpr const char* kMachine = R"({"name": "disk", "ports": [{"driver": "aic78xx", "units": [
-    {"target": 0, "blocks": 1114112, "durations": {"format": 0.2}, "faults": {"mediumErrors": [100]}}]}]})";
+    {"target": 0, "blocks": 1114112, "durations": {"format": 0.2}, "faults": {"mediumErrors": [100]}},
+    {"target": 1, "blocks": 4096, "readDefectData12": false}]}]})";
 
 class CDiskTest : public DeviceFixture {
 protected:
@@ -313,6 +314,58 @@ TEST_F(CDiskTest, DefectReadFallsBackOnlyOnIllegalRequest)
     auto countNotReady = Failure([&] { m_Disk->ReadDefectCount(0, &count, 0, 1, 0, &cdbUsed); });
     ASSERT_NE(countNotReady, nullptr);
     EXPECT_EQ(countNotReady->GetSenseKey(), 0x02);
+}
+
+TEST_F(CDiskTest, OlderDriveIsReadWithTheTenByteCommand)
+{
+    auto older = Make<CDisk>(1);
+    AlignedBuffer reassign = Filled(4 + 10 * 4, 0);
+    auto* list = static_cast<std::uint8_t*>(reassign.Ptr());
+    list[3] = 40;
+    for (int i = 0; i < 10; ++i) {
+        list[4 + 4 * i + 3] = static_cast<std::uint8_t>(50 + i);
+    }
+    ASSERT_EQ(older->ReassignBlocks(0, &reassign), ERR_NONE);
+
+    older->SetLogState(4);
+    AlignedBuffer defects = Filled(64, 0xEE);
+    int cdbUsed = 0;
+    EXPECT_EQ(older->ReadDefectData(0, 0, 1, 0, &defects, &cdbUsed), ERR_NONE);
+    EXPECT_EQ(cdbUsed, 2);
+    EXPECT_EQ(SentCdb(*older), (Bytes{0x37, 0, 0x08, 0, 0, 0, 0, 0, 64, 0}));
+    EXPECT_EQ(Bytes(BytesOf(defects), BytesOf(defects) + 8), (Bytes{0, 0x08, 0, 40, 0, 0, 0, 50}));
+    EXPECT_EQ(older->GetLogState(), 4u);
+
+    long count = 0;
+    cdbUsed = 0;
+    EXPECT_EQ(older->ReadDefectCount(0, &count, 0, 1, 0, &cdbUsed), ERR_NONE);
+    EXPECT_EQ(cdbUsed, 2);
+    EXPECT_EQ(count, 10);
+    EXPECT_EQ(older->ReadDefectCount(0, &count, 0, 1, 4, &cdbUsed), ERR_NONE);
+    EXPECT_EQ(count, 10);
+    EXPECT_EQ(SentCdb(*older), (Bytes{0x37, 0, 0x0C, 0, 0, 0, 0, 0, 8, 0}));
+}
+
+TEST_F(CDiskTest, WriteLongAndWriteSame)
+{
+    AlignedBuffer longBlock = Filled(566, 0x3C);
+    EXPECT_EQ(m_Disk->WriteLong(0, 5, 566, &longBlock, 0), ERR_NONE);
+    EXPECT_EQ(SentCdb(*m_Disk), (Bytes{0x3F, 0, 0, 0, 0, 5, 0, 0x02, 0x36, 0}));
+    EXPECT_EQ(Sent(*m_Disk).Spt.DataIn, SCSI_IOCTL_DATA_OUT);
+    EXPECT_EQ(Sent(*m_Disk).Spt.DataTransferLength, 566u);
+
+    AlignedBuffer pattern = Filled(512, 0x77);
+    EXPECT_EQ(m_Disk->WriteSame(0, &pattern, 6, 4, 0, 0, 0), ERR_NONE);
+    EXPECT_EQ(SentCdb(*m_Disk), (Bytes{0x41, 0, 0, 0, 0, 6, 0, 0, 4, 0}));
+    EXPECT_EQ(Sent(*m_Disk).Spt.DataTransferLength, 512u);
+
+    AlignedBuffer back = Filled(5 * 512, 0);
+    ASSERT_EQ(m_Disk->Read(0, 5, 5, &back, 0, 0, 0), ERR_NONE);
+    EXPECT_EQ(Bytes(BytesOf(back), BytesOf(back) + 512), Bytes(512, 0x3C));
+    EXPECT_EQ(Bytes(BytesOf(back) + 512, BytesOf(back) + 5 * 512), Bytes(4 * 512, 0x77));
+    auto stamped = Failure([&] { m_Disk->WriteSame(0, &pattern, 6, 4, 0, 1, 0); });
+    ASSERT_NE(stamped, nullptr);
+    EXPECT_EQ(SentCdb(*m_Disk)[1], 0x02);
 }
 
 TEST_F(CDiskTest, LongBlockLengthFromTheWrongLengthAnswer)
