@@ -59,10 +59,14 @@ protected:
 
 }  // namespace
 
-TEST_F(Trace, OptionsRoundTripThroughTheRegistry)
+TEST_F(Trace, OptionsRoundTripThroughTheRegistryAndTracingIsOffUntilFlagged)
 {
     GTraceOptions_s missing;
     EXPECT_FALSE(GRegLoadTraceOptions(&missing));
+    { GTrace scope(0, "no key"); }
+    Configure(0x00, 0xFFFFFFFF);
+    { GTrace scope(0, "no flag"); }
+    EXPECT_FALSE(std::filesystem::exists(TraceFile()));
 
     Configure(0x33, 0x20400);
     GTraceOptions_s loaded;
@@ -71,14 +75,6 @@ TEST_F(Trace, OptionsRoundTripThroughTheRegistry)
     EXPECT_EQ(loaded.Filter, 0x20400u);
     EXPECT_EQ(loaded.FileName, TraceFile());
     EXPECT_EQ(loaded.FilterFileName, "unused.flt");
-}
-
-TEST_F(Trace, OffWithoutKeyFlagOrFile)
-{
-    { GTrace scope(0, "nothing"); }
-    Configure(0x00, 0xFFFFFFFF);
-    { GTrace scope(0, "nothing"); }
-    EXPECT_FALSE(std::filesystem::exists(TraceFile()));
 }
 
 TEST_F(Trace, LevelFilterAndFormatting)
