@@ -33,9 +33,9 @@ std::optional<std::size_t> PortNumberOf(const std::string& name)
 
 }  // namespace
 
-IscsiMachine::IscsiMachine(const std::string& spec, std::chrono::milliseconds loginTimeout)
+IscsiMachine::IscsiMachine(const std::string& targetList, std::chrono::milliseconds loginTimeout)
 {
-    const std::vector<IscsiTarget> targets = ParseIscsiTargets(spec);
+    const std::vector<IscsiTarget> targets = ParseIscsiTargets(targetList);
     if (targets.size() > kMaxPorts) {
         throw IscsiSpecError("HARROW_MACHINE: " + std::to_string(targets.size()) + " iSCSI targets given; at most " +
                              std::to_string(kMaxPorts) + " ports can be numbered");
@@ -71,9 +71,9 @@ std::vector<platform::RegistryKey> IscsiMachine::DeviceMap() const
     return keys;
 }
 
-std::unique_ptr<platform::Machine> MakeIscsiMachine(const std::string& spec)
+std::unique_ptr<platform::Machine> MakeIscsiMachine(const std::string& targetList)
 {
-    return std::make_unique<IscsiMachine>(spec);
+    return std::make_unique<IscsiMachine>(targetList);
 }
 
 }  // namespace harrow::machine

@@ -21,7 +21,7 @@ public:
     // Logs in to every target and lists its LUNs. Throws IscsiSpecError for
     // a malformed text; a target that cannot be reached becomes a port
     // without devices, and its problem is written to standard error.
-    explicit IscsiMachine(const std::string& spec, std::chrono::milliseconds loginTimeout = kIscsiLoginTimeout);
+    explicit IscsiMachine(const std::string& targetList, std::chrono::milliseconds loginTimeout = kIscsiLoginTimeout);
 
     std::unique_ptr<platform::Device> Open(const std::string& name, DWORD access, DWORD* error) override;
     std::vector<platform::RegistryKey> DeviceMap() const override;
@@ -33,6 +33,6 @@ private:
     std::vector<std::shared_ptr<IscsiPort>> m_ports;
 };
 
-std::unique_ptr<platform::Machine> MakeIscsiMachine(const std::string& spec);
+std::unique_ptr<platform::Machine> MakeIscsiMachine(const std::string& targetList);
 
 }  // namespace harrow::machine
