@@ -2,6 +2,7 @@
 
 #include "core/buffers/AlignedBuffer.h"
 #include "core/devices/CDisk.h"
+#include "core/system/CComputerSystem.h"
 #include "core/transport/CScsiIoCtl.h"
 #include "core/types/CEventError.h"
 
@@ -387,6 +388,34 @@ TEST_F(CDiskTest, LongBlockLengthFromTheWrongLengthAnswer)
     EXPECT_EQ(m_Disk->CalcLongBlockLength(length), ERR_CHECK_CONDITION);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(m_Disk->GetLogState(), 5u);
+}
+
+TEST_F(CDiskTest, SilentSystemThrowsNullEventsYetStillFallsBack)
+{
+    struct Silence {
+        Silence() { CComputerSystem::Instance()->SetSilent(true); }
+        ~Silence() { CComputerSystem::Instance()->SetSilent(false); }
+    } silence;
+    long length = 0;
+    EXPECT_EQ(m_Disk->CalcLongBlockLength(length), ERR_NONE);
+    EXPECT_EQ(length, 566);
+
+    auto older = Make<CDisk>(1);
+    AlignedBuffer defects = Filled(64, 0);
+    int cdbUsed = 0;
+    EXPECT_EQ(older->ReadDefectData(0, 0, 1, 0, &defects, &cdbUsed), ERR_NONE);
+    EXPECT_EQ(cdbUsed, 2);
+
+    AlignedBuffer block = Filled(512, 0);
+    bool thrown = false;
+    try {
+        m_Disk->Read(0, 100, 1, &block, 0, 0, 0);
+    } catch (CEventBase* event) {
+        thrown = true;
+        EXPECT_EQ(event, nullptr);
+        delete event;
+    }
+    EXPECT_TRUE(thrown);
 }
 
 TEST_F(CDiskTest, RetryFlagResendsThePreviousRequest)
