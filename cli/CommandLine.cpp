@@ -1,0 +1,121 @@
+#include "cli/CommandLine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+namespace {
+
+struct Keyword {
+    const char* text;
+    CliCommand command;
+};
+
+constexpr Keyword KEYWORDS[] = {
+    {"?", CMD_USAGE},     {"v", CMD_VERSION},     {"c", CMD_COPYRIGHT},     {"r", CMD_RMA},
+    {"l", CMD_LIST},      {"i", CMD_INQUIRY},     {"t", CMD_SHORT_DST},     {"tl", CMD_LONG_DST},
+    {"s", CMD_STOP_DST},  {"g", CMD_GENERIC_SHORT}, {"gl", CMD_GENERIC_LONG},
+};
+
+std::optional<CliCommand> LookUp(std::string word)
+{
+    std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const Keyword& keyword : KEYWORDS) {
+        if (word == keyword.text) {
+            return keyword.command;
+        }
+    }
+    return std::nullopt;
+}
+
+bool IsOption(const std::string& argument)
+{
+    return (!argument.empty() && argument[0] == '/') || (argument.size() > 1 && argument[0] == '-');
+}
+
+std::optional<int> ParseNumber(const std::string& text)
+{
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::vector<std::string> SplitAtColons(const std::string& text)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t colon = text.find(':'); colon != std::string::npos; colon = text.find(':', start)) {
+        parts.push_back(text.substr(start, colon - start));
+        start = colon + 1;
+    }
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+}  // namespace
+
+bool ParseDeviceAddress(const std::string& text, DeviceRecord& record)
+{
+    const std::vector<std::string> parts = SplitAtColons(text);
+    if (parts.size() < 3 || parts.size() > 5) {
+        return false;
+    }
+    std::vector<int> numbers;
+    for (const std::string& part : parts) {
+        const auto number = ParseNumber(part);
+        if (!number) {
+            return false;
+        }
+        numbers.push_back(*number);
+    }
+    record.hostAdapter = numbers[0];
+    if (numbers.size() == 3) {
+        record.kind = KIND_PLAIN;
+        record.target = numbers[1];
+        record.lun = numbers[2];
+    } else if (numbers.size() == 4) {
+        record.kind = KIND_CHANNEL;
+        record.channel = numbers[1];
+        record.target = numbers[2];
+        record.lun = numbers[3];
+    } else {
+        record.kind = KIND_RAID;
+        record.raidTarget = numbers[1];
+        record.channel = numbers[2];
+        record.target = numbers[3];
+        record.lun = numbers[4];
+    }
+    return true;
+}
+
+CommandLine ParseArguments(const std::vector<std::string>& arguments)
+{
+    CommandLine line;
+    for (const std::string& argument : arguments) {
+        if (IsOption(argument)) {
+            if (const auto command = LookUp(argument.substr(1)); command && line.command == CMD_NONE) {
+                line.command = *command;
+            }
+        } else if (argument.find(':') != std::string::npos) {
+            line.deviceGiven = true;
+            DeviceRecord fresh;
+            if (ParseDeviceAddress(argument, fresh)) {
+                line.device = fresh;
+            } else {
+                std::printf("Invalid device address : %s\n", argument.c_str());
+            }
+        } else if (argument.find('%') != std::string::npos) {
+            line.percent = std::atoi(argument.substr(0, argument.find('%')).c_str());
+        } else {
+            std::printf("Unexpected keyword : %s\n", argument.c_str());
+        }
+    }
+    return line;
+}

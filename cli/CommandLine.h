@@ -1,0 +1,36 @@
+#pragma once
+
+#include "frontend/DeviceRecord.h"
+
+#include <string>
+#include <vector>
+
+enum CliCommand : int {
+    CMD_NONE = -1,
+    CMD_USAGE = 10,
+    CMD_VERSION = 14,
+    CMD_COPYRIGHT = 15,
+    CMD_RMA = 16,
+    CMD_LIST = 17,
+    CMD_INQUIRY = 18,
+    CMD_SHORT_DST = 20,
+    CMD_LONG_DST = 21,
+    CMD_STOP_DST = 22,
+    CMD_GENERIC_SHORT = 23,
+    CMD_GENERIC_LONG = 24,
+};
+
+struct CommandLine {
+    CliCommand command = CMD_NONE;
+    DeviceRecord device;
+    bool deviceGiven = false;
+    int percent = 0;
+};
+
+// Fills the record from "HA:TAR:LUN", "HA:CH:TAR:LUN" or "HA:RT:CH:TAR:LUN";
+// false (record untouched) for any other form or a number that is not one.
+bool ParseDeviceAddress(const std::string& text, DeviceRecord& record);
+
+// The arguments without the program name. Unexpected plain arguments are
+// reported on standard output and skipped.
+CommandLine ParseArguments(const std::vector<std::string>& arguments);

@@ -1,0 +1,286 @@
+#include "cli/DeviceReport.h"
+
+#include "frontend/CommandRoutine.h"
+#include "frontend/DeviceQueries.h"
+#include "frontend/LineLog.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr LogFlags REPORT_LINE{false, true, true};
+constexpr LogFlags STAMPED_LINE{true, true, true};
+constexpr int MAX_LUNS = 8;
+constexpr long SHORT_TIMEOUT = 2;
+constexpr std::array<std::uint8_t, 6> TEST_UNIT_READY{};
+constexpr int TYPE_DIRECT_ACCESS = 0;
+
+std::string Format(const char* format, auto... values)
+{
+    const int length = std::snprintf(nullptr, 0, format, values...);
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, values...);
+    return text;
+}
+
+void Report(const std::string& text) { LogLine(text, nullptr, REPORT_LINE); }
+
+const char* TypeName(int type)
+{
+    switch (type) {
+    case 0:
+        return "Disc ";
+    case 1:
+        return "Tape ";
+    case 4:
+    case 5:
+    case 7:
+        return "CDROM ";
+    default:
+        return "UNKNOWN ";
+    }
+}
+
+int TargetsToProbe(long supported)
+{
+    if (supported >= 1 && supported <= 8) {
+        return 8;
+    }
+    if (supported >= 9 && supported <= 16) {
+        return 16;
+    }
+    return 128;
+}
+
+bool ListDevice(int adapter, int target, int lun)
+{
+    DeviceRecord record;
+    record.kind = KIND_PLAIN;
+    record.hostAdapter = adapter;
+    record.target = target;
+    record.lun = lun;
+    int type = -1;
+    DeviceIdentity identity;
+    if (!GetPeripheralType(adapter, target, lun, type) || ReadIdentity(record, identity) != 0) {
+        return false;
+    }
+    const bool kestrel = IsKestrelDrive(record);
+    std::uint32_t lastLba = 0;
+    std::uint32_t blockLength = 0;
+    ReadCapacity(record, lastLba, blockLength);
+    SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT);
+    Report(Format("  %d:%d:%d %-8s %-9s %-17s %-9s %-8s", adapter, target, lun, TypeName(type),
+                  identity.vendor.c_str(), identity.product.c_str(), identity.revision.c_str(),
+                  kestrel ? identity.serialNumber.c_str() : ""));
+    return true;
+}
+
+// Text of `count` bytes from `from`, ending early at a zero byte.
+std::string BytesText(const std::uint8_t* bytes, std::size_t from, std::size_t count)
+{
+    const auto* begin = reinterpret_cast<const char*>(bytes) + from;
+    return std::string(begin, strnlen(begin, count));
+}
+
+void ReportFirmware(DeviceRecord& record)
+{
+    std::array<std::uint8_t, 0x80> page{};
+    CdbRequest request;
+    const std::array<std::uint8_t, 6> cdb{0x12, 0x01, 0xC0, 0x00, 0x80, 0x00};
+    request.cdb = cdb.data();
+    request.cdbLength = static_cast<int>(cdb.size());
+    request.data = page.data();
+    request.length = static_cast<std::uint32_t>(page.size());
+    request.timeout = SHORT_TIMEOUT;
+    RequestBlock block{};
+    int outcome = 0;
+    if (RouteCdb(record, request, block, outcome) != CMD_CARRIED_OUT || outcome != 0) {
+        page.fill(0);
+    }
+    Report(Format("\tSCSI Firmware = %s", BytesText(page.data(), 4, 8).c_str()));
+    Report(Format("\tServo RAM Release = %s", BytesText(page.data(), 12, 8).c_str()));
+    Report(Format("\tServo ROM Release = %s", BytesText(page.data(), 20, 8).c_str()));
+    Report(Format("\tServo RAM Date = %s", BytesText(page.data(), 28, 4).c_str()));
+    Report(Format("\tServo ROM Date = %s\n", BytesText(page.data(), 32, 4).c_str()));
+}
+
+void ReportCapacity(const DeviceRecord& record)
+{
+    std::uint32_t lastLba = 0;
+    std::uint32_t blockLength = 0;
+    if (ReadCapacity(record, lastLba, blockLength) == 0) {
+        Report(Format("\tBlocksize = %ld, Highblock = %ld, Capacity = %0.0f MB", static_cast<long>(blockLength),
+                      static_cast<long>(lastLba), static_cast<double>(blockLength) * lastLba / 1048576.0));
+        return;
+    }
+    const auto& sense = LastSense();
+    Report(Format("\t-Cannot read capacity  (Sense data = %2.2X/%2.2X/%2.2X)", sense[2] & 0x0F, sense[12],
+                  sense[13]));
+}
+
+// Bytes of the mode reply as ModeSensePage hands them out (from reply offset 8).
+constexpr std::size_t MODE_COPY_BYTES = MODE_REPLY_BYTES - MODE_REPLY_SKIP;
+// Where the page starts in that copy: after the 4-byte header and one block descriptor.
+constexpr std::size_t PAGE_IN_COPY = 12 - MODE_REPLY_SKIP;
+// The long self-test time, bytes 30 and 31 of the reply.
+constexpr std::size_t LONG_DST_IN_COPY = 30 - MODE_REPLY_SKIP;
+constexpr int CONTROL_PAGE = 0x0A;
+
+void ReportDst(DeviceRecord& record)
+{
+    if (!IsDstSupported(record)) {
+        Report("\t-this drive does not support DST");
+        return;
+    }
+    Report("\t-this drive supports DST");
+    std::array<std::uint8_t, MODE_COPY_BYTES> copy{};
+    ModeSensePage(record, CONTROL_PAGE, copy.data(), copy.size(), PAGE_CURRENT);
+    Report("\t\t-short DST time = 120 seconds");
+    Report(Format("\t\t-long DST time = %d seconds", (copy[LONG_DST_IN_COPY] << 8) | copy[LONG_DST_IN_COPY + 1]));
+}
+
+constexpr std::uint8_t NOT_READ = 0xFF;
+
+// One mode-page field, current and default.
+struct Setting {
+    std::uint8_t current = NOT_READ;
+    std::uint8_t fallback = NOT_READ;  // the default value
+};
+
+struct ModeSettings {
+    Setting wce, rcd, awre, arre, dexcpt, segments, pm, dlm, dtoli;
+    std::array<Setting, 4> jit;
+};
+
+std::uint8_t& Slot(Setting& setting, int pageControl)
+{
+    return pageControl == PAGE_CURRENT ? setting.current : setting.fallback;
+}
+
+std::uint8_t Bit(std::uint8_t byte, int bit) { return static_cast<std::uint8_t>((byte >> bit) & 1); }
+
+void ReadPageFields(DeviceRecord& record, int pageCode, int pageControl, ModeSettings& settings)
+{
+    std::array<std::uint8_t, MODE_COPY_BYTES> copy{};
+    if (ModeSensePage(record, pageCode, copy.data(), copy.size(), pageControl) != 0) {
+        return;
+    }
+    const std::uint8_t* page = copy.data() + PAGE_IN_COPY;
+    switch (pageCode) {
+    case 0x08:
+        Slot(settings.wce, pageControl) = Bit(page[2], 2);
+        Slot(settings.rcd, pageControl) = Bit(page[2], 0);
+        Slot(settings.segments, pageControl) = page[13];
+        break;
+    case 0x00:
+        Slot(settings.pm, pageControl) = Bit(page[2], 7);
+        if (page[1] > 3) {
+            for (int bit = 0; bit < 4; ++bit) {
+                Slot(settings.jit[static_cast<std::size_t>(bit)], pageControl) = Bit(page[4], bit);
+            }
+        }
+        break;
+    case 0x01:
+        Slot(settings.awre, pageControl) = Bit(page[2], 7);
+        Slot(settings.arre, pageControl) = Bit(page[2], 6);
+        break;
+    case 0x1C:
+        Slot(settings.dexcpt, pageControl) = Bit(page[2], 3);
+        break;
+    case 0x19:
+        Slot(settings.dlm, pageControl) = Bit(page[3], 4);
+        Slot(settings.dtoli, pageControl) = Bit(page[3], 0);
+        break;
+    default:
+        break;
+    }
+}
+
+void ReportModePages(DeviceRecord& record)
+{
+    ModeSettings settings;
+    for (const int pageControl : {PAGE_CURRENT, PAGE_DEFAULT}) {
+        for (const int pageCode : {0x08, 0x00, 0x01, 0x1C, 0x19}) {
+            ReadPageFields(record, pageCode, pageControl, settings);
+        }
+    }
+    Report("\t-Mode Page Settings [current value (default)]:");
+    Report(Format("\t\t-WCE bit = %X (%X)", settings.wce.current, settings.wce.fallback));
+    Report(Format("\t\t-RCD bit = %X (%X)", settings.rcd.current, settings.rcd.fallback));
+    Report(Format("\t\t-AWRE bit = %X (%X)", settings.awre.current, settings.awre.fallback));
+    Report(Format("\t\t-ARRE bit = %X (%X)", settings.arre.current, settings.arre.fallback));
+    Report(Format("\t\t-DExcpt bit = %X (%X)", settings.dexcpt.current, settings.dexcpt.fallback));
+    Report(Format("\t\t-Number of cache segments = %d (%d)", settings.segments.current, settings.segments.fallback));
+    Report(Format("\t\t-PM  bit = %X (%X)", settings.pm.current, settings.pm.fallback));
+    if (settings.dlm.current != NOT_READ) {
+        Report(Format("\t\t-DLM bit = %X (%X)", settings.dlm.current, settings.dlm.fallback));
+        Report(Format("\t\t-DTOLI bit = %X (%x)", settings.dtoli.current, settings.dtoli.fallback));
+    }
+    if (settings.jit[0].current != NOT_READ) {
+        for (int bit = 0; bit < 4; ++bit) {
+            const Setting& jit = settings.jit[static_cast<std::size_t>(bit)];
+            Report(Format(bit == 3 ? "\t\t-JIT bit %d = %d (%d)\n" : "\t\t-JIT bit %d = %d (%d)", bit, jit.current,
+                          jit.fallback));
+        }
+    }
+}
+
+}  // namespace
+
+int ListDevices()
+{
+    LogLine("Device(s) found during bus scan:", nullptr, STAMPED_LINE);
+    AdapterInfo info;
+    GetAdapterInfo(0, info);
+    const long adapters = info.adapterCount;
+    bool anyDevice = false;
+    for (int adapter = 0; adapter < adapters; ++adapter) {
+        RescanAdapter(adapter);
+        GetAdapterInfo(adapter, info);
+        Report(Format("SCSI Port %d SCSI ID: %d %s %s", adapter, info.scsiId, info.aspiString.c_str(),
+                      info.adapterString.c_str()));
+        const int targets = TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]);
+        for (int target = 0; target < targets; ++target) {
+            for (int lun = 0; lun < MAX_LUNS; ++lun) {
+                anyDevice = ListDevice(adapter, target, lun) || anyDevice;
+            }
+        }
+    }
+    if (!anyDevice) {
+        LogLine("No HBA has been detected", nullptr, STAMPED_LINE);
+        return 1;
+    }
+    return 0;
+}
+
+int InquiryReport(DeviceRecord record)
+{
+    SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT);
+    std::array<std::uint8_t, IDENTITY_BYTES> copy{};
+    DeviceIdentity identity;
+    if (ReadIdentity(record, identity, copy.data()) != 0) {
+        Report("Device Failed Inquiry No Sense Data");
+        return 1;
+    }
+    Report(Format("\tDevice = %s\n\tVendor = %s \n\tProduct = %s \n\tVersion = %s\n\tSerial Number = %s",
+                  FormatDeviceAddress(record).c_str(), identity.vendor.c_str(), identity.product.c_str(),
+                  identity.revision.c_str(), identity.serialNumber.c_str()));
+    record.isKestrel = IsKestrelDrive(record) ? 1 : 0;
+    if (record.isKestrel != 0) {
+        Report(Format("\tCopyright = %s", std::string(reinterpret_cast<const char*>(copy.data()) + 97, 47).c_str()));
+        ReportFirmware(record);
+    }
+    int type = -1;
+    if (GetPeripheralType(record.hostAdapter, record.target, record.lun, type) && type == TYPE_DIRECT_ACCESS) {
+        ReportCapacity(record);
+    }
+    if (record.isKestrel != 0) {
+        Report("\t-this is a Kestrel drive");
+        ReportDst(record);
+        ReportModePages(record);
+    }
+    return 0;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "core/transport/SRB_ExecSCSICmd.h"
+#include "frontend/DeviceRecord.h"
+
+#include <array>
+#include <cstdint>
+
+class CScsiIoCtl;
+
+// Results of the command routine besides the codes of ShowCommandError.
+constexpr int CMD_CARRIED_OUT = 1;
+constexpr int CMD_NO_DEVICE = 130;
+// Outcome of a command that the host adapter reported as failed.
+constexpr int OUTCOME_ADAPTER_FAILURE = 0x5AA5;
+
+constexpr int DIRECTION_IN = 1;
+constexpr int DIRECTION_OUT = 2;
+
+// Time-outs: 0 asks for the ordinary 30 s, -1 for eight hours.
+constexpr long TIMEOUT_DEFAULT = 0;
+constexpr long TIMEOUT_EIGHT_HOURS = -1;
+
+// One raw command as a front end builds it.
+struct CdbRequest {
+    const std::uint8_t* cdb = nullptr;
+    int cdbLength = 0;
+    std::uint8_t* data = nullptr;
+    std::uint32_t length = 0;
+    int direction = DIRECTION_IN;
+    long timeout = TIMEOUT_DEFAULT;
+    bool report = false;
+    unsigned long ctlIndex = 0;
+};
+
+using RequestBlock = SRB_ExecSCSICmd;
+
+// Sends the command to (ha, target, lun) through the core. Returns
+// CMD_CARRIED_OUT with the outcome (0 = good) and the request block filled,
+// CMD_NO_DEVICE, or what ShowCommandError answers for a failed command.
+int ExecuteCdb(const CdbRequest& request, int hostAdapter, int target, int lun, RequestBlock& block, int& outcome);
+
+// Sends the command the way the record's address form needs.
+int RouteCdb(const DeviceRecord& record, const CdbRequest& request, RequestBlock& block, int& outcome);
+
+// Turns a command the core threw into an outcome and a result, keeps its
+// sense bytes as the last sense copy and, with report, shows "Command Error".
+int ShowCommandError(CScsiIoCtl* failed, bool report, const std::uint8_t* cdb, int& outcome, RequestBlock& block);
+
+// The sense bytes of the last failed command.
+const std::array<std::uint8_t, RECORD_SENSE_BYTES>& LastSense();
+void SetLastSense(const std::uint8_t* sense);
+
+// The front ends' shared 64 KB data buffer, made on first use.
+constexpr std::uint32_t SHARED_BUFFER_BYTES = 64 * 1024;
+std::uint8_t* SharedBuffer();
+
+// Milliseconds to wait after a good command (registry, default 250).
+unsigned long CommandPauseMs();

@@ -1,0 +1,268 @@
+#include "frontend/DeviceQueries.h"
+
+#include "core/system/CComputerSystem.h"
+#include "core/system/CHostAdapter.h"
+#include "core/types/ByteOrder.h"
+#include "core/types/CEventBase.h"
+#include "frontend/CommandRoutine.h"
+#include "platform/System.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr long SHORT_TIMEOUT = 2;
+constexpr long LOG_SENSE_TIMEOUT = 10;
+// The answer of the command routine that asks for the shorter INQUIRY.
+constexpr int RETRY_SHORT_INQUIRY = 32;
+constexpr std::uint8_t INQUIRY = 0x12;
+
+// Keeps the computer system quiet for one scope.
+class SilentScope {
+public:
+    explicit SilentScope(CComputerSystem* system) : m_system(system), m_was(system->IsSilent() != 0)
+    {
+        m_system->SetSilent(true);
+    }
+    ~SilentScope() { m_system->SetSilent(m_was); }
+    SilentScope(const SilentScope&) = delete;
+    SilentScope& operator=(const SilentScope&) = delete;
+
+private:
+    CComputerSystem* m_system;
+    bool m_was;
+};
+
+CComputerSystem* SystemOrComplain()
+{
+    CComputerSystem* system = CComputerSystem::Instance();
+    if (system == nullptr) {
+        MessageBoxA(nullptr, "Device tree is not initialized", "Harrow", MB_OK | MB_ICONERROR);
+    }
+    return system;
+}
+
+struct Sent {
+    int result;
+    int outcome;
+    bool Good() const { return result == CMD_CARRIED_OUT && outcome == 0; }
+    // 0 when good, else a non-zero outcome code.
+    int Code() const
+    {
+        if (Good()) {
+            return 0;
+        }
+        return outcome != 0 ? outcome : std::max(result, 1);
+    }
+};
+
+Sent Send(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLength, std::uint8_t* data,
+          std::uint32_t length, long timeout)
+{
+    CdbRequest request;
+    request.cdb = cdb;
+    request.cdbLength = cdbLength;
+    request.data = data;
+    request.length = length;
+    request.direction = DIRECTION_IN;
+    request.timeout = timeout;
+    RequestBlock block{};
+    Sent sent{0, 0};
+    sent.result = RouteCdb(record, request, block, sent.outcome);
+    return sent;
+}
+
+template <std::size_t N>
+Sent Send(const DeviceRecord& record, const std::array<std::uint8_t, N>& cdb, std::uint8_t* data,
+          std::uint32_t length, long timeout)
+{
+    return Send(record, cdb.data(), static_cast<int>(N), data, length, timeout);
+}
+
+DeviceRecord PlainRecord(int hostAdapter, int target, int lun)
+{
+    DeviceRecord record;
+    record.kind = KIND_PLAIN;
+    record.hostAdapter = hostAdapter;
+    record.target = target;
+    record.lun = lun;
+    return record;
+}
+
+std::string Field(const std::uint8_t* bytes, std::size_t from, std::size_t count)
+{
+    return std::string(reinterpret_cast<const char*>(bytes) + from, count);
+}
+
+// Searches a zero-terminated text that starts at `from` within the buffer.
+bool TextContains(const std::vector<std::uint8_t>& buffer, std::size_t from, const char* word)
+{
+    if (from >= buffer.size()) {
+        return false;
+    }
+    const auto* begin = reinterpret_cast<const char*>(buffer.data()) + from;
+    const std::string text(begin, strnlen(begin, buffer.size() - from));
+    return text.find(word) != std::string::npos;
+}
+
+Sent ReadLogPage(const DeviceRecord& record, std::uint8_t pageByte)
+{
+    const std::array<std::uint8_t, 10> cdb{0x4D, 0x00, pageByte, 0x00, 0x00,
+                                           0x00, 0x00, 0xFF, 0xFF, 0x00};
+    return Send(record, cdb, SharedBuffer(), 0xFFFF, LOG_SENSE_TIMEOUT);
+}
+
+}  // namespace
+
+long& ModeSenseTimeout()
+{
+    static long timeout = SHORT_TIMEOUT;
+    return timeout;
+}
+
+int GetAdapterInfo(int adapter, AdapterInfo& info)
+{
+    CComputerSystem* system = SystemOrComplain();
+    if (system == nullptr) {
+        return NO_SYSTEM;
+    }
+    info.adapterCount = system->NumHostAdapters();
+    CHostAdapter* host = adapter >= 0 && adapter < info.adapterCount ? system->GetHostAdapter(adapter) : nullptr;
+    if (host == nullptr) {
+        return -1;
+    }
+    info.scsiId = host->GetHATargetNum();
+    info.aspiString = host->GetASPIString().substr(0, ADAPTER_TEXT_BYTES);
+    info.adapterString = host->GetHAString().substr(0, ADAPTER_TEXT_BYTES);
+    info.block.fill(0);
+    info.block[ADAPTER_BLOCK_DEVICES] = static_cast<std::uint8_t>(host->GetDevsSupported());
+    return 1;
+}
+
+int RescanAdapter(int adapter)
+{
+    CComputerSystem* system = SystemOrComplain();
+    if (system == nullptr) {
+        return NO_SYSTEM;
+    }
+    CHostAdapter* host =
+        adapter >= 0 && adapter < system->NumHostAdapters() ? system->GetHostAdapter(adapter) : nullptr;
+    if (host == nullptr) {
+        return 0;
+    }
+    SilentScope quiet(system);
+    try {
+        host->Rescan();
+    } catch (CEventBase* event) {
+        // A rescan that fails leaves the targets it found; the listing probes by itself.
+        delete event;
+    }
+    return 1;
+}
+
+bool GetPeripheralType(int hostAdapter, int target, int lun, int& type)
+{
+    CComputerSystem* system = SystemOrComplain();
+    if (system == nullptr) {
+        return false;
+    }
+    SilentScope quiet(system);
+    std::array<std::uint8_t, 6> data{};
+    const Sent sent = Send(PlainRecord(hostAdapter, target, lun), std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 6, 0},
+                           data.data(), data.size(), SHORT_TIMEOUT);
+    type = sent.Good() ? (data[0] & 0x1F) : -1;
+    return sent.Good();
+}
+
+int ReadIdentity(const DeviceRecord& record, DeviceIdentity& identity, std::uint8_t* copy)
+{
+    std::array<std::uint8_t, IDENTITY_BYTES> data{};
+    Sent sent = Send(record, std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 0xA0, 0}, data.data(), 0xA0, SHORT_TIMEOUT);
+    if (sent.result == RETRY_SHORT_INQUIRY) {
+        data.fill(0);
+        sent = Send(record, std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 0x96, 0}, data.data(), 0x96, SHORT_TIMEOUT);
+    }
+    if (!sent.Good()) {
+        identity = DeviceIdentity{};
+        return -1;
+    }
+    std::replace_if(data.begin(), data.end(), [](std::uint8_t c) { return std::isalnum(c) == 0; }, ' ');
+    if (copy != nullptr) {
+        std::memcpy(copy, data.data(), data.size());
+    }
+    identity.vendor = Field(data.data(), 8, 8);
+    identity.product = Field(data.data(), 16, 16);
+    identity.revision = Field(data.data(), 32, 4);
+    identity.serialNumber = Field(data.data(), 36, 8);
+    return 0;
+}
+
+bool IsKestrelDrive(const DeviceRecord& record)
+{
+    // One spare zero byte ends every search inside the buffer.
+    std::vector<std::uint8_t> page(0x80 + 1, 0);
+    if (Send(record, std::array<std::uint8_t, 6>{INQUIRY, 0x01, 0xC3, 0, 0x80, 0}, page.data(), 0x80, SHORT_TIMEOUT)
+            .Good() &&
+        TextContains(page, 7, "KX")) {
+        return true;
+    }
+    std::vector<std::uint8_t> inquiry(0xFF + 1, 0);
+    if (!Send(record, std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 0xFF, 0}, inquiry.data(), 0xFF, SHORT_TIMEOUT)
+             .Good()) {
+        return false;
+    }
+    return TextContains(inquiry, 8, "KESTREL") || TextContains(inquiry, 16, "KX") ||
+           TextContains(inquiry, 97, "Kestrel") || TextContains(inquiry, 0, "Kestrel") ||
+           TextContains(inquiry, 0, "KESTREL") || TextContains(inquiry, 0, "KX");
+}
+
+bool IsDstSupported(const DeviceRecord& record) { return ReadLogPage(record, SELF_TEST_PAGE).Good(); }
+
+int ReadSelfTestStatus(const DeviceRecord& record, std::uint8_t pageByte, bool& inProgress, int& resultCode)
+{
+    std::memset(SharedBuffer(), 0, SHARED_BUFFER_BYTES);
+    const Sent sent = ReadLogPage(record, pageByte);
+    if (sent.Good()) {
+        resultCode = SharedBuffer()[8] & 0x0F;
+        inProgress = resultCode == SELF_TEST_IN_PROGRESS;
+    }
+    return sent.Code();
+}
+
+int ReadCapacity(const DeviceRecord& record, std::uint32_t& lastLba, std::uint32_t& blockLength)
+{
+    std::array<std::uint8_t, 8> data{};
+    const Sent sent = Send(record, std::array<std::uint8_t, 10>{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, data.data(),
+                           data.size(), SHORT_TIMEOUT);
+    if (!sent.Good()) {
+        return sent.Code();
+    }
+    grab_bytes(data.data(), 4, &lastLba, sizeof lastLba);
+    grab_bytes(data.data() + 4, 4, &blockLength, sizeof blockLength);
+    return 0;
+}
+
+int ModeSensePage(DeviceRecord& record, int pageCode, std::uint8_t* buffer, std::size_t count, int pageControl)
+{
+    std::array<std::uint8_t, MODE_REPLY_BYTES> reply{};
+    const auto pageByte = static_cast<std::uint8_t>((pageCode & 0x3F) | (pageControl << 6));
+    const Sent sent = Send(record, std::array<std::uint8_t, 6>{0x1A, 0, pageByte, 0, 0xFF, 0}, reply.data(),
+                           reply.size(), ModeSenseTimeout());
+    if (!sent.Good()) {
+        std::memcpy(record.sense.data(), LastSense().data(), record.sense.size());
+        return sent.Code();
+    }
+    if (buffer != nullptr) {
+        std::memcpy(buffer, reply.data() + MODE_REPLY_SKIP, std::min(count, reply.size() - MODE_REPLY_SKIP));
+    }
+    return 0;
+}
+
+int SendNoDataCommand(const DeviceRecord& record, const std::array<std::uint8_t, 6>& cdb, long timeout)
+{
+    const Sent sent = Send(record, cdb, nullptr, 0, timeout);
+    return sent.Code();
+}

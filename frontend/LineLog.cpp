@@ -1,0 +1,129 @@
+#include "frontend/LineLog.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+int g_linesOnPage = 0;
+
+std::string Format(const char* format, auto... values)
+{
+    const int length = std::snprintf(nullptr, 0, format, values...);
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, values...);
+    return text;
+}
+
+void WaitForEnter()
+{
+    std::fputs(MORE_PROMPT, stdout);
+    std::fflush(stdout);
+    std::getchar();
+}
+
+std::string TimeStamp(const char* format)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[64];
+    return std::string(text, std::strftime(text, sizeof text, format, &local));
+}
+
+void AppendTo(const std::string& fileName, const std::string& line)
+{
+    if (std::FILE* file = std::fopen(fileName.c_str(), "a+"); file != nullptr) {
+        std::fputs(line.c_str(), file);
+        std::fclose(file);
+    }
+}
+
+void PrintCountingLines(const std::string& line)
+{
+    std::fputs(line.c_str(), stdout);
+    const int height = GetLogSettings().pageHeight;
+    for (const char c : line) {
+        if (c != '\n') {
+            continue;
+        }
+        ++g_linesOnPage;
+        if (height > 0 && g_linesOnPage + 1 == height) {
+            WaitForEnter();
+            g_linesOnPage = 0;
+        }
+    }
+}
+
+}  // namespace
+
+LogSettings& GetLogSettings()
+{
+    static LogSettings settings;
+    return settings;
+}
+
+std::string FormatDeviceAddress(const DeviceRecord& record)
+{
+    std::string text = Format("Port:%d ", record.hostAdapter);
+    auto raidNumbers = [&] {
+        if (record.channel != NO_NUMBER) {
+            text += Format("Channel:%d ", record.channel);
+        }
+        if (record.raidTarget != NO_NUMBER) {
+            text += Format("RaidTarget:%d ", record.raidTarget);
+        }
+    };
+    switch (record.kind) {
+    case KIND_RAID:
+        text += Format("Target:%d ", record.target);
+        raidNumbers();
+        break;
+    case KIND_CHANNEL:
+        raidNumbers();
+        break;
+    default:
+        text += Format("Target:%d ", record.target);
+        text += Format("Lun:%d ", record.lun);
+        break;
+    }
+    return text;
+}
+
+void LogLine(const std::string& text, const DeviceRecord* record, LogFlags flags)
+{
+    const std::string address = !flags.withoutAddress && record != nullptr ? FormatDeviceAddress(*record) : "";
+    const std::string line =
+        flags.withTime ? Format("%s %s %s %s\n", TimeStamp("%d-%b-%Y").c_str(), TimeStamp("%H:%M:%S").c_str(),
+                                address.c_str(), text.c_str())
+                       : Format("%s %s\n", address.c_str(), text.c_str());
+    if (flags.toConsole) {
+        PrintCountingLines(line);
+    }
+    if (const std::string& logFile = GetLogSettings().logFileName; !logFile.empty()) {
+        AppendTo(logFile, line);
+    }
+    if (record != nullptr && !record->logName.empty()) {
+        AppendTo(record->logName + ".txt", line);
+    }
+}
+
+void PrintPaged(const std::string& text)
+{
+    const int pageLines = GetLogSettings().pageHeight - 2;
+    int printed = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        if (pageLines > 0 && printed == pageLines) {
+            WaitForEnter();
+            printed = 0;
+        }
+        std::printf("%s\n", text.substr(start, end - start).c_str());
+        ++printed;
+        start = end + 1;
+    }
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "frontend/DeviceRecord.h"
+
+#include <string>
+
+// Program-wide settings of the console and the log file.
+struct LogSettings {
+    // Rows of the console; 0 = no paging (output or input is not a terminal).
+    int pageHeight = 0;
+    // The file every logged line is appended to; empty = none.
+    std::string logFileName;
+};
+
+LogSettings& GetLogSettings();
+
+std::string FormatDeviceAddress(const DeviceRecord& record);
+
+struct LogFlags {
+    bool withTime = false;
+    bool withoutAddress = false;
+    bool toConsole = false;
+};
+
+// Writes one result line to the console (paging across calls) and the log files.
+void LogLine(const std::string& text, const DeviceRecord* record, LogFlags flags);
+
+// Prints text line by line, pausing after every page within this call.
+void PrintPaged(const std::string& text);
+
+// The prompt of both pagers.
+constexpr const char* MORE_PROMPT = "more..... Press <Enter> to continue";
