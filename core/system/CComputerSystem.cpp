@@ -97,12 +97,14 @@ Error_t CComputerSystem::Init(Driver_t driver, BufferMgr_t bufferMgr)
     m_ErrorAlarms = ErrorAlarm_struct{-1, -1};
     m_bTestActive = false;
     m_Flags = 0;
-    SetupBufferMgr(bufferMgr);
     unsigned long available = 0;
-    try {
-        AlignedBuffer::GetAvailable(&available);
-    } catch (Error_t) {
-        available = 0;  // no manager could be registered
+    // A manager that could not be registered gives no space, whatever was registered before.
+    if (SetupBufferMgr(bufferMgr) == ERR_NONE) {
+        try {
+            AlignedBuffer::GetAvailable(&available);
+        } catch (Error_t) {
+            available = 0;
+        }
     }
     if (available == 0) {
         throw new CEventError("There is no buffer available.", ERR_NO_MEMORY);

@@ -1,0 +1,104 @@
+#include "SystemTestSupport.h"
+
+#include "core/buffers/AlignedBuffer.h"
+#include "core/log/CLogFile.h"
+#include "core/system/CTarget.h"
+#include "platform/DeviceNamespace.h"
+
+#include <cstdlib>
+#include <fstream>
+
+namespace system_test {
+
+void SystemFixture::SetUp()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "harrow-system-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    m_Dir = pattern;
+    setenv("HARROW_REGISTRY", (m_Dir / "registry.reg").c_str(), 1);
+    setenv("HARROW_STATE", (m_Dir / "state").c_str(), 1);
+    setenv("HARROW_WINDIR", (m_Dir / "windows").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (m_Dir / "config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (m_Dir / "data").c_str(), 1);
+    setenv("XDG_STATE_HOME", (m_Dir / "xstate").c_str(), 1);
+    unsetenv("HARROW_WINVER");
+    unsetenv("HARROW_MACHINE");
+    harrow::platform::SetActiveMachine(nullptr);
+    harrow::platform::ReloadRegistry();
+    CComputerSystem::Destroy();
+}
+
+void SystemFixture::TearDown()
+{
+    CComputerSystem::Destroy();
+    CLogFile::Destroy();
+    CLogFile::SetLogging(true);
+    CTarget::SetMaxLuns(0);
+    AlignedBuffer::UnregisterBufferMgr();
+    harrow::platform::SetActiveMachine(nullptr);
+    unsetenv("HARROW_MACHINE");
+    unsetenv("HARROW_WINVER");
+    harrow::platform::ReloadRegistry();
+    std::filesystem::remove_all(m_Dir);
+}
+
+void SystemFixture::UseMachine(const std::string& json)
+{
+    const std::filesystem::path file = m_Dir / "machine.json";
+    std::ofstream(file) << json;
+    setenv("HARROW_MACHINE", file.c_str(), 1);
+    harrow::platform::SetActiveMachine(nullptr);
+    harrow::platform::ReloadRegistry();
+}
+
+void SystemFixture::UseWindows(const char* version)
+{
+    setenv("HARROW_WINVER", version, 1);
+    CComputerSystem::Destroy();
+}
+
+void SystemFixture::WriteRegistryText(const std::string& text)
+{
+    std::ofstream(m_Dir / "registry.reg") << text;
+    harrow::platform::ReloadRegistry();
+}
+
+void SystemFixture::SetDword(const std::string& key, const char* name, DWORD value)
+{
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, &handle, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
+              ERROR_SUCCESS);
+    RegCloseKey(handle);
+}
+
+void SystemFixture::SetString(const std::string& key, const char* name, const std::string& value)
+{
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, &handle, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>(value.size() + 1)),
+              ERROR_SUCCESS);
+    RegCloseKey(handle);
+}
+
+bool SystemFixture::KeyExists(const std::string& key)
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(handle);
+    return true;
+}
+
+std::string SystemFixture::OsKey(const char* os)
+{
+    return std::string("SOFTWARE\\Orb\\") + kProduct + "\\DriverExceptions\\" + os;
+}
+
+}  // namespace system_test
