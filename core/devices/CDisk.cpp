@@ -27,6 +27,18 @@ constexpr unsigned char kSenseIli = 0x20;
 constexpr std::size_t kParamHeaderBytes = 4;
 constexpr std::size_t kPatternOffset = 8;
 
+// Whether a count or length fits a 16-bit CDB field.
+bool Fits16(long value)
+{
+    return value >= 0 && value <= kMaxField16;
+}
+
+// An allocation or parameter list length as a 16-bit field can carry it.
+unsigned long Clamp16(unsigned long length)
+{
+    return std::min<unsigned long>(length, static_cast<unsigned long>(kMaxField16));
+}
+
 unsigned long SizeOf(const AlignedBuffer* buf)
 {
     return buf != nullptr ? buf->Size() : 0;
@@ -224,7 +236,7 @@ Error_t CDisk::Verify(unsigned long index, unsigned long lba, long blocks, Align
     GTrace trace(TRACE_LEVEL, "CDisk Verify");
     const bool compare = bytChk == 1;
     unsigned long bytes = 0;
-    if (blocks < 0 || blocks > kMaxField16 || (compare && buf == nullptr)) {
+    if (!Fits16(blocks) || (compare && buf == nullptr)) {
         return ERR_INVALID_PARAM;
     }
     // Only a byte-by-byte compare moves data.
@@ -266,7 +278,7 @@ Error_t CDisk::WriteVerify(unsigned long index, unsigned long lba, long blocks, 
 Error_t CDisk::ReadLong(unsigned long index, unsigned long lba, long length, AlignedBuffer* buf, int correct)
 {
     GTrace trace(TRACE_LEVEL, "CDisk ReadLong");
-    if (length < 0 || length > kMaxField16) {
+    if (!Fits16(length)) {
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
@@ -281,7 +293,7 @@ Error_t CDisk::ReadLong(unsigned long index, unsigned long lba, long length, Ali
 Error_t CDisk::WriteLong(unsigned long index, unsigned long lba, long length, AlignedBuffer* buf, int correct)
 {
     GTrace trace(TRACE_LEVEL, "CDisk WriteLong");
-    if (length < 0 || length > kMaxField16) {
+    if (!Fits16(length)) {
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
@@ -298,7 +310,7 @@ Error_t CDisk::WriteSame(unsigned long index, AlignedBuffer* buf, unsigned long 
 {
     GTrace trace(TRACE_LEVEL, "CDisk WriteSame");
     unsigned long oneBlock = 0;
-    if (blocks < 0 || blocks > kMaxField16) {
+    if (!Fits16(blocks)) {
         return ERR_INVALID_PARAM;
     }
     if (Error_t refused = BlockBytes(1, 1, &oneBlock); refused != ERR_NONE) {
@@ -318,7 +330,7 @@ Error_t CDisk::WriteSame(unsigned long index, AlignedBuffer* buf, unsigned long 
 Error_t CDisk::SyncCache(unsigned long index, unsigned long lba, long blocks, int immed, int relAdr)
 {
     GTrace trace(TRACE_LEVEL, "CDisk SyncCache");
-    if (blocks < 0 || blocks > kMaxField16) {
+    if (!Fits16(blocks)) {
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
@@ -332,7 +344,7 @@ Error_t CDisk::SyncCache(unsigned long index, unsigned long lba, long blocks, in
 Error_t CDisk::PreFetch(unsigned long index, unsigned long lba, long blocks, int immed, int relAdr)
 {
     GTrace trace(TRACE_LEVEL, "CDisk PreFetch");
-    if (blocks < 0 || blocks > kMaxField16) {
+    if (!Fits16(blocks)) {
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
@@ -428,8 +440,7 @@ Error_t CDisk::ReadDefectList(CScsiIoCtl* ctl, bool twelve, int pList, int gList
         return ERR_INVALID_PARAM;
     }
     // The allocation length field bounds what the drive may send.
-    const unsigned long length =
-        twelve ? SizeOf(buf) : std::min<unsigned long>(SizeOf(buf), static_cast<unsigned long>(kMaxField16));
+    const unsigned long length = twelve ? SizeOf(buf) : Clamp16(SizeOf(buf));
     if (buf != nullptr) {
         std::memset(buf->Ptr(), 0, buf->Size());
     }
@@ -568,7 +579,7 @@ Error_t CDisk::Reservation(CScsiIoCtl* ctl, unsigned char opcode, int thirdParty
                            int reservationId, AlignedBuffer* buf)
 {
     const bool ten = opcode == 0x56 || opcode == 0x57;
-    const unsigned long length = std::min<unsigned long>(SizeOf(buf), static_cast<unsigned long>(kMaxField16));
+    const unsigned long length = Clamp16(SizeOf(buf));
     ScsiCommand command(ten ? 10 : 6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = opcode;
     command.Cdb[2] = static_cast<unsigned char>(reservationId);
@@ -619,7 +630,7 @@ Error_t CDisk::FormatUnit(unsigned long index, int fmtData, int cmpLst, int list
                           AlignedBuffer* buf)
 {
     GTrace trace(TRACE_LEVEL, "CDisk FormatUnit");
-    const unsigned long length = std::min<unsigned long>(SizeOf(buf), static_cast<unsigned long>(kMaxField16));
+    const unsigned long length = Clamp16(SizeOf(buf));
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = 0x04;
     command.Cdb[1] = CdbBit(fmtData, 4) | CdbBit(cmpLst, 3) | static_cast<unsigned char>(listFormat & 0x7);
@@ -671,7 +682,7 @@ Error_t CDisk::MeasureLongBlock(long& length)
             return event != nullptr ? event->GetErrorCode() : ERR_CHECK_CONDITION;
         }
         const long actual = requested - static_cast<long>(sense->InformationValue());
-        if (actual <= 0 || actual > kMaxField16) {
+        if (actual == 0 || !Fits16(actual)) {
             return ERR_CHECK_CONDITION;  // not a length a READ LONG could move
         }
         length = actual;

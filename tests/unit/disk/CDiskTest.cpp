@@ -161,9 +161,6 @@ TEST_F(CDiskTest, FailuresAreThrownAsEvents)
     ASSERT_NE(range, nullptr);
     EXPECT_EQ(range->GetSenseKey(), 0x05);
     EXPECT_EQ(range->GetASC(), 0x21);
-    auto verify = Failure([&] { m_Disk->Verify(0, 100, 1, nullptr, 1, 0, 0); });
-    ASSERT_NE(verify, nullptr);
-    EXPECT_EQ(SentCdb(*m_Disk), (Bytes{0x2F, 0x10, 0, 0, 0, 100, 0, 0, 1, 0}));
 }
 
 TEST_F(CDiskTest, VerifyAndOtherBlockCommands)
@@ -177,10 +174,6 @@ TEST_F(CDiskTest, VerifyAndOtherBlockCommands)
     EXPECT_EQ(Sent(*m_Disk).Spt.DataIn, SCSI_IOCTL_DATA_OUT);
     EXPECT_EQ(m_Disk->Verify(0, 40, 2, &data, 0, 0, 0), ERR_NONE);
     EXPECT_EQ(Sent(*m_Disk).Spt.DataTransferLength, 0u);
-    std::memset(data.Ptr(), 0, 1);
-    auto miscompare = Failure([&] { m_Disk->Verify(0, 40, 2, &data, 0, 1, 0); });
-    ASSERT_NE(miscompare, nullptr);
-    EXPECT_EQ(miscompare->GetSenseKey(), 0x0E);
 
     EXPECT_EQ(m_Disk->SyncCache(0, 7, 3, 1, 0), ERR_NONE);
     EXPECT_EQ(SentCdb(*m_Disk), (Bytes{0x35, 0x02, 0, 0, 0, 7, 0, 0, 3, 0}));
@@ -191,12 +184,8 @@ TEST_F(CDiskTest, VerifyAndOtherBlockCommands)
 
     EXPECT_EQ(m_Disk->StartStopUnit(0, false, true), ERR_NONE);
     EXPECT_EQ(SentCdb(*m_Disk), (Bytes{0x1B, 0x01, 0, 0, 0x00, 0}));
-    auto stopped = Failure([&] { m_Disk->TestUnitReady(0); });
-    ASSERT_NE(stopped, nullptr);
-    EXPECT_EQ(stopped->GetSenseKey(), 0x02);
     EXPECT_EQ(m_Disk->StartStopUnit(0, true, false), ERR_NONE);
     EXPECT_EQ(SentCdb(*m_Disk), (Bytes{0x1B, 0x00, 0, 0, 0x01, 0}));
-    EXPECT_EQ(m_Disk->TestUnitReady(0), ERR_NONE);
 }
 
 TEST_F(CDiskTest, ReservationsSendTheirOpcodes)
