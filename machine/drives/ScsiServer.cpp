@@ -107,7 +107,8 @@ ScsiResult ScsiServer::Inquiry(const ScsiRequest& request)
     const bool evpd = cdb[1] & 0x01;
     const int page = cdb[2];
     const auto allocation = static_cast<std::uint32_t>(GetBE(cdb, 3, 2));
-    if ((cdb[1] & 0xFE) || (!evpd && page != 0)) {
+    // Bits 5-7 are the obsolete LUN field that SCSI-2 initiators still fill: ignored, as drives do.
+    if ((cdb[1] & 0x1E) || (!evpd && page != 0)) {
         return CheckCondition(sense::kInvalidCdbField);
     }
     if (!evpd) {
