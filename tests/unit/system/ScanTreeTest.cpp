@@ -26,6 +26,7 @@ constexpr const char* kMachine = R"({"name": "tree", "ports": [
   {"driver": "aic78xx", "deviceName": "AIC-7899", "units": [
     {"target": 5, "type": "changer"},
     {"target": 0, "serial": "SER00001"},
+    {"target": 0, "lun": 1, "serial": "SER00002"},
     {"target": 3, "type": "cdrom"},
     {"target": 6, "type": "tape"}]},
   {"driver": "atapi", "units": []},
@@ -116,6 +117,8 @@ TEST_F(ScanTreeTest, TargetsAscendAndLunsComeNewestFirst)
     EXPECT_EQ(system->GetSCSIDevice(CDevAddress(0, 3, 0, -1, -1, -1)), scanned->GetSCSIDevice(0));
     EXPECT_EQ(system->GetSCSIDevice(0, 1, 0), nullptr);
     EXPECT_EQ(system->GetSCSIDevice(0, 3, 1), nullptr);
+    EXPECT_EQ(ChildLabels(*adapter->GetTarget(0)), (std::vector<std::string>{"LUN 1", "LUN 0"}));
+    EXPECT_EQ(system->GetSCSIDevice(0, 0, 1)->GetSerialNum_Str(), "SER00002");
     EXPECT_EQ(system->GetSCSIDevice(9, 0, 0), nullptr);
 
     // LUNs go in ascending, so the newest-first order yields the highest first.
