@@ -1,6 +1,9 @@
 #include "core/system/TypedDeviceFactory.h"
 
 #include "core/devices/CDisk.h"
+#include "core/devices/CLibraryDev.h"
+#include "core/devices/CMagnetoOptical.h"
+#include "core/devices/CTape.h"
 #include "core/system/CGenericDevice.h"
 
 namespace {
@@ -40,6 +43,12 @@ std::unique_ptr<SCSIDevice> BuildTypedDevice(CGenericDevice& probe)
     case DEV_DISK:
     case DEV_CDROM:
         return MakeDevice<CDisk>(probe);
+    case DEV_TAPE:
+        return MakeDevice<CTape>(probe);
+    case DEV_OPTICAL:
+        return MakeDevice<CMagnetoOptical>(probe);
+    case DEV_CHANGER:
+        return MakeDevice<CLibraryDev>(probe);
     default:
         return MakePlainDevice(probe);
     }

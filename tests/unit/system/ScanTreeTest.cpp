@@ -4,6 +4,8 @@
 
 #include "core/buffers/AlignedBuffer.h"
 #include "core/devices/CDisk.h"
+#include "core/devices/CLibraryDev.h"
+#include "core/devices/CTape.h"
 #include "core/log/CLogFile.h"
 #include "core/system/CHostAdapter.h"
 #include "core/system/CIDEHostAdapter.h"
@@ -151,9 +153,9 @@ TEST_F(ScanTreeTest, DevicesAreTypedFromInquiry)
     SCSIDevice* cdrom = system->GetSCSIDevice(0, 3, 0);
     EXPECT_NE(dynamic_cast<CDisk*>(cdrom), nullptr);
     EXPECT_EQ(cdrom->GetDevType(), DEV_CDROM);
-    EXPECT_EQ(system->GetSCSIDevice(0, 5, 0)->GetDevType(), DEV_CHANGER);
+    EXPECT_NE(dynamic_cast<CLibraryDev*>(system->GetSCSIDevice(0, 5, 0)), nullptr);
     ASSERT_NE(system->GetSCSIDevice(0, 6, 0), nullptr);
-    EXPECT_EQ(system->GetSCSIDevice(0, 6, 0)->GetDevType(), DEV_TAPE);
+    EXPECT_NE(dynamic_cast<CTape*>(system->GetSCSIDevice(0, 6, 0)), nullptr);
     // Absent LUNs answer with qualifier 3 and type 0x1F: left out.
     EXPECT_EQ(system->GetHostAdapter(0)->GetTarget(5)->GetNumLUNs(), 1);
 }
