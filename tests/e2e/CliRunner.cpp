@@ -1,0 +1,141 @@
+#include "CliRunner.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string MaskTimes(const std::string& text)
+{
+    static const std::regex stamp(R"(\d{2}-[A-Z][a-z]{2}-\d{4} \d{2}:\d{2}:\d{2})");
+    return std::regex_replace(text, stamp, "<TIME>");
+}
+
+}  // namespace
+
+std::string MachinePath(const std::string& name) { return std::string(HARROW_E2E_MACHINES) + "/" + name; }
+
+CliRunner::CliRunner(const std::string& machineFile) : m_machine(machineFile)
+{
+    std::string pattern = (fs::temp_directory_path() / "harrow-e2e-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a temporary folder");
+    }
+    m_root = pattern;
+    m_work = m_root / "work";
+    fs::create_directories(m_work);
+    fs::create_directories(m_root / "state");
+    fs::create_directories(m_root / "xdg");
+    std::ofstream registry(m_root / "registry.reg");
+    registry << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Kestrel\\Harrow Viraradiza\\Options]\n"
+                "\"CommandPauseMs\"=dword:00000000\n\n";
+}
+
+CliRunner::~CliRunner()
+{
+    std::error_code ignored;
+    fs::remove_all(m_root, ignored);
+}
+
+std::string CliRunner::ReadWorkFile(const std::string& name) const { return ReadFile(m_work / name); }
+
+void CliRunner::WriteWorkFile(const std::string& name, const std::string& text) const
+{
+    std::ofstream(m_work / name, std::ios::binary) << text;
+}
+
+CliRunner::Result CliRunner::Run(const std::vector<std::string>& arguments) const
+{
+    return RunProgram(HARROW_CLI_PATH, arguments);
+}
+
+CliRunner::Result CliRunner::RunWithoutResources(const std::vector<std::string>& arguments) const
+{
+    const fs::path original(HARROW_CLI_PATH);
+    const fs::path bin = m_root / "bin";
+    fs::create_directories(bin);
+    for (const auto& entry : fs::directory_iterator(original.parent_path())) {
+        const std::string name = entry.path().filename().string();
+        if (name.ends_with(".so") && name != "libresdll.so") {
+            fs::create_symlink(entry.path(), bin / name);
+        }
+    }
+    fs::copy_file(original, bin / original.filename(), fs::copy_options::overwrite_existing);
+    return RunProgram((bin / original.filename()).string(), arguments);
+}
+
+CliRunner::Result CliRunner::RunProgram(const std::string& program, const std::vector<std::string>& arguments) const
+{
+    const fs::path outPath = m_root / "stdout.txt";
+    const fs::path errPath = m_root / "stderr.txt";
+    std::vector<std::string> env = {
+        "HARROW_MACHINE=" + m_machine,
+        "HARROW_STATE=" + (m_root / "state").string(),
+        "HARROW_REGISTRY=" + (m_root / "registry.reg").string(),
+        "HARROW_TIME_SCALE=0.01",
+        "XDG_CONFIG_HOME=" + (m_root / "xdg").string(),
+        "XDG_DATA_HOME=" + (m_root / "xdg").string(),
+        "XDG_STATE_HOME=" + (m_root / "xdg").string(),
+        "HOME=" + m_root.string(),
+    };
+    for (char** each = environ; *each != nullptr; ++each) {
+        const std::string entry(*each);
+        if (!entry.starts_with("HARROW_") && !entry.starts_with("XDG_") && !entry.starts_with("HOME=")) {
+            env.push_back(entry);
+        }
+    }
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+
+    std::vector<char*> argPointers;
+    for (auto& each : argv) {
+        argPointers.push_back(each.data());
+    }
+    argPointers.push_back(nullptr);
+    std::vector<char*> envPointers;
+    for (auto& each : env) {
+        envPointers.push_back(each.data());
+    }
+    envPointers.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addchdir_np(&actions, m_work.c_str());
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    Result result;
+    if (spawned != 0) {
+        result.err = "cannot start " + program;
+        return result;
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = MaskTimes(ReadFile(outPath));
+    result.err = ReadFile(errPath);
+    return result;
+}

@@ -1,0 +1,149 @@
+#include "CliRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace {
+
+const std::string USAGE =
+    "Usage: Harrow Viraradiza [-option][variable][device]\n"
+    "  [device] device address as 3 numbers - HA:TAR:LUN\n\n"
+    "    -?  Print this usage information\n"
+    "        "
+    "    -r  generate Kestrel RMA form\n\n"
+    "    -l  list all attached SCSI disks\n"
+    "    -i  display drive Inquiry information\n"
+    "    -t  ###%  execute ###% (10% - 100%) short Drive Self Test (DST)\n"
+    "    -tl ###%  execute ###% (10% - 100%) long Drive Self Test (DST)\n"
+    "    -s  stop Drive Self Test (DST)\n"
+    "    -g  ###%  execute ###% (1% - 100%) generic short test\n"
+    "    -gl  generic long test (sequential verify test of entire drive)\n\n"
+    "  example: hrcli -i 1:3:0  displays inquiry for 1:3:0\n"
+    "  example: hrcli -t 30% 1:3:0  run 30% of short DST for 1:3:0\n";
+
+const std::string BANNER = "<TIME>  Harrow Viraradiza NT Command Line diagnostic\n";
+
+std::string CommandLineEcho(const std::vector<std::string>& arguments)
+{
+    std::string text = "   " + std::string(HARROW_CLI_PATH) + " ";
+    for (const auto& each : arguments) {
+        text += each + " ";
+    }
+    return text + "\n";
+}
+
+const std::string INIT = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
+
+TEST(Startup, NoArgumentPrintsUsageWithoutLoadingResources)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.RunWithoutResources({});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, USAGE);
+}
+
+TEST(Startup, MissingResourceLibraryAborts)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.RunWithoutResources({"-l"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "Unable to load resource dll. Program aborting\n");
+    EXPECT_FALSE(std::filesystem::exists(cli.WorkDir() / "HarrowCLI.log"));
+}
+
+TEST(Startup, UsageOptionSkipsInitialisation)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-?"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"-?"}) + USAGE);
+}
+
+TEST(Startup, VersionWithAndWithoutLicence)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const std::string version = "\nHarrow Viraradiza Version " HARROW_VERSION " \n";
+    auto run = cli.Run({"-V"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"-V"}) + version);
+
+    cli.WriteWorkFile("License Agreement.txt", "Line one of the licence.\nLine two.\n");
+    run = cli.Run({"/v"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"/v"}) + version + "Line one of the licence.\nLine two.\n");
+}
+
+TEST(Startup, CopyrightComesFromTheResourceLibrary)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-c"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"-c"}) + INIT +
+                           "Copyright (c) 2026 Kestrel Storage Products. All rights reserved.\n");
+}
+
+TEST(Arguments, UnknownKeywordAloneGivesTheNoCommandTextAndUsage)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-vx", "stray"});
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string echo = CommandLineEcho({"-vx", "stray"});
+    EXPECT_EQ(run.out, BANNER + echo + "Unexpected keyword : stray\n" + INIT +
+                           "No command was given on the command line:\n\t" + echo.substr(1, echo.size() - 2) +
+                           " \n\n" + USAGE);
+}
+
+TEST(Arguments, DeviceCommandsWithoutAddressDoNothing)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-i"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"-i"}) + INIT);
+}
+
+TEST(Arguments, OneColonAddressFindsNoDevice)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-i", "0:0"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"-i", "0:0"}) + "Invalid device address : 0:0\n" + INIT +
+                           " Device Failed Inquiry No Sense Data\n");
+}
+
+TEST(Arguments, FirstKeywordWinsAndLaterAddressOverwrites)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-i", "-l", "0:4:0", "0:2:0"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.out.find("\tVendor = MERIDIAN"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("Device(s) found"), std::string::npos);
+}
+
+TEST(Arguments, LaterCommandsAreReportedAsUnavailable)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    for (const char* option : {"-t", "-tl", "-s", "-g", "-gl"}) {
+        const auto run = cli.Run({option, "30%", "0:0:0"});
+        EXPECT_NE(run.exitCode, 0) << option;
+        EXPECT_NE(run.out.find("is not available in this build."), std::string::npos) << option;
+    }
+    EXPECT_EQ(cli.Run({"-t"}).exitCode, 0);
+}
+
+TEST(LogFile, EveryLoggedLineIsAppended)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    cli.Run({"-l"});
+    cli.Run({"-?"});
+    std::string log = cli.ReadWorkFile("HarrowCLI.log");
+    const std::regex stamp(R"(\d{2}-[A-Z][a-z]{2}-\d{4} \d{2}:\d{2}:\d{2})");
+    log = std::regex_replace(log, stamp, "<TIME>");
+    EXPECT_EQ(log.find(BANNER + CommandLineEcho({"-l"}) + "<TIME>  Device(s) found during bus scan:\n"), 0U) << log;
+    EXPECT_NE(log.find(" SCSI Port 0 SCSI ID: 7 aic78xx AIC-7899\n"), std::string::npos);
+    EXPECT_NE(log.rfind(BANNER + CommandLineEcho({"-?"})), std::string::npos);
+    // Usage goes to the console only.
+    EXPECT_EQ(log.find("Usage:"), std::string::npos);
+}
+
+}  // namespace

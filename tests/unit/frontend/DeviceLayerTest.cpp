@@ -1,0 +1,214 @@
+#include "core/system/CComputerSystem.h"
+#include "frontend/CommandRoutine.h"
+#include "frontend/DeviceQueries.h"
+#include "frontend/InitSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One simulated machine for the whole program: a Kestrel drive with self
+// test at 0:0:0, one without at 0:1:0, another maker's disk at 0:2:0 and a
+// tape at 0:4:0.
+class MachineEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "harrow-frontend-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_root = pattern;
+        std::ofstream(m_root / "registry.reg")
+            << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Kestrel\\Harrow Viraradiza\\Options]\n"
+               "\"CommandPauseMs\"=dword:00000000\n\n";
+        setenv("HARROW_MACHINE", (std::string(HARROW_TEST_MACHINES) + "/lab.json").c_str(), 1);
+        setenv("HARROW_STATE", (m_root / "state").c_str(), 1);
+        setenv("HARROW_REGISTRY", (m_root / "registry.reg").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", m_root.c_str(), 1);
+        setenv("XDG_DATA_HOME", m_root.c_str(), 1);
+        setenv("XDG_STATE_HOME", m_root.c_str(), 1);
+        ASSERT_TRUE(InitSystem("Harrow Viraradiza"));
+    }
+    void TearDown() override
+    {
+        CComputerSystem::Destroy();
+        fs::remove_all(m_root);
+    }
+
+private:
+    fs::path m_root;
+};
+
+const auto* const g_machine = ::testing::AddGlobalTestEnvironment(new MachineEnvironment);
+
+DeviceRecord At(int target)
+{
+    DeviceRecord record;
+    record.hostAdapter = 0;
+    record.target = target;
+    record.lun = 0;
+    return record;
+}
+
+CdbRequest In(const std::uint8_t* cdb, int length, std::uint8_t* data, std::uint32_t bytes, bool report = false)
+{
+    CdbRequest request;
+    request.cdb = cdb;
+    request.cdbLength = length;
+    request.data = data;
+    request.length = bytes;
+    request.report = report;
+    return request;
+}
+
+TEST(CommandRoutine, GoodCommandCarriesOutWithOutcomeZero)
+{
+    EXPECT_EQ(CommandPauseMs(), 0UL);
+    const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
+    std::uint8_t data[36] = {};
+    RequestBlock block{};
+    int outcome = -1;
+    EXPECT_EQ(ExecuteCdb(In(inquiry, 6, data, 36), 0, 0, 0, block, outcome), CMD_CARRIED_OUT);
+    EXPECT_EQ(outcome, 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data) + 8, 7), "KESTREL");
+    EXPECT_EQ(block.CDBByte[0], 0x12);
+    EXPECT_EQ(block.SRB_Target, 0);
+    EXPECT_EQ(block.SRB_TargStat, 0);
+}
+
+TEST(CommandRoutine, MissingDeviceAnswers130)
+{
+    const std::uint8_t tur[6] = {};
+    RequestBlock block{};
+    int outcome = 0;
+    EXPECT_EQ(ExecuteCdb(In(tur, 6, nullptr, 0), 0, 9, 0, block, outcome), CMD_NO_DEVICE);
+    EXPECT_EQ(outcome, 1);
+    EXPECT_EQ(ExecuteCdb(In(tur, 6, nullptr, 0), 7, 0, 0, block, outcome), CMD_NO_DEVICE);
+}
+
+TEST(CommandRoutine, CheckConditionKeepsSenseAndReportsTheCommandError)
+{
+    const std::uint8_t readCapacity[10] = {0x25};
+    std::uint8_t data[8] = {};
+    RequestBlock block{};
+    int outcome = 0;
+    ::testing::internal::CaptureStderr();
+    const int result = ExecuteCdb(In(readCapacity, 10, data, 8, true), 0, 4, 0, block, outcome);
+    const std::string box = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(result, CMD_CARRIED_OUT);
+    EXPECT_EQ(outcome, 2);
+    EXPECT_EQ(block.SRB_TargStat, 2);
+    EXPECT_EQ(LastSense()[2] & 0x0F, 0x05);
+    EXPECT_EQ(LastSense()[12], 0x20);
+    EXPECT_NE(box.find("Command Error"), std::string::npos) << box;
+    EXPECT_NE(box.find("SCSI Command 0x25 failed for device 0:4:0 \n"
+                       "Sense Key = 0x05, Code = 0x20, ASQ = 0x00\n Illegal Request, \nInvalid Command opcode \n\n"
+                       "Host Status = 00, SRB Status = 00"),
+              std::string::npos)
+        << box;
+
+    // Without the report flag nothing is shown.
+    ::testing::internal::CaptureStderr();
+    ExecuteCdb(In(readCapacity, 10, data, 8, false), 0, 4, 0, block, outcome);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(CommandRoutine, RoutingByAddressForm)
+{
+    const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
+    std::uint8_t data[36] = {};
+    RequestBlock block{};
+    int outcome = -1;
+    DeviceRecord channel;
+    channel.kind = KIND_CHANNEL;
+    channel.hostAdapter = 0;
+    channel.raidTarget = 2;  // travels as the target
+    channel.channel = 0;     // travels as the LUN
+    EXPECT_EQ(RouteCdb(channel, In(inquiry, 6, data, 36), block, outcome), CMD_CARRIED_OUT);
+    EXPECT_EQ(outcome, 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data) + 8, 8), "MERIDIAN");
+
+    DeviceRecord unknown = At(0);
+    unknown.kind = 7;
+    outcome = -1;
+    EXPECT_EQ(RouteCdb(unknown, In(inquiry, 6, data, 36), block, outcome), CMD_CARRIED_OUT);
+    EXPECT_EQ(outcome, -1) << "nothing is sent for an unknown form";
+}
+
+TEST(DeviceQueries, IdentityAndMakerTest)
+{
+    DeviceIdentity identity;
+    std::array<std::uint8_t, IDENTITY_BYTES> copy{};
+    ASSERT_EQ(ReadIdentity(At(0), identity, copy.data()), 0);
+    EXPECT_EQ(identity.vendor, "KESTREL ");
+    EXPECT_EQ(identity.product, "KX18LVD         ");
+    EXPECT_EQ(identity.serialNumber, "LAB00001");
+    for (const std::uint8_t byte : copy) {
+        EXPECT_TRUE(std::isalnum(byte) || byte == ' ') << int(byte);
+    }
+    EXPECT_EQ(ReadIdentity(At(9), identity), -1);
+    EXPECT_EQ(identity.vendor, "");
+
+    EXPECT_TRUE(IsKestrelDrive(At(0)));
+    EXPECT_TRUE(IsKestrelDrive(At(1)));
+    EXPECT_FALSE(IsKestrelDrive(At(2)));
+    EXPECT_FALSE(IsKestrelDrive(At(4)));
+    EXPECT_TRUE(IsDstSupported(At(0)));
+    EXPECT_FALSE(IsDstSupported(At(1)));
+}
+
+TEST(DeviceQueries, TypeCapacityAndModePages)
+{
+    CComputerSystem::Instance()->SetSilent(false);
+    int type = -1;
+    EXPECT_TRUE(GetPeripheralType(0, 4, 0, type));
+    EXPECT_EQ(type, 1);
+    EXPECT_EQ(CComputerSystem::Instance()->IsSilent(), 0UL) << "the silent flag is restored";
+    EXPECT_FALSE(GetPeripheralType(0, 9, 0, type));
+    EXPECT_EQ(type, -1);
+
+    std::uint32_t lastLba = 0;
+    std::uint32_t blockLength = 0;
+    EXPECT_EQ(ReadCapacity(At(0), lastLba, blockLength), 0);
+    EXPECT_EQ(lastLba, 2097151U);
+    EXPECT_EQ(blockLength, 512U);
+    EXPECT_NE(ReadCapacity(At(4), lastLba, blockLength), 0);
+
+    std::array<std::uint8_t, 247> page{};
+    DeviceRecord drive = At(0);
+    EXPECT_EQ(ModeSensePage(drive, 0x08, page.data(), page.size(), PAGE_CURRENT), 0);
+    EXPECT_EQ(page[4] & 0x3F, 0x08) << "the page follows one block descriptor";
+    DeviceRecord tape = At(4);
+    EXPECT_NE(ModeSensePage(tape, 0x1C, page.data(), page.size(), PAGE_CURRENT), 0);
+    EXPECT_EQ(tape.sense[0] & 0x7F, 0x70) << "the failure's sense goes to the record";
+
+    bool running = true;
+    int result = -1;
+    EXPECT_EQ(ReadSelfTestStatus(At(0), SELF_TEST_PAGE, running, result), 0);
+    EXPECT_FALSE(running);
+    EXPECT_NE(ReadSelfTestStatus(At(1), SELF_TEST_PAGE, running, result), 0);
+}
+
+TEST(DeviceQueries, AdapterInformationAndRescan)
+{
+    AdapterInfo info;
+    ASSERT_EQ(GetAdapterInfo(0, info), 1);
+    EXPECT_EQ(info.adapterCount, 1);
+    EXPECT_EQ(info.scsiId, 7);
+    EXPECT_EQ(info.aspiString, "aic78xx");
+    EXPECT_EQ(info.adapterString, "AIC-7899");
+    EXPECT_EQ(info.block[ADAPTER_BLOCK_DEVICES], 16);
+    EXPECT_EQ(GetAdapterInfo(1, info), -1);
+    EXPECT_EQ(info.adapterCount, 1);
+    EXPECT_EQ(RescanAdapter(1), 0);
+    EXPECT_EQ(RescanAdapter(0), 1);
+    int type = -1;
+    EXPECT_TRUE(GetPeripheralType(0, 0, 0, type)) << "devices answer after a rescan";
+}
+
+}  // namespace
