@@ -1,5 +1,7 @@
 #include "core/buffers/CHeapBufferMgr.h"
 
+#include "core/transport/CNTPortDriver.h"
+
 #include <new>
 
 namespace {
@@ -20,9 +22,12 @@ CHeapBufferMgr* CHeapBufferMgr::Instance()
     return s_instance;
 }
 
+CHeapBufferMgr::CHeapBufferMgr() : m_pPortDriver(CNTPortDriver::Acquire()) {}
+
 CHeapBufferMgr::~CHeapBufferMgr()
 {
     FreeAll();
+    m_pPortDriver->Release();
 }
 
 void CHeapBufferMgr::ReleaseInstance()

@@ -5,6 +5,8 @@
 #include <forward_list>
 #include <mutex>
 
+class CScsiDriver;
+
 // Large buffers from the ordinary heap, at most 64 KiB each: the most the NT
 // port pass-through moves in one request.
 class CHeapBufferMgr final : public CBufferMgr {
@@ -22,11 +24,13 @@ public:
     Error_t Free(void* block) override;
 
 private:
-    CHeapBufferMgr() = default;
+    CHeapBufferMgr();
 
     static CHeapBufferMgr* s_instance;
 
     // Test threads allocate and free concurrently.
     std::mutex m_Lock;
     std::forward_list<unsigned char*> m_Blocks;
+    // Heap buffers serve the NT port transport, which stays loaded meanwhile.
+    CScsiDriver* m_pPortDriver;
 };

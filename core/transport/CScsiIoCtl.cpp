@@ -5,30 +5,30 @@
 #include "core/transport/CScsiDriver.h"
 #include "core/types/CEventError.h"
 #include "core/types/CStopWatch.h"
-#include "platform/Kernel.h"
 
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <thread>
 
 namespace {
 
-constexpr DWORD kCounterWaitMs = 100;
-
-std::shared_ptr<void> MakeCounterMutex()
-{
-    return std::shared_ptr<void>(CreateMutexA(nullptr, FALSE, nullptr), [](void* mutex) {
-        if (mutex != nullptr) {
-            CloseHandle(mutex);
-        }
-    });
-}
+constexpr std::chrono::milliseconds kCounterWait{100};
 
 }  // namespace
+
+// Guards the performance counters. The owner is remembered so that a reader
+// whose wait timed out does not release a lock another thread holds.
+struct CounterLock {
+    std::timed_mutex mutex;
+    std::atomic<std::thread::id> owner;
+};
 
 CScsiIoCtl::CScsiIoCtl(const CDevAddress& address, unsigned char blockIndex)
     : m_Address(address),
       m_BlockIndex(blockIndex),
-      m_hCounterMutex(MakeCounterMutex()),
+      m_pCounterLock(std::make_shared<CounterLock>()),
       m_pStopWatch(std::make_shared<CStopWatch>()),
       m_QueueType(blockIndex == 0 ? QTYPE_UNTAGGED : QTYPE_SIMPLE)
 {
@@ -149,9 +149,11 @@ void CScsiIoCtl::ClearPerfCounters()
 PerfData_t* CScsiIoCtl::GetPerfDataPtr()
 {
     GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetPerfDataPtr (mutex)");
-    if (WaitForSingleObject(m_hCounterMutex.get(), kCounterWaitMs) != WAIT_OBJECT_0) {
-        // Reading on without the lock beats stalling a test thread; the
-        // release that follows then fails harmlessly (not the owner).
+    // The uncontended case skips the timed wait's clock reads.
+    if (m_pCounterLock->mutex.try_lock() || m_pCounterLock->mutex.try_lock_for(kCounterWait)) {
+        m_pCounterLock->owner = std::this_thread::get_id();
+    } else {
+        // Reading on without the lock beats stalling a test thread.
         GTrace timeout(TRACE_LEVEL, "CScsiIoCtl: GetPerfDataPtr (mutex) wait failed");
     }
     return &m_Perf;
@@ -160,7 +162,10 @@ PerfData_t* CScsiIoCtl::GetPerfDataPtr()
 void CScsiIoCtl::ReleasePerfDataPtr()
 {
     GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ReleasePerfDataPtr (mutex)");
-    ReleaseMutex(m_hCounterMutex.get());
+    if (m_pCounterLock->owner == std::this_thread::get_id()) {
+        m_pCounterLock->owner = std::thread::id();
+        m_pCounterLock->mutex.unlock();
+    }
 }
 
 void CScsiIoCtl::UpdatePerformance()

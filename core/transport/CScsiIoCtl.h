@@ -13,6 +13,7 @@
 
 class AlignedBuffer;
 class CEventBase;
+struct CounterLock;
 class CScsiDriver;
 class CStopWatch;
 
@@ -171,7 +172,7 @@ private:
     unsigned char m_CmdKind = 0;
     std::uint32_t m_FirstBlock = 0;
     std::uint32_t m_BlockCount = 0;
-    std::shared_ptr<void> m_hCounterMutex;
+    std::shared_ptr<CounterLock> m_pCounterLock;
     std::shared_ptr<CStopWatch> m_pStopWatch;
     QTYPE_ENUM m_QueueType = QTYPE_UNTAGGED;
     std::uint32_t m_RetryCount = 0;

@@ -43,10 +43,13 @@ SCSI_NTPortIoCtl::SCSI_NTPortIoCtl(const CDevAddress& address, unsigned char blo
     : CScsiIoCtl(address, blockIndex)
 {
     MakeRequestMemory(sizeof(NTPortRequest_s));
-    AttachDriver(CNTPortDriver::Acquire());
+    CNTPortDriver* driver = CNTPortDriver::Acquire();
+    AttachDriver(driver);
+    m_PathStatus = driver->MapAddress(address, &m_Path);
 }
 
-SCSI_NTPortIoCtl::SCSI_NTPortIoCtl(const SCSI_NTPortIoCtl& other) : CScsiIoCtl(other)
+SCSI_NTPortIoCtl::SCSI_NTPortIoCtl(const SCSI_NTPortIoCtl& other)
+    : CScsiIoCtl(other), m_PathStatus(other.m_PathStatus), m_Path(other.m_Path)
 {
     CNTPortDriver::Acquire();  // released again by this copy's destructor
 }
@@ -101,18 +104,16 @@ Error_t SCSI_NTPortIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dat
     if (Error_t refused = CheckCompleteCmd(dataLength); refused != ERR_NONE) {
         return refused;
     }
+    if (m_PathStatus != ERR_NONE) {
+        return m_PathStatus;
+    }
     CDevAddress address;
     GetDevAddress(address);
-    NTPortPath_s path{};
-    if (Error_t unmapped = static_cast<CNTPortDriver*>(Driver())->MapAddress(address, &path);
-        unmapped != ERR_NONE) {
-        return unmapped;
-    }
     RecordCommand(timeout, lba, blocks, option);
     SCSI_PASS_THROUGH_DIRECT& spt = Request()->Spt;
     spt.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-    spt.PathId = path.PathId;
-    spt.TargetId = path.TargetId;
+    spt.PathId = m_Path.PathId;
+    spt.TargetId = m_Path.TargetId;
     spt.Lun = static_cast<UCHAR>(address.m_Lun);
     spt.CdbLength = ClampCdbLength(cdbLength);
     spt.DataTransferLength = static_cast<ULONG>(dataLength);

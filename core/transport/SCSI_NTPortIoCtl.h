@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/transport/CScsiIoCtl.h"
+#include "core/transport/NTPortAdapter.h"
 #include "core/transport/NTPortRequest.h"
 
 // A command slot on the NT SCSI port transport: the request is a
@@ -26,4 +27,8 @@ public:
 
 private:
     NTPortRequest_s* Request() const;
+
+    // Where the unit sits on its port, fixed for the driver's lifetime.
+    Error_t m_PathStatus = ERR_NO_HOST_ADAPTER;
+    NTPortPath_s m_Path{};
 };

@@ -1,5 +1,6 @@
 #include "TransportFixture.h"
 
+#include "core/buffers/AlignedBuffer.h"
 #include "core/transport/CNTPortDriver.h"
 #include "platform/Registry.h"
 
@@ -135,6 +136,7 @@ TEST_F(NTPortDriverTest, ClaimedUnitsAreReachedThroughTheirClassDevice)
         EXPECT_EQ(m_Fake->sentTo, (std::vector<std::string>{"PhysicalDrive1", "PhysicalDrive0", "SCSI0:"}));
         EXPECT_EQ(m_Fake->openDevices, 3);
     }
+    AlignedBuffer::UnregisterBufferMgr();  // the heap manager holds the driver too
     EXPECT_EQ(CNTPortDriver::References(), 0);
     EXPECT_EQ(m_Fake->openDevices, 0);  // the last release closed every handle
 }
@@ -173,20 +175,24 @@ TEST_F(NTPortDriverTest, RescanRelistsThePortAndKeepsItOnFailure)
 
 TEST_F(NTPortDriverTest, OneSharedDriverCountedByItsHolders)
 {
-    m_Fake->ports = {FakePort{}};
+    FakePort port;
+    port.units = {{0, 0, 0, false}};
+    m_Fake->ports = {port};
     StartFake();
-    EXPECT_EQ(CNTPortDriver::References(), 0);
+    EXPECT_EQ(CNTPortDriver::References(), 1);  // the heap buffer manager's
     {
         DriverRef first;
         DriverRef second;
         EXPECT_EQ(first.driver, second.driver);
-        EXPECT_EQ(CNTPortDriver::References(), 2);
+        EXPECT_EQ(CNTPortDriver::References(), 3);
         SCSI_NTPortIoCtl block(At(0, 0), 0);
         SCSI_NTPortIoCtl copy(block);
-        EXPECT_EQ(CNTPortDriver::References(), 4);
+        EXPECT_EQ(CNTPortDriver::References(), 5);
+        EXPECT_EQ(Issue(copy, {kTestUnitReady, 0, 0, 0, 0, 0}), ERR_CMD_COMPLETE);
         copy = block;
-        EXPECT_EQ(CNTPortDriver::References(), 4);
+        EXPECT_EQ(CNTPortDriver::References(), 5);
     }
+    AlignedBuffer::UnregisterBufferMgr();
     EXPECT_EQ(CNTPortDriver::References(), 0);
 
     // A new instance looks at the machine afresh.
