@@ -4,4 +4,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build"
-exec "$root/build/bin/harrow_demo" "$@"
+# The built-in machine: list its devices, then report on the Kestrel drive.
+"$root/build/bin/HarrowCLI" -l || true
+exec "$root/build/bin/HarrowCLI" -i 0:0:0
