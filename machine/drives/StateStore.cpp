@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -20,6 +21,9 @@ struct StateStore::Shared {
     std::atomic<std::uint64_t> ready;       // kReady once the mutex is set up
     std::atomic<std::uint64_t> generation;  // bumped by every save
     pthread_mutex_t mutex;
+    // blocks.bin's size as last set under the lock; a process whose mapping
+    // differs remaps before reading, so none reads past a truncation.
+    std::atomic<std::uint64_t> dataSize;
 };
 
 namespace {
@@ -94,6 +98,7 @@ StateStore::~StateStore() { Close(); }
 
 void StateStore::Close()
 {
+    UnmapData();
     if (m_shared) {
         ::munmap(m_shared, sizeof(Shared));
         m_shared = nullptr;
@@ -181,22 +186,61 @@ void StateStore::Save()
     m_seenGeneration = m_shared->generation.fetch_add(1) + 1;
 }
 
-bool StateStore::ReadData(std::uint64_t offset, std::span<std::uint8_t> out) const
+bool StateStore::ReadData(std::uint64_t offset, std::span<std::uint8_t> out)
 {
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::pread(m_dataFd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            std::memset(out.data() + done, 0, out.size() - done);  // past the end: never written
-            break;
-        }
-        done += static_cast<std::size_t>(n);
+    if (out.empty()) {
+        return true;
     }
+    if (offset > UINT64_MAX - out.size() || !MapData(offset + out.size())) {
+        return false;
+    }
+    // Past the file's end (it could not grow that far) is never written.
+    const auto mapped = static_cast<std::size_t>(std::clamp(m_dataSize, offset, offset + out.size()) - offset);
+    if (mapped > 0) {
+        std::memcpy(out.data(), m_data + offset, mapped);
+    }
+    std::memset(out.data() + mapped, 0, out.size() - mapped);
     return true;
+}
+
+bool StateStore::MapData(std::uint64_t end)
+{
+    if (end <= m_dataSize && m_dataSize == m_shared->dataSize.load(std::memory_order_relaxed)) {
+        return true;
+    }
+    struct stat info {};
+    if (::fstat(m_dataFd, &info) != 0) {
+        return false;
+    }
+    auto size = static_cast<std::uint64_t>(info.st_size);
+    const std::uint64_t capacity = std::max<std::uint64_t>(end, m_state.blocks * m_state.blockSize);
+    if (size < capacity && ::ftruncate(m_dataFd, static_cast<off_t>(capacity)) == 0) {
+        size = capacity;  // a hole: address space, not disk
+    }
+    m_shared->dataSize.store(size, std::memory_order_relaxed);
+    if (size == m_dataSize) {
+        return true;
+    }
+    UnmapData();
+    if (size == 0) {
+        return true;
+    }
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_NORESERVE, m_dataFd, 0);
+    if (map == MAP_FAILED) {
+        return false;
+    }
+    m_data = static_cast<const std::uint8_t*>(map);
+    m_dataSize = size;
+    return true;
+}
+
+void StateStore::UnmapData()
+{
+    if (m_data) {
+        ::munmap(const_cast<std::uint8_t*>(m_data), m_dataSize);
+    }
+    m_data = nullptr;
+    m_dataSize = 0;
 }
 
 bool StateStore::WriteData(std::uint64_t offset, std::span<const std::uint8_t> in)
@@ -213,6 +257,11 @@ bool StateStore::WriteData(std::uint64_t offset, std::span<const std::uint8_t> i
     return true;
 }
 
-bool StateStore::ClearData() { return ::ftruncate(m_dataFd, 0) == 0; }
+bool StateStore::ClearData()
+{
+    UnmapData();
+    m_shared->dataSize.store(0, std::memory_order_relaxed);
+    return ::ftruncate(m_dataFd, 0) == 0;
+}
 
 }  // namespace harrow::machine::drives

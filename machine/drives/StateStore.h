@@ -2,6 +2,9 @@
 // lock file that keeps two processes from interleaving commands. The lock is
 // a robust process-shared mutex inside the lock file (set up under flock): a
 // command then costs no system call, and a holder that dies frees it.
+// Reads come from a shared mapping of blocks.bin, sized to the capacity so it
+// stays sparse; writes go through pwrite into the same page cache, so a full
+// disk is an error the drive reports rather than a SIGBUS.
 #pragma once
 
 #include "machine/drives/UnitState.h"
@@ -40,8 +43,9 @@ public:
     // Writes the state at the end of the current session.
     void MarkChanged() { m_changed = true; }
 
-    // Data bytes at a byte offset; never-written bytes read as zero.
-    bool ReadData(std::uint64_t offset, std::span<std::uint8_t> out) const;
+    // Data bytes at a byte offset; never-written bytes read as zero. Only
+    // within a session.
+    bool ReadData(std::uint64_t offset, std::span<std::uint8_t> out);
     bool WriteData(std::uint64_t offset, std::span<const std::uint8_t> in);
     bool ClearData();
 
@@ -51,12 +55,16 @@ private:
     void Unlock();
     void Reload();
     void Save();
+    bool MapData(std::uint64_t end);
+    void UnmapData();
 
     std::filesystem::path m_statePath;
     int m_lockFd = -1;
     int m_dataFd = -1;
     struct Shared;                 // the lock file's mapping
     Shared* m_shared = nullptr;
+    const std::uint8_t* m_data = nullptr;  // blocks.bin's mapping
+    std::uint64_t m_dataSize = 0;          // its length
     std::uint64_t m_seenGeneration = 0;
     UnitState m_state;
     bool m_changed = false;

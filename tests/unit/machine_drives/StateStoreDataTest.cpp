@@ -1,0 +1,117 @@
+#include "DriveHarness.h"
+#include "machine/drives/StateStore.h"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace harrow::machine::drives {
+namespace {
+
+using testing::TempFolder;
+
+UnitState Capacity(std::uint64_t blocks, std::uint32_t blockSize = 512)
+{
+    UnitState state;
+    state.blocks = blocks;
+    state.blockSize = blockSize;
+    return state;
+}
+
+std::vector<std::uint8_t> Read(StateStore& store, std::uint64_t offset, std::size_t size)
+{
+    StateStore::Session session(store);
+    std::vector<std::uint8_t> out(size, 0xEE);
+    EXPECT_TRUE(store.ReadData(offset, out));
+    return out;
+}
+
+bool Write(StateStore& store, std::uint64_t offset, const std::vector<std::uint8_t>& in)
+{
+    StateStore::Session session(store);
+    return store.WriteData(offset, in);
+}
+
+TEST(StateStoreData, ReadsSeeWritesAndZerosAcrossStores)
+{
+    TempFolder folder;
+    StateStore first(folder.Path(), Capacity(64));
+    StateStore second(folder.Path(), Capacity(64));
+    EXPECT_EQ(Read(first, 0, 1024), std::vector<std::uint8_t>(1024, 0));
+
+    ASSERT_TRUE(Write(second, 512, std::vector<std::uint8_t>(512, 0xA5)));
+    auto both = Read(first, 256, 1024);  // straddles written and never-written bytes
+    EXPECT_EQ(std::vector<std::uint8_t>(both.begin(), both.begin() + 256), std::vector<std::uint8_t>(256, 0));
+    EXPECT_EQ(std::vector<std::uint8_t>(both.begin() + 256, both.begin() + 768), std::vector<std::uint8_t>(512, 0xA5));
+    EXPECT_EQ(std::vector<std::uint8_t>(both.begin() + 768, both.end()), std::vector<std::uint8_t>(256, 0));
+
+    // The last byte of the capacity, an empty read anywhere, an offset that wraps.
+    ASSERT_TRUE(Write(first, 64 * 512 - 1, {0x7E}));
+    EXPECT_EQ(Read(second, 64 * 512 - 1, 1), std::vector<std::uint8_t>{0x7E});
+    EXPECT_TRUE(Read(second, UINT64_MAX, 0).empty());
+    StateStore::Session session(second);
+    std::vector<std::uint8_t> wraps(16);
+    EXPECT_FALSE(second.ReadData(UINT64_MAX - 8, wraps));
+}
+
+TEST(StateStoreData, ClearingAndResizingRemapEveryStore)
+{
+    TempFolder folder;
+    StateStore reader(folder.Path(), Capacity(1024));
+    StateStore formatter(folder.Path(), Capacity(1024));
+    ASSERT_TRUE(Write(formatter, 1000 * 512, std::vector<std::uint8_t>(512, 0x11)));
+    EXPECT_EQ(Read(reader, 1000 * 512, 512), std::vector<std::uint8_t>(512, 0x11));
+
+    {  // a format to fewer, larger blocks: the file shrinks under the reader's mapping
+        StateStore::Session session(formatter);
+        formatter.State() = Capacity(16, 4096);
+        formatter.MarkChanged();
+        ASSERT_TRUE(formatter.ClearData());
+    }
+    EXPECT_EQ(Read(reader, 0, 16 * 4096), std::vector<std::uint8_t>(16 * 4096, 0));
+    EXPECT_EQ(formatter.State().blocks, 16u);
+    EXPECT_EQ(reader.State().blocks, 16u);
+
+    {  // more blocks: the old data stays, the new end reads as never written
+        StateStore::Session session(formatter);
+        ASSERT_TRUE(formatter.WriteData(0, std::vector<std::uint8_t>(8, 0x22)));
+        formatter.State().blocks = 4096;
+        formatter.MarkChanged();
+    }
+    EXPECT_EQ(Read(reader, 0, 8), std::vector<std::uint8_t>(8, 0x22));
+    EXPECT_EQ(Read(reader, 4095 * 4096, 4096), std::vector<std::uint8_t>(4096, 0));
+    ASSERT_TRUE(Write(reader, 4095 * 4096, std::vector<std::uint8_t>(4096, 0x33)));
+    EXPECT_EQ(Read(formatter, 4095 * 4096, 4096), std::vector<std::uint8_t>(4096, 0x33));
+}
+
+TEST(StateStoreData, DataFileSpansTheCapacityButStaysSparse)
+{
+    TempFolder folder;
+    constexpr std::uint64_t kBlocks = 3907029168ULL;  // 2 TB
+    StateStore store(folder.Path(), Capacity(kBlocks));
+    ASSERT_TRUE(Write(store, (kBlocks - 1) * 512, std::vector<std::uint8_t>(512, 0x44)));
+    EXPECT_EQ(Read(store, (kBlocks - 1) * 512, 512), std::vector<std::uint8_t>(512, 0x44));
+    EXPECT_EQ(Read(store, kBlocks / 2 * 512, 512), std::vector<std::uint8_t>(512, 0));
+
+    struct stat data {};
+    ASSERT_EQ(stat((folder.Path() / "blocks.bin").c_str(), &data), 0);
+    EXPECT_EQ(static_cast<std::uint64_t>(data.st_size), kBlocks * 512);
+    EXPECT_LE(data.st_blocks * 512, 64 * 1024);
+}
+
+TEST(StateStoreData, DataWrittenEarlierWithoutACapacityFileIsKept)
+{
+    TempFolder folder;
+    {
+        StateStore store(folder.Path(), Capacity(8));
+        ASSERT_TRUE(Write(store, 0, std::vector<std::uint8_t>(16, 0x55)));
+    }
+    std::filesystem::resize_file(folder.Path() / "blocks.bin", 16);  // a file from before sizing
+    StateStore store(folder.Path(), Capacity(8));
+    EXPECT_EQ(Read(store, 0, 16), std::vector<std::uint8_t>(16, 0x55));
+    EXPECT_EQ(Read(store, 16, 8 * 512 - 16), std::vector<std::uint8_t>(8 * 512 - 16, 0));
+}
+
+}  // namespace
+}  // namespace harrow::machine::drives
