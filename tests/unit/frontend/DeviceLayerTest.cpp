@@ -133,6 +133,17 @@ TEST(CommandRoutine, RoutingByAddressForm)
     EXPECT_EQ(outcome, 0);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(data) + 8, 8), "MERIDIAN");
 
+    // A plain drive refuses the controller's wrapping command: the wrapped one is never sent.
+    DeviceRecord raid = At(3);
+    raid.kind = KIND_RAID;
+    raid.raidTarget = 0;
+    raid.channel = 1;
+    outcome = 0;
+    const int raidResult = RouteCdb(raid, In(inquiry, 6, data, 36), block, outcome);
+    EXPECT_FALSE(raidResult == CMD_CARRIED_OUT && outcome == 0);
+    EXPECT_EQ(block.CDBByte[0], 0x22);
+    EXPECT_EQ(block.CDBByte[2], 0xAD);
+
     DeviceRecord unknown = At(0);
     unknown.kind = 7;
     outcome = -1;

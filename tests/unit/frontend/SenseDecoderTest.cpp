@@ -109,6 +109,9 @@ TEST_F(SenseFile, BadLinesAreSkippedWithoutReadingPastThem)
                               "1ff,*,Too big\n" + ",*,No number\n" + "11,*,Good line\r\n";
     auto texts = Decode(table, 0x11, 0x00);
     EXPECT_EQ(texts.asc, "Good line");
+    const std::string eighty = "11,*," + std::string(75, 'z');
+    EXPECT_EQ(Decode(eighty + "\n", 0x11, 0x00).asc, std::string(75, 'z')) << "80 characters still fit";
+    EXPECT_EQ(Decode(eighty + "z\n", 0x11, 0x00).asc, "");
     texts = Decode(tricky, 0x11, 0x00);
     EXPECT_EQ(texts.asc + texts.ascq, "");
     texts = Decode(std::string("11,*,No newline at end"), 0x11, 0x00);

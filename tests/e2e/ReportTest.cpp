@@ -1,0 +1,140 @@
+#include "CliRunner.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string INIT = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
+
+// What follows initialisation.
+std::string Report(const CliRunner::Result& run)
+{
+    const auto at = run.out.find(INIT);
+    return at == std::string::npos ? run.out : run.out.substr(at + INIT.size());
+}
+
+TEST(Listing, EveryDeviceOnItsLineWithTheSerialOnlyForTheMaker)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-l"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(Report(run), "<TIME>  Device(s) found during bus scan:\n"
+                           " SCSI Port 0 SCSI ID: 7 aic78xx AIC-7899\n"
+                           "   0:0:0 Disc     KESTREL   KX18LVD           K100      LAB00001\n"
+                           "   0:1:0 Disc     KESTREL   KX09LVD           K100      LAB00002\n"
+                           "   0:2:0 Disc     MERIDIAN  MD3600LW          M200              \n"
+                           "   0:4:0 Tape     HARROW    SIM TAPE          K100              \n");
+}
+
+TEST(Listing, AdaptersWithoutDevices)
+{
+    CliRunner cli(MachinePath("empty.json"));
+    const auto run = cli.Run({"-l"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(Report(run), "<TIME>  Device(s) found during bus scan:\n"
+                           " SCSI Port 0 SCSI ID: 7 aic78xx AIC-7899\n"
+                           "<TIME>  No HBA has been detected\n");
+}
+
+TEST(Listing, AdapterReportingNoSupportedDevicesIsStillListed)
+{
+    CliRunner cli(MachinePath("no-targets.json"));
+    const auto run = cli.Run({"-l"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(Report(run), "<TIME>  Device(s) found during bus scan:\n"
+                           " SCSI Port 0 SCSI ID: 255 lp6nds35 LP9002\n"
+                           "<TIME>  No HBA has been detected\n");
+}
+
+TEST(Listing, WideAdapterIsProbedPastTarget15)
+{
+    CliRunner cli(MachinePath("wide.json"));
+    const auto run = cli.Run({"-l"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(Report(run).find("   0:20:0 Disc     MERIDIAN  MD3600FC          M300              \n"),
+              std::string::npos)
+        << run.out;
+}
+
+const std::string KESTREL_IDENTITY = " \tDevice = Port:0 Target:0 Lun:0 \n"
+                                     "\tVendor = KESTREL  \n"
+                                     "\tProduct = KX18LVD          \n"
+                                     "\tVersion = K100\n"
+                                     "\tSerial Number = LAB00001\n"
+                                     " \tCopyright = Copyright  c  2001 Kestrel  all rights reserved\n";
+
+const std::string MODE_PAGES = " \t-Mode Page Settings [current value (default)]:\n"
+                               " \t\t-WCE bit = 1 (1)\n"
+                               " \t\t-RCD bit = 0 (0)\n"
+                               " \t\t-AWRE bit = 1 (1)\n"
+                               " \t\t-ARRE bit = 1 (1)\n"
+                               " \t\t-DExcpt bit = 0 (0)\n"
+                               " \t\t-Number of cache segments = 16 (16)\n"
+                               " \t\t-PM  bit = 0 (0)\n"
+                               " \t\t-DLM bit = 0 (0)\n"
+                               " \t\t-DTOLI bit = 0 (0)\n"
+                               " \t\t-JIT bit 0 = 1 (1)\n"
+                               " \t\t-JIT bit 1 = 1 (1)\n"
+                               " \t\t-JIT bit 2 = 1 (1)\n"
+                               " \t\t-JIT bit 3 = 0 (0)\n\n";
+
+TEST(Inquiry, KestrelDriveWithSelfTest)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-i", "0:0:0"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(Report(run), KESTREL_IDENTITY +
+                               " \tSCSI Firmware = FW123456\n"
+                               " \tServo RAM Release = SRAM0001\n"
+                               " \tServo ROM Release = SROM0002\n"
+                               " \tServo RAM Date = 0101\n"
+                               " \tServo ROM Date = 0202\n\n"
+                               " \tBlocksize = 512, Highblock = 2097151, Capacity = 1024 MB\n"
+                               " \t-this is a Kestrel drive\n"
+                               " \t-this drive supports DST\n"
+                               " \t\t-short DST time = 120 seconds\n"
+                               " \t\t-long DST time = 1800 seconds\n" +
+                               MODE_PAGES);
+}
+
+TEST(Inquiry, KestrelDriveWithoutSelfTest)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const std::string report = Report(cli.Run({"-i", "0:1:0"}));
+    EXPECT_NE(report.find(" \tBlocksize = 512, Highblock = 1048575, Capacity = 512 MB\n"
+                          " \t-this is a Kestrel drive\n"
+                          " \t-this drive does not support DST\n" +
+                          MODE_PAGES),
+              std::string::npos)
+        << report;
+}
+
+TEST(Inquiry, OtherMakerAndTapeGetIdentityOnly)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    auto run = cli.Run({"-i", "0:2:0"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(Report(run), " \tDevice = Port:0 Target:2 Lun:0 \n"
+                           "\tVendor = MERIDIAN \n"
+                           "\tProduct = MD3600LW         \n"
+                           "\tVersion = M200\n"
+                           "\tSerial Number = LAB00003\n"
+                           " \tBlocksize = 512, Highblock = 4095, Capacity = 2 MB\n");
+    run = cli.Run({"-i", "0:4:0"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(Report(run), " \tDevice = Port:0 Target:4 Lun:0 \n"
+                           "\tVendor = HARROW   \n"
+                           "\tProduct = SIM TAPE         \n"
+                           "\tVersion = K100\n"
+                           "\tSerial Number = LAB00004\n");
+}
+
+TEST(Inquiry, AbsentDeviceFailsInquiry)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-i", "0:3:0"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(Report(run), " Device Failed Inquiry No Sense Data\n");
+}
+
+}  // namespace
