@@ -138,3 +138,40 @@ TEST(Inquiry, AbsentDeviceFailsInquiry)
 }
 
 }  // namespace
+
+namespace {
+
+// Another maker's drive sold under a "KX" product name counts as the maker's,
+// but has neither the firmware page nor the vendor and port control pages.
+TEST(Inquiry, UnreadablePagesAreLeftOutOrShownAsFF)
+{
+    CliRunner cli(MachinePath("rebadged.json"));
+    const auto run = cli.Run({"-i", "0:3:0"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(Report(run), " \tDevice = Port:0 Target:3 Lun:0 \n"
+                           "\tVendor = OEMCORP  \n"
+                           "\tProduct = KX36OEM          \n"
+                           "\tVersion = R001\n"
+                           "\tSerial Number = OEM00001\n"
+                           " \tCopyright = " + std::string(47, ' ') + "\n"
+                           " \tSCSI Firmware = \n"
+                           " \tServo RAM Release = \n"
+                           " \tServo ROM Release = \n"
+                           " \tServo RAM Date = \n"
+                           " \tServo ROM Date = \n\n"
+                           " \tBlocksize = 512, Highblock = 8191, Capacity = 4 MB\n"
+                           " \t-this is a Kestrel drive\n"
+                           " \t-this drive supports DST\n"
+                           " \t\t-short DST time = 120 seconds\n"
+                           " \t\t-long DST time = 0 seconds\n"
+                           " \t-Mode Page Settings [current value (default)]:\n"
+                           " \t\t-WCE bit = 1 (1)\n"
+                           " \t\t-RCD bit = 0 (0)\n"
+                           " \t\t-AWRE bit = 1 (1)\n"
+                           " \t\t-ARRE bit = 1 (1)\n"
+                           " \t\t-DExcpt bit = 0 (0)\n"
+                           " \t\t-Number of cache segments = 16 (16)\n"
+                           " \t\t-PM  bit = FF (FF)\n");
+}
+
+}  // namespace
