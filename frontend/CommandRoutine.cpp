@@ -4,6 +4,7 @@
 #include "core/devices/ScsiCdbRecord.h"
 #include "core/system/CComputerSystem.h"
 #include "core/transport/CScsiIoCtl.h"
+#include "core/types/CEventBase.h"
 #include "frontend/SenseDecoder.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
@@ -257,6 +258,11 @@ int ExecuteCdb(const CdbRequest& request, int hostAdapter, int target, int lun, 
         }
     } catch (CScsiIoCtl* failed) {
         return ShowCommandError(failed, request.report, request.cdb, outcome, block);
+    } catch (CEventBase* event) {
+        // The raw path throws the block itself; an event here still means the command failed.
+        delete event;
+        outcome = FALLBACK_RESULT;
+        return FALLBACK_RESULT;
     }
     outcome = OutcomeOf(block);
     return CMD_CARRIED_OUT;
