@@ -5,4 +5,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build"
 cd "$root/build"
+# Tests never touch the user's own configuration or drive state.
+export XDG_CONFIG_HOME="$PWD/test-home/config" XDG_STATE_HOME="$PWD/test-home/state" \
+       XDG_DATA_HOME="$PWD/test-home/data"
 ctest --output-on-failure -j"$(nproc)"
