@@ -100,7 +100,6 @@ TEST_F(ActiveMachineTest, BuiltinMachineAnswersThroughTheFileCalls)
 
 TEST_F(ActiveMachineTest, ChoiceErrorsAreClear)
 {
-    EXPECT_NE(ErrorFor("iscsi://host/target").find("not supported"), std::string::npos);
     const auto missing = (dir / "absent.json").string();
     EXPECT_EQ(ErrorFor(missing), missing + ": cannot be opened");
     const auto bad = (dir / "bad.json").string();
