@@ -17,9 +17,9 @@
 namespace harrow::platform {
 namespace {
 
-std::unique_ptr<Machine> MakeSimulated(const machine::MachineSpec& spec, const std::string& source)
+std::unique_ptr<Machine> MakeSimulated(const machine::MachineSpec& described, const std::string& source)
 {
-    return std::make_unique<machine::SimulatedMachine>(spec, source, machine::StateRoot(),
+    return std::make_unique<machine::SimulatedMachine>(described, source, machine::StateRoot(),
                                                        machine::MakeSimulatedUnit);
 }
 

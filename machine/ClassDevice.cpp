@@ -48,7 +48,7 @@ BOOL ClassDevice::GetAddress(void* out, DWORD outSize, DWORD* bytesReturned, DWO
 {
     SCSI_ADDRESS address{};
     address.Length = sizeof address;
-    address.PortNumber = static_cast<UCHAR>(m_port->Spec().number);
+    address.PortNumber = static_cast<UCHAR>(m_port->Described().number);
     address.PathId = m_unit->PathId();
     address.TargetId = m_unit->TargetId();
     address.Lun = m_unit->Lun();

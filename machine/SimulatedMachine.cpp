@@ -38,11 +38,11 @@ std::optional<int> PortNumberOf(const std::string& lowerName)
 }
 
 // The drive factory names the unit and field; the file's name comes from here.
-std::unique_ptr<LogicalUnit> MakeUnit(const UnitFactory& makeUnit, const UnitSpec& spec,
+std::unique_ptr<LogicalUnit> MakeUnit(const UnitFactory& makeUnit, const UnitSpec& described,
                                       const std::filesystem::path& stateDir, const std::string& source)
 {
     try {
-        return makeUnit(spec.json, spec.where, stateDir);
+        return makeUnit(described.json, described.where, stateDir);
     } catch (const MachineFileError& e) {
         throw MachineFileError(source + ": " + e.what());
     }
@@ -50,13 +50,13 @@ std::unique_ptr<LogicalUnit> MakeUnit(const UnitFactory& makeUnit, const UnitSpe
 
 }  // namespace
 
-SimulatedMachine::SimulatedMachine(const MachineSpec& spec, const std::string& source,
+SimulatedMachine::SimulatedMachine(const MachineSpec& described, const std::string& source,
                                    const std::filesystem::path& stateRoot, const UnitFactory& makeUnit)
 {
-    for (const PortSpec& portSpec : spec.ports) {
+    for (const PortSpec& portSpec : described.ports) {
         std::vector<std::shared_ptr<SimulatedUnit>> units;
         for (const UnitSpec& unitSpec : portSpec.units) {
-            const auto stateDir = UnitStateFolder(stateRoot, spec.name, portSpec.number, unitSpec.bus,
+            const auto stateDir = UnitStateFolder(stateRoot, described.name, portSpec.number, unitSpec.bus,
                                                   unitSpec.target, unitSpec.lun);
             units.push_back(std::make_shared<SimulatedUnit>(unitSpec, MakeUnit(makeUnit, unitSpec, stateDir, source)));
         }

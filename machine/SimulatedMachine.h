@@ -25,8 +25,8 @@ using UnitFactory = std::function<std::unique_ptr<LogicalUnit>(
 class SimulatedMachine final : public platform::Machine {
 public:
     // source names the description in errors; each unit's state lives under
-    // stateRoot / spec.name. Throws MachineFileError.
-    SimulatedMachine(const MachineSpec& spec, const std::string& source, const std::filesystem::path& stateRoot,
+    // stateRoot / described.name. Throws MachineFileError.
+    SimulatedMachine(const MachineSpec& described, const std::string& source, const std::filesystem::path& stateRoot,
                      const UnitFactory& makeUnit);
 
     std::unique_ptr<platform::Device> Open(const std::string& name, DWORD access, DWORD* error) override;

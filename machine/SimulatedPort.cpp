@@ -64,10 +64,10 @@ ScsiResult AnswerForAbsentLun(const ScsiRequest& request)
 
 }  // namespace
 
-SimulatedUnit::SimulatedUnit(const UnitSpec& spec, std::unique_ptr<LogicalUnit> unit)
-    : m_pathId(static_cast<UCHAR>(spec.bus)),
-      m_targetId(static_cast<UCHAR>(spec.target)),
-      m_lun(static_cast<UCHAR>(spec.lun)),
+SimulatedUnit::SimulatedUnit(const UnitSpec& described, std::unique_ptr<LogicalUnit> unit)
+    : m_pathId(static_cast<UCHAR>(described.bus)),
+      m_targetId(static_cast<UCHAR>(described.target)),
+      m_lun(static_cast<UCHAR>(described.lun)),
       m_unit(std::move(unit))
 {
 }
@@ -78,15 +78,15 @@ ScsiResult SimulatedUnit::Execute(const ScsiRequest& request)
     return m_unit->Execute(request);
 }
 
-SimulatedPort::SimulatedPort(const PortSpec& spec, std::vector<std::shared_ptr<SimulatedUnit>> units,
+SimulatedPort::SimulatedPort(const PortSpec& described, std::vector<std::shared_ptr<SimulatedUnit>> units,
                              const std::string& source)
-    : m_spec(spec), m_units(std::move(units))
+    : m_spec(described), m_units(std::move(units))
 {
-    m_listing.number = spec.number;
-    m_listing.driver = spec.driver;
-    m_listing.deviceName = spec.deviceName;
-    m_listing.buses = spec.buses;
-    m_listing.initiatorId = static_cast<UCHAR>(spec.initiatorId);
+    m_listing.number = described.number;
+    m_listing.driver = described.driver;
+    m_listing.deviceName = described.deviceName;
+    m_listing.buses = described.buses;
+    m_listing.initiatorId = static_cast<UCHAR>(described.initiatorId);
     Scan(source);
     m_busInfo = BuildBusInfo(m_listing);
 }
@@ -94,15 +94,15 @@ SimulatedPort::SimulatedPort(const PortSpec& spec, std::vector<std::shared_ptr<S
 void SimulatedPort::Scan(const std::string& source)
 {
     for (std::size_t i = 0; i < m_units.size(); ++i) {
-        const UnitSpec& spec = m_spec.units[i];
+        const UnitSpec& described = m_spec.units[i];
         const auto inquiry = ScanInquiry(*m_units[i]);
         if (!inquiry || !InquiryShowsUnit(*inquiry)) {
             continue;
         }
         const UCHAR type = (*inquiry)[0] & 0x1F;
         const bool hasClass = ClassNameFor(type) != nullptr;
-        if (spec.claimed.value_or(false) && !hasClass) {
-            throw MachineFileError(source + ": " + spec.where +
+        if (described.claimed.value_or(false) && !hasClass) {
+            throw MachineFileError(source + ": " + described.where +
                                    ".claimed: no class driver claims a unit of peripheral type " +
                                    std::to_string(type));
         }
@@ -110,7 +110,7 @@ void SimulatedPort::Scan(const std::string& source)
         listed.pathId = m_units[i]->PathId();
         listed.targetId = m_units[i]->TargetId();
         listed.lun = m_units[i]->Lun();
-        listed.claimed = spec.claimed.value_or(hasClass && !m_spec.IsIdeChannel());
+        listed.claimed = described.claimed.value_or(hasClass && !m_spec.IsIdeChannel());
         listed.inquiry = *inquiry;
         m_listing.units.push_back(listed);
         m_listed.push_back(m_units[i]);

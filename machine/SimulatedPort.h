@@ -18,7 +18,7 @@ namespace harrow::machine {
 // A unit and its place on the port. A target runs one command at a time.
 class SimulatedUnit {
 public:
-    SimulatedUnit(const UnitSpec& spec, std::unique_ptr<LogicalUnit> unit);
+    SimulatedUnit(const UnitSpec& described, std::unique_ptr<LogicalUnit> unit);
 
     ScsiResult Execute(const ScsiRequest& request);
 
@@ -39,12 +39,12 @@ public:
     // Scans the units with INQUIRY as the port driver does at boot; units that
     // do not answer are left out of the lists but still reachable by address.
     // source names the machine file in errors (a unit claimed by no class driver).
-    SimulatedPort(const PortSpec& spec, std::vector<std::shared_ptr<SimulatedUnit>> units,
+    SimulatedPort(const PortSpec& described, std::vector<std::shared_ptr<SimulatedUnit>> units,
                   const std::string& source);
 
     const ListedPort& Listing() const { return m_listing; }
     const std::vector<BYTE>& BusInfo() const { return m_busInfo; }
-    const PortSpec& Spec() const { return m_spec; }
+    const PortSpec& Described() const { return m_spec; }
     IO_SCSI_CAPABILITIES Capabilities() const;
 
     // The listed, claimed units in address order, with their peripheral type.

@@ -68,19 +68,19 @@ TEST(MachineFile, RefusesBadFieldsNamingFileAndField)
 
 TEST(MachineFile, DefaultsFollowThePortKind)
 {
-    const MachineSpec spec = ParseMachineText(R"({"ports": [
+    const MachineSpec described = ParseMachineText(R"({"ports": [
         {"port": 3, "driver": "aic78xx", "units": [{"target": 15, "claimed": false, "vendor": "X"}]},
         {"driver": "ATAPI", "units": [{"target": 1}]}]})",
                                               "lab.json", "lab");
-    EXPECT_EQ(spec.name, "lab");
-    ASSERT_EQ(spec.ports.size(), 2u);
-    const PortSpec& ide = spec.ports[0];  // sorted by number: index 1 defaults to port 1
+    EXPECT_EQ(described.name, "lab");
+    ASSERT_EQ(described.ports.size(), 2u);
+    const PortSpec& ide = described.ports[0];  // sorted by number: index 1 defaults to port 1
     EXPECT_EQ(ide.number, 1);
     EXPECT_TRUE(ide.IsIdeChannel());
     EXPECT_EQ(ide.initiatorId, kNoInitiator);
     EXPECT_EQ(ide.targetsPerBus, 2);
     EXPECT_EQ(ide.deviceName, "ScsiPort1");
-    const PortSpec& scsi = spec.ports[1];
+    const PortSpec& scsi = described.ports[1];
     EXPECT_EQ(scsi.number, 3);
     EXPECT_FALSE(scsi.IsIdeChannel());
     EXPECT_EQ(scsi.initiatorId, 7);

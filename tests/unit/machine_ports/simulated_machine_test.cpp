@@ -204,10 +204,10 @@ TEST_F(SimulatedMachineTest, OpenDevicesOutliveTheMachine)
 TEST(SimulatedMachineClaims, ClaimWithoutClassDriverIsRefused)
 {
     FakeFactory fakes;
-    const auto spec = ParseMachineText(
+    const auto described = ParseMachineText(
         R"({"ports": [{"driver": "x", "units": [{"target": 1, "fakeType": 3, "claimed": true}]}]})", "c.json", "c");
     try {
-        SimulatedMachine machine(spec, "c.json", "/r", fakes.Factory());
+        SimulatedMachine machine(described, "c.json", "/r", fakes.Factory());
         FAIL() << "accepted";
     } catch (const MachineFileError& e) {
         EXPECT_EQ(std::string(e.what()).rfind("c.json: ports[0].units[0].claimed: no class driver", 0), 0u)
