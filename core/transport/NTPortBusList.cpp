@@ -23,7 +23,10 @@ bool Fits(std::size_t offset, std::size_t length, std::size_t size)
 
 NTPortUnit_s ReadUnit(const BYTE* data, std::size_t size, std::size_t offset)
 {
-    const auto entry = ReadAt<SCSI_INQUIRY_DATA>(data, offset);
+    // Only the header: the inquiry bytes after it may be fewer than the
+    // structure's one-byte placeholder suggests.
+    SCSI_INQUIRY_DATA entry{};
+    std::memcpy(&entry, data + offset, offsetof(SCSI_INQUIRY_DATA, InquiryData));
     NTPortUnit_s unit;
     unit.PathId = entry.PathId;
     unit.TargetId = entry.TargetId;
