@@ -5,6 +5,7 @@
 #include "core/transport/SCSI_NTPortIoCtl.h"
 #include "platform/DeviceNamespace.h"
 #include "platform/Registry.h"
+#include "support/TestHome.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -131,15 +132,7 @@ CScsiIoCtl* FakeAdapter::CreateIoCtl(const CDevAddress& address, unsigned char b
 
 void DeviceFixture::SetUp()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "harrow-devices-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_Dir = pattern;
-    setenv("HARROW_REGISTRY", (m_Dir / "registry.reg").c_str(), 1);
-    setenv("HARROW_STATE", (m_Dir / "state").c_str(), 1);
-    setenv("HARROW_WINDIR", (m_Dir / "windows").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (m_Dir / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (m_Dir / "data").c_str(), 1);
-    setenv("XDG_STATE_HOME", (m_Dir / "xstate").c_str(), 1);
+    m_Dir = test_support::MakeTestHome("devices");
     harrow::platform::ReloadRegistry();
     ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_HEAP), ERR_NONE);
     CScsiIoCtl::SetNumUnitAttnRetries(0);
@@ -150,21 +143,14 @@ void DeviceFixture::TearDown()
     CScsiIoCtl::SetNumUnitAttnRetries(0);
     CComputerSystem::Destroy();
     AlignedBuffer::UnregisterBufferMgr();
-    harrow::platform::SetActiveMachine(nullptr);
-    unsetenv("HARROW_MACHINE");
-    harrow::platform::ReloadRegistry();
-    std::filesystem::remove_all(m_Dir);
+    test_support::LeaveTestHome(m_Dir);
 }
 
 void DeviceFixture::UseMachine(const std::string& json)
 {
     // The buffer manager holds the port driver, which lists the ports when it is made.
     AlignedBuffer::UnregisterBufferMgr();
-    const std::filesystem::path file = m_Dir / "machine.json";
-    std::ofstream(file) << json;
-    setenv("HARROW_MACHINE", file.c_str(), 1);
-    harrow::platform::SetActiveMachine(nullptr);
-    harrow::platform::ReloadRegistry();
+    test_support::UseMachineFile(m_Dir, json);
     ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_HEAP), ERR_NONE);
 }
 

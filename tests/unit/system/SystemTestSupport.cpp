@@ -4,6 +4,7 @@
 #include "core/log/CLogFile.h"
 #include "core/system/CTarget.h"
 #include "platform/DeviceNamespace.h"
+#include "support/TestHome.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -12,15 +13,7 @@ namespace system_test {
 
 void SystemFixture::SetUp()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "harrow-system-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_Dir = pattern;
-    setenv("HARROW_REGISTRY", (m_Dir / "registry.reg").c_str(), 1);
-    setenv("HARROW_STATE", (m_Dir / "state").c_str(), 1);
-    setenv("HARROW_WINDIR", (m_Dir / "windows").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (m_Dir / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (m_Dir / "data").c_str(), 1);
-    setenv("XDG_STATE_HOME", (m_Dir / "xstate").c_str(), 1);
+    m_Dir = test_support::MakeTestHome("system");
     unsetenv("HARROW_WINVER");
     unsetenv("HARROW_MACHINE");
     harrow::platform::SetActiveMachine(nullptr);
@@ -35,20 +28,13 @@ void SystemFixture::TearDown()
     CLogFile::SetLogging(true);
     CTarget::SetMaxLuns(0);
     AlignedBuffer::UnregisterBufferMgr();
-    harrow::platform::SetActiveMachine(nullptr);
-    unsetenv("HARROW_MACHINE");
     unsetenv("HARROW_WINVER");
-    harrow::platform::ReloadRegistry();
-    std::filesystem::remove_all(m_Dir);
+    test_support::LeaveTestHome(m_Dir);
 }
 
 void SystemFixture::UseMachine(const std::string& json)
 {
-    const std::filesystem::path file = m_Dir / "machine.json";
-    std::ofstream(file) << json;
-    setenv("HARROW_MACHINE", file.c_str(), 1);
-    harrow::platform::SetActiveMachine(nullptr);
-    harrow::platform::ReloadRegistry();
+    test_support::UseMachineFile(m_Dir, json);
 }
 
 void SystemFixture::UseWindows(const char* version)

@@ -2,6 +2,7 @@
 
 #include "core/buffers/AlignedBuffer.h"
 #include "platform/Registry.h"
+#include "support/TestHome.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,14 +12,7 @@ namespace transport_test {
 
 void TransportFixture::SetUp()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "harrow-transport-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_Dir = pattern;
-    setenv("HARROW_REGISTRY", (m_Dir / "registry.reg").c_str(), 1);
-    setenv("HARROW_STATE", (m_Dir / "state").c_str(), 1);
-    setenv("HARROW_WINDIR", (m_Dir / "windows").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (m_Dir / "config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (m_Dir / "data").c_str(), 1);
+    m_Dir = test_support::MakeTestHome("transport");
 }
 
 void TransportFixture::TearDown()
@@ -26,10 +20,7 @@ void TransportFixture::TearDown()
     if (m_BufferManager) {
         AlignedBuffer::UnregisterBufferMgr();
     }
-    harrow::platform::SetActiveMachine(nullptr);
-    unsetenv("HARROW_MACHINE");
-    harrow::platform::ReloadRegistry();
-    std::filesystem::remove_all(m_Dir);
+    test_support::LeaveTestHome(m_Dir);
 }
 
 void TransportFixture::StartFake(bool withBufferManager)
@@ -40,10 +31,7 @@ void TransportFixture::StartFake(bool withBufferManager)
 
 void TransportFixture::StartMachineFile(const std::string& json)
 {
-    const std::filesystem::path file = m_Dir / "machine.json";
-    std::ofstream(file) << json;
-    setenv("HARROW_MACHINE", file.c_str(), 1);
-    harrow::platform::SetActiveMachine(nullptr);
+    test_support::UseMachineFile(m_Dir, json);
     Start(true);
 }
 
