@@ -2,6 +2,7 @@
 #include "platform/Files.h"
 #include "platform/Kernel.h"
 #include "platform/ntddscsi.h"
+#include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -19,18 +20,13 @@ class ActiveMachineTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir = std::filesystem::path(::testing::TempDir()) / "h4a_active_machine";
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        setenv("HARROW_STATE", (dir / "state").c_str(), 1);
+        dir = test_support::MakeTestHome("active-machine");
         SetActiveMachine(nullptr);
     }
 
     void TearDown() override
     {
-        unsetenv("HARROW_MACHINE");
-        SetActiveMachine(nullptr);
-        std::filesystem::remove_all(dir);
+        test_support::LeaveTestHome(dir);
     }
 
     std::string ErrorFor(const std::string& choice)

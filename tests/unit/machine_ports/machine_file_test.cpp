@@ -1,5 +1,6 @@
 #include "machine/BuiltinMachine.h"
 #include "machine/MachineFile.h"
+#include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -94,8 +95,7 @@ TEST(MachineFile, DefaultsFollowThePortKind)
 
 TEST(MachineFile, ReadsFilesAndNamesThemInErrors)
 {
-    const auto dir = std::filesystem::path(::testing::TempDir()) / "h4a_machine_file";
-    std::filesystem::create_directories(dir);
+    const auto dir = test_support::MakeTestHome("machine-file");
     const auto path = (dir / "my lab.json").string();
     std::ofstream(path) << R"({"ports": [{"driver": "x", "units": [{"target": 99}]}]})";
     try {
@@ -107,7 +107,7 @@ TEST(MachineFile, ReadsFilesAndNamesThemInErrors)
     std::ofstream(path) << R"({"ports": []})";
     EXPECT_EQ(ReadMachineFile(path).name, "my_lab");
     EXPECT_THROW(ReadMachineFile((dir / "absent.json").string()), MachineFileError);
-    std::filesystem::remove_all(dir);
+    test_support::LeaveTestHome(dir);
 }
 
 TEST(MachineFile, BuiltinAndExampleMachinesParse)
