@@ -32,9 +32,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint64_t kBlocks = 134217728;  // 64 GiB of 512-byte blocks
 constexpr std::uint32_t kChunk = 4095;
 constexpr std::uint64_t kCommands = (kBlocks + kChunk - 1) / kChunk;
-constexpr int kRuns = 5;
+constexpr int kRuns = 7;
 // Passes of each run: one pass takes only milliseconds.
-constexpr int kPasses = 20;
+constexpr int kPasses = 10;
 constexpr double kTarget = 0.80;
 
 const nlohmann::json kDisk = {{"target", 0},      {"type", "disk"},     {"vendor", "MERIDIAN"},
@@ -148,37 +148,32 @@ private:
 int main()
 {
     const fs::path home = MakeHome();
-
-    std::vector<double> direct;
-    {
-        auto unit = harrow::machine::MakeSimulatedUnit(kDisk, "ports[0].units[0]", home / "direct");
-        for (int run = 0; run < kRuns; ++run) {
-            direct.push_back(Rate([&] { DirectPass(*unit); }));
-        }
-    }
-
+    auto unit = harrow::machine::MakeSimulatedUnit(kDisk, "ports[0].units[0]", home / "direct");
     if (!InitSystem("Harrow Viraradiza")) {
         std::fprintf(stderr, "the computer system could not be initialised\n");
         return 1;
     }
     SharedBuffer();
+
+    // Runs alternate, so a machine shared with other work slows both alike.
+    std::vector<double> direct;
     std::vector<double> frontEnd;
-    {
+    std::vector<double> ratios;
+    for (int run = 0; run < kRuns; ++run) {
+        direct.push_back(Rate([&] { DirectPass(*unit); }));
         QuietConsole quiet;
-        for (int run = 0; run < kRuns; ++run) {
-            frontEnd.push_back(Rate(FrontEndPass));
-        }
+        frontEnd.push_back(Rate(FrontEndPass));
+        ratios.push_back(frontEnd.back() / direct.back());
     }
     CComputerSystem::Destroy();
+    unit.reset();
     fs::remove_all(home);
 
-    const double directRate = Median(direct);
-    const double frontEndRate = Median(frontEnd);
-    const double ratio = frontEndRate / directRate;
-    std::printf("\nVERIFY(10) of %u blocks over 64 GiB, %llu commands a pass, median of %d runs of %d passes\n",
+    const double ratio = Median(ratios);
+    std::printf("VERIFY(10) of %u blocks over 64 GiB, %llu commands a pass; medians of %d runs of %d passes\n",
                 kChunk, static_cast<unsigned long long>(kCommands), kRuns, kPasses);
-    std::printf("device server called directly:  %.0f commands/s\n", directRate);
-    std::printf("GenericLongTest (pause 0 ms):    %.0f commands/s\n", frontEndRate);
+    std::printf("device server called directly:  %.0f commands/s\n", Median(direct));
+    std::printf("GenericLongTest (pause 0 ms):    %.0f commands/s\n", Median(frontEnd));
     std::printf("ratio:                           %.2f (target >= %.2f) %s\n", ratio, kTarget,
                 ratio >= kTarget ? "PASS" : "FAIL");
     return 0;
