@@ -143,7 +143,7 @@ TEST_F(IscsiCli, ListingShowsEveryLunWithTheTargetsIdentity)
 {
     const auto run = Run({"-l"});
     EXPECT_EQ(run.exitCode, 0);
-    // tgtd's own LUN 0 (its controller) is no disk and gets no line.
+    // LUN 0 is tgtd's storage-array controller, for which no device is built.
     EXPECT_EQ(Report(run), "<TIME>  Device(s) found during bus scan:\n"
                            " SCSI Port 0 SCSI ID: 7 iScsiPrt ScsiPort0\n"
                            "   0:0:1 Disc     IET       VIRTUAL DISK      0001              \n"
