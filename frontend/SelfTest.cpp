@@ -188,13 +188,16 @@ int FinishRun(DeviceRecord& record, const SelfTestStatus& status, const char* wo
     return failed ? 1 : 0;
 }
 
-// The drive has reached the percentage asked for. A test that ended with a
-// failure before the abort reached it is reported, not passed over.
+// The drive has reached the percentage asked for. A test that ended before
+// the abort reached it is judged by its log entry, so a failure or another
+// program's abort is not passed over.
 int FinishAtPercent(DeviceRecord& record, const char* word)
 {
-    AbortSelfTest(record);
+    const bool stoppedHere = AbortSelfTest(record);
     const SelfTestStatus status = ReadStatus(record);
-    if (status.read && !IsFailure(status.resultCode)) {
+    const bool passed =
+        status.read && (status.resultCode == 0 || (stoppedHere && status.resultCode == RESULT_ABORTED));
+    if (passed) {
         LogLine(Format("DST %s Test complete without error", word), nullptr, NOTE);
         return 0;
     }
@@ -309,7 +312,7 @@ void ReportSelfTestResult(DeviceRecord& record, int resultCode)
     LogLine(Format("Disc %s", record.statusText.c_str()), nullptr, NOTE);
 }
 
-void AbortSelfTest(DeviceRecord& record) { SendDiagnostic(record, ABORT_BACKGROUND); }
+bool AbortSelfTest(DeviceRecord& record) { return SendDiagnostic(record, ABORT_BACKGROUND).Good(); }
 
 int StopSelfTest(DeviceRecord& record)
 {
