@@ -207,6 +207,26 @@ int FinishAtPercent(DeviceRecord& record, const char* word)
     return FinishRun(record, status, word);
 }
 
+// Polls the running test until it ends or reaches the percentage.
+int FollowSelfTest(DeviceRecord& record, int percent, const char* word)
+{
+    SelfTestStatus status = ReadAndReport(record);
+    int threshold = PROGRESS_STEP;
+    while (status.read && status.inProgress) {
+        Sleep(POLL_MS);
+        const int progress = SelfTestProgress(record);
+        if (progress >= percent) {
+            return FinishAtPercent(record, word);
+        }
+        if (progress >= threshold) {
+            PrintPaged(Format("\tDST is %d%% complete . . .\n", progress));
+            threshold += PROGRESS_STEP;
+        }
+        status = ReadAndReport(record);
+    }
+    return FinishRun(record, status, word);
+}
+
 }  // namespace
 
 int StartSelfTest(DeviceRecord& record, bool extended)
@@ -233,21 +253,9 @@ int RunSelfTest(DeviceRecord& record, bool extended)
         return 1;
     }
     LogLine(Format("Starting %d %% DST %s Test", percent, word), nullptr, NOTE);
-    SelfTestStatus status = ReadAndReport(record);
-    int threshold = PROGRESS_STEP;
-    while (status.read && status.inProgress) {
-        Sleep(POLL_MS);
-        const int progress = SelfTestProgress(record);
-        if (progress >= percent) {
-            return FinishAtPercent(record, word);
-        }
-        if (progress >= threshold) {
-            PrintPaged(Format("\tDST is %d%% complete . . .\n", progress));
-            threshold += PROGRESS_STEP;
-        }
-        status = ReadAndReport(record);
-    }
-    return FinishRun(record, status, word);
+    const int result = FollowSelfTest(record, percent, word);
+    record.testRunning = 0;
+    return result;
 }
 
 int SelfTestProgress(DeviceRecord& record)
