@@ -27,12 +27,15 @@ void PrintCountingLines(const std::string& line)
 {
     std::fputs(line.c_str(), stdout);
     const int height = GetLogSettings().pageHeight;
+    if (height <= 0) {
+        return;
+    }
     for (const char c : line) {
         if (c != '\n') {
             continue;
         }
-        ++g_linesOnPage;
-        if (height > 0 && g_linesOnPage + 1 == height) {
+        // Lines past a page that shrank still turn it.
+        if (++g_linesOnPage + 1 >= height) {
             WaitForEnter();
             g_linesOnPage = 0;
         }

@@ -188,18 +188,41 @@ int FinishRun(DeviceRecord& record, const SelfTestStatus& status, const char* wo
     return failed ? 1 : 0;
 }
 
-// The drive has reached the percentage asked for. A test that ended with a
-// failure before the abort reached it is reported, not passed over.
+// The drive has reached the percentage asked for. A test that ended before
+// the abort reached it is judged by its log entry, so a failure or another
+// program's abort is not passed over.
 int FinishAtPercent(DeviceRecord& record, const char* word)
 {
-    AbortSelfTest(record);
+    const bool stoppedHere = AbortSelfTest(record);
     const SelfTestStatus status = ReadStatus(record);
-    if (status.read && !IsFailure(status.resultCode)) {
+    const bool passed =
+        status.read && (status.resultCode == 0 || (stoppedHere && status.resultCode == RESULT_ABORTED));
+    if (passed) {
         LogLine(Format("DST %s Test complete without error", word), nullptr, NOTE);
         return 0;
     }
     if (status.read) {
         ReportSelfTestResult(record, status.resultCode);
+    }
+    return FinishRun(record, status, word);
+}
+
+// Polls the running test until it ends or reaches the percentage.
+int FollowSelfTest(DeviceRecord& record, int percent, const char* word)
+{
+    SelfTestStatus status = ReadAndReport(record);
+    int threshold = PROGRESS_STEP;
+    while (status.read && status.inProgress) {
+        Sleep(POLL_MS);
+        const int progress = SelfTestProgress(record);
+        if (progress >= percent) {
+            return FinishAtPercent(record, word);
+        }
+        if (progress >= threshold) {
+            PrintPaged(Format("\tDST is %d%% complete . . .\n", progress));
+            threshold += PROGRESS_STEP;
+        }
+        status = ReadAndReport(record);
     }
     return FinishRun(record, status, word);
 }
@@ -230,21 +253,9 @@ int RunSelfTest(DeviceRecord& record, bool extended)
         return 1;
     }
     LogLine(Format("Starting %d %% DST %s Test", percent, word), nullptr, NOTE);
-    SelfTestStatus status = ReadAndReport(record);
-    int threshold = PROGRESS_STEP;
-    while (status.read && status.inProgress) {
-        Sleep(POLL_MS);
-        const int progress = SelfTestProgress(record);
-        if (progress >= percent) {
-            return FinishAtPercent(record, word);
-        }
-        if (progress >= threshold) {
-            PrintPaged(Format("\tDST is %d%% complete . . .\n", progress));
-            threshold += PROGRESS_STEP;
-        }
-        status = ReadAndReport(record);
-    }
-    return FinishRun(record, status, word);
+    const int result = FollowSelfTest(record, percent, word);
+    record.testRunning = 0;
+    return result;
 }
 
 int SelfTestProgress(DeviceRecord& record)
@@ -309,7 +320,7 @@ void ReportSelfTestResult(DeviceRecord& record, int resultCode)
     LogLine(Format("Disc %s", record.statusText.c_str()), nullptr, NOTE);
 }
 
-void AbortSelfTest(DeviceRecord& record) { SendDiagnostic(record, ABORT_BACKGROUND); }
+bool AbortSelfTest(DeviceRecord& record) { return SendDiagnostic(record, ABORT_BACKGROUND).Good(); }
 
 int StopSelfTest(DeviceRecord& record)
 {
