@@ -10,7 +10,7 @@
 namespace {
 
 constexpr const char* RMA_FILE = "rmalog.txt";
-constexpr int INPUT_BYTES = 80;
+constexpr std::size_t INPUT_BYTES = 80;
 
 constexpr const char* INSTRUCTIONS[] = {
     "See the Harrow Viraradiza.HLP file for complete contact information, return procedures and packaging "
@@ -31,16 +31,21 @@ constexpr const char* INSTRUCTIONS[] = {
     "\tPlace the drive in approved packaging as soon as possible\n\n",
 };
 
-// One typed line, its line end kept; empty at the end of the input.
+// One typed line with its line end. A longer line is cut to the field's size
+// and its rest dropped, so it cannot spill into the next field; a line the
+// input ended without gets a line end of its own.
 std::string Ask(const char* prompt)
 {
     std::fputs(prompt, stdout);
     std::fflush(stdout);
-    char line[INPUT_BYTES] = {};
-    if (std::fgets(line, sizeof line, stdin) == nullptr) {
-        return {};
+    std::string line;
+    int c = 0;
+    while ((c = std::getchar()) != EOF && c != '\n') {
+        if (line.size() + 1 < INPUT_BYTES) {
+            line.push_back(static_cast<char>(c));
+        }
     }
-    return line;
+    return line + "\n";
 }
 
 struct FileCloser {
