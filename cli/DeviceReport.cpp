@@ -3,6 +3,7 @@
 #include "frontend/CommandRoutine.h"
 #include "frontend/DeviceQueries.h"
 #include "frontend/LineLog.h"
+#include "frontend/TextFormat.h"
 
 #include <array>
 #include <cstdio>
@@ -17,14 +18,6 @@ constexpr int MAX_LUNS = 8;
 constexpr long SHORT_TIMEOUT = 2;
 constexpr std::array<std::uint8_t, 6> TEST_UNIT_READY{};
 constexpr int TYPE_DIRECT_ACCESS = 0;
-
-std::string Format(const char* format, auto... values)
-{
-    const int length = std::snprintf(nullptr, 0, format, values...);
-    std::string text(static_cast<std::size_t>(length), '\0');
-    std::snprintf(text.data(), text.size() + 1, format, values...);
-    return text;
-}
 
 void Report(const std::string& text) { LogLine(text, nullptr, REPORT_LINE); }
 

@@ -2,10 +2,14 @@
 
 #include "cli/Console.h"
 #include "cli/DeviceReport.h"
+#include "cli/RmaForm.h"
 #include "core/system/CComputerSystem.h"
 #include "frontend/CommandRoutine.h"
+#include "frontend/DeviceQueries.h"
+#include "frontend/HostTests.h"
 #include "frontend/InitSystem.h"
 #include "frontend/LineLog.h"
+#include "frontend/SelfTest.h"
 #include "platform/Library.h"
 #include "platform/System.h"
 
@@ -20,7 +24,6 @@ constexpr LogFlags STAMPED{true, true, true};
 constexpr LogFlags PLAIN{false, true, true};
 constexpr const char* LICENCE_FILE = "License Agreement.txt";
 constexpr const char* VERSION_VALUE = "\\StringFileInfo\\040904B0\\FileVersion";
-constexpr int NOT_AVAILABLE = 2;
 
 bool NeedsDevice(CliCommand command)
 {
@@ -63,10 +66,20 @@ bool ReadWholeFile(const char* name, std::string& text)
     return true;
 }
 
-int NotAvailable(const char* what)
+// The maker's drives get the "Legacy" wording of the host tests.
+DeviceRecord& MarkMaker(DeviceRecord& record)
 {
-    std::printf("%s is not available in this build.\n", what);
-    return NOT_AVAILABLE;
+    record.isKestrel = IsKestrelDrive(record) ? 1 : 0;
+    return record;
+}
+
+int SelfTestOrLegacy(DeviceRecord& record, bool extended)
+{
+    if (MarkMaker(record).isKestrel != 0 && IsDstSupported(record)) {
+        return RunSelfTest(record, extended);
+    }
+    LogLine("DST not supported...Using Legacy test instead.", nullptr, STAMPED);
+    return extended ? GenericLongTest(record) : GenericShortTest(record);
 }
 
 }  // namespace
@@ -155,18 +168,20 @@ int HarrowCli::Dispatch()
         PrintPaged(m_resources.String(RES_COPYRIGHT));
         return 0;
     case CMD_RMA:
-        return NotAvailable("The RMA form");
+        return WriteRmaForm(m_line.device);
     case CMD_LIST:
         return ListDevices();
     case CMD_INQUIRY:
         return InquiryReport(m_line.device);
     case CMD_SHORT_DST:
     case CMD_LONG_DST:
+        return SelfTestOrLegacy(m_line.device, m_line.command == CMD_LONG_DST);
     case CMD_STOP_DST:
-        return NotAvailable("Drive Self Test (DST)");
+        return StopSelfTest(m_line.device);
     case CMD_GENERIC_SHORT:
+        return GenericShortTest(MarkMaker(m_line.device));
     case CMD_GENERIC_LONG:
-        return NotAvailable("The generic test");
+        return GenericLongTest(MarkMaker(m_line.device));
     case CMD_NONE:
         PrintNoCommand();
         return 0;

@@ -1,5 +1,6 @@
 #include "cli/ResourceLibrary.h"
 
+#include "frontend/ResourceText.h"
 #include "platform/Library.h"
 
 #include <cstdint>
@@ -7,7 +8,6 @@
 namespace {
 
 constexpr const char* RESOURCE_DLL = "RESDLL.DLL";
-constexpr int MAX_STRING = 1024;
 // Handles below this value are load failures.
 constexpr std::uintptr_t FIRST_VALID_MODULE = 32;
 
@@ -16,6 +16,7 @@ constexpr std::uintptr_t FIRST_VALID_MODULE = 32;
 ResourceLibrary::~ResourceLibrary()
 {
     if (m_module != nullptr) {
+        SetResourceModule(nullptr);
         FreeLibrary(m_module);
     }
 }
@@ -27,12 +28,11 @@ bool ResourceLibrary::Load()
         return false;
     }
     m_module = module;
+    SetResourceModule(module);
     return true;
 }
 
 std::string ResourceLibrary::String(unsigned id) const
 {
-    char text[MAX_STRING];
-    const int length = LoadStringA(m_module, id, text, sizeof text);
-    return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
+    return LoadResourceText(m_module, id);
 }

@@ -6,6 +6,7 @@
 #include "core/transport/CScsiIoCtl.h"
 #include "core/types/CEventBase.h"
 #include "frontend/SenseDecoder.h"
+#include "frontend/TextFormat.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
@@ -94,13 +95,6 @@ const char* AdapterText(std::uint8_t status)
     default:
         return "Unknown adapter failure";
     }
-}
-
-std::string Format(const char* format, auto... values)
-{
-    char line[512];
-    std::snprintf(line, sizeof line, format, values...);
-    return line;
 }
 
 std::string CommandErrorText(const RequestBlock& block, const std::uint8_t* cdb)
@@ -284,6 +278,21 @@ int RouteCdb(const DeviceRecord& record, const CdbRequest& request, RequestBlock
     default:
         return CMD_CARRIED_OUT;
     }
+}
+
+CdbAnswer SendCdb(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLength, std::uint8_t* data,
+                  std::uint32_t length, int direction, long timeout)
+{
+    CdbRequest request;
+    request.cdb = cdb;
+    request.cdbLength = cdbLength;
+    request.data = data;
+    request.length = length;
+    request.direction = direction;
+    request.timeout = timeout;
+    CdbAnswer answer;
+    answer.result = RouteCdb(record, request, answer.block, answer.outcome);
+    return answer;
 }
 
 int ShowCommandError(CScsiIoCtl* failed, bool report, const std::uint8_t* cdb, int& outcome, RequestBlock& block)

@@ -43,6 +43,19 @@ int ExecuteCdb(const CdbRequest& request, int hostAdapter, int target, int lun, 
 // Sends the command the way the record's address form needs.
 int RouteCdb(const DeviceRecord& record, const CdbRequest& request, RequestBlock& block, int& outcome);
 
+// One command's whole answer: the routine's result, the outcome code and the request block.
+struct CdbAnswer {
+    int result = 0;
+    int outcome = 1;
+    RequestBlock block{};
+    bool Good() const { return result == CMD_CARRIED_OUT && outcome == 0; }
+    const std::uint8_t* Sense() const { return reinterpret_cast<const std::uint8_t*>(&block.SenseArea); }
+};
+
+// RouteCdb without the error report.
+CdbAnswer SendCdb(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLength, std::uint8_t* data,
+                  std::uint32_t length, int direction, long timeout);
+
 // Turns a command the core threw into an outcome and a result, keeps its
 // sense bytes as the last sense copy and, with report, shows "Command Error".
 int ShowCommandError(CScsiIoCtl* failed, bool report, const std::uint8_t* cdb, int& outcome, RequestBlock& block);

@@ -62,17 +62,8 @@ struct Sent {
 Sent Send(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLength, std::uint8_t* data,
           std::uint32_t length, long timeout)
 {
-    CdbRequest request;
-    request.cdb = cdb;
-    request.cdbLength = cdbLength;
-    request.data = data;
-    request.length = length;
-    request.direction = DIRECTION_IN;
-    request.timeout = timeout;
-    RequestBlock block{};
-    Sent sent{0, 0};
-    sent.result = RouteCdb(record, request, block, sent.outcome);
-    return sent;
+    const CdbAnswer answer = SendCdb(record, cdb, cdbLength, data, length, DIRECTION_IN, timeout);
+    return Sent{answer.result, answer.outcome};
 }
 
 template <std::size_t N>
@@ -232,13 +223,17 @@ int ReadSelfTestStatus(const DeviceRecord& record, std::uint8_t pageByte, bool& 
     return sent.Code();
 }
 
-int ReadCapacity(const DeviceRecord& record, std::uint32_t& lastLba, std::uint32_t& blockLength)
+int ReadCapacity(const DeviceRecord& record, std::uint32_t& lastLba, std::uint32_t& blockLength, RequestBlock* block)
 {
     std::array<std::uint8_t, 8> data{};
-    const Sent sent = Send(record, std::array<std::uint8_t, 10>{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, data.data(),
-                           data.size(), SHORT_TIMEOUT);
-    if (!sent.Good()) {
-        return sent.Code();
+    const std::array<std::uint8_t, 10> cdb{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const CdbAnswer answer =
+        SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), data.data(), data.size(), DIRECTION_IN, SHORT_TIMEOUT);
+    if (block != nullptr) {
+        *block = answer.block;
+    }
+    if (!answer.Good()) {
+        return Sent{answer.result, answer.outcome}.Code();
     }
     grab_bytes(data.data(), 4, &lastLba, sizeof lastLba);
     grab_bytes(data.data() + 4, 4, &blockLength, sizeof blockLength);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "frontend/CommandRoutine.h"
 #include "frontend/DeviceRecord.h"
 
 #include <array>
@@ -52,8 +53,9 @@ constexpr int SELF_TEST_IN_PROGRESS = 0x0F;
 // The outcome code (0 = read).
 int ReadSelfTestStatus(const DeviceRecord& record, std::uint8_t pageByte, bool& inProgress, int& resultCode);
 
-// 0 on success.
-int ReadCapacity(const DeviceRecord& record, std::uint32_t& lastLba, std::uint32_t& blockLength);
+// 0 on success; the request block, when given, receives the command's.
+int ReadCapacity(const DeviceRecord& record, std::uint32_t& lastLba, std::uint32_t& blockLength,
+                 RequestBlock* block = nullptr);
 
 constexpr int PAGE_CURRENT = 0;
 constexpr int PAGE_DEFAULT = 2;

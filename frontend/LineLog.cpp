@@ -1,4 +1,5 @@
 #include "frontend/LineLog.h"
+#include "frontend/TextFormat.h"
 
 #include <cstdio>
 #include <ctime>
@@ -7,28 +8,11 @@ namespace {
 
 int g_linesOnPage = 0;
 
-std::string Format(const char* format, auto... values)
-{
-    const int length = std::snprintf(nullptr, 0, format, values...);
-    std::string text(static_cast<std::size_t>(length), '\0');
-    std::snprintf(text.data(), text.size() + 1, format, values...);
-    return text;
-}
-
 void WaitForEnter()
 {
     std::fputs(MORE_PROMPT, stdout);
     std::fflush(stdout);
     std::getchar();
-}
-
-std::string TimeStamp(const char* format)
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[64];
-    return std::string(text, std::strftime(text, sizeof text, format, &local));
 }
 
 void AppendTo(const std::string& fileName, const std::string& line)
@@ -43,12 +27,15 @@ void PrintCountingLines(const std::string& line)
 {
     std::fputs(line.c_str(), stdout);
     const int height = GetLogSettings().pageHeight;
+    if (height <= 0) {
+        return;
+    }
     for (const char c : line) {
         if (c != '\n') {
             continue;
         }
-        ++g_linesOnPage;
-        if (height > 0 && g_linesOnPage + 1 == height) {
+        // Lines past a page that shrank still turn it.
+        if (++g_linesOnPage + 1 >= height) {
             WaitForEnter();
             g_linesOnPage = 0;
         }
@@ -56,6 +43,15 @@ void PrintCountingLines(const std::string& line)
 }
 
 }  // namespace
+
+std::string TimeStamp(const char* format)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[64];
+    return std::string(text, std::strftime(text, sizeof text, format, &local));
+}
 
 LogSettings& GetLogSettings()
 {

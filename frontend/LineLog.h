@@ -14,6 +14,9 @@ struct LogSettings {
 
 LogSettings& GetLogSettings();
 
+// The local time now, formatted with strftime.
+std::string TimeStamp(const char* format);
+
 std::string FormatDeviceAddress(const DeviceRecord& record);
 
 struct LogFlags {

@@ -21,8 +21,9 @@ int SelfTestProgress(DeviceRecord& record);
 // newest self-test log entry says.
 void ReportSelfTestResult(DeviceRecord& record, int resultCode);
 
-// SEND DIAGNOSTIC: abort the background self test.
-void AbortSelfTest(DeviceRecord& record);
+// SEND DIAGNOSTIC: abort the background self test. True when the drive took
+// it, false when it refused (no test was running) or did not answer.
+bool AbortSelfTest(DeviceRecord& record);
 
 // Aborts a running self test; 1 when the drive then logs it as aborted, else 0.
 int StopSelfTest(DeviceRecord& record);

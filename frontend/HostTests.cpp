@@ -1,0 +1,347 @@
+#include "frontend/HostTests.h"
+
+#include "frontend/CommandRoutine.h"
+#include "frontend/DeviceQueries.h"
+#include "frontend/LineLog.h"
+#include "frontend/TextFormat.h"
+#include "platform/Kernel.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr LogFlags NOTE{true, true, true};
+constexpr LogFlags WITH_ADDRESS{true, false, true};
+
+constexpr long MEDIUM_TIMEOUT = 2;
+constexpr long VERIFY_TIMEOUT = 10;
+constexpr double PHASE_SECONDS = 30.0;
+constexpr std::uint32_t VERIFY_CHUNK = 4095;
+constexpr int PROGRESS_STEP = 10;
+// Request statuses after which the same command is simply sent again.
+constexpr std::uint8_t STATUS_RETRY_A = 0x57;
+constexpr std::uint8_t STATUS_RETRY_B = 0x5D;
+constexpr DWORD RETRY_PAUSE_MS = 5;
+constexpr std::uint8_t FIXED_CURRENT_SENSE = 0x70;
+constexpr int RAND_LIMIT = 32767;
+constexpr int DRAWS_BEFORE_SINGLES = 25;
+
+// Whole seconds of test time: HARROW_TIME_SCALE shortens them as it does every wait.
+long long TestSeconds()
+{
+    const std::chrono::duration<double> since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<long long>(std::floor(since.count() / harrow::platform::TimeScale()));
+}
+
+// The C library's generator, one per thread, never seeded.
+int NextRandom()
+{
+    thread_local std::uint32_t state = 1;
+    state = state * 214013U + 2531011U;
+    return static_cast<int>((state >> 16) & 0x7FFF);
+}
+
+std::array<std::uint8_t, 10> Cdb10(std::uint8_t opcode, std::uint32_t lba, std::uint16_t length)
+{
+    return {opcode,
+            0x00,
+            static_cast<std::uint8_t>(lba >> 24),
+            static_cast<std::uint8_t>(lba >> 16),
+            static_cast<std::uint8_t>(lba >> 8),
+            static_cast<std::uint8_t>(lba),
+            0x00,
+            static_cast<std::uint8_t>(length >> 8),
+            static_cast<std::uint8_t>(length),
+            0x00};
+}
+
+// One host test on one drive: its capacity, data buffer and the failing command.
+class HostTest {
+public:
+    explicit HostTest(DeviceRecord& record) : m_record(record) {}
+
+    int Percent() const
+    {
+        const int percent = static_cast<int>(m_record.percent);
+        return percent == 0 ? 100 : percent;
+    }
+
+    bool ReadCapacityOrFail()
+    {
+        if (::ReadCapacity(m_record, m_lastLba, m_blockLength, &m_failed) != 0) {
+            return false;
+        }
+        // A block that does not fit the transfer buffer cannot be read safely.
+        if (m_blockLength == 0 || m_blockLength > SHARED_BUFFER_BYTES) {
+            std::memset(&m_failed, 0, sizeof m_failed);
+            return false;
+        }
+        m_buffer.resize(m_blockLength);
+        return true;
+    }
+
+    std::uint32_t LastLba() const { return m_lastLba; }
+
+    int Read(std::uint32_t lba)
+    {
+        return Send(Cdb10(0x28, lba, 1), m_buffer.data(), m_blockLength, MEDIUM_TIMEOUT) ? 0 : HOST_TEST_READ_FAILED;
+    }
+
+    int Seek(std::uint32_t lba)
+    {
+        return Send(Cdb10(0x2B, lba, 0), nullptr, 0, MEDIUM_TIMEOUT) ? 0 : HOST_TEST_SEEK_FAILED;
+    }
+
+    int Verify(std::uint32_t lba, std::uint16_t count)
+    {
+        return Send(Cdb10(0x2F, lba, count), nullptr, 0, VERIFY_TIMEOUT) ? 0 : HOST_TEST_READ_FAILED;
+    }
+
+    // Status text, state and log line at the end of the test; returns the error.
+    int End(int error, bool longTest)
+    {
+        if (error == HOST_TEST_PASSED) {
+            m_record.state = TEST_PASSED;
+            m_record.statusText = PassedText(longTest);
+        } else if (error != HOST_TEST_ABORTED) {
+            KeepFailure();
+            m_record.state = TEST_FAILED;
+            m_record.statusText = FailedText(longTest);
+        }
+        LogLine(m_record.statusText, &m_record, WITH_ADDRESS);
+        m_record.lastResult = error;
+        m_record.testRunning = 0;
+        m_record.changed = 1;
+        return error;
+    }
+
+private:
+    // Good, or the failure kept for the end of the test.
+    bool Send(const std::array<std::uint8_t, 10>& cdb, std::uint8_t* data, std::uint32_t length, long timeout)
+    {
+        for (;;) {
+            CdbAnswer answer = SendCdb(m_record, cdb.data(), static_cast<int>(cdb.size()), data, length,
+                                       DIRECTION_IN, timeout);
+            if (answer.Good()) {
+                return true;
+            }
+            const std::uint8_t status = answer.block.SRB_Status;
+            // An abort request must still end a drive that keeps asking for retries.
+            if ((status != STATUS_RETRY_A && status != STATUS_RETRY_B) || m_record.abortRequest != 0) {
+                m_failed = answer.block;
+                return false;
+            }
+            Sleep(RETRY_PAUSE_MS);
+        }
+    }
+
+    void KeepFailure()
+    {
+        m_record.srbStatus = m_failed.SRB_Status;
+        m_record.hostStatus = m_failed.SRB_HaStat;
+        m_record.targetStatus = m_failed.SRB_TargStat;
+        std::memcpy(m_record.sense.data(), &m_failed.SenseArea, m_record.sense.size());
+    }
+
+    const char* Name() const { return m_record.isKestrel != 0 ? "Legacy" : "Generic"; }
+
+    std::string PassedText(bool longTest) const
+    {
+        return longTest ? Format(" %s Long Test Passed", Name()) : Format("%s Short Test Passed", Name());
+    }
+
+    std::string FailedText(bool longTest) const
+    {
+        const std::string what = Format(longTest ? "%s Long Test Failed" : " %s Short Test Failed", Name());
+        const auto& sense = m_record.sense;
+        if ((sense[0] & 0x7F) != FIXED_CURRENT_SENSE) {
+            return what + " No Sense Data Available";
+        }
+        if (sense[14] != 0) {
+            return what + Format(" %2.2X / %2.2X / %2.2X FRU Code %2.2X", sense[2], sense[12], sense[13], sense[14]);
+        }
+        return what + Format(" %2.2X / %2.2X / %2.2X", sense[2], sense[12], sense[13]);
+    }
+
+    DeviceRecord& m_record;
+    std::uint32_t m_lastLba = 0;
+    std::uint32_t m_blockLength = 0;
+    std::vector<std::uint8_t> m_buffer;
+    RequestBlock m_failed{};
+};
+
+// The timed phases of the short test; a stop request passes the test at once.
+class ShortPhases {
+public:
+    ShortPhases(DeviceRecord& record, HostTest& test, long long seconds)
+        : m_record(record), m_test(test), m_seconds(seconds)
+    {
+    }
+
+    int Run()
+    {
+        std::uint32_t count = 0;
+        Begin("Performing Sequential Read (start of disk)");
+        const long long t0 = TestSeconds();
+        // The sequential phase also ends at the end of a small drive.
+        int error = Repeat(t0, [&] { return m_test.Read(count++); }, [&] { return count > m_test.LastLba(); });
+        if (error != 0 || m_done) {
+            return error;
+        }
+        Begin("Performing Sequential Read (end of disk)");
+        const std::uint32_t last = m_test.LastLba();
+        for (std::uint32_t lba = last >= count ? last - count : 0;; ++lba) {
+            if ((error = Step([&] { return m_test.Read(lba); })) != 0 || m_done || lba == last) {
+                return error;
+            }
+        }
+    }
+
+    int RunRandom()
+    {
+        Begin("Performing Random Read Commands");
+        int error = Repeat(TestSeconds(), [&] { return m_test.Read(RandomLba(0, m_test.LastLba())); });
+        if (error != 0 || m_done) {
+            return error;
+        }
+        Begin("Performing Random Seek Commands");
+        return Repeat(TestSeconds(), [&] { return m_test.Seek(RandomLba(0, m_test.LastLba())); });
+    }
+
+    bool Stopped() const { return m_done; }
+
+private:
+    void Begin(const char* text)
+    {
+        m_record.statusText = text;
+        m_record.state = TEST_RUNNING;
+        m_record.changed = 1;
+        LogLine(text, nullptr, NOTE);
+    }
+
+    // One command between the stop and abort checks.
+    template <typename Command>
+    int Step(Command command)
+    {
+        if (m_record.stopRequest == 1) {
+            m_done = true;
+            return 0;
+        }
+        if (const int error = command(); error != 0) {
+            return error;
+        }
+        return m_record.abortRequest != 0 ? HOST_TEST_ABORTED : 0;
+    }
+
+    template <typename Command, typename Finished = bool (*)()>
+    int Repeat(long long since, Command command, Finished finished = [] { return false; })
+    {
+        for (;;) {
+            if (const int error = Step(command); error != 0 || m_done) {
+                return error;
+            }
+            if (TestSeconds() - since > m_seconds || finished()) {
+                return 0;
+            }
+        }
+    }
+
+    DeviceRecord& m_record;
+    HostTest& m_test;
+    long long m_seconds;
+    bool m_done = false;
+};
+
+void PrintProgress(std::uint64_t done, std::uint64_t total, int& threshold)
+{
+    const auto percent = static_cast<int>(done * 100 / total);
+    if (percent < 100 && percent >= threshold) {
+        PrintPaged(Format("\tVerify is %d%% complete . . .\n", percent));
+        threshold = (percent / PROGRESS_STEP + 1) * PROGRESS_STEP;
+    }
+}
+
+}  // namespace
+
+std::uint32_t RandomLba(std::uint32_t low, std::uint32_t high)
+{
+    // Products of two draws reach at most this far.
+    constexpr std::uint64_t LARGEST = static_cast<std::uint64_t>(RAND_LIMIT) * RAND_LIMIT;
+    if (low > high || low > LARGEST) {
+        return low;
+    }
+    const auto inRange = [&](std::uint64_t value) { return value >= low && value <= high; };
+    for (int draws = 1;; ++draws) {
+        const int d = NextRandom();
+        const int e = NextRandom();
+        const std::uint64_t c = static_cast<std::uint64_t>(d) * static_cast<std::uint64_t>(e);
+        if (inRange(c)) {
+            return static_cast<std::uint32_t>(c);
+        }
+        if (draws > DRAWS_BEFORE_SINGLES) {
+            if (inRange(static_cast<std::uint64_t>(d))) {
+                return static_cast<std::uint32_t>(d);
+            }
+            if (inRange(static_cast<std::uint64_t>(e))) {
+                return static_cast<std::uint32_t>(e);
+            }
+        }
+    }
+}
+
+int GenericShortTest(DeviceRecord& record)
+{
+    HostTest test(record);
+    record.testRunning = 1;
+    const int percent = test.Percent();
+    const auto seconds = static_cast<long long>(percent * 0.01 * PHASE_SECONDS);
+    LogLine(Format("Start %d%% Generic Short Test (^C to abort)", percent), nullptr, NOTE);
+    if (!test.ReadCapacityOrFail()) {
+        return test.End(HOST_TEST_NO_CAPACITY, false);
+    }
+    ShortPhases phases(record, test, seconds);
+    int error = phases.Run();
+    if (error == 0 && !phases.Stopped()) {
+        error = phases.RunRandom();
+    }
+    return test.End(error, false);
+}
+
+int GenericLongTest(DeviceRecord& record)
+{
+    HostTest test(record);
+    record.testRunning = 1;
+    const int percent = test.Percent();
+    if (!test.ReadCapacityOrFail()) {
+        return test.End(HOST_TEST_NO_CAPACITY, true);
+    }
+    const std::uint32_t last = test.LastLba();
+    // The verify stops at the share of the drive asked for, never past its end.
+    const double share = std::clamp(percent * 0.01, 0.0, 1.0);
+    const auto end = static_cast<std::uint32_t>(std::floor(share * last));
+    LogLine(Format("Starting %d%% Generic Long Test (^C to abort)", percent), nullptr, NOTE);
+    int threshold = PROGRESS_STEP;
+    for (std::uint64_t start = 0;; start += VERIFY_CHUNK) {
+        record.statusText = "Performing Sequential Verify Commands";
+        record.state = TEST_RUNNING;
+        record.percent = last != 0 ? static_cast<float>(start) / static_cast<float>(last) * 100.0F : 0.0F;
+        const bool final = end < start + VERIFY_CHUNK;
+        const auto count = static_cast<std::uint16_t>(final ? end - start + 1 : VERIFY_CHUNK);
+        if (const int error = test.Verify(static_cast<std::uint32_t>(start), count); error != 0) {
+            return test.End(error, true);
+        }
+        if (final) {
+            return test.End(HOST_TEST_PASSED, true);
+        }
+        PrintProgress(start + count, static_cast<std::uint64_t>(end) + 1, threshold);
+        if (record.abortRequest != 0) {
+            return test.End(HOST_TEST_ABORTED, true);
+        }
+    }
+}

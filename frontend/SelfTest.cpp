@@ -1,0 +1,330 @@
+#include "frontend/SelfTest.h"
+
+#include "frontend/CommandRoutine.h"
+#include "frontend/DeviceQueries.h"
+#include "frontend/LineLog.h"
+#include "frontend/ResourceText.h"
+#include "frontend/TextFormat.h"
+#include "platform/Kernel.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+constexpr LogFlags NOTE{true, true, true};
+constexpr LogFlags WITH_ADDRESS{true, false, true};
+
+constexpr std::uint8_t BACKGROUND_SHORT = 0x20;
+constexpr std::uint8_t BACKGROUND_EXTENDED = 0x40;
+constexpr std::uint8_t ABORT_BACKGROUND = 0x80;
+constexpr long REQUEST_SENSE_TIMEOUT = 10;
+constexpr long RESULTS_PAGE_TIMEOUT = 30;
+constexpr std::uint32_t SENSE_REPLY_BYTES = 19;
+constexpr std::uint32_t RESULTS_PAGE_BYTES = 512;
+constexpr std::size_t ENTRY_OFFSET = 4;
+constexpr std::size_t ENTRY_BYTES = 20;
+constexpr DWORD POLL_MS = 1000;
+constexpr int PROGRESS_STEP = 10;
+constexpr int RESULT_ABORTED = 1;
+constexpr int RESULT_FIRST_FAILURE = 2;
+
+// Resource strings of the self-test failure report.
+constexpr unsigned RES_CODE_LINE = 4036;
+constexpr unsigned RES_RESULT_LINE = 4037;
+constexpr unsigned RES_SEGMENT_LINE = 4039;
+constexpr unsigned RES_SENSE_LINE = 4040;
+constexpr unsigned RES_FIRST_CODE_NAME = 4041;
+constexpr unsigned RES_OTHER_CODE_NAME = 4047;
+constexpr unsigned RES_FIRST_RESULT_NAME = 4048;
+constexpr unsigned RES_OTHER_RESULT_NAME = 4056;
+constexpr unsigned RES_IN_PROGRESS_NAME = 4057;
+constexpr unsigned RES_HOURS_LINE = 4060;
+constexpr unsigned RES_PAGE_UNREADABLE = 4062;
+constexpr unsigned RES_SENSE_VENDOR_LINE = 4063;
+
+int RequestedPercent(const DeviceRecord& record)
+{
+    const int percent = static_cast<int>(record.percent);
+    return percent == 0 ? 100 : percent;
+}
+
+const char* TestWord(bool extended) { return extended ? "Long" : "Short"; }
+
+// "<what> Failed: KK / AA / QQ[ FRU Code FF]" from fixed-format sense bytes.
+std::string FailureText(const char* what, const std::uint8_t* sense)
+{
+    if (sense[14] != 0) {
+        return Format("%s Failed: %2.2X / %2.2X / %2.2X FRU Code %2.2X", what, sense[2], sense[12], sense[13],
+                      sense[14]);
+    }
+    return Format("%s Failed: %2.2X / %2.2X / %2.2X", what, sense[2], sense[12], sense[13]);
+}
+
+void SetStatus(DeviceRecord& record, TestState state, const std::string& text)
+{
+    record.state = state;
+    record.statusText = text;
+    record.changed = 1;
+}
+
+CdbAnswer SendDiagnostic(const DeviceRecord& record, std::uint8_t codeByte)
+{
+    const std::array<std::uint8_t, 6> cdb{0x1D, codeByte, 0x00, 0x00, 0x00, 0x00};
+    return SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), nullptr, 0, DIRECTION_IN, TIMEOUT_EIGHT_HOURS);
+}
+
+unsigned CodeName(int code)
+{
+    switch (code) {
+    case 0:
+    case 1:
+    case 2: return RES_FIRST_CODE_NAME + static_cast<unsigned>(code);
+    case 4:
+    case 5:
+    case 6: return RES_FIRST_CODE_NAME + static_cast<unsigned>(code) - 1;
+    default: return RES_OTHER_CODE_NAME;
+    }
+}
+
+unsigned ResultName(int result)
+{
+    if (result <= 7) {
+        return RES_FIRST_RESULT_NAME + static_cast<unsigned>(result);
+    }
+    return result == 0x0F ? RES_IN_PROGRESS_NAME : RES_OTHER_RESULT_NAME;
+}
+
+void LogResource(unsigned id, auto... values) { LogLine(Format(ResourceText(id).c_str(), values...), nullptr, NOTE); }
+
+// Logs the newest entry of the self-test results page, field by field.
+void LogNewestEntry(DeviceRecord& record, const std::uint8_t* entry)
+{
+    record.statusText = "Short Drive Self-Test Failed";
+    const int code = entry[4] >> 5;
+    const int result = entry[4] & 0x0F;
+    LogResource(RES_CODE_LINE, code, ResourceText(CodeName(code)).c_str());
+    LogResource(RES_RESULT_LINE, result, ResourceText(ResultName(result)).c_str());
+    LogResource(RES_HOURS_LINE, (entry[6] << 8) | entry[7]);
+    if (result < 3) {
+        return;
+    }
+    const unsigned long lba = (static_cast<unsigned long>(entry[12]) << 24) | (entry[13] << 16) | (entry[14] << 8) |
+                              entry[15];
+    LogResource(RES_SEGMENT_LINE, static_cast<int>(entry[5]), lba);
+    if (entry[19] != 0) {
+        LogResource(RES_SENSE_VENDOR_LINE, entry[16] & 0x0F, entry[17], entry[18], entry[19]);
+    } else {
+        LogResource(RES_SENSE_LINE, entry[16] & 0x0F, entry[17], entry[18]);
+    }
+}
+
+// Reads the self-test results page and logs what its newest entry says.
+void ReportSelfTestFailure(DeviceRecord& record)
+{
+    std::array<std::uint8_t, RESULTS_PAGE_BYTES> page{};
+    const std::array<std::uint8_t, 10> cdb{0x4D, 0x00, 0x50, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00};
+    const CdbAnswer answer = SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), page.data(), page.size(),
+                                     DIRECTION_IN, RESULTS_PAGE_TIMEOUT);
+    if (!answer.Good()) {
+        SetStatus(record, TEST_FAILED, FailureText("Log Sense", answer.Sense()));
+        LogLine(record.statusText, &record, WITH_ADDRESS);
+        LogLine(ResourceText(RES_PAGE_UNREADABLE), nullptr, NOTE);
+    } else {
+        const std::uint8_t* entry = page.data() + ENTRY_OFFSET;
+        if (std::any_of(entry, entry + ENTRY_BYTES, [](std::uint8_t byte) { return byte != 0; })) {
+            LogNewestEntry(record, entry);
+        }
+    }
+    record.statusText += ", Please Run the Generic Drive Tests(s)";
+    record.changed = 1;
+    record.testRunning = 0;
+}
+
+std::string SegmentFailedText(const DeviceRecord& record)
+{
+    bool inProgress = false;
+    int ignored = 0;
+    ReadSelfTestStatus(record, 0x50, inProgress, ignored);
+    return Format("Drive Self Test Segment %2X Failed", SharedBuffer()[9]);
+}
+
+struct SelfTestStatus {
+    bool read = false;
+    bool inProgress = false;
+    int resultCode = 0;
+};
+
+SelfTestStatus ReadStatus(const DeviceRecord& record)
+{
+    SelfTestStatus status;
+    status.read = ReadSelfTestStatus(record, 0x50, status.inProgress, status.resultCode) == 0;
+    return status;
+}
+
+// Reads the newest self-test entry and takes it into the record.
+SelfTestStatus ReadAndReport(DeviceRecord& record)
+{
+    const SelfTestStatus status = ReadStatus(record);
+    if (status.read) {
+        ReportSelfTestResult(record, status.resultCode);
+    }
+    return status;
+}
+
+bool IsFailure(int resultCode) { return resultCode >= RESULT_FIRST_FAILURE && resultCode != SELF_TEST_IN_PROGRESS; }
+
+// How a run that is no longer following the drive's test ends.
+int FinishRun(DeviceRecord& record, const SelfTestStatus& status, const char* word)
+{
+    const bool failed = !status.read || status.resultCode != 0;
+    if (status.read && IsFailure(status.resultCode)) {
+        ReportSelfTestFailure(record);
+    }
+    LogLine(Format(failed ? "DST %s Test complete with error" : "DST %s Test complete without error", word), nullptr,
+            NOTE);
+    return failed ? 1 : 0;
+}
+
+// The drive has reached the percentage asked for. A test that ended before
+// the abort reached it is judged by its log entry, so a failure or another
+// program's abort is not passed over.
+int FinishAtPercent(DeviceRecord& record, const char* word)
+{
+    const bool stoppedHere = AbortSelfTest(record);
+    const SelfTestStatus status = ReadStatus(record);
+    const bool passed =
+        status.read && (status.resultCode == 0 || (stoppedHere && status.resultCode == RESULT_ABORTED));
+    if (passed) {
+        LogLine(Format("DST %s Test complete without error", word), nullptr, NOTE);
+        return 0;
+    }
+    if (status.read) {
+        ReportSelfTestResult(record, status.resultCode);
+    }
+    return FinishRun(record, status, word);
+}
+
+// Polls the running test until it ends or reaches the percentage.
+int FollowSelfTest(DeviceRecord& record, int percent, const char* word)
+{
+    SelfTestStatus status = ReadAndReport(record);
+    int threshold = PROGRESS_STEP;
+    while (status.read && status.inProgress) {
+        Sleep(POLL_MS);
+        const int progress = SelfTestProgress(record);
+        if (progress >= percent) {
+            return FinishAtPercent(record, word);
+        }
+        if (progress >= threshold) {
+            PrintPaged(Format("\tDST is %d%% complete . . .\n", progress));
+            threshold += PROGRESS_STEP;
+        }
+        status = ReadAndReport(record);
+    }
+    return FinishRun(record, status, word);
+}
+
+}  // namespace
+
+int StartSelfTest(DeviceRecord& record, bool extended)
+{
+    record.hostTestStarted = 0;
+    record.abortRequest = 0;
+    record.testRunning = 1;
+    const CdbAnswer answer = SendDiagnostic(record, extended ? BACKGROUND_EXTENDED : BACKGROUND_SHORT);
+    if (answer.Good()) {
+        return 0;
+    }
+    SetStatus(record, TEST_FAILED, FailureText("Drive Self Test", answer.Sense()));
+    LogLine(Format("Disc %d:%d:%d ", record.hostAdapter, record.target, record.lun) + record.statusText, &record,
+            WITH_ADDRESS);
+    return answer.outcome != 0 ? answer.outcome : std::max(answer.result, 1);
+}
+
+int RunSelfTest(DeviceRecord& record, bool extended)
+{
+    const int percent = RequestedPercent(record);
+    const char* word = TestWord(extended);
+    if (StartSelfTest(record, extended) != 0) {
+        LogLine(Format("Failed to start %d %% DST %s Test", percent, word), nullptr, NOTE);
+        return 1;
+    }
+    LogLine(Format("Starting %d %% DST %s Test", percent, word), nullptr, NOTE);
+    const int result = FollowSelfTest(record, percent, word);
+    record.testRunning = 0;
+    return result;
+}
+
+int SelfTestProgress(DeviceRecord& record)
+{
+    std::array<std::uint8_t, SENSE_REPLY_BYTES> reply{};
+    const std::array<std::uint8_t, 6> cdb{0x03, 0x00, 0x00, 0x00, 0x13, 0x00};
+    const CdbAnswer answer = SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), reply.data(), reply.size(),
+                                     DIRECTION_IN, REQUEST_SENSE_TIMEOUT);
+    if (!answer.Good()) {
+        const std::uint8_t* sense = answer.Sense();
+        if (sense[2] != 0 || sense[12] != 0 || sense[13] != 0) {
+            ReportSelfTestFailure(record);
+            LogLine(record.statusText, &record, WITH_ADDRESS);
+        }
+        return 100;
+    }
+    const int key = reply[2] & 0x0F;
+    const bool sksv = (reply[15] & 0x80) != 0;
+    if ((key == 0 && sksv) || (key == 2 && reply[12] == 0x04 && reply[13] == 0x09)) {
+        return std::min(((reply[16] << 8) | reply[17]) * 100 / 65536, 100);
+    }
+    if (reply[2] != 0 || reply[12] != 0 || reply[13] != 0) {
+        ReportSelfTestFailure(record);
+    }
+    return 100;
+}
+
+void ReportSelfTestResult(DeviceRecord& record, int resultCode)
+{
+    switch (resultCode) {
+    case 0: SetStatus(record, TEST_PASSED, "Drive Self Test Completed Without Error"); break;
+    case 1: SetStatus(record, TEST_ABORTED, "Drive Self Test Aborted"); break;
+    case 2:
+        SetStatus(record, TEST_FAILED,
+                  "Drive Self Test Aborted By Task Management Function, By A Reset, 0r By Issuing An Exception "
+                  "Command");
+        break;
+    case 3:
+        SetStatus(record, TEST_FAILED,
+                  "Drive Self Test Unknown Error Occurred While The Device Server Was Exectuing The Test And The "
+                  "Device Server Was Unable To Complete The Test");
+        break;
+    case 4:
+        SetStatus(record, TEST_FAILED,
+                  "Drive Self Test Completed With A Failure In A Test Segment, And The Test Segment That Failed Is "
+                  "Not Known");
+        break;
+    case 5: SetStatus(record, TEST_FAILED, "Drive Self Test First Segment Failed"); break;
+    case 6: SetStatus(record, TEST_FAILED, "Drive Self Test Second Segment Failed"); break;
+    case 7: SetStatus(record, TEST_FAILED, SegmentFailedText(record)); break;
+    case 8:
+    case 14: SetStatus(record, TEST_ABORTED, "Drive Self Test Reserved"); break;
+    case SELF_TEST_IN_PROGRESS:
+        record.testRunning = 1;
+        if (record.state != TEST_RUNNING) {
+            SetStatus(record, TEST_RUNNING, "Drive Self Test In Progress");
+        }
+        return;
+    default: return;
+    }
+    record.testRunning = 0;
+    LogLine(Format("Disc %s", record.statusText.c_str()), nullptr, NOTE);
+}
+
+bool AbortSelfTest(DeviceRecord& record) { return SendDiagnostic(record, ABORT_BACKGROUND).Good(); }
+
+int StopSelfTest(DeviceRecord& record)
+{
+    AbortSelfTest(record);
+    const SelfTestStatus status = ReadAndReport(record);
+    return status.read && status.resultCode == RESULT_ABORTED ? 1 : 0;
+}
