@@ -175,12 +175,13 @@ bool CliRunner::Background::Reap(int options)
     return m_reaped;
 }
 
-bool CliRunner::Background::WaitForOutput(const std::string& text, std::chrono::milliseconds limit)
+bool CliRunner::Background::WaitForText(const fs::path& file, const std::string& text,
+                                        std::chrono::milliseconds limit)
 {
     const auto until = std::chrono::steady_clock::now() + limit;
-    while (ReadFile(m_outPath).find(text) == std::string::npos) {
+    while (ReadFile(file).find(text) == std::string::npos) {
         if (Reap(WNOHANG) || std::chrono::steady_clock::now() > until) {
-            return ReadFile(m_outPath).find(text) != std::string::npos;
+            return ReadFile(file).find(text) != std::string::npos;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -28,8 +28,9 @@ public:
         Background& operator=(const Background&) = delete;
         Background& operator=(Background&&) = delete;
 
-        // False when the run ended or the limit passed before its output held the text.
-        bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit);
+        // False when the run ended or the limit passed before the file held the text.
+        // Standard output reaches its file only at the end; the log file has each line at once.
+        bool WaitForText(const std::filesystem::path& file, const std::string& text, std::chrono::milliseconds limit);
         Result Wait();
         // Ends the run at once, as a power cut or Ctrl+C would: what it left on the drive stays.
         Result Kill();
@@ -39,10 +40,10 @@ public:
         Result Collect() const;
 
         pid_t m_child;
-        int m_status = 0;
-        bool m_reaped = false;
         std::filesystem::path m_outPath;
         std::filesystem::path m_errPath;
+        int m_status = 0;
+        bool m_reaped = false;
     };
 
     explicit CliRunner(const std::string& machineFile);
@@ -57,6 +58,8 @@ public:
     Result RunWithoutResources(const std::vector<std::string>& arguments) const;
 
     const std::filesystem::path& WorkDir() const { return m_work; }
+    // The program's own log of every logged line.
+    std::filesystem::path LogFile() const { return m_work / "HarrowCLI.log"; }
     std::string ReadWorkFile(const std::string& name) const;
     void WriteWorkFile(const std::string& name, const std::string& text) const;
 

@@ -175,14 +175,14 @@ TEST(SelfTest, StopFromSecondRunEndsTheFirst)
 {
     CliRunner cli(MachinePath("self-test.json"));
     auto first = cli.Start({"-tl", "0:4:0"});
-    ASSERT_TRUE(first.WaitForOutput("Starting 100 % DST Long Test", 10s));
+    ASSERT_TRUE(first.WaitForText(cli.LogFile(), "Starting 100 % DST Long Test", 10s));
 
     const auto stop = StopSelfTest(cli, "0:4:0");
     EXPECT_EQ(AfterInit(stop), Stamped("Disc Drive Self Test Aborted"));
     EXPECT_EQ(stop.exitCode, 1);
 
     // The drive's test would run 10 s; the first run ends at its next poll.
-    ASSERT_TRUE(first.WaitForOutput("DST Long Test complete", 5s)) << first.Kill().out;
+    ASSERT_TRUE(first.WaitForText(cli.LogFile(), "DST Long Test complete", 5s)) << first.Kill().out;
     const auto run = first.Wait();
     std::string text = AfterInit(run);
     ExpectThresholds(TakeProgress(text, "DST"), 100);
@@ -195,7 +195,7 @@ TEST(SelfTest, TestLeftRunningOnTheDriveIsStoppedAndBlocksANewStart)
 {
     CliRunner cli(MachinePath("self-test.json"));
     auto first = cli.Start({"-tl", "0:4:0"});
-    ASSERT_TRUE(first.WaitForOutput("Starting 100 % DST Long Test", 10s));
+    ASSERT_TRUE(first.WaitForText(cli.LogFile(), "Starting 100 % DST Long Test", 10s));
     first.Kill();
 
     // The drive refuses a second test while the first runs on.
@@ -275,7 +275,7 @@ TEST(GenericShortTest, OnePercentRunsEveryPhase)
     CliRunner cli(MachinePath("host-tests.json"));
     const auto run = cli.Run({"-g", "1%", "0:6:0"});
     EXPECT_EQ(AfterInit(run), Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(4) +
-                                  AtTarget(6, " Generic Short Test Passed"));
+                                  AtTarget(6, "Generic Short Test Passed"));
     EXPECT_EQ(run.exitCode, 0);
 }
 
@@ -302,7 +302,7 @@ TEST(GenericShortTest, DriveSmallerThanOnePhaseOfReading)
     CliRunner cli(MachinePath("host-tests.json"));
     const auto run = cli.Run({"-g", "10%", "0:8:0"});
     EXPECT_EQ(AfterInit(run), Stamped("Start 10% Generic Short Test (^C to abort)") + Phases(4) +
-                                  AtTarget(8, " Generic Short Test Passed"));
+                                  AtTarget(8, "Generic Short Test Passed"));
     EXPECT_EQ(run.exitCode, 0);
 }
 
