@@ -37,7 +37,8 @@ std::string MaskTimes(const std::string& text)
     return std::regex_replace(text, stamp, "<TIME>");
 }
 
-CliRunner::CliRunner(const std::string& machineFile) : m_machine(machineFile)
+CliRunner::CliRunner(const std::string& machineFile, double timeScale)
+    : m_machine(machineFile), m_timeScale(timeScale)
 {
     std::string pattern = (fs::temp_directory_path() / "harrow-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -103,7 +104,7 @@ CliRunner::Background CliRunner::Spawn(const std::string& program, const std::ve
         "HARROW_MACHINE=" + m_machine,
         "HARROW_STATE=" + (m_root / "state").string(),
         "HARROW_REGISTRY=" + (m_root / "registry.reg").string(),
-        "HARROW_TIME_SCALE=0.01",
+        "HARROW_TIME_SCALE=" + std::to_string(m_timeScale),
         "XDG_CONFIG_HOME=" + (m_root / "xdg").string(),
         "XDG_DATA_HOME=" + (m_root / "xdg").string(),
         "XDG_STATE_HOME=" + (m_root / "xdg").string(),

@@ -46,7 +46,8 @@ public:
         bool m_reaped = false;
     };
 
-    explicit CliRunner(const std::string& machineFile);
+    // The time scale shortens the program's waits and the drives' durations alike.
+    explicit CliRunner(const std::string& machineFile, double timeScale = 0.01);
     ~CliRunner();
     CliRunner(const CliRunner&) = delete;
     CliRunner& operator=(const CliRunner&) = delete;
@@ -70,6 +71,7 @@ private:
     std::filesystem::path m_root;
     std::filesystem::path m_work;
     std::string m_machine;
+    double m_timeScale;
     mutable int m_runs = 0;
 };
 
