@@ -307,6 +307,15 @@ TEST(GenericShortTest, MediumErrorOnLastLbaFailsInEndOfDiskPhase)
     EXPECT_EQ(run.exitCode, 2);
 }
 
+TEST(GenericShortTest, MediumErrorAtStartEndsTheTestInFirstPhase)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    const auto run = cli.Run({"-g", "0:11:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("Start 100% Generic Short Test (^C to abort)") + Phases(1) +
+                                  AtTarget(11, " Generic Short Test Failed 03 / 11 / 00"));
+    EXPECT_EQ(run.exitCode, 2);
+}
+
 // Phase A stops at the last LBA of a drive it reads through in less than the phase time.
 TEST(GenericShortTest, DriveSmallerThanOnePhaseOfReading)
 {
