@@ -6,11 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -31,10 +32,43 @@ std::string ReadFile(const fs::path& path)
 
 std::string MachinePath(const std::string& name) { return std::string(HARROW_E2E_MACHINES) + "/" + name; }
 
+namespace {
+
+// "%d-%b-%Y %H:%M:%S": 9 a digit, A an upper-case and a a lower-case letter.
+constexpr std::string_view STAMP_SHAPE = "99-Aaa-9999 99:99:99";
+
+bool IsStampAt(const std::string& text, std::size_t at)
+{
+    if (at + STAMP_SHAPE.size() > text.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < STAMP_SHAPE.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[at + i]);
+        const bool fits = STAMP_SHAPE[i] == '9'   ? std::isdigit(c) != 0
+                          : STAMP_SHAPE[i] == 'A' ? std::isupper(c) != 0
+                          : STAMP_SHAPE[i] == 'a' ? std::islower(c) != 0
+                                                  : c == static_cast<unsigned char>(STAMP_SHAPE[i]);
+        if (!fits) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 std::string MaskTimes(const std::string& text)
 {
-    static const std::regex stamp(R"(\d{2}-[A-Z][a-z]{2}-\d{4} \d{2}:\d{2}:\d{2})");
-    return std::regex_replace(text, stamp, "<TIME>");
+    std::string masked;
+    for (std::size_t at = 0; at < text.size();) {
+        if (IsStampAt(text, at)) {
+            masked += "<TIME>";
+            at += STAMP_SHAPE.size();
+        } else {
+            masked += text[at++];
+        }
+    }
+    return masked;
 }
 
 CliRunner::CliRunner(const std::string& machineFile, double timeScale)

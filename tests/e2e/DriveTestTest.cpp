@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <algorithm>
+#include <sstream>
 
 namespace {
 
@@ -30,12 +31,22 @@ std::string AtTarget(int target, const std::string& text)
 // gives their percentages in order; how many a run prints depends on timing.
 std::vector<int> TakeProgress(std::string& text, const std::string& what)
 {
-    const std::regex line("\t" + what + R"( is (\d+)% complete \. \. \.\n)");
+    const std::string head = "\t" + what + " is ";
+    const std::string tail = "% complete . . .";
     std::vector<int> values;
-    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) {
-        values.push_back(std::stoi((*it)[1]));
+    std::string kept;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t digits = line.size() - std::min(line.size(), head.size() + tail.size());
+        const std::string number = line.substr(std::min(line.size(), head.size()), digits);
+        if (digits > 0 && line.starts_with(head) && line.ends_with(tail) &&
+            number.find_first_not_of("0123456789") == std::string::npos) {
+            values.push_back(std::stoi(number));
+        } else {
+            kept += line + "\n";
+        }
     }
-    text = std::regex_replace(text, line, "");
+    text = kept;
     return values;
 }
 
