@@ -153,6 +153,8 @@ std::string SegmentFailedText(const DeviceRecord& record)
 
 struct SelfTestStatus {
     bool read = false;
+    // False for a log without entries: no test has been run.
+    bool logged = false;
     bool inProgress = false;
     int resultCode = 0;
 };
@@ -161,6 +163,13 @@ SelfTestStatus ReadStatus(const DeviceRecord& record)
 {
     SelfTestStatus status;
     status.read = ReadSelfTestStatus(record, 0x50, status.inProgress, status.resultCode) == 0;
+    if (status.read) {
+        // Unused entries are zero but for their parameter code and length.
+        const std::uint8_t* page = SharedBuffer();
+        const std::uint8_t* content = page + ENTRY_OFFSET + 4;
+        status.logged = ((page[2] << 8) | page[3]) >= static_cast<int>(ENTRY_BYTES) &&
+                        std::any_of(content, content + ENTRY_BYTES - 4, [](std::uint8_t byte) { return byte != 0; });
+    }
     return status;
 }
 
@@ -168,7 +177,7 @@ SelfTestStatus ReadStatus(const DeviceRecord& record)
 SelfTestStatus ReadAndReport(DeviceRecord& record)
 {
     const SelfTestStatus status = ReadStatus(record);
-    if (status.read) {
+    if (status.logged) {
         ReportSelfTestResult(record, status.resultCode);
     }
     return status;
@@ -326,5 +335,8 @@ int StopSelfTest(DeviceRecord& record)
 {
     AbortSelfTest(record);
     const SelfTestStatus status = ReadAndReport(record);
-    return status.read && status.resultCode == RESULT_ABORTED ? 1 : 0;
+    if (!status.read) {
+        ReportSelfTestFailure(record);
+    }
+    return status.logged && status.resultCode == RESULT_ABORTED ? 1 : 0;
 }

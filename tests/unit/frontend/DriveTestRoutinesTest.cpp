@@ -172,9 +172,17 @@ TEST(SelfTest, StartFailureAndStopWithoutARunningTest)
     EXPECT_EQ(noDst.state, TEST_FAILED);
     EXPECT_EQ(RunSelfTest(noDst, true), 1);
 
+    // The drive without self test cannot show its log either: that is said, not passed over.
+    EXPECT_EQ(StopSelfTest(noDst), 0);
+    EXPECT_EQ(noDst.statusText, "Log Sense Failed: 05 / 24 / 00, Please Run the Generic Drive Tests(s)");
+    EXPECT_EQ(noDst.state, TEST_FAILED);
+
+    // An empty log holds no result to claim.
     DeviceRecord idle = Drive(0);
     EXPECT_FALSE(AbortSelfTest(idle));
     EXPECT_EQ(StopSelfTest(idle), 0);
+    EXPECT_EQ(idle.statusText, "");
+    EXPECT_EQ(idle.state, TEST_NONE);
     EXPECT_EQ(SelfTestProgress(idle), 100);
 }
 
