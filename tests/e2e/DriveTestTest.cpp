@@ -226,12 +226,18 @@ TEST(SelfTest, TestLeftRunningOnTheDriveIsStoppedAndBlocksANewStart)
     EXPECT_EQ(third.exitCode, 0) << third.out;
 }
 
-// A drive that never ran a self test has an empty log: there is no result to report.
-TEST(SelfTest, StopOnDriveThatNeverRanATestClaimsNoResult)
+// A drive that never ran a self test has an empty log: there is no result to
+// report. A drive without the self test refuses the log page, and says so.
+TEST(SelfTest, StopWithoutAnyLoggedTestClaimsNoResult)
 {
     CliRunner cli(MachinePath("self-test.json"));
-    const auto run = StopSelfTest(cli, "0:0:0");
-    EXPECT_EQ(AfterInit(run).find("Completed Without Error"), std::string::npos) << run.out;
+    auto run = StopSelfTest(cli, "0:0:0");
+    EXPECT_EQ(AfterInit(run), "");
+    EXPECT_EQ(run.exitCode, 0);
+
+    run = StopSelfTest(cli, "0:5:0");
+    EXPECT_EQ(AfterInit(run), AtTarget(5, "Log Sense Failed: 05 / 24 / 00") +
+                                  Stamped("Unable To Read The Self-Test Results Log Page"));
     EXPECT_EQ(run.exitCode, 0);
 }
 
