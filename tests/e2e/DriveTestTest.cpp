@@ -142,6 +142,8 @@ TEST(SelfTest, ShortTestFailingInSecondSegmentReportsTheLogEntry)
                         Stamped("Sense Key / ASC / ASCQ: 04 / 40 / 80") +
                         Stamped("DST Short Test complete with error"));
     EXPECT_EQ(run.exitCode, 1);
+    // The report is kept in the log file too; progress lines are for the console only.
+    EXPECT_TRUE(MaskTimes(cli.ReadWorkFile("HarrowCLI.log")).ends_with(text)) << cli.ReadWorkFile("HarrowCLI.log");
 }
 
 TEST(SelfTest, LongTestFailingInFirstSegment)
