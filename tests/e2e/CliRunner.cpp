@@ -28,12 +28,6 @@ std::string ReadFile(const fs::path& path)
     return text.str();
 }
 
-}  // namespace
-
-std::string MachinePath(const std::string& name) { return std::string(HARROW_E2E_MACHINES) + "/" + name; }
-
-namespace {
-
 // "%d-%b-%Y %H:%M:%S": 9 a digit, A an upper-case and a a lower-case letter.
 constexpr std::string_view STAMP_SHAPE = "99-Aaa-9999 99:99:99";
 
@@ -56,6 +50,8 @@ bool IsStampAt(const std::string& text, std::size_t at)
 }
 
 }  // namespace
+
+std::string MachinePath(const std::string& name) { return std::string(HARROW_E2E_MACHINES) + "/" + name; }
 
 std::string MaskTimes(const std::string& text)
 {
