@@ -1,15 +1,18 @@
 #include "CliRunner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
+#include <thread>
 
 extern char** environ;
 
@@ -25,17 +28,47 @@ std::string ReadFile(const fs::path& path)
     return text.str();
 }
 
-std::string MaskTimes(const std::string& text)
+// "%d-%b-%Y %H:%M:%S": 9 a digit, A an upper-case and a a lower-case letter.
+constexpr std::string_view STAMP_SHAPE = "99-Aaa-9999 99:99:99";
+
+bool IsStampAt(const std::string& text, std::size_t at)
 {
-    static const std::regex stamp(R"(\d{2}-[A-Z][a-z]{2}-\d{4} \d{2}:\d{2}:\d{2})");
-    return std::regex_replace(text, stamp, "<TIME>");
+    if (at + STAMP_SHAPE.size() > text.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < STAMP_SHAPE.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[at + i]);
+        const bool fits = STAMP_SHAPE[i] == '9'   ? std::isdigit(c) != 0
+                          : STAMP_SHAPE[i] == 'A' ? std::isupper(c) != 0
+                          : STAMP_SHAPE[i] == 'a' ? std::islower(c) != 0
+                                                  : c == static_cast<unsigned char>(STAMP_SHAPE[i]);
+        if (!fits) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
 
 std::string MachinePath(const std::string& name) { return std::string(HARROW_E2E_MACHINES) + "/" + name; }
 
-CliRunner::CliRunner(const std::string& machineFile) : m_machine(machineFile)
+std::string MaskTimes(const std::string& text)
+{
+    std::string masked;
+    for (std::size_t at = 0; at < text.size();) {
+        if (IsStampAt(text, at)) {
+            masked += "<TIME>";
+            at += STAMP_SHAPE.size();
+        } else {
+            masked += text[at++];
+        }
+    }
+    return masked;
+}
+
+CliRunner::CliRunner(const std::string& machineFile, double timeScale)
+    : m_machine(machineFile), m_timeScale(timeScale)
 {
     std::string pattern = (fs::temp_directory_path() / "harrow-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -64,9 +97,14 @@ void CliRunner::WriteWorkFile(const std::string& name, const std::string& text) 
     std::ofstream(m_work / name, std::ios::binary) << text;
 }
 
-CliRunner::Result CliRunner::Run(const std::vector<std::string>& arguments) const
+CliRunner::Result CliRunner::Run(const std::vector<std::string>& arguments, const std::string& input) const
 {
-    return RunProgram(HARROW_CLI_PATH, arguments);
+    return Spawn(HARROW_CLI_PATH, arguments, input).Wait();
+}
+
+CliRunner::Background CliRunner::Start(const std::vector<std::string>& arguments, const std::string& input) const
+{
+    return Spawn(HARROW_CLI_PATH, arguments, input);
 }
 
 CliRunner::Result CliRunner::RunWithoutResources(const std::vector<std::string>& arguments) const
@@ -76,23 +114,27 @@ CliRunner::Result CliRunner::RunWithoutResources(const std::vector<std::string>&
     fs::create_directories(bin);
     for (const auto& entry : fs::directory_iterator(original.parent_path())) {
         const std::string name = entry.path().filename().string();
-        if (name.ends_with(".so") && name != "libresdll.so") {
+        if (name.ends_with(".so") && name != "libresdll.so" && !fs::exists(bin / name)) {
             fs::create_symlink(entry.path(), bin / name);
         }
     }
     fs::copy_file(original, bin / original.filename(), fs::copy_options::overwrite_existing);
-    return RunProgram((bin / original.filename()).string(), arguments);
+    return Spawn((bin / original.filename()).string(), arguments, "").Wait();
 }
 
-CliRunner::Result CliRunner::RunProgram(const std::string& program, const std::vector<std::string>& arguments) const
+CliRunner::Background CliRunner::Spawn(const std::string& program, const std::vector<std::string>& arguments,
+                                       const std::string& input) const
 {
-    const fs::path outPath = m_root / "stdout.txt";
-    const fs::path errPath = m_root / "stderr.txt";
+    const std::string run = std::to_string(++m_runs);
+    const fs::path inPath = m_root / ("stdin-" + run + ".txt");
+    const fs::path outPath = m_root / ("stdout-" + run + ".txt");
+    const fs::path errPath = m_root / ("stderr-" + run + ".txt");
+    std::ofstream(inPath, std::ios::binary) << input;
     std::vector<std::string> env = {
         "HARROW_MACHINE=" + m_machine,
         "HARROW_STATE=" + (m_root / "state").string(),
         "HARROW_REGISTRY=" + (m_root / "registry.reg").string(),
-        "HARROW_TIME_SCALE=0.01",
+        "HARROW_TIME_SCALE=" + std::to_string(m_timeScale),
         "XDG_CONFIG_HOME=" + (m_root / "xdg").string(),
         "XDG_DATA_HOME=" + (m_root / "xdg").string(),
         "XDG_STATE_HOME=" + (m_root / "xdg").string(),
@@ -120,22 +162,82 @@ CliRunner::Result CliRunner::RunProgram(const std::string& program, const std::v
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addchdir_np(&actions, m_work.c_str());
     pid_t child = 0;
     const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
     posix_spawn_file_actions_destroy(&actions);
-    Result result;
     if (spawned != 0) {
-        result.err = "cannot start " + program;
-        return result;
+        throw std::runtime_error("cannot start " + program);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = MaskTimes(ReadFile(outPath));
-    result.err = ReadFile(errPath);
+    return Background(child, outPath, errPath);
+}
+
+CliRunner::Background::Background(pid_t child, fs::path outPath, fs::path errPath)
+    : m_child(child), m_outPath(std::move(outPath)), m_errPath(std::move(errPath))
+{
+}
+
+CliRunner::Background::Background(Background&& other) noexcept
+    : m_child(other.m_child),
+      m_outPath(std::move(other.m_outPath)),
+      m_errPath(std::move(other.m_errPath)),
+      m_status(other.m_status),
+      m_reaped(other.m_reaped)
+{
+    other.m_reaped = true;
+}
+
+CliRunner::Background::~Background()
+{
+    if (!m_reaped) {
+        kill(m_child, SIGKILL);
+        Reap(0);
+    }
+}
+
+bool CliRunner::Background::Reap(int options)
+{
+    if (!m_reaped && waitpid(m_child, &m_status, options) == m_child) {
+        m_reaped = true;
+    }
+    return m_reaped;
+}
+
+bool CliRunner::Background::WaitForText(const fs::path& file, const std::string& text,
+                                        std::chrono::milliseconds limit)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (ReadFile(file).find(text) == std::string::npos) {
+        if (Reap(WNOHANG) || std::chrono::steady_clock::now() > until) {
+            return ReadFile(file).find(text) != std::string::npos;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+CliRunner::Result CliRunner::Background::Wait()
+{
+    Reap(0);
+    return Collect();
+}
+
+CliRunner::Result CliRunner::Background::Kill()
+{
+    if (!m_reaped) {
+        kill(m_child, SIGKILL);
+    }
+    return Wait();
+}
+
+CliRunner::Result CliRunner::Background::Collect() const
+{
+    Result result;
+    result.exitCode = WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
+    result.out = MaskTimes(ReadFile(m_outPath));
+    result.err = ReadFile(m_errPath);
     return result;
 }

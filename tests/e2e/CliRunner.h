@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,26 +17,66 @@ public:
         std::string err;
     };
 
-    explicit CliRunner(const std::string& machineFile);
+    // A run left going while the test does something else; a run still going
+    // when this is destroyed is killed.
+    class Background {
+    public:
+        Background(pid_t child, std::filesystem::path outPath, std::filesystem::path errPath);
+        ~Background();
+        Background(Background&& other) noexcept;
+        Background(const Background&) = delete;
+        Background& operator=(const Background&) = delete;
+        Background& operator=(Background&&) = delete;
+
+        // False when the run ended or the limit passed before the file held the text.
+        // Standard output reaches its file only at the end; the log file has each line at once.
+        bool WaitForText(const std::filesystem::path& file, const std::string& text, std::chrono::milliseconds limit);
+        Result Wait();
+        // Ends the run at once, as a power cut or Ctrl+C would: what it left on the drive stays.
+        Result Kill();
+
+    private:
+        bool Reap(int options);
+        Result Collect() const;
+
+        pid_t m_child;
+        std::filesystem::path m_outPath;
+        std::filesystem::path m_errPath;
+        int m_status = 0;
+        bool m_reaped = false;
+    };
+
+    // The time scale shortens the program's waits and the drives' durations alike.
+    explicit CliRunner(const std::string& machineFile, double timeScale = 0.01);
     ~CliRunner();
     CliRunner(const CliRunner&) = delete;
     CliRunner& operator=(const CliRunner&) = delete;
 
-    Result Run(const std::vector<std::string>& arguments) const;
+    // The input text is what the program reads from standard input.
+    Result Run(const std::vector<std::string>& arguments, const std::string& input = "") const;
+    Background Start(const std::vector<std::string>& arguments, const std::string& input = "") const;
     // Runs a copy of the program in a folder without the resource library.
     Result RunWithoutResources(const std::vector<std::string>& arguments) const;
 
     const std::filesystem::path& WorkDir() const { return m_work; }
+    // The program's own log of every logged line.
+    std::filesystem::path LogFile() const { return m_work / "HarrowCLI.log"; }
     std::string ReadWorkFile(const std::string& name) const;
     void WriteWorkFile(const std::string& name, const std::string& text) const;
 
 private:
-    Result RunProgram(const std::string& program, const std::vector<std::string>& arguments) const;
+    Background Spawn(const std::string& program, const std::vector<std::string>& arguments,
+                     const std::string& input) const;
 
     std::filesystem::path m_root;
     std::filesystem::path m_work;
     std::string m_machine;
+    double m_timeScale;
+    mutable int m_runs = 0;
 };
 
 // The machine files of these tests.
 std::string MachinePath(const std::string& name);
+
+// The text with every "%d-%b-%Y %H:%M:%S" time stamp replaced by "<TIME>".
+std::string MaskTimes(const std::string& text);

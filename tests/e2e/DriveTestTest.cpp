@@ -1,0 +1,411 @@
+#include "CliRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string INIT = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
+
+// What follows initialisation.
+std::string AfterInit(const CliRunner::Result& run)
+{
+    const auto at = run.out.find(INIT);
+    return at == std::string::npos ? run.out : run.out.substr(at + INIT.size());
+}
+
+// A line logged with a time stamp and without the device address.
+std::string Stamped(const std::string& text) { return "<TIME>  " + text + "\n"; }
+
+// A line logged with a time stamp and the address of port 0, LUN 0.
+std::string AtTarget(int target, const std::string& text)
+{
+    return "<TIME> Port:0 Target:" + std::to_string(target) + " Lun:0  " + text + "\n";
+}
+
+// Takes the progress lines ("\tDST is 12% complete . . .") out of the text and
+// gives their percentages in order; how many a run prints depends on timing.
+std::vector<int> TakeProgress(std::string& text, const std::string& what)
+{
+    const std::string head = "\t" + what + " is ";
+    const std::string tail = "% complete . . .";
+    std::vector<int> values;
+    std::string kept;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t digits = line.size() - std::min(line.size(), head.size() + tail.size());
+        const std::string number = line.substr(std::min(line.size(), head.size()), digits);
+        if (digits > 0 && line.starts_with(head) && line.ends_with(tail) &&
+            number.find_first_not_of("0123456789") == std::string::npos) {
+            values.push_back(std::stoi(number));
+        } else {
+            kept += line + "\n";
+        }
+    }
+    text = kept;
+    return values;
+}
+
+// Each line is printed at the first poll that reaches the next 10 % threshold.
+void ExpectThresholds(const std::vector<int>& progress, int below)
+{
+    for (std::size_t i = 0; i < progress.size(); ++i) {
+        EXPECT_GE(progress[i], 10 * static_cast<int>(i + 1)) << "line " << i;
+        EXPECT_LT(progress[i], below) << "line " << i;
+        if (i > 0) {
+            EXPECT_GT(progress[i], progress[i - 1]) << "line " << i;
+        }
+    }
+}
+
+// A test ending between the progress read and the log read of one poll is
+// also reported from the log; that line is a matter of timing.
+void DropCompletedReport(std::string& text)
+{
+    const std::string report = Stamped("Disc Drive Self Test Completed Without Error");
+    if (const auto at = text.find(report); at != std::string::npos) {
+        text.erase(at, report.size());
+    }
+}
+
+CliRunner::Result StopSelfTest(const CliRunner& cli, const std::string& device) { return cli.Run({"-s", device}); }
+
+// ---- the drive's own self test ----
+
+TEST(SelfTest, ShortAndLongTestsPassWithProgressLines)
+{
+    CliRunner cli(MachinePath("self-test.json"));
+    for (const std::string word : {"Short", "Long"}) {
+        const auto run = cli.Run({word == "Short" ? "-t" : "-tl", "0:0:0"});
+        std::string text = AfterInit(run);
+        const auto progress = TakeProgress(text, "DST");
+        DropCompletedReport(text);
+        EXPECT_EQ(text, Stamped("Starting 100 % DST " + word + " Test") +
+                            Stamped("DST " + word + " Test complete without error"));
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_GE(progress.size(), 3U) << run.out;
+        ExpectThresholds(progress, 100);
+
+        // The drive ran the test to its end: it was not aborted at 100 %.
+        const auto stop = StopSelfTest(cli, "0:0:0");
+        EXPECT_EQ(AfterInit(stop), Stamped("Disc Drive Self Test Completed Without Error"));
+        EXPECT_EQ(stop.exitCode, 0);
+    }
+}
+
+// The drive's 0.5 s test ends between the status read after the start and
+// the first poll a second later; a larger time scale keeps those apart on a busy machine.
+TEST(SelfTest, DriveFinishingBetweenPollsCountsAsComplete)
+{
+    CliRunner cli(MachinePath("self-test.json"), 0.1);
+    auto run = cli.Run({"-t", "0:1:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("Starting 100 % DST Short Test") +
+                                  Stamped("DST Short Test complete without error"));
+    EXPECT_EQ(run.exitCode, 0);
+
+    run = cli.Run({"-tl", "50%", "0:1:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("Starting 50 % DST Long Test") +
+                                  Stamped("DST Long Test complete without error"));
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(SelfTest, PercentageBelowFirstThresholdAbortsWithoutProgressLine)
+{
+    CliRunner cli(MachinePath("self-test.json"));
+    const auto run = cli.Run({"-t", "5%", "0:4:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("Starting 5 % DST Short Test") +
+                                  Stamped("DST Short Test complete without error"));
+    EXPECT_EQ(run.exitCode, 0);
+
+    // The program aborted the drive's test; nothing is left running.
+    const auto stop = StopSelfTest(cli, "0:4:0");
+    EXPECT_EQ(AfterInit(stop), Stamped("Disc Drive Self Test Aborted"));
+    EXPECT_EQ(stop.exitCode, 1);
+}
+
+TEST(SelfTest, ShortTestFailingInSecondSegmentReportsTheLogEntry)
+{
+    CliRunner cli(MachinePath("self-test.json"));
+    const auto run = cli.Run({"-t", "0:2:0"});
+    std::string text = AfterInit(run);
+    ExpectThresholds(TakeProgress(text, "DST"), 19);
+    EXPECT_EQ(text, Stamped("Starting 100 % DST Short Test") +
+                        Stamped("Disc Drive Self Test Second Segment Failed") +
+                        Stamped("Self-Test Code: 1 (Background Short Self-Test)") +
+                        Stamped("Self-Test Result: 6 (Second Segment Failed)") +
+                        Stamped("Power On Hours At Test: 1234") +
+                        Stamped("Failed Segment: 2, First Failing LBA: 4294967295") +
+                        Stamped("Sense Key / ASC / ASCQ: 04 / 40 / 80") +
+                        Stamped("DST Short Test complete with error"));
+    EXPECT_EQ(run.exitCode, 1);
+    // The report is kept in the log file too; progress lines are for the console only.
+    EXPECT_TRUE(MaskTimes(cli.ReadWorkFile("HarrowCLI.log")).ends_with(text)) << cli.ReadWorkFile("HarrowCLI.log");
+}
+
+TEST(SelfTest, LongTestFailingInFirstSegment)
+{
+    CliRunner cli(MachinePath("self-test.json"));
+    const auto run = cli.Run({"-tl", "0:8:0"});
+    std::string text = AfterInit(run);
+    EXPECT_TRUE(TakeProgress(text, "DST").empty()) << run.out;
+    EXPECT_EQ(text, Stamped("Starting 100 % DST Long Test") +
+                        Stamped("Disc Drive Self Test First Segment Failed") +
+                        Stamped("Self-Test Code: 2 (Background Extended Self-Test)") +
+                        Stamped("Self-Test Result: 5 (First Segment Failed)") +
+                        Stamped("Power On Hours At Test: 77") +
+                        Stamped("Failed Segment: 1, First Failing LBA: 4294967295") +
+                        Stamped("Sense Key / ASC / ASCQ: 04 / 40 / 80") +
+                        Stamped("DST Long Test complete with error"));
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+// The failure lies beyond the percentage asked for, but the test reaches it
+// before the progress does: the percentage counts whole-test progress.
+TEST(SelfTest, LongTestFindingMediumErrorNamesSegmentAndLba)
+{
+    CliRunner cli(MachinePath("self-test.json"));
+    const auto run = cli.Run({"-tl", "90%", "0:3:0"});
+    std::string text = AfterInit(run);
+    ExpectThresholds(TakeProgress(text, "DST"), 63);
+    EXPECT_EQ(text, Stamped("Starting 90 % DST Long Test") +
+                        Stamped("Disc Drive Self Test Segment  6 Failed") +
+                        Stamped("Self-Test Code: 2 (Background Extended Self-Test)") +
+                        Stamped("Self-Test Result: 7 (Segment Failed)") +
+                        Stamped("Power On Hours At Test: 1234") +
+                        Stamped("Failed Segment: 6, First Failing LBA: 5000") +
+                        Stamped("Sense Key / ASC / ASCQ: 03 / 11 / 00") +
+                        Stamped("DST Long Test complete with error"));
+    EXPECT_EQ(run.exitCode, 1);
+
+    // The short test does not read the surface and passes.
+    const auto shortRun = cli.Run({"-t", "0:3:0"});
+    EXPECT_EQ(shortRun.exitCode, 0) << shortRun.out;
+}
+
+TEST(SelfTest, StopFromSecondRunEndsTheFirst)
+{
+    CliRunner cli(MachinePath("self-test.json"));
+    auto first = cli.Start({"-tl", "0:4:0"});
+    ASSERT_TRUE(first.WaitForText(cli.LogFile(), "Starting 100 % DST Long Test", 10s));
+
+    const auto stop = StopSelfTest(cli, "0:4:0");
+    EXPECT_EQ(AfterInit(stop), Stamped("Disc Drive Self Test Aborted"));
+    EXPECT_EQ(stop.exitCode, 1);
+
+    // The drive's test would run 10 s; the first run ends at its next poll.
+    ASSERT_TRUE(first.WaitForText(cli.LogFile(), "DST Long Test complete", 5s)) << first.Kill().out;
+    const auto run = first.Wait();
+    std::string text = AfterInit(run);
+    ExpectThresholds(TakeProgress(text, "DST"), 100);
+    EXPECT_EQ(text, Stamped("Starting 100 % DST Long Test") + Stamped("Disc Drive Self Test Aborted") +
+                        Stamped("DST Long Test complete with error"));
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+TEST(SelfTest, TestLeftRunningOnTheDriveIsStoppedAndBlocksANewStart)
+{
+    CliRunner cli(MachinePath("self-test.json"));
+    auto first = cli.Start({"-tl", "0:4:0"});
+    ASSERT_TRUE(first.WaitForText(cli.LogFile(), "Starting 100 % DST Long Test", 10s));
+    first.Kill();
+
+    // The drive refuses a second test while the first runs on.
+    const auto second = cli.Run({"-t", "0:4:0"});
+    EXPECT_EQ(AfterInit(second), AtTarget(4, "Disc 0:4:0 Drive Self Test Failed: 02 / 04 / 09") +
+                                     Stamped("Failed to start 100 % DST Short Test"));
+    EXPECT_EQ(second.exitCode, 1);
+
+    const auto stop = StopSelfTest(cli, "0:4:0");
+    EXPECT_EQ(AfterInit(stop), Stamped("Disc Drive Self Test Aborted"));
+    EXPECT_EQ(stop.exitCode, 1);
+
+    // Once stopped, a new test starts.
+    const auto third = cli.Run({"-t", "5%", "0:4:0"});
+    EXPECT_EQ(third.exitCode, 0) << third.out;
+}
+
+// A drive that never ran a self test has an empty log: there is no result to
+// report. A drive without the self test refuses the log page, and says so.
+TEST(SelfTest, StopWithoutAnyLoggedTestClaimsNoResult)
+{
+    CliRunner cli(MachinePath("self-test.json"));
+    auto run = StopSelfTest(cli, "0:0:0");
+    EXPECT_EQ(AfterInit(run), "");
+    EXPECT_EQ(run.exitCode, 0);
+
+    run = StopSelfTest(cli, "0:5:0");
+    EXPECT_EQ(AfterInit(run), AtTarget(5, "Log Sense Failed: 05 / 24 / 00") +
+                                  Stamped("Unable To Read The Self-Test Results Log Page"));
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(SelfTest, DriveWithoutSelfTestFallsBackToHostTests)
+{
+    CliRunner cli(MachinePath("self-test.json"));
+    const std::string fallback = Stamped("DST not supported...Using Legacy test instead.");
+    auto run = cli.Run({"-t", "1%", "0:5:0"});
+    EXPECT_EQ(AfterInit(run), fallback + Stamped("Start 1% Generic Short Test (^C to abort)") +
+                                  Stamped("Performing Sequential Read (start of disk)") +
+                                  Stamped("Performing Sequential Read (end of disk)") +
+                                  Stamped("Performing Random Read Commands") +
+                                  Stamped("Performing Random Seek Commands") +
+                                  AtTarget(5, "Legacy Short Test Passed"));
+    EXPECT_EQ(run.exitCode, 0);
+
+    run = cli.Run({"-tl", "0:5:0"});
+    EXPECT_EQ(AfterInit(run), fallback + Stamped("Starting 100% Generic Long Test (^C to abort)") +
+                                  AtTarget(5, " Legacy Long Test Passed"));
+    EXPECT_EQ(run.exitCode, 0);
+
+    // Another maker's drive runs no self test of ours, whatever it supports.
+    run = cli.Run({"-tl", "0:6:0"});
+    EXPECT_EQ(AfterInit(run), fallback + Stamped("Starting 100% Generic Long Test (^C to abort)") +
+                                  AtTarget(6, " Generic Long Test Passed"));
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+// Nothing answers at target 12: no self test, and the host test cannot size the drive.
+TEST(SelfTest, AbsentDeviceFallsBackAndFails)
+{
+    CliRunner cli(MachinePath("self-test.json"));
+    const auto run = cli.Run({"-t", "0:12:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("DST not supported...Using Legacy test instead.") +
+                                  Stamped("Start 100% Generic Short Test (^C to abort)") +
+                                  AtTarget(12, " Generic Short Test Failed No Sense Data Available"));
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+// ---- host tests ----
+
+const std::vector<std::string> SHORT_PHASES = {
+    Stamped("Performing Sequential Read (start of disk)"), Stamped("Performing Sequential Read (end of disk)"),
+    Stamped("Performing Random Read Commands"), Stamped("Performing Random Seek Commands")};
+
+std::string Phases(std::size_t count)
+{
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += SHORT_PHASES[i];
+    }
+    return text;
+}
+
+TEST(GenericShortTest, OnePercentRunsEveryPhase)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    const auto run = cli.Run({"-g", "1%", "0:6:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(4) +
+                                  AtTarget(6, "Generic Short Test Passed"));
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+// Phase B reads from n blocks before the last LBA through the last one.
+TEST(GenericShortTest, MediumErrorOnLastLbaFailsInEndOfDiskPhase)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    auto run = cli.Run({"-g", "1%", "0:5:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(2) +
+                                  AtTarget(5, " Generic Short Test Failed 03 / 11 / 00"));
+    EXPECT_EQ(run.exitCode, 2);
+
+    // The maker's drive without a self test: same test, worded "Legacy".
+    run = cli.Run({"-t", "1%", "0:10:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("DST not supported...Using Legacy test instead.") +
+                                  Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(2) +
+                                  AtTarget(10, " Legacy Short Test Failed 03 / 11 / 00"));
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+TEST(GenericShortTest, MediumErrorAtStartEndsTheTestInFirstPhase)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    const auto run = cli.Run({"-g", "0:11:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("Start 100% Generic Short Test (^C to abort)") + Phases(1) +
+                                  AtTarget(11, " Generic Short Test Failed 03 / 11 / 00"));
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+// Phase A stops at the last LBA of a drive it reads through in less than the phase time.
+TEST(GenericShortTest, DriveSmallerThanOnePhaseOfReading)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    const auto run = cli.Run({"-g", "10%", "0:8:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("Start 10% Generic Short Test (^C to abort)") + Phases(4) +
+                                  AtTarget(8, "Generic Short Test Passed"));
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+// The verify lines count the blocks verified against the blocks to verify.
+std::string VerifyLines(std::initializer_list<int> percents)
+{
+    std::string text;
+    for (const int percent : percents) {
+        text += "\tVerify is " + std::to_string(percent) + "% complete . . .\n";
+    }
+    return text;
+}
+
+// 81900 blocks are 20 chunks of 4095: 10 % every second chunk.
+TEST(GenericLongTest, WholeDriveWithProgressAtEachTenth)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    const auto run = cli.Run({"-gl", "0:0:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("Starting 100% Generic Long Test (^C to abort)") +
+                                  VerifyLines({10, 20, 30, 40, 50, 60, 70, 80, 90}) +
+                                  AtTarget(0, " Generic Long Test Passed"));
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+// 8190 blocks are two full chunks of 4095: the second ends on the last LBA.
+TEST(GenericLongTest, BlockCountMultipleOfChunkEndsOnLastLba)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    const std::string start = Stamped("Starting 100% Generic Long Test (^C to abort)") + VerifyLines({50});
+    auto run = cli.Run({"-gl", "0:9:0"});
+    EXPECT_EQ(AfterInit(run), start + AtTarget(9, " Generic Long Test Passed"));
+    EXPECT_EQ(run.exitCode, 0);
+
+    run = cli.Run({"-gl", "0:1:0"});
+    EXPECT_EQ(AfterInit(run), start + AtTarget(1, "Generic Long Test Failed 03 / 11 / 00"));
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+TEST(GenericLongTest, MakersDriveIsWordedLegacy)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    const auto run = cli.Run({"-gl", "100%", "0:2:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("Starting 100% Generic Long Test (^C to abort)") + VerifyLines({50}) +
+                                  AtTarget(2, "Legacy Long Test Failed 03 / 11 / 00"));
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+// At 50 % of 81900 blocks the switch point is LBA 40949, verified inclusive:
+// ten chunks of 4095.
+TEST(GenericLongTest, PercentageStopsAtSwitchPoint)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    const std::string start = Stamped("Starting 50% Generic Long Test (^C to abort)");
+    auto run = cli.Run({"-gl", "50%", "0:3:0"});
+    EXPECT_EQ(AfterInit(run), start + VerifyLines({10, 20, 30, 40, 50, 60, 70, 80, 90}) +
+                                  AtTarget(3, " Generic Long Test Passed"));
+    EXPECT_EQ(run.exitCode, 0);
+
+    run = cli.Run({"-gl", "50%", "0:4:0"});
+    EXPECT_EQ(AfterInit(run), start + VerifyLines({10, 20, 30, 40, 50, 60, 70, 80, 90}) +
+                                  AtTarget(4, "Generic Long Test Failed 03 / 11 / 00"));
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+TEST(GenericLongTest, AbsentDeviceCannotBeSized)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    const auto run = cli.Run({"-gl", "0:12:0"});
+    EXPECT_EQ(AfterInit(run), AtTarget(12, "Generic Long Test Failed No Sense Data Available"));
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include "CliRunner.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string RMA_FILE = "rmalog.txt";
+
+const std::string INIT = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
+
+// What follows initialisation.
+std::string AfterInit(const CliRunner::Result& run)
+{
+    const auto at = run.out.find(INIT);
+    return at == std::string::npos ? run.out : run.out.substr(at + INIT.size());
+}
+
+const std::string INSTRUCTIONS =
+    "See the Harrow Viraradiza.HLP file for complete contact information, return procedures and packaging "
+    "instructions.\n\n"
+    "Disclaimer: Kestrel is not responsible for any lost data on a returned drive.  All data \n"
+    "\tis destroyed on returned drives.  If you need Data Recovery, see the Harrow \n"
+    "\tViraradiza.HLP file for data recovery contact information prior to shipping your\n"
+    "\tdrive or system in for replacement.\n\n"
+    "Verify the Model Number and Serial Number shown above matches information shown on the label found on "
+    "the top cover of the drive.\n\n"
+    "If authorized by your system manufacturer, before removing the drive from the system, take the following "
+    "precautions: \n\n"
+    "\tDisconnect power to the computer \n"
+    "\tGround yourself to prevent Electro-Static Discharge (ESD) damage by  wearing an \n"
+    "\tESD wrist strap or by touching a metal portion of the  computer case \n"
+    "\tRemove the power connector and interface cable to the drive before  attempting to \n"
+    "\tremove any mounting screws holding the drive in the  case \n"
+    "\tPlace the drive in approved packaging as soon as possible\n\n";
+
+const std::string PROMPTS = "\nEnter contact name : Enter contact phone number : Enter contact email : ";
+
+const std::string JANE = "Jane Doe\n555-0100\njane@example.com\n";
+const std::string JANE_LINES = "Contact: Jane Doe\nPhone: 555-0100\nEmail: jane@example.com\n\n";
+
+std::string Form(const std::string& identity, const std::string& contact)
+{
+    return "<TIME> \n\n" + identity + contact + INSTRUCTIONS;
+}
+
+const std::string NO_IDENTITY = "Product = " + std::string(20, ' ') + " Serial Number = " + std::string(10, ' ') + "\n";
+
+TEST(RmaForm, DriveProductAndSerialArePadded)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-r", "0:0:0"}, JANE);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(AfterInit(run), PROMPTS);
+    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)),
+              Form("Product = KX18LVD              Serial Number = LAB00001  \n", JANE_LINES));
+}
+
+TEST(RmaForm, WithoutDeviceFieldsAreBlankAndRunsAppend)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    auto run = cli.Run({"-r"}, JANE);
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string first = Form(NO_IDENTITY, JANE_LINES);
+    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)), first);
+
+    run = cli.Run({"-r", "0:2:0"}, "Max\n+44 20 7946 0000\nmax@example.org\n");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)),
+              first + Form("Product = MD3600LW             Serial Number = LAB00003  \n",
+                           "Contact: Max\nPhone: +44 20 7946 0000\nEmail: max@example.org\n\n"));
+}
+
+TEST(RmaForm, ContactLinesKeepTheTypedLineEnds)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-r"}, "Jane Doe\r\n555-0100\r\njane@example.com\r\n");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)),
+              Form(NO_IDENTITY, "Contact: Jane Doe\r\nPhone: 555-0100\r\nEmail: jane@example.com\r\n\n"));
+}
+
+TEST(RmaForm, DeviceThatDoesNotAnswerGivesBlankFields)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Run({"-r", "0:3:0"}, JANE);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)), Form(NO_IDENTITY, JANE_LINES));
+}
+
+// A name longer than the 80-character buffer must not spill into the phone field.
+TEST(RmaForm, LongNameStaysInItsField)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const std::string name(100, 'n');
+    const auto run = cli.Run({"-r"}, name + "\n555-0100\njane@example.com\n");
+    const std::string form = MaskTimes(cli.ReadWorkFile(RMA_FILE));
+    EXPECT_NE(form.find("\nPhone: 555-0100\nEmail: jane@example.com\n\n"), std::string::npos) << form;
+    EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(RmaForm, UnopenableFileIsReportedAndAsksNothing)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    std::filesystem::create_directory(cli.WorkDir() / RMA_FILE);
+    const auto run = cli.Run({"-r"}, JANE);
+    EXPECT_EQ(AfterInit(run), "\nError opening RMA file rmalog.txt\n\n");
+    // No form was written: the run is not a success.
+    EXPECT_EQ(run.exitCode, 1);
+}
+
+}  // namespace
