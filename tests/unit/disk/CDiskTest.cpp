@@ -28,23 +28,6 @@ protected:
         m_Disk = Make<CDisk>(0);
     }
 
-    // Runs a command expected to fail and hands back its event.
-    template <typename Command>
-    std::unique_ptr<CEventError> Failure(Command command)
-    {
-        try {
-            command();
-        } catch (CEventBase* event) {
-            auto* error = dynamic_cast<CEventError*>(event);
-            if (error == nullptr) {
-                delete event;
-            }
-            return std::unique_ptr<CEventError>(error);
-        }
-        ADD_FAILURE() << "the command did not throw";
-        return nullptr;
-    }
-
     std::unique_ptr<CDisk> m_Disk;
 };
 
