@@ -76,14 +76,10 @@ TEST_F(HeapBuffers, ThresholdAndFigures)
     EXPECT_EQ(available, 10240000u);
     EXPECT_EQ(largestContig, 65536u);
     EXPECT_EQ(AlignedBuffer::GetAvailable(nullptr), ERR_INVALID_PARAM);
-}
 
-TEST_F(HeapBuffers, TestBufferProbe)
-{
     EXPECT_EQ(Probe::TestBuffer(4096), ERR_NONE);
     EXPECT_EQ(Probe::TestBuffer(65537), ERR_NO_MEMORY);
     EXPECT_EQ(Probe::TestBuffer(-5), ERR_INVALID_PARAM);
-
     // A pointer the heap manager never handed out is ignored.
     int stranger = 0;
     EXPECT_EQ(CHeapBufferMgr::Instance()->Free(&stranger), ERR_NONE);

@@ -9,22 +9,7 @@
 namespace devices_test {
 namespace {
 
-class BlockPool : public DeviceFixture {
-protected:
-    void SetUp() override
-    {
-        DeviceFixture::SetUp();
-        m_Device = ScriptedDevice(m_Adapter, 0);
-    }
-    void TearDown() override
-    {
-        m_Device.reset();
-        DeviceFixture::TearDown();
-    }
-
-    FakeAdapter m_Adapter{0};
-    std::unique_ptr<TestDevice> m_Device;
-};
+using BlockPool = ScriptedFixture;
 
 TEST_F(BlockPool, GrowingAndShrinking)
 {

@@ -23,22 +23,10 @@ struct CdbCase {
     long Timeout;
 };
 
-class CommandCdb : public DeviceFixture {
+class CommandCdb : public ScriptedFixture {
 protected:
-    void SetUp() override
-    {
-        DeviceFixture::SetUp();
-        m_Device = ScriptedDevice(m_Adapter, 5);  // LUN 5: byte 1 bits 5-7 read 101
-    }
-    void TearDown() override
-    {
-        m_Device.reset();
-        DeviceFixture::TearDown();
-    }
+    CommandCdb() : ScriptedFixture(3, 5) {}  // LUN 5: byte 1 bits 5-7 read 101
     const std::vector<Issued>& Log() const { return m_Adapter.script->Log; }
-
-    FakeAdapter m_Adapter{3};
-    std::unique_ptr<TestDevice> m_Device;
 };
 
 TEST_F(CommandCdb, EveryCommandBuildsItsCdbDirectionAndTimeout)
@@ -111,6 +99,17 @@ TEST_F(CommandCdb, ArgumentFaultsAreReturnedAndNothingIsSent)
     EXPECT_EQ(m_Device->Inquiry(0, nullptr, 36, 0, 0), ERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(m_Device->PersistentReserveIn(m_Device->GetCtlBlock(0), nullptr, 8, 0), ERR_INVALID_PARAM);
     EXPECT_EQ(m_Device->PersistentReserveOut(m_Device->GetCtlBlock(0), &small, 17, 0, 0, 0), ERR_INVALID_PARAM);
+
+    SCSI_Cdb_UserDef16Byte_s record{};
+    record.CdbLength = 6;
+    record.DataLength = 17;
+    record.Flags = 0x08;
+    AlignedBuffer wrapsNothing(nullptr, 0);
+    EXPECT_EQ(m_Device->SCSI_CDB_DANGER(0, nullptr, &small), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->SCSI_CDB_DANGER(0, &record, static_cast<AlignedBuffer*>(nullptr)), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->SCSI_CDB_DANGER(0, &record, static_cast<unsigned char*>(nullptr)), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->SCSI_CDB_DANGER(0, &record, &wrapsNothing), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->SCSI_CDB_DANGER(0, &record, &small), ERR_BUFFER_TOO_SMALL);
     EXPECT_TRUE(Log().empty());
 
     TestDevice bare(&m_Adapter, 3, 2, 0);  // no control block yet
@@ -197,22 +196,6 @@ TEST_F(CommandCdb, RawCommandsGoOutAsGivenAndFailuresThrowTheBlock)
     }
     // No error event was made, so nothing was counted.
     EXPECT_EQ(m_Device->GetErrorInfo()->GetTotalErrors(), 0);
-}
-
-TEST_F(CommandCdb, RawCommandArgumentChecks)
-{
-    SCSI_Cdb_UserDef16Byte_s record{};
-    record.CdbLength = 6;
-    record.DataLength = 16;
-    record.Flags = 0x08;
-    AlignedBuffer wrapsNothing(nullptr, 0);
-    AlignedBuffer small(8);
-    EXPECT_EQ(m_Device->SCSI_CDB_DANGER(0, nullptr, &small), ERR_INVALID_PARAM);
-    EXPECT_EQ(m_Device->SCSI_CDB_DANGER(0, &record, static_cast<AlignedBuffer*>(nullptr)), ERR_INVALID_PARAM);
-    EXPECT_EQ(m_Device->SCSI_CDB_DANGER(0, &record, static_cast<unsigned char*>(nullptr)), ERR_INVALID_PARAM);
-    EXPECT_EQ(m_Device->SCSI_CDB_DANGER(0, &record, &wrapsNothing), ERR_INVALID_PARAM);
-    EXPECT_EQ(m_Device->SCSI_CDB_DANGER(0, &record, &small), ERR_BUFFER_TOO_SMALL);
-    EXPECT_TRUE(Log().empty());
 }
 
 }  // namespace

@@ -14,19 +14,13 @@
 namespace devices_test {
 namespace {
 
-class CommandPath : public DeviceFixture {
+class CommandPath : public ScriptedFixture {
 protected:
-    void SetUp() override
-    {
-        DeviceFixture::SetUp();
-        m_Device = ScriptedDevice(m_Adapter, 0);
-    }
     void TearDown() override
     {
-        m_Device.reset();
         CLogFile::Destroy();
         CLogFile::SetLogging(true);
-        DeviceFixture::TearDown();
+        ScriptedFixture::TearDown();
     }
     void Answer(Error_t status, int senseKey = -1) { m_Adapter.script->Answers.push_back({status, senseKey}); }
     std::size_t Issues() const { return m_Adapter.script->Log.size(); }
@@ -42,9 +36,6 @@ protected:
         }
         return nullptr;
     }
-
-    FakeAdapter m_Adapter{0};
-    std::unique_ptr<TestDevice> m_Device;
 };
 
 TEST_F(CommandPath, UnitAttentionsAreAbsorbedUpToTheRetryLimit)

@@ -114,4 +114,24 @@ protected:
 // A device on a scripted adapter with block 0 in place (LUN as given).
 std::unique_ptr<TestDevice> ScriptedDevice(FakeAdapter& adapter, unsigned long lun = 0);
 
+// The fixture with one scripted device made for each test.
+class ScriptedFixture : public DeviceFixture {
+protected:
+    explicit ScriptedFixture(int adapter = 0, unsigned long lun = 0) : m_Adapter(adapter), m_Lun(lun) {}
+    void SetUp() override
+    {
+        DeviceFixture::SetUp();
+        m_Device = ScriptedDevice(m_Adapter, m_Lun);
+    }
+    void TearDown() override
+    {
+        m_Device.reset();
+        DeviceFixture::TearDown();
+    }
+
+    FakeAdapter m_Adapter;
+    unsigned long m_Lun;
+    std::unique_ptr<TestDevice> m_Device;
+};
+
 }  // namespace devices_test

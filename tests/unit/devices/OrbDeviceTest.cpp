@@ -9,44 +9,20 @@
 namespace devices_test {
 namespace {
 
-TEST(OrbDevice, NewDeviceDefaults)
-{
-    SCSIDevice device(nullptr, -1, -1, static_cast<unsigned long>(-1));
-    EXPECT_EQ(device.GetDevType(), DEV_UNKNOWN);
-    EXPECT_EQ(device.GetDevStatus(), DEV_STATUS_INITIALIZING);
-    EXPECT_EQ(device.GetStatusDesc(), "Initialization");
-    const CDevAddress address = device.GetDevAddress();
-    EXPECT_EQ(address.m_HostAdapter, -1);
-    EXPECT_EQ(address.m_Target, -1);
-    EXPECT_EQ(address.m_Lun, -1);
-    std::unique_ptr<CDevTreeIterator> children(device.GetChildrenIterator());
-    EXPECT_FALSE(children->HasNext());
-}
-
-TEST(OrbDevice, FlagsAndSilentRestore)
+TEST(OrbDevice, SilentRestoreAndSystemSilence)
 {
     CComputerSystem::Destroy();
     SCSIDevice device(nullptr, 0, 0, 0);
     device.SetInTest(true);
     device.SetLogEnabled(true);
-    EXPECT_EQ(device.GetLogState(), 5UL);
-    EXPECT_EQ(device.IsInTest(), 1UL);
-    EXPECT_EQ(device.IsLogEnabled(), 4UL);
-    device.SetInScript(true);
-    EXPECT_EQ(device.IsInScript(), 2UL);
-    device.SetInScript(false);
-
     const unsigned long saved = device.SetSilent(true);
     EXPECT_EQ(saved, 5UL);
     EXPECT_EQ(device.GetLogState(), 13UL);
-    EXPECT_EQ(device.IsSilent(), 8UL);
     device.SetLogState(saved);
-    EXPECT_EQ(device.GetLogState(), 5UL);
     EXPECT_EQ(device.IsSilent(), 0UL);
 
     // The computer system's silence makes every device silent.
     CComputerSystem::Instance()->SetSilent(true);
-    EXPECT_EQ(CComputerSystem::Instance()->IsSilent(), 2UL);
     EXPECT_EQ(device.IsSilent(), 8UL);
     CComputerSystem::Destroy();
 }
@@ -57,7 +33,6 @@ TEST(OrbDevice, BlocksToKBytes)
     EXPECT_EQ(device.BlocksToKBytes(3), 0);  // no block length yet
     device.SetBlockLength(512);
     EXPECT_EQ(device.BlocksToKBytes(3), 1);
-    EXPECT_EQ(device.BlocksToKBytes(0), 0);
     // Four million 4 KiB blocks: the product does not wrap at 32 bits.
     device.SetBlockLength(4096);
     EXPECT_EQ(device.BlocksToKBytes(4000000), 16000000);

@@ -5,6 +5,7 @@
 #include "core/devices/SCSIDevice.h"
 #include "core/system/CHostAdapter.h"
 #include "core/transport/NTPortRequest.h"
+#include "core/types/CEventError.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,23 @@ protected:
     std::filesystem::path m_Dir;
     PortAdapter m_Adapter;
 };
+
+// Runs a command expected to fail and hands back its event.
+template <typename Command>
+std::unique_ptr<CEventError> Failure(Command command)
+{
+    try {
+        command();
+    } catch (CEventBase* event) {
+        auto* error = dynamic_cast<CEventError*>(event);
+        if (error == nullptr) {
+            delete event;
+        }
+        return std::unique_ptr<CEventError>(error);
+    }
+    ADD_FAILURE() << "the command did not throw";
+    return nullptr;
+}
 
 // The last request block index sent, as the port saw it.
 const NTPortRequest_s& Sent(SCSIDevice& device, unsigned long index = 0);

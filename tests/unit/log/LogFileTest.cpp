@@ -34,7 +34,7 @@ class LogFile : public ::testing::Test {
 protected:
     void TearDown() override { CLogFile::Destroy(); }
 
-    TempFolder m_Folder{"harrow-log"};
+    TempFolder m_Folder{"log"};
 };
 
 }  // namespace
@@ -146,7 +146,7 @@ TEST_F(LogFile, ChangeAndClear)
 
 TEST_F(LogFile, ClearFailureIsReported)
 {
-    TempFolder gone("harrow-log-gone");
+    TempFolder gone("log-gone");
     ASSERT_EQ(CLogFile::Init(gone.File("core.log")), ERR_NONE);
     std::filesystem::remove_all(gone.Path());
     try {

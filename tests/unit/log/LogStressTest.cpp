@@ -95,7 +95,7 @@ std::vector<std::string> EventLines(const std::string& text)
 
 TEST(LogFileStress, ConcurrentLoggingChangingAndClearingLosesAndTearsNothing)
 {
-    TempFolder folder("harrow-log-stress");
+    TempFolder folder("log-stress");
     const std::string names[2] = {folder.File("a.log"), folder.File("b.log")};
     ASSERT_EQ(CLogFile::Init(names[0]), ERR_NONE);
     CLogFile* log = CLogFile::Instance();

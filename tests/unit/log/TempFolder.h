@@ -1,21 +1,16 @@
 #pragma once
 
+#include "support/TestHome.h"
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include <unistd.h>
-
-// A fresh folder per test, removed afterwards.
+// A fresh test home per test, removed afterwards.
 class TempFolder {
 public:
-    explicit TempFolder(const std::string& name)
-        : m_Path(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(::getpid())))
-    {
-        std::filesystem::remove_all(m_Path);
-        std::filesystem::create_directories(m_Path);
-    }
+    explicit TempFolder(const std::string& name) : m_Path(test_support::MakeTestHome(name)) {}
     ~TempFolder() { std::filesystem::remove_all(m_Path); }
 
     std::string File(const std::string& name) const { return (m_Path / name).string(); }

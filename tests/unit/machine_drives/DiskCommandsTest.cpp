@@ -22,10 +22,7 @@ std::string Text(const std::vector<std::uint8_t>& data, std::size_t at, std::siz
     return std::string(data.begin() + at, data.begin() + at + length);
 }
 
-class DiskTest : public ::testing::Test {
-protected:
-    TempFolder folder;
-};
+using DiskTest = DriveTest;
 
 TEST_F(DiskTest, InquiryCarriesTheMakersDataWhereTheFrontEndsLook)
 {

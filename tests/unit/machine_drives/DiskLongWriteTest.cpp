@@ -13,10 +13,7 @@ json Unit(json extra = json::object())
     return unit;
 }
 
-class DiskLongWriteTest : public ::testing::Test {
-protected:
-    TempFolder folder;
-};
+using DiskLongWriteTest = DriveTest;
 
 TEST_F(DiskLongWriteTest, WriteLongKeepsTheDataPartAndNamesAWrongLength)
 {

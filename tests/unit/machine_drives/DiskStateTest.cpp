@@ -22,10 +22,7 @@ const std::vector<std::uint8_t> kSelfTestLog{0x4D, 0, 0x50, 0, 0, 0, 0, 0x02, 0,
 const std::vector<std::uint8_t> kShortTest{0x1D, 0x20, 0, 0, 0, 0};
 const std::vector<std::uint8_t> kLongTest{0x1D, 0x40, 0, 0, 0, 0};
 
-class DiskStateTest : public ::testing::Test {
-protected:
-    TempFolder folder;
-};
+using DiskStateTest = DriveTest;
 
 TEST_F(DiskStateTest, SelfTestRunsInTheBackgroundAndIsLogged)
 {

@@ -41,6 +41,12 @@ private:
     std::filesystem::path path_;
 };
 
+// A test with a fresh state folder.
+class DriveTest : public ::testing::Test {
+protected:
+    TempFolder folder;
+};
+
 class Drive {
 public:
     Drive(const nlohmann::json& unit, const std::filesystem::path& state)

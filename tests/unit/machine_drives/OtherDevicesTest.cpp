@@ -7,10 +7,7 @@ namespace {
 
 using nlohmann::json;
 
-class OtherDevicesTest : public ::testing::Test {
-protected:
-    TempFolder folder;
-};
+using OtherDevicesTest = DriveTest;
 
 TEST_F(OtherDevicesTest, TapeKeepsRecordsAndFilemarks)
 {

@@ -1,10 +1,10 @@
 // A sysfs and /dev tree in a temporary folder, shaped like the kernel's.
 #pragma once
 
-#include <cstdlib>
+#include "support/TestHome.h"
+
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 
 namespace harrow::machine::testing {
@@ -26,11 +26,7 @@ class FakeSysfs {
 public:
     FakeSysfs()
     {
-        std::string pattern = (fs::temp_directory_path() / "harrow-sysfs-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        m_root = pattern;
+        m_root = test_support::MakeTestHome("sysfs");
         fs::create_directories(Sys() / "bus" / "scsi" / "devices");
         fs::create_directories(Dev());
     }

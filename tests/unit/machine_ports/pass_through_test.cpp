@@ -236,11 +236,8 @@ TEST_F(PassThroughTest, ClassDeviceFillsInItsUnitsAddress)
     EXPECT_EQ(block.sptd.TargetId, 0);
     EXPECT_EQ(block.sptd.Lun, 0);
     EXPECT_EQ(Unit(0)->lastCdb.size(), 10u);
-}
 
-TEST_F(PassThroughTest, BusyDuringTheBootScanIsRetried)
-{
-    DWORD error = 0;
+    // The unit that was busy during the boot scan was retried and listed.
     block.sptd.TargetId = 1;
     EXPECT_TRUE(Send("SCSI0:", &error));
     EXPECT_EQ(Unit(1)->busyInquiries, 0);

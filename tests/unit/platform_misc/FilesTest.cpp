@@ -1,6 +1,7 @@
 #include "platform/DeviceNamespace.h"
 #include "platform/Files.h"
 #include "platform/Kernel.h"
+#include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -61,12 +62,7 @@ private:
 
 class Files : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/harrow-files-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_folder = pattern;
-    }
+    void SetUp() override { m_folder = test_support::MakeTestHome("files").string(); }
     void TearDown() override { std::filesystem::remove_all(m_folder); }
 
     std::string Path(const std::string& name) const { return m_folder + "/" + name; }

@@ -1,6 +1,7 @@
 #include "platform/Kernel.h"
 #include "platform/Library.h"
 #include "platform/System.h"
+#include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -55,10 +56,8 @@ TEST(System, WindowsVersionFollowsHarrowWinver)
 
 TEST(System, WindowsAndSystemFoldersAreMadeUnderHarrowWindir)
 {
-    char pattern[] = "/tmp/harrow-windir-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    std::string windows = std::string(pattern) + "/win";
-    ::setenv("HARROW_WINDIR", windows.c_str(), 1);
+    const std::string home = test_support::MakeTestHome("windir").string();
+    const std::string windows = home + "/windows";
 
     char folder[512];
     UINT length = GetSystemDirectoryA(folder, sizeof folder);
@@ -69,12 +68,9 @@ TEST(System, WindowsAndSystemFoldersAreMadeUnderHarrowWindir)
     EXPECT_EQ(GetWindowsDirectoryA(small, sizeof small), windows.size() + 1) << "the size needed, with terminator";
 
     ::unsetenv("HARROW_WINDIR");
-    std::string data = std::string(pattern) + "/data";
-    ::setenv("XDG_DATA_HOME", data.c_str(), 1);
     EXPECT_GT(GetWindowsDirectoryA(folder, sizeof folder), 0u);
-    EXPECT_EQ(std::string(folder), data + "/harrow/windows");
-    ::unsetenv("XDG_DATA_HOME");
-    std::filesystem::remove_all(pattern);
+    EXPECT_EQ(std::string(folder), home + "/data/harrow/windows");
+    std::filesystem::remove_all(home);
 }
 
 TEST(System, OurBinariesCarryTheProjectVersion)

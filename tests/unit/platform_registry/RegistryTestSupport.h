@@ -4,6 +4,7 @@
 
 #include "platform/DeviceNamespace.h"
 #include "platform/Registry.h"
+#include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -43,22 +44,14 @@ class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/harrow-registry-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_folder = pattern;
-        m_path = m_folder + "/conf/registry.reg";
+        m_folder = test_support::MakeTestHome("registry");
+        m_path = (m_folder / "conf" / "registry.reg").string();  // a folder the registry has to make
         ::setenv("HARROW_REGISTRY", m_path.c_str(), 1);
         harrow::platform::SetActiveMachine(std::make_unique<FakeMachine>(std::vector<harrow::platform::RegistryKey>{}));
         harrow::platform::ReloadRegistry();
     }
 
-    void TearDown() override
-    {
-        harrow::platform::SetActiveMachine(nullptr);
-        harrow::platform::ReloadRegistry();
-        ::unsetenv("HARROW_REGISTRY");
-        std::filesystem::remove_all(m_folder);
-    }
+    void TearDown() override { test_support::LeaveTestHome(m_folder); }
 
     std::string FileText() const
     {
@@ -101,7 +94,7 @@ protected:
         return status == ERROR_SUCCESS && type == REG_SZ ? std::string(buffer) : "<no value>";
     }
 
-    std::string m_folder;
+    std::filesystem::path m_folder;
     std::string m_path;
 };
 

@@ -268,9 +268,6 @@ TEST_F(DriverConfigTest, Windows9xListsAspiAdaptersWithoutTheRegistry)
     CIDEHostAdapter ide(0);
     EXPECT_EQ(ide.Inquiry(), ERR_NONE);
     EXPECT_EQ(ide.GetDevsSupported(), 2);
-    EXPECT_EQ(ide.GetHATargetNum(), 1);
-    EXPECT_EQ(ide.GetType(), IF_ATAPI);
-    EXPECT_TRUE(ide.IsATAPI());
     EXPECT_EQ(ide.GetHAString(), "IDE channel");
     SetAspiDriverAcquirer(nullptr);
     EXPECT_EQ(FakeAspiDriver::References(), 0);

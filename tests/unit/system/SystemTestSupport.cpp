@@ -49,26 +49,13 @@ void SystemFixture::WriteRegistryText(const std::string& text)
     harrow::platform::ReloadRegistry();
 }
 
-void SystemFixture::SetDword(const std::string& key, const char* name, DWORD value)
+void SystemFixture::SetValue(const std::string& key, const char* name, DWORD type, const void* data, DWORD size)
 {
     HKEY handle = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                               nullptr, &handle, nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value),
-              ERROR_SUCCESS);
-    RegCloseKey(handle);
-}
-
-void SystemFixture::SetString(const std::string& key, const char* name, const std::string& value)
-{
-    HKEY handle = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                              nullptr, &handle, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                             static_cast<DWORD>(value.size() + 1)),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(handle, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
     RegCloseKey(handle);
 }
 

@@ -69,9 +69,16 @@ protected:
     // Chooses the Windows version the next computer system sees.
     void UseWindows(const char* version);
     void WriteRegistryText(const std::string& text);
-    // A DWORD under HKLM, creating the key.
-    static void SetDword(const std::string& key, const char* name, DWORD value);
-    static void SetString(const std::string& key, const char* name, const std::string& value);
+    // A value under HKLM, creating the key.
+    static void SetValue(const std::string& key, const char* name, DWORD type, const void* data, DWORD size);
+    static void SetDword(const std::string& key, const char* name, DWORD value)
+    {
+        SetValue(key, name, REG_DWORD, &value, sizeof value);
+    }
+    static void SetString(const std::string& key, const char* name, const std::string& value)
+    {
+        SetValue(key, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+    }
     static bool KeyExists(const std::string& key);
     static std::string OsKey(const char* os);
 

@@ -1,5 +1,6 @@
 #include "FakePortMachine.h"
 
+#include "machine/PortLayout.h"
 #include "platform/Registry.h"
 
 #include <cstring>
@@ -131,41 +132,15 @@ std::vector<RegistryKey> FakePortMachine::DeviceMap() const
 
 std::vector<BYTE> BuildBusList(const FakePort& port)
 {
-    const std::size_t buses = port.busInitiators.size();
-    std::size_t offset = 4 + buses * sizeof(SCSI_BUS_DATA);
-    std::vector<BYTE> bytes(offset, 0);
-    bytes[0] = static_cast<BYTE>(buses);
-    for (std::size_t bus = 0; bus < buses; ++bus) {
-        SCSI_BUS_DATA data{};
-        data.InitiatorBusId = port.busInitiators[bus];
-        std::size_t previousNext = 0;
-        for (const FakeUnit& unit : port.units) {
-            if (unit.path != bus) {
-                continue;
-            }
-            SCSI_INQUIRY_DATA entry{};
-            entry.PathId = unit.path;
-            entry.TargetId = unit.target;
-            entry.Lun = unit.lun;
-            entry.DeviceClaimed = unit.claimed ? 1 : 0;
-            entry.InquiryDataLength = 36;
-            const std::size_t entryBytes = offsetof(SCSI_INQUIRY_DATA, InquiryData) + 36;
-            bytes.resize(offset + entryBytes, 0);
-            std::memcpy(bytes.data() + offset, &entry, offsetof(SCSI_INQUIRY_DATA, InquiryData));
-            bytes[offset + offsetof(SCSI_INQUIRY_DATA, InquiryData)] = unit.claimed ? 0x00 : 0x01;
-            if (data.InquiryDataOffset == 0) {
-                data.InquiryDataOffset = static_cast<ULONG>(offset);
-            } else {
-                const auto next = static_cast<ULONG>(offset);
-                std::memcpy(bytes.data() + previousNext, &next, sizeof next);
-            }
-            previousNext = offset + offsetof(SCSI_INQUIRY_DATA, NextInquiryDataOffset);
-            ++data.NumberOfLogicalUnits;
-            offset += entryBytes;
-        }
-        std::memcpy(bytes.data() + 4 + bus * sizeof(SCSI_BUS_DATA), &data, sizeof data);
+    harrow::machine::ListedPort listed;
+    listed.buses = port.buses;
+    listed.initiatorId = port.initiatorId;
+    for (const FakeUnit& unit : port.units) {
+        harrow::machine::ListedUnit entry{unit.path, unit.target, unit.lun, unit.claimed, {}};
+        entry.inquiry[0] = unit.claimed ? 0x00 : 0x01;  // marks which entry a test reads
+        listed.units.push_back(entry);
     }
-    return bytes;
+    return harrow::machine::BuildBusInfo(listed);
 }
 
 }  // namespace transport_test

@@ -24,7 +24,8 @@ struct FakeUnit {
 struct FakePort {
     std::string driver = "aic78xx";
     std::string deviceName = "aic78xx1";
-    std::vector<UCHAR> busInitiators = {7};  // one entry per bus
+    int buses = 1;
+    UCHAR initiatorId = 7;
     std::vector<FakeUnit> units;
     bool refusesRescan = false;
     bool refusesList = false;

@@ -5,8 +5,6 @@
 #include "support/TestHome.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
 
 namespace transport_test {
 
@@ -26,17 +24,6 @@ void TransportFixture::TearDown()
 void TransportFixture::StartFake(bool withBufferManager)
 {
     harrow::platform::SetActiveMachine(std::make_unique<FakePortMachine>(m_Fake));
-    Start(withBufferManager);
-}
-
-void TransportFixture::StartMachineFile(const std::string& json)
-{
-    test_support::UseMachineFile(m_Dir, json);
-    Start(true);
-}
-
-void TransportFixture::Start(bool withBufferManager)
-{
     harrow::platform::ReloadRegistry();
     if (withBufferManager) {
         ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_HEAP), ERR_NONE);

@@ -23,14 +23,11 @@ protected:
 
     // Installs the fake machine and, unless told otherwise, the heap buffer manager.
     void StartFake(bool withBufferManager = true);
-    // Installs the machine a JSON file describes.
-    void StartMachineFile(const std::string& json);
 
     std::filesystem::path m_Dir;
     std::shared_ptr<FakeState> m_Fake = std::make_shared<FakeState>();
 
 private:
-    void Start(bool withBufferManager);
     bool m_BufferManager = false;
 };
 

@@ -30,11 +30,11 @@ TEST_F(NTPortDriverTest, DriverNamesCorrectTheTargetNumbering)
 {
     FakePort lp6n;
     lp6n.driver = "LP6NDS35";
-    lp6n.busInitiators = {7, 7};
+    lp6n.buses = 2;
     lp6n.units = {{1, 9, 0, false}};
     FakePort ordinary;
     ordinary.driver = "averyveryverylongdrivername";
-    ordinary.busInitiators = {7, 7};
+    ordinary.buses = 2;
     ordinary.units = {{1, 4, 0, false}};
     m_Fake->ports = {lp6n, ordinary};
     StartFake();

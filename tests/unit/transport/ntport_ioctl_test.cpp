@@ -43,7 +43,7 @@ protected:
     {
         TransportFixture::SetUp();
         FakePort port;
-        port.busInitiators = {7, 7};
+        port.buses = 2;
         port.units = {{0, 0, 0, false}, {1, 4, 2, false}};
         m_Fake->ports = {port};
     }
