@@ -4,6 +4,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build"
-# The built-in machine: list its devices, then report on the Kestrel drive.
+# The built-in machine: list its devices, report on the Kestrel drive, then run
+# half of its short self test (about 10 s).
 "$root/build/bin/HarrowCLI" -l || true
-exec "$root/build/bin/HarrowCLI" -i 0:0:0
+"$root/build/bin/HarrowCLI" -i 0:0:0 || true
+exec "$root/build/bin/HarrowCLI" -t 50% 0:0:0
