@@ -82,13 +82,7 @@ bool IsWrongLengthAnswer(const SCSI_SenseData_s& sense)
 CDisk::CDisk(SCSIDevice* probe)
     : SCSIDevice(probe->GetHostAdapter(), probe->GetHANum(), probe->GetTargetNum(), probe->GetLUNNum())
 {
-    SetDevType(probe->GetDevType());
-    if (probe->IsDevLocked()) {
-        LockDev();
-    }
-    SetVendor(probe->GetVendor());
-    SetModelName(probe->GetModelName());
-    SetFirmwareVersion(probe->GetFirmwareVersion());
+    AdoptIdentity(*probe);
     SetSerialNum_Str(probe->GetSerialNum_Str());
     SetCopyright(probe->GetCopyright());
     AllocateResource();

@@ -3,13 +3,7 @@
 CMagnetoOptical::CMagnetoOptical(SCSIDevice* probe)
     : SCSIDevice(probe->GetHostAdapter(), probe->GetHANum(), probe->GetTargetNum(), probe->GetLUNNum())
 {
-    SetDevType(probe->GetDevType());
-    if (probe->IsDevLocked()) {
-        LockDev();
-    }
-    SetVendor(probe->GetVendor());
-    SetModelName(probe->GetModelName());
-    SetFirmwareVersion(probe->GetFirmwareVersion());
+    AdoptIdentity(*probe);
 }
 
 Error_t CMagnetoOptical::Init()

@@ -30,13 +30,7 @@ CTape::CTape(SCSIDevice* probe)
     : SCSIDevice(probe->GetHostAdapter(), probe->GetHANum(), probe->GetTargetNum(), probe->GetLUNNum())
 {
     AllocateResource();
-    SetDevType(probe->GetDevType());
-    if (probe->IsDevLocked()) {
-        LockDev();
-    }
-    SetVendor(probe->GetVendor());
-    SetModelName(probe->GetModelName());
-    SetFirmwareVersion(probe->GetFirmwareVersion());
+    AdoptIdentity(*probe);
 }
 
 Error_t CTape::Init()

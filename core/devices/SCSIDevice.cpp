@@ -49,6 +49,17 @@ SCSIDevice::~SCSIDevice()
     }
 }
 
+void SCSIDevice::AdoptIdentity(SCSIDevice& probe)
+{
+    SetDevType(probe.GetDevType());
+    if (probe.IsDevLocked()) {
+        LockDev();
+    }
+    SetVendor(probe.GetVendor());
+    SetModelName(probe.GetModelName());
+    SetFirmwareVersion(probe.GetFirmwareVersion());
+}
+
 CDevAddress SCSIDevice::GetDevAddress()
 {
     return CDevAddress(GetHANum(), GetTargetNum(), static_cast<std::int32_t>(GetLUNNum()), -1, -1, -1);

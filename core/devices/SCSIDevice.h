@@ -32,6 +32,10 @@ public:
 
     virtual CDevAddress GetDevAddress();
 
+    // Takes over what the bus scan learnt of the unit: type, lock, vendor,
+    // model and firmware.
+    void AdoptIdentity(SCSIDevice& probe);
+
     // Commands: the block index comes first; an index out of range selects block 0.
     Error_t Inquiry(unsigned long index, AlignedBuffer* buf, long len, int evpd, int page);
     Error_t TestUnitReady(unsigned long index);

@@ -13,13 +13,7 @@ std::unique_ptr<SCSIDevice> MakePlainDevice(CGenericDevice& probe)
 {
     auto device = std::make_unique<SCSIDevice>(probe.GetHostAdapter(), probe.GetHANum(), probe.GetTargetNum(),
                                                probe.GetLUNNum());
-    device->SetDevType(probe.GetDevType());
-    if (probe.IsDevLocked()) {
-        device->LockDev();
-    }
-    device->SetVendor(probe.GetVendor());
-    device->SetModelName(probe.GetModelName());
-    device->SetFirmwareVersion(probe.GetFirmwareVersion());
+    device->AdoptIdentity(probe);
     device->SetSerialNum_Str(probe.GetSerialNum_Str());
     device->SetCopyright(probe.GetCopyright());
     device->Init();
