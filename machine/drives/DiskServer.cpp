@@ -370,11 +370,8 @@ ScsiResult DiskServer::ReadCapacity16(const ScsiRequest& request)
     return DataIn(request, data, static_cast<std::uint32_t>(GetBE(cdb, 10, 4)));
 }
 
-ScsiResult DiskServer::ReadLong(const ScsiRequest& request)
+std::optional<ScsiResult> DiskServer::CheckLongCdb(std::uint64_t lba, std::uint32_t length) const
 {
-    const auto cdb = request.cdb;
-    const std::uint64_t lba = GetBE(cdb, 2, 4);
-    const auto length = static_cast<std::uint32_t>(GetBE(cdb, 7, 2));
     if (lba >= m_state.blocks) {
         return CheckCondition(sense::kLbaOutOfRange);
     }
@@ -383,10 +380,21 @@ ScsiResult DiskServer::ReadLong(const ScsiRequest& request)
         // The information field tells the host how far off its length was.
         return CheckCondition(sense::kInvalidCdbField, {.information = length - longLength, .ili = true});
     }
+    return std::nullopt;
+}
+
+ScsiResult DiskServer::ReadLong(const ScsiRequest& request)
+{
+    const auto cdb = request.cdb;
+    const std::uint64_t lba = GetBE(cdb, 2, 4);
+    const auto length = static_cast<std::uint32_t>(GetBE(cdb, 7, 2));
+    if (auto refused = CheckLongCdb(lba, length)) {
+        return *refused;
+    }
     if (IsMediumError(lba)) {
         return CheckCondition(sense::kUnrecoveredRead, {.information = static_cast<std::uint32_t>(lba)});
     }
-    std::vector<std::uint8_t> data(longLength, 0);
+    std::vector<std::uint8_t> data(length, 0);
     if (!m_store.ReadData(lba * m_state.blockSize, std::span(data).first(m_state.blockSize))) {
         return CheckCondition(sense::kInternalFailure);
     }
@@ -398,12 +406,8 @@ ScsiResult DiskServer::WriteLong(const ScsiRequest& request)
     const auto cdb = request.cdb;
     const std::uint64_t lba = GetBE(cdb, 2, 4);
     const auto length = static_cast<std::uint32_t>(GetBE(cdb, 7, 2));
-    if (lba >= m_state.blocks) {
-        return CheckCondition(sense::kLbaOutOfRange);
-    }
-    const std::uint32_t longLength = m_state.blockSize + kEccBytes;
-    if (length != longLength) {
-        return CheckCondition(sense::kInvalidCdbField, {.information = length - longLength, .ili = true});
+    if (auto refused = CheckLongCdb(lba, length)) {
+        return *refused;
     }
     const auto data = DataOut(request, length);
     if (data.size() < length) {

@@ -43,6 +43,8 @@ private:
     ScsiResult CheckRange(std::uint64_t lba, std::uint64_t count) const;
     ScsiResult ReadCapacity10(const ScsiRequest& request);
     ScsiResult ReadCapacity16(const ScsiRequest& request);
+    // The refusal of a READ LONG or WRITE LONG CDB, if any.
+    std::optional<ScsiResult> CheckLongCdb(std::uint64_t lba, std::uint32_t length) const;
     ScsiResult ReadLong(const ScsiRequest& request);
     ScsiResult WriteLong(const ScsiRequest& request);
     ScsiResult WriteSame(const ScsiRequest& request);
