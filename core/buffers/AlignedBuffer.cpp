@@ -2,6 +2,7 @@
 
 #include "core/buffers/CBufferMgr.h"
 #include "core/buffers/CHeapBufferMgr.h"
+#include "core/buffers/CNoxBufferMgr.h"
 #include "core/buffers/CVxdBufferMgr.h"
 
 #include <cstring>
@@ -130,10 +131,12 @@ Error_t AlignedBuffer::RegisterBufferMgr(BufferMgr_t kind)
     CBufferMgr* manager = nullptr;
     switch (kind) {
     case BUFMGR_ASPI:
-    case BUFMGR_NOX:
-        // These managers draw on their transport's library, which this
-        // build does not carry yet: the manager cannot be made.
+        // This manager draws on its transport's library, which this build
+        // does not carry yet: the manager cannot be made.
         return ERR_NO_MEMORY;
+    case BUFMGR_NOX:
+        manager = CNoxBufferMgr::Instance();
+        break;
     case BUFMGR_VXD:
         manager = CVxdBufferMgr::Instance();
         break;

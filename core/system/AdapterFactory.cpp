@@ -3,6 +3,7 @@
 #include "core/system/CComputerSystem.h"
 #include "core/system/CIDEHostAdapter.h"
 #include "core/system/CNTPortHostAdapter.h"
+#include "core/system/CNoxHostAdapter.h"
 #include "core/types/CEventError.h"
 #include "core/types/StringPrintf.h"
 
@@ -25,9 +26,10 @@ CHostAdapter* CreateHostAdapter(Driver_t driver, int adapterNumber)
         return new CNTPortHostAdapter(adapterNumber);
     case DRV_IDE:
         return new CIDEHostAdapter(adapterNumber);
+    case DRV_NOX:
+        return new CNoxHostAdapter(adapterNumber);
     case DRV_TEST:
     case DRV_ASPI:
-    case DRV_NOX:
     case DRV_AMIRAID:
     case DRV_LUMEN:
     case DRV_AMIRAID_CHANNEL:
