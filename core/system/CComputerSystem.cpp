@@ -8,6 +8,7 @@
 #include "core/system/CHostAdapter.h"
 #include "core/system/CTarget.h"
 #include "core/types/CEventError.h"
+#include "platform/System.h"
 
 #include <memory>
 
@@ -145,7 +146,19 @@ void CComputerSystem::StartAdapter(CHostAdapter* adapter)
         return;
     }
     AddHostAdapter(adapter);
-    adapter->Inquiry();
+    try {
+        adapter->Inquiry();
+    } catch (CEventBase* event) {
+        // A driver library missing takes only its own adapters away: the
+        // user is told, the adapter stays without targets and the scan goes on.
+        auto* error = dynamic_cast<CEventError*>(event);
+        if (error == nullptr || error->GetErrorCode() != ERR_DRIVER_NOT_INSTALLED) {
+            throw;
+        }
+        MessageBoxA(nullptr, error->GetMessage().c_str(), "Harrow", MB_OK | MB_ICONERROR);
+        delete event;
+        return;
+    }
     adapter->Rescan();
 }
 
