@@ -109,12 +109,17 @@ CliRunner::Background CliRunner::Start(const std::vector<std::string>& arguments
 
 CliRunner::Result CliRunner::RunWithoutResources(const std::vector<std::string>& arguments) const
 {
+    return RunWithout("libresdll.so", arguments);
+}
+
+CliRunner::Result CliRunner::RunWithout(const std::string& library, const std::vector<std::string>& arguments) const
+{
     const fs::path original(HARROW_CLI_PATH);
-    const fs::path bin = m_root / "bin";
+    const fs::path bin = m_root / ("bin-" + library);
     fs::create_directories(bin);
     for (const auto& entry : fs::directory_iterator(original.parent_path())) {
         const std::string name = entry.path().filename().string();
-        if (name.ends_with(".so") && name != "libresdll.so" && !fs::exists(bin / name)) {
+        if (name.ends_with(".so") && name != library && !fs::exists(bin / name)) {
             fs::create_symlink(entry.path(), bin / name);
         }
     }

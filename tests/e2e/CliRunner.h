@@ -61,6 +61,8 @@ public:
     Background Start(const std::vector<std::string>& arguments, const std::string& input = "") const;
     // Runs a copy of the program in a folder without the resource library.
     Result RunWithoutResources(const std::vector<std::string>& arguments) const;
+    // Runs a copy of the program in a folder without one of its libraries ("libnoxcomm.so").
+    Result RunWithout(const std::string& library, const std::vector<std::string>& arguments) const;
 
     const std::filesystem::path& WorkDir() const { return m_work; }
     // The program's own log of every logged line.
