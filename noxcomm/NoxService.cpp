@@ -187,7 +187,7 @@ DWORD NoxService::Term()
         m_bStopping = true;
         workers.swap(m_Workers);
     }
-    m_Changed.notify_all();
+    m_WorkQueued.notify_all();
     for (std::thread& worker : workers) {
         worker.join();  // each finishes the queue first
     }
@@ -327,7 +327,11 @@ DWORD NoxService::Execute(DWORD handle, NoxRequest_s* request)
     request->Completion = static_cast<BYTE>(nox_code::PENDING);
     m_Done[request] = false;
     m_Queue.push_back({request, *device});
-    m_Changed.notify_all();
+    // An untagged request's caller collects it waiting, and runs it then
+    // itself; a worker takes it once the caller only polls.
+    if ((request->Flags & NoxRequest_s::FLAG_TAGGED) != 0) {
+        m_WorkQueued.notify_one();
+    }
     return nox_code::DONE;
 }
 
@@ -338,8 +342,22 @@ DWORD NoxService::Completion(NoxRequest_s* request, bool wait)
     if (found == m_Done.end()) {
         return nox_code::INVALID_PARAM;
     }
-    if (wait) {
+    if (wait && !found->second) {
+        // A caller about to sleep on a request no worker has taken runs it itself.
+        const auto queued = std::find_if(m_Queue.begin(), m_Queue.end(),
+                                         [request](const Job_s& job) { return job.Request == request; });
+        if (queued != m_Queue.end()) {
+            const Job_s job = *queued;
+            m_Queue.erase(queued);
+            guard.unlock();
+            Run(job);
+            guard.lock();
+            found->second = true;
+            m_Changed.notify_all();
+        }
         m_Changed.wait(guard, [&] { return found->second; });
+    } else if (!found->second) {
+        m_WorkQueued.notify_one();
     }
     return found->second ? nox_code::DONE : nox_code::PENDING;
 }
@@ -348,7 +366,7 @@ void NoxService::Work()
 {
     std::unique_lock guard(m_Lock);
     for (;;) {
-        m_Changed.wait(guard, [this] { return m_bStopping || !m_Queue.empty(); });
+        m_WorkQueued.wait(guard, [this] { return m_bStopping || !m_Queue.empty(); });
         if (m_Queue.empty()) {
             return;
         }

@@ -58,7 +58,8 @@ private:
     DWORD PoolBytes() const;
 
     std::mutex m_Lock;
-    std::condition_variable m_Changed;
+    std::condition_variable m_WorkQueued;
+    std::condition_variable m_Changed;  // a request completed
     bool m_bReady = false;
     bool m_bStopping = false;
     std::vector<Adapter_s> m_Adapters;
