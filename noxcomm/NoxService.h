@@ -49,6 +49,8 @@ private:
     using Address = std::tuple<DWORD, BYTE, BYTE, BYTE>;  // adapter, path, target, LUN
 
     NoxService() = default;
+    // A program that ends without terminating the library still stops its workers.
+    ~NoxService() { Term(); }
 
     void ListUnits(const Adapter_s& adapter);
     DWORD HandleFor(const Address& address);
