@@ -393,7 +393,8 @@ void NoxService::Run(const Job_s& job)
     port.Spt.DataIn = DirectionOf(request.Flags);
     port.Spt.DataTransferLength = request.DataBuffer != nullptr ? request.DataLength : 0;
     port.Spt.DataBuffer = request.DataBuffer;
-    port.Spt.TimeOutValue = std::clamp<ULONG>(request.Timeout, 1, kMaxTimeout);
+    const ULONG timeout = request.Timeout;
+    port.Spt.TimeOutValue = std::clamp<ULONG>(timeout, 1, kMaxTimeout);
     port.Spt.SenseInfoOffset = offsetof(PortRequest_s, Sense);
     std::memcpy(port.Spt.Cdb, request.Cdb, sizeof port.Spt.Cdb);
     DWORD returned = 0;

@@ -124,7 +124,7 @@ TEST_F(NoxTransport, RequestBytes)
     untagged.SetBuffer(data, sizeof data);
     ASSERT_EQ(untagged.CompleteCmd(3, sizeof data, CScsiIoCtl::FLAG_DATA_IN, 30, 0, 1, 0), ERR_NONE);
     EXPECT_EQ(RequestOf(untagged)->CdbLength, 6);
-    EXPECT_EQ(RequestOf(untagged)->Flags, 0x40u);
+    EXPECT_EQ(DWORD{RequestOf(untagged)->Flags}, 0x40u);
     EXPECT_EQ(RequestOf(untagged)->QueueTag, 0);
     EXPECT_EQ(untagged.GetCdbLen(), 6);
     EXPECT_EQ(reinterpret_cast<BYTE*>(untagged.GetSenseData()), static_cast<BYTE*>(untagged.GetCtlBlock()) + 57);
@@ -222,7 +222,7 @@ TEST_F(NoxTransport, AdapterStatusAndSrbMapping)
         EXPECT_EQ(srb.SRB_HaId, 1);
         EXPECT_EQ(srb.SRB_TargStat, 2);
         EXPECT_EQ(srb.SRB_Flags, SRB_ExecSCSICmd::SRB_DIR_IN);
-        EXPECT_EQ(srb.SRB_BufLen, sizeof data);
+        EXPECT_EQ(DWORD{srb.SRB_BufLen}, sizeof data);
         EXPECT_EQ(srb.CDBByte[0], kInquiry);
     }
 }
