@@ -148,9 +148,16 @@ UnitSpec ParseUnit(const json& object, const std::string& source, const PortSpec
     return unit;
 }
 
+// The maker's Fibre Channel drivers, which the Nox driver family provides.
+bool IsNoxDriver(const std::string& driver)
+{
+    static const std::set<std::string> kNoxDrivers = {"lp6nds35", "lp7nds35", "lp3nds35", "elxsli2", "orblpx"};
+    return kNoxDrivers.count(Lower(driver)) != 0;
+}
+
 void ParseNox(const Fields& fields, PortSpec* port)
 {
-    port->nox = fields.Flag("nox").value_or(false);
+    port->nox = fields.Flag("nox").value_or(IsNoxDriver(port->driver));
     port->noxHidden = fields.Flag("noxHidden").value_or(false);
     port->noxPseudo = fields.Flag("noxPseudo").value_or(true);
     for (const char* key : {"noxHidden", "noxPseudo"}) {

@@ -35,6 +35,12 @@ TEST(NoxPorts, FieldsAndTheirChecks)
     EXPECT_TRUE(spec.ports[1].nox);
     EXPECT_TRUE(spec.ports[1].noxHidden);
     EXPECT_FALSE(spec.ports[1].noxPseudo);
+    // The maker's Fibre Channel drivers are Nox ports unless the file says otherwise.
+    const MachineSpec named = ParseMachineText(
+        R"({"ports": [{"driver": "LP6NDS35", "units": []}, {"driver": "elxsli2", "nox": false, "units": []}]})",
+        "lab.json", "lab");
+    EXPECT_TRUE(named.ports[0].nox);
+    EXPECT_FALSE(named.ports[1].nox);
 
     EXPECT_EQ(ErrorOf(R"({"ports": [{"driver": "x", "nox": 1, "units": []}]})"),
               "lab.json: ports[0].nox: must be true or false");
