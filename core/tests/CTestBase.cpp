@@ -349,7 +349,7 @@ Error_t CTestBase::CreateThreads()
                 return code == ERR_INVALID_PARAM ? ERR_INVALID_PARAM : ERR_NO_MEMORY;
             }
             thread->SetFirstCtlBlock(FirstCtlBlockOf(deviceFirst, j));
-            device->SetTestState(1);
+            device->SetTestState(TEST_STATE_RUNNING);
             AddThread(thread);
         }
         ++deviceIndex;
@@ -457,7 +457,7 @@ bool CTestBase::VisitThread(CThreadBase* thread)
         endDevice = endDevice || m_bStopOnError;
     }
     if (endDevice) {
-        device->SetTestState(4);
+        SetDeviceState(device, TEST_STATE_FAILED);
         KillThreadsUsingThisDev(device);
         if (errorTaken) {
             SetEvent(thread->GetErrorAckEvent());
@@ -467,17 +467,29 @@ bool CTestBase::VisitThread(CThreadBase* thread)
     }
     ClearMsgQueue();
     if (m_bCancelled) {
-        device->SetTestState(3);
+        SetDeviceState(device, TEST_STATE_ABORTED);
         KillThreadsUsingThisDev(device);
         RetireThread(thread);
         return true;
     }
     if (WaitForSingleObject(thread->GetFinishedEvent(), 0) == WAIT_OBJECT_0) {
-        device->SetTestState(2);
+        SetDeviceState(device, TEST_STATE_PASSED);
         RetireThread(thread);
         return true;
     }
     return false;
+}
+
+void CTestBase::SetDeviceState(SCSIDevice* device, unsigned long state)
+{
+    // A device has several threads: one that was ended because another
+    // failed must not make the device pass, nor a cancel hide a failure.
+    const unsigned long now = device->GetTestState();
+    const bool worse = now == TEST_STATE_RUNNING || state == TEST_STATE_FAILED ||
+                       (state == TEST_STATE_ABORTED && now != TEST_STATE_FAILED);
+    if (worse) {
+        device->SetTestState(state);
+    }
 }
 
 void CTestBase::QueuePendingErrors(CThreadBase* thread)

@@ -29,6 +29,11 @@ enum Alarm_t : std::int32_t {
 class CTestBase {
 public:
     static constexpr unsigned long END_FROM_PERCENTAGE = 0xFFFFFFFF;
+    // Device test states.
+    static constexpr unsigned long TEST_STATE_RUNNING = 1;
+    static constexpr unsigned long TEST_STATE_PASSED = 2;
+    static constexpr unsigned long TEST_STATE_ABORTED = 3;
+    static constexpr unsigned long TEST_STATE_FAILED = 4;
 
     CTestBase(const CTestBase&) = delete;
     CTestBase& operator=(const CTestBase&) = delete;
@@ -124,6 +129,7 @@ private:
     long BufferBytes(SCSIDevice* device) const;
     // One monitor visit; true when the thread was removed.
     bool VisitThread(CThreadBase* thread);
+    void SetDeviceState(SCSIDevice* device, unsigned long state);
     void QueuePendingErrors(CThreadBase* thread);
     // Waits until the thread is gone, then unlists and deletes it.
     void RetireThread(CThreadBase* thread);

@@ -123,9 +123,10 @@ void EngineFixture::TearDown()
     test_support::LeaveTestHome(m_Dir);
 }
 
-void EngineFixture::StartMachine(const std::string& units)
+void EngineFixture::StartMachine(const std::string& units, const std::string& port)
 {
-    const std::string text = R"({"name": "engine", "ports": [{"driver": "aic78xx", "units": )" + units + "}]}";
+    const std::string text =
+        R"({"name": "engine", "ports": [{"driver": "aic78xx", )" + port + R"("units": )" + units + "}]}";
     const auto spec = harrow::machine::ParseMachineText(text, "engine.json", "engine");
     auto factory = [this](const nlohmann::json& unit, const std::string& where,
                           const std::filesystem::path& stateDir) -> std::unique_ptr<LogicalUnit> {

@@ -69,8 +69,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // units: the JSON array of port 0's units.
-    void StartMachine(const std::string& units);
+    // units: the JSON array of port 0's units; port: more fields of the port.
+    void StartMachine(const std::string& units, const std::string& port = "");
     CDisk* Disk(int target);
     std::list<CDevAddress> Addresses(const std::vector<int>& targets);
     Recorder& Seen(int target) { return *m_Recorders[target]; }
