@@ -118,12 +118,13 @@ void CThreadBase::SignalFinished()
 
 void CThreadBase::EndTest()
 {
+    m_bEnded = true;
     SetEvent(m_hEnd);
 }
 
 bool CThreadBase::IsTestCancelled() const
 {
-    return WaitForSingleObject(m_hEnd, 0) == WAIT_OBJECT_0;
+    return m_bEnded;
 }
 
 void CThreadBase::Pause(DWORD milliseconds)

@@ -113,6 +113,8 @@ private:
     void HandOver(CEventBase* event);
     void SignalFinished();
 
+    // Mirrors the end event for the per-step check, which must not cost a kernel-object wait.
+    std::atomic<bool> m_bEnded{false};
     HANDLE m_hEnd;
     HANDLE m_hFinished;
     HANDLE m_hErrorPending;
