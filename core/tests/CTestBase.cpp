@@ -10,6 +10,7 @@
 #include "core/types/MessageQueue.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -307,6 +308,13 @@ unsigned long CTestBase::FirstCtlBlockOf(unsigned long deviceFirst, long threadI
     return deviceFirst + static_cast<unsigned long>(threadIndex) * perThread;
 }
 
+std::uint32_t CTestBase::EndFromPercentage(unsigned long high) const
+{
+    // A negative share or one past the 32-bit range must not wrap: the device's end caps it next.
+    const double share = std::max(0.0, std::trunc(m_Percentage / 100.0 * static_cast<double>(high)));
+    return static_cast<std::uint32_t>(std::min(m_StartBlock + share, static_cast<double>(END_FROM_PERCENTAGE - 1)));
+}
+
 long CTestBase::BufferBytes(SCSIDevice* device) const
 {
     if (m_CustomBufSize > 0) {
@@ -330,7 +338,7 @@ Error_t CTestBase::CreateThreads()
         for (long j = 0; j < m_ThreadsPerDevice; ++j) {
             const unsigned long high = device->GetHighBlock();
             if (m_EndBlock == END_FROM_PERCENTAGE) {
-                m_EndBlock = m_StartBlock + static_cast<std::uint32_t>(m_Percentage / 100.0 * high);
+                m_EndBlock = EndFromPercentage(high);
             }
             if (m_EndBlock > high) {
                 m_EndBlock = static_cast<std::uint32_t>(high);

@@ -126,6 +126,7 @@ private:
     unsigned long ReserveCtlBlocks(SCSIDevice* device);
     void ReleaseCtlBlocks();
     unsigned long FirstCtlBlockOf(unsigned long deviceFirst, long threadIndex) const;
+    std::uint32_t EndFromPercentage(unsigned long high) const;
     long BufferBytes(SCSIDevice* device) const;
     // One monitor visit; true when the thread was removed.
     bool VisitThread(CThreadBase* thread);

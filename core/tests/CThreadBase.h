@@ -119,7 +119,7 @@ private:
     HANDLE m_hFinished;
     HANDLE m_hErrorPending;
     HANDLE m_hErrorAck;
-    HANDLE m_hSpare;
+    HANDLE m_hSpare;  // kept for derived threads of clients; the engine does not use it
     HANDLE m_hThread = nullptr;
     HANDLE m_hAttention = nullptr;
     unsigned long m_FirstCtlBlock = 0;

@@ -127,7 +127,7 @@ void EngineFixture::StartMachine(const std::string& units, const std::string& po
 {
     const std::string text =
         R"({"name": "engine", "ports": [{"driver": "aic78xx", )" + port + R"("units": )" + units + "}]}";
-    const auto spec = harrow::machine::ParseMachineText(text, "engine.json", "engine");
+    const auto described = harrow::machine::ParseMachineText(text, "engine.json", "engine");
     auto factory = [this](const nlohmann::json& unit, const std::string& where,
                           const std::filesystem::path& stateDir) -> std::unique_ptr<LogicalUnit> {
         auto recorder = std::make_shared<Recorder>();
@@ -135,7 +135,7 @@ void EngineFixture::StartMachine(const std::string& units, const std::string& po
         return std::make_unique<RecordingUnit>(harrow::machine::MakeSimulatedUnit(unit, where, stateDir), recorder);
     };
     harrow::platform::SetActiveMachine(
-        std::make_unique<harrow::machine::SimulatedMachine>(spec, "engine.json", m_Dir / "state", factory));
+        std::make_unique<harrow::machine::SimulatedMachine>(described, "engine.json", m_Dir / "state", factory));
     harrow::platform::ReloadRegistry();
     CComputerSystem::RegisterProductRunning("");
     ASSERT_EQ(CComputerSystem::Instance()->Init(DRV_NTPORT, BUFMGR_HEAP), ERR_NONE);
