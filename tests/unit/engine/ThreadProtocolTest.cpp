@@ -124,18 +124,18 @@ TEST_F(ThreadProtocolTest, ADataMismatchIsReportedWithItsBlockAndByte)
 
 TEST_F(ThreadProtocolTest, ARateAlarmEndsTheDeviceWithItsText)
 {
-    StartMachine(R"([{"target": 3, "blocks": 2000}])");
+    StartMachine(R"([{"target": 3, "blocks": 40000}])");
     // No simulated drive writes a billion KB a second.
     CComputerSystem::Instance()->SetSysPerfAlarms({PerfAlarmOff, 0.0F, PerfAlarmAverage, 1.0e9F});
     auto one = Addresses({3});
     CDiskSeqWriteTest test(&one, 1, 0, 1, 0);
-    ASSERT_EQ(test.StartTest(0, 2000, 0, 1, 0), ERR_NONE);
+    ASSERT_EQ(test.StartTest(0, 40000, 0, 1, 0), ERR_NONE);
     const Outcome outcome = RunToEnd(test);
     ASSERT_FALSE(outcome.texts.empty());
     EXPECT_EQ(outcome.texts[0], "ALARM: Device 0:3:0 fell below the minimum write performance");
     EXPECT_EQ(outcome.codes[0], ERR_TEST_1C);
     EXPECT_EQ(Disk(3)->GetTestState(), 4u);
-    EXPECT_LT(Seen(3).Count(kWrite10), 2000u);
+    EXPECT_LT(Seen(3).Count(kWrite10), 40000u);
 }
 
 TEST_F(ThreadProtocolTest, CancelEndsEveryDeviceAndEmptiesTheQueue)
