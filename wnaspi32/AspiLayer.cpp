@@ -88,6 +88,7 @@ void CopyText(BYTE (&field)[16], const std::string& text)
 AspiLayer::AspiLayer(DWORD bufferLimit) : m_BufferLimit(bufferLimit)
 {
     FindPorts();
+    m_Running.assign(m_Ports.size(), 0);
 }
 
 AspiLayer::~AspiLayer()
@@ -260,18 +261,29 @@ DWORD AspiLayer::Execute(SRB_ExecSCSICmd* srb)
         return refused;
     }
     PublishStatus(&srb->SRB_Status, aspi::SS_PENDING);
-    bool wake = false;
     const Job job{srb, TimeoutFor(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun)};
+    bool runHere = false;
+    bool wake = false;
     {
         std::lock_guard guard(m_QueueLock);
-        if (m_Workers.empty()) {
-            StartWorkers();
+        // An idle adapter runs the command at once on the caller's thread, as
+        // a port driver would; a busy one takes it in the background, so the
+        // caller's other blocks overlap with what is running.
+        runHere = m_Running[srb->SRB_HaId] == 0;
+        if (runHere) {
+            ++m_Running[srb->SRB_HaId];
+        } else {
+            if (m_Workers.empty()) {
+                StartWorkers();
+            }
+            m_Queue.push_back(job);
+            m_Queued.fetch_add(1, std::memory_order_release);
+            wake = m_Sleeping > 0;
         }
-        m_Queue.push_back(job);
-        m_Queued.fetch_add(1, std::memory_order_release);
-        wake = m_Sleeping > 0;
     }
-    if (wake) {
+    if (runHere) {
+        RunCounted(job);
+    } else if (wake) {
         m_QueueReady.notify_one();
     }
     return aspi::SS_PENDING;
@@ -363,8 +375,16 @@ void AspiLayer::Work()
 {
     Job job{};
     while (TakeJob(&job)) {
-        Run(job);
+        RunCounted(job);
     }
+}
+
+void AspiLayer::RunCounted(const Job& job)
+{
+    const BYTE haId = job.Srb->SRB_HaId;  // read before the block is finished and may be reused
+    Run(job);
+    std::lock_guard guard(m_QueueLock);
+    --m_Running[haId];
 }
 
 bool AspiLayer::TakeJob(Job* job)
@@ -385,6 +405,7 @@ bool AspiLayer::TakeJob(Job* job)
     *job = m_Queue.front();
     m_Queue.pop_front();
     m_Queued.fetch_sub(1, std::memory_order_release);
+    ++m_Running[job->Srb->SRB_HaId];
     return true;
 }
 

@@ -1,6 +1,6 @@
 // Our ASPI for Win32 layer: every SCSI port of the machine is one host
-// adapter; execute-command blocks run on worker threads and complete on
-// their own, the way ASPI managers post their requests.
+// adapter. An execute-command block is pending until it is finished; a busy
+// adapter's blocks run on worker threads, so they overlap.
 #pragma once
 
 #include "core/transport/AspiSrb.h"
@@ -70,6 +70,7 @@ private:
     // False when the layer is going away.
     bool TakeJob(Job* job);
     void Run(const Job& job);
+    void RunCounted(const Job& job);
     static void Finish(SRB_ExecSCSICmd* srb, BYTE haStatus, BYTE status);
 
     std::mutex m_PortLock;
@@ -84,6 +85,8 @@ private:
     std::vector<std::thread> m_Workers;
     bool m_Stopping = false;
     int m_Sleeping = 0;
+    // Commands under way per adapter, queued ones not counted.
+    std::vector<int> m_Running;
     // Jobs in the queue, read by lingering workers without the lock.
     std::atomic<int> m_Queued{0};
 

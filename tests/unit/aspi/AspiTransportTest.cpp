@@ -4,8 +4,10 @@
 #include "core/transport/SCSI_ASPIIoCtl.h"
 
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -252,7 +254,16 @@ TEST_F(AspiFixture, CommandsReachTheMachineAndOverlap)
     SCSI_ASPIIoCtl absent(CDevAddress(0, 5, 0, 0, 0, 0), 0);
     EXPECT_EQ(Issue(absent, {0, 0, 0, 0, 0, 0}), ERR_SELECTION_TIMEOUT);
 
-    // Blocks other than 0 are polled; several are in the layer at once.
+    // Blocks other than 0 are polled. Another thread keeps the adapter busy,
+    // so the layer takes blocks in the background and several are under way.
+    std::atomic<bool> stop{false};
+    std::thread busy([&] {
+        SCSI_ASPIIoCtl other(CDevAddress(0, 3, 0, 0, 0, 0), 7);
+        while (!stop) {
+            Issue(other, {0, 0, 0, 0, 0, 0});
+            aspi_test::PollUntil([&] { return other.IsCommandComplete() != ERR_CMD_PENDING; });
+        }
+    });
     std::vector<std::unique_ptr<SCSI_ASPIIoCtl>> blocks;
     std::vector<std::array<unsigned char, 8>> capacities(6);
     for (unsigned char index = 1; index <= 6; ++index) {
@@ -269,6 +280,8 @@ TEST_F(AspiFixture, CommandsReachTheMachineAndOverlap)
         EXPECT_EQ(capacities[i][2], 0x0F);  // last block 4095
         EXPECT_EQ(capacities[i][3], 0xFF);
     }
+    stop = true;
+    busy.join();
 }
 
 }  // namespace
