@@ -2,6 +2,7 @@
 
 #include "core/transport/CASPIDriver.h"
 #include "core/transport/SCSI_ASPIIoCtl.h"
+#include "machine/MachineFile.h"
 
 #include <array>
 #include <atomic>
@@ -152,6 +153,21 @@ TEST_F(AspiFixture, BuffersStepDownAndReleaseInAnyOrder)
     driver->Release();
 }
 
+TEST_F(AspiFixture, AspiManagerHandsOutTheLayersBuffers)
+{
+    AlignedBuffer::UnregisterBufferMgr();
+    ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_ASPI), ERR_NONE);
+    CASPIDriver* driver = CASPIDriver::Acquire();
+    {
+        AlignedBuffer large(0x20000);
+        EXPECT_EQ(driver->BufferTotal(), 0x20000u);
+        AlignedBuffer small(0x10000);  // at the threshold: from the heap
+        EXPECT_EQ(driver->BufferTotal(), 0x20000u);
+    }
+    EXPECT_EQ(driver->BufferTotal(), 0u);
+    driver->Release();
+}
+
 TEST_F(AspiFixture, BufferBelowTheSmallestStepFails)
 {
     UseMachine(R"({"name": "aspi-tiny", "aspiBufferLimit": 65535, "ports": []})");
@@ -282,6 +298,27 @@ TEST_F(AspiFixture, CommandsReachTheMachineAndOverlap)
     }
     stop = true;
     busy.join();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(AspiMachineFile, BufferLimitIsAWholeNumberOfBytes)
+{
+    using harrow::machine::ParseMachineText;
+    EXPECT_EQ(ParseMachineText(R"({"aspiBufferLimit": 307200, "ports": []})", "m.json", "m").aspiBufferLimit,
+              307200u);
+    EXPECT_FALSE(ParseMachineText(R"({"ports": []})", "m.json", "m").aspiBufferLimit.has_value());
+    for (const char* text : {R"({"aspiBufferLimit": 0, "ports": []})", R"({"aspiBufferLimit": "big", "ports": []})"}) {
+        try {
+            ParseMachineText(text, "m.json", "m");
+            ADD_FAILURE() << text;
+        } catch (const harrow::machine::MachineFileError& error) {
+            EXPECT_NE(std::string(error.what()).find("m.json: aspiBufferLimit: must be"), std::string::npos)
+                << error.what();
+        }
+    }
 }
 
 }  // namespace
