@@ -53,10 +53,12 @@ TEST_F(AspiLayerFixture, EveryRequestBlockKindIsAnswered)
     timeouts.SRB_Timeout = 0;
     timeouts.SRB_Lun = 1;
     EXPECT_EQ(m_Send(&timeouts), aspi::SS_COMP);
-    EXPECT_EQ(timeouts.SRB_Timeout, 60u);  // nothing set for LUN 1
+    DWORD halfSeconds = timeouts.SRB_Timeout;  // a packed field is read by value
+    EXPECT_EQ(halfSeconds, 60u);               // nothing set for LUN 1
     timeouts.SRB_Lun = 0;
     EXPECT_EQ(m_Send(&timeouts), aspi::SS_COMP);
-    EXPECT_EQ(timeouts.SRB_Timeout, 20u);
+    halfSeconds = timeouts.SRB_Timeout;
+    EXPECT_EQ(halfSeconds, 20u);
 
     SRB_ExecSCSICmd exec{};
     exec.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
