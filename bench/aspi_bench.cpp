@@ -21,11 +21,11 @@
 
 namespace {
 
-constexpr int kTurCommands = 20000;
-constexpr int kReadCommands = 3000;
+constexpr int kTurCommands = 10000;
+constexpr int kReadCommands = 1000;
 constexpr unsigned long kReadBytes = 65536;
 constexpr unsigned long kReadBlocks = kReadBytes / 512;
-constexpr int kRounds = 5;
+constexpr int kRounds = 15;
 
 double ThreadSeconds()
 {

@@ -88,7 +88,7 @@ void CopyText(BYTE (&field)[16], const std::string& text)
 AspiLayer::AspiLayer(DWORD bufferLimit) : m_BufferLimit(bufferLimit)
 {
     FindPorts();
-    m_Running.assign(m_Ports.size(), 0);
+    m_Running = std::make_unique<std::atomic<int>[]>(m_Ports.size());
 }
 
 AspiLayer::~AspiLayer()
@@ -242,6 +242,7 @@ DWORD AspiLayer::DeviceType(SRB_GDEVBlock* srb)
 DWORD AspiLayer::Execute(SRB_ExecSCSICmd* srb)
 {
     BYTE refused = aspi::SS_PENDING;
+    Job job{srb, nullptr, kNarrowTargets, kDefaultTimeout};
     {
         std::lock_guard guard(m_PortLock);
         const Port* port = PortFor(srb->SRB_HaId);
@@ -252,6 +253,10 @@ DWORD AspiLayer::Execute(SRB_ExecSCSICmd* srb)
             refused = aspi::SS_INVALID_SRB;
         } else if (port->MaxTransfer != 0 && srb->SRB_BufLen > port->MaxTransfer) {
             refused = aspi::SS_BUFFER_TO_BIG;
+        } else {
+            job.Handle = port->Handle;
+            job.TargetsPerBus = port->TargetsPerBus;
+            job.TimeoutHalfSeconds = TimeoutFor(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
         }
     }
     srb->SRB_HaStat = aspi::HASTAT_OK;
@@ -261,29 +266,26 @@ DWORD AspiLayer::Execute(SRB_ExecSCSICmd* srb)
         return refused;
     }
     PublishStatus(&srb->SRB_Status, aspi::SS_PENDING);
-    const Job job{srb, TimeoutFor(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun)};
-    bool runHere = false;
+    // An idle adapter runs the command at once on the caller's thread, as a
+    // port driver would; a busy one takes it in the background, so the
+    // caller's other blocks overlap with what is running.
+    std::atomic<int>& running = m_Running[srb->SRB_HaId];
+    if (running.fetch_add(1, std::memory_order_acq_rel) == 0) {
+        RunCounted(job);
+        return aspi::SS_PENDING;
+    }
+    running.fetch_sub(1, std::memory_order_acq_rel);
     bool wake = false;
     {
         std::lock_guard guard(m_QueueLock);
-        // An idle adapter runs the command at once on the caller's thread, as
-        // a port driver would; a busy one takes it in the background, so the
-        // caller's other blocks overlap with what is running.
-        runHere = m_Running[srb->SRB_HaId] == 0;
-        if (runHere) {
-            ++m_Running[srb->SRB_HaId];
-        } else {
-            if (m_Workers.empty()) {
-                StartWorkers();
-            }
-            m_Queue.push_back(job);
-            m_Queued.fetch_add(1, std::memory_order_release);
-            wake = m_Sleeping > 0;
+        if (m_Workers.empty()) {
+            StartWorkers();
         }
+        m_Queue.push_back(job);
+        m_Queued.fetch_add(1, std::memory_order_release);
+        wake = m_Sleeping > 0;
     }
-    if (runHere) {
-        RunCounted(job);
-    } else if (wake) {
+    if (wake) {
         m_QueueReady.notify_one();
     }
     return aspi::SS_PENDING;
@@ -330,14 +332,11 @@ DWORD AspiLayer::Rescan(SRB_RescanPort* srb)
 
 DWORD AspiLayer::Timeouts(SRB_GetSetTimeouts* srb)
 {
-    if (srb->SRB_HaId != aspi::WILDCARD) {
-        std::lock_guard guard(m_PortLock);
-        if (PortFor(srb->SRB_HaId) == nullptr) {
-            return aspi::SS_INVALID_HA;
-        }
+    std::lock_guard guard(m_PortLock);
+    if (srb->SRB_HaId != aspi::WILDCARD && PortFor(srb->SRB_HaId) == nullptr) {
+        return aspi::SS_INVALID_HA;
     }
     if ((srb->SRB_Flags & aspi::TIMEOUT_SET) != 0) {
-        std::lock_guard guard(m_TimeoutLock);
         m_Timeouts[{srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun}] = srb->SRB_Timeout;
         return aspi::SS_COMP;
     }
@@ -348,9 +347,8 @@ DWORD AspiLayer::Timeouts(SRB_GetSetTimeouts* srb)
     return aspi::SS_INVALID_SRB;
 }
 
-DWORD AspiLayer::TimeoutFor(BYTE haId, BYTE target, BYTE lun)
+DWORD AspiLayer::TimeoutFor(BYTE haId, BYTE target, BYTE lun) const
 {
-    std::lock_guard guard(m_TimeoutLock);
     // The most precise setting wins; 0xFF stands for any.
     const DeviceKey keys[] = {{haId, target, lun},
                               {haId, target, aspi::WILDCARD},
@@ -383,8 +381,7 @@ void AspiLayer::RunCounted(const Job& job)
 {
     const BYTE haId = job.Srb->SRB_HaId;  // read before the block is finished and may be reused
     Run(job);
-    std::lock_guard guard(m_QueueLock);
-    --m_Running[haId];
+    m_Running[haId].fetch_sub(1, std::memory_order_acq_rel);
 }
 
 bool AspiLayer::TakeJob(Job* job)
@@ -405,21 +402,14 @@ bool AspiLayer::TakeJob(Job* job)
     *job = m_Queue.front();
     m_Queue.pop_front();
     m_Queued.fetch_sub(1, std::memory_order_release);
-    ++m_Running[job->Srb->SRB_HaId];
+    m_Running[job->Srb->SRB_HaId].fetch_add(1, std::memory_order_acq_rel);
     return true;
 }
 
 void AspiLayer::Run(const Job& job)
 {
     SRB_ExecSCSICmd* srb = job.Srb;
-    HANDLE handle = nullptr;
-    int targetsPerBus = kNarrowTargets;
-    {
-        std::lock_guard guard(m_PortLock);
-        const Port* port = PortFor(srb->SRB_HaId);
-        handle = port->Handle;
-        targetsPerBus = port->TargetsPerBus;
-    }
+    const int targetsPerBus = job.TargetsPerBus;
     PassThroughRequest request{};
     SCSI_PASS_THROUGH_DIRECT& spt = request.Spt;
     spt.Length = sizeof spt;
@@ -435,7 +425,7 @@ void AspiLayer::Run(const Job& job)
     spt.TimeOutValue = std::clamp<DWORD>((job.TimeoutHalfSeconds + 1) / 2, 1, kMaxTimeoutSeconds);
     std::memcpy(spt.Cdb, srb->CDBByte, spt.CdbLength);
     DWORD returned = 0;
-    if (!DeviceIoControl(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request, sizeof request,
+    if (!DeviceIoControl(job.Handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request, sizeof request,
                          &returned, nullptr)) {
         const DWORD error = GetLastError();
         if (error == ERROR_SEM_TIMEOUT) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -46,8 +47,11 @@ private:
         // Peripheral type of each unit the port lists, by (path, target, LUN).
         std::map<std::tuple<int, int, int>, BYTE> Units;
     };
+    // What a command needs of its port, taken when it is accepted.
     struct Job {
         SRB_ExecSCSICmd* Srb;
+        HANDLE Handle;
+        int TargetsPerBus;
         DWORD TimeoutHalfSeconds;
     };
     using DeviceKey = std::tuple<BYTE, BYTE, BYTE>;
@@ -63,7 +67,8 @@ private:
     DWORD ResetDevice(SRB_BusDeviceReset* srb);
     DWORD Rescan(SRB_RescanPort* srb);
     DWORD Timeouts(SRB_GetSetTimeouts* srb);
-    DWORD TimeoutFor(BYTE haId, BYTE target, BYTE lun);
+    // With m_PortLock held.
+    DWORD TimeoutFor(BYTE haId, BYTE target, BYTE lun) const;
 
     void StartWorkers();
     void Work();
@@ -73,10 +78,9 @@ private:
     void RunCounted(const Job& job);
     static void Finish(SRB_ExecSCSICmd* srb, BYTE haStatus, BYTE status);
 
+    // Guards the ports and the time-outs.
     std::mutex m_PortLock;
     std::vector<Port> m_Ports;
-
-    std::mutex m_TimeoutLock;
     std::map<DeviceKey, DWORD> m_Timeouts;
 
     std::mutex m_QueueLock;
@@ -86,7 +90,7 @@ private:
     bool m_Stopping = false;
     int m_Sleeping = 0;
     // Commands under way per adapter, queued ones not counted.
-    std::vector<int> m_Running;
+    std::unique_ptr<std::atomic<int>[]> m_Running;
     // Jobs in the queue, read by lingering workers without the lock.
     std::atomic<int> m_Queued{0};
 
