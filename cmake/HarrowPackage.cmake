@@ -7,6 +7,7 @@ set_target_properties(OrbCore PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS OrbCore HarrowPlatform LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS HarrowCLI RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 harrow_install_plugin(resdll)
+harrow_install_plugin(wnaspi32)
 
 # Manual pages, compressed as Debian keeps them.
 set(HARROW_MAN_PAGES HarrowCLI Harrow OrbInst)

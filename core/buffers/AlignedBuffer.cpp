@@ -1,5 +1,6 @@
 #include "core/buffers/AlignedBuffer.h"
 
+#include "core/buffers/CAspiBufferMgr.h"
 #include "core/buffers/CBufferMgr.h"
 #include "core/buffers/CHeapBufferMgr.h"
 #include "core/buffers/CVxdBufferMgr.h"
@@ -130,9 +131,10 @@ Error_t AlignedBuffer::RegisterBufferMgr(BufferMgr_t kind)
     CBufferMgr* manager = nullptr;
     switch (kind) {
     case BUFMGR_ASPI:
+        manager = CAspiBufferMgr::Instance();
+        break;
     case BUFMGR_NOX:
-        // These managers draw on their transport's library, which this
-        // build does not carry yet: the manager cannot be made.
+        // The Nox library is not carried by this build: no manager.
         return ERR_NO_MEMORY;
     case BUFMGR_VXD:
         manager = CVxdBufferMgr::Instance();

@@ -34,8 +34,7 @@ TEST(AlignedBufferUnregistered, EverythingThrowsNotInitialized)
 
 TEST(AlignedBufferRegistration, KindsAndReuse)
 {
-    // The ASPI and Nox managers cannot be made in this build.
-    EXPECT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_ASPI), ERR_NO_MEMORY);
+    // The Nox manager cannot be made in this build.
     EXPECT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_NOX), ERR_NO_MEMORY);
     EXPECT_EQ(ThrownCode([] { AlignedBuffer b(16); }), ERR_NOT_INITIALIZED);
 
