@@ -36,13 +36,21 @@ protected:
     virtual void Output(const char* text, int length);
 
 public:
-    virtual ~GTrace();
+    // Inline, so a scope costs next to nothing while tracing is off.
+    virtual ~GTrace()
+    {
+        if (m_bActive) {
+            End();
+        }
+    }
 
     // Forgets the loaded options and closes the trace file, so the next trace
     // reads the registry again. Only while no trace scope is open.
     static void ReloadOptions();
 
 private:
+    void End();
+
     struct TraceTime {
         std::int64_t time;          // seconds
         unsigned short millitm;     // milliseconds within the second
