@@ -57,7 +57,7 @@ bool WithinFileSizeLimit(std::uint64_t end)
 }  // namespace
 
 StateStore::StateStore(const std::filesystem::path& folder, const UnitState& initial)
-    : m_statePath(folder / "state.json")
+    : m_statePath(folder / "state.json"), m_dataPath(folder / "blocks.bin")
 {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -76,18 +76,16 @@ StateStore::StateStore(const std::filesystem::path& folder, const UnitState& ini
         (info.st_size == static_cast<off_t>(sizeof(Shared)) || ::ftruncate(m_lockFd, sizeof(Shared)) == 0)) {
         map = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, m_lockFd, 0);
     }
-    const auto dataPath = folder / "blocks.bin";
     if (map != MAP_FAILED) {
         m_shared = static_cast<Shared*>(map);
         if (m_shared->ready.load() != kReady) {
             SetUpMutex(&m_shared->mutex);
             m_shared->ready.store(kReady);
         }
-        m_dataFd = ::open(dataPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     }
     ::flock(m_lockFd, LOCK_UN);
-    if (m_dataFd < 0) {
-        const auto failure = SystemError(map == MAP_FAILED ? lockPath : dataPath, "cannot open");
+    if (map == MAP_FAILED || (!OpenData(false) && errno != ENOENT)) {
+        const auto failure = SystemError(map == MAP_FAILED ? lockPath : m_dataPath, "cannot open");
         Close();
         throw failure;
     }
@@ -203,6 +201,13 @@ bool StateStore::ReadData(std::uint64_t offset, std::span<std::uint8_t> out)
     if (offset > static_cast<std::uint64_t>(INT64_MAX) - out.size()) {
         return false;
     }
+    if (!OpenData(false)) {
+        if (errno != ENOENT) {
+            return false;
+        }
+        std::memset(out.data(), 0, out.size());  // nothing written yet
+        return true;
+    }
     // A range without data is a hole: zeros, without the kernel filling
     // page cache for it.
     const off_t data = ::lseek(m_dataFd, static_cast<off_t>(offset), SEEK_DATA);
@@ -225,7 +230,8 @@ bool StateStore::ReadData(std::uint64_t offset, std::span<std::uint8_t> out)
 
 bool StateStore::WriteData(std::uint64_t offset, std::span<const std::uint8_t> in)
 {
-    if (offset > static_cast<std::uint64_t>(INT64_MAX) - in.size() || !WithinFileSizeLimit(offset + in.size())) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) - in.size() || !WithinFileSizeLimit(offset + in.size()) ||
+        !OpenData(true)) {
         return false;
     }
     std::size_t done = 0;
@@ -240,6 +246,22 @@ bool StateStore::WriteData(std::uint64_t offset, std::span<const std::uint8_t> i
     return true;
 }
 
-bool StateStore::ClearData() { return ::ftruncate(m_dataFd, 0) == 0; }
+bool StateStore::ClearData()
+{
+    if (!OpenData(false)) {
+        return errno == ENOENT;  // nothing written to clear
+    }
+    return ::ftruncate(m_dataFd, 0) == 0;
+}
+
+// blocks.bin is made by the first write: a drive only listed or read costs
+// its folder no data file.
+bool StateStore::OpenData(bool create)
+{
+    if (m_dataFd < 0) {
+        m_dataFd = ::open(m_dataPath.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+    }
+    return m_dataFd >= 0;
+}
 
 }  // namespace harrow::machine::drives

@@ -2,8 +2,8 @@
 // lock file that keeps two processes from interleaving commands. The lock is
 // a robust process-shared mutex inside the lock file (set up under flock): a
 // command then costs no system call, and a holder that dies frees it.
-// blocks.bin holds only what was written, at its byte offset; it grows no
-// further than the last write, and a range never written reads as zeros
+// blocks.bin holds only what was written, at its byte offset; it is made by
+// the first write and grows no further than the last one, and a range never written reads as zeros
 // without touching the file's pages, so memory follows what a test touches.
 #pragma once
 
@@ -57,8 +57,10 @@ private:
     void Unlock();
     void Reload();
     void Save();
+    bool OpenData(bool create);
 
     std::filesystem::path m_statePath;
+    std::filesystem::path m_dataPath;
     int m_lockFd = -1;
     int m_dataFd = -1;
     struct Shared;                 // the lock file's mapping

@@ -97,6 +97,11 @@ TEST(StateStoreData, DataFileEndsAtTheLastWriteAndStaysSparse)
     constexpr std::uint64_t kBlocks = 3907029168ULL;  // 2 TB
     StateStore store(folder.Path(), Capacity(kBlocks));
     EXPECT_EQ(Read(store, (kBlocks - 1) * 512, 512), std::vector<std::uint8_t>(512, 0));
+    {
+        StateStore::Session session(store);
+        EXPECT_TRUE(store.ClearData());
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "blocks.bin")) << "made before the first write";
     ASSERT_TRUE(Write(store, kBlocks / 2 * 512, std::vector<std::uint8_t>(512, 0x44)));
     EXPECT_EQ(Read(store, kBlocks / 2 * 512, 512), std::vector<std::uint8_t>(512, 0x44));
     EXPECT_EQ(Read(store, (kBlocks - 1) * 512, 512), std::vector<std::uint8_t>(512, 0));
