@@ -18,9 +18,13 @@ constexpr std::size_t MAX_MESSAGE_CHARS = 1023;
 
 enum class TraceState { NotLoaded, Active, Off };
 
-// Outside ProcessTrace, so the test every scope makes needs no guard of a
-// function-local static.
-constinit std::atomic<TraceState> traceState{TraceState::NotLoaded};
+std::atomic<TraceState> traceState{TraceState::NotLoaded};
+
+void SetState(TraceState state)
+{
+    traceState = state;
+    gTraceOff = state == TraceState::Off;
+}
 
 // Loaded once per process; the file stays open until the process ends.
 struct ProcessTrace {
@@ -36,7 +40,7 @@ struct ProcessTrace {
             std::fclose(file);
             file = nullptr;
         }
-        traceState = TraceState::Off;
+        SetState(TraceState::Off);
     }
 
     // Called under the lock.
@@ -45,17 +49,17 @@ struct ProcessTrace {
         options = GTraceOptions_s{};
         const bool found = GRegLoadTraceOptions(&options);
         if (!found || (options.Flags & GTRACE_FLAG_ON) == 0) {
-            traceState = TraceState::Off;
+            SetState(TraceState::Off);
             return;
         }
         if ((options.Flags & GTRACE_FLAG_DEBUGGER) == 0) {
             file = options.FileName.empty() ? nullptr : std::fopen(options.FileName.c_str(), "w+");
             if (file == nullptr) {
-                traceState = TraceState::Off;
+                SetState(TraceState::Off);
                 return;
             }
         }
-        traceState = TraceState::Active;
+        SetState(TraceState::Active);
     }
 
     // True when tracing is on, loading the options on first use.
@@ -147,13 +151,10 @@ bool GRegStoreTraceOptions(const GTraceOptions_s* options)
     return stored;
 }
 
-GTrace::GTrace(unsigned long level, const char* format, ...)
+void GTrace::Begin(unsigned long level, const char* format, ...)
 {
-    if (traceState.load(std::memory_order_acquire) == TraceState::Off || format == nullptr) {
-        return;
-    }
     ProcessTrace& trace = Trace();
-    if (!trace.IsActive()) {
+    if (format == nullptr || !trace.IsActive()) {
         return;
     }
     if (level != 0 && (level & trace.options.Filter) == 0) {
@@ -194,7 +195,7 @@ void GTrace::Output(const char* text, int length)
     ProcessTrace& trace = Trace();
     if ((trace.options.Flags & GTRACE_FLAG_DEBUGGER) != 0) {
         MessageBoxA(nullptr, "GTrace can't output to DEBUGwindow - not in DEBUG", "GTrace", MB_OK);
-        traceState = TraceState::Off;
+        SetState(TraceState::Off);
         m_bActive = false;
         return;
     }
@@ -211,7 +212,7 @@ void GTrace::ReloadOptions()
     ProcessTrace& trace = Trace();
     std::lock_guard guard(trace.lock);
     trace.Close();
-    traceState = TraceState::NotLoaded;
+    SetState(TraceState::NotLoaded);
 }
 
 GTrace::TraceTime GTrace::Now()
