@@ -92,10 +92,11 @@ double RandomReadMicroseconds(const fs::path& state)
 }
 
 // Peak resident KiB of HarrowCLI -g 10% on the drive; -1 when it fails.
-long ShortTestPeakKiB(const fs::path& cli)
+long ShortTestPeakKiB(const fs::path& cli, const fs::path& home)
 {
     const pid_t child = fork();
     if (child == 0) {
+        if (::chdir(home.c_str()) != 0) _exit(126);  // its log file goes there
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDOUT_FILENO);
         execl(cli.c_str(), cli.c_str(), "-g", "10%", "0:0:0", static_cast<char*>(nullptr));
@@ -117,7 +118,7 @@ int main()
     const fs::path cli = fs::canonical("/proc/self/exe").parent_path() / "HarrowCLI";
     const fs::path home = MakeHome();
     const double read = RandomReadMicroseconds(home / "direct");
-    const long peak = ShortTestPeakKiB(cli);
+    const long peak = ShortTestPeakKiB(cli, home);
     fs::remove_all(home);
 
     const bool readMet = read < kReadTargetMicroseconds;

@@ -71,7 +71,7 @@ Result TimeListing(const std::filesystem::path& cli, const std::filesystem::path
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = fork();
     if (child == 0) {
-        if (std::freopen(output.c_str(), "w", stdout) == nullptr) _exit(126);
+        if (::chdir(dir.c_str()) != 0 || std::freopen(output.c_str(), "w", stdout) == nullptr) _exit(126);
         execl(cli.c_str(), cli.c_str(), "-l", static_cast<char*>(nullptr));
         _exit(127);
     }
