@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config nlohmann-json3-dev libgtest-dev libgmock-dev
-          clang libclang-rt-14-dev tgt libiscsi-bin libiscsi-dev)
+          clang libclang-rt-14-dev tgt libiscsi-bin libiscsi-dev valgrind)
 
 missing=()
 for p in "${packages[@]}"; do
