@@ -91,7 +91,8 @@ std::vector<PageDefinition> DiskPages(const UnitConfig& config)
     return pages;
 }
 
-UnitState InitialState(const UnitConfig& config)
+// Complete with the pages, so a first start writes its state file once.
+UnitState InitialState(const UnitConfig& config, const ModePages& pages)
 {
     UnitState state;
     state.revision = config.revision;
@@ -99,23 +100,26 @@ UnitState InitialState(const UnitConfig& config)
     state.blockSize = config.blockSize;
     state.blocks = config.blocks;
     state.createdAt = WallClock();
+    pages.Complete(state);
     return state;
 }
 
 }  // namespace
 
 DiskServer::DiskServer(UnitConfig config, const std::filesystem::path& stateDir)
-    : ScsiServer(std::move(config)), m_store(stateDir, InitialState(Config())), m_state(m_store.State()),
-      m_pages(DiskPages(Config()))
+    : ScsiServer(std::move(config)), m_pages(DiskPages(Config())),
+      m_store(stateDir, InitialState(Config(), m_pages)), m_state(m_store.State())
 {
     StateStore::Session session(m_store);
-    const auto before = ToJson(m_state);
+    // Completing only adds pages a remembered state lacks.
+    const std::size_t before = m_state.currentPages.size() + m_state.savedPages.size();
     try {
         m_pages.Complete(m_state);
     } catch (const std::exception& e) {
         throw std::runtime_error((stateDir / "state.json").string() + ": damaged state file: " + e.what());
     }
-    if (ToJson(m_state) != before) {
+    m_pagesCompletedAt = m_store.Loads();
+    if (m_state.currentPages.size() + m_state.savedPages.size() != before) {
         m_store.MarkChanged();
     }
 }
@@ -124,13 +128,22 @@ ScsiResult DiskServer::Serve(const ScsiRequest& request)
 {
     try {
         StateStore::Session session(m_store);
-        m_pages.Complete(m_state);
+        CompleteLoadedPages();
         Advance();
         return Answer(request);
     } catch (const std::exception&) {
         // The state folder went bad under us (another process, a full disk):
         // a drive reports that as an internal target failure.
         return CheckCondition(sense::kInternalFailure);
+    }
+}
+
+// Only a state just read from its file can lack pages or hold damaged ones.
+void DiskServer::CompleteLoadedPages()
+{
+    if (m_store.Loads() != m_pagesCompletedAt) {
+        m_pages.Complete(m_state);
+        m_pagesCompletedAt = m_store.Loads();
     }
 }
 
