@@ -193,10 +193,8 @@ void CMainFrame::SetMode(bool advanced)
         QAction* before = items.size() == STANDARD_MENU_ITEMS ? items[ADVANCED_MENU_PLACE] : items.last();
         menuBar()->insertMenu(before, m_advancedMenu);
     } else {
-        const int place = items.size() == STANDARD_MENU_ITEMS + 1 ? ADVANCED_MENU_PLACE : items.size() - 2;
-        if (place >= 0 && items[place] == m_advancedMenu->menuAction()) {
-            menuBar()->removeAction(items[place]);
-        }
+        // Wherever it stands: at creation it went in before the last item.
+        menuBar()->removeAction(m_advancedMenu->menuAction());
     }
     menuBar()->update();
 }

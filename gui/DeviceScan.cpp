@@ -120,11 +120,23 @@ std::string RaidText(const ScannedDevice& device, const Probe& probe)
                   probe.readiness);
 }
 
+void TrimRight(std::string& text)
+{
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+}
+
 // Identity and maker test of the device at the record's address; false when absent.
 bool Identify(ScannedDevice& device)
 {
     if (ReadIdentity(device.record, device.identity) != 0) {
         return false;
+    }
+    // The fields come padded to their INQUIRY widths, which a tree line does not need.
+    for (std::string* field : {&device.identity.vendor, &device.identity.product, &device.identity.revision,
+                               &device.identity.serialNumber}) {
+        TrimRight(*field);
     }
     device.record.isKestrel = IsKestrelDrive(device.record) ? 1 : 0;
     // The per-device log file is named after the drive's serial number.

@@ -77,6 +77,16 @@ private:
     CMainFrame* Frame() { return m_app->Frame(); }
     CHarrowView* View() { return Frame()->View(); }
 
+    QMenu* OemMenu()
+    {
+        for (QAction* item : Frame()->menuBar()->actions()) {
+            if (item->menu() != nullptr && item->menu()->objectName() == "oemMenu") {
+                return item->menu();
+            }
+        }
+        return nullptr;
+    }
+
     void StartApp(bool splash = false)
     {
         profile::WriteNumber("Options", "splash", splash ? 1 : 0);
@@ -353,7 +363,8 @@ private slots:
     void oemPluginComplete()
     {
         StartApp();
-        QMenu* oem = Frame()->menuBar()->findChild<QMenu*>("oemMenu");
+        QVERIFY(Frame()->Plugin().Found());
+        QMenu* oem = OemMenu();
         QVERIFY(oem != nullptr);
         QCOMPARE(Frame()->menuBar()->actions().size(), 7);
         QCOMPARE(Frame()->menuBar()->actions().at(5)->text(), QString("&Kestrel OEM"));
@@ -386,7 +397,7 @@ private slots:
     void oemPluginEmptyName()
     {
         StartApp();
-        QVERIFY(Frame()->menuBar()->findChild<QMenu*>("oemMenu") == nullptr);
+        QVERIFY(OemMenu() == nullptr);
         QCOMPARE(Frame()->menuBar()->actions().size(), 6);
         QVERIFY(Frame()->Plugin().Found());
     }
