@@ -12,8 +12,17 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+namespace {
+
+// Room for a device line of the tree beside the status lines.
+constexpr int WIZARD_WIDTH = 600;
+constexpr int STATUS_WIDTH = 660;
+
+}  // namespace
 
 CHarrowView::CHarrowView(const std::string& productName, QWidget* parent)
     : QWidget(parent), m_title(new QLabel(this)), m_pages(new QStackedWidget(this)),
@@ -48,9 +57,16 @@ CHarrowView::CHarrowView(const std::string& productName, QWidget* parent)
     navigation->addWidget(m_next);
     wizard->addLayout(navigation);
 
+    auto* wizardPane = new QWidget(this);
+    wizardPane->setLayout(wizard);
+    wizard->setContentsMargins(0, 0, 0, 0);
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(wizardPane);
+    splitter->addWidget(m_status);
+    splitter->setChildrenCollapsible(false);
+    splitter->setSizes({WIZARD_WIDTH, STATUS_WIDTH});
     auto* layout = new QHBoxLayout(this);
-    layout->addLayout(wizard, 5);
-    layout->addWidget(m_status, 6);
+    layout->addWidget(splitter);
 
     connect(m_back, &QPushButton::clicked, this, [this] { GoTo(CurrentPage() - 1); });
     connect(m_next, &QPushButton::clicked, this, [this] { GoTo(CurrentPage() + 1); });
@@ -99,6 +115,7 @@ void CHarrowView::GoTo(int page)
     }
     if (CurrentPage() == PAGE_DEVICES && page != PAGE_DEVICES) {
         m_devices->BuildSelection();
+        m_status->Show(m_selection, m_devices->Scanned());
     }
     m_pages->setCurrentIndex(page);
     m_title->setText(page < PAGE_COUNT ? PageTitle(page) : m_pages->currentWidget()->windowTitle());

@@ -64,7 +64,7 @@ CMainFrame::CMainFrame(const std::string& productName, HMODULE programModule, QW
     connect(m_view, &CHarrowView::BusyChanged, this, &CMainFrame::UpdateCommands);
     connect(m_view, &CHarrowView::PageChanged, this, &CMainFrame::UpdateCommands);
     // Not resizable: the pages are laid out for this size.
-    setFixedSize(1180, 700);
+    setFixedSize(1280, 720);
 }
 
 QAction* CMainFrame::PageAction(int page, const QIcon& icon)

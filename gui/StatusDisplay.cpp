@@ -60,6 +60,7 @@ StatusDisplay::StatusDisplay(RunState& state, QWidget* parent)
     m_tree->setColumnCount(2);
     m_tree->setHeaderLabels({tr("Device"), tr("Status")});
     m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_tree->header()->setStretchLastSection(false);
     layout->addWidget(m_tree, 1);
     auto* bottom = new QHBoxLayout;
     m_progress->setObjectName("statusProgress");

@@ -178,6 +178,7 @@ private slots:
         // Ticks on two adapters keep tree order; the end marker follows them.
         Tick("Disc 1:3:0");
         Tick("Disc 0:2:0");
+        SaveShot(Frame(), "01-devices");
         View()->GoTo(CHarrowView::PAGE_DRIVE_TESTS);
         DeviceSelection& selection = View()->Selection();
         QCOMPARE(static_cast<int>(selection.Records().size()), 2);
@@ -185,7 +186,7 @@ private slots:
         QCOMPARE(selection.Entry(1).hostAdapter, 1);
         QCOMPARE(selection.Entry(1).selected, 1u);
         QVERIFY(DeviceSelection::IsEndMarker(selection.Entry(2)));
-        SaveShot(Frame(), "01-devices");
+        QCOMPARE(View()->Status()->Tree()->topLevelItemCount(), 2);
     }
 
     void emptySelectionStartsNothing()
