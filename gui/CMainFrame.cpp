@@ -149,6 +149,8 @@ void CMainFrame::CreateToolbars()
     m_standardBar->addAction(s->standardIcon(QStyle::SP_MessageBoxWarning), tr("Advanced"), this,
                              &CMainFrame::ToggleAdvancedMode);
 
+    // A row of its own, so it starts at the left when it replaces the standard one.
+    addToolBarBreak();
     m_advancedBar = addToolBar(tr("Advanced"));
     m_advancedBar->setObjectName("advancedToolbar");
     m_advancedBar->setProperty("controlId", ADVANCED_TOOLBAR_ID);
@@ -263,6 +265,8 @@ void CMainFrame::BringToFront()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    // Host tests end with their threads; the drives' own self tests are stopped.
+    m_view->DriveTestPage()->AbortTest();
     profile::WriteNumber("Display", "AdvMode", AdvancedMode() ? 1 : 0);
     QMainWindow::closeEvent(event);
 }
