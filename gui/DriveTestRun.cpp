@@ -1,6 +1,7 @@
 #include "gui/DriveTestRun.h"
 
 #include "frontend/DeviceQueries.h"
+#include "frontend/HostTests.h"
 #include "frontend/ResourceText.h"
 #include "frontend/SelfTest.h"
 #include "frontend/TextFormat.h"
@@ -11,11 +12,18 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace {
 
 constexpr int POLL_MS = 1000;
+// An abort is seen within a tenth of the poll interval.
+constexpr int POLL_SLICES = 10;
 constexpr unsigned RES_PAGE_UNREADABLE = 4062;
+constexpr int RESULT_ABORTED = 1;
+
+// Self tests share the front end's one 64 KB buffer: one drive's commands at a time.
+std::mutex g_selfTestCommands;
 
 std::string ElapsedText(qint64 milliseconds)
 {
@@ -23,6 +31,86 @@ std::string ElapsedText(qint64 milliseconds)
     const auto seconds = static_cast<long long>(static_cast<double>(milliseconds) / 1000.0 /
                                                 harrow::platform::TimeScale());
     return Format("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+}
+
+bool AbortRequested(DeviceRecord& record) { return std::atomic_ref<std::uint8_t>(record.abortRequest).load() != 0; }
+
+void SetProgress(DeviceRecord& record, int percent)
+{
+    std::atomic_ref<float>(record.percent).store(static_cast<float>(percent));
+}
+
+// Waits one poll interval; false when an abort came meanwhile.
+bool WaitForPoll(DeviceRecord& record)
+{
+    for (int slice = 0; slice < POLL_SLICES; ++slice) {
+        if (AbortRequested(record)) {
+            return false;
+        }
+        Sleep(POLL_MS / POLL_SLICES);
+    }
+    return !AbortRequested(record);
+}
+
+// Reads the newest self-test result into the record; false when the log page was unreadable.
+bool ReadResult(DeviceRecord& record, int& result)
+{
+    bool inProgress = false;
+    if (ReadSelfTestStatus(record, SELF_TEST_PAGE, inProgress, result) != 0) {
+        record.state = TEST_FAILED;
+        record.statusText = ResourceText(RES_PAGE_UNREADABLE);
+        record.testRunning = 0;
+        record.changed = 1;
+        return false;
+    }
+    ReportSelfTestResult(record, result);
+    return true;
+}
+
+// One poll of a running self test; true when the drive has left it. A short
+// test is stopped at the share asked for, which counts as a pass.
+bool PollSelfTest(DeviceRecord& record, bool longTest, int share)
+{
+    int result = 0;
+    if (!longTest) {
+        const int progress = SelfTestProgress(record);
+        SetProgress(record, progress);
+        if (progress >= share) {
+            const bool stoppedHere = AbortSelfTest(record);
+            bool inProgress = false;
+            const bool read = ReadSelfTestStatus(record, SELF_TEST_PAGE, inProgress, result) == 0;
+            ReportSelfTestResult(record, read && stoppedHere && result == RESULT_ABORTED ? 0 : result);
+            return true;
+        }
+    }
+    if (!ReadResult(record, result)) {
+        return true;
+    }
+    if (longTest) {
+        SetProgress(record, SelfTestProgress(record));
+    }
+    return result != SELF_TEST_IN_PROGRESS;
+}
+
+void RunSelfTestDrive(DeviceRecord& record, bool longTest, int share)
+{
+    {
+        std::lock_guard lock(g_selfTestCommands);
+        SetProgress(record, 0);
+        if (StartSelfTest(record, longTest) != 0) {
+            return;
+        }
+    }
+    while (WaitForPoll(record)) {
+        std::lock_guard lock(g_selfTestCommands);
+        if (PollSelfTest(record, longTest, share)) {
+            return;
+        }
+    }
+    std::lock_guard lock(g_selfTestCommands);
+    AbortSelfTest(record);
+    int result = 0;
+    ReadResult(record, result);
 }
 
 }  // namespace
@@ -111,7 +199,9 @@ void DriveTestRun::StartDrive(Drive& drive)
         record.statusText = "Drive Self Test In Progress";
         record.state = TEST_RUNNING;
         LogStamped(Format("Disc Starting DST %s test", Word()));
-        drive.finished = StartSelfTest(record, m_long) != 0;
+        const int share = static_cast<int>(m_share * 100.0);
+        drive.worker = std::make_unique<DriveWorker>(
+            record, [longTest = m_long, share](DeviceRecord& copy) { RunSelfTestDrive(copy, longTest, share); });
         return;
     }
     const bool legacy = drive.method == Method::Legacy;
@@ -122,7 +212,9 @@ void DriveTestRun::StartDrive(Drive& drive)
     record.testRunning = 1;
     record.hostTestStarted = 1;
     record.percent = static_cast<float>(m_share * 100.0);
-    drive.worker = std::make_unique<HostTestWorker>(record, m_long);
+    drive.worker = std::make_unique<DriveWorker>(record, [longTest = m_long](DeviceRecord& copy) {
+        longTest ? GenericLongTest(copy) : GenericShortTest(copy);
+    });
 }
 
 void DriveTestRun::Poll()
@@ -132,7 +224,7 @@ void DriveTestRun::Poll()
     bool running = false;
     for (Drive& drive : m_drives) {
         if (!drive.finished) {
-            drive.method == Method::Dst ? PollDst(drive) : PollHost(drive);
+            PollDrive(drive);
         }
         running = running || !drive.finished;
         total += drive.finished ? 100 : drive.progress;
@@ -144,45 +236,13 @@ void DriveTestRun::Poll()
     }
 }
 
-void DriveTestRun::PollDst(Drive& drive)
+void DriveTestRun::PollDrive(Drive& drive)
 {
     DeviceRecord& record = *drive.record;
-    if (!m_long) {
-        drive.progress = SelfTestProgress(record);
-        if (drive.progress >= static_cast<int>(m_share * 100.0)) {
-            const bool stoppedHere = AbortSelfTest(record);
-            bool inProgress = false;
-            int result = 0;
-            const bool read = ReadSelfTestStatus(record, SELF_TEST_PAGE, inProgress, result) == 0;
-            // Our own abort at the share asked for is a pass.
-            ReportSelfTestResult(record, read && stoppedHere && result == 1 ? 0 : result);
-            drive.finished = true;
-            return;
-        }
-    }
-    bool inProgress = false;
-    int result = 0;
-    if (ReadSelfTestStatus(record, SELF_TEST_PAGE, inProgress, result) != 0) {
-        record.state = TEST_FAILED;
-        record.statusText = ResourceText(RES_PAGE_UNREADABLE);
-        record.changed = 1;
-        record.testRunning = 0;
-        drive.finished = true;
-        return;
-    }
-    ReportSelfTestResult(record, result);
-    if (m_long) {
-        drive.progress = SelfTestProgress(record);
-    }
-    drive.finished = result != SELF_TEST_IN_PROGRESS;
-}
-
-void DriveTestRun::PollHost(Drive& drive)
-{
-    DeviceRecord& record = *drive.record;
+    const bool host = drive.method != Method::Dst;
     if (drive.worker->Finished()) {
         record = drive.worker->Outcome();
-        if (record.lastResult == 4) {
+        if (host && record.lastResult == HOST_TEST_ABORTED) {
             // The routine leaves the phase text of an aborted test standing.
             record.state = TEST_ABORTED;
             record.statusText = Format(drive.method == Method::Legacy ? "Legacy %s Test Aborted"
@@ -196,7 +256,8 @@ void DriveTestRun::PollHost(Drive& drive)
     if (drive.worker->TakeChange(record)) {
         record.changed = 1;
     }
-    if (m_long) {
+    // A short host test's percent stays the share it was given.
+    if (!host || m_long) {
         drive.progress = static_cast<int>(record.percent);
     }
 }
@@ -214,12 +275,12 @@ void DriveTestRun::Abort()
         }
         if (drive.method == Method::Dst) {
             LogLine("Aborting Drive Self Test", drive.record, GUI_WITH_ADDRESS);
-            AbortSelfTest(*drive.record);
         } else {
             LogLine(drive.method == Method::Legacy ? "Aborting Legacy Test" : "Aborting Generic Test", drive.record,
                     GUI_WITH_ADDRESS);
-            drive.worker->RequestAbort();
         }
+        // A self test's thread sends the drive its abort.
+        drive.worker->RequestAbort();
     }
     LogStamped("Disc Test(s) Aborted by user");
     Poll();

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "gui/DeviceSelection.h"
-#include "gui/HostTestWorker.h"
+#include "gui/DriveWorker.h"
 #include "gui/RunState.h"
 
 #include <QElapsedTimer>
@@ -13,8 +13,10 @@
 #include <vector>
 
 // One run of the drive-test page: every selected drive at once, DST on the
-// maker's drives that have it, host tests on worker threads for the rest.
-// Polls on a timer, so the window's event loop never waits for a drive.
+// maker's drives that have it, host tests for the rest. Each drive is driven
+// from a thread of its own (the self test's polls too, whose commands pause
+// after each good answer); the window reads their records on a timer, so its
+// event loop never waits for a drive.
 class DriveTestRun : public QObject {
     Q_OBJECT
 public:
@@ -23,7 +25,7 @@ public:
     struct Drive {
         DeviceRecord* record = nullptr;
         Method method = Method::Generic;
-        std::unique_ptr<HostTestWorker> worker;
+        std::unique_ptr<DriveWorker> worker;
         bool finished = false;
         int progress = 0;
     };
@@ -48,8 +50,7 @@ private:
     void ShowDstEligibility();
     void StartDrive(Drive& drive);
     void Poll();
-    void PollDst(Drive& drive);
-    void PollHost(Drive& drive);
+    void PollDrive(Drive& drive);
     void FinishRun();
     const char* Word() const { return m_long ? "Long" : "Short"; }
 

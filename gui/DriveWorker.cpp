@@ -1,6 +1,4 @@
-#include "gui/HostTestWorker.h"
-
-#include "frontend/HostTests.h"
+#include "gui/DriveWorker.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -12,31 +10,27 @@ constexpr int WORKER_NICENESS = 5;
 
 }  // namespace
 
-HostTestWorker::HostTestWorker(const DeviceRecord& record, bool longTest)
-    : m_record(record), m_thread([this, longTest] { Run(longTest); })
+DriveWorker::DriveWorker(const DeviceRecord& record, Test test)
+    : m_record(record), m_thread([this, test = std::move(test)] { Run(test); })
 {
 }
 
-HostTestWorker::~HostTestWorker()
+DriveWorker::~DriveWorker()
 {
     RequestAbort();
     m_thread.join();
 }
 
-void HostTestWorker::Run(bool longTest)
+void DriveWorker::Run(const Test& test)
 {
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), getpriority(PRIO_PROCESS, 0) + WORKER_NICENESS);
-    if (longTest) {
-        GenericLongTest(m_record);
-    } else {
-        GenericShortTest(m_record);
-    }
+    test(m_record);
     m_done.store(true, std::memory_order_release);
 }
 
-void HostTestWorker::RequestAbort() { std::atomic_ref<std::uint8_t>(m_record.abortRequest).store(1); }
+void DriveWorker::RequestAbort() { std::atomic_ref<std::uint8_t>(m_record.abortRequest).store(1); }
 
-bool HostTestWorker::TakeChange(DeviceRecord& into)
+bool DriveWorker::TakeChange(DeviceRecord& into)
 {
     into.percent = std::atomic_ref<float>(m_record.percent).load();
     if (std::atomic_ref<std::uint8_t>(m_record.changed).exchange(0) == 0) {
