@@ -300,12 +300,15 @@ private slots:
     void secondInstanceBringsFirstForward()
     {
         StartApp();
+        Frame()->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(Frame()->isMinimized(), WAIT_MS);
         QProcess second;
         second.start(QStringLiteral(HARROW_GUI_PATH), {});
         QVERIFY(second.waitForStarted(WAIT_MS));
         QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, WAIT_MS);
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!Frame()->isMinimized(), WAIT_MS);
         const std::string log = Log();
         QCOMPARE(log.find("Harrow Viraradiza diagnostic"), log.rfind("Harrow Viraradiza diagnostic"));
     }
@@ -313,12 +316,14 @@ private slots:
     void everyPageIsReachable()
     {
         StartApp(true);
-        const QList<QWidget*> splash = QApplication::topLevelWidgets();
-        for (QWidget* widget : splash) {
+        QWidget* splash = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
             if (widget->inherits("QSplashScreen") && widget->isVisible()) {
-                SaveShot(widget, "00-splash");
+                splash = widget;
             }
         }
+        QVERIFY2(splash != nullptr, "the splash window shows when Options\\splash is 1");
+        SaveShot(splash, "00-splash");
         for (int page = 0; page < CHarrowView::PAGE_COUNT; ++page) {
             View()->GoTo(page);
             QCOMPARE(View()->CurrentPage(), page);
