@@ -167,8 +167,7 @@ CHarrowApp::StartResult CHarrowApp::Start()
     LogStamped("Harrow Viraradiza diagnostic");
     harrow::platform::SetMessagePump(PumpWindowMessages);
 
-    m_version = OwnVersion();
-    QApplication::setApplicationVersion(QString::fromStdString("Version " + m_version));
+    QApplication::setApplicationVersion(QString::fromStdString("Version " + OwnVersion()));
     m_frame = std::make_unique<CMainFrame>(product, m_resources);
     QObject::connect(m_instance.get(), &SingleInstance::ActivationRequested, m_frame.get(),
                      &CMainFrame::BringToFront);

@@ -23,7 +23,6 @@ public:
 
     StartResult Start();
     CMainFrame* Frame() const { return m_frame.get(); }
-    std::string VersionText() const { return m_version; }
 
 private:
     bool LoadResources();
@@ -31,7 +30,6 @@ private:
 
     HMODULE m_resources = nullptr;
     bool m_started = false;
-    std::string m_version;
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<QSplashScreen> m_splash;

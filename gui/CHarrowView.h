@@ -52,7 +52,6 @@ public:
     CRescanIdentPg* DevicePage() const { return m_devices; }
     CDriveSelfTest* DriveTestPage() const { return m_tests; }
     StatusDisplay* Status() const { return m_status; }
-    int OemCommandShown() const { return m_oemCommand; }
 
 signals:
     void PageChanged(int page);

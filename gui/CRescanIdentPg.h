@@ -24,7 +24,6 @@ public:
     void BuildSelection();
     const std::vector<ScannedAdapter>& Scanned() const { return m_scan; }
     QTreeWidget* Tree() const { return m_tree; }
-    bool SystemReady() const { return m_systemReady; }
 
 signals:
     void ScanFinished();

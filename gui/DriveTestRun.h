@@ -38,7 +38,6 @@ public:
     bool Start(bool longTest, double share);
     void Abort();
     bool Running() const { return m_timer.isActive(); }
-    const std::vector<Drive>& Drives() const { return m_drives; }
     std::string StartedText() const { return m_startedText; }
 
 signals:
