@@ -260,6 +260,18 @@ private slots:
         }
     }
 
+    void failuresShowInStatusLines()
+    {
+        StartApp();
+        Tick("Disc 0:5:0");
+        Tick("Disc 0:6:0");
+        RunTest(false);
+        WaitForEnd();
+        QCOMPARE(StatusOf("Disc 0:5:0"), QString("Drive Self Test Second Segment Failed"));
+        QCOMPARE(StatusOf("Disc 0:6:0"), QString(" Generic Short Test Failed 03 / 11 / 00"));
+        QVERIFY(Log().find("Port:0 Target:6 Lun:0   Generic Short Test Failed 03 / 11 / 00\n") != std::string::npos);
+    }
+
     void advancedModeAsksFirst()
     {
         StartApp();
