@@ -63,6 +63,7 @@ CMainFrame::CMainFrame(const std::string& productName, HMODULE programModule, QW
     statusBar()->showMessage(tr("Ready"));
     connect(m_view, &CHarrowView::BusyChanged, this, &CMainFrame::UpdateCommands);
     connect(m_view, &CHarrowView::PageChanged, this, &CMainFrame::UpdateCommands);
+    UpdateCommands();
     // Not resizable: the pages are laid out for this size.
     setFixedSize(1280, 720);
 }
@@ -133,7 +134,8 @@ void CMainFrame::CreateToolbars()
         m_view->DriveTestPage()->StartTest();
     });
     m_idleOnly.append(start);
-    m_standardBar->addAction(s->standardIcon(QStyle::SP_MediaStop), tr("Abort"), m_abortAction, &QAction::trigger);
+    m_abortAction->setIcon(s->standardIcon(QStyle::SP_MediaStop));
+    m_standardBar->addAction(m_abortAction);
     // The fifth and sixth buttons choose the test length, one of the two.
     m_lengthGroup = new QActionGroup(this);
     QAction* shortTest = m_standardBar->addAction(s->standardIcon(QStyle::SP_MediaSeekForward), tr("Short"));
@@ -149,8 +151,6 @@ void CMainFrame::CreateToolbars()
     m_standardBar->addAction(s->standardIcon(QStyle::SP_MessageBoxWarning), tr("Advanced"), this,
                              &CMainFrame::ToggleAdvancedMode);
 
-    // A row of its own, so it starts at the left when it replaces the standard one.
-    addToolBarBreak();
     m_advancedBar = addToolBar(tr("Advanced"));
     m_advancedBar->setObjectName("advancedToolbar");
     m_advancedBar->setProperty("controlId", ADVANCED_TOOLBAR_ID);
@@ -188,8 +188,11 @@ void CMainFrame::ToggleAdvancedMode()
 
 void CMainFrame::SetMode(bool advanced)
 {
-    m_advancedBar->setHidden(!advanced);
-    m_standardBar->setHidden(advanced);
+    // The bar shown takes the other's place at the left of the row.
+    QToolBar* shown = advanced ? m_advancedBar : m_standardBar;
+    removeToolBar(advanced ? m_standardBar : m_advancedBar);
+    addToolBar(Qt::TopToolBarArea, shown);
+    shown->show();
     const QList<QAction*> items = menuBar()->actions();
     if (advanced) {
         QAction* before = items.size() == STANDARD_MENU_ITEMS ? items[ADVANCED_MENU_PLACE] : items.last();
