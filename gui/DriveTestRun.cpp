@@ -33,23 +33,21 @@ std::string ElapsedText(qint64 milliseconds)
     return Format("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
 }
 
-bool AbortRequested(DeviceRecord& record) { return std::atomic_ref<std::uint8_t>(record.abortRequest).load() != 0; }
-
 void SetProgress(DeviceRecord& record, int percent)
 {
     std::atomic_ref<float>(record.percent).store(static_cast<float>(percent));
 }
 
 // Waits one poll interval; false when an abort came meanwhile.
-bool WaitForPoll(DeviceRecord& record)
+bool WaitForPoll(const std::atomic<bool>& abort)
 {
     for (int slice = 0; slice < POLL_SLICES; ++slice) {
-        if (AbortRequested(record)) {
+        if (abort.load()) {
             return false;
         }
         Sleep(POLL_MS / POLL_SLICES);
     }
-    return !AbortRequested(record);
+    return !abort.load();
 }
 
 // Reads the newest self-test result into the record; false when the log page was unreadable.
@@ -92,7 +90,7 @@ bool PollSelfTest(DeviceRecord& record, bool longTest, int share)
     return result != SELF_TEST_IN_PROGRESS;
 }
 
-void RunSelfTestDrive(DeviceRecord& record, bool longTest, int share)
+void RunSelfTestDrive(DeviceRecord& record, const std::atomic<bool>& abort, bool longTest, int share)
 {
     {
         std::lock_guard lock(g_selfTestCommands);
@@ -101,7 +99,7 @@ void RunSelfTestDrive(DeviceRecord& record, bool longTest, int share)
             return;
         }
     }
-    while (WaitForPoll(record)) {
+    while (WaitForPoll(abort)) {
         std::lock_guard lock(g_selfTestCommands);
         if (PollSelfTest(record, longTest, share)) {
             return;
@@ -201,7 +199,9 @@ void DriveTestRun::StartDrive(Drive& drive)
         LogStamped(Format("Disc Starting DST %s test", Word()));
         const int share = static_cast<int>(m_share * 100.0);
         drive.worker = std::make_unique<DriveWorker>(
-            record, [longTest = m_long, share](DeviceRecord& copy) { RunSelfTestDrive(copy, longTest, share); });
+            record, [longTest = m_long, share](DeviceRecord& copy, const std::atomic<bool>& abort) {
+                RunSelfTestDrive(copy, abort, longTest, share);
+            });
         return;
     }
     const bool legacy = drive.method == Method::Legacy;
@@ -212,7 +212,9 @@ void DriveTestRun::StartDrive(Drive& drive)
     record.testRunning = 1;
     record.hostTestStarted = 1;
     record.percent = static_cast<float>(m_share * 100.0);
-    drive.worker = std::make_unique<DriveWorker>(record, [longTest = m_long](DeviceRecord& copy) {
+    // Host tests end at their next check of the record's abortRequest.
+    drive.worker = std::make_unique<DriveWorker>(record, [longTest = m_long](DeviceRecord& copy,
+                                                                            const std::atomic<bool>&) {
         longTest ? GenericLongTest(copy) : GenericShortTest(copy);
     });
 }

@@ -24,11 +24,15 @@ DriveWorker::~DriveWorker()
 void DriveWorker::Run(const Test& test)
 {
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), getpriority(PRIO_PROCESS, 0) + WORKER_NICENESS);
-    test(m_record);
+    test(m_record, m_abort);
     m_done.store(true, std::memory_order_release);
 }
 
-void DriveWorker::RequestAbort() { std::atomic_ref<std::uint8_t>(m_record.abortRequest).store(1); }
+void DriveWorker::RequestAbort()
+{
+    m_abort.store(true);
+    std::atomic_ref<std::uint8_t>(m_record.abortRequest).store(1);
+}
 
 bool DriveWorker::TakeChange(DeviceRecord& into)
 {

@@ -11,7 +11,8 @@
 // abortRequest; once Finished() says so the copy is the test's whole outcome.
 class DriveWorker {
 public:
-    using Test = std::function<void(DeviceRecord&)>;
+    // The flag is the worker's own abort request, which the routines cannot clear.
+    using Test = std::function<void(DeviceRecord&, const std::atomic<bool>& abort)>;
 
     DriveWorker(const DeviceRecord& record, Test test);
     DriveWorker(const DriveWorker&) = delete;
@@ -30,6 +31,7 @@ private:
     void Run(const Test& test);
 
     DeviceRecord m_record;
+    std::atomic<bool> m_abort{false};
     std::atomic<bool> m_done{false};
     std::thread m_thread;
 };
