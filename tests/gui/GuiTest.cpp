@@ -325,6 +325,21 @@ private slots:
         QCOMPARE(log.find("Harrow Viraradiza diagnostic"), log.rfind("Harrow Viraradiza diagnostic"));
     }
 
+    void terminateClosesTheWindow()
+    {
+        profile::WriteNumber("Options", "splash", 0);
+        QProcess program;
+        program.start(QStringLiteral(HARROW_GUI_PATH), {});
+        QVERIFY(program.waitForStarted(WAIT_MS));
+        QTRY_VERIFY_WITH_TIMEOUT(Log().find("Device(s) found during bus scan:") != std::string::npos, WAIT_MS);
+        program.terminate();
+        QVERIFY(program.waitForFinished(WAIT_MS));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(Log().find(" Exiting Harrow Viraradiza diagnostic\n") != std::string::npos);
+        QCOMPARE(profile::ReadNumber("Display", "AdvMode", 7), 0ul);
+    }
+
     void everyPageIsReachable()
     {
         StartApp(true);
