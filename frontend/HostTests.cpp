@@ -31,6 +31,12 @@ constexpr DWORD RETRY_PAUSE_MS = 5;
 constexpr std::uint8_t FIXED_CURRENT_SENSE = 0x70;
 constexpr int RAND_LIMIT = 32767;
 constexpr int DRAWS_BEFORE_SINGLES = 25;
+// SBC-2 made SEEK obsolete: drives that dropped it answer ILLEGAL REQUEST,
+// INVALID COMMAND OPERATION CODE, and are no worse for it.
+constexpr std::uint8_t SENSE_ILLEGAL_REQUEST = 0x05;
+constexpr std::uint8_t ASC_INVALID_OPCODE = 0x20;
+constexpr int SEEK_NOT_SUPPORTED = -1;
+constexpr const char* SEEK_SKIPPED = "Random Seek Commands skipped: the drive does not support SEEK";
 
 // Whole seconds of test time: HARROW_TIME_SCALE shortens them as it does every wait.
 long long TestSeconds()
@@ -95,7 +101,10 @@ public:
 
     int Seek(std::uint32_t lba)
     {
-        return Send(Cdb10(0x2B, lba, 0), nullptr, 0, MEDIUM_TIMEOUT) ? 0 : HOST_TEST_SEEK_FAILED;
+        if (Send(Cdb10(0x2B, lba, 0), nullptr, 0, MEDIUM_TIMEOUT)) {
+            return 0;
+        }
+        return RefusedOpcode() ? SEEK_NOT_SUPPORTED : HOST_TEST_SEEK_FAILED;
     }
 
     int Verify(std::uint32_t lba, std::uint16_t count)
@@ -139,6 +148,13 @@ private:
             }
             Sleep(RETRY_PAUSE_MS);
         }
+    }
+
+    bool RefusedOpcode() const
+    {
+        const auto* sense = reinterpret_cast<const std::uint8_t*>(&m_failed.SenseArea);
+        return (sense[0] & 0x7F) == FIXED_CURRENT_SENSE && (sense[2] & 0x0F) == SENSE_ILLEGAL_REQUEST &&
+               sense[12] == ASC_INVALID_OPCODE && sense[13] == 0;
     }
 
     void KeepFailure()
@@ -211,7 +227,12 @@ public:
             return error;
         }
         Begin("Performing Random Seek Commands");
-        return Repeat(TestSeconds(), [&] { return m_test.Seek(RandomLba(0, m_test.LastLba())); });
+        error = Repeat(TestSeconds(), [&] { return m_test.Seek(RandomLba(0, m_test.LastLba())); });
+        if (error == SEEK_NOT_SUPPORTED) {
+            LogLine(SEEK_SKIPPED, nullptr, NOTE);
+            return 0;
+        }
+        return error;
     }
 
     bool Stopped() const { return m_done; }

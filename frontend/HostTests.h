@@ -14,7 +14,8 @@ enum HostTestError : int {
 };
 
 // Timed sequential reads at both ends of the drive, random reads and random
-// seeks; each phase lasts 30 s times the record's percentage (0 = 100).
+// seeks; each phase lasts 30 s times the record's percentage (0 = 100). A
+// drive refusing SEEK as an unknown command has its seek phase skipped.
 int GenericShortTest(DeviceRecord& record);
 
 // VERIFY of the drive from LBA 0 up to the record's percentage of it (0 = 100).

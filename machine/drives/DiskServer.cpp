@@ -175,7 +175,8 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
     case 0x07: return ReassignBlocks(request);
     case 0x08: return Read(request, GetBE(cdb, 1, 3) & 0x1FFFFF, cdb[4] ? cdb[4] : 256);
     case 0x0A: return Write(request, GetBE(cdb, 1, 3) & 0x1FFFFF, cdb[4] ? cdb[4] : 256);
-    case 0x0B: return CheckRange(GetBE(cdb, 1, 3) & 0x1FFFFF, 1);
+    case 0x0B:
+        return Config().seek ? CheckRange(GetBE(cdb, 1, 3) & 0x1FFFFF, 1) : CheckCondition(sense::kInvalidOpcode);
     case 0x15: return ModeSelect(request, false);
     case 0x16:
     case 0x17:
@@ -200,7 +201,7 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
         if (cdb[0] == 0x28) return Read(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
         if (cdb[0] == 0x2F) return Verify(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2), cdb[1] & 0x02);
         return Write(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
-    case 0x2B: return CheckRange(GetBE(cdb, 2, 4), 1);
+    case 0x2B: return Config().seek ? CheckRange(GetBE(cdb, 2, 4), 1) : CheckCondition(sense::kInvalidOpcode);
     case 0x34:
     case 0x35: return CheckRange(GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
     case 0x37: return ReadDefectData(request, false);

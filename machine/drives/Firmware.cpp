@@ -2,8 +2,9 @@
 
 #include "machine/drives/Bytes.h"
 
-#include <array>
 #include <string_view>
+
+#include <zlib.h>
 
 namespace harrow::machine::drives {
 namespace {
@@ -23,22 +24,7 @@ std::string Trimmed(std::span<const std::uint8_t> bytes)
 
 std::uint32_t Crc32(std::span<const std::uint8_t> bytes)
 {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k) {
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            }
-            t[i] = c;
-        }
-        return t;
-    }();
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint8_t b : bytes) {
-        crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-    }
-    return crc ^ 0xFFFFFFFFu;
+    return static_cast<std::uint32_t>(crc32_z(crc32_z(0, nullptr, 0), bytes.data(), bytes.size()));
 }
 
 std::vector<std::uint8_t> MakeFirmwareImage(const std::string& product, const std::string& revision,

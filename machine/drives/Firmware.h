@@ -21,6 +21,7 @@ struct FirmwareIdentity {
     std::string scsiFirmware;  // 8
 };
 
+// The CRC-32 of zlib, PNG and Ethernet.
 std::uint32_t Crc32(std::span<const std::uint8_t> bytes);
 
 // An image: "KXFW", revision, SCSI firmware number, total length, CRC-32

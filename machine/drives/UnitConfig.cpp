@@ -202,7 +202,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     const FieldReader fields(unit, where);
     fields.OnlyKeys({"bus", "target", "lun", "claimed", "type", "vendor", "product", "revision", "serial", "blocks",
                      "blockSize", "maxBlocks", "dst", "durations", "firmware", "wwn", "temperature", "powerOnHours",
-                     "faults", "readDefectData12"});
+                     "faults", "readDefectData12", "seek"});
     UnitConfig config;
     config.type = ParseType(fields);
     const bool disk = config.type == UnitType::Disk;
@@ -221,6 +221,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     config.maxBlocks = fields.Number("maxBlocks", config.blocks, config.blocks, maxCount);
     config.dst = fields.Flag("dst", true);
     config.readDefectData12 = fields.Flag("readDefectData12", true);
+    config.seek = fields.Flag("seek", true);
     ParseDurations(fields, config);
     ParseFirmware(fields, config);
     const std::string wwn = fields.Text("wwn", "", 16);

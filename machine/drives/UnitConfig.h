@@ -39,6 +39,7 @@ struct UnitConfig {
     std::uint64_t maxBlocks = 0;
     bool dst = true;
     bool readDefectData12 = true;  // false: an older drive that knows only READ DEFECT DATA(10)
+    bool seek = true;              // false: a drive that dropped SEEK, obsolete since SBC-2
     double shortSelfTestSeconds = 120;
     double longSelfTestSeconds = 1800;
     double formatSeconds = 600;

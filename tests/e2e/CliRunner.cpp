@@ -233,10 +233,19 @@ CliRunner::Result CliRunner::Background::Kill()
     return Wait();
 }
 
+CliRunner::Result CliRunner::Background::Interrupt()
+{
+    if (!m_reaped) {
+        kill(m_child, SIGINT);
+    }
+    return Wait();
+}
+
 CliRunner::Result CliRunner::Background::Collect() const
 {
     Result result;
     result.exitCode = WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1;
+    result.signal = WIFSIGNALED(m_status) ? WTERMSIG(m_status) : 0;
     result.out = MaskTimes(ReadFile(m_outPath));
     result.err = ReadFile(m_errPath);
     return result;

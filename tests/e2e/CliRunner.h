@@ -13,6 +13,7 @@ class CliRunner {
 public:
     struct Result {
         int exitCode = -1;
+        int signal = 0;  // the signal that ended the run, 0 when it exited
         std::string out;  // standard output, time stamps replaced by "<TIME>"
         std::string err;
     };
@@ -29,11 +30,14 @@ public:
         Background& operator=(Background&&) = delete;
 
         // False when the run ended or the limit passed before the file held the text.
-        // Standard output reaches its file only at the end; the log file has each line at once.
+        // Standard output and the log file both get each line as it is written.
         bool WaitForText(const std::filesystem::path& file, const std::string& text, std::chrono::milliseconds limit);
         Result Wait();
-        // Ends the run at once, as a power cut or Ctrl+C would: what it left on the drive stays.
+        // Ends the run at once, as a power cut would: what it left on the drive stays.
         Result Kill();
+        // Ctrl+C: SIGINT, which the program leaves to its default action.
+        Result Interrupt();
+        const std::filesystem::path& OutPath() const { return m_outPath; }
 
     private:
         bool Reap(int options);

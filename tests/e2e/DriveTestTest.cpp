@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <sstream>
 
 namespace {
@@ -211,7 +212,8 @@ TEST(SelfTest, TestLeftRunningOnTheDriveIsStoppedAndBlocksANewStart)
     CliRunner cli(MachinePath("self-test.json"));
     auto first = cli.Start({"-tl", "0:4:0"});
     ASSERT_TRUE(first.WaitForText(cli.LogFile(), "Starting 100 % DST Long Test", 10s));
-    first.Kill();
+    // Ctrl+C ends the program, not the drive's own test.
+    EXPECT_EQ(first.Interrupt().signal, SIGINT);
 
     // The drive refuses a second test while the first runs on.
     const auto second = cli.Run({"-t", "0:4:0"});
@@ -327,6 +329,38 @@ TEST(GenericShortTest, MediumErrorAtStartEndsTheTestInFirstPhase)
     EXPECT_EQ(AfterInit(run), Stamped("Start 100% Generic Short Test (^C to abort)") + Phases(1) +
                                   AtTarget(11, " Generic Short Test Failed 03 / 11 / 00"));
     EXPECT_EQ(run.exitCode, 2);
+}
+
+// SEEK is obsolete since SBC-2: a drive refusing it is judged on its reads alone.
+TEST(GenericShortTest, DriveRefusingSeekSkipsThatPhase)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    const std::string skipped = Stamped("Random Seek Commands skipped: the drive does not support SEEK");
+    auto run = cli.Run({"-g", "1%", "0:13:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(4) + skipped +
+                                  AtTarget(13, "Generic Short Test Passed"));
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(MaskTimes(cli.ReadWorkFile("HarrowCLI.log")).find(skipped), std::string::npos);
+
+    // A bad block still fails it, before the seeks are tried.
+    run = cli.Run({"-t", "1%", "0:14:0"});
+    EXPECT_EQ(AfterInit(run), Stamped("DST not supported...Using Legacy test instead.") +
+                                  Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(2) +
+                                  AtTarget(14, " Legacy Short Test Failed 03 / 11 / 00"));
+    EXPECT_EQ(run.exitCode, 2);
+}
+
+// Ctrl+C on a run writing into a file: every line written so far is there.
+TEST(GenericShortTest, InterruptedRunIntoAFileKeepsItsLines)
+{
+    CliRunner cli(MachinePath("host-tests.json"), 1.0);  // 30 s phases: still reading when stopped
+    auto run = cli.Start({"-g", "0:6:0"});
+    const std::string reading = "Performing Sequential Read (start of disk)";
+    ASSERT_TRUE(run.WaitForText(run.OutPath(), reading, 10s)) << run.Kill().out;
+    const auto stopped = run.Interrupt();
+    EXPECT_EQ(stopped.signal, SIGINT);
+    EXPECT_EQ(AfterInit(stopped), Stamped("Start 100% Generic Short Test (^C to abort)") + Stamped(reading));
+    EXPECT_TRUE(stopped.out.starts_with("<TIME>  Harrow Viraradiza NT Command Line diagnostic\n")) << stopped.out;
 }
 
 // Phase A stops at the last LBA of a drive it reads through in less than the phase time.

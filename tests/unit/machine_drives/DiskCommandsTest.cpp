@@ -241,6 +241,11 @@ TEST_F(DiskTest, FirmwareDownloadChangesTheRevisionOnlyForAGoodImage)
     EXPECT_EQ(Text(drive.Send({0x12, 0, 0, 0, 36, 0}, 36).data, 32, 4), "K200");
     EXPECT_EQ(Text(drive.Send({0x12, 1, 0xC0, 0, 0x80, 0}, 128).data, 4, 8), "FW200   ");
 
+    // The published check value: images made by other tools carry the same CRC-32.
+    const std::string check = "123456789";
+    EXPECT_EQ(drives::Crc32(std::span(reinterpret_cast<const std::uint8_t*>(check.data()), check.size())),
+              0xCBF43926u);
+
     const auto file = drives::MakeKstFile("KX36FC", drives::MakeFirmwareImage("KX36FC", "K300", "K300", 10));
     const std::string header(file.begin(), file.begin() + 80);
     EXPECT_NE(header.find("KESTREL,"), std::string::npos);
