@@ -79,10 +79,9 @@ bool WaitFor(const std::function<bool()>& done, int limitMs)
     return true;
 }
 
-double StartToTree()
+// From before the application object is made.
+double StartToTree(const QElapsedTimer& clock)
 {
-    QElapsedTimer clock;
-    clock.start();
     auto app = std::make_unique<CHarrowApp>();
     if (app->Start() != CHarrowApp::StartResult::Started) {
         std::fprintf(stderr, "Harrow did not start\n");
@@ -140,8 +139,10 @@ int main(int argc, char** argv)
     // the scale is read once, so it is set before anything runs.
     setenv("HARROW_TIME_SCALE", "0.1", 1);
     const fs::path home = MakeHome();
+    QElapsedTimer clock;
+    clock.start();
     QApplication application(argc, argv);
-    const double startMs = StartToTree();
+    const double startMs = StartToTree(clock);
     UseRunMachine(home);
     const double gapMs = LongestGapDuringRun();
     std::printf("start to drawn device tree (built-in machine): %.1f ms (target < %.0f ms) %s\n", startMs,
