@@ -187,6 +187,14 @@ private slots:
         QCOMPARE(selection.Entry(1).selected, 1u);
         QVERIFY(DeviceSelection::IsEndMarker(selection.Entry(2)));
         QCOMPARE(View()->Status()->Tree()->topLevelItemCount(), 2);
+
+        // Rescan scans again and starts with nothing ticked.
+        View()->GoTo(CHarrowView::PAGE_DEVICES);
+        QTest::mouseClick(View()->DevicePage()->findChild<QPushButton*>("rescanButton"), Qt::LeftButton);
+        QCOMPARE(tree->topLevelItemCount(), 3);
+        QCOMPARE(DeviceItem("Disc 0:2:0")->checkState(0), Qt::Unchecked);
+        const std::string log = Log();
+        QVERIFY(log.find("Device(s) found during bus scan:") != log.rfind("Device(s) found during bus scan:"));
     }
 
     void emptySelectionStartsNothing()
