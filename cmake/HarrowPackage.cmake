@@ -24,7 +24,8 @@ endforeach()
 add_custom_target(man_pages ALL DEPENDS ${HARROW_MAN_FILES})
 install(FILES ${HARROW_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-install(FILES README.md docs/machine-file.md docs/registry.md docs/example-machine.json
+install(FILES README.md docs/machine-file.md docs/registry.md docs/example-machine.json docs/oem-plugin.md
+              docs/harrow-drive-tests.png
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/harrow)
 
 set(CPACK_GENERATOR DEB)
