@@ -97,6 +97,11 @@ void CliRunner::WriteWorkFile(const std::string& name, const std::string& text) 
     std::ofstream(m_work / name, std::ios::binary) << text;
 }
 
+void CliRunner::AddRegistryText(const std::string& text) const
+{
+    std::ofstream(m_root / "registry.reg", std::ios::app) << text;
+}
+
 CliRunner::Result CliRunner::Run(const std::vector<std::string>& arguments, const std::string& input) const
 {
     return Spawn(HARROW_CLI_PATH, arguments, input).Wait();

@@ -63,6 +63,8 @@ public:
     std::filesystem::path LogFile() const { return m_work / "HarrowCLI.log"; }
     std::string ReadWorkFile(const std::string& name) const;
     void WriteWorkFile(const std::string& name, const std::string& text) const;
+    // Appends keys in the registry file's own text form.
+    void AddRegistryText(const std::string& text) const;
 
 private:
     Background Spawn(const std::string& program, const std::vector<std::string>& arguments,
