@@ -18,6 +18,9 @@ constexpr long kMaxBlocks6 = 256;  // a count byte of 0 means 256
 constexpr unsigned long kMaxLba6 = 0x1FFFFF;
 constexpr long kMaxField16 = 0xFFFF;
 constexpr unsigned long kCapacityBytes = 8;
+constexpr unsigned long kCapacity16Bytes = 32;
+constexpr unsigned char kServiceReadCapacity16 = 0x10;
+constexpr unsigned long kLastBlock10 = 0xFFFFFFFF;
 constexpr unsigned long kDefectHeaderBytes = 8;
 constexpr int kCdbUsed12 = 3;
 constexpr int kCdbUsed10 = 2;
@@ -375,6 +378,33 @@ Error_t CDisk::ReadCapacity(unsigned long index, int relAdr, int pmi, AlignedBuf
         return refused;
     }
     TakeCapacity(BytesOf(buf));
+    // The 10-byte answer's last block saturates on drives of 2 TiB and more.
+    if (relAdr == 0 && pmi == 0 && GetHighBlock() == kLastBlock10) {
+        return ReadCapacity16(GetCtlBlock(index), option ? 1 : 0);
+    }
+    return ERR_NONE;
+}
+
+Error_t CDisk::ReadCapacity16(CScsiIoCtl* ctl, unsigned char option)
+{
+    GTrace trace(TRACE_LEVEL, "CDisk ReadCapacity16");
+    std::unique_ptr<AlignedBuffer> answer;
+    try {
+        answer = std::make_unique<AlignedBuffer>(static_cast<long>(kCapacity16Bytes));
+    } catch (Error_t) {
+        return ERR_NO_MEMORY;
+    }
+    std::memset(answer->Ptr(), 0, answer->Size());
+    ScsiCommand command(16, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x9E;
+    command.Cdb[1] = kServiceReadCapacity16;
+    command.Put32(10, kCapacity16Bytes);
+    command.Transfer(answer.get(), kCapacity16Bytes, kIn);
+    if (Error_t refused = RunWithOption(ctl, command, option); refused != ERR_NONE) {
+        return refused;
+    }
+    const unsigned char* data = BytesOf(answer.get());
+    SetCapacity(BigEndian(data, 8), BigEndian(data + 8, 4));
     return ERR_NONE;
 }
 
@@ -408,9 +438,13 @@ Error_t CDisk::RunWithOption(CScsiIoCtl* ctl, const ScsiCommand& command, unsign
 
 void CDisk::TakeCapacity(const unsigned char* data)
 {
-    const unsigned long lastBlock = BigEndian(data, 4);
+    SetCapacity(BigEndian(data, 4), BigEndian(data + 4, 4));
+}
+
+void CDisk::SetCapacity(unsigned long lastBlock, unsigned long blockLength)
+{
     SetHighBlock(lastBlock);
-    SetBlockLength(BigEndian(data + 4, 4));
+    SetBlockLength(blockLength);
     SetBlocksCapacity(static_cast<long>(lastBlock + 1));
     SetLowBlock(0);
 }
@@ -477,6 +511,9 @@ Error_t CDisk::ReadDefectsFallingBack(unsigned long index, int pList, int gList,
     } catch (CEventBase* event) {
         SetLogState(logState);
         if (!IsIllegalRequest(event, ctl)) {
+            if (event != nullptr && IsSilent() == 0) {
+                CountError(event);  // not the refusal the silence was for
+            }
             throw;
         }
         delete event;
