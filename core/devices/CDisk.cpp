@@ -501,9 +501,11 @@ Error_t CDisk::ReadDefectsFallingBack(unsigned long index, int pList, int gList,
 {
     *cdbUsed = 0;
     CScsiIoCtl* ctl = GetCtlBlock(index);
-    // Older drives refuse the 12-byte command; that failure is expected, so it is kept out of the log.
+    // Older drives refuse the 12-byte command; that failure is expected, so
+    // it is kept out of the log and out of the drive's error counts.
     const unsigned long logState = SetSilent(true);
     try {
+        const ExpectedFailures expected(*this);
         const Error_t result = ReadDefectData12(ctl, pList, gList, format, buf);
         SetLogState(logState);
         *cdbUsed = result == ERR_NONE ? kCdbUsed12 : 0;
@@ -511,8 +513,8 @@ Error_t CDisk::ReadDefectsFallingBack(unsigned long index, int pList, int gList,
     } catch (CEventBase* event) {
         SetLogState(logState);
         if (!IsIllegalRequest(event, ctl)) {
-            if (event != nullptr && IsSilent() == 0) {
-                CountError(event);  // not the refusal the silence was for
+            if (event != nullptr) {
+                CountError(event);  // not the refusal that was expected
             }
             throw;
         }
@@ -675,6 +677,7 @@ Error_t CDisk::CalcLongBlockLength(long& length)
     GTrace trace(TRACE_LEVEL, "CDisk CalcLongBlockLength");
     length = 0;
     const unsigned long logState = SetSilent(true);
+    const ExpectedFailures expected(*this);  // the probe asks a wrong length on purpose
     const Error_t result = MeasureLongBlock(length);
     SetLogState(logState);
     return result;

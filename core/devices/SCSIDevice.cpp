@@ -180,11 +180,21 @@ CEventBase* SCSIDevice::ProcessError(CScsiIoCtl* ctl)
         return nullptr;
     }
     CEventBase* event = ctl->GetErrorEvent();
-    // A silenced device runs a command whose failure is expected: no error of the drive's.
-    if (IsSilent() == 0) {
+    // A probe or fallback of this thread expects the failure: no error of the drive's.
+    if (m_ExpectingThread.load() != std::this_thread::get_id()) {
         CountError(event);
     }
     return event;
+}
+
+SCSIDevice::ExpectedFailures::ExpectedFailures(SCSIDevice& device)
+    : m_Device(device), m_Previous(device.m_ExpectingThread.exchange(std::this_thread::get_id()))
+{
+}
+
+SCSIDevice::ExpectedFailures::~ExpectedFailures()
+{
+    m_Device.m_ExpectingThread.store(m_Previous);
 }
 
 void SCSIDevice::CountError(const CEventBase* event)

@@ -9,9 +9,11 @@
 #include "platform/WinTypes.h"
 
 #include <array>
+#include <atomic>
 #include <list>
 #include <memory>
 #include <string>
+#include <thread>
 
 class AlignedBuffer;
 class CEventBase;
@@ -104,6 +106,20 @@ protected:
     unsigned char LunBits() const;
     // Adds the event to the soft or hard error count.
     void CountError(const CEventBase* event);
+
+    // While one lives, failures of the creating thread's commands on this
+    // device are not counted: a probe or a fallback expects them.
+    class ExpectedFailures {
+    public:
+        explicit ExpectedFailures(SCSIDevice& device);
+        ~ExpectedFailures();
+        ExpectedFailures(const ExpectedFailures&) = delete;
+        ExpectedFailures& operator=(const ExpectedFailures&) = delete;
+
+    private:
+        SCSIDevice& m_Device;
+        std::thread::id m_Previous;
+    };
     // The version its INQUIRY data claims; until then LUN bits are sent.
     void SetAnsiVersion(int version) { m_AnsiVersion = version; }
     int GetAnsiVersion() const { return m_AnsiVersion; }
@@ -128,4 +144,5 @@ private:
     std::array<std::unique_ptr<CScsiIoCtl>, MAX_CTL_BLOCKS> m_Blocks;
     std::list<int> m_FreeList;
     int m_AnsiVersion = -1;
+    std::atomic<std::thread::id> m_ExpectingThread{};
 };

@@ -101,8 +101,11 @@ std::unique_ptr<CDisk> DiskOfVersion(FakeAdapter& adapter, std::uint8_t version)
     inquiry[2] = version;
     inquiry[3] = 0x02;
     inquiry[4] = 31;
-    adapter.script->Answers.push_back({ERR_CMD_COMPLETE, -1, inquiry});
-    adapter.script->Answers.push_back({ERR_CMD_COMPLETE, -1, {0x00, 0x80, 0x00, 0x00}});
+    // The probe and then the disk read the standard data and the serial number page.
+    for (int reader = 0; reader < 2; ++reader) {
+        adapter.script->Answers.push_back({ERR_CMD_COMPLETE, -1, inquiry});
+        adapter.script->Answers.push_back({ERR_CMD_COMPLETE, -1, {0x00, 0x80, 0x00, 0x00}});
+    }
     SCSIDevice probe(&adapter, adapter.GetAssignedID(), 2, 5);
     EXPECT_EQ(probe.Init(), ERR_NONE);
     auto disk = std::make_unique<CDisk>(&probe);
@@ -168,6 +171,22 @@ TEST_F(CommandCdb, ArgumentFaultsAreReturnedAndNothingIsSent)
     EXPECT_EQ(m_Device->Inquiry(0, nullptr, 36, 0, 0), ERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(m_Device->PersistentReserveIn(m_Device->GetCtlBlock(0), nullptr, 8, 0), ERR_INVALID_PARAM);
     EXPECT_EQ(m_Device->PersistentReserveOut(m_Device->GetCtlBlock(0), &small, 17, 0, 0, 0), ERR_INVALID_PARAM);
+
+    // A length its CDB field cannot carry would ask for less and still report success.
+    std::vector<unsigned char> memory(70000);
+    AlignedBuffer large(memory.data(), static_cast<long>(memory.size()));
+    CScsiIoCtl* block = m_Device->GetCtlBlock(0);
+    EXPECT_EQ(m_Device->ModeSense6(block, &large, 260, 8, 0, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->ModeSelect6(block, &large, 256, 1, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->ModeSense10(block, &large, 65536, 8, 0, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->ModeSelect10(block, &large, 65536, 1, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->ModeSense(0, &large, -1, 8, 0, 0, nullptr), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->LogSense(0, &large, 65536, 1, 0x10, 0, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->LogSelect(0, &large, 65536, 0, 0, 1), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->SendDiagnostic(0, &large, 0, 0, 0, 0, 1), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->RecvDiagnosticResults(0, &large), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->PersistentReserveIn(block, &large, 65536, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->PersistentReserveOut(block, &large, 65536, 0, 0, 0), ERR_INVALID_PARAM);
 
     SCSI_Cdb_UserDef16Byte_s record{};
     record.CdbLength = 6;

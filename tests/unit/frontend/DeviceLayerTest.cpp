@@ -256,7 +256,7 @@ TEST(DeviceQueries, TypeCapacityAndModePages)
     EXPECT_FALSE(GetPeripheralType(0, 9, 0, type));
     EXPECT_EQ(type, -1);
 
-    std::uint32_t lastLba = 0;
+    std::uint64_t lastLba = 0;
     std::uint32_t blockLength = 0;
     EXPECT_EQ(ReadCapacity(At(0), lastLba, blockLength), 0);
     EXPECT_EQ(lastLba, 2097151U);
