@@ -21,7 +21,7 @@ TEST(LargeDrive, InquiryShowsTheWholeCapacityAndHostTestsRefuseClearly)
                            "32-bit block addresses\n"),
               std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("Generic Long Test Failed No Sense Data Available"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Legacy Long Test Failed No Sense Data Available"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("Verify is"), std::string::npos) << run.out;
     EXPECT_EQ(run.exitCode, 1);
 
