@@ -93,6 +93,23 @@ TEST(Startup, ProductKeyWithoutDriverChoicesFallsBackToThePortTransport)
     EXPECT_NE(run.out.find(" SCSI Port 0 SCSI ID: 7 aic78xx AIC-7899\n"), std::string::npos) << run.out;
 }
 
+TEST(Startup, PortWithoutTransportKeepsTheOtherAdaptersNumbers)
+{
+    CliRunner cli(MachinePath("two-ports.json"));
+    cli.AddRegistryText("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orb\\Harrow Viraradiza\\DriverExceptions\\Win2000]\n"
+                        "\"defaultdriver\"=dword:00000004\n\"buffermgr\"=dword:00000002\n"
+                        "\"symc8xx\"=dword:00000002\n\n");
+    auto run = cli.Run({"-l"});
+    EXPECT_NE(run.out.find(" SCSI Port 1 SCSI ID: 7 aic78xx AIC-7899\n   1:2:0 Disc     MERIDIAN  MD3600LW"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("SCSI Port 0"), std::string::npos) << run.out;
+    run = cli.Run({"-i", "1:2:0"});
+    EXPECT_NE(run.out.find("\tVendor = MERIDIAN"), std::string::npos) << run.out;
+    run = cli.Run({"-i", "0:2:0"});
+    EXPECT_NE(run.out.find("Device Failed Inquiry No Sense Data"), std::string::npos) << run.out;
+}
+
 TEST(Arguments, UnknownKeywordAloneGivesTheNoCommandTextAndUsage)
 {
     CliRunner cli(MachinePath("lab.json"));
