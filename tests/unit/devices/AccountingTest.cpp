@@ -1,6 +1,7 @@
 // Performance figures, rate alarms and error-count alarms.
 #include "core/devices/CErrorInfo.h"
 #include "core/devices/CPerformanceData.h"
+#include "support/BoundedWait.h"
 
 #include <gtest/gtest.h>
 
@@ -109,9 +110,7 @@ TEST(Accounting, ConcurrentSamplesAndCountsAreAllKept)
             }
         });
     }
-    for (auto& thread : threads) {
-        thread.join();
-    }
+    test_support::JoinWithin(threads, "threads adding samples and counts");
     EXPECT_EQ(data.GetTotalReadBlocks(), 16000);
     EXPECT_NEAR(data.GetAvgReadRate(), 1000, 1);
     EXPECT_EQ(errors.GetSoftErrors(), 4000);
