@@ -77,7 +77,17 @@ TEST_F(HeapBuffers, ThresholdAndFigures)
     EXPECT_EQ(AlignedBuffer::GetAvailable(nullptr), ERR_INVALID_PARAM);
 
     EXPECT_EQ(Probe::TestBuffer(4096), ERR_NONE);
+    EXPECT_EQ(Probe::TestBuffer(65536), ERR_NONE);
     EXPECT_EQ(Probe::TestBuffer(65537), ERR_NO_MEMORY);
+    // The manager itself hands out exactly 64 KiB, and not a byte more.
+    CHeapBufferMgr* manager = CHeapBufferMgr::Instance();
+    EXPECT_EQ(manager->Threshold(), 65536u);
+    void* block = nullptr;
+    ASSERT_EQ(manager->Allocate(65536, &block), ERR_NONE);
+    EXPECT_NE(block, nullptr);
+    EXPECT_EQ(manager->Free(block), ERR_NONE);
+    EXPECT_EQ(manager->Allocate(65537, &block), ERR_NO_MEMORY);
+    EXPECT_EQ(block, nullptr);
     EXPECT_EQ(Probe::TestBuffer(-5), ERR_INVALID_PARAM);
     // A pointer the heap manager never handed out is ignored.
     int stranger = 0;

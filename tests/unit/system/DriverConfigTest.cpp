@@ -4,6 +4,7 @@
 
 #include "core/buffers/AlignedBuffer.h"
 #include "core/system/AspiDriverSource.h"
+#include "core/devices/SCSIDevice.h"
 #include "core/system/CHostAdapter.h"
 #include "core/system/CIDEHostAdapter.h"
 #include "core/system/OsType.h"
@@ -86,6 +87,33 @@ TEST_F(DriverConfigTest, FixedTransportNeedsNoConfiguration)
     ASSERT_EQ(CComputerSystem::Instance()->Init(DRV_NTPORT, BUFMGR_HEAP), ERR_NONE);
     EXPECT_EQ(CComputerSystem::Instance()->NumHostAdapters(), 3);
     EXPECT_FALSE(KeyExists("SOFTWARE\\Orb"));
+}
+
+TEST_F(DriverConfigTest, MissingConfigurationLeavesInitOpenForAFixedTransport)
+{
+    EmptyProduct();
+    CComputerSystem* system = CComputerSystem::Instance();
+    const Thrown thrown = CatchEvent([system] { system->Init(DRV_DEFAULT, BUFMGR_DEFAULT); });
+    EXPECT_EQ(thrown.Code, ERR_REGISTRY_ACCESS);
+    EXPECT_EQ(system->GetStatus(), DEV_STATUS_NOT_CONFIGURED);
+    ASSERT_EQ(system->Init(DRV_NTPORT, BUFMGR_HEAP), ERR_NONE);
+    EXPECT_EQ(system->NumHostAdapters(), 3);
+    EXPECT_EQ(system->Init(DRV_NTPORT, BUFMGR_HEAP), ERR_ALREADY_INITIALIZED);
+}
+
+TEST_F(DriverConfigTest, PortWithoutTransportKeepsLaterAdapterNumbers)
+{
+    // The first port gets no adapter object: adapter 1 sits at index 0.
+    SetDword(OsKey("Win2000"), "defaultdriver", DRV_NTPORT);
+    SetDword(OsKey("Win2000"), "aic78xx", DRV_NONE);
+    CComputerSystem* system = CComputerSystem::Instance();
+    ASSERT_EQ(system->Init(DRV_DEFAULT, BUFMGR_HEAP), ERR_NONE);
+    ASSERT_EQ(system->NumHostAdapters(), 2);
+    EXPECT_EQ(system->GetHostAdapter(0)->GetAssignedID(), 1);
+    EXPECT_EQ(system->GetSCSIDevice(0, 2, 0), nullptr);
+    SCSIDevice* device = system->GetSCSIDevice(1, 2, 0);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->GetDevAddress(), CDevAddress(1, 2, 0, -1, -1, -1));
 }
 
 TEST_F(DriverConfigTest, RaidControllerPortListsOneChannelPerSubkey)

@@ -3,6 +3,7 @@
 #include "core/buffers/AlignedBuffer.h"
 #include "core/transport/CNTPortDriver.h"
 #include "platform/Registry.h"
+#include "support/BoundedWait.h"
 
 #include <thread>
 
@@ -237,9 +238,7 @@ TEST_F(NTPortDriverTest, OneSharedDriverCountedByItsHolders)
             }
         });
     }
-    for (std::thread& holder : holders) {
-        holder.join();
-    }
+    test_support::JoinWithin(holders, "threads acquiring and releasing the port driver");
     EXPECT_EQ(CNTPortDriver::References(), 0);
 }
 
