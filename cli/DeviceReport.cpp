@@ -61,7 +61,7 @@ bool ListDevice(int adapter, int target, int lun)
         return false;
     }
     const bool kestrel = IsKestrelDrive(record);
-    std::uint32_t lastLba = 0;
+    std::uint64_t lastLba = 0;
     std::uint32_t blockLength = 0;
     ReadCapacity(record, lastLba, blockLength);
     SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT);
@@ -102,11 +102,12 @@ void ReportFirmware(DeviceRecord& record)
 
 void ReportCapacity(const DeviceRecord& record)
 {
-    std::uint32_t lastLba = 0;
+    std::uint64_t lastLba = 0;
     std::uint32_t blockLength = 0;
     if (ReadCapacity(record, lastLba, blockLength) == 0) {
+        const double megabytes = static_cast<double>(blockLength) * static_cast<double>(lastLba) / 1048576.0;
         Report(Format("\tBlocksize = %ld, Highblock = %ld, Capacity = %0.0f MB", static_cast<long>(blockLength),
-                      static_cast<long>(lastLba), static_cast<double>(blockLength) * lastLba / 1048576.0));
+                      static_cast<long>(lastLba), megabytes));
         return;
     }
     const auto& sense = LastSense();
@@ -233,12 +234,12 @@ int ListDevices()
     for (int adapter = 0; adapter < adapters; ++adapter) {
         RescanAdapter(adapter);
         GetAdapterInfo(adapter, info);
-        Report(Format("SCSI Port %d SCSI ID: %d %s %s", adapter, info.scsiId, info.aspiString.c_str(),
+        Report(Format("SCSI Port %d SCSI ID: %d %s %s", info.number, info.scsiId, info.aspiString.c_str(),
                       info.adapterString.c_str()));
         const int targets = TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]);
         for (int target = 0; target < targets; ++target) {
             for (int lun = 0; lun < MAX_LUNS; ++lun) {
-                anyDevice = ListDevice(adapter, target, lun) || anyDevice;
+                anyDevice = ListDevice(info.number, target, lun) || anyDevice;
             }
         }
     }

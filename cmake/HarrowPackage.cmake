@@ -7,6 +7,7 @@ set_target_properties(OrbCore PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS OrbCore HarrowPlatform LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS HarrowCLI RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 harrow_install_plugin(resdll)
+harrow_install_plugin(wnaspi32)
 
 # Manual pages, compressed as Debian keeps them.
 set(HARROW_MAN_PAGES HarrowCLI Harrow OrbInst)
@@ -23,7 +24,8 @@ endforeach()
 add_custom_target(man_pages ALL DEPENDS ${HARROW_MAN_FILES})
 install(FILES ${HARROW_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-install(FILES README.md docs/machine-file.md docs/registry.md docs/example-machine.json
+install(FILES README.md docs/machine-file.md docs/registry.md docs/example-machine.json docs/oem-plugin.md
+              docs/harrow-drive-tests.png
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/harrow)
 
 set(CPACK_GENERATOR DEB)

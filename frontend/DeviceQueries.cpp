@@ -125,6 +125,7 @@ int GetAdapterInfo(int adapter, AdapterInfo& info)
     if (host == nullptr) {
         return -1;
     }
+    info.number = host->GetAssignedID();
     info.scsiId = host->GetHATargetNum();
     info.aspiString = host->GetASPIString().substr(0, ADAPTER_TEXT_BYTES);
     info.adapterString = host->GetHAString().substr(0, ADAPTER_TEXT_BYTES);
@@ -223,7 +224,25 @@ int ReadSelfTestStatus(const DeviceRecord& record, std::uint8_t pageByte, bool& 
     return sent.Code();
 }
 
-int ReadCapacity(const DeviceRecord& record, std::uint32_t& lastLba, std::uint32_t& blockLength, RequestBlock* block)
+// The 10-byte answer saturates on drives of 2 TiB and more.
+static int ReadCapacity16(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32_t& blockLength, RequestBlock* block)
+{
+    std::array<std::uint8_t, CAPACITY16_BYTES> data{};
+    const std::array<std::uint8_t, 16> cdb{0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, CAPACITY16_BYTES, 0, 0};
+    const CdbAnswer answer =
+        SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), data.data(), data.size(), DIRECTION_IN, SHORT_TIMEOUT);
+    if (block != nullptr) {
+        *block = answer.block;
+    }
+    if (!answer.Good()) {
+        return Sent{answer.result, answer.outcome}.Code();
+    }
+    grab_bytes(data.data(), 8, &lastLba, sizeof lastLba);
+    grab_bytes(data.data() + 8, 4, &blockLength, sizeof blockLength);
+    return 0;
+}
+
+int ReadCapacity(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32_t& blockLength, RequestBlock* block)
 {
     std::array<std::uint8_t, 8> data{};
     const std::array<std::uint8_t, 10> cdb{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -235,9 +254,11 @@ int ReadCapacity(const DeviceRecord& record, std::uint32_t& lastLba, std::uint32
     if (!answer.Good()) {
         return Sent{answer.result, answer.outcome}.Code();
     }
-    grab_bytes(data.data(), 4, &lastLba, sizeof lastLba);
+    std::uint32_t last = 0;
+    grab_bytes(data.data(), 4, &last, sizeof last);
     grab_bytes(data.data() + 4, 4, &blockLength, sizeof blockLength);
-    return 0;
+    lastLba = last;
+    return last == LAST_LBA_10 ? ReadCapacity16(record, lastLba, blockLength, block) : 0;
 }
 
 int ModeSensePage(DeviceRecord& record, int pageCode, std::uint8_t* buffer, std::size_t count, int pageControl)

@@ -17,6 +17,7 @@ constexpr std::size_t ADAPTER_BLOCK_DEVICES = 3;
 
 struct AdapterInfo {
     long adapterCount = 0;
+    int number = 0;  // the adapter's number in device addresses
     int scsiId = 0;
     std::string aspiString;
     std::string adapterString;
@@ -53,8 +54,13 @@ constexpr int SELF_TEST_IN_PROGRESS = 0x0F;
 // The outcome code (0 = read).
 int ReadSelfTestStatus(const DeviceRecord& record, std::uint8_t pageByte, bool& inProgress, int& resultCode);
 
-// 0 on success; the request block, when given, receives the command's.
-int ReadCapacity(const DeviceRecord& record, std::uint32_t& lastLba, std::uint32_t& blockLength,
+// The last LBA READ CAPACITY(10) gives a drive it cannot describe.
+constexpr std::uint32_t LAST_LBA_10 = 0xFFFFFFFF;
+constexpr std::size_t CAPACITY16_BYTES = 32;
+
+// 0 on success; the request block, when given, receives the command's. A
+// drive of 2 TiB or more is asked again with READ CAPACITY(16).
+int ReadCapacity(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32_t& blockLength,
                  RequestBlock* block = nullptr);
 
 constexpr int PAGE_CURRENT = 0;

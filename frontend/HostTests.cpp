@@ -80,9 +80,19 @@ public:
 
     bool ReadCapacityOrFail()
     {
-        if (::ReadCapacity(m_record, m_lastLba, m_blockLength, &m_failed) != 0) {
+        std::uint64_t lastLba = 0;
+        if (::ReadCapacity(m_record, lastLba, m_blockLength, &m_failed) != 0) {
             return false;
         }
+        // These tests address blocks with 10-byte commands: a larger drive is not tested in part.
+        if (lastLba > LAST_LBA_10) {
+            LogLine(Format("Drive too large for this test: last block %llu is beyond 32-bit block addresses",
+                           static_cast<unsigned long long>(lastLba)),
+                    &m_record, WITH_ADDRESS);
+            std::memset(&m_failed, 0, sizeof m_failed);
+            return false;
+        }
+        m_lastLba = static_cast<std::uint32_t>(lastLba);
         // A block that does not fit the transfer buffer cannot be read safely.
         if (m_blockLength == 0 || m_blockLength > SHARED_BUFFER_BYTES) {
             std::memset(&m_failed, 0, sizeof m_failed);

@@ -34,6 +34,8 @@ class LogicalUnit {
 public:
     virtual ~LogicalUnit() = default;
     virtual ScsiResult Execute(const ScsiRequest& request) = 0;
+    // How long the unit takes over each command, unscaled; commands in flight overlap.
+    virtual double ServiceSeconds() const { return 0; }
 };
 
 }  // namespace harrow::machine

@@ -1,6 +1,7 @@
 #include "machine/MachineFile.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -219,10 +220,13 @@ MachineSpec ParseMachineText(const std::string& text, const std::string& source,
         throw MachineFileError(source + ": not valid JSON: " + e.what());
     }
     const Fields fields(root, source, "");
-    fields.OnlyKeys({"name", "ports"});
+    fields.OnlyKeys({"name", "ports", "aspiBufferLimit"});
     MachineSpec machine;
     machine.name = fields.Text("name", defaultName);
     CheckMachineName(fields, machine.name);
+    if (fields.Has("aspiBufferLimit")) {
+        machine.aspiBufferLimit = static_cast<std::uint32_t>(fields.Int("aspiBufferLimit", 1, INT32_MAX));
+    }
     const json& ports = fields.Array("ports");
     std::set<int> numbers;
     for (std::size_t i = 0; i < ports.size(); ++i) {

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,8 @@ struct PortSpec {
 struct MachineSpec {
     std::string name;
     std::vector<PortSpec> ports;
+    // The largest buffer the ASPI layer hands out; unset: its own limit.
+    std::optional<std::uint32_t> aspiBufferLimit;
 };
 
 // Limits of the Windows port interface.

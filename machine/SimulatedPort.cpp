@@ -2,8 +2,12 @@
 
 #include "machine/ClassDevice.h"
 
+#include "platform/Kernel.h"
+
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <tuple>
 
 namespace harrow::machine {
@@ -74,8 +78,16 @@ SimulatedUnit::SimulatedUnit(const UnitSpec& described, std::unique_ptr<LogicalU
 
 ScsiResult SimulatedUnit::Execute(const ScsiRequest& request)
 {
-    const std::lock_guard<std::mutex> hold(m_lock);
-    return m_unit->Execute(request);
+    ScsiResult result;
+    {
+        const std::lock_guard<std::mutex> hold(m_lock);
+        result = m_unit->Execute(request);
+    }
+    // Outside the lock, so commands in flight overlap as on a drive with tagged queuing.
+    if (const double seconds = m_unit->ServiceSeconds() * harrow::platform::TimeScale(); seconds > 0) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
+    return result;
 }
 
 SimulatedPort::SimulatedPort(const PortSpec& described, std::vector<std::shared_ptr<SimulatedUnit>> units,

@@ -15,7 +15,8 @@
 
 namespace harrow::machine {
 
-// A unit and its place on the port. A target runs one command at a time.
+// A unit and its place on the port. A target works on one command at a
+// time; its service time is spent outside that, overlapping other commands.
 class SimulatedUnit {
 public:
     SimulatedUnit(const UnitSpec& described, std::unique_ptr<LogicalUnit> unit);

@@ -3,6 +3,7 @@
 #include "platform/Waitable.h"
 
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -479,10 +480,13 @@ DWORD GetTickCount()
 // 10 MHz, the rate Windows' performance counter commonly runs at.
 static constexpr LONGLONG kCounterFrequency = 10'000'000;
 
+// Read around every command: the monotonic clock straight from the vDSO,
+// without the library clock's conversions.
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count)
 {
-    auto now = std::chrono::steady_clock::now().time_since_epoch();
-    count->QuadPart = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100;
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    count->QuadPart = static_cast<LONGLONG>(now.tv_sec) * kCounterFrequency + now.tv_nsec / 100;
     return TRUE;
 }
 

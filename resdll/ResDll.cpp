@@ -4,8 +4,16 @@ extern "C" const char* HarrowResourceString(unsigned id)
     switch (id) {
     case 491:
         return "Copyright (c) 2026 Kestrel Storage Products. All rights reserved.";
+    case 590:
+        return "The Advanced diagnostic section can download firmware, format drives and change drive "
+               "settings. Used wrongly, these can make a drive unusable or lose its data.\n\n"
+               "Do you want to enter the Advanced diagnostic section?";
     case 591:
         return "HarrowCLI.log";
+    case 608:
+        return "The OEM test cannot run on drives behind a RAID controller. Deselect them and try again.";
+    case 609:
+        return "The OEM test runs on Kestrel drives only. Deselect the other devices and try again.";
     case 641:
         return "No command was given on the command line:";
     case 4014:
@@ -59,6 +67,8 @@ extern "C" const char* HarrowResourceString(unsigned id)
         return "Unable To Read The Self-Test Results Log Page";
     case 4063:
         return "Sense Key / ASC / ASCQ / Vendor: %2.2X / %2.2X / %2.2X / %2.2X";
+    case 57344:
+        return "Harrow Viraradiza";
     default:
         return nullptr;
     }

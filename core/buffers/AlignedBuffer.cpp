@@ -1,5 +1,6 @@
 #include "core/buffers/AlignedBuffer.h"
 
+#include "core/buffers/CAspiBufferMgr.h"
 #include "core/buffers/CBufferMgr.h"
 #include "core/buffers/CHeapBufferMgr.h"
 #include "core/buffers/CNoxBufferMgr.h"
@@ -131,9 +132,8 @@ Error_t AlignedBuffer::RegisterBufferMgr(BufferMgr_t kind)
     CBufferMgr* manager = nullptr;
     switch (kind) {
     case BUFMGR_ASPI:
-        // This manager draws on its transport's library, which this build
-        // does not carry yet: the manager cannot be made.
-        return ERR_NO_MEMORY;
+        manager = CAspiBufferMgr::Instance();
+        break;
     case BUFMGR_NOX:
         manager = CNoxBufferMgr::Instance();
         break;

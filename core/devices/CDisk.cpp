@@ -18,6 +18,9 @@ constexpr long kMaxBlocks6 = 256;  // a count byte of 0 means 256
 constexpr unsigned long kMaxLba6 = 0x1FFFFF;
 constexpr long kMaxField16 = 0xFFFF;
 constexpr unsigned long kCapacityBytes = 8;
+constexpr unsigned long kCapacity16Bytes = 32;
+constexpr unsigned char kServiceReadCapacity16 = 0x10;
+constexpr unsigned long kLastBlock10 = 0xFFFFFFFF;
 constexpr unsigned long kDefectHeaderBytes = 8;
 constexpr int kCdbUsed12 = 3;
 constexpr int kCdbUsed10 = 2;
@@ -375,6 +378,33 @@ Error_t CDisk::ReadCapacity(unsigned long index, int relAdr, int pmi, AlignedBuf
         return refused;
     }
     TakeCapacity(BytesOf(buf));
+    // The 10-byte answer's last block saturates on drives of 2 TiB and more.
+    if (relAdr == 0 && pmi == 0 && GetHighBlock() == kLastBlock10) {
+        return ReadCapacity16(GetCtlBlock(index), option ? 1 : 0);
+    }
+    return ERR_NONE;
+}
+
+Error_t CDisk::ReadCapacity16(CScsiIoCtl* ctl, unsigned char option)
+{
+    GTrace trace(TRACE_LEVEL, "CDisk ReadCapacity16");
+    std::unique_ptr<AlignedBuffer> answer;
+    try {
+        answer = std::make_unique<AlignedBuffer>(static_cast<long>(kCapacity16Bytes));
+    } catch (Error_t) {
+        return ERR_NO_MEMORY;
+    }
+    std::memset(answer->Ptr(), 0, answer->Size());
+    ScsiCommand command(16, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = 0x9E;
+    command.Cdb[1] = kServiceReadCapacity16;
+    command.Put32(10, kCapacity16Bytes);
+    command.Transfer(answer.get(), kCapacity16Bytes, kIn);
+    if (Error_t refused = RunWithOption(ctl, command, option); refused != ERR_NONE) {
+        return refused;
+    }
+    const unsigned char* data = BytesOf(answer.get());
+    SetCapacity(BigEndian(data, 8), BigEndian(data + 8, 4));
     return ERR_NONE;
 }
 
@@ -408,9 +438,13 @@ Error_t CDisk::RunWithOption(CScsiIoCtl* ctl, const ScsiCommand& command, unsign
 
 void CDisk::TakeCapacity(const unsigned char* data)
 {
-    const unsigned long lastBlock = BigEndian(data, 4);
+    SetCapacity(BigEndian(data, 4), BigEndian(data + 4, 4));
+}
+
+void CDisk::SetCapacity(unsigned long lastBlock, unsigned long blockLength)
+{
     SetHighBlock(lastBlock);
-    SetBlockLength(BigEndian(data + 4, 4));
+    SetBlockLength(blockLength);
     SetBlocksCapacity(static_cast<long>(lastBlock + 1));
     SetLowBlock(0);
 }
@@ -467,9 +501,11 @@ Error_t CDisk::ReadDefectsFallingBack(unsigned long index, int pList, int gList,
 {
     *cdbUsed = 0;
     CScsiIoCtl* ctl = GetCtlBlock(index);
-    // Older drives refuse the 12-byte command; that failure is expected, so it is kept out of the log.
+    // Older drives refuse the 12-byte command; that failure is expected, so
+    // it is kept out of the log and out of the drive's error counts.
     const unsigned long logState = SetSilent(true);
     try {
+        const ExpectedFailures expected(*this);
         const Error_t result = ReadDefectData12(ctl, pList, gList, format, buf);
         SetLogState(logState);
         *cdbUsed = result == ERR_NONE ? kCdbUsed12 : 0;
@@ -477,6 +513,9 @@ Error_t CDisk::ReadDefectsFallingBack(unsigned long index, int pList, int gList,
     } catch (CEventBase* event) {
         SetLogState(logState);
         if (!IsIllegalRequest(event, ctl)) {
+            if (event != nullptr) {
+                CountError(event);  // not the refusal that was expected
+            }
             throw;
         }
         delete event;
@@ -638,6 +677,7 @@ Error_t CDisk::CalcLongBlockLength(long& length)
     GTrace trace(TRACE_LEVEL, "CDisk CalcLongBlockLength");
     length = 0;
     const unsigned long logState = SetSilent(true);
+    const ExpectedFailures expected(*this);  // the probe asks a wrong length on purpose
     const Error_t result = MeasureLongBlock(length);
     SetLogState(logState);
     return result;

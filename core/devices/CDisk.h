@@ -45,7 +45,8 @@ public:
                       int relAdr);
     Error_t SyncCache(unsigned long index, unsigned long lba, long blocks, int immed, int relAdr);
     Error_t PreFetch(unsigned long index, unsigned long lba, long blocks, int immed, int relAdr);
-    // On success the device takes the drive's last block and block length.
+    // On success the device takes the drive's last block and block length;
+    // a drive too large for the 10-byte answer is asked with READ CAPACITY(16).
     Error_t ReadCapacity(unsigned long index, int relAdr, int pmi, AlignedBuffer* buf, bool option);
 
     Error_t ReadDefectData10(CScsiIoCtl* ctl, int pList, int gList, unsigned char format, AlignedBuffer* buf);
@@ -97,5 +98,7 @@ private:
     Error_t BlockBytes(long blocks, long maxBlocks, unsigned long* bytes) const;
     Error_t RunWithOption(CScsiIoCtl* ctl, const ScsiCommand& command, unsigned char option);
     void TakeCapacity(const unsigned char* data);
+    void SetCapacity(unsigned long lastBlock, unsigned long blockLength);
+    Error_t ReadCapacity16(CScsiIoCtl* ctl, unsigned char option);
     Error_t MeasureLongBlock(long& length);
 };

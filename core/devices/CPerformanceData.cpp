@@ -79,13 +79,13 @@ void CPerformanceData::Unlock()
 
 void CPerformanceData::AddSample(Transfer& transfer, long blocks, long kilobytes, float seconds, unsigned long block)
 {
-    transfer.TotalBlocks += static_cast<std::int32_t>(blocks);
-    transfer.Block = static_cast<std::uint32_t>(block);
-    transfer.Kilobytes += static_cast<std::int32_t>(kilobytes);
+    transfer.TotalBlocks += blocks;
+    transfer.Block = block;
+    transfer.Kilobytes += kilobytes;
     transfer.Seconds += seconds;
     const float rate = static_cast<float>(kilobytes) / seconds;
     transfer.Present = true;
-    transfer.Average = static_cast<float>(transfer.Kilobytes) / transfer.Seconds;
+    transfer.Average = static_cast<float>(static_cast<double>(transfer.Kilobytes) / transfer.Seconds);
     transfer.Last = rate;
     if (rate < transfer.Minimum || transfer.Minimum == 0) {
         transfer.Minimum = rate;
@@ -123,10 +123,10 @@ void CPerformanceData::AddSeekData(long value, float seconds)
         return;  // no rate without time
     }
     Lock();
-    m_SeekSum += static_cast<std::int32_t>(value);
+    m_SeekSum += value;
     m_SeekSeconds += seconds;
     const float rate = static_cast<float>(value) / seconds;
-    m_SeekAverage = static_cast<float>(m_SeekSum) / m_SeekSeconds;
+    m_SeekAverage = static_cast<float>(static_cast<double>(m_SeekSum) / m_SeekSeconds);
     if (rate < m_SeekMinimum || m_SeekMinimum == 0) {
         m_SeekMinimum = rate;
     }

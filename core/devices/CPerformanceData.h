@@ -62,7 +62,7 @@ public:
     unsigned long GetMinReadBlock() const { return m_Read.MinimumBlock; }
     unsigned long GetMaxReadBlock() const { return m_Read.MaximumBlock; }
     long GetTotalReadBlocks() const { return m_Read.TotalBlocks; }
-    float GetReadSeconds() const { return m_Read.Seconds; }
+    float GetReadSeconds() const { return static_cast<float>(m_Read.Seconds); }
 
     float GetLastWriteRate() const { return m_Write.Last; }
     float GetAvgWriteRate() const { return m_Write.Average; }
@@ -72,7 +72,7 @@ public:
     unsigned long GetMinWriteBlock() const { return m_Write.MinimumBlock; }
     unsigned long GetMaxWriteBlock() const { return m_Write.MaximumBlock; }
     long GetTotalWriteBlocks() const { return m_Write.TotalBlocks; }
-    float GetWriteSeconds() const { return m_Write.Seconds; }
+    float GetWriteSeconds() const { return static_cast<float>(m_Write.Seconds); }
 
     float GetAvgSeekRate() const { return m_SeekAverage; }
     float GetMinSeekRate() const { return m_SeekMinimum; }
@@ -85,15 +85,16 @@ private:
         float Minimum = 0;
         float Maximum = 0;
         float Average = 0;
-        std::uint32_t Block = 0;
-        std::uint32_t MinimumBlock = 0;
-        std::uint32_t MaximumBlock = 0;
-        std::int32_t TotalBlocks = 0;
+        // Sums are 64-bit: a whole 2 TiB drive passes 32 bits in kilobytes and blocks.
+        std::uint64_t Block = 0;
+        std::uint64_t MinimumBlock = 0;
+        std::uint64_t MaximumBlock = 0;
+        std::int64_t TotalBlocks = 0;
         bool Present = false;
         PerfAlarm_t AlarmKind = PerfAlarmOff;
         float Threshold = -1.0f;
-        float Seconds = 0;
-        std::int32_t Kilobytes = 0;
+        double Seconds = 0;
+        std::int64_t Kilobytes = 0;
     };
 
     static void AddSample(Transfer& transfer, long blocks, long kilobytes, float seconds, unsigned long block);
@@ -110,8 +111,8 @@ private:
     float m_SeekMinimum = 0;
     float m_SeekMaximum = 0;
     float m_SeekAverage = 0;
-    float m_SeekSeconds = 0;
-    std::int32_t m_SeekSum = 0;
+    double m_SeekSeconds = 0;
+    std::int64_t m_SeekSum = 0;
     std::int32_t m_BlocksPerXfr = 0;
     std::atomic<bool> m_bLockReady{false};
     CRITICAL_SECTION m_Lock{};

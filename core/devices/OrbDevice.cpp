@@ -123,8 +123,9 @@ std::string OrbDevice::GetScsiIDString()
 
 std::string OrbDevice::GetInquiryString()
 {
-    return StringPrintf("%s  %s  (%s, %d)", m_Vendor.c_str(), m_ModelName.c_str(), m_FirmwareVersion.c_str(),
-                        static_cast<int>(m_HighBlock));
+    // Unsigned and full width: a large drive's high block must not show negative.
+    return StringPrintf("%s  %s  (%s, %lu)", m_Vendor.c_str(), m_ModelName.c_str(), m_FirmwareVersion.c_str(),
+                        static_cast<unsigned long>(m_HighBlock));
 }
 
 CDevTreeIterator* OrbDevice::GetChildrenIterator()

@@ -25,6 +25,8 @@ constexpr int kSerialPage = 0x80;
 constexpr std::size_t kSerialOffset = 4;
 // The additional length counts the copyright text past this many bytes.
 constexpr int kCopyrightLengthBase = 92;
+// SCSI-2; from SPC on, byte 1 bits 5-7 are reserved or protection fields.
+constexpr int kLastVersionWithCdbLun = 2;
 
 // Text of a fixed-size field: up to the first zero byte or the field's end.
 std::string FieldText(const void* field, std::size_t size)
@@ -58,6 +60,7 @@ void SCSIDevice::AdoptIdentity(SCSIDevice& probe)
     SetVendor(probe.GetVendor());
     SetModelName(probe.GetModelName());
     SetFirmwareVersion(probe.GetFirmwareVersion());
+    SetAnsiVersion(probe.GetAnsiVersion());
 }
 
 CDevAddress SCSIDevice::GetDevAddress()
@@ -67,6 +70,9 @@ CDevAddress SCSIDevice::GetDevAddress()
 
 unsigned char SCSIDevice::LunBits() const
 {
+    if (m_AnsiVersion > kLastVersionWithCdbLun) {
+        return 0;
+    }
     return static_cast<unsigned char>((GetLUNNum() & 0x7) << 5);
 }
 
@@ -174,13 +180,31 @@ CEventBase* SCSIDevice::ProcessError(CScsiIoCtl* ctl)
         return nullptr;
     }
     CEventBase* event = ctl->GetErrorEvent();
+    // A probe or fallback of this thread expects the failure: no error of the drive's.
+    if (m_ExpectingThread.load() != std::this_thread::get_id()) {
+        CountError(event);
+    }
+    return event;
+}
+
+SCSIDevice::ExpectedFailures::ExpectedFailures(SCSIDevice& device)
+    : m_Device(device), m_Previous(device.m_ExpectingThread.exchange(std::this_thread::get_id()))
+{
+}
+
+SCSIDevice::ExpectedFailures::~ExpectedFailures()
+{
+    m_Device.m_ExpectingThread.store(m_Previous);
+}
+
+void SCSIDevice::CountError(const CEventBase* event)
+{
     const auto* error = dynamic_cast<const CEventError*>(event);
     if (error == nullptr || error->IsHardError()) {
         IncHardErrors();
     } else {
         IncSoftErrors();
     }
-    return event;
 }
 
 bool SCSIDevice::ShouldLog() const
@@ -279,6 +303,7 @@ void SCSIDevice::SetDevProperties(const SCSI_InquiryData_s* data)
     }
     SetDevType(int2DevType(data->PeripheralType & 0x1F));
     SetInterfaceType(int2InterfaceType(data->Versions & 0x07));
+    SetAnsiVersion(data->Versions & 0x07);
     SetVendor(FieldText(data->VendorId, sizeof data->VendorId));
     SetModelName(FieldText(data->ProductId, sizeof data->ProductId));
     SetFirmwareVersion(FieldText(data->ProductRevision, sizeof data->ProductRevision));

@@ -9,9 +9,11 @@
 #include "platform/WinTypes.h"
 
 #include <array>
+#include <atomic>
 #include <list>
 #include <memory>
 #include <string>
+#include <thread>
 
 class AlignedBuffer;
 class CEventBase;
@@ -99,8 +101,28 @@ protected:
     // Builds the command (unless the block is armed for a retry) and issues
     // it; argument faults are returned, a failed command thrown as an event.
     Error_t RunCommand(CScsiIoCtl* ctl, const ScsiCommand& command);
-    // Byte 1 with the device's LUN in bits 5-7.
+    // Byte 1 with the device's LUN in bits 5-7, for devices of SCSI-2 and
+    // older only: later command sets give those bits other meanings.
     unsigned char LunBits() const;
+    // Adds the event to the soft or hard error count.
+    void CountError(const CEventBase* event);
+
+    // While one lives, failures of the creating thread's commands on this
+    // device are not counted: a probe or a fallback expects them.
+    class ExpectedFailures {
+    public:
+        explicit ExpectedFailures(SCSIDevice& device);
+        ~ExpectedFailures();
+        ExpectedFailures(const ExpectedFailures&) = delete;
+        ExpectedFailures& operator=(const ExpectedFailures&) = delete;
+
+    private:
+        SCSIDevice& m_Device;
+        std::thread::id m_Previous;
+    };
+    // The version its INQUIRY data claims; until then LUN bits are sent.
+    void SetAnsiVersion(int version) { m_AnsiVersion = version; }
+    int GetAnsiVersion() const { return m_AnsiVersion; }
     static Device_t int2DevType(int type);
     static Interface_t int2InterfaceType(int type);
 
@@ -121,4 +143,6 @@ private:
     unsigned long m_NumBlocks = 0;
     std::array<std::unique_ptr<CScsiIoCtl>, MAX_CTL_BLOCKS> m_Blocks;
     std::list<int> m_FreeList;
+    int m_AnsiVersion = -1;
+    std::atomic<std::thread::id> m_ExpectingThread{};
 };

@@ -35,6 +35,21 @@ unsigned long Length(long len)
     return len > 0 ? static_cast<unsigned long>(len) : 0;
 }
 
+constexpr long kMaxField8 = 0xFF;
+constexpr long kMaxField16 = 0xFFFF;
+
+// A length its CDB field cannot carry would ask the device for less than
+// the caller expects and still report success.
+bool Fits(long length, long fieldMax)
+{
+    return length >= 0 && length <= fieldMax;
+}
+
+bool Fits16(const AlignedBuffer* buf)
+{
+    return SizeOf(buf) <= static_cast<unsigned long>(kMaxField16);
+}
+
 constexpr int kIdentificationPage = 0x83;
 constexpr long kIdentificationBytes = 128;
 constexpr int kCodeSetBinary = 1;
@@ -79,6 +94,9 @@ Error_t SCSIDevice::SendDiagnostic(unsigned long index, AlignedBuffer* buf, int 
                                    int devOffL, int selfTest, int pf)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice SendDiagnostic");
+    if (!Fits16(buf)) {
+        return ERR_INVALID_PARAM;
+    }
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = 0x1D;
     command.Cdb[1] = static_cast<unsigned char>(((selfTestCode & 0x7) << 5) | Bit(pf, 4) | Bit(selfTest, 2) |
@@ -91,6 +109,9 @@ Error_t SCSIDevice::SendDiagnostic(unsigned long index, AlignedBuffer* buf, int 
 Error_t SCSIDevice::RecvDiagnosticResults(unsigned long index, AlignedBuffer* buf)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice RecvDiagnosticResults");
+    if (!Fits16(buf)) {
+        return ERR_INVALID_PARAM;
+    }
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = 0x1C;
     command.Cdb[1] = LunBits();
@@ -102,6 +123,9 @@ Error_t SCSIDevice::RecvDiagnosticResults(unsigned long index, AlignedBuffer* bu
 Error_t SCSIDevice::ModeSense6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int page, int pc, int dbd)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSense6");
+    if (!Fits(len, kMaxField8)) {
+        return ERR_INVALID_PARAM;
+    }
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = 0x1A;
     command.Cdb[1] = LunBits() | Bit(dbd, 3);
@@ -114,6 +138,9 @@ Error_t SCSIDevice::ModeSense6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, in
 Error_t SCSIDevice::ModeSense10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int page, int pc, int dbd)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSense10");
+    if (!Fits(len, kMaxField16)) {
+        return ERR_INVALID_PARAM;
+    }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = 0x5A;
     command.Cdb[1] = LunBits() | Bit(dbd, 3);
@@ -126,6 +153,9 @@ Error_t SCSIDevice::ModeSense10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, i
 Error_t SCSIDevice::ModeSelect6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int pf, int sp)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSelect6");
+    if (!Fits(len, kMaxField8)) {
+        return ERR_INVALID_PARAM;
+    }
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = 0x15;
     command.Cdb[1] = LunBits() | Bit(pf, 4) | Bit(sp, 0);
@@ -137,6 +167,9 @@ Error_t SCSIDevice::ModeSelect6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, i
 Error_t SCSIDevice::ModeSelect10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int pf, int sp)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSelect10");
+    if (!Fits(len, kMaxField16)) {
+        return ERR_INVALID_PARAM;
+    }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = 0x55;
     command.Cdb[1] = LunBits() | Bit(pf, 4) | Bit(sp, 0);
@@ -148,6 +181,9 @@ Error_t SCSIDevice::ModeSelect10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, 
 Error_t SCSIDevice::LogSense(unsigned long index, AlignedBuffer* buf, int len, int pc, int page, int ppc, int sp)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice LogSense");
+    if (!Fits(len, kMaxField16)) {
+        return ERR_INVALID_PARAM;
+    }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = 0x4D;
     command.Cdb[1] = LunBits() | Bit(ppc, 1) | Bit(sp, 0);
@@ -160,6 +196,9 @@ Error_t SCSIDevice::LogSense(unsigned long index, AlignedBuffer* buf, int len, i
 Error_t SCSIDevice::LogSelect(unsigned long index, AlignedBuffer* buf, int len, int pcr, int sp, int pc)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice LogSelect");
+    if (!Fits(len, kMaxField16)) {
+        return ERR_INVALID_PARAM;
+    }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = 0x4C;
     command.Cdb[1] = LunBits() | Bit(pcr, 1) | Bit(sp, 0);
@@ -210,7 +249,7 @@ Error_t SCSIDevice::ReportLUNs(unsigned long index, AlignedBuffer* buf)
 Error_t SCSIDevice::PersistentReserveIn(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int serviceAction)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice PersistentReserveIn");
-    if (buf == nullptr || len < 0 || buf->Size() < static_cast<unsigned long>(len)) {
+    if (buf == nullptr || !Fits(len, kMaxField16) || buf->Size() < static_cast<unsigned long>(len)) {
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
@@ -225,7 +264,7 @@ Error_t SCSIDevice::PersistentReserveOut(CScsiIoCtl* ctl, AlignedBuffer* buf, lo
                                          int scope, int type)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice PersistentReserveOut");
-    if (buf == nullptr || len < 0 || buf->Size() < static_cast<unsigned long>(len)) {
+    if (buf == nullptr || !Fits(len, kMaxField16) || buf->Size() < static_cast<unsigned long>(len)) {
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());

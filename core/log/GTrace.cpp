@@ -18,10 +18,17 @@ constexpr std::size_t MAX_MESSAGE_CHARS = 1023;
 
 enum class TraceState { NotLoaded, Active, Off };
 
+std::atomic<TraceState> traceState{TraceState::NotLoaded};
+
+void SetState(TraceState state)
+{
+    traceState = state;
+    gTraceOff = state == TraceState::Off;
+}
+
 // Loaded once per process; the file stays open until the process ends.
 struct ProcessTrace {
     std::mutex lock;
-    std::atomic<TraceState> state{TraceState::NotLoaded};
     GTraceOptions_s options;
     std::FILE* file = nullptr;
 
@@ -33,7 +40,7 @@ struct ProcessTrace {
             std::fclose(file);
             file = nullptr;
         }
-        state = TraceState::Off;
+        SetState(TraceState::Off);
     }
 
     // Called under the lock.
@@ -42,29 +49,29 @@ struct ProcessTrace {
         options = GTraceOptions_s{};
         const bool found = GRegLoadTraceOptions(&options);
         if (!found || (options.Flags & GTRACE_FLAG_ON) == 0) {
-            state = TraceState::Off;
+            SetState(TraceState::Off);
             return;
         }
         if ((options.Flags & GTRACE_FLAG_DEBUGGER) == 0) {
             file = options.FileName.empty() ? nullptr : std::fopen(options.FileName.c_str(), "w+");
             if (file == nullptr) {
-                state = TraceState::Off;
+                SetState(TraceState::Off);
                 return;
             }
         }
-        state = TraceState::Active;
+        SetState(TraceState::Active);
     }
 
     // True when tracing is on, loading the options on first use.
     bool IsActive()
     {
-        if (state == TraceState::NotLoaded) {
+        if (traceState == TraceState::NotLoaded) {
             std::lock_guard guard(lock);
-            if (state == TraceState::NotLoaded) {
+            if (traceState == TraceState::NotLoaded) {
                 Load();
             }
         }
-        return state == TraceState::Active;
+        return traceState == TraceState::Active;
     }
 };
 
@@ -144,7 +151,7 @@ bool GRegStoreTraceOptions(const GTraceOptions_s* options)
     return stored;
 }
 
-GTrace::GTrace(unsigned long level, const char* format, ...)
+void GTrace::Begin(unsigned long level, const char* format, ...)
 {
     ProcessTrace& trace = Trace();
     if (format == nullptr || !trace.IsActive()) {
@@ -172,9 +179,9 @@ GTrace::GTrace(unsigned long level, const char* format, ...)
     Output(line.c_str(), static_cast<int>(line.size()));
 }
 
-GTrace::~GTrace()
+void GTrace::End()
 {
-    if (!m_bActive || (Trace().options.Flags & GTRACE_FLAG_TIMING) == 0) {
+    if ((Trace().options.Flags & GTRACE_FLAG_TIMING) == 0) {
         return;
     }
     char elapsed[32];
@@ -188,7 +195,7 @@ void GTrace::Output(const char* text, int length)
     ProcessTrace& trace = Trace();
     if ((trace.options.Flags & GTRACE_FLAG_DEBUGGER) != 0) {
         MessageBoxA(nullptr, "GTrace can't output to DEBUGwindow - not in DEBUG", "GTrace", MB_OK);
-        trace.state = TraceState::Off;
+        SetState(TraceState::Off);
         m_bActive = false;
         return;
     }
@@ -205,7 +212,7 @@ void GTrace::ReloadOptions()
     ProcessTrace& trace = Trace();
     std::lock_guard guard(trace.lock);
     trace.Close();
-    trace.state = TraceState::NotLoaded;
+    SetState(TraceState::NotLoaded);
 }
 
 GTrace::TraceTime GTrace::Now()

@@ -2,6 +2,7 @@
 
 #include "platform/WinTypes.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -23,12 +24,23 @@ bool GRegLoadTraceOptions(GTraceOptions_s* options);
 // Creates the key when missing.
 bool GRegStoreTraceOptions(const GTraceOptions_s* options);
 
+// True while the loaded options leave tracing off; read by every scope.
+inline std::atomic<bool> gTraceOff{false};
+
 // A developers' trace scope: writes one line per traced operation to the
 // trace file when tracing is switched on in the registry; in timing mode the
 // line is written when the scope ends, with its duration in milliseconds.
 class GTrace {
 public:
-    GTrace(unsigned long level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // The format takes printf's conversions. Inline, so a scope costs one
+    // flag test while tracing is off.
+    template <typename... Args>
+    GTrace(unsigned long level, const char* format, Args... args)
+    {
+        if (!gTraceOff.load(std::memory_order_acquire)) {
+            Begin(level, format, args...);
+        }
+    }
     GTrace(const GTrace&) = default;
     GTrace& operator=(const GTrace&) = default;
 
@@ -36,13 +48,21 @@ protected:
     virtual void Output(const char* text, int length);
 
 public:
-    virtual ~GTrace();
+    virtual ~GTrace()
+    {
+        if (m_bActive) {
+            End();
+        }
+    }
 
     // Forgets the loaded options and closes the trace file, so the next trace
     // reads the registry again. Only while no trace scope is open.
     static void ReloadOptions();
 
 private:
+    void Begin(unsigned long level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void End();
+
     struct TraceTime {
         std::int64_t time;          // seconds
         unsigned short millitm;     // milliseconds within the second

@@ -1,9 +1,11 @@
 #include "core/system/AdapterFactory.h"
 
+#include "core/system/CASPIHostAdapter.h"
 #include "core/system/CComputerSystem.h"
 #include "core/system/CIDEHostAdapter.h"
 #include "core/system/CNTPortHostAdapter.h"
 #include "core/system/CNoxHostAdapter.h"
+#include "core/system/CTestHostAdapter.h"
 #include "core/types/CEventError.h"
 #include "core/types/StringPrintf.h"
 
@@ -26,10 +28,12 @@ CHostAdapter* CreateHostAdapter(Driver_t driver, int adapterNumber)
         return new CNTPortHostAdapter(adapterNumber);
     case DRV_IDE:
         return new CIDEHostAdapter(adapterNumber);
+    case DRV_ASPI:
+        return new CASPIHostAdapter(adapterNumber);
+    case DRV_TEST:
+        return new CTestHostAdapter(adapterNumber);
     case DRV_NOX:
         return new CNoxHostAdapter(adapterNumber);
-    case DRV_TEST:
-    case DRV_ASPI:
     case DRV_AMIRAID:
     case DRV_LUMEN:
     case DRV_AMIRAID_CHANNEL:

@@ -1,5 +1,7 @@
 #include "core/system/AspiDriverSource.h"
 
+#include "core/transport/CASPIDriver.h"
+
 #include <atomic>
 
 namespace {
@@ -16,5 +18,13 @@ void SetAspiDriverAcquirer(AspiDriverAcquirer acquire)
 CScsiDriver* AcquireAspiDriver()
 {
     const AspiDriverAcquirer acquire = g_acquire;
-    return acquire != nullptr ? acquire() : nullptr;
+    if (acquire != nullptr) {
+        return acquire();
+    }
+    CASPIDriver* driver = CASPIDriver::Acquire();
+    if (!driver->IsLoaded()) {
+        driver->Release();
+        return nullptr;
+    }
+    return driver;
 }

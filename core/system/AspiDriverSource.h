@@ -3,9 +3,10 @@
 class CScsiDriver;
 
 // How the system reaches the ASPI layer, the only transport on Windows 9x.
-// The ASPI transport installs its acquire operation here.
+// Tests install a stand-in here; without one it is the ASPI transport's own
+// driver object.
 using AspiDriverAcquirer = CScsiDriver* (*)();
 
 void SetAspiDriverAcquirer(AspiDriverAcquirer acquire);
-// One reference to the ASPI driver object; null when no ASPI layer is installed.
+// One reference to the ASPI driver object; null when the ASPI layer cannot be loaded.
 CScsiDriver* AcquireAspiDriver();

@@ -63,7 +63,7 @@ CComputerSystem::~CComputerSystem()
 {
     DeleteHostAdapters();
     // Only the manager this system registered is taken away.
-    if (m_bInitialized) {
+    if (m_bBufferMgrRegistered) {
         AlignedBuffer::UnregisterBufferMgr();
     }
 }
@@ -94,6 +94,39 @@ Error_t CComputerSystem::Init(Driver_t driver, BufferMgr_t bufferMgr)
         return ERR_ALREADY_INITIALIZED;
     }
     m_bInitialized = true;
+    try {
+        SetUpAndScan(driver, bufferMgr);
+    } catch (CEventBase* event) {
+        if (event != nullptr && IsMissingConfiguration(event->GetErrorCode())) {
+            AllowInitAgain();
+        }
+        throw;
+    }
+    return ERR_NONE;
+}
+
+bool CComputerSystem::IsMissingConfiguration(Error_t code)
+{
+    return code >= ERR_PRODUCT_NOT_REGISTERED && code <= ERR_NO_DRIVER_CONFIGURED;
+}
+
+// The front ends may retry with a fixed transport; that call must find the
+// system as a fresh one, not already initialised.
+void CComputerSystem::AllowInitAgain()
+{
+    DeleteHostAdapters();
+    if (m_bBufferMgrRegistered) {
+        AlignedBuffer::UnregisterBufferMgr();
+        m_bBufferMgrRegistered = false;
+    }
+    SetSilent(false);
+    CLogFile::SetLogging(true);
+    m_bInitialized = false;
+    m_Status = DEV_STATUS_NOT_CONFIGURED;
+}
+
+void CComputerSystem::SetUpAndScan(Driver_t driver, BufferMgr_t bufferMgr)
+{
     m_PerfAlarms = PerfAlarm_struct{PerfAlarmOff, 0.0F, PerfAlarmOff, 0.0F};
     m_ErrorAlarms = ErrorAlarm_struct{-1, -1};
     m_bTestActive = false;
@@ -101,6 +134,7 @@ Error_t CComputerSystem::Init(Driver_t driver, BufferMgr_t bufferMgr)
     unsigned long available = 0;
     // A manager that could not be registered gives no space, whatever was registered before.
     if (SetupBufferMgr(bufferMgr) == ERR_NONE) {
+        m_bBufferMgrRegistered = true;
         try {
             AlignedBuffer::GetAvailable(&available);
         } catch (Error_t) {
@@ -111,7 +145,6 @@ Error_t CComputerSystem::Init(Driver_t driver, BufferMgr_t bufferMgr)
         throw new CEventError("There is no buffer available.", ERR_NO_MEMORY);
     }
     ScanSystem(driver);
-    return ERR_NONE;
 }
 
 Error_t CComputerSystem::ScanSystem(Driver_t driver)
@@ -192,7 +225,15 @@ SCSIDevice* CComputerSystem::GetSCSIDevice(const CDevAddress& address) const
 
 SCSIDevice* CComputerSystem::GetSCSIDevice(int ha, int target, int lun) const
 {
-    const CHostAdapter* adapter = GetHostAdapter(ha);
+    // A port without a transport gets no adapter object, so the array index
+    // and the adapter number part ways after it.
+    const CHostAdapter* adapter = nullptr;
+    for (CHostAdapter* each : m_HostAdapters) {
+        if (each->GetAssignedID() == ha) {
+            adapter = each;
+            break;
+        }
+    }
     const CTarget* found = adapter != nullptr ? adapter->GetTarget(target) : nullptr;
     return found != nullptr ? found->GetSCSIDevice(lun) : nullptr;
 }

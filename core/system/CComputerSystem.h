@@ -101,6 +101,9 @@ protected:
     BufferMgr_t GetBufMgrType();
 
 private:
+    void SetUpAndScan(Driver_t driver, BufferMgr_t bufferMgr);
+    static bool IsMissingConfiguration(Error_t code);
+    void AllowInitAgain();
     friend class ComputerSystemInspector;  // the unit tests' window on the protected steps
 
     CComputerSystem();
@@ -130,6 +133,7 @@ private:
     long m_NumHAs = 0;
     long m_NumRAIDChannels = 0;
     bool m_bInitialized = false;
+    bool m_bBufferMgrRegistered = false;
     ThreadMode_t m_ThreadMode = THREAD_SINGLE;
     bool m_bMultiModule = false;
     bool m_bFibreModule = false;

@@ -15,7 +15,8 @@ namespace {
 // Port numbers Windows hands out; also bounds a walk over a machine whose
 // every name opens.
 constexpr int kMaxPorts = 256;
-constexpr int kMaxClassIndex = 256;
+// Class numbers run past the port units only by devices of other buses.
+constexpr int kMaxOtherClassDevices = 256;
 constexpr DWORD kBusListBytes = 20480;
 constexpr DWORD kRescanBytes = 2048;
 constexpr DWORD kMaxRegistryBytes = 255;
@@ -183,7 +184,7 @@ void CNTPortDriver::OpenClaimedUnits()
 {
     const int entries = static_cast<int>(m_Units.size());
     for (const char* className : kClassNames) {
-        for (int index = 0; index < kMaxClassIndex; ++index) {
+        for (int index = 0; index < entries + kMaxOtherClassDevices; ++index) {
             HANDLE handle = OpenDevice(StringPrintf("\\\\.\\%s%d", className, index));
             if (handle == nullptr) {
                 if (index >= entries) {

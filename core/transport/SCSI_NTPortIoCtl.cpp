@@ -66,6 +66,29 @@ NTPortRequest_s* SCSI_NTPortIoCtl::Request() const
     return reinterpret_cast<NTPortRequest_s*>(RequestBytes());
 }
 
+Error_t SCSI_NTPortIoCtl::DoIO()
+{
+    // Sent before: a retry, or a re-issue after a unit attention.
+    if (Request() != nullptr && Request()->DeliveryState != 0) {
+        RestoreBuiltRequest();
+    }
+    return CScsiIoCtl::DoIO();
+}
+
+void SCSI_NTPortIoCtl::RestoreBuiltRequest()
+{
+    // Nothing of the last attempt may answer for this one: its status,
+    // sense and delivery are cleared with the port's rewrites.
+    NTPortRequest_s* request = Request();
+    SCSI_PASS_THROUGH_DIRECT built = *m_pBuilt;
+    std::memcpy(built.Cdb, request->Spt.Cdb, sizeof built.Cdb);  // the port leaves the CDB alone
+    request->Spt = built;
+    std::memset(&request->Sense, 0, sizeof request->Sense);
+    request->DeliveryState = 0;
+    request->DeliveryDetail = 0;
+    SetSenseValid(false);
+}
+
 Error_t SCSI_NTPortIoCtl::GetDriverStatus()
 {
     const NTPortRequest_s* request = Request();
@@ -122,6 +145,8 @@ Error_t SCSI_NTPortIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dat
     spt.SenseInfoLength = SENSE_BYTES;
     spt.DataIn = DataInFor(TakeCommandKind(dataLength, flags));
     std::memset(&Request()->Sense, 0, sizeof Request()->Sense);
+    *m_pBuilt = spt;
+    m_pBuilt->ScsiStatus = 0;
     return ERR_NONE;
 }
 

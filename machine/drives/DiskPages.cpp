@@ -13,6 +13,7 @@ namespace harrow::machine::drives {
 namespace {
 
 constexpr int kSegments = 8;
+constexpr int kCumulativeValues = 1;  // LOG SENSE page control
 constexpr std::uint64_t kHeads = 8;
 constexpr std::uint64_t kSectorsPerTrack = 400;
 constexpr char kCopyright[] = "Copyright (c) 2001 Kestrel, all rights reserved";
@@ -298,6 +299,14 @@ ScsiResult DiskServer::LogSense(const ScsiRequest& request)
         (code == 0x00 && pointer != 0)) {
         return CheckCondition(sense::kInvalidCdbField);
     }
+    // Page control: 1 asks for the cumulative values every page has; the
+    // counter pages' thresholds and defaults are all zero; list and status
+    // pages have only what they hold now.
+    const int control = cdb[2] >> 6;
+    const bool counters = code == 0x02 || code == 0x03 || code == 0x05;
+    if (control != kCumulativeValues && code != 0x00 && !counters) {
+        return CheckCondition(sense::kInvalidCdbField);
+    }
     std::vector<std::uint8_t> data;
     LogPage page(code, pointer);
     switch (code) {
@@ -307,10 +316,11 @@ ScsiResult DiskServer::LogSense(const ScsiRequest& request)
     case 0x02:
     case 0x03:
     case 0x05: {
+        const bool current = control == kCumulativeValues;
         const std::uint64_t bytes = code == 0x02 ? m_bytesWritten : code == 0x03 ? m_bytesRead : m_bytesVerified;
         for (std::uint16_t p = 0; p <= 4; ++p) page.AddNumber(p, 4, 0);
-        page.AddNumber(5, 8, bytes);
-        page.AddNumber(6, 4, code == 0x02 ? 0 : m_uncorrected);
+        page.AddNumber(5, 8, current ? bytes : 0);
+        page.AddNumber(6, 4, current && code != 0x02 ? m_uncorrected : 0);
         break;
     }
     case 0x0D: {

@@ -15,6 +15,9 @@ constexpr std::uint32_t kEccBytes = 54;     // what READ LONG adds to a block
 constexpr std::size_t kMaxGrownDefects = 256;
 constexpr std::size_t kEchoBufferSize = 64 * 1024;
 constexpr std::uint64_t kFirmwarePiece = 32 * 1024;  // mode 5: buffer ID numbers 32 KiB pieces
+// Byte 1 of the block commands.
+constexpr std::uint8_t kRelAdr = 0x01;
+constexpr std::uint8_t kProtectBits = 0xE0;
 
 double WallClock()
 {
@@ -91,7 +94,8 @@ std::vector<PageDefinition> DiskPages(const UnitConfig& config)
     return pages;
 }
 
-UnitState InitialState(const UnitConfig& config)
+// Complete with the pages, so a first start writes its state file once.
+UnitState InitialState(const UnitConfig& config, const ModePages& pages)
 {
     UnitState state;
     state.revision = config.revision;
@@ -99,23 +103,26 @@ UnitState InitialState(const UnitConfig& config)
     state.blockSize = config.blockSize;
     state.blocks = config.blocks;
     state.createdAt = WallClock();
+    pages.Complete(state);
     return state;
 }
 
 }  // namespace
 
 DiskServer::DiskServer(UnitConfig config, const std::filesystem::path& stateDir)
-    : ScsiServer(std::move(config)), m_store(stateDir, InitialState(Config())), m_state(m_store.State()),
-      m_pages(DiskPages(Config()))
+    : ScsiServer(std::move(config)), m_pages(DiskPages(Config())),
+      m_store(stateDir, InitialState(Config(), m_pages)), m_state(m_store.State())
 {
     StateStore::Session session(m_store);
-    const auto before = ToJson(m_state);
+    // Completing only adds pages a remembered state lacks.
+    const std::size_t before = m_state.currentPages.size() + m_state.savedPages.size();
     try {
         m_pages.Complete(m_state);
     } catch (const std::exception& e) {
         throw std::runtime_error((stateDir / "state.json").string() + ": damaged state file: " + e.what());
     }
-    if (ToJson(m_state) != before) {
+    m_pagesCompletedAt = m_store.Loads();
+    if (m_state.currentPages.size() + m_state.savedPages.size() != before) {
         m_store.MarkChanged();
     }
 }
@@ -124,13 +131,22 @@ ScsiResult DiskServer::Serve(const ScsiRequest& request)
 {
     try {
         StateStore::Session session(m_store);
-        m_pages.Complete(m_state);
+        CompleteLoadedPages();
         Advance();
         return Answer(request);
     } catch (const std::exception&) {
         // The state folder went bad under us (another process, a full disk):
         // a drive reports that as an internal target failure.
         return CheckCondition(sense::kInternalFailure);
+    }
+}
+
+// Only a state just read from its file can lack pages or hold damaged ones.
+void DiskServer::CompleteLoadedPages()
+{
+    if (m_store.Loads() != m_pagesCompletedAt) {
+        m_pages.Complete(m_state);
+        m_pagesCompletedAt = m_store.Loads();
     }
 }
 
@@ -195,15 +211,20 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
     case 0x2A:
     case 0x2E:
     case 0x2F:
-        if (cdb[1] & 0x01) {
-            return CheckCondition(sense::kInvalidCdbField);  // relative addressing
+        // Relative addressing is gone from SBC-2; bits 5-7 ask for protection this drive lacks.
+        if (cdb[1] & (kRelAdr | kProtectBits)) {
+            return CheckCondition(sense::kInvalidCdbField);
         }
         if (cdb[0] == 0x28) return Read(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
         if (cdb[0] == 0x2F) return Verify(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2), cdb[1] & 0x02);
         return Write(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
     case 0x2B: return Config().seek ? CheckRange(GetBE(cdb, 2, 4), 1) : CheckCondition(sense::kInvalidOpcode);
     case 0x34:
-    case 0x35: return CheckRange(GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
+    case 0x35:
+        if (cdb[1] & kRelAdr) {
+            return CheckCondition(sense::kInvalidCdbField);
+        }
+        return CheckRange(GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
     case 0x37: return ReadDefectData(request, false);
     case 0x3B: return WriteBuffer(request);
     case 0x3C: return ReadBuffer(request);
@@ -350,7 +371,7 @@ ScsiResult DiskServer::Verify(const ScsiRequest& request, std::uint64_t lba, std
 ScsiResult DiskServer::ReadCapacity10(const ScsiRequest& request)
 {
     const auto cdb = request.cdb;
-    if (!(cdb[8] & 0x01) && GetBE(cdb, 2, 4) != 0) {
+    if ((cdb[1] & kRelAdr) || (!(cdb[8] & 0x01) && GetBE(cdb, 2, 4) != 0)) {
         return CheckCondition(sense::kInvalidCdbField);
     }
     std::vector<std::uint8_t> data(8);

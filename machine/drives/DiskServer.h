@@ -82,10 +82,12 @@ private:
     std::uint32_t PowerOnMinutes() const;
     double Elapsed() const;
     std::uint8_t SelfTestCode(Operation operation) const;
+    void CompleteLoadedPages();
 
+    ModePages m_pages;
     StateStore m_store;
     UnitState& m_state;
-    ModePages m_pages;
+    std::uint64_t m_pagesCompletedAt = 0;  // the store's load count when pages were last completed
     FirmwareCollector m_firmware;
     std::vector<std::uint8_t> m_echo;  // the data buffer of READ/WRITE BUFFER mode 2
     bool m_stopped = false;

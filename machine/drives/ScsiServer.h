@@ -31,6 +31,7 @@ struct Condition {
 class ScsiServer : public LogicalUnit {
 public:
     ScsiResult Execute(const ScsiRequest& request) final;
+    double ServiceSeconds() const final { return m_config.commandSeconds; }
 
 protected:
     explicit ScsiServer(UnitConfig config);

@@ -4,10 +4,10 @@
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -21,9 +21,6 @@ struct StateStore::Shared {
     std::atomic<std::uint64_t> ready;       // kReady once the mutex is set up
     std::atomic<std::uint64_t> generation;  // bumped by every save
     pthread_mutex_t mutex;
-    // blocks.bin's size as last set under the lock; a process whose mapping
-    // differs remaps before reading, so none reads past a truncation.
-    std::atomic<std::uint64_t> dataSize;
 };
 
 namespace {
@@ -45,10 +42,22 @@ std::runtime_error SystemError(const std::filesystem::path& path, const char* wh
     return std::runtime_error(path.string() + ": " + what + ": " + std::strerror(errno));
 }
 
+// A write past the process's file-size limit would end it with SIGXFSZ;
+// refused beforehand, it is a write error the drive reports.
+bool WithinFileSizeLimit(std::uint64_t end)
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || end <= limit.rlim_cur) {
+        return true;
+    }
+    errno = EFBIG;
+    return false;
+}
+
 }  // namespace
 
 StateStore::StateStore(const std::filesystem::path& folder, const UnitState& initial)
-    : m_statePath(folder / "state.json")
+    : m_statePath(folder / "state.json"), m_dataPath(folder / "blocks.bin")
 {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -67,18 +76,16 @@ StateStore::StateStore(const std::filesystem::path& folder, const UnitState& ini
         (info.st_size == static_cast<off_t>(sizeof(Shared)) || ::ftruncate(m_lockFd, sizeof(Shared)) == 0)) {
         map = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, m_lockFd, 0);
     }
-    const auto dataPath = folder / "blocks.bin";
     if (map != MAP_FAILED) {
         m_shared = static_cast<Shared*>(map);
         if (m_shared->ready.load() != kReady) {
             SetUpMutex(&m_shared->mutex);
             m_shared->ready.store(kReady);
         }
-        m_dataFd = ::open(dataPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     }
     ::flock(m_lockFd, LOCK_UN);
-    if (m_dataFd < 0) {
-        const auto failure = SystemError(map == MAP_FAILED ? lockPath : dataPath, "cannot open");
+    if (map == MAP_FAILED || (!OpenData(false) && errno != ENOENT)) {
+        const auto failure = SystemError(map == MAP_FAILED ? lockPath : m_dataPath, "cannot open");
         Close();
         throw failure;
     }
@@ -98,7 +105,6 @@ StateStore::~StateStore() { Close(); }
 
 void StateStore::Close()
 {
-    UnmapData();
     if (m_shared) {
         ::munmap(m_shared, sizeof(Shared));
         m_shared = nullptr;
@@ -166,6 +172,7 @@ void StateStore::Reload()
     text << file.rdbuf();
     try {
         m_state = FromJson(nlohmann::json::parse(text.str()));
+        ++m_loads;
     } catch (const std::exception& e) {
         throw std::runtime_error(m_statePath.string() + ": damaged state file: " + e.what());
     }
@@ -191,60 +198,42 @@ bool StateStore::ReadData(std::uint64_t offset, std::span<std::uint8_t> out)
     if (out.empty()) {
         return true;
     }
-    if (offset > UINT64_MAX - out.size() || !MapData(offset + out.size())) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) - out.size()) {
         return false;
     }
-    // Past the file's end (it could not grow that far) is never written.
-    const auto mapped = static_cast<std::size_t>(std::clamp(m_dataSize, offset, offset + out.size()) - offset);
-    if (mapped > 0) {
-        std::memcpy(out.data(), m_data + offset, mapped);
+    if (!OpenData(false)) {
+        if (errno != ENOENT) {
+            return false;
+        }
+        std::memset(out.data(), 0, out.size());  // nothing written yet
+        return true;
     }
-    std::memset(out.data() + mapped, 0, out.size() - mapped);
+    // A range without data is a hole: zeros, without the kernel filling
+    // page cache for it.
+    const off_t data = ::lseek(m_dataFd, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0 && errno != ENXIO) {
+        return false;
+    }
+    std::size_t done = 0;
+    if (data >= 0 && static_cast<std::uint64_t>(data) < offset + out.size()) {
+        while (done < out.size()) {
+            const ssize_t n = ::pread(m_dataFd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return false;
+            if (n == 0) break;  // past the end: never written
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    std::memset(out.data() + done, 0, out.size() - done);
     return true;
-}
-
-bool StateStore::MapData(std::uint64_t end)
-{
-    if (end <= m_dataSize && m_dataSize == m_shared->dataSize.load(std::memory_order_relaxed)) {
-        return true;
-    }
-    struct stat info {};
-    if (::fstat(m_dataFd, &info) != 0) {
-        return false;
-    }
-    auto size = static_cast<std::uint64_t>(info.st_size);
-    const std::uint64_t capacity = std::max<std::uint64_t>(end, m_state.blocks * m_state.blockSize);
-    if (size < capacity && ::ftruncate(m_dataFd, static_cast<off_t>(capacity)) == 0) {
-        size = capacity;  // a hole: address space, not disk
-    }
-    m_shared->dataSize.store(size, std::memory_order_relaxed);
-    if (size == m_dataSize) {
-        return true;
-    }
-    UnmapData();
-    if (size == 0) {
-        return true;
-    }
-    void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_NORESERVE, m_dataFd, 0);
-    if (map == MAP_FAILED) {
-        return false;
-    }
-    m_data = static_cast<const std::uint8_t*>(map);
-    m_dataSize = size;
-    return true;
-}
-
-void StateStore::UnmapData()
-{
-    if (m_data) {
-        ::munmap(const_cast<std::uint8_t*>(m_data), m_dataSize);
-    }
-    m_data = nullptr;
-    m_dataSize = 0;
 }
 
 bool StateStore::WriteData(std::uint64_t offset, std::span<const std::uint8_t> in)
 {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) - in.size() || !WithinFileSizeLimit(offset + in.size()) ||
+        !OpenData(true)) {
+        return false;
+    }
     std::size_t done = 0;
     while (done < in.size()) {
         const ssize_t n = ::pwrite(m_dataFd, in.data() + done, in.size() - done, static_cast<off_t>(offset + done));
@@ -259,9 +248,20 @@ bool StateStore::WriteData(std::uint64_t offset, std::span<const std::uint8_t> i
 
 bool StateStore::ClearData()
 {
-    UnmapData();
-    m_shared->dataSize.store(0, std::memory_order_relaxed);
+    if (!OpenData(false)) {
+        return errno == ENOENT;  // nothing written to clear
+    }
     return ::ftruncate(m_dataFd, 0) == 0;
+}
+
+// blocks.bin is made by the first write: a drive only listed or read costs
+// its folder no data file.
+bool StateStore::OpenData(bool create)
+{
+    if (m_dataFd < 0) {
+        m_dataFd = ::open(m_dataPath.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+    }
+    return m_dataFd >= 0;
 }
 
 }  // namespace harrow::machine::drives

@@ -2,9 +2,9 @@
 // lock file that keeps two processes from interleaving commands. The lock is
 // a robust process-shared mutex inside the lock file (set up under flock): a
 // command then costs no system call, and a holder that dies frees it.
-// Reads come from a shared mapping of blocks.bin, sized to the capacity so it
-// stays sparse; writes go through pwrite into the same page cache, so a full
-// disk is an error the drive reports rather than a SIGBUS.
+// blocks.bin holds only what was written, at its byte offset; it is made by
+// the first write and grows no further than the last one, and a range never written reads as zeros
+// without touching the file's pages, so memory follows what a test touches.
 #pragma once
 
 #include "machine/drives/UnitState.h"
@@ -40,6 +40,8 @@ public:
     };
 
     UnitState& State() { return m_state; }
+    // Counts the times the state was read from its file.
+    std::uint64_t Loads() const { return m_loads; }
     // Writes the state at the end of the current session.
     void MarkChanged() { m_changed = true; }
 
@@ -55,17 +57,16 @@ private:
     void Unlock();
     void Reload();
     void Save();
-    bool MapData(std::uint64_t end);
-    void UnmapData();
+    bool OpenData(bool create);
 
     std::filesystem::path m_statePath;
+    std::filesystem::path m_dataPath;
     int m_lockFd = -1;
     int m_dataFd = -1;
     struct Shared;                 // the lock file's mapping
     Shared* m_shared = nullptr;
-    const std::uint8_t* m_data = nullptr;  // blocks.bin's mapping
-    std::uint64_t m_dataSize = 0;          // its length
     std::uint64_t m_seenGeneration = 0;
+    std::uint64_t m_loads = 0;
     UnitState m_state;
     bool m_changed = false;
 };

@@ -11,6 +11,11 @@ constexpr std::size_t kCapacity = 64u << 20;
 constexpr std::uint32_t kMaxBlock = 0x10000;
 constexpr std::size_t kMaxRecords = 1u << 16;
 constexpr SenseCode kFilemarkDetected{0x0, 0x00, 0x01};
+// LOAD UNLOAD byte 4, WRITE FILEMARKS and LOCATE byte 1.
+constexpr std::uint8_t kLoad = 0x01;
+constexpr std::uint8_t kEot = 0x04;
+constexpr std::uint8_t kWriteSetmarks = 0x02;
+constexpr std::uint8_t kChangePartition = 0x02;
 constexpr SenseCode kBeginningOfMedium{0x0, 0x00, 0x04};
 constexpr SenseCode kEndOfData{0x8, 0x00, 0x05};
 constexpr SenseCode kEndOfPartition{0xD, 0x00, 0x02};
@@ -44,7 +49,10 @@ ScsiResult TapeServer::Dispatch(const ScsiRequest& request)
     case 0x1E: return Good();  // RESERVE, RELEASE, PREVENT/ALLOW MEDIUM REMOVAL
     case 0x1A: return ModeSense(request);
     case 0x1B:  // LOAD UNLOAD
-        m_loaded = cdb[4] & 0x01;
+        if ((cdb[4] & kLoad) && (cdb[4] & kEot)) {
+            return CheckCondition(sense::kInvalidCdbField);  // the end of tape is reached by unloading only
+        }
+        m_loaded = cdb[4] & kLoad;
         m_position = 0;
         return Good();
     default: break;
@@ -166,6 +174,9 @@ ScsiResult TapeServer::Write(const ScsiRequest& request)
 
 ScsiResult TapeServer::WriteFilemarks(const ScsiRequest& request)
 {
+    if (request.cdb[1] & kWriteSetmarks) {
+        return CheckCondition(sense::kInvalidCdbField);  // this drive has no setmarks
+    }
     const auto count = static_cast<std::uint32_t>(GetBE(request.cdb, 2, 3));
     EraseFromPosition();
     if (m_records.size() + count > kMaxRecords) {
@@ -271,6 +282,9 @@ ScsiResult TapeServer::ModeSelect(const ScsiRequest& request)
 
 ScsiResult TapeServer::Locate(const ScsiRequest& request)
 {
+    if ((request.cdb[1] & kChangePartition) && request.cdb[8] != 0) {
+        return CheckCondition(sense::kInvalidCdbField);  // one partition only
+    }
     const std::uint64_t target = GetBE(request.cdb, 3, 4);
     if (target > m_records.size()) {
         m_position = m_records.size();

@@ -146,10 +146,11 @@ void ParseDurations(const FieldReader& fields, UnitConfig& config)
         return;
     }
     const FieldReader inner(*durations, fields.Path("durations"));
-    inner.OnlyKeys({"shortSelfTest", "longSelfTest", "format"});
+    inner.OnlyKeys({"shortSelfTest", "longSelfTest", "format", "command"});
     config.shortSelfTestSeconds = inner.Seconds("shortSelfTest", config.shortSelfTestSeconds);
     config.longSelfTestSeconds = inner.Seconds("longSelfTest", config.longSelfTestSeconds);
     config.formatSeconds = inner.Seconds("format", config.formatSeconds);
+    config.commandSeconds = inner.Seconds("command", config.commandSeconds);
 }
 
 void ParseFirmware(const FieldReader& fields, UnitConfig& config)

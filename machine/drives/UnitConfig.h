@@ -43,6 +43,7 @@ struct UnitConfig {
     double shortSelfTestSeconds = 120;
     double longSelfTestSeconds = 1800;
     double formatSeconds = 600;
+    double commandSeconds = 0;  // service time of every command
     FirmwareNumbers firmware;
     std::uint64_t wwn = 0;
     int temperature = 35;

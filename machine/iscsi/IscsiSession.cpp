@@ -3,7 +3,6 @@
 #include <iscsi/iscsi.h>
 #include <iscsi/scsi-lowlevel.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 
@@ -12,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 namespace harrow::machine {
 namespace {
@@ -80,36 +80,22 @@ void CopySense(const scsi_task& task, ScsiResult* result)
 }
 
 // A write to a connection the target has closed must fail, not end the
-// program: SIGPIPE is held back on this thread and a pending one taken away.
-class PipeSignalGuard {
-public:
-    PipeSignalGuard()
-    {
-        sigemptyset(&m_pipe);
-        sigaddset(&m_pipe, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
-    }
-    ~PipeSignalGuard()
-    {
-        sigset_t pending;
-        sigpending(&pending);
-        if (!m_wasPending && sigismember(&pending, SIGPIPE) == 1) {
-            const timespec now{0, 0};
-            sigtimedwait(&m_pipe, nullptr, &now);
+// program. Holding SIGPIPE back around each command cost four system calls a
+// command; ignoring it once, unless the program chose its own handler, makes
+// every such write fail with EPIPE.
+void IgnorePipeSignal()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            sigemptyset(&ignore.sa_mask);
+            ::sigaction(SIGPIPE, &ignore, nullptr);
         }
-        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-    }
-    PipeSignalGuard(const PipeSignalGuard&) = delete;
-    PipeSignalGuard& operator=(const PipeSignalGuard&) = delete;
-
-private:
-    sigset_t m_pipe{};
-    sigset_t m_old{};
-    bool m_wasPending = false;
-};
+    });
+}
 
 ScsiResult Undelivered()
 {
@@ -130,7 +116,6 @@ IscsiSession::~IscsiSession() { Drop(""); }
 bool IscsiSession::Open()
 {
     const std::lock_guard<std::mutex> hold(m_lock);
-    const PipeSignalGuard noPipeSignal;
     return m_context != nullptr || LogIn();
 }
 
@@ -143,7 +128,6 @@ std::string IscsiSession::Problem() const
 ScsiResult IscsiSession::Execute(std::uint16_t lun, const ScsiRequest& request)
 {
     const std::lock_guard<std::mutex> hold(m_lock);
-    const PipeSignalGuard noPipeSignal;
     if (m_context == nullptr && !LogIn()) {
         return Undelivered();
     }
@@ -156,6 +140,7 @@ bool IscsiSession::LogIn()
 {
     const auto deadline = std::chrono::steady_clock::now() + m_loginTimeout;
     const std::string limit = std::to_string(m_loginTimeout.count()) + " ms";
+    IgnorePipeSignal();
     m_context = iscsi_create_context(kInitiatorName);
     if (m_context == nullptr) {
         m_problem = m_target.Url() + ": cannot create an iSCSI context";

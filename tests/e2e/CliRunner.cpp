@@ -97,6 +97,11 @@ void CliRunner::WriteWorkFile(const std::string& name, const std::string& text) 
     std::ofstream(m_work / name, std::ios::binary) << text;
 }
 
+void CliRunner::AppendRegistry(const std::string& text) const
+{
+    std::ofstream(m_root / "registry.reg", std::ios::app) << text << "\n";
+}
+
 CliRunner::Result CliRunner::Run(const std::vector<std::string>& arguments, const std::string& input) const
 {
     return Spawn(HARROW_CLI_PATH, arguments, input).Wait();
@@ -109,13 +114,14 @@ CliRunner::Background CliRunner::Start(const std::vector<std::string>& arguments
 
 CliRunner::Result CliRunner::RunWithoutResources(const std::vector<std::string>& arguments) const
 {
-    return RunWithout("libresdll.so", arguments);
+    return RunWithoutLibrary("libresdll.so", arguments);
 }
 
-CliRunner::Result CliRunner::RunWithout(const std::string& library, const std::vector<std::string>& arguments) const
+CliRunner::Result CliRunner::RunWithoutLibrary(const std::string& library,
+                                               const std::vector<std::string>& arguments) const
 {
     const fs::path original(HARROW_CLI_PATH);
-    const fs::path bin = m_root / ("bin-" + library);
+    const fs::path bin = m_root / ("bin-without-" + library);
     fs::create_directories(bin);
     for (const auto& entry : fs::directory_iterator(original.parent_path())) {
         const std::string name = entry.path().filename().string();
@@ -145,6 +151,9 @@ CliRunner::Background CliRunner::Spawn(const std::string& program, const std::ve
         "XDG_STATE_HOME=" + (m_root / "xdg").string(),
         "HOME=" + m_root.string(),
     };
+    if (!m_winver.empty()) {
+        env.push_back("HARROW_WINVER=" + m_winver);
+    }
     for (char** each = environ; *each != nullptr; ++each) {
         const std::string entry(*each);
         if (!entry.starts_with("HARROW_") && !entry.starts_with("XDG_") && !entry.starts_with("HOME=")) {

@@ -61,8 +61,12 @@ public:
     Background Start(const std::vector<std::string>& arguments, const std::string& input = "") const;
     // Runs a copy of the program in a folder without the resource library.
     Result RunWithoutResources(const std::vector<std::string>& arguments) const;
-    // Runs a copy of the program in a folder without one of its libraries ("libnoxcomm.so").
-    Result RunWithout(const std::string& library, const std::vector<std::string>& arguments) const;
+    // The same without one shared object of the build ("libwnaspi32.so").
+    Result RunWithoutLibrary(const std::string& library, const std::vector<std::string>& arguments) const;
+    // Adds keys (REGEDIT4 text) to the runs' registry.
+    void AppendRegistry(const std::string& text) const;
+    // The Windows version later runs report (HARROW_WINVER); empty: the default.
+    void SetWindowsVersion(const std::string& version) { m_winver = version; }
 
     const std::filesystem::path& WorkDir() const { return m_work; }
     // The program's own log of every logged line.
@@ -78,6 +82,7 @@ private:
     std::filesystem::path m_work;
     std::string m_machine;
     double m_timeScale;
+    std::string m_winver;
     mutable int m_runs = 0;
 };
 

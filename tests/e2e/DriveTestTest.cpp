@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <csignal>
 #include <sstream>
@@ -303,6 +305,22 @@ TEST(GenericShortTest, OnePercentRunsEveryPhase)
     EXPECT_EQ(AfterInit(run), Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(4) +
                                   AtTarget(6, "Generic Short Test Passed"));
     EXPECT_EQ(run.exitCode, 0);
+}
+
+// Reading a drive never grows its data file, so a file-size limit far below
+// the drive's size neither ends the run nor fails it.
+TEST(GenericShortTest, RunsUnderAFileSizeLimitBelowTheDrivesSize)
+{
+    CliRunner cli(MachinePath("host-tests.json"));
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limit = saved;
+    limit.rlim_cur = 1 << 20;  // the drive holds 512 MiB
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const auto run = cli.Run({"-g", "1%", "0:6:0"});
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(AfterInit(run).ends_with(AtTarget(6, "Generic Short Test Passed"))) << run.out;
 }
 
 // Phase B reads from n blocks before the last LBA through the last one.

@@ -40,7 +40,7 @@ TEST(NoxMachine, ListsInquiresAndTestsFibreDrives)
 TEST(NoxMachine, WithoutTheLibraryTheOtherPortsWork)
 {
     CliRunner cli(MachinePath("fibre-nox.json"));
-    const auto list = cli.RunWithout("libnoxcomm.so", {"-l"});
+    const auto list = cli.RunWithoutLibrary("libnoxcomm.so", {"-l"});
     EXPECT_EQ(list.exitCode, 0);
     EXPECT_TRUE(Has(list.err, "Driver is not installed correctly (possibly NOXComm.dll missing from path)"))
         << list.err;

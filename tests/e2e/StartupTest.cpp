@@ -83,6 +83,33 @@ TEST(Startup, CopyrightComesFromTheResourceLibrary)
                            "Copyright (c) 2026 Kestrel Storage Products. All rights reserved.\n");
 }
 
+TEST(Startup, ProductKeyWithoutDriverChoicesFallsBackToThePortTransport)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    cli.AppendRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orb\\Harrow Viraradiza]\n\n");
+    const auto run = cli.Run({"-l"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find(INIT), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" SCSI Port 0 SCSI ID: 7 aic78xx AIC-7899\n"), std::string::npos) << run.out;
+}
+
+TEST(Startup, PortWithoutTransportKeepsTheOtherAdaptersNumbers)
+{
+    CliRunner cli(MachinePath("two-ports.json"));
+    cli.AppendRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orb\\Harrow Viraradiza\\DriverExceptions\\Win2000]\n"
+                        "\"defaultdriver\"=dword:00000004\n\"buffermgr\"=dword:00000002\n"
+                        "\"symc8xx\"=dword:00000002\n\n");
+    auto run = cli.Run({"-l"});
+    EXPECT_NE(run.out.find(" SCSI Port 1 SCSI ID: 7 aic78xx AIC-7899\n   1:2:0 Disc     MERIDIAN  MD3600LW"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("SCSI Port 0"), std::string::npos) << run.out;
+    run = cli.Run({"-i", "1:2:0"});
+    EXPECT_NE(run.out.find("\tVendor = MERIDIAN"), std::string::npos) << run.out;
+    run = cli.Run({"-i", "0:2:0"});
+    EXPECT_NE(run.out.find("Device Failed Inquiry No Sense Data"), std::string::npos) << run.out;
+}
+
 TEST(Arguments, UnknownKeywordAloneGivesTheNoCommandTextAndUsage)
 {
     CliRunner cli(MachinePath("lab.json"));
@@ -109,6 +136,20 @@ TEST(Arguments, OneColonAddressFindsNoDevice)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, BANNER + CommandLineEcho({"-i", "0:0"}) + "Invalid device address : 0:0\n" + INIT +
                            " Device Failed Inquiry No Sense Data\n");
+}
+
+TEST(Arguments, AddressesOfThreeToFiveNumbersAreAccepted)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    for (const char* address : {"0:2:0", "0:1:2:0", "0:1:2:3:0"}) {
+        const auto run = cli.Run({"-i", address});
+        EXPECT_EQ(run.out.find("Invalid device address"), std::string::npos) << address << "\n" << run.out;
+    }
+    for (const char* address : {"0:1:2:3:4:5", "0:x:0"}) {
+        const auto run = cli.Run({"-i", address});
+        EXPECT_NE(run.out.find(std::string("Invalid device address : ") + address + "\n"), std::string::npos)
+            << address << "\n" << run.out;
+    }
 }
 
 TEST(Arguments, FirstKeywordWinsAndLaterAddressOverwrites)

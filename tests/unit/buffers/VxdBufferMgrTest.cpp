@@ -1,6 +1,7 @@
 #include "core/buffers/CVxdBufferMgr.h"
 #include "platform/DeviceNamespace.h"
 #include "platform/Files.h"
+#include "support/BoundedWait.h"
 #include "tests/unit/buffers/BufferTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -201,9 +202,7 @@ TEST_F(VxdBuffers, ConcurrentThreadsNeverShareTheBlock)
             }
         });
     }
-    for (auto& thread : threads) {
-        thread.join();
-    }
+    test_support::JoinWithin(threads, "threads sharing the transfer-buffer driver");
     EXPECT_FALSE(shared);
     EXPECT_GT(granted.load(), 0);
     EXPECT_EQ(Available(), kBlockSize);

@@ -1,6 +1,7 @@
 // Performance figures, rate alarms and error-count alarms.
 #include "core/devices/CErrorInfo.h"
 #include "core/devices/CPerformanceData.h"
+#include "support/BoundedWait.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,32 @@ TEST(PerformanceData, AlarmsByKind)
     // A sample without time has no rate and is not added.
     data.AddReadData(10, 10, 0.0f, 1);
     EXPECT_EQ(data.GetTotalReadBlocks(), 800);
+}
+
+TEST(PerformanceData, LastAndMaximumRatesAndAWholeLargeDriveWithoutOverflow)
+{
+    CPerformanceData data;
+    data._InitCritSect();
+    data.AddWriteData(8, 4, 1.0f, 10);
+    data.AddWriteData(8, 40, 2.0f, 20);
+    data.AddWriteData(8, 8, 4.0f, 30);
+    EXPECT_FLOAT_EQ(data.GetLastWriteRate(), 2);
+    EXPECT_FLOAT_EQ(data.GetMaxWriteRate(), 20);
+    EXPECT_FLOAT_EQ(data.GetMinWriteRate(), 2);
+    EXPECT_EQ(data.GetWriteBlock(), 30UL);
+    EXPECT_EQ(data.GetMaxWriteBlock(), 20UL);
+
+    // 2 TiB read at 1 GiB/s, one gibibyte a second.
+    constexpr long kBlocksPerGiB = 2097152;
+    constexpr long kKilobytesPerGiB = 1048576;
+    for (unsigned long second = 0; second < 2048; ++second) {
+        data.AddReadData(kBlocksPerGiB, kKilobytesPerGiB, 1.0f, 0xFFFF0000UL + second * kBlocksPerGiB);
+    }
+    EXPECT_FLOAT_EQ(data.GetAvgReadRate(), 1048576.0f);
+    EXPECT_EQ(data.GetTotalReadBlocks(), 4294967296L);
+    EXPECT_EQ(data.GetReadBlock(), 0xFFFF0000UL + 2047UL * kBlocksPerGiB);
+    data.SetReadAlarm(1000.0f, PerfAlarmAverage);
+    EXPECT_FALSE(data.ReadAlarmTripped());
 }
 
 TEST(PerformanceData, ClearingKeepsAlarmsAndCopiesOwnTheirLock)
@@ -83,9 +110,7 @@ TEST(Accounting, ConcurrentSamplesAndCountsAreAllKept)
             }
         });
     }
-    for (auto& thread : threads) {
-        thread.join();
-    }
+    test_support::JoinWithin(threads, "threads adding samples and counts");
     EXPECT_EQ(data.GetTotalReadBlocks(), 16000);
     EXPECT_NEAR(data.GetAvgReadRate(), 1000, 1);
     EXPECT_EQ(errors.GetSoftErrors(), 4000);

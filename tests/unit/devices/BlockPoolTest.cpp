@@ -1,6 +1,7 @@
 // The control-block pool: growing and shrinking, hand-out order, limits,
 // queue types and several threads sharing the free list.
 #include "DeviceTestSupport.h"
+#include "support/BoundedWait.h"
 
 #include <atomic>
 #include <set>
@@ -92,9 +93,7 @@ TEST_F(BlockPool, ThreadsNeverShareABlock)
             }
         });
     }
-    for (auto& thread : threads) {
-        thread.join();
-    }
+    test_support::JoinWithin(threads, "threads sharing the block pool");
     EXPECT_FALSE(clash);
     EXPECT_GT(served.load(), 0);
     std::set<int> left;

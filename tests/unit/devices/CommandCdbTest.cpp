@@ -3,6 +3,7 @@
 #include "DeviceTestSupport.h"
 
 #include "core/buffers/AlignedBuffer.h"
+#include "core/devices/CDisk.h"
 
 #include <cstring>
 #include <functional>
@@ -91,6 +92,77 @@ TEST_F(CommandCdb, EveryCommandBuildsItsCdbDirectionAndTimeout)
     }
 }
 
+// A disk at LUN 5 whose INQUIRY data claims the given version.
+std::unique_ptr<CDisk> DiskOfVersion(FakeAdapter& adapter, std::uint8_t version)
+{
+    std::vector<std::uint8_t> inquiry(36, 0x20);
+    inquiry[0] = 0x00;
+    inquiry[1] = 0x00;
+    inquiry[2] = version;
+    inquiry[3] = 0x02;
+    inquiry[4] = 31;
+    // The probe and then the disk read the standard data and the serial number page.
+    for (int reader = 0; reader < 2; ++reader) {
+        adapter.script->Answers.push_back({ERR_CMD_COMPLETE, -1, inquiry});
+        adapter.script->Answers.push_back({ERR_CMD_COMPLETE, -1, {0x00, 0x80, 0x00, 0x00}});
+    }
+    SCSIDevice probe(&adapter, adapter.GetAssignedID(), 2, 5);
+    EXPECT_EQ(probe.Init(), ERR_NONE);
+    auto disk = std::make_unique<CDisk>(&probe);
+    adapter.script->Answers.push_back({ERR_CMD_COMPLETE, -1, {0x00, 0x00, 0x0F, 0xFF, 0x00, 0x00, 0x02, 0x00}});
+    EXPECT_EQ(disk->Init(), ERR_NONE);
+    return disk;
+}
+
+TEST_F(CommandCdb, LunBitsOnlyForDrivesOfScsi2AndOlder)
+{
+    struct LunCase {
+        const char* Name;
+        std::function<Error_t(CDisk&, AlignedBuffer&)> Run;
+        bool CarriesLun;
+    };
+    const std::vector<LunCase> cases = {
+        {"Read6", [](CDisk& d, AlignedBuffer& b) { return d.Read6(d.GetCtlBlock(0), 1, 1, &b); }, false},
+        {"Write6", [](CDisk& d, AlignedBuffer& b) { return d.Write6(d.GetCtlBlock(0), 1, 1, &b); }, false},
+        {"Read10", [](CDisk& d, AlignedBuffer& b) { return d.Read(0, 1, 1, &b, 0, 0, 0); }, false},
+        {"Write10", [](CDisk& d, AlignedBuffer& b) { return d.Write(0, 1, 1, &b, 0, 0, 0); }, false},
+        {"Seek6", [](CDisk& d, AlignedBuffer&) { return d.Seek6(d.GetCtlBlock(0), 1); }, false},
+        {"Seek10", [](CDisk& d, AlignedBuffer&) { return d.Seek(0, 1); }, true},
+        {"Verify", [](CDisk& d, AlignedBuffer& b) { return d.Verify(0, 1, 1, &b, 0, 0, 0); }, true},
+        {"WriteVerify", [](CDisk& d, AlignedBuffer& b) { return d.WriteVerify(0, 1, 1, &b, 0, 0, 0); }, true},
+        {"ReadLong", [](CDisk& d, AlignedBuffer& b) { return d.ReadLong(0, 1, 512, &b, 0); }, true},
+        {"WriteLong", [](CDisk& d, AlignedBuffer& b) { return d.WriteLong(0, 1, 512, &b, 0); }, true},
+        {"WriteSame", [](CDisk& d, AlignedBuffer& b) { return d.WriteSame(0, &b, 1, 1, 0, 0, 0); }, false},
+        {"SyncCache", [](CDisk& d, AlignedBuffer&) { return d.SyncCache(0, 1, 1, 0, 0); }, true},
+        {"PreFetch", [](CDisk& d, AlignedBuffer&) { return d.PreFetch(0, 1, 1, 0, 0); }, false},
+        {"ReadCapacity", [](CDisk& d, AlignedBuffer&) { return d.ReadCapacity(0, 0, 0, nullptr, false); }, false},
+        {"ReadDefectData10",
+         [](CDisk& d, AlignedBuffer& b) { return d.ReadDefectData10(d.GetCtlBlock(0), 1, 1, 4, &b); }, false},
+        {"ReadDefectData12",
+         [](CDisk& d, AlignedBuffer& b) { return d.ReadDefectData12(d.GetCtlBlock(0), 1, 1, 4, &b); }, false},
+        {"ReassignBlocks", [](CDisk& d, AlignedBuffer& b) { return d.ReassignBlocks(0, &b); }, true},
+        {"StartStopUnit", [](CDisk& d, AlignedBuffer&) { return d.StartStopUnit(0, true, false); }, false},
+        {"ReZero", [](CDisk& d, AlignedBuffer&) { return d.ReZero(0); }, false},
+        {"Reserve6", [](CDisk& d, AlignedBuffer& b) { return d.Reserve6(d.GetCtlBlock(0), 0, 0, 0, 0, &b); }, false},
+        {"Release10", [](CDisk& d, AlignedBuffer& b) { return d.Release10(d.GetCtlBlock(0), 0, 0, 0, 0, &b); }, false},
+        {"FormatUnit", [](CDisk& d, AlignedBuffer&) { return d.FormatUnit(0, 0, 0, 0, 0, nullptr); }, false},
+        {"Inquiry", [](CDisk& d, AlignedBuffer& b) { return d.Inquiry(0, &b, 36, 0, 0); }, true},
+        {"ModeSense6", [](CDisk& d, AlignedBuffer& b) { return d.ModeSense6(d.GetCtlBlock(0), &b, 36, 8, 0, 0); }, true},
+        {"LogSense", [](CDisk& d, AlignedBuffer& b) { return d.LogSense(0, &b, 36, 1, 0x10, 0, 0); }, true},
+    };
+    for (std::uint8_t version : {0x02, 0x05}) {
+        auto disk = DiskOfVersion(m_Adapter, version);
+        for (const LunCase& c : cases) {
+            SCOPED_TRACE(std::string(c.Name) + " version " + std::to_string(version));
+            AlignedBuffer buffer(512);
+            std::memset(buffer.Ptr(), 0, buffer.Size());
+            ASSERT_EQ(c.Run(*disk, buffer), ERR_NONE);
+            const std::uint8_t expected = c.CarriesLun && version <= 2 ? 0xA0 : 0x00;
+            EXPECT_EQ(Log().back().Cdb[1] & 0xE0, expected);
+        }
+    }
+}
+
 TEST_F(CommandCdb, ArgumentFaultsAreReturnedAndNothingIsSent)
 {
     AlignedBuffer small(16);
@@ -99,6 +171,22 @@ TEST_F(CommandCdb, ArgumentFaultsAreReturnedAndNothingIsSent)
     EXPECT_EQ(m_Device->Inquiry(0, nullptr, 36, 0, 0), ERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(m_Device->PersistentReserveIn(m_Device->GetCtlBlock(0), nullptr, 8, 0), ERR_INVALID_PARAM);
     EXPECT_EQ(m_Device->PersistentReserveOut(m_Device->GetCtlBlock(0), &small, 17, 0, 0, 0), ERR_INVALID_PARAM);
+
+    // A length its CDB field cannot carry would ask for less and still report success.
+    std::vector<unsigned char> memory(70000);
+    AlignedBuffer large(memory.data(), static_cast<long>(memory.size()));
+    CScsiIoCtl* block = m_Device->GetCtlBlock(0);
+    EXPECT_EQ(m_Device->ModeSense6(block, &large, 260, 8, 0, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->ModeSelect6(block, &large, 256, 1, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->ModeSense10(block, &large, 65536, 8, 0, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->ModeSelect10(block, &large, 65536, 1, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->ModeSense(0, &large, -1, 8, 0, 0, nullptr), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->LogSense(0, &large, 65536, 1, 0x10, 0, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->LogSelect(0, &large, 65536, 0, 0, 1), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->SendDiagnostic(0, &large, 0, 0, 0, 0, 1), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->RecvDiagnosticResults(0, &large), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->PersistentReserveIn(block, &large, 65536, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(m_Device->PersistentReserveOut(block, &large, 65536, 0, 0, 0), ERR_INVALID_PARAM);
 
     SCSI_Cdb_UserDef16Byte_s record{};
     record.CdbLength = 6;

@@ -5,6 +5,7 @@
 #include "core/system/CComputerSystem.h"
 #include "core/transport/CScsiIoCtl.h"
 #include "core/types/CEventError.h"
+#include "support/BoundedWait.h"
 
 #include <cstring>
 #include <thread>
@@ -17,7 +18,8 @@ using Bytes = std::vector<std::uint8_t>;
 // 0x110000 blocks, so the last block is 0x0010FFFF; LBA 100 is unreadable.
 constexpr const char* kMachine = R"({"name": "disk", "ports": [{"driver": "aic78xx", "units": [
     {"target": 0, "blocks": 1114112, "durations": {"format": 0.2}, "faults": {"mediumErrors": [100]}},
-    {"target": 1, "blocks": 4096, "readDefectData12": false}]}]})";
+    {"target": 1, "blocks": 4096, "readDefectData12": false},
+    {"target": 2, "blocks": 6442450944}]}]})";
 
 class CDiskTest : public DeviceFixture {
 protected:
@@ -50,6 +52,7 @@ TEST_F(CDiskTest, InitReadsCapacity)
     EXPECT_EQ(m_Disk->GetBlockLength(), 512u);
     EXPECT_EQ(SentCdb(*m_Disk), (Bytes{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(Sent(*m_Disk).Spt.DataIn, SCSI_IOCTL_DATA_IN);
+    EXPECT_EQ(m_Disk->GetErrorInfo()->GetTotalErrors(), 0);
     EXPECT_EQ(Sent(*m_Disk).Spt.DataTransferLength, 8u);
 
     AlignedBuffer own(8);
@@ -84,6 +87,19 @@ TEST_F(CDiskTest, ReadAndWriteBuildTheirCdbs)
     EXPECT_EQ(m_Disk->Seek(0, 0x10FFFF), ERR_NONE);
     EXPECT_EQ(SentCdb(*m_Disk), (Bytes{0x2B, 0, 0x00, 0x10, 0xFF, 0xFF, 0, 0, 0, 0}));
     EXPECT_EQ(Sent(*m_Disk).Spt.DataTransferLength, 0u);
+}
+
+TEST_F(CDiskTest, DriveBeyondTwoTebibytesIsSizedWithTheSixteenByteCommand)
+{
+    auto large = Make<CDisk>(2);
+    EXPECT_EQ(SentCdb(*large), (Bytes{0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}));
+    EXPECT_EQ(large->GetHighBlock(), 6442450943UL);
+    EXPECT_EQ(large->GetBlocksCapacity(), 6442450944L);
+    EXPECT_EQ(large->GetBlockLength(), 512UL);
+    EXPECT_NE(large->GetInquiryString().find(", 6442450943)"), std::string::npos);
+    // A drive within 32 bits is not asked twice.
+    ASSERT_EQ(m_Disk->ReadCapacity(0, 0, 0, nullptr, false), ERR_NONE);
+    EXPECT_EQ(SentCdb(*m_Disk)[0], 0x25);
 }
 
 TEST_F(CDiskTest, ArgumentChecksReturnWithoutSending)
@@ -269,6 +285,7 @@ TEST_F(CDiskTest, DefectReadFallsBackOnlyOnIllegalRequest)
     EXPECT_EQ(cdbUsed, 0);
     EXPECT_EQ(SentCdb(*m_Disk)[0], 0x37);
     EXPECT_EQ(m_Disk->GetLogState(), 0u);
+    EXPECT_EQ(m_Disk->GetErrorInfo()->GetHardErrors(), 1);  // the 10-byte failure alone
 
     ASSERT_EQ(m_Disk->StartStopUnit(0, false, false), ERR_NONE);
     cdbUsed = 9;
@@ -277,6 +294,7 @@ TEST_F(CDiskTest, DefectReadFallsBackOnlyOnIllegalRequest)
     EXPECT_EQ(notReady->GetSenseKey(), 0x02);
     EXPECT_EQ(cdbUsed, 0);
     EXPECT_EQ(SentCdb(*m_Disk)[0], 0xB7);
+    EXPECT_EQ(m_Disk->GetErrorInfo()->GetHardErrors(), 2);
     long count = 0;
     auto countNotReady = Failure([&] { m_Disk->ReadDefectCount(0, &count, 0, 1, 0, &cdbUsed); });
     ASSERT_NE(countNotReady, nullptr);
@@ -311,6 +329,8 @@ TEST_F(CDiskTest, OlderDriveIsReadWithTheTenByteCommand)
     EXPECT_EQ(older->ReadDefectCount(0, &count, 0, 1, 4, &cdbUsed), ERR_NONE);
     EXPECT_EQ(count, 10);
     EXPECT_EQ(SentCdb(*older), (Bytes{0x37, 0, 0x0C, 0, 0, 0, 0, 0, 8, 0}));
+    // The refused 12-byte reads were expected: a healthy drive has no errors.
+    EXPECT_EQ(older->GetErrorInfo()->GetTotalErrors(), 0);
 }
 
 TEST_F(CDiskTest, WriteLongAndWriteSame)
@@ -406,10 +426,10 @@ TEST_F(CDiskTest, ThreadsOnTheirOwnBlocks)
             EXPECT_EQ(std::memcmp(in.Ptr(), out.Ptr(), in.Size()), 0);
         }
     };
-    std::thread first(worker, 1, 0x11);
-    std::thread second(worker, 2, 0x22);
-    first.join();
-    second.join();
+    std::vector<std::thread> workers;
+    workers.emplace_back(worker, 1, 0x11);
+    workers.emplace_back(worker, 2, 0x22);
+    test_support::JoinWithin(workers, "two disk threads on their own blocks");
     PerfData_t perf{};
     m_Disk->GetCtlBlock(2)->GetPerfCounters(&perf);
     EXPECT_EQ(perf.BlocksWritten, 64u);

@@ -38,8 +38,11 @@ protected:
 
 TEST_F(OtherDevicesTest, TapeMotionCdbs)
 {
-    EXPECT_EQ(m_Tape->WriteFilemarks(0, 2, false, true), ERR_NONE);
+    // This drive has no setmarks and says so, as an SSC drive does.
+    EXPECT_EQ(FailureKey([&] { m_Tape->WriteFilemarks(0, 2, false, true); }), 0x05);
     EXPECT_EQ(SentCdb(*m_Tape), (Bytes{0x10, 0x02, 0x00, 0x00, 0x02, 0x00}));
+    EXPECT_EQ(m_Tape->WriteFilemarks(0, 2, false, false), ERR_NONE);
+    EXPECT_EQ(SentCdb(*m_Tape), (Bytes{0x10, 0x00, 0x00, 0x00, 0x02, 0x00}));
     EXPECT_EQ(Sent(*m_Tape).Spt.DataTransferLength, 0u);
     EXPECT_EQ(Sent(*m_Tape).Spt.TimeOutValue, 30u);
 

@@ -125,4 +125,13 @@ TEST(EventError, MessageFormAndCdbLogText)
 
     CCdbLogEvent logged(CDevAddress(0, 5, 1, -1, -1, -1), 6, kRead10);
     EXPECT_EQ(logged.toString(), "Device: 0:5:1  CDB:  28  00  00  00  12  34  " + CtimeOf(logged.GetTime()));
+    // Hex letters are upper case in both logged forms.
+    unsigned char lettered[6] = {0x2A, 0xBC, 0xDE, 0xF0, 0x0A, 0x1F};
+    CCdbLogEvent upper(CDevAddress(0, 5, 1, -1, -1, -1), 6, lettered);
+    EXPECT_EQ(upper.toString(), "Device: 0:5:1  CDB:  2A  BC  DE  F0  0A  1F  " + CtimeOf(upper.GetTime()));
+    SCSI_SenseData_s sense{};
+    CEventError failed(CDevAddress(0, 5, 1, -1, -1, -1), 6, lettered, &sense, ERR_NONE, ERR_NONE, ERR_NONE,
+                       ERR_SK_ABORTED_COMMAND);
+    EXPECT_EQ(failed.toString().rfind("Device: 0:5:1  CDB:   2A  BC  DE  F0  0A  1F  ", 0), 0u);
+    EXPECT_NE(failed.toString().find("Error_t =  100000C\n"), std::string::npos);
 }

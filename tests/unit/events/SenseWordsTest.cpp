@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
 namespace {
 
 // key, code and qualifier texts, each starting as a marker that shows when it stays unchanged
@@ -52,5 +57,70 @@ TEST(SenseWords, HostAdapterStatus)
     EXPECT_STREQ(HostAdapterStatusText(0x14), "Target bus phase sequence failure");
     for (int unknown : {-1, 0x08, 0x0A, 0x15, 0x109}) {
         EXPECT_STREQ(HostAdapterStatusText(unknown), "Unknown adapter failure") << unknown;
+    }
+}
+
+TEST(SenseWords, EveryWordOfTheTables)
+{
+    const std::string blanks9(9, ' ');
+    const std::vector<std::pair<int, std::string>> keys = {
+        {0x0, "No Sense, "},       {0x1, "Recovered Error, "}, {0x2, "Not Ready, "},      {0x3, "Medium Error, "},
+        {0x4, "Hardware Error, "}, {0x5, "Illegal Request, "}, {0x6, "Unit Attn, "},      {0x7, "Data Protect, "},
+        {0x8, "Blank Check, "},    {0x9, "Firmware Error = "}, {0xA, blanks9},            {0xB, "Command Aborted, "},
+        {0xC, blanks9},            {0xD, "Volume Overflow, "}, {0xE, "Miscompare, "},     {0xF, blanks9},
+    };
+    for (const auto& [key, text] : keys) {
+        EXPECT_EQ(Words(key, 0x05, 0), text + "|c|q") << "key " << key;
+    }
+    // ASC alone decides these; the qualifier must not matter.
+    const std::vector<std::pair<int, std::string>> codes = {
+        {0x01, "No Index "},           {0x02, "No Seek Complete "},      {0x03, "Write Fault "},
+        {0x04, "Not Ready "},          {0x09, "Track Following "},       {0x0C, "Recovered Write "},
+        {0x10, "ID CRC "},             {0x11, "Read Error "},            {0x12, "No ID Sync "},
+        {0x13, "No Data Sync "},       {0x14, "Record Not Found "},      {0x17, "Recovered Data "},
+        {0x18, "Recovered Data "},     {0x19, "Defect List Error "},     {0x1B, "Sync Data Xfer Error "},
+        {0x1C, "P Defect List not Found "}, {0x20, "Invalid Command opcode "}, {0x21, "Block out of range "},
+        {0x24, "Invalid field in CDB "}, {0x25, "LUN not Supported "},   {0x26, "Invalid field in list "},
+        {0x27, "Write Protected "},    {0x29, "Power-on or RESET "},     {0x2A, "MODE parameters changed "},
+        {0x2C, "Command sequence error "}, {0x37, "Rounded Parameter "}, {0x3D, "Invalid bits in Identify "},
+        {0x3E, "Unit not self configured "}, {0x40, "Diagnostic Failure "}, {0x43, "Message error "},
+        {0x44, "Internal failure "},   {0x45, "Select/Reselect Failure "}, {0x47, "SCSI Parity error "},
+        {0x48, "INIT detected error "}, {0x49, "Invalid message "},      {0x4C, "Self config failed "},
+        {0x4E, "Overlapped commands "}, {0x98, "Transfer Timeout "},     {0xC4, "Motor speed failure "},
+    };
+    for (const auto& [asc, text] : codes) {
+        for (int ascq : {0x00, 0x01, 0x80}) {
+            EXPECT_EQ(Words(3, asc, ascq), "Medium Error, |" + text + "|q") << "asc " << asc << " ascq " << ascq;
+        }
+    }
+    const std::vector<std::tuple<int, int, std::string>> qualified = {
+        {0x00, 0x00, "No Additional Sense "}, {0x00, 0x01, "FM Encountered "}, {0x00, 0x02, "LEOT Encountered "},
+        {0x00, 0x04, "PBOT Encountered "},    {0x15, 0x00, "Random Position Error "},
+        {0x15, 0x01, "Mechanical Error "},    {0x15, 0x02, "Positioning Error "},
+        {0x15, 0x80, "Settling Error "},      {0x31, 0x00, "Medium Corrupt "},   {0x31, 0x01, "Format Failed "},
+    };
+    for (const auto& [asc, ascq, text] : qualified) {
+        EXPECT_EQ(Words(3, asc, ascq), "Medium Error, |c|" + text) << "asc " << asc << " ascq " << ascq;
+    }
+    for (int unlisted : {0x05, 0x0A, 0x16, 0x1A, 0x22, 0x28, 0x33, 0x3F, 0x99, 0xFF}) {
+        EXPECT_EQ(Words(3, unlisted, 0), "Medium Error, |c|q") << "asc " << unlisted;
+    }
+
+    const std::vector<std::pair<int, const char*>> adapter = {
+        {0x09, "Time out while SRB was waiting to be processed"},
+        {0x0B, "Adapter time out processing SRB"},
+        {0x0D, "While processing SRB, adapter received a MESSAGE"},
+        {0x0E, "A bus reset was detected"},
+        {0x0F, "A parity error was detected"},
+        {0x10, "The adapter failed in issuing request sense"},
+        {0x11, "Selection Timeout"},
+        {0x12, "Data overrun / underrun"},
+        {0x13, "Unexpected bus free"},
+        {0x14, "Target bus phase sequence failure"},
+        {0x0C, "Unknown adapter failure"},
+        {0x00, "Unknown adapter failure"},
+    };
+    for (const auto& [status, text] : adapter) {
+        EXPECT_STREQ(HostAdapterStatusText(status), text) << "status " << status;
     }
 }

@@ -2,16 +2,86 @@
 #include "frontend/CommandRoutine.h"
 #include "frontend/DeviceQueries.h"
 #include "frontend/InitSystem.h"
+#include "machine/MachineFile.h"
+#include "machine/SimulatedMachine.h"
+#include "machine/StateFolder.h"
+#include "machine/drives/DriveFactory.h"
+#include "core/transport/NTPortRequest.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// Every CDB the port saw, with its transfer length, in order.
+struct SentCommand {
+    std::vector<std::uint8_t> cdb;
+    ULONG length;
+    bool operator==(const SentCommand&) const = default;
+};
+
+class CdbLog {
+public:
+    void Add(SentCommand command)
+    {
+        std::lock_guard guard(m_lock);
+        m_sent.push_back(std::move(command));
+    }
+    std::vector<SentCommand> Take()
+    {
+        std::lock_guard guard(m_lock);
+        return std::exchange(m_sent, {});
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<SentCommand> m_sent;
+};
+
+CdbLog g_sent;
+
+class RecordingDevice final : public harrow::platform::Device {
+public:
+    explicit RecordingDevice(std::unique_ptr<harrow::platform::Device> inner) : m_inner(std::move(inner)) {}
+    BOOL IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* bytesReturned,
+                   DWORD* error) override
+    {
+        if (code == IOCTL_SCSI_PASS_THROUGH_DIRECT && in != nullptr && inSize >= sizeof(SCSI_PASS_THROUGH_DIRECT)) {
+            const auto* spt = static_cast<const SCSI_PASS_THROUGH_DIRECT*>(in);
+            g_sent.Add({std::vector<std::uint8_t>(spt->Cdb, spt->Cdb + spt->CdbLength), spt->DataTransferLength});
+        }
+        return m_inner->IoControl(code, in, inSize, out, outSize, bytesReturned, error);
+    }
+
+private:
+    std::unique_ptr<harrow::platform::Device> m_inner;
+};
+
+// The machine file's machine, with the pass-through requests noted on the way.
+class RecordingMachine final : public harrow::platform::Machine {
+public:
+    explicit RecordingMachine(const std::string& file)
+        : m_inner(harrow::machine::ReadMachineFile(file), file, harrow::machine::StateRoot(),
+                  harrow::machine::MakeSimulatedUnit)
+    {
+    }
+    std::unique_ptr<harrow::platform::Device> Open(const std::string& name, DWORD access, DWORD* error) override
+    {
+        auto device = m_inner.Open(name, access, error);
+        return device ? std::make_unique<RecordingDevice>(std::move(device)) : nullptr;
+    }
+    std::vector<harrow::platform::RegistryKey> DeviceMap() const override { return m_inner.DeviceMap(); }
+
+private:
+    harrow::machine::SimulatedMachine m_inner;
+};
 
 // One simulated machine for the whole program: a Kestrel drive with self
 // test at 0:0:0, one without at 0:1:0, another maker's disk at 0:2:0 and a
@@ -32,11 +102,14 @@ public:
         setenv("XDG_CONFIG_HOME", m_root.c_str(), 1);
         setenv("XDG_DATA_HOME", m_root.c_str(), 1);
         setenv("XDG_STATE_HOME", m_root.c_str(), 1);
+        harrow::platform::SetActiveMachine(
+            std::make_unique<RecordingMachine>(std::string(HARROW_TEST_MACHINES) + "/lab.json"));
         ASSERT_TRUE(InitSystem("Harrow Viraradiza"));
     }
     void TearDown() override
     {
         CComputerSystem::Destroy();
+        harrow::platform::SetActiveMachine(nullptr);
         fs::remove_all(m_root);
     }
 
@@ -183,7 +256,7 @@ TEST(DeviceQueries, TypeCapacityAndModePages)
     EXPECT_FALSE(GetPeripheralType(0, 9, 0, type));
     EXPECT_EQ(type, -1);
 
-    std::uint32_t lastLba = 0;
+    std::uint64_t lastLba = 0;
     std::uint32_t blockLength = 0;
     EXPECT_EQ(ReadCapacity(At(0), lastLba, blockLength), 0);
     EXPECT_EQ(lastLba, 2097151U);
@@ -220,6 +293,42 @@ TEST(DeviceQueries, AdapterInformationAndRescan)
     EXPECT_EQ(RescanAdapter(0), 1);
     int type = -1;
     EXPECT_TRUE(GetPeripheralType(0, 0, 0, type)) << "devices answer after a rescan";
+}
+
+using Cdb = std::vector<std::uint8_t>;
+
+TEST(DeviceQueries, EachQuerySendsItsOwnCdb)
+{
+    g_sent.Take();
+    const DeviceRecord kestrel = At(0);
+    int type = -1;
+    ASSERT_TRUE(GetPeripheralType(0, 0, 0, type));
+    EXPECT_EQ(g_sent.Take(), (std::vector<SentCommand>{{Cdb{0x12, 0, 0, 0, 0x06, 0}, 6}}));
+
+    DeviceIdentity identity;
+    ASSERT_EQ(ReadIdentity(kestrel, identity), 0);
+    EXPECT_EQ(g_sent.Take(), (std::vector<SentCommand>{{Cdb{0x12, 0, 0, 0, 0xA0, 0}, 160}}));
+
+    ASSERT_TRUE(IsKestrelDrive(kestrel));
+    EXPECT_EQ(g_sent.Take(), (std::vector<SentCommand>{{Cdb{0x12, 0x01, 0xC3, 0, 0x80, 0}, 128}}));
+
+    ASSERT_TRUE(IsDstSupported(kestrel));
+    EXPECT_EQ(g_sent.Take(), (std::vector<SentCommand>{{Cdb{0x4D, 0, 0x50, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 65535}}));
+
+    bool inProgress = true;
+    int result = -1;
+    ASSERT_EQ(ReadSelfTestStatus(kestrel, SELF_TEST_PAGE, inProgress, result), 0);
+    EXPECT_EQ(g_sent.Take(), (std::vector<SentCommand>{{Cdb{0x4D, 0, 0x50, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 65535}}));
+
+    DeviceRecord record = At(0);
+    std::uint8_t page[64] = {};
+    ASSERT_EQ(ModeSensePage(record, 0x08, page, sizeof page, 2), 0);
+    EXPECT_EQ(g_sent.Take(), (std::vector<SentCommand>{{Cdb{0x1A, 0, 0x88, 0, 0xFF, 0}, 255}}));
+
+    // Another maker's disk has no page C3h: the standard INQUIRY decides.
+    EXPECT_FALSE(IsKestrelDrive(At(2)));
+    EXPECT_EQ(g_sent.Take(), (std::vector<SentCommand>{{Cdb{0x12, 0x01, 0xC3, 0, 0x80, 0}, 128},
+                                                      {Cdb{0x12, 0, 0, 0, 0xFF, 0}, 255}}));
 }
 
 }  // namespace

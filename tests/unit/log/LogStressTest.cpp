@@ -1,4 +1,5 @@
 #include "core/log/CLogFile.h"
+#include "support/BoundedWait.h"
 #include "tests/unit/log/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -56,9 +57,7 @@ void LogBatch(char batch, int events)
             }
         });
     }
-    for (auto& thread : threads) {
-        thread.join();
-    }
+    test_support::JoinWithin(threads, std::string("logging threads of batch ") + batch);
 }
 
 std::vector<std::string> Lines(const std::string& text)
@@ -101,7 +100,8 @@ TEST(LogFileStress, ConcurrentLoggingChangingAndClearingLosesAndTearsNothing)
     CLogFile* log = CLogFile::Instance();
 
     std::atomic<bool> loggersDone{false};
-    std::thread changer([&] {
+    std::vector<std::thread> helpers;
+    helpers.emplace_back([&] {
         for (int round = 0; !loggersDone; ++round) {
             log->ChangeLogFile(names[round % 2]);
             if (round % 3 == 0) {
@@ -109,20 +109,19 @@ TEST(LogFileStress, ConcurrentLoggingChangingAndClearingLosesAndTearsNothing)
             }
         }
     });
-    std::thread describer([&] {
+    helpers.emplace_back([&] {
         for (int i = 0; i < 200; ++i) {
             log->LogDeviceInfo(CDevAddress(9, 9, 9, -1, -1, -1), DEV_DISK, "V", "M", "S", "F");
         }
     });
     LogBatch('E', kEventsPerThread);
     loggersDone = true;
-    changer.join();
-    describer.join();
+    test_support::JoinWithin(helpers, "the log file changer and the device describer");
 
     log->ClearLogFile();
     const std::string finalFile = log->GetLogFileName();
     LogBatch('F', kFinalPerThread);
-    CLogFile::Destroy();
+    test_support::FinishWithin("the log writer's shutdown", [] { CLogFile::Destroy(); });
 
     std::set<std::string> seen;
     std::map<int, std::vector<int>> finalOrder;

@@ -1,7 +1,13 @@
 #include "DriveHarness.h"
 #include "machine/drives/StateStore.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include <cstdint>
 #include <vector>
@@ -55,7 +61,7 @@ TEST(StateStoreData, ReadsSeeWritesAndZerosAcrossStores)
     EXPECT_FALSE(second.ReadData(UINT64_MAX - 8, wraps));
 }
 
-TEST(StateStoreData, ClearingAndResizingRemapEveryStore)
+TEST(StateStoreData, ClearingAndResizingReachEveryStore)
 {
     TempFolder folder;
     StateStore reader(folder.Path(), Capacity(1024));
@@ -63,7 +69,7 @@ TEST(StateStoreData, ClearingAndResizingRemapEveryStore)
     ASSERT_TRUE(Write(formatter, 1000 * 512, std::vector<std::uint8_t>(512, 0x11)));
     EXPECT_EQ(Read(reader, 1000 * 512, 512), std::vector<std::uint8_t>(512, 0x11));
 
-    {  // a format to fewer, larger blocks: the file shrinks under the reader's mapping
+    {  // a format to fewer, larger blocks: the file shrinks under the reader
         StateStore::Session session(formatter);
         formatter.State() = Capacity(16, 4096);
         formatter.MarkChanged();
@@ -85,19 +91,53 @@ TEST(StateStoreData, ClearingAndResizingRemapEveryStore)
     EXPECT_EQ(Read(formatter, 4095 * 4096, 4096), std::vector<std::uint8_t>(4096, 0x33));
 }
 
-TEST(StateStoreData, DataFileSpansTheCapacityButStaysSparse)
+TEST(StateStoreData, DataFileEndsAtTheLastWriteAndStaysSparse)
 {
     TempFolder folder;
     constexpr std::uint64_t kBlocks = 3907029168ULL;  // 2 TB
     StateStore store(folder.Path(), Capacity(kBlocks));
-    ASSERT_TRUE(Write(store, (kBlocks - 1) * 512, std::vector<std::uint8_t>(512, 0x44)));
-    EXPECT_EQ(Read(store, (kBlocks - 1) * 512, 512), std::vector<std::uint8_t>(512, 0x44));
-    EXPECT_EQ(Read(store, kBlocks / 2 * 512, 512), std::vector<std::uint8_t>(512, 0));
+    EXPECT_EQ(Read(store, (kBlocks - 1) * 512, 512), std::vector<std::uint8_t>(512, 0));
+    {
+        StateStore::Session session(store);
+        EXPECT_TRUE(store.ClearData());
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "blocks.bin")) << "made before the first write";
+    ASSERT_TRUE(Write(store, kBlocks / 2 * 512, std::vector<std::uint8_t>(512, 0x44)));
+    EXPECT_EQ(Read(store, kBlocks / 2 * 512, 512), std::vector<std::uint8_t>(512, 0x44));
+    EXPECT_EQ(Read(store, (kBlocks - 1) * 512, 512), std::vector<std::uint8_t>(512, 0));
+    EXPECT_EQ(Read(store, kBlocks / 4 * 512, 512), std::vector<std::uint8_t>(512, 0));
 
     struct stat data {};
     ASSERT_EQ(stat((folder.Path() / "blocks.bin").c_str(), &data), 0);
-    EXPECT_EQ(static_cast<std::uint64_t>(data.st_size), kBlocks * 512);
+    EXPECT_EQ(static_cast<std::uint64_t>(data.st_size), (kBlocks / 2 + 1) * 512);
     EXPECT_LE(data.st_blocks * 512, 64 * 1024);
+}
+
+// Under a file-size limit a write past it fails and the process lives on;
+// SIGXFSZ keeps its default action, which would end the child.
+TEST(StateStoreData, WritePastTheFileSizeLimitFailsWithoutEndingTheProcess)
+{
+    TempFolder folder;
+    StateStore store(folder.Path(), Capacity(1 << 20));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_DFL);
+        const rlimit limit{64 * 1024, 64 * 1024};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
+        StateStore::Session session(store);
+        if (!store.WriteData(60 * 1024, std::vector<std::uint8_t>(4096, 0x66))) _exit(11);
+        if (store.WriteData(62 * 1024, std::vector<std::uint8_t>(4096, 0x77)) || errno != EFBIG) _exit(12);
+        if (store.WriteData(1ULL << 30, std::vector<std::uint8_t>(512, 0x77))) _exit(13);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // The refused write left nothing behind, the good one is whole.
+    EXPECT_EQ(Read(store, 60 * 1024, 4096), std::vector<std::uint8_t>(4096, 0x66));
+    EXPECT_EQ(std::filesystem::file_size(folder.Path() / "blocks.bin"), 64u * 1024);
 }
 
 TEST(StateStoreData, DataWrittenEarlierWithoutACapacityFileIsKept)

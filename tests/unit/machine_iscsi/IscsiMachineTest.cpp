@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <atomic>
 #include <fstream>
 #include <thread>
@@ -157,6 +159,11 @@ TEST_F(IscsiMachineTest, FirstCommandSeesTheUnitAttentionAsTheTargetReportsIt)
     EXPECT_EQ(tur.header.ScsiStatus, 0x00);
     EXPECT_EQ(tur.header.SenseInfoLength, 0);
     EXPECT_EQ(tur.returned, sizeof(SCSI_PASS_THROUGH_DIRECT));
+
+    // A write to a connection the target dropped fails instead of ending the program.
+    struct sigaction pipe {};
+    ASSERT_EQ(sigaction(SIGPIPE, nullptr, &pipe), 0);
+    EXPECT_EQ(pipe.sa_handler, SIG_IGN);
 }
 
 TEST_F(IscsiMachineTest, WritesAndReadsExactBytesWithResiduals)

@@ -1,4 +1,5 @@
 #include "platform/Kernel.h"
+#include "support/BoundedWait.h"
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,42 @@ TEST(Kernel, MutexIsRecursiveAndOwned)
     EXPECT_TRUE(ReleaseMutex(mutex));
     EXPECT_FALSE(ReleaseMutex(mutex));
     CloseHandle(mutex);
+}
+
+TEST(Kernel, ReleasesWakeBlockedWaiters)
+{
+    // Each waiter blocks without a limit: a lost wake-up ends the program with a message.
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, nullptr);
+    std::atomic<int> owned{0};
+    std::vector<std::thread> waiters;
+    for (int t = 0; t < 3; ++t) {
+        waiters.emplace_back([&] {
+            ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
+            owned.fetch_add(1);
+            EXPECT_TRUE(ReleaseMutex(mutex));
+        });
+    }
+    Sleep(20);
+    EXPECT_EQ(owned.load(), 0);
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    test_support::JoinWithin(waiters, "threads waiting for a released mutex");
+    EXPECT_EQ(owned.load(), 3);
+    CloseHandle(mutex);
+
+    // A semaphore released by its full maximum lets exactly that many through.
+    HANDLE semaphore = CreateSemaphoreA(nullptr, 0, 3, nullptr);
+    std::atomic<int> passed{0};
+    for (int t = 0; t < 3; ++t) {
+        waiters.emplace_back([&] {
+            ASSERT_EQ(WaitForSingleObject(semaphore, INFINITE), WAIT_OBJECT_0);
+            passed.fetch_add(1);
+        });
+    }
+    EXPECT_TRUE(ReleaseSemaphore(semaphore, 3, nullptr));
+    test_support::JoinWithin(waiters, "threads waiting for a released semaphore");
+    EXPECT_EQ(passed.load(), 3);
+    EXPECT_EQ(WaitForSingleObject(semaphore, 0), WAIT_TIMEOUT);
+    CloseHandle(semaphore);
 }
 
 TEST(Kernel, WaitAllTakesEveryObjectOrNone)

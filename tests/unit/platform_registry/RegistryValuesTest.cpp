@@ -207,6 +207,7 @@ TEST_F(RegistryTest, MalformedFilesAreRefusedWithNameAndLineAndNeverOverwritten)
                             "REGEDIT4\n[HKEY_NOWHERE\\A]\n",           // unknown root
                             "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"a\"=\"open\n",
                             "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"a\"=dword:123456789\n",
+                            "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"a\"=hex:01,02,\n",  // a byte missing at the end
                             "REGEDIT4\n[HKEY_CURRENT_USER\\A\\\\B]\n"}) {
         WriteFile(bad);
         testing::internal::CaptureStderr();

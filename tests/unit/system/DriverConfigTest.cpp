@@ -4,6 +4,7 @@
 
 #include "core/buffers/AlignedBuffer.h"
 #include "core/system/AspiDriverSource.h"
+#include "core/devices/SCSIDevice.h"
 #include "core/system/CHostAdapter.h"
 #include "core/system/CIDEHostAdapter.h"
 #include "core/system/OsType.h"
@@ -86,6 +87,33 @@ TEST_F(DriverConfigTest, FixedTransportNeedsNoConfiguration)
     ASSERT_EQ(CComputerSystem::Instance()->Init(DRV_NTPORT, BUFMGR_HEAP), ERR_NONE);
     EXPECT_EQ(CComputerSystem::Instance()->NumHostAdapters(), 3);
     EXPECT_FALSE(KeyExists("SOFTWARE\\Orb"));
+}
+
+TEST_F(DriverConfigTest, MissingConfigurationLeavesInitOpenForAFixedTransport)
+{
+    EmptyProduct();
+    CComputerSystem* system = CComputerSystem::Instance();
+    const Thrown thrown = CatchEvent([system] { system->Init(DRV_DEFAULT, BUFMGR_DEFAULT); });
+    EXPECT_EQ(thrown.Code, ERR_REGISTRY_ACCESS);
+    EXPECT_EQ(system->GetStatus(), DEV_STATUS_NOT_CONFIGURED);
+    ASSERT_EQ(system->Init(DRV_NTPORT, BUFMGR_HEAP), ERR_NONE);
+    EXPECT_EQ(system->NumHostAdapters(), 3);
+    EXPECT_EQ(system->Init(DRV_NTPORT, BUFMGR_HEAP), ERR_ALREADY_INITIALIZED);
+}
+
+TEST_F(DriverConfigTest, PortWithoutTransportKeepsLaterAdapterNumbers)
+{
+    // The first port gets no adapter object: adapter 1 sits at index 0.
+    SetDword(OsKey("Win2000"), "defaultdriver", DRV_NTPORT);
+    SetDword(OsKey("Win2000"), "aic78xx", DRV_NONE);
+    CComputerSystem* system = CComputerSystem::Instance();
+    ASSERT_EQ(system->Init(DRV_DEFAULT, BUFMGR_HEAP), ERR_NONE);
+    ASSERT_EQ(system->NumHostAdapters(), 2);
+    EXPECT_EQ(system->GetHostAdapter(0)->GetAssignedID(), 1);
+    EXPECT_EQ(system->GetSCSIDevice(0, 2, 0), nullptr);
+    SCSIDevice* device = system->GetSCSIDevice(1, 2, 0);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->GetDevAddress(), CDevAddress(1, 2, 0, -1, -1, -1));
 }
 
 TEST_F(DriverConfigTest, RaidControllerPortListsOneChannelPerSubkey)
@@ -178,7 +206,7 @@ TEST_F(DriverConfigTest, UnknownOrUnbuiltTransportStopsTheScanClearly)
     CComputerSystem::Destroy();
     CComputerSystem::RegisterProductRunning(kProduct);
     SetDword(OsKey("Win2000"), "defaultdriver", DRV_NTPORT);
-    SetDword(OsKey("Win2000"), "symmpi", DRV_ASPI);
+    SetDword(OsKey("Win2000"), "symmpi", DRV_NOX);
     thrown = CatchEvent([] { CComputerSystem::Instance()->Init(DRV_DEFAULT, BUFMGR_HEAP); });
     EXPECT_EQ(thrown.Text, "Driver is not installed correctly");
     EXPECT_EQ(thrown.Code, ERR_DRIVER_NOT_INSTALLED);
@@ -200,9 +228,13 @@ TEST_F(DriverConfigTest, BufferManagerChoiceByOs)
     // Windows 9x never reads the registry: a broken one does not matter.
     UseWindows("98");
     WriteRegistryText("not a registry file\n");
-    EXPECT_EQ(Inspector::SetupBufferMgr(BUFMGR_DEFAULT), ERR_NO_MEMORY);  // the ASPI manager
+    EXPECT_EQ(Inspector::SetupBufferMgr(BUFMGR_DEFAULT), ERR_NONE);  // the ASPI manager
+    unsigned long available = 0;
+    AlignedBuffer::GetAvailable(&available);
+    EXPECT_EQ(available, 0x80000u);
     EXPECT_EQ(Inspector::SetupBufferMgr(BUFMGR_HEAP), ERR_NONE);
-    const Thrown thrown = CatchEvent([] { CComputerSystem::Instance()->Init(DRV_DEFAULT, BUFMGR_DEFAULT); });
+    // The transfer-buffer driver is not there: its manager has no block.
+    const Thrown thrown = CatchEvent([] { CComputerSystem::Instance()->Init(DRV_DEFAULT, BUFMGR_VXD); });
     EXPECT_EQ(thrown.Text, "There is no buffer available.");
     EXPECT_EQ(thrown.Code, ERR_NO_MEMORY);
 }
@@ -256,10 +288,11 @@ CScsiDriver* AcquireFakeAspi()
 TEST_F(DriverConfigTest, Windows9xListsAspiAdaptersWithoutTheRegistry)
 {
     UseWindows("95");
-    WriteRegistryText("not a registry file\n");
-    Thrown thrown = CatchEvent([] { Inspector::ListAdapters(DRV_NTPORT); });
-    EXPECT_EQ(thrown.Text, "Driver is not installed correctly");
+    // Our ASPI layer lists the built-in machine's ports; the IDE channel by its driver's name.
+    Inspector::ListAdapters(DRV_NTPORT);
+    EXPECT_EQ(Inspector::DriverTypes(), (std::vector<Driver_t>{DRV_ASPI, DRV_ASPI, DRV_IDE}));
 
+    WriteRegistryText("not a registry file\n");
     SetAspiDriverAcquirer(AcquireFakeAspi);
     Inspector::ListAdapters(DRV_NTPORT);
     EXPECT_EQ(Inspector::DriverTypes(), (std::vector<Driver_t>{DRV_IDE, DRV_ASPI}));

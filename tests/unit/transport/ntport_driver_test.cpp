@@ -3,6 +3,7 @@
 #include "core/buffers/AlignedBuffer.h"
 #include "core/transport/CNTPortDriver.h"
 #include "platform/Registry.h"
+#include "support/BoundedWait.h"
 
 #include <thread>
 
@@ -141,6 +142,32 @@ TEST_F(NTPortDriverTest, ClaimedUnitsAreReachedThroughTheirClassDevice)
     EXPECT_EQ(m_Fake->openDevices, 0);  // the last release closed every handle
 }
 
+// A machine with more disks than 256 reaches every one through its class device.
+TEST_F(NTPortDriverTest, ClassDevicesPast256AreFound)
+{
+    constexpr int kPorts = 3;  // of 16 targets with 8 LUNs: 384 disks
+    int index = 0;
+    for (int p = 0; p < kPorts; ++p) {
+        FakePort port;
+        for (int t = 0; t < 16; ++t) {
+            for (int l = 0; l < 8; ++l) {
+                port.units.push_back({0, static_cast<UCHAR>(t), static_cast<UCHAR>(l), true});
+                m_Fake->classDevices["PhysicalDrive" + std::to_string(index++)] = {
+                    8, static_cast<UCHAR>(p), 0, static_cast<UCHAR>(t), static_cast<UCHAR>(l)};
+            }
+        }
+        m_Fake->ports.push_back(port);
+    }
+    StartFake();
+    {
+        SCSI_NTPortIoCtl last(At(kPorts - 1, 15, 7), 0);
+        Issue(last, {kTestUnitReady, 0, 0, 0, 0, 0});
+        EXPECT_EQ(m_Fake->sentTo, (std::vector<std::string>{"PhysicalDrive383"}));
+        EXPECT_EQ(m_Fake->openDevices, index);
+    }
+    AlignedBuffer::UnregisterBufferMgr();
+}
+
 TEST_F(NTPortDriverTest, RescanRelistsThePortAndKeepsItOnFailure)
 {
     FakePort port;
@@ -211,9 +238,7 @@ TEST_F(NTPortDriverTest, OneSharedDriverCountedByItsHolders)
             }
         });
     }
-    for (std::thread& holder : holders) {
-        holder.join();
-    }
+    test_support::JoinWithin(holders, "threads acquiring and releasing the port driver");
     EXPECT_EQ(CNTPortDriver::References(), 0);
 }
 

@@ -242,6 +242,58 @@ TEST_F(NTPortIoCtlTest, RetryReissuesTheRequestAsBuilt)
     EXPECT_EQ(block.IsCommandComplete(), ERR_TIMEOUT);
 }
 
+TEST_F(NTPortIoCtlTest, RetryAfterUnitAttentionSendsTheBuiltLengthsAndReportsItsOwnDelivery)
+{
+    StartFake();
+    SCSI_NTPortIoCtl block(CDevAddress(0, 0, 0, -1, -1, -1), 0);
+    std::vector<ULONG> lengths;
+    std::vector<UCHAR> senseLengths;
+    bool attention = true;
+    m_Fake->answer = [&](NTPortRequest_s& request, DWORD* error) {
+        lengths.push_back(request.Spt.DataTransferLength);
+        senseLengths.push_back(request.Spt.SenseInfoLength);
+        if (request.Spt.DataTransferLength == 0 && request.Spt.DataIn == SCSI_IOCTL_DATA_IN) {
+            *error = ERROR_INVALID_PARAMETER;
+            return false;
+        }
+        // The port leaves the residual and the sense bytes it wrote.
+        if (attention) {
+            attention = false;
+            request.Spt.ScsiStatus = 0x02;
+            request.Spt.DataTransferLength = 0;
+            request.Spt.SenseInfoLength = 18;
+            request.Sense.ResponseCode = 0x70;
+        }
+        return true;
+    };
+    std::vector<BYTE> data(4096);
+    EXPECT_EQ(Issue(block, {kRead10, 0, 0, 0, 0, 100, 0, 0, 8, 0}, data.data(), 4096, 0x08, 100, 8),
+              ERR_DRIVER_FAILURE);
+    block.SetRetryCmd();
+    block.DoIO();
+    EXPECT_EQ(block.IsCommandComplete(), ERR_CMD_COMPLETE);
+    EXPECT_EQ(lengths, (std::vector<ULONG>{4096, 4096}));
+    EXPECT_EQ(senseLengths, (std::vector<UCHAR>{128, 128}));
+    PerfData_t perf{};
+    block.GetPerfCounters(&perf);
+    EXPECT_EQ(perf.BlocksRead, 8u);
+
+    // A retry the port refuses reports its own failure, not the last sense.
+    attention = true;
+    Issue(block, {kRead10, 0, 0, 0, 0, 100, 0, 0, 8, 0}, data.data(), 4096, 0x08, 100, 8);
+    m_Fake->answer = [](NTPortRequest_s&, DWORD* error) {
+        *error = ERROR_INVALID_PARAMETER;
+        return false;
+    };
+    block.SetRetryCmd();
+    block.DoIO();
+    EXPECT_EQ(block.IsCommandComplete(), ERR_DRIVER_FAILURE);
+    EXPECT_EQ(block.GetDriverStatus(), ERR_DRIVER_IO);
+    EXPECT_EQ(block.GetSenseData()->ResponseCode, 0);
+    std::unique_ptr<CEventBase> event(block.GetErrorEvent());
+    EXPECT_EQ(event->GetErrorCode(), ERR_DRIVER_IO);
+}
+
 TEST_F(NTPortIoCtlTest, PerformanceCountersFollowCompletedCommands)
 {
     StartFake();

@@ -1,0 +1,230 @@
+#include "core/tests/CBufferPatternSystem.h"
+
+#include "core/buffers/AlignedBuffer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// The byte a fixed kind fills with; -1 for the kinds that fill nothing.
+int FillByte(Pattern_t kind)
+{
+    switch (kind) {
+    case PatternOnes:
+        return 0xFF;
+    case PatternZeros:
+        return 0x00;
+    case PatternAA:
+        return 0xAA;
+    case Pattern55:
+        return 0x55;
+    default:
+        return -1;
+    }
+}
+
+unsigned char CompareByte(Pattern_t kind)
+{
+    const int fill = FillByte(kind);
+    return static_cast<unsigned char>(fill < 0 ? 0x00 : fill);
+}
+
+void PutBlockNumber(unsigned char* word, std::uint32_t block)
+{
+    word[0] = static_cast<unsigned char>(block >> 24);
+    word[1] = static_cast<unsigned char>(block >> 16);
+    word[2] = static_cast<unsigned char>(block >> 8);
+    word[3] = static_cast<unsigned char>(block);
+}
+
+// Bytes the block-number layout touches, or 0 when it does not fit in size.
+unsigned long long BlockNumberBytes(unsigned long blockLength, unsigned long blockCount)
+{
+    return static_cast<unsigned long long>(blockLength) * blockCount;
+}
+
+}  // namespace
+
+CBufferPatternSystem* CBufferPatternSystem::_instance = nullptr;
+
+CBufferPatternSystem::CBufferPattern::CBufferPattern(Pattern_t kind, AlignedBuffer* userData, long length)
+    : m_Kind(kind), m_pUserData(userData), m_Length(static_cast<std::int32_t>(length))
+{
+}
+
+CBufferPatternSystem::CBufferPattern::~CBufferPattern()
+{
+    delete m_pUserData;
+}
+
+CBufferPatternSystem* CBufferPatternSystem::Instance()
+{
+    if (_instance == nullptr) {
+        _instance = new CBufferPatternSystem;
+    }
+    return _instance;
+}
+
+void CBufferPatternSystem::Destroy()
+{
+    delete _instance;
+    _instance = nullptr;
+}
+
+CBufferPatternSystem::~CBufferPatternSystem() = default;
+
+Error_t CBufferPatternSystem::SetPattern(int slot, Pattern_t kind, AlignedBuffer* userData, long length)
+{
+    m_Patterns.erase(slot);
+    CBufferPattern* pattern = new (std::nothrow) CBufferPattern(kind, userData, length);
+    if (pattern == nullptr) {
+        delete userData;
+        return ERR_NO_MEMORY;
+    }
+    m_Patterns.emplace(slot, pattern);
+    return ERR_NONE;
+}
+
+const CBufferPatternSystem::CBufferPattern* CBufferPatternSystem::Find(int slot) const
+{
+    const auto found = m_Patterns.find(slot);
+    return found != m_Patterns.end() ? found->second.get() : nullptr;
+}
+
+Pattern_t CBufferPatternSystem::GetPatternType(int slot) const
+{
+    const CBufferPattern* pattern = Find(slot);
+    return pattern != nullptr ? pattern->m_Kind : PatternNone;
+}
+
+long CBufferPatternSystem::GetPatternLength(int slot) const
+{
+    const CBufferPattern* pattern = Find(slot);
+    return pattern != nullptr ? pattern->m_Length : 0;
+}
+
+Error_t CBufferPatternSystem::FillBuffer(int slot, AlignedBuffer* buf)
+{
+    const auto found = m_Patterns.find(slot);
+    if (buf == nullptr || found == m_Patterns.end()) {
+        return ERR_NOT_INITIALIZED;
+    }
+    CBufferPattern* pattern = found->second.get();
+    switch (pattern->m_Kind) {
+    case PatternNone:
+        return ERR_NOT_INITIALIZED;
+    case PatternUser:
+        return FillUserPattern(pattern, buf);
+    case PatternUnchanged:
+    case PatternBlockNumbers:
+        return ERR_NONE;
+    default:
+        break;
+    }
+    const int fill = FillByte(pattern->m_Kind);
+    if (fill < 0) {
+        return ERR_INVALID_PARAM;
+    }
+    std::memset(buf->Ptr(), fill, buf->Size());
+    return ERR_NONE;
+}
+
+Error_t CBufferPatternSystem::FillUserPattern(CBufferPattern* pattern, AlignedBuffer* buf)
+{
+    const AlignedBuffer* user = pattern->m_pUserData;
+    // The record's length must not reach past its own bytes.
+    if (pattern->m_Length <= 0 || user == nullptr || static_cast<unsigned long>(pattern->m_Length) > user->Size()) {
+        return ERR_NOT_INITIALIZED;
+    }
+    const unsigned long length = static_cast<unsigned long>(pattern->m_Length);
+    auto* out = static_cast<unsigned char*>(buf->Ptr());
+    for (unsigned long rep = 0; rep < buf->Size() / length; ++rep) {
+        std::memcpy(out + rep * length, user->Ptr(), length);
+    }
+    return ERR_NONE;
+}
+
+Error_t CBufferPatternSystem::FillBuffer(int slot, AlignedBuffer* buf, unsigned long firstBlock,
+                                         unsigned long blockLength, unsigned long blockCount)
+{
+    if (GetPatternType(slot) != PatternBlockNumbers) {
+        return ERR_INVALID_PARAM;
+    }
+    if (buf == nullptr) {
+        return ERR_NOT_INITIALIZED;
+    }
+    // A shortened last command never needs more than the buffer; refuse rather than write past it.
+    if (BlockNumberBytes(blockLength, blockCount) > buf->Size()) {
+        return ERR_INVALID_PARAM;
+    }
+    auto* out = static_cast<unsigned char*>(buf->Ptr());
+    for (unsigned long i = 0; i < blockCount; ++i) {
+        unsigned char* block = out + i * blockLength;
+        for (unsigned long word = 0; word < blockLength / 4; ++word) {
+            PutBlockNumber(block + word * 4, static_cast<std::uint32_t>(firstBlock + i));
+        }
+    }
+    return ERR_NONE;
+}
+
+bool CBufferPatternSystem::CompareData(int slot, AlignedBuffer* buf, int& byteOffset, unsigned char& expected,
+                                       unsigned char& actual)
+{
+    const CBufferPattern* pattern = Find(slot);
+    if (pattern == nullptr || buf == nullptr) {
+        return false;
+    }
+    const auto* data = static_cast<const unsigned char*>(buf->Ptr());
+    if (pattern->m_Kind == PatternUser) {
+        const AlignedBuffer* user = pattern->m_pUserData;
+        if (pattern->m_Length <= 0 || user == nullptr || static_cast<unsigned long>(pattern->m_Length) > user->Size()) {
+            return false;
+        }
+        const unsigned long length = static_cast<unsigned long>(pattern->m_Length);
+        const auto* want = static_cast<const unsigned char*>(user->Ptr());
+        for (unsigned long rep = 0; rep < buf->Size() / length; ++rep) {
+            const unsigned char* got = data + rep * length;
+            const auto diff = std::mismatch(want, want + length, got);
+            if (diff.first != want + length) {
+                const unsigned long j = static_cast<unsigned long>(diff.first - want);
+                byteOffset = static_cast<int>(rep * length + j);
+                expected = *diff.first;
+                actual = *diff.second;
+                return false;
+            }
+        }
+        return true;
+    }
+    const unsigned char want = CompareByte(pattern->m_Kind);
+    const unsigned char* end = data + buf->Size();
+    const unsigned char* diff = std::find_if(data, end, [want](unsigned char b) { return b != want; });
+    if (diff == end) {
+        return true;
+    }
+    byteOffset = static_cast<int>(diff - data);
+    expected = want;
+    actual = *diff;
+    return false;
+}
+
+bool CBufferPatternSystem::CheckPatternToBlockNums(AlignedBuffer* buf, unsigned long firstBlock,
+                                                   unsigned long blockLength, unsigned long blockCount)
+{
+    if (buf == nullptr || BlockNumberBytes(blockLength, blockCount) > buf->Size()) {
+        return false;
+    }
+    const auto* data = static_cast<const unsigned char*>(buf->Ptr());
+    for (unsigned long i = 0; i < blockCount; ++i) {
+        unsigned char want[4];
+        PutBlockNumber(want, static_cast<std::uint32_t>(firstBlock + i));
+        const unsigned char* block = data + i * blockLength;
+        for (unsigned long word = 0; word < blockLength / 4; ++word) {
+            if (std::memcmp(block + word * 4, want, 4) != 0) {
+                return false;
+            }
+        }
+    }
+    return true;
+}

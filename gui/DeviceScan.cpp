@@ -1,0 +1,250 @@
+#include "gui/DeviceScan.h"
+
+#include "frontend/TextFormat.h"
+#include "gui/GuiLog.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace {
+
+constexpr int MAX_LUNS = 8;
+constexpr long SHORT_TIMEOUT = 2;
+constexpr std::array<std::uint8_t, 6> TEST_UNIT_READY{};
+// Probed behind a RAID controller: its channels and their targets.
+constexpr int RAID_CHANNELS = 2;
+constexpr int RAID_TARGETS = 16;
+constexpr double BYTES_PER_MB = 1048576.0;
+
+const char* TypeName(int type)
+{
+    switch (type) {
+    case 0:
+        return "Disc ";
+    case 1:
+        return "Tape ";
+    case 4:
+    case 5:
+    case 7:
+        return "CDROM ";
+    default:
+        return "UNKNOWN ";
+    }
+}
+
+int TargetsToProbe(long supported)
+{
+    if (supported >= 1 && supported <= 8) {
+        return 8;
+    }
+    if (supported >= 9 && supported <= 16) {
+        return 16;
+    }
+    return 128;
+}
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// What the device tree shows after the identity: capacity when READ CAPACITY
+// answered, then readiness.
+struct Probe {
+    bool haveCapacity = false;
+    long megabytes = 0;
+    const char* readiness = "Off Line";
+};
+
+Probe ProbeDevice(const DeviceRecord& record)
+{
+    Probe probe;
+    std::uint32_t lastLba = 0;
+    std::uint32_t blockLength = 0;
+    if (ReadCapacity(record, lastLba, blockLength) == 0) {
+        probe.haveCapacity = true;
+        probe.megabytes =
+            static_cast<long>((static_cast<double>(lastLba) + 1.0) * static_cast<double>(blockLength) / BYTES_PER_MB);
+    }
+    if (SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT) == 0) {
+        probe.readiness = "On Line";
+    }
+    return probe;
+}
+
+std::string SerialOf(const ScannedDevice& device)
+{
+    return device.record.isKestrel != 0 ? device.identity.serialNumber : "";
+}
+
+// IDE channels name their devices by target alone.
+std::string IdeText(const ScannedDevice& device, const Probe& probe)
+{
+    const DeviceIdentity& id = device.identity;
+    if (probe.haveCapacity) {
+        return Format("Target: %d %s %s, Version: %s  Capacity = %ld MB %s", device.record.target, id.vendor.c_str(),
+                      id.product.c_str(), id.revision.c_str(), probe.megabytes, probe.readiness);
+    }
+    return Format("Target: %d %s %s, Version: %s %s", device.record.target, id.vendor.c_str(), id.product.c_str(),
+                  id.revision.c_str(), probe.readiness);
+}
+
+std::string ScsiText(const ScannedDevice& device, const Probe& probe)
+{
+    const DeviceIdentity& id = device.identity;
+    const DeviceRecord& r = device.record;
+    const std::string serial = SerialOf(device);
+    if (probe.haveCapacity) {
+        return Format("%s%d:%d:%d %s %s Version: %s %s  Capacity = %ld MB %s", device.typeName.c_str(), r.hostAdapter,
+                      r.target, r.lun, id.vendor.c_str(), id.product.c_str(), id.revision.c_str(), serial.c_str(),
+                      probe.megabytes, probe.readiness);
+    }
+    return Format("%s%d:%d:%d %s %s Version: %s %s %s", device.typeName.c_str(), r.hostAdapter, r.target, r.lun,
+                  id.vendor.c_str(), id.product.c_str(), id.revision.c_str(), serial.c_str(), probe.readiness);
+}
+
+std::string RaidText(const ScannedDevice& device, const Probe& probe)
+{
+    const DeviceIdentity& id = device.identity;
+    const DeviceRecord& r = device.record;
+    const std::string serial = SerialOf(device);
+    if (probe.haveCapacity) {
+        return Format("%s%d:%d:%d:%d %s %s Version: %s %s  Capacity = %ld MB %s", device.typeName.c_str(),
+                      r.hostAdapter, r.channel, r.target, r.lun, id.vendor.c_str(), id.product.c_str(),
+                      id.revision.c_str(), serial.c_str(), probe.megabytes, probe.readiness);
+    }
+    return Format("%s%d:%d:%d:%d %s %s Version: %s %s %s", device.typeName.c_str(), r.hostAdapter, r.channel,
+                  r.target, r.lun, id.vendor.c_str(), id.product.c_str(), id.revision.c_str(), serial.c_str(),
+                  probe.readiness);
+}
+
+void TrimRight(std::string& text)
+{
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+}
+
+// Identity and maker test of the device at the record's address; false when absent.
+bool Identify(ScannedDevice& device)
+{
+    if (ReadIdentity(device.record, device.identity) != 0) {
+        return false;
+    }
+    // The fields come padded to their INQUIRY widths, which a tree line does not need.
+    for (std::string* field : {&device.identity.vendor, &device.identity.product, &device.identity.revision,
+                               &device.identity.serialNumber}) {
+        TrimRight(*field);
+    }
+    device.record.isKestrel = IsKestrelDrive(device.record) ? 1 : 0;
+    // The per-device log file is named after the drive's serial number.
+    device.record.logName = device.record.isKestrel != 0 ? device.identity.serialNumber : "";
+    return true;
+}
+
+std::vector<ScannedDevice> ScanTargets(int adapter, int targets, bool ide)
+{
+    std::vector<ScannedDevice> found;
+    for (int target = 0; target < targets; ++target) {
+        for (int lun = 0; lun < MAX_LUNS; ++lun) {
+            ScannedDevice device;
+            device.record.hostAdapter = adapter;
+            device.record.target = target;
+            device.record.lun = lun;
+            int type = -1;
+            if (!GetPeripheralType(adapter, target, lun, type) || !Identify(device)) {
+                continue;
+            }
+            device.typeName = TypeName(type);
+            const Probe probe = ProbeDevice(device.record);
+            device.text = ide ? IdeText(device, probe) : ScsiText(device, probe);
+            found.push_back(std::move(device));
+        }
+    }
+    return found;
+}
+
+std::vector<ScannedChannel> ScanRaidChannels(int adapter)
+{
+    std::vector<ScannedChannel> channels;
+    for (int channel = 0; channel < RAID_CHANNELS; ++channel) {
+        ScannedChannel item{Format("Channel %d", channel), {}};
+        for (int target = 0; target < RAID_TARGETS; ++target) {
+            ScannedDevice device;
+            device.record.kind = KIND_RAID;
+            device.record.hostAdapter = adapter;
+            device.record.channel = channel;
+            device.record.target = target;
+            device.record.lun = 0;
+            if (!Identify(device)) {
+                continue;
+            }
+            device.typeName = TypeName(0);
+            device.text = RaidText(device, ProbeDevice(device.record));
+            item.devices.push_back(std::move(device));
+        }
+        channels.push_back(std::move(item));
+    }
+    return channels;
+}
+
+bool SameAddress(const DeviceRecord& a, const DeviceRecord& b)
+{
+    return a.kind == b.kind && a.hostAdapter == b.hostAdapter && a.channel == b.channel && a.target == b.target &&
+           a.lun == b.lun;
+}
+
+}  // namespace
+
+std::string AdapterText(int adapter, bool& raid)
+{
+    AdapterInfo info;
+    GetAdapterInfo(adapter, info);
+    raid = Lower(info.aspiString + " " + info.adapterString).find("mraid35x") != std::string::npos;
+    return Format(raid ? "RAID Controller Port %d SCSI ID: %d %s %s" : "SCSI Port %d SCSI ID: %d %s %s", adapter,
+                  info.scsiId, info.aspiString.c_str(), info.adapterString.c_str());
+}
+
+std::vector<ScannedAdapter> ScanDevices()
+{
+    LogStamped("Device(s) found during bus scan:");
+    AdapterInfo info;
+    GetAdapterInfo(0, info);
+    std::vector<ScannedAdapter> adapters;
+    for (int adapter = 0; adapter < info.adapterCount; ++adapter) {
+        RescanAdapter(adapter);
+        ScannedAdapter item;
+        item.text = AdapterText(adapter, item.raid);
+        GetAdapterInfo(adapter, info);
+        const std::string names = Lower(info.aspiString + " " + info.adapterString);
+        const bool ide = names.find("atapi") != std::string::npos || names.find("esdi") != std::string::npos;
+        if (item.raid) {
+            item.channels = ScanRaidChannels(adapter);
+        } else {
+            item.devices = ScanTargets(adapter, TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]), ide);
+        }
+        adapters.push_back(std::move(item));
+    }
+    return adapters;
+}
+
+const ScannedDevice* FindScanned(const std::vector<ScannedAdapter>& scan, const DeviceRecord& record)
+{
+    for (const ScannedAdapter& adapter : scan) {
+        for (const ScannedDevice& device : adapter.devices) {
+            if (SameAddress(device.record, record)) {
+                return &device;
+            }
+        }
+        for (const ScannedChannel& channel : adapter.channels) {
+            for (const ScannedDevice& device : channel.devices) {
+                if (SameAddress(device.record, record)) {
+                    return &device;
+                }
+            }
+        }
+    }
+    return nullptr;
+}

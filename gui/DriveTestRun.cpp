@@ -1,0 +1,297 @@
+#include "gui/DriveTestRun.h"
+
+#include "frontend/DeviceQueries.h"
+#include "frontend/HostTests.h"
+#include "frontend/ResourceText.h"
+#include "frontend/SelfTest.h"
+#include "frontend/TextFormat.h"
+#include "gui/GuiLog.h"
+#include "gui/Resources.h"
+#include "platform/Kernel.h"
+#include "platform/System.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+constexpr int POLL_MS = 1000;
+// An abort is seen within a tenth of the poll interval.
+constexpr int POLL_SLICES = 10;
+constexpr unsigned RES_PAGE_UNREADABLE = 4062;
+constexpr int RESULT_ABORTED = 1;
+
+// Self tests share the front end's one 64 KB buffer: one drive's commands at a time.
+std::mutex g_selfTestCommands;
+
+std::string ElapsedText(qint64 milliseconds)
+{
+    // Test time runs HARROW_TIME_SCALE times faster than the clock.
+    const auto seconds = static_cast<long long>(static_cast<double>(milliseconds) / 1000.0 /
+                                                harrow::platform::TimeScale());
+    return Format("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+}
+
+void SetProgress(DeviceRecord& record, int percent)
+{
+    std::atomic_ref<float>(record.percent).store(static_cast<float>(percent));
+}
+
+// Waits one poll interval; false when an abort came meanwhile.
+bool WaitForPoll(const std::atomic<bool>& abort)
+{
+    for (int slice = 0; slice < POLL_SLICES; ++slice) {
+        if (abort.load()) {
+            return false;
+        }
+        Sleep(POLL_MS / POLL_SLICES);
+    }
+    return !abort.load();
+}
+
+// Reads the newest self-test result into the record; false when the log page was unreadable.
+bool ReadResult(DeviceRecord& record, int& result)
+{
+    bool inProgress = false;
+    if (ReadSelfTestStatus(record, SELF_TEST_PAGE, inProgress, result) != 0) {
+        record.state = TEST_FAILED;
+        record.statusText = ResourceText(RES_PAGE_UNREADABLE);
+        record.testRunning = 0;
+        record.changed = 1;
+        return false;
+    }
+    ReportSelfTestResult(record, result);
+    return true;
+}
+
+// One poll of a running self test; true when the drive has left it. A short
+// test is stopped at the share asked for, which counts as a pass.
+bool PollSelfTest(DeviceRecord& record, bool longTest, int share)
+{
+    int result = 0;
+    if (!longTest) {
+        const int progress = SelfTestProgress(record);
+        SetProgress(record, progress);
+        if (progress >= share) {
+            const bool stoppedHere = AbortSelfTest(record);
+            bool inProgress = false;
+            const bool read = ReadSelfTestStatus(record, SELF_TEST_PAGE, inProgress, result) == 0;
+            ReportSelfTestResult(record, read && stoppedHere && result == RESULT_ABORTED ? 0 : result);
+            return true;
+        }
+    }
+    if (!ReadResult(record, result)) {
+        return true;
+    }
+    if (longTest) {
+        SetProgress(record, SelfTestProgress(record));
+    }
+    return result != SELF_TEST_IN_PROGRESS;
+}
+
+void RunSelfTestDrive(DeviceRecord& record, const std::atomic<bool>& abort, bool longTest, int share)
+{
+    {
+        std::lock_guard lock(g_selfTestCommands);
+        SetProgress(record, 0);
+        if (StartSelfTest(record, longTest) != 0) {
+            return;
+        }
+    }
+    while (WaitForPoll(abort)) {
+        std::lock_guard lock(g_selfTestCommands);
+        if (PollSelfTest(record, longTest, share)) {
+            return;
+        }
+    }
+    std::lock_guard lock(g_selfTestCommands);
+    AbortSelfTest(record);
+    int result = 0;
+    ReadResult(record, result);
+}
+
+}  // namespace
+
+DriveTestRun::DriveTestRun(DeviceSelection& selection, RunState& state, QObject* parent)
+    : QObject(parent), m_selection(selection), m_state(state)
+{
+    m_timer.setInterval(std::max(1, static_cast<int>(std::lround(POLL_MS * harrow::platform::TimeScale()))));
+    connect(&m_timer, &QTimer::timeout, this, &DriveTestRun::Poll);
+}
+
+DriveTestRun::~DriveTestRun() = default;
+
+bool DriveTestRun::Start(bool longTest, double share)
+{
+    const std::vector<DeviceRecord*> records = m_selection.Records();
+    if (records.empty() || m_state.Busy()) {
+        return false;
+    }
+    m_long = longTest;
+    m_share = std::clamp(share, 0.0, 1.0);
+    m_aborted = false;
+    m_drives.clear();
+    for (DeviceRecord* record : records) {
+        Drive drive;
+        drive.record = record;
+        record->isKestrel = IsKestrelDrive(*record) ? 1 : 0;
+        if (record->isKestrel == 0) {
+            drive.method = Method::Generic;
+        } else {
+            drive.method = IsDstSupported(*record) ? Method::Dst : Method::Legacy;
+        }
+        m_drives.push_back(std::move(drive));
+    }
+    ShowDstEligibility();
+
+    m_state.activity = ACTIVITY_DRIVE_TESTS;
+    m_state.abortFlag = 0;
+    m_state.progressPosition = 0;
+    m_state.progressRange = 100;
+    LogStamped("Beginning Disc Test Execution");
+    m_clock.start();
+    m_state.elapsedText = ElapsedText(0);
+    m_startedText = Format(m_long ? "Long Test started at %s" : "Short Test started at %s",
+                           TimeStamp("%H:%M:%S").c_str());
+    for (Drive& drive : m_drives) {
+        StartDrive(drive);
+    }
+    m_timer.start();
+    emit Changed();
+    return true;
+}
+
+void DriveTestRun::ShowDstEligibility()
+{
+    const bool anyDst = std::any_of(m_drives.begin(), m_drives.end(), [](const Drive& d) { return d.method == Method::Dst; });
+    std::string lines;
+    bool foreign = false;
+    for (const Drive& drive : m_drives) {
+        if (drive.method == Method::Dst) {
+            continue;
+        }
+        const DeviceRecord& r = *drive.record;
+        foreign = foreign || drive.method == Method::Generic;
+        lines += Format(drive.method == Method::Legacy ? "\tKestrel Drive:  Host:%d Target:%d Lun:%d \n"
+                                                       : "\tNon-Kestrel Drive:  Host:%d Target:%d Lun:%d \n",
+                        r.hostAdapter, r.target, r.lun);
+    }
+    if (!anyDst || lines.empty()) {
+        return;
+    }
+    std::string text = "Selected drive(s) do not support Drive Self Test (DST).  Listed Kestrel drives will run "
+                       "Legacy Test.  Listed non-Kestrel devices limited to Generic Tests.: \n\n" +
+                       lines;
+    if (foreign) {
+        text += "\nDeselect non-Kestrel devices to run DST.";
+    }
+    MessageBoxA(nullptr, text.c_str(), ResourceText(RES_APP_TITLE).c_str(), MB_OK | MB_ICONINFORMATION);
+}
+
+void DriveTestRun::StartDrive(Drive& drive)
+{
+    DeviceRecord& record = *drive.record;
+    record.changed = 1;
+    if (drive.method == Method::Dst) {
+        record.statusText = "Drive Self Test In Progress";
+        record.state = TEST_RUNNING;
+        LogStamped(Format("Disc Starting DST %s test", Word()));
+        const int share = static_cast<int>(m_share * 100.0);
+        drive.worker = std::make_unique<DriveWorker>(
+            record, [longTest = m_long, share](DeviceRecord& copy, const std::atomic<bool>& abort) {
+                RunSelfTestDrive(copy, abort, longTest, share);
+            });
+        return;
+    }
+    const bool legacy = drive.method == Method::Legacy;
+    record.statusText = Format(legacy ? "Starting %s Legacy Test" : "Starting %s Generic Test", Word());
+    record.state = TEST_RUNNING;
+    LogStamped(Format(legacy ? "Disc Starting Legacy %s test" : "Disc Starting Generic %s test", Word()));
+    record.abortRequest = 0;
+    record.testRunning = 1;
+    record.hostTestStarted = 1;
+    record.percent = static_cast<float>(m_share * 100.0);
+    // Host tests end at their next check of the record's abortRequest.
+    drive.worker = std::make_unique<DriveWorker>(record, [longTest = m_long](DeviceRecord& copy,
+                                                                            const std::atomic<bool>&) {
+        longTest ? GenericLongTest(copy) : GenericShortTest(copy);
+    });
+}
+
+void DriveTestRun::Poll()
+{
+    m_state.elapsedText = ElapsedText(m_clock.elapsed());
+    int total = 0;
+    bool running = false;
+    for (Drive& drive : m_drives) {
+        if (!drive.finished) {
+            PollDrive(drive);
+        }
+        running = running || !drive.finished;
+        total += drive.finished ? 100 : drive.progress;
+    }
+    m_state.progressPosition = m_drives.empty() ? 0 : total / static_cast<int>(m_drives.size());
+    emit Changed();
+    if (!running) {
+        FinishRun();
+    }
+}
+
+void DriveTestRun::PollDrive(Drive& drive)
+{
+    DeviceRecord& record = *drive.record;
+    const bool host = drive.method != Method::Dst;
+    if (drive.worker->Finished()) {
+        record = drive.worker->Outcome();
+        if (host && record.lastResult == HOST_TEST_ABORTED) {
+            // The routine leaves the phase text of an aborted test standing.
+            record.state = TEST_ABORTED;
+            record.statusText = Format(drive.method == Method::Legacy ? "Legacy %s Test Aborted"
+                                                                      : "Generic %s Test Aborted", Word());
+        }
+        record.changed = 1;
+        drive.worker.reset();
+        drive.finished = true;
+        return;
+    }
+    if (drive.worker->TakeChange(record)) {
+        record.changed = 1;
+    }
+    // A short host test's percent stays the share it was given.
+    if (!host || m_long) {
+        drive.progress = static_cast<int>(record.percent);
+    }
+}
+
+void DriveTestRun::Abort()
+{
+    if (!Running() || m_aborted) {
+        return;
+    }
+    m_aborted = true;
+    m_state.abortFlag = 1;
+    for (Drive& drive : m_drives) {
+        if (drive.finished) {
+            continue;
+        }
+        if (drive.method == Method::Dst) {
+            LogLine("Aborting Drive Self Test", drive.record, GUI_WITH_ADDRESS);
+        } else {
+            LogLine(drive.method == Method::Legacy ? "Aborting Legacy Test" : "Aborting Generic Test", drive.record,
+                    GUI_WITH_ADDRESS);
+        }
+        // A self test's thread sends the drive its abort.
+        drive.worker->RequestAbort();
+    }
+    LogStamped("Disc Test(s) Aborted by user");
+    Poll();
+}
+
+void DriveTestRun::FinishRun()
+{
+    m_timer.stop();
+    LogStamped("Disc Test(s) have Completed Execution");
+    m_state.activity = ACTIVITY_NONE;
+    emit Finished();
+}

@@ -1,0 +1,46 @@
+#include "gui/DriveWorker.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// Below the window's thread, so a drive that answers at once cannot starve it.
+constexpr int WORKER_NICENESS = 5;
+
+}  // namespace
+
+DriveWorker::DriveWorker(const DeviceRecord& record, Test test)
+    : m_record(record), m_thread([this, test = std::move(test)] { Run(test); })
+{
+}
+
+DriveWorker::~DriveWorker()
+{
+    RequestAbort();
+    m_thread.join();
+}
+
+void DriveWorker::Run(const Test& test)
+{
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), getpriority(PRIO_PROCESS, 0) + WORKER_NICENESS);
+    test(m_record, m_abort);
+    m_done.store(true, std::memory_order_release);
+}
+
+void DriveWorker::RequestAbort()
+{
+    m_abort.store(true);
+    std::atomic_ref<std::uint8_t>(m_record.abortRequest).store(1);
+}
+
+bool DriveWorker::TakeChange(DeviceRecord& into)
+{
+    into.percent = std::atomic_ref<float>(m_record.percent).load();
+    if (std::atomic_ref<std::uint8_t>(m_record.changed).exchange(0) == 0) {
+        return false;
+    }
+    into.state = m_record.state;
+    into.statusText = m_record.statusText;
+    return true;
+}

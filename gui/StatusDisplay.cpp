@@ -1,0 +1,119 @@
+#include "gui/StatusDisplay.h"
+
+#include "frontend/TextFormat.h"
+#include "gui/GuiLog.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+std::string Trimmed(std::string text)
+{
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string DriveText(const ScannedDevice& device, bool ide)
+{
+    const DeviceRecord& r = device.record;
+    const DeviceIdentity& id = device.identity;
+    const std::string serial = r.isKestrel != 0 ? id.serialNumber : "";
+    if (r.kind == KIND_RAID) {
+        return Format("%s %d:%d:%d:%d %s %s Version: %s %s", Trimmed(device.typeName).c_str(), r.hostAdapter,
+                      r.channel, r.target, r.lun, id.vendor.c_str(), id.product.c_str(), id.revision.c_str(),
+                      serial.c_str());
+    }
+    if (ide) {
+        return Format("Target: %d %s %s Version: %s", r.target, id.vendor.c_str(), id.product.c_str(),
+                      id.revision.c_str());
+    }
+    return Format("%s %d:%d:%d %s %s Version: %s %s", Trimmed(device.typeName).c_str(), r.hostAdapter, r.target,
+                  r.lun, id.vendor.c_str(), id.product.c_str(), id.revision.c_str(), serial.c_str());
+}
+
+QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text)
+{
+    for (int i = 0; i < parent->childCount(); ++i) {
+        if (parent->child(i)->text(0) == text) {
+            return parent->child(i);
+        }
+    }
+    return new QTreeWidgetItem(parent, QStringList{text});
+}
+
+}  // namespace
+
+StatusDisplay::StatusDisplay(RunState& state, QWidget* parent)
+    : QWidget(parent), m_state(state), m_tree(new QTreeWidget(this)), m_progress(new QProgressBar(this)),
+      m_elapsed(new QLabel(this)), m_abort(new QPushButton(tr("&Abort"), this))
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(tr("Device(s) Testing:"), this));
+    m_tree->setObjectName("statusTree");
+    m_tree->setColumnCount(2);
+    m_tree->setHeaderLabels({tr("Device"), tr("Status")});
+    m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_tree->header()->setStretchLastSection(false);
+    layout->addWidget(m_tree, 1);
+    auto* bottom = new QHBoxLayout;
+    m_progress->setObjectName("statusProgress");
+    m_elapsed->setObjectName("statusElapsed");
+    m_abort->setObjectName("statusAbort");
+    bottom->addWidget(m_progress, 1);
+    bottom->addWidget(m_elapsed);
+    bottom->addWidget(m_abort);
+    layout->addLayout(bottom);
+    connect(m_abort, &QPushButton::clicked, this, &StatusDisplay::AbortRequested);
+    Refresh();
+}
+
+void StatusDisplay::Show(DeviceSelection& selection, const std::vector<ScannedAdapter>& scan)
+{
+    m_tree->clear();
+    m_lines.clear();
+    for (DeviceRecord* record : selection.Records()) {
+        const ScannedDevice* device = FindScanned(scan, *record);
+        if (device == nullptr) {
+            continue;
+        }
+        bool raid = false;
+        const QString adapterText = QString::fromStdString(AdapterText(record->hostAdapter, raid));
+        QTreeWidgetItem* adapter = nullptr;
+        for (int i = 0; i < m_tree->topLevelItemCount() && adapter == nullptr; ++i) {
+            if (m_tree->topLevelItem(i)->text(0) == adapterText) {
+                adapter = m_tree->topLevelItem(i);
+            }
+        }
+        if (adapter == nullptr) {
+            adapter = new QTreeWidgetItem(m_tree, QStringList{adapterText});
+        }
+        QTreeWidgetItem* parent = raid ? Child(adapter, QString("Channel %1").arg(record->channel)) : adapter;
+        const bool ide = device->text.rfind("Target: ", 0) == 0;
+        auto* line = new QTreeWidgetItem(parent, QStringList{QString::fromStdString(DriveText(*device, ide)),
+                                                              QString::fromStdString(record->statusText)});
+        m_lines.emplace_back(record, line);
+    }
+    m_tree->expandAll();
+    Refresh();
+}
+
+void StatusDisplay::Refresh()
+{
+    for (auto& [record, line] : m_lines) {
+        if (record->changed != 0) {
+            record->changed = 0;
+            line->setText(1, QString::fromStdString(record->statusText));
+        }
+    }
+    m_progress->setRange(0, m_state.progressRange.load());
+    m_progress->setValue(m_state.progressPosition.load());
+    m_elapsed->setText(QString::fromStdString(m_state.elapsedText));
+    m_abort->setEnabled(m_state.Busy());
+}

@@ -1,0 +1,53 @@
+#include "gui/CHarrowApp.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+int g_terminatePipe[2] = {-1, -1};
+
+void OnTerminate(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_terminatePipe[1], &byte, 1);
+}
+
+// SIGTERM and SIGINT close the window as its close button does, so a run is
+// aborted, the profile written and the exit logged.
+void CloseOnTerminate(QApplication& application)
+{
+    if (::pipe(g_terminatePipe) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(g_terminatePipe[0], QSocketNotifier::Read, &application);
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t read = ::read(g_terminatePipe[0], &byte, 1);
+        QApplication::closeAllWindows();
+    });
+    std::signal(SIGTERM, OnTerminate);
+    std::signal(SIGINT, OnTerminate);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Harrow");
+    CloseOnTerminate(application);
+    CHarrowApp program;
+    switch (program.Start()) {
+    case CHarrowApp::StartResult::SecondInstance:
+        return 0;
+    case CHarrowApp::StartResult::Failed:
+        return 1;
+    case CHarrowApp::StartResult::Started:
+        break;
+    }
+    return QApplication::exec();
+}

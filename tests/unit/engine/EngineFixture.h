@@ -1,0 +1,125 @@
+// Each test gets its own home and a simulated machine of disks on port 0,
+// every unit behind a recorder of the commands it is sent, and a computer
+// system scanned from it.
+#pragma once
+
+#include "core/devices/CDisk.h"
+#include "core/tests/CTestBase.h"
+#include "core/types/CEventBase.h"
+#include "core/types/CDevAddress.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace engine_test {
+
+struct SeenCommand {
+    std::vector<std::uint8_t> cdb;
+    std::vector<std::uint8_t> dataOut;  // the first bytes sent, if any
+
+    std::uint8_t Opcode() const { return cdb.empty() ? 0 : cdb[0]; }
+    std::uint32_t Lba() const;
+    std::uint32_t Blocks() const;
+};
+
+// What one unit was sent, in order.
+class Recorder {
+public:
+    void Add(SeenCommand command);
+    void Clear();
+    std::vector<SeenCommand> All();
+    // (LBA, blocks) of the commands with this opcode.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> Transfers(std::uint8_t opcode);
+    std::size_t Count(std::uint8_t opcode);
+
+private:
+    std::mutex m_Lock;
+    std::vector<SeenCommand> m_Seen;
+};
+
+// What a client of a test sees when it runs the test to its end.
+struct Outcome {
+    Error_t result = ERR_NONE;
+    std::vector<std::string> texts;
+    std::vector<Error_t> codes;
+};
+
+inline const std::vector<std::string> kNoEvents;
+
+constexpr std::uint8_t kRead10 = 0x28;
+constexpr std::uint8_t kWrite10 = 0x2A;
+constexpr std::uint8_t kSeek10 = 0x2B;
+constexpr std::uint8_t kWriteBuffer = 0x3B;
+constexpr std::uint8_t kFormatUnit = 0x04;
+
+class EngineFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // units: the JSON array of port 0's units; port: more fields of the port.
+    void StartMachine(const std::string& units, const std::string& port = "");
+    CDisk* Disk(int target);
+    std::list<CDevAddress> Addresses(const std::vector<int>& targets);
+    Recorder& Seen(int target) { return *m_Recorders[target]; }
+    void ClearSeen();
+
+    // Runs the test on a thread of its own and takes its events as a client
+    // does; a test that does not end within the limit fails and is cancelled.
+    Outcome RunToEnd(CTestBase& test, std::chrono::seconds limit = std::chrono::seconds(30));
+    // Runs the test, cancelling it once stop() says so.
+    template <class Stop>
+    Outcome RunUntil(CTestBase& test, Stop stop);
+
+    std::filesystem::path m_Dir;
+    std::map<int, std::shared_ptr<Recorder>> m_Recorders;
+};
+
+template <class Stop>
+inline Outcome EngineFixture::RunUntil(CTestBase& test, Stop stop)
+{
+    Outcome outcome;
+    std::atomic<bool> done{false};
+    std::thread runner([&] {
+        outcome.result = test.RunTest();
+        done = true;
+    });
+    auto take = [&] {
+        while (CEventBase* event = test.GetError()) {
+            outcome.texts.push_back(event->toString());
+            outcome.codes.push_back(event->GetErrorCode());
+            delete event;
+        }
+    };
+    bool cancelled = false;
+    const auto hardStop = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done) {
+        take();
+        if (!cancelled && stop()) {
+            test.CancelTest();
+            cancelled = true;
+        }
+        if (std::chrono::steady_clock::now() > hardStop) {
+            std::fprintf(stderr, "a test engine run hangs after its cancellation\n");
+            std::abort();  // fail now rather than at ctest's time-out
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    runner.join();
+    take();
+    return outcome;
+}
+
+}  // namespace engine_test

@@ -1,0 +1,60 @@
+// The exports of "WNASPI32.DLL", C linkage as the published interface has them.
+#include "machine/MachineFile.h"
+#include "wnaspi32/AspiLayer.h"
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// A machine file may hold the layer to smaller buffers; the built-in and the
+// real machines take the layer's own limit.
+DWORD BufferLimit()
+{
+    const char* machine = std::getenv("HARROW_MACHINE");
+    const std::string choice = machine != nullptr ? machine : "";
+    if (choice.empty() || choice == "builtin" || choice == "linux" || choice.rfind("iscsi://", 0) == 0) {
+        return AspiLayer::kDefaultBufferLimit;
+    }
+    try {
+        return harrow::machine::ReadMachineFile(choice).aspiBufferLimit.value_or(AspiLayer::kDefaultBufferLimit);
+    } catch (const std::exception&) {
+        return AspiLayer::kDefaultBufferLimit;  // the machine itself reports what is wrong with its file
+    }
+}
+
+AspiLayer& Layer()
+{
+    static std::once_flag made;
+    static std::unique_ptr<AspiLayer> layer;
+    std::call_once(made, [] { layer = std::make_unique<AspiLayer>(BufferLimit()); });
+    return *layer;
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD GetASPI32SupportInfo()
+{
+    return Layer().SupportInfo();
+}
+
+DWORD SendASPI32Command(void* srb)
+{
+    return Layer().Send(srb);
+}
+
+BOOL GetASPI32Buffer(ASPI32BUFF* buffer)
+{
+    return Layer().GetBuffer(buffer);
+}
+
+BOOL FreeASPI32Buffer(ASPI32BUFF* buffer)
+{
+    return Layer().FreeBuffer(buffer);
+}
+
+}  // extern "C"
