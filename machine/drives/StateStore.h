@@ -1,7 +1,6 @@
 // A unit's state folder: state.json, the sparse data file blocks.bin and the
 // lock file that keeps two processes from interleaving commands. The lock is
-// a robust process-shared mutex inside the lock file (set up under flock): a
-// command then costs no system call, and a holder that dies frees it.
+// a flock on the lock file, which the kernel frees when its holder dies.
 // Reads come from a shared mapping of blocks.bin, sized to the capacity so it
 // stays sparse; writes go through pwrite into the same page cache, so a full
 // disk is an error the drive reports rather than a SIGBUS.
@@ -12,7 +11,9 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <span>
+#include <string>
 
 namespace harrow::machine::drives {
 
@@ -40,7 +41,8 @@ public:
     };
 
     UnitState& State() { return m_state; }
-    // Writes the state at the end of the current session.
+    // Writes the state at the end of the current session; a save that fails
+    // is told on stderr and tried again at the end of the next one.
     void MarkChanged() { m_changed = true; }
 
     // Data bytes at a byte offset; never-written bytes read as zero. Only
@@ -66,8 +68,10 @@ private:
     const std::uint8_t* m_data = nullptr;  // blocks.bin's mapping
     std::uint64_t m_dataSize = 0;          // its length
     std::uint64_t m_seenGeneration = 0;
+    std::mutex m_threads;  // a flock does not keep this process's threads apart
     UnitState m_state;
     bool m_changed = false;
+    std::string m_saveProblem;  // told once on stderr
 };
 
 }  // namespace harrow::machine::drives
