@@ -32,6 +32,8 @@ public:
         // Standard output reaches its file only at the end; the log file has each line at once.
         bool WaitForText(const std::filesystem::path& file, const std::string& text, std::chrono::milliseconds limit);
         Result Wait();
+        // Waits for the end; a run still going after the limit is killed (exit code -1).
+        Result WaitAtMost(std::chrono::milliseconds limit);
         // Ends the run at once, as a power cut or Ctrl+C would: what it left on the drive stays.
         Result Kill();
 
