@@ -217,7 +217,7 @@ void StateStore::Save()
         throw SystemError(temporary, "cannot be created");
     }
     const std::string text = ToJson(m_state).dump(1);
-    bool written = WriteWhole(fd, text) && ::fsync(fd) == 0;
+    bool written = WriteWhole(fd, text);
     const int writeError = errno;
     written = ::close(fd) == 0 && written;
     if (!written || ::rename(temporary.c_str(), m_statePath.c_str()) != 0) {
