@@ -92,6 +92,15 @@ TEST(Robustness, AnOversizedCommandPauseIsRefused)
         << run.err;
 }
 
+TEST(Robustness, APercentageBeyondIntIsHeldNotOverflowed)
+{
+    CliRunner cli(MachinePath("lab.json"));
+    const auto run = cli.Start({"-t", "99999999999%", "0:0:0"}).WaitAtMost(60s);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("<TIME>  Starting 16777216 % DST Short Test\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("DST Short Test complete without error"), std::string::npos) << run.out;
+}
+
 TEST(Robustness, ALogThatCannotGrowIsToldNotSilent)
 {
     CliRunner cli(MachinePath("lab.json"));
