@@ -226,7 +226,9 @@ LSTATUS RegistryStore::Commit(const OpenKey& open, const Writer& writer)
         return status;
     }
     std::string before = FormatRegistryText(*m_roots);
-    if (m_batchDepth > 0 || FormatRegistryText(*copy) == before) {
+    bool changed = FormatRegistryText(*copy) != before;
+    if (m_batchDepth > 0 || !changed) {
+        m_batchChanged = m_batchChanged || changed;
         m_roots = std::move(copy);
         return ERROR_SUCCESS;
     }
@@ -357,6 +359,7 @@ LSTATUS RegistryStore::BeginBatch()
     if (m_batchDepth++ > 0) {
         return ERROR_SUCCESS;
     }
+    m_batchChanged = false;
     if (!m_file) {
         m_file = std::make_unique<RegistryFile>(RegistryPath());
     }
@@ -366,7 +369,8 @@ LSTATUS RegistryStore::BeginBatch()
         return ERROR_CANTWRITE;
     }
     m_batchLocked = true;
-    return Refresh();
+    m_batchStatus = Refresh();
+    return m_batchStatus;
 }
 
 LSTATUS RegistryStore::EndBatch(bool save)
@@ -381,7 +385,9 @@ LSTATUS RegistryStore::EndBatch(bool save)
     LSTATUS status = ERROR_SUCCESS;
     if (!m_batchLocked) {
         status = ERROR_CANTWRITE;
-    } else if (save && m_roots) {
+    } else if (m_batchStatus != ERROR_SUCCESS) {
+        status = m_batchStatus;  // a file that could not be read is never replaced
+    } else if (save && m_batchChanged) {
         std::string text = FormatRegistryText(*m_roots);
         std::string error;
         if (text != m_text && !m_file->Replace(text, &error)) {

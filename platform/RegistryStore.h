@@ -69,6 +69,8 @@ private:
     bool m_buildingDeviceMap = false;
     int m_batchDepth = 0;
     bool m_batchLocked = false;  // the outermost batch holds the writers' lock
+    bool m_batchChanged = false;
+    LSTATUS m_batchStatus = ERROR_SUCCESS;
     std::string m_lastProblem;  // each problem is told once on stderr
     std::string m_machineProblem;
     std::string m_writeProblem;

@@ -169,6 +169,15 @@ TEST_F(RegistryTest, ABatchReachesTheFileWholeOrNotAtAll)
     ReloadRegistry();
     EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Options", "Mode"), "whole");
     EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Options\\Inner", "Other"), "y");
+
+    // A batch over a malformed file saves nothing, so the file stays for mending.
+    WriteFile("REGEDIT4\n[HKEY_CURRENT_USER\\Options]\n\"Mode\"=broken\n");
+    testing::internal::CaptureStderr();
+    RegistryBatch broken;
+    SetString(HKEY_CURRENT_USER, "Options", "Mode", "mended?");
+    EXPECT_EQ(broken.Save(), ERROR_BADDB);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(FileText(), "REGEDIT4\n[HKEY_CURRENT_USER\\Options]\n\"Mode\"=broken\n");
 }
 
 }  // namespace
