@@ -234,7 +234,7 @@ MachineSpec ParseMachineText(const std::string& text, const std::string& source,
     json root;
     try {
         root = json::parse(text);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {  // a number too large for any type is out_of_range, not parse_error
         throw MachineFileError(source + ": not valid JSON: " + e.what());
     }
     const Fields fields(root, source, "");
