@@ -47,6 +47,14 @@ std::optional<int> ParseNumber(const std::string& text)
     return value;
 }
 
+// As atoi reads it, but a number beyond what the device record's float
+// carries exactly is held at that bound instead of overflowing.
+int ParsePercent(const std::string& text)
+{
+    constexpr long kMaxPercent = 1L << 24;
+    return static_cast<int>(std::clamp(std::strtol(text.c_str(), nullptr, 10), -kMaxPercent, kMaxPercent));
+}
+
 std::vector<std::string> SplitAtColons(const std::string& text)
 {
     std::vector<std::string> parts;
@@ -112,7 +120,7 @@ CommandLine ParseArguments(const std::vector<std::string>& arguments)
                 std::printf("Invalid device address : %s\n", argument.c_str());
             }
         } else if (argument.find('%') != std::string::npos) {
-            line.percent = std::atoi(argument.substr(0, argument.find('%')).c_str());
+            line.percent = ParsePercent(argument.substr(0, argument.find('%')));
         } else {
             std::printf("Unexpected keyword : %s\n", argument.c_str());
         }

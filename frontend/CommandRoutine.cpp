@@ -25,6 +25,9 @@ constexpr std::uint8_t REQUEST_COMPLETED = 1;
 constexpr std::uint8_t STATUS_CHECK_CONDITION = 2;
 constexpr int FALLBACK_RESULT = 2;
 constexpr unsigned long DEFAULT_PAUSE_MS = 250;
+// A minute between commands is already far more than any user wants; a larger
+// value is a typo, and would otherwise sleep for up to 49 days per command.
+constexpr unsigned long MAX_PAUSE_MS = 60000;
 constexpr long ORDINARY_TIMEOUT = 30;
 constexpr long EIGHT_HOURS = 28800;
 constexpr const char* OPTIONS_KEY = "Software\\Kestrel\\Harrow Viraradiza\\Options";
@@ -206,7 +209,15 @@ unsigned long ReadPauseFromRegistry()
     const LSTATUS status =
         RegQueryValueExA(key, "CommandPauseMs", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     RegCloseKey(key);
-    return status == ERROR_SUCCESS && type == REG_DWORD ? value : DEFAULT_PAUSE_MS;
+    if (status != ERROR_SUCCESS || type != REG_DWORD) {
+        return DEFAULT_PAUSE_MS;
+    }
+    if (value > MAX_PAUSE_MS) {
+        std::fprintf(stderr, "harrow: CommandPauseMs %lu is above %lu ms and is ignored; the pause stays %lu ms\n",
+                     static_cast<unsigned long>(value), MAX_PAUSE_MS, DEFAULT_PAUSE_MS);
+        return DEFAULT_PAUSE_MS;
+    }
+    return value;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 enum TestState : std::int32_t {
@@ -47,4 +48,20 @@ struct DeviceRecord {
     std::uint8_t hostStatus = 0;
     std::uint8_t targetStatus = 0;
     std::array<std::uint8_t, RECORD_SENSE_BYTES> sense{};
+    // Set by a front end that shows the status from another thread; held while
+    // state, statusText and changed move together.
+    std::mutex* statusLock = nullptr;
 };
+
+// Sets the state and the status text and marks them changed, as one step for
+// a reader holding statusLock.
+inline void PublishStatus(DeviceRecord& record, TestState state, std::string text)
+{
+    std::unique_lock<std::mutex> lock;
+    if (record.statusLock != nullptr) {
+        lock = std::unique_lock<std::mutex>(*record.statusLock);
+    }
+    record.state = state;
+    record.statusText = std::move(text);
+    record.changed = 1;
+}

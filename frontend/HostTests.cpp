@@ -126,17 +126,16 @@ public:
     int End(int error, bool longTest)
     {
         if (error == HOST_TEST_PASSED) {
-            m_record.state = TEST_PASSED;
-            m_record.statusText = PassedText(longTest);
+            PublishStatus(m_record, TEST_PASSED, PassedText(longTest));
         } else if (error != HOST_TEST_ABORTED) {
             KeepFailure();
-            m_record.state = TEST_FAILED;
-            m_record.statusText = FailedText(longTest);
+            PublishStatus(m_record, TEST_FAILED, FailedText(longTest));
+        } else {
+            PublishStatus(m_record, m_record.state, m_record.statusText);
         }
         LogLine(m_record.statusText, &m_record, WITH_ADDRESS);
         m_record.lastResult = error;
         m_record.testRunning = 0;
-        m_record.changed = 1;
         return error;
     }
 
@@ -250,9 +249,7 @@ public:
 private:
     void Begin(const char* text)
     {
-        m_record.statusText = text;
-        m_record.state = TEST_RUNNING;
-        m_record.changed = 1;
+        PublishStatus(m_record, TEST_RUNNING, text);
         LogLine(text, nullptr, NOTE);
     }
 
@@ -359,8 +356,7 @@ int GenericLongTest(DeviceRecord& record)
     LogLine(Format("Starting %d%% Generic Long Test (^C to abort)", percent), nullptr, NOTE);
     int threshold = PROGRESS_STEP;
     for (std::uint64_t start = 0;; start += VERIFY_CHUNK) {
-        record.statusText = "Performing Sequential Verify Commands";
-        record.state = TEST_RUNNING;
+        PublishStatus(record, TEST_RUNNING, "Performing Sequential Verify Commands");
         record.percent = last != 0 ? static_cast<float>(start) / static_cast<float>(last) * 100.0F : 0.0F;
         const bool final = end < start + VERIFY_CHUNK;
         const auto count = static_cast<std::uint16_t>(final ? end - start + 1 : VERIFY_CHUNK);

@@ -1,8 +1,12 @@
 #include "frontend/LineLog.h"
 #include "frontend/TextFormat.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <mutex>
+#include <set>
 
 namespace {
 
@@ -15,11 +19,24 @@ void WaitForEnter()
     std::getchar();
 }
 
+// A line the log cannot take is told on stderr, once for each file until it
+// takes lines again, so that a full disk never loses results unseen.
 void AppendTo(const std::string& fileName, const std::string& line)
 {
-    if (std::FILE* file = std::fopen(fileName.c_str(), "a+"); file != nullptr) {
-        std::fputs(line.c_str(), file);
-        std::fclose(file);
+    std::FILE* file = std::fopen(fileName.c_str(), "a+");
+    bool written = file != nullptr && std::fputs(line.c_str(), file) >= 0;
+    int error = errno;
+    if (file != nullptr && std::fclose(file) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    static std::mutex lock;
+    static std::set<std::string> failing;
+    const std::lock_guard guard(lock);
+    if (written) {
+        failing.erase(fileName);
+    } else if (failing.insert(fileName).second) {
+        std::fprintf(stderr, "harrow: cannot write the log file %s: %s\n", fileName.c_str(), std::strerror(error));
     }
 }
 

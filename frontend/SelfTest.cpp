@@ -63,13 +63,6 @@ std::string FailureText(const char* what, const std::uint8_t* sense)
     return Format("%s Failed: %2.2X / %2.2X / %2.2X", what, sense[2], sense[12], sense[13]);
 }
 
-void SetStatus(DeviceRecord& record, TestState state, const std::string& text)
-{
-    record.state = state;
-    record.statusText = text;
-    record.changed = 1;
-}
-
 CdbAnswer SendDiagnostic(const DeviceRecord& record, std::uint8_t codeByte)
 {
     const std::array<std::uint8_t, 6> cdb{0x1D, codeByte, 0x00, 0x00, 0x00, 0x00};
@@ -100,9 +93,8 @@ unsigned ResultName(int result)
 void LogResource(unsigned id, auto... values) { LogLine(Format(ResourceText(id).c_str(), values...), nullptr, NOTE); }
 
 // Logs the newest entry of the self-test results page, field by field.
-void LogNewestEntry(DeviceRecord& record, const std::uint8_t* entry)
+void LogNewestEntry(const std::uint8_t* entry)
 {
-    record.statusText = "Short Drive Self-Test Failed";
     const int code = entry[4] >> 5;
     const int result = entry[4] & 0x0F;
     LogResource(RES_CODE_LINE, code, ResourceText(CodeName(code)).c_str());
@@ -129,17 +121,17 @@ void ReportSelfTestFailure(DeviceRecord& record)
     const CdbAnswer answer = SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), page.data(), page.size(),
                                      DIRECTION_IN, RESULTS_PAGE_TIMEOUT);
     if (!answer.Good()) {
-        SetStatus(record, TEST_FAILED, FailureText("Log Sense", answer.Sense()));
+        PublishStatus(record, TEST_FAILED, FailureText("Log Sense", answer.Sense()));
         LogLine(record.statusText, &record, WITH_ADDRESS);
         LogLine(ResourceText(RES_PAGE_UNREADABLE), nullptr, NOTE);
     } else {
         const std::uint8_t* entry = page.data() + ENTRY_OFFSET;
         if (std::any_of(entry, entry + ENTRY_BYTES, [](std::uint8_t byte) { return byte != 0; })) {
-            LogNewestEntry(record, entry);
+            PublishStatus(record, record.state, "Short Drive Self-Test Failed");
+            LogNewestEntry(entry);
         }
     }
-    record.statusText += ", Please Run the Generic Drive Tests(s)";
-    record.changed = 1;
+    PublishStatus(record, record.state, record.statusText + ", Please Run the Generic Drive Tests(s)");
     record.testRunning = 0;
 }
 
@@ -247,7 +239,7 @@ int StartSelfTest(DeviceRecord& record, bool extended)
     if (answer.Good()) {
         return 0;
     }
-    SetStatus(record, TEST_FAILED, FailureText("Drive Self Test", answer.Sense()));
+    PublishStatus(record, TEST_FAILED, FailureText("Drive Self Test", answer.Sense()));
     LogLine(Format("Disc %d:%d:%d ", record.hostAdapter, record.target, record.lun) + record.statusText, &record,
             WITH_ADDRESS);
     return answer.outcome != 0 ? answer.outcome : std::max(answer.result, 1);
@@ -295,32 +287,32 @@ int SelfTestProgress(DeviceRecord& record)
 void ReportSelfTestResult(DeviceRecord& record, int resultCode)
 {
     switch (resultCode) {
-    case 0: SetStatus(record, TEST_PASSED, "Drive Self Test Completed Without Error"); break;
-    case 1: SetStatus(record, TEST_ABORTED, "Drive Self Test Aborted"); break;
+    case 0: PublishStatus(record, TEST_PASSED, "Drive Self Test Completed Without Error"); break;
+    case 1: PublishStatus(record, TEST_ABORTED, "Drive Self Test Aborted"); break;
     case 2:
-        SetStatus(record, TEST_FAILED,
+        PublishStatus(record, TEST_FAILED,
                   "Drive Self Test Aborted By Task Management Function, By A Reset, 0r By Issuing An Exception "
                   "Command");
         break;
     case 3:
-        SetStatus(record, TEST_FAILED,
+        PublishStatus(record, TEST_FAILED,
                   "Drive Self Test Unknown Error Occurred While The Device Server Was Exectuing The Test And The "
                   "Device Server Was Unable To Complete The Test");
         break;
     case 4:
-        SetStatus(record, TEST_FAILED,
+        PublishStatus(record, TEST_FAILED,
                   "Drive Self Test Completed With A Failure In A Test Segment, And The Test Segment That Failed Is "
                   "Not Known");
         break;
-    case 5: SetStatus(record, TEST_FAILED, "Drive Self Test First Segment Failed"); break;
-    case 6: SetStatus(record, TEST_FAILED, "Drive Self Test Second Segment Failed"); break;
-    case 7: SetStatus(record, TEST_FAILED, SegmentFailedText(record)); break;
+    case 5: PublishStatus(record, TEST_FAILED, "Drive Self Test First Segment Failed"); break;
+    case 6: PublishStatus(record, TEST_FAILED, "Drive Self Test Second Segment Failed"); break;
+    case 7: PublishStatus(record, TEST_FAILED, SegmentFailedText(record)); break;
     case 8:
-    case 14: SetStatus(record, TEST_ABORTED, "Drive Self Test Reserved"); break;
+    case 14: PublishStatus(record, TEST_ABORTED, "Drive Self Test Reserved"); break;
     case SELF_TEST_IN_PROGRESS:
         record.testRunning = 1;
         if (record.state != TEST_RUNNING) {
-            SetStatus(record, TEST_RUNNING, "Drive Self Test In Progress");
+            PublishStatus(record, TEST_RUNNING, "Drive Self Test In Progress");
         }
         return;
     default: return;

@@ -61,7 +61,7 @@ struct Probe {
 Probe ProbeDevice(const DeviceRecord& record)
 {
     Probe probe;
-    std::uint32_t lastLba = 0;
+    std::uint64_t lastLba = 0;
     std::uint32_t blockLength = 0;
     if (ReadCapacity(record, lastLba, blockLength) == 0) {
         probe.haveCapacity = true;

@@ -11,8 +11,10 @@ constexpr int WORKER_NICENESS = 5;
 }  // namespace
 
 DriveWorker::DriveWorker(const DeviceRecord& record, Test test)
-    : m_record(record), m_thread([this, test = std::move(test)] { Run(test); })
+    : m_record(record)
 {
+    m_record.statusLock = &m_statusLock;
+    m_thread = std::thread([this, test = std::move(test)] { Run(test); });
 }
 
 DriveWorker::~DriveWorker()
@@ -37,10 +39,19 @@ void DriveWorker::RequestAbort()
 bool DriveWorker::TakeChange(DeviceRecord& into)
 {
     into.percent = std::atomic_ref<float>(m_record.percent).load();
-    if (std::atomic_ref<std::uint8_t>(m_record.changed).exchange(0) == 0) {
+    const std::lock_guard lock(m_statusLock);
+    if (m_record.changed == 0) {
         return false;
     }
+    m_record.changed = 0;
     into.state = m_record.state;
     into.statusText = m_record.statusText;
     return true;
+}
+
+DeviceRecord DriveWorker::Outcome() const
+{
+    DeviceRecord outcome = m_record;
+    outcome.statusLock = nullptr;
+    return outcome;
 }

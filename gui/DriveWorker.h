@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 // One drive's test on a thread of its own, on its own copy of the drive's
@@ -24,12 +25,13 @@ public:
     void RequestAbort();
     // Copies the progress; true once per new status text, which it copies with the state.
     bool TakeChange(DeviceRecord& into);
-    // The whole record; only once Finished().
-    const DeviceRecord& Outcome() const { return m_record; }
+    // The whole record, free of the worker's lock; only once Finished().
+    DeviceRecord Outcome() const;
 
 private:
     void Run(const Test& test);
 
+    std::mutex m_statusLock;
     DeviceRecord m_record;
     std::atomic<bool> m_abort{false};
     std::atomic<bool> m_done{false};

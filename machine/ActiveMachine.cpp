@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 namespace harrow::platform {
@@ -52,13 +53,29 @@ std::unique_ptr<Machine>& Slot()
     return machine;
 }
 
+// Why the chosen machine could not be made: a bad machine file is read once
+// per run, not once for every device a program opens.
+std::optional<std::string>& Failure()
+{
+    static std::optional<std::string> failure;
+    return failure;
+}
+
 }  // namespace
 
 Machine& ActiveMachine()
 {
     const std::lock_guard<std::mutex> hold(SlotLock());
+    if (Failure()) {
+        throw std::runtime_error(*Failure());
+    }
     if (!Slot()) {
-        Slot() = MakeChosenMachine();
+        try {
+            Slot() = MakeChosenMachine();
+        } catch (const std::exception& failure) {
+            Failure() = failure.what();
+            throw;
+        }
     }
     return *Slot();
 }
@@ -67,6 +84,7 @@ void SetActiveMachine(std::unique_ptr<Machine> machine)
 {
     const std::lock_guard<std::mutex> hold(SlotLock());
     Slot() = std::move(machine);
+    Failure().reset();
 }
 
 }  // namespace harrow::platform

@@ -4,15 +4,20 @@
 #include <cstdint>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <set>
-#include <sstream>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace harrow::machine {
 namespace {
 
 using nlohmann::json;
+
+constexpr std::uint64_t kMaxMachineFileBytes = 16 << 20;
 
 std::string Lower(std::string text)
 {
@@ -203,6 +208,44 @@ PortSpec ParsePort(const json& object, const std::string& source, std::size_t in
     return port;
 }
 
+// Non-blocking, so that a FIFO is refused at once instead of waiting for a
+// writer; only a regular file of sane size is read.
+std::string ReadWholeFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        throw MachineFileError(path + ": cannot be opened: " + std::strerror(errno));
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw MachineFileError(path + ": is not a regular file");
+    }
+    std::string text;
+    char buffer[16384];
+    while (true) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            const int failure = errno;
+            ::close(fd);
+            throw MachineFileError(path + ": cannot be read: " + std::strerror(failure));
+        }
+        if (got == 0) {
+            break;
+        }
+        if (text.size() + static_cast<std::size_t>(got) > kMaxMachineFileBytes) {
+            ::close(fd);
+            throw MachineFileError(path + ": is larger than " + std::to_string(kMaxMachineFileBytes >> 20) + " MiB");
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return text;
+}
+
 }  // namespace
 
 bool PortSpec::IsIdeChannel() const
@@ -216,7 +259,7 @@ MachineSpec ParseMachineText(const std::string& text, const std::string& source,
     json root;
     try {
         root = json::parse(text);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {  // a number too large for any type is out_of_range, not parse_error
         throw MachineFileError(source + ": not valid JSON: " + e.what());
     }
     const Fields fields(root, source, "");
@@ -243,15 +286,7 @@ MachineSpec ParseMachineText(const std::string& text, const std::string& source,
 
 MachineSpec ReadMachineFile(const std::string& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw MachineFileError(path + ": cannot be opened");
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) {
-        throw MachineFileError(path + ": cannot be read");
-    }
+    const std::string text = ReadWholeFile(path);
     // The file's stem names the state folder unless the file names itself.
     std::string stem = std::filesystem::path(path).stem().string().substr(0, 64);
     for (char& c : stem) {
@@ -262,7 +297,7 @@ MachineSpec ReadMachineFile(const std::string& path)
     if (stem.empty() || stem == "." || stem == "..") {
         stem = "machine";
     }
-    return ParseMachineText(text.str(), path, stem);
+    return ParseMachineText(text, path, stem);
 }
 
 }  // namespace harrow::machine

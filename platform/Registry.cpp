@@ -119,11 +119,12 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE
     if ((data == nullptr && dataSize != 0) || HasControlCharacters(name)) {
         return ERROR_INVALID_PARAMETER;
     }
-    RegistryValueData value{name, type, std::vector<BYTE>(data, data + dataSize)};
+    RegistryValueData value{name, type, std::vector<BYTE>(data, data + dataSize), {}};
     return RegistryStore::Instance().Write(key, KEY_SET_VALUE, [&](RegistryKeyNode& node) {
         auto found = node.Values().find(name);
         if (found != node.Values().end()) {
             value.name = found->second.name;  // a value keeps the case it was made with
+            value.comments = found->second.comments;
         }
         node.Values()[name] = value;
         return Success();
@@ -266,5 +267,24 @@ std::string RegistryPath()
 }
 
 void ReloadRegistry() { RegistryStore::Instance().Reload(); }
+
+RegistryBatch::RegistryBatch() : m_status(RegistryStore::Instance().BeginBatch()), m_open(true) {}
+
+RegistryBatch::~RegistryBatch()
+{
+    if (m_open) {
+        RegistryStore::Instance().EndBatch(false);
+    }
+}
+
+LSTATUS RegistryBatch::Save()
+{
+    if (!m_open) {
+        return m_status;
+    }
+    m_open = false;
+    LSTATUS saved = RegistryStore::Instance().EndBatch(true);
+    return m_status != ERROR_SUCCESS ? m_status : saved;
+}
 
 }  // namespace harrow::platform

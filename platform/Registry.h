@@ -81,4 +81,23 @@ std::string RegistryPath();
 // machine's device map anew (tests switch HARROW_REGISTRY or the machine).
 void ReloadRegistry();
 
+// Groups this thread's writes into one replacement of the file, so that a
+// process killed halfway leaves none of them. While it lives it holds the
+// writers' lock and the registry's other threads wait. Writes not saved by
+// Save() are dropped when it ends.
+class RegistryBatch {
+public:
+    RegistryBatch();
+    ~RegistryBatch();
+    RegistryBatch(const RegistryBatch&) = delete;
+    RegistryBatch& operator=(const RegistryBatch&) = delete;
+
+    // ERROR_SUCCESS once the writes are in the file.
+    LSTATUS Save();
+
+private:
+    LSTATUS m_status;
+    bool m_open;
+};
+
 }  // namespace harrow::platform

@@ -48,12 +48,19 @@ void SyncFolder(const fs::path& folder)
 bool RegistryFile::Read(std::string* text, std::string* error) const
 {
     text->clear();
-    int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO is refused at once instead of waiting for a writer.
+    int fd = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             return true;
         }
         *error = Reason("cannot open it", errno);
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *error = "it is not a regular file";
+        ::close(fd);
         return false;
     }
     char buffer[16384];
@@ -87,7 +94,7 @@ bool RegistryFile::Lock(std::string* error)
         fs::create_directories(path.parent_path(), ignored);
     }
     std::string lockPath = m_path + ".lock";
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         *error = Reason("cannot open " + lockPath, errno);
         return false;
@@ -111,9 +118,9 @@ void RegistryFile::Unlock()
     }
 }
 
-void RegistryFile::RemoveLeftovers() const
+void RegistryFile::RemoveLeftovers(const std::string& target)
 {
-    fs::path path(m_path);
+    fs::path path(target);
     fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     std::string prefix = TemporaryPrefix(path);
     std::error_code error;
@@ -124,10 +131,40 @@ void RegistryFile::RemoveLeftovers() const
     }
 }
 
+bool RegistryFile::Target(std::string* target, std::string* error) const
+{
+    struct stat info {};
+    if (::lstat(m_path.c_str(), &info) != 0) {
+        *target = m_path;
+        return true;
+    }
+    if (S_ISLNK(info.st_mode)) {
+        // A linked registry is written where the link points; the link stays.
+        std::error_code failure;
+        fs::path resolved = fs::canonical(m_path, failure);
+        if (failure || ::stat(resolved.c_str(), &info) != 0) {
+            *error = "it is a symbolic link to nothing";
+            return false;
+        }
+        *target = resolved.string();
+    } else {
+        *target = m_path;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *error = "it is not a regular file, so it is never replaced";
+        return false;
+    }
+    return true;
+}
+
 bool RegistryFile::Replace(const std::string& text, std::string* error)
 {
-    RemoveLeftovers();
-    fs::path path(m_path);
+    std::string target;
+    if (!Target(&target, error)) {
+        return false;
+    }
+    RemoveLeftovers(target);
+    fs::path path(target);
     std::string pattern = (path.parent_path() / TemporaryPrefix(path)).string() + "XXXXXX";
     int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -135,7 +172,7 @@ bool RegistryFile::Replace(const std::string& text, std::string* error)
         return false;
     }
     struct stat old {};
-    ::fchmod(fd, ::stat(m_path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
     int writeError = errno;
     if (::close(fd) != 0 && written) {
@@ -147,7 +184,7 @@ bool RegistryFile::Replace(const std::string& text, std::string* error)
         *error = Reason("cannot write " + pattern, writeError);
         return false;
     }
-    if (::rename(pattern.c_str(), m_path.c_str()) != 0) {
+    if (::rename(pattern.c_str(), target.c_str()) != 0) {
         writeError = errno;
         ::unlink(pattern.c_str());
         *error = Reason("cannot rename " + pattern + " over it", writeError);

@@ -18,7 +18,7 @@ public:
     const std::string& Path() const { return m_path; }
 
     // The whole file; a missing file reads as empty text. False with a
-    // reason when it cannot be read.
+    // reason when it cannot be read or is not a regular file.
     bool Read(std::string* text, std::string* error) const;
 
     // Waits for the writers' lock, making the folder when needed.
@@ -26,11 +26,13 @@ public:
     void Unlock();
 
     // Replaces the file with text; only under Lock(). Temporary files that a
-    // killed writer left behind are removed first.
+    // killed writer left behind are removed first. A device node or other
+    // special file is refused, never replaced.
     bool Replace(const std::string& text, std::string* error);
 
 private:
-    void RemoveLeftovers() const;
+    bool Target(std::string* target, std::string* error) const;
+    static void RemoveLeftovers(const std::string& target);
 
     std::string m_path;
     int m_lockFd = -1;

@@ -111,6 +111,7 @@ std::unique_ptr<RegistryKeyNode> RegistryKeyNode::Clone() const
 {
     auto copy = std::make_unique<RegistryKeyNode>(m_name, m_volatile);
     copy->m_values = m_values;
+    copy->m_comments = m_comments;
     for (const auto& [name, child] : m_subkeys) {
         copy->m_subkeys.emplace(name, child->Clone());
     }

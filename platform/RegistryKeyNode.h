@@ -22,7 +22,11 @@ struct RegistryValueData {
     std::string name;  // as first written
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
+    std::vector<std::string> comments;  // the file's comment lines above it
 };
+
+// Windows' own limit; it also bounds every walk over the tree.
+constexpr std::size_t kMaxRegistryDepth = 512;
 
 class RegistryKeyNode {
 public:
@@ -46,6 +50,11 @@ public:
     const ValueMap& Values() const { return m_values; }
     ValueMap& Values() { return m_values; }
 
+    // The file's comment lines above the key's line; on the node of the root
+    // keys, the comments that end the file.
+    const std::vector<std::string>& Comments() const { return m_comments; }
+    std::vector<std::string>& Comments() { return m_comments; }
+
     std::unique_ptr<RegistryKeyNode> Clone() const;
 
 private:
@@ -53,6 +62,7 @@ private:
     bool m_volatile;
     SubkeyMap m_subkeys;
     ValueMap m_values;
+    std::vector<std::string> m_comments;
 };
 
 // Moves every volatile key of `from` that `to` lacks into `to`, at the same

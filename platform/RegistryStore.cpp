@@ -174,7 +174,7 @@ void RegistryStore::EnsureDeviceMap()
             node = &node->Create(part, true);
         }
         for (const RegistryValue& value : key.values) {
-            node->Values()[value.name] = RegistryValueData{value.name, value.type, value.data};
+            node->Values()[value.name] = RegistryValueData{value.name, value.type, value.data, {}};
         }
     }
     m_deviceMapBuilt = true;
@@ -226,7 +226,9 @@ LSTATUS RegistryStore::Commit(const OpenKey& open, const Writer& writer)
         return status;
     }
     std::string before = FormatRegistryText(*m_roots);
-    if (FormatRegistryText(*copy) == before) {
+    bool changed = FormatRegistryText(*copy) != before;
+    if (m_batchDepth > 0 || !changed) {
+        m_batchChanged = m_batchChanged || changed;
         m_roots = std::move(copy);
         return ERROR_SUCCESS;
     }
@@ -306,6 +308,9 @@ LSTATUS RegistryStore::Create(HKEY key, LPCSTR subKey, DWORD options, REGSAM acc
     }
     std::vector<std::string> path = open.path;
     path.insert(path.end(), parts.begin(), parts.end());
+    if (path.size() > kMaxRegistryDepth + 1) {
+        return ERROR_INVALID_PARAMETER;
+    }
     bool exists = Resolve(*m_roots, path) != nullptr;
     if (!exists) {
         if ((open.access & KEY_CREATE_SUB_KEY) == 0) {
@@ -346,6 +351,65 @@ HKEY RegistryStore::NewHandle(OpenKey open)
     m_nextHandle += 4;
     m_handles.emplace(value, std::move(open));
     return reinterpret_cast<HKEY>(value);
+}
+
+LSTATUS RegistryStore::BeginBatch()
+{
+    m_lock.lock();
+    if (m_batchDepth++ > 0) {
+        return ERROR_SUCCESS;
+    }
+    m_batchChanged = false;
+    if (!m_file) {
+        m_file = std::make_unique<RegistryFile>(RegistryPath());
+    }
+    std::string error;
+    if (!m_file->Lock(&error)) {
+        Report("cannot write the registry file " + m_file->Path() + ": " + error, m_writeProblem);
+        return ERROR_CANTWRITE;
+    }
+    m_batchLocked = true;
+    m_batchStatus = Refresh();
+    return m_batchStatus;
+}
+
+LSTATUS RegistryStore::EndBatch(bool save)
+{
+    struct Release {
+        RegistryStore& store;
+        ~Release() { store.m_lock.unlock(); }
+    } release{*this};
+    if (--m_batchDepth > 0) {
+        return ERROR_SUCCESS;
+    }
+    LSTATUS status = ERROR_SUCCESS;
+    if (!m_batchLocked) {
+        status = ERROR_CANTWRITE;
+    } else if (m_batchStatus != ERROR_SUCCESS) {
+        status = m_batchStatus;  // a file that could not be read is never replaced
+    } else if (save && m_batchChanged) {
+        std::string text = FormatRegistryText(*m_roots);
+        std::string error;
+        if (text != m_text && !m_file->Replace(text, &error)) {
+            Report("cannot write the registry file " + m_file->Path() + ": " + error, m_writeProblem);
+            status = ERROR_CANTWRITE;
+        } else {
+            m_text = text;
+        }
+    }
+    if (m_batchLocked) {
+        m_file->Unlock();
+        m_batchLocked = false;
+    }
+    if (save && status == ERROR_SUCCESS) {
+        return status;
+    }
+    // What was not saved goes: the next call parses the file again.
+    m_haveText = false;
+    if (LSTATUS refreshed = Refresh(); refreshed != ERROR_SUCCESS && status == ERROR_SUCCESS) {
+        status = refreshed;
+    }
+    return status;
 }
 
 void RegistryStore::Reload()

@@ -36,6 +36,11 @@ public:
 
     void Reload();
 
+    // Between these the calling thread's writes change only memory; the end
+    // saves them in one replacement or drops them. Batches nest.
+    LSTATUS BeginBatch();
+    LSTATUS EndBatch(bool save);
+
 private:
     struct OpenKey {
         std::vector<std::string> path;  // root name first
@@ -62,6 +67,10 @@ private:
     bool m_failing = false;                    // the last look at the file failed
     bool m_deviceMapBuilt = false;
     bool m_buildingDeviceMap = false;
+    int m_batchDepth = 0;
+    bool m_batchLocked = false;  // the outermost batch holds the writers' lock
+    bool m_batchChanged = false;
+    LSTATUS m_batchStatus = ERROR_SUCCESS;
     std::string m_lastProblem;  // each problem is told once on stderr
     std::string m_machineProblem;
     std::string m_writeProblem;

@@ -91,13 +91,18 @@ public:
         while (std::getline(lines, raw)) {
             m_line = ++number;
             std::string line = Trim(raw);
-            // Long hex data goes on over lines that end in ",\".
-            while (line.size() >= 2 && line.ends_with(",\\") && std::getline(lines, raw)) {
-                ++number;
-                line = line.substr(0, line.size() - 1) + Trim(raw);
-            }
-            if (line.empty() || line[0] == ';') {
+            if (line.empty()) {
                 continue;
+            }
+            if (line[0] == ';') {
+                m_comments.push_back(line);
+                continue;
+            }
+            // Long hex data goes on over lines that end in ",\".
+            while (line.ends_with(",\\") && std::getline(lines, raw)) {
+                ++number;
+                line.pop_back();
+                line += Trim(raw);
             }
             if (!headerSeen) {
                 if (line != kHeader) {
@@ -110,11 +115,18 @@ public:
                 Value(line);
             }
         }
+        m_roots->Comments() = std::move(m_comments);
         return std::move(m_roots);
     }
 
 private:
     [[noreturn]] void Fail(const std::string& reason) const { throw RegistryFormatError(m_line, reason); }
+
+    void TakeComments(std::vector<std::string>& into)
+    {
+        into.insert(into.end(), m_comments.begin(), m_comments.end());
+        m_comments.clear();
+    }
 
     void Section(const std::string& line)
     {
@@ -130,6 +142,9 @@ private:
                 Fail("the key name has an empty part");
             }
         }
+        if (path.size() > kMaxRegistryDepth + 1) {
+            Fail("the key is more than " + std::to_string(kMaxRegistryDepth) + " levels deep");
+        }
         RegistryKeyNode* root = m_roots->Find(path[0]);
         if (root == nullptr) {
             Fail("unknown root key \"" + path[0] + "\"");
@@ -137,6 +152,7 @@ private:
         m_key = nullptr;
         if (StartsWith(path, m_skipped)) {
             m_skipping = true;
+            m_comments.clear();
             return;
         }
         m_skipping = false;
@@ -144,6 +160,7 @@ private:
         for (std::size_t i = 1; i < path.size(); ++i) {
             m_key = &m_key->Create(path[i], false);
         }
+        TakeComments(m_key->Comments());
     }
 
     void Value(const std::string& line)
@@ -165,9 +182,11 @@ private:
         }
         RegistryValueData value = Data(line.substr(position + 1));
         if (m_skipping) {
+            m_comments.clear();
             return;
         }
         value.name = name;
+        TakeComments(value.comments);
         m_key->Values()[name] = std::move(value);
     }
 
@@ -257,6 +276,7 @@ private:
     const std::vector<std::string>& m_skipped;
     std::unique_ptr<RegistryKeyNode> m_roots;
     RegistryKeyNode* m_key = nullptr;
+    std::vector<std::string> m_comments;  // waiting for the line they stand above
     bool m_skipping = false;
     int m_line = 0;
 };
@@ -313,14 +333,24 @@ std::string FormatData(const RegistryValueData& value)
     return text;
 }
 
+void AppendLines(const std::vector<std::string>& lines, std::string& out)
+{
+    for (const std::string& line : lines) {
+        out += line + "\n";
+    }
+}
+
 void FormatKey(const RegistryKeyNode& key, const std::string& path, bool isRoot, std::string& out)
 {
     if (key.IsVolatile()) {
         return;
     }
-    if (!isRoot || !key.Values().empty()) {
-        out += "\n[" + path + "]\n";
+    if (!isRoot || !key.Values().empty() || !key.Comments().empty()) {
+        out += "\n";
+        AppendLines(key.Comments(), out);
+        out += "[" + path + "]\n";
         for (const auto& [name, value] : key.Values()) {
+            AppendLines(value.comments, out);
             out += (name.empty() ? std::string("@") : Quote(value.name)) + "=" + FormatData(value) + "\n";
         }
     }
@@ -348,6 +378,10 @@ std::string FormatRegistryText(const RegistryKeyNode& roots)
     std::string out = std::string(kHeader) + "\n";
     for (const auto& [name, root] : roots.Subkeys()) {
         FormatKey(*root, root->Name(), true, out);
+    }
+    if (!roots.Comments().empty()) {
+        out += "\n";
+        AppendLines(roots.Comments(), out);
     }
     return out;
 }

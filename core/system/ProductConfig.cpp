@@ -43,43 +43,63 @@ const char* OsKeyName(OsType_t os)
     throw new CEventError(text, code);
 }
 
-void SetDword(HKEY key, const char* name, DWORD value)
+bool SetDword(HKEY key, const char* name, DWORD value)
 {
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) == ERROR_SUCCESS;
 }
 
-void WriteDefaults(const std::string& product)
+bool WriteDefaults(const std::string& product)
 {
     for (const OsDefaults& os : kDefaults) {
         const std::string path = std::string(ORB_KEY) + "\\" + product + "\\DriverExceptions\\" + os.key;
         RegKey key;
-        if (key.Create(HKEY_LOCAL_MACHINE, path.c_str(), kCreateAccess) != ERROR_SUCCESS) {
-            return;
+        if (key.Create(HKEY_LOCAL_MACHINE, path.c_str(), kCreateAccess) != ERROR_SUCCESS ||
+            !SetDword(key.Get(), DEFAULT_DRIVER_VALUE, static_cast<DWORD>(os.driver)) ||
+            !SetDword(key.Get(), BUFFER_MGR_VALUE, static_cast<DWORD>(os.bufferMgr))) {
+            return false;
         }
-        SetDword(key.Get(), DEFAULT_DRIVER_VALUE, static_cast<DWORD>(os.driver));
-        SetDword(key.Get(), BUFFER_MGR_VALUE, static_cast<DWORD>(os.bufferMgr));
-        if (os.driver == DRV_NTPORT) {
-            for (const char* nox : kNoxDrivers) {
-                SetDword(key.Get(), nox, static_cast<DWORD>(DRV_NOX));
+        if (os.driver != DRV_NTPORT) {
+            continue;
+        }
+        for (const char* nox : kNoxDrivers) {
+            if (!SetDword(key.Get(), nox, static_cast<DWORD>(DRV_NOX))) {
+                return false;
             }
         }
     }
+    return true;
+}
+
+bool IsConfigured(const std::string& product)
+{
+    RegKey orb;
+    if (orb.Open(HKEY_LOCAL_MACHINE, ORB_KEY) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegKey existing;
+    return product.empty() || existing.Open(orb.Get(), product.c_str()) == ERROR_SUCCESS;
 }
 
 }  // namespace
 
 void EnsureDefaults(const std::string& product)
 {
-    RegKey orb;
-    if (orb.Open(HKEY_LOCAL_MACHINE, ORB_KEY) == ERROR_FILE_NOT_FOUND) {
-        orb.Create(HKEY_LOCAL_MACHINE, ORB_KEY, kCreateAccess);
-    }
-    if (product.empty() || !orb.IsOpen()) {
+    if (IsConfigured(product)) {
         return;
     }
-    RegKey existing;
-    if (existing.Open(orb.Get(), product.c_str()) == ERROR_FILE_NOT_FOUND) {
-        WriteDefaults(product);
+    // One write for the whole configuration: a first run killed halfway or
+    // racing another first run leaves either none of it or all of it.
+    harrow::platform::RegistryBatch batch;
+    if (IsConfigured(product)) {
+        return;
+    }
+    RegKey orb;
+    if (orb.Create(HKEY_LOCAL_MACHINE, ORB_KEY, kCreateAccess) != ERROR_SUCCESS) {
+        return;
+    }
+    if (product.empty() || WriteDefaults(product)) {
+        orb.Close();
+        batch.Save();
     }
 }
 

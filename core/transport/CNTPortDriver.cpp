@@ -18,6 +18,7 @@ constexpr int kMaxPorts = 256;
 // Class numbers run past the port units only by devices of other buses.
 constexpr int kMaxOtherClassDevices = 256;
 constexpr DWORD kBusListBytes = 20480;
+constexpr DWORD kMaxBusListBytes = kBusListBytes << 6;
 constexpr DWORD kRescanBytes = 2048;
 constexpr DWORD kMaxRegistryBytes = 255;
 constexpr int kMaxLun = 255;
@@ -42,16 +43,22 @@ HANDLE OpenPort(int port)
 }
 
 // The port's bus list, cut to the bytes it returned; false when refused.
+// A list too long for the buffer is asked for again with a larger one, as
+// Windows' own callers do.
 bool ReadBusList(HANDLE port, std::vector<BYTE>& bytes)
 {
-    bytes.assign(kBusListBytes, 0);
-    DWORD returned = 0;
-    if (!DeviceIoControl(port, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, bytes.data(), kBusListBytes, &returned,
-                         nullptr)) {
-        return false;
+    for (DWORD size = kBusListBytes; size <= kMaxBusListBytes; size *= 2) {
+        bytes.assign(size, 0);
+        DWORD returned = 0;
+        if (DeviceIoControl(port, IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, bytes.data(), size, &returned, nullptr)) {
+            bytes.resize(std::min(returned, size));
+            return true;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER && GetLastError() != ERROR_MORE_DATA) {
+            return false;
+        }
     }
-    bytes.resize(std::min(returned, kBusListBytes));
-    return true;
+    return false;
 }
 
 std::string ReadPortName(int port, const char* valueName)

@@ -1,7 +1,6 @@
 #include "machine/drives/StateStore.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -9,33 +8,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
 namespace harrow::machine::drives {
 
 struct StateStore::Shared {
-    std::atomic<std::uint64_t> ready;       // kReady once the mutex is set up
     std::atomic<std::uint64_t> generation;  // bumped by every save
-    pthread_mutex_t mutex;
 };
 
 namespace {
-
-constexpr std::uint64_t kReady = 0x4B58535441544531ULL;
-
-void SetUpMutex(pthread_mutex_t* mutex)
-{
-    pthread_mutexattr_t attributes;
-    pthread_mutexattr_init(&attributes);
-    pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-    pthread_mutex_init(mutex, &attributes);
-    pthread_mutexattr_destroy(&attributes);
-}
 
 std::runtime_error SystemError(const std::filesystem::path& path, const char* what)
 {
@@ -54,6 +38,45 @@ bool WithinFileSizeLimit(std::uint64_t end)
     return false;
 }
 
+constexpr std::size_t kMaxStateBytes = 16 << 20;
+
+// False for anything but a regular file of sane size.
+bool ReadWhole(int fd, std::string* text)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::size_t>(info.st_size) > kMaxStateBytes) {
+        return false;
+    }
+    char buffer[16384];
+    while (true) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got == 0;
+        }
+        text->append(buffer, static_cast<std::size_t>(got));
+        if (text->size() > kMaxStateBytes) {
+            return false;
+        }
+    }
+}
+
+bool WriteWhole(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 StateStore::StateStore(const std::filesystem::path& folder, const UnitState& initial)
@@ -65,7 +88,7 @@ StateStore::StateStore(const std::filesystem::path& folder, const UnitState& ini
         throw std::runtime_error(folder.string() + ": cannot create the state folder: " + error.message());
     }
     const auto lockPath = folder / "lock";
-    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (m_lockFd < 0) {
         throw SystemError(lockPath, "cannot open");
     }
@@ -78,10 +101,6 @@ StateStore::StateStore(const std::filesystem::path& folder, const UnitState& ini
     }
     if (map != MAP_FAILED) {
         m_shared = static_cast<Shared*>(map);
-        if (m_shared->ready.load() != kReady) {
-            SetUpMutex(&m_shared->mutex);
-            m_shared->ready.store(kReady);
-        }
     }
     ::flock(m_lockFd, LOCK_UN);
     if (map == MAP_FAILED || (!OpenData(false) && errno != ENOENT)) {
@@ -91,7 +110,7 @@ StateStore::StateStore(const std::filesystem::path& folder, const UnitState& ini
     }
     try {
         Session session(*this);
-        if (!std::filesystem::exists(m_statePath)) {
+        if (!std::filesystem::exists(std::filesystem::symlink_status(m_statePath))) {
             m_state = initial;
             m_changed = true;
         }
@@ -137,41 +156,58 @@ StateStore::Session::~Session()
     if (m_store.m_changed) {
         try {
             m_store.Save();
-        } catch (...) {
-            // The next session reloads the last good file; a lost update is
-            // better than a half-written one.
+            m_store.m_changed = false;
+            m_store.m_saveProblem.clear();
+        } catch (const std::exception& failure) {
+            // The change stays in memory and the next session tries again;
+            // the file keeps its last whole version meanwhile.
+            if (failure.what() != m_store.m_saveProblem) {
+                m_store.m_saveProblem = failure.what();
+                std::fprintf(stderr, "harrow: the drive state is not saved: %s\n", failure.what());
+            }
         }
-        m_store.m_changed = false;
     }
     m_store.Unlock();
 }
 
 void StateStore::Lock()
 {
-    if (pthread_mutex_lock(&m_shared->mutex) == EOWNERDEAD) {
-        // Its holder died mid-command; the state file is still whole because
-        // saves replace it by rename.
-        pthread_mutex_consistent(&m_shared->mutex);
-        m_seenGeneration = 0;
+    // The kernel drops a flock with its holder, so neither a dead process nor
+    // a copied lock file can keep the drive locked.
+    m_threads.lock();
+    while (::flock(m_lockFd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            const auto failure = SystemError(m_statePath.parent_path() / "lock", "cannot lock");
+            m_threads.unlock();
+            throw failure;
+        }
     }
 }
 
-void StateStore::Unlock() { pthread_mutex_unlock(&m_shared->mutex); }
+void StateStore::Unlock()
+{
+    ::flock(m_lockFd, LOCK_UN);
+    m_threads.unlock();
+}
 
 void StateStore::Reload()
 {
     m_seenGeneration = m_shared->generation.load();
-    std::ifstream file(m_statePath);
-    if (!file) {
-        if (std::filesystem::exists(m_statePath)) {
-            throw std::runtime_error(m_statePath.string() + ": cannot be read");
+    const int fd = ::open(m_statePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return;  // a fresh folder: the constructor fills it
         }
-        return;  // a fresh folder: the constructor fills it
+        throw SystemError(m_statePath, "cannot be read");
     }
-    std::stringstream text;
-    text << file.rdbuf();
+    std::string text;
+    const bool read = ReadWhole(fd, &text);
+    ::close(fd);
+    if (!read) {
+        throw std::runtime_error(m_statePath.string() + ": cannot be read: not a regular file or too large");
+    }
     try {
-        m_state = FromJson(nlohmann::json::parse(text.str()));
+        m_state = FromJson(nlohmann::json::parse(text));
         ++m_loads;
     } catch (const std::exception& e) {
         throw std::runtime_error(m_statePath.string() + ": damaged state file: " + e.what());
@@ -180,16 +216,23 @@ void StateStore::Reload()
 
 void StateStore::Save()
 {
-    const auto temporary = m_statePath.string() + ".tmp";
-    {
-        std::ofstream file(temporary, std::ios::trunc);
-        file << ToJson(m_state).dump(1);
-        file.flush();
-        if (!file) {
-            throw std::runtime_error(temporary + ": cannot be written");
-        }
+    // A fresh name made exclusively: a link planted beside the file is never
+    // followed, and rename replaces a link at state.json rather than its target.
+    std::string temporary = m_statePath.string() + ".tmp.XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        throw SystemError(temporary, "cannot be created");
     }
-    std::filesystem::rename(temporary, m_statePath);
+    const std::string text = ToJson(m_state).dump(1);
+    bool written = WriteWhole(fd, text);
+    const int writeError = errno;
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temporary.c_str(), m_statePath.c_str()) != 0) {
+        errno = written ? errno : writeError;
+        const auto failure = SystemError(temporary, "cannot be written");
+        ::unlink(temporary.c_str());
+        throw failure;
+    }
     m_seenGeneration = m_shared->generation.fetch_add(1) + 1;
 }
 
@@ -259,7 +302,7 @@ bool StateStore::ClearData()
 bool StateStore::OpenData(bool create)
 {
     if (m_dataFd < 0) {
-        m_dataFd = ::open(m_dataPath.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+        m_dataFd = ::open(m_dataPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
     }
     return m_dataFd >= 0;
 }

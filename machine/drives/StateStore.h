@@ -1,10 +1,10 @@
 // A unit's state folder: state.json, the sparse data file blocks.bin and the
 // lock file that keeps two processes from interleaving commands. The lock is
-// a robust process-shared mutex inside the lock file (set up under flock): a
-// command then costs no system call, and a holder that dies frees it.
+// a flock on the lock file, which the kernel frees when its holder dies.
 // blocks.bin holds only what was written, at its byte offset; it is made by
-// the first write and grows no further than the last one, and a range never written reads as zeros
-// without touching the file's pages, so memory follows what a test touches.
+// the first write and grows no further than the last one, and a range never
+// written reads as zeros without touching the file's pages, so memory follows
+// what a test touches.
 #pragma once
 
 #include "machine/drives/UnitState.h"
@@ -12,7 +12,9 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <span>
+#include <string>
 
 namespace harrow::machine::drives {
 
@@ -42,7 +44,8 @@ public:
     UnitState& State() { return m_state; }
     // Counts the times the state was read from its file.
     std::uint64_t Loads() const { return m_loads; }
-    // Writes the state at the end of the current session.
+    // Writes the state at the end of the current session; a save that fails
+    // is told on stderr and tried again at the end of the next one.
     void MarkChanged() { m_changed = true; }
 
     // Data bytes at a byte offset; never-written bytes read as zero. Only
@@ -67,8 +70,10 @@ private:
     Shared* m_shared = nullptr;
     std::uint64_t m_seenGeneration = 0;
     std::uint64_t m_loads = 0;
+    std::mutex m_threads;  // a flock does not keep this process's threads apart
     UnitState m_state;
     bool m_changed = false;
+    std::string m_saveProblem;  // told once on stderr
 };
 
 }  // namespace harrow::machine::drives

@@ -2,12 +2,16 @@
 
 #include "machine/drives/UnitConfig.h"
 
+#include <limits>
 #include <stdexcept>
 
 namespace harrow::machine::drives {
 namespace {
 
 using nlohmann::json;
+
+constexpr double kLatestTime = 1e10;   // seconds since 1970, past the year 2286
+constexpr double kLongestRun = 1e7;    // seconds, about 115 days
 
 const char* OperationName(Operation operation)
 {
@@ -29,6 +33,50 @@ Operation OperationFrom(const std::string& name)
     throw std::runtime_error("unknown running operation \"" + name + "\"");
 }
 
+// The file is hand-editable: a number that does not fit its field is refused
+// rather than narrowed.
+template <typename T>
+T WholeValue(const json& value, const std::string& field)
+{
+    const auto high = static_cast<std::uint64_t>(std::numeric_limits<T>::max());
+    if (value.is_number_unsigned() && value.get<std::uint64_t>() <= high) {
+        return static_cast<T>(value.get<std::uint64_t>());
+    }
+    if (value.is_number_integer() && value.get<std::int64_t>() >= 0 &&
+        static_cast<std::uint64_t>(value.get<std::int64_t>()) <= high) {
+        return static_cast<T>(value.get<std::int64_t>());
+    }
+    throw std::runtime_error(field + ": must be a whole number from 0 to " + std::to_string(high));
+}
+
+template <typename T>
+T Whole(const json& object, const std::string& field)
+{
+    return WholeValue<T>(object.at(field), field);
+}
+
+template <typename T>
+std::vector<T> Wholes(const json& list, const std::string& field)
+{
+    if (!list.is_array()) {
+        throw std::runtime_error(field + ": must be an array");
+    }
+    std::vector<T> numbers;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        numbers.push_back(WholeValue<T>(list[i], field + "[" + std::to_string(i) + "]"));
+    }
+    return numbers;
+}
+
+double Seconds(const json& object, const std::string& field, double high)
+{
+    const json& value = object.at(field);
+    if (!value.is_number() || !(value.get<double>() >= 0 && value.get<double>() <= high)) {
+        throw std::runtime_error(field + ": must be a number of seconds from 0 to " + std::to_string(high));
+    }
+    return value.get<double>();
+}
+
 json PagesToJson(const PageBytes& pages)
 {
     json out = json::object();
@@ -46,7 +94,7 @@ PageBytes PagesFrom(const json& in)
         if (code < 0 || code > 0x3E) {
             throw std::runtime_error("mode page code " + item.key() + " out of range");
         }
-        pages[code] = item.value().get<std::vector<std::uint8_t>>();
+        pages[code] = Wholes<std::uint8_t>(item.value(), "mode page " + item.key());
     }
     return pages;
 }
@@ -84,27 +132,27 @@ UnitState FromJson(const json& in)
     try {
         state.revision = in.at("revision").get<std::string>();
         state.scsiFirmware = in.at("scsiFirmware").get<std::string>();
-        state.blockSize = in.at("blockSize").get<std::uint32_t>();
-        state.blocks = in.at("blocks").get<std::uint64_t>();
-        state.pendingBlockSize = in.at("pendingBlockSize").get<std::uint32_t>();
+        state.blockSize = Whole<std::uint32_t>(in, "blockSize");
+        state.blocks = Whole<std::uint64_t>(in, "blocks");
+        state.pendingBlockSize = Whole<std::uint32_t>(in, "pendingBlockSize");
         state.currentPages = PagesFrom(in.at("currentPages"));
         state.savedPages = PagesFrom(in.at("savedPages"));
         for (const auto& e : in.at("selfTests")) {
-            const auto sense = e.at("sense").get<std::vector<std::uint8_t>>();
+            const auto sense = Wholes<std::uint8_t>(e.at("sense"), "sense");
             if (sense.size() != 3) {
                 throw std::runtime_error("a self-test entry's sense must hold 3 bytes");
             }
-            state.selfTests.push_back({e.at("code").get<std::uint8_t>(), e.at("result").get<std::uint8_t>(),
-                                       e.at("segment").get<std::uint8_t>(), e.at("hours").get<std::uint16_t>(),
-                                       e.at("failedLba").get<std::uint64_t>(), sense[0], sense[1], sense[2]});
+            state.selfTests.push_back({Whole<std::uint8_t>(e, "code"), Whole<std::uint8_t>(e, "result"),
+                                       Whole<std::uint8_t>(e, "segment"), Whole<std::uint16_t>(e, "hours"),
+                                       Whole<std::uint64_t>(e, "failedLba"), sense[0], sense[1], sense[2]});
         }
         const json& running = in.at("running");
         state.running = {OperationFrom(running.at("operation").get<std::string>()),
-                         running.at("start").get<double>(), running.at("duration").get<double>()};
-        state.grownDefects = in.at("grownDefects").get<std::vector<std::uint64_t>>();
-        state.reassigned = in.at("reassigned").get<std::vector<std::uint64_t>>();
-        state.notReadyRounds = in.at("notReadyRounds").get<int>();
-        state.createdAt = in.at("createdAt").get<double>();
+                         Seconds(running, "start", kLatestTime), Seconds(running, "duration", kLongestRun)};
+        state.grownDefects = Wholes<std::uint64_t>(in.at("grownDefects"), "grownDefects");
+        state.reassigned = Wholes<std::uint64_t>(in.at("reassigned"), "reassigned");
+        state.notReadyRounds = static_cast<int>(Whole<std::int32_t>(in, "notReadyRounds"));
+        state.createdAt = Seconds(in, "createdAt", kLatestTime);
     } catch (const json::exception& e) {
         throw std::runtime_error(e.what());
     } catch (const std::logic_error& e) {  // stoi of a page code

@@ -1,7 +1,10 @@
 #include "machine/iscsi/IscsiPort.h"
 
+#include "machine/iscsi/LunReport.h"
+
 #include "machine/SimulatedPort.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -17,7 +20,6 @@ constexpr UCHAR kStatusCheckCondition = 0x02;
 constexpr std::uint32_t kReportLunsLength = 8 + 8 * 1024;
 constexpr int kUnitAttentionRetries = 3;
 constexpr std::uint32_t kScanTimeoutSeconds = 10;
-constexpr unsigned kMaxWindowsLun = 255;  // Lun is one byte in the port interface
 
 ScsiResult ReadIn(IscsiSession& session, std::uint16_t lun, std::span<const std::uint8_t> cdb,
                   std::span<std::uint8_t> data)
@@ -45,36 +47,6 @@ std::string Describe(const ScsiResult& result)
     return text;
 }
 
-// One entry of the LUN list; nullopt for addressing methods a port cannot name.
-std::optional<unsigned> LunOf(const std::uint8_t* entry)
-{
-    const unsigned method = entry[0] >> 6;
-    const unsigned high = entry[0] & 0x3F;
-    for (int i = 2; i < 8; ++i) {
-        if (entry[i] != 0) {
-            return std::nullopt;  // a hierarchical (multi-level) LUN
-        }
-    }
-    if (method == 0 && high == 0) {
-        return entry[1];
-    }
-    if (method == 1) {
-        return (high << 8) | entry[1];
-    }
-    return std::nullopt;
-}
-
-std::string Hex(const std::uint8_t* bytes, int count)
-{
-    std::string text;
-    char digits[3];
-    for (int i = 0; i < count; ++i) {
-        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
-        text += digits;
-    }
-    return text;
-}
-
 // The LUNs as the target reports them; LUN 0 alone when it does not report.
 std::vector<unsigned> ReportLuns(IscsiSession& session, std::vector<std::string>* notes)
 {
@@ -96,22 +68,8 @@ std::vector<unsigned> ReportLuns(IscsiSession& session, std::vector<std::string>
         notes->push_back("REPORT LUNS: " + Describe(result) + "; only LUN 0 is scanned");
         return {0};
     }
-    const std::uint32_t listed = (std::uint32_t{data[0]} << 24) | (data[1] << 16) | (data[2] << 8) | data[3];
-    const std::uint32_t usable = std::min(listed, result.transferred - 8) / 8 * 8;
-    if (usable < listed) {
-        notes->push_back("REPORT LUNS: only the first " + std::to_string(usable / 8) + " of " +
-                         std::to_string(listed / 8) + " LUNs are used");
-    }
-    std::vector<unsigned> luns;
-    for (std::uint32_t offset = 8; offset < 8 + usable; offset += 8) {
-        const auto lun = LunOf(&data[offset]);
-        if (!lun || *lun > kMaxWindowsLun) {
-            notes->push_back("LUN " + Hex(&data[offset], 8) + " cannot be addressed through a port and is left out");
-            continue;
-        }
-        luns.push_back(*lun);
-    }
-    return luns;
+    const std::size_t answered = std::min<std::size_t>(result.transferred, data.size());
+    return LunsFromReport(std::span<const std::uint8_t>(data).first(answered), notes);
 }
 
 }  // namespace

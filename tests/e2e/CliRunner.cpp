@@ -239,6 +239,15 @@ CliRunner::Result CliRunner::Background::Wait()
     return Collect();
 }
 
+CliRunner::Result CliRunner::Background::WaitAtMost(std::chrono::milliseconds limit)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!Reap(WNOHANG) && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return Kill();
+}
+
 CliRunner::Result CliRunner::Background::Kill()
 {
     if (!m_reaped) {

@@ -33,6 +33,8 @@ public:
         // Standard output and the log file both get each line as it is written.
         bool WaitForText(const std::filesystem::path& file, const std::string& text, std::chrono::milliseconds limit);
         Result Wait();
+        // Waits for the end; a run still going after the limit is killed (exit code -1).
+        Result WaitAtMost(std::chrono::milliseconds limit);
         // Ends the run at once, as a power cut would: what it left on the drive stays.
         Result Kill();
         // Ctrl+C: SIGINT, which the program leaves to its default action.

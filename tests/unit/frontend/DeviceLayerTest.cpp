@@ -7,13 +7,17 @@
 #include "machine/StateFolder.h"
 #include "machine/drives/DriveFactory.h"
 #include "core/transport/NTPortRequest.h"
+#include "frontend/DeviceRecord.h"
+#include "support/BoundedWait.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -332,3 +336,34 @@ TEST(DeviceQueries, EachQuerySendsItsOwnCdb)
 }
 
 }  // namespace
+
+// A window reading the status from another thread must never see a half-written
+// text: the routines publish state and text only while holding the reader's lock.
+TEST(PublishStatusTest, WritesUnderTheReadersLockAndMarksTheChange)
+{
+    std::mutex readerLock;
+    DeviceRecord record;
+    record.statusLock = &readerLock;
+    std::atomic<bool> published{false};
+    std::vector<std::thread> writer;
+    {
+        std::unique_lock hold(readerLock);
+        writer.emplace_back([&] {
+            PublishStatus(record, TEST_RUNNING, "Performing Sequential Verify Commands");
+            published = true;
+        });
+        for (int turn = 0; turn < 1000; ++turn) {
+            std::this_thread::yield();
+        }
+        EXPECT_FALSE(published.load());
+        EXPECT_EQ(record.statusText, "");
+    }
+    test_support::JoinWithin(writer, "a status published after the reader let go");
+    EXPECT_EQ(record.state, TEST_RUNNING);
+    EXPECT_EQ(record.statusText, "Performing Sequential Verify Commands");
+    EXPECT_EQ(record.changed, 1);
+
+    DeviceRecord unlocked;
+    PublishStatus(unlocked, TEST_PASSED, "Generic Long Test Passed");
+    EXPECT_EQ(unlocked.statusText, "Generic Long Test Passed");
+}

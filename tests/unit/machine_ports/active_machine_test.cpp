@@ -6,6 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -81,11 +88,45 @@ TEST_F(ActiveMachineTest, BuiltinMachineAnswersThroughTheFileCalls)
 TEST_F(ActiveMachineTest, ChoiceErrorsAreClear)
 {
     const auto missing = (dir / "absent.json").string();
-    EXPECT_EQ(ErrorFor(missing), missing + ": cannot be opened");
+    EXPECT_EQ(ErrorFor(missing), missing + ": cannot be opened: No such file or directory");
     const auto bad = (dir / "bad.json").string();
     std::ofstream(bad) << R"({"ports": [{"driver": "x", "units": [{"target": 1, "blocks": -5}]}]})";
     const std::string error = ErrorFor(bad);
     EXPECT_EQ(error.rfind(bad + ": ports[0].units[0].blocks", 0), 0u) << error;
+}
+
+TEST_F(ActiveMachineTest, SpecialFilesAreRefusedAtOnceAndABadFileIsReadOnce)
+{
+    EXPECT_EQ(ErrorFor("/dev/zero"), "/dev/zero: is not a regular file");
+    const auto fifo = (dir / "fifo.json").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    // In a child, so that a blocking open fails the test instead of hanging it.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(ErrorFor(fifo) == fifo + ": is not a regular file" ? 0 : 1);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            FAIL() << "opening a FIFO as the machine file blocked";
+        }
+        ::usleep(1000);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    // Mending the file changes nothing until the machine is chosen again.
+    const auto bad = (dir / "lab.json").string();
+    std::ofstream(bad) << R"({"ports": 1})";
+    const std::string error = ErrorFor(bad);
+    EXPECT_EQ(error, bad + ": ports: must be an array");
+    std::ofstream(bad, std::ios::trunc) << R"({"ports": []})";
+    DWORD code = 0;
+    EXPECT_THROW(ActiveMachine().Open("SCSI0:", 0, &code), std::runtime_error);
+    SetActiveMachine(nullptr);
+    EXPECT_NO_THROW(ActiveMachine());
 }
 
 TEST_F(ActiveMachineTest, MachineFileNamesItsStateFolder)

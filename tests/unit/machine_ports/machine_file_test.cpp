@@ -28,6 +28,7 @@ TEST(MachineFile, RefusesBadFieldsNamingFileAndField)
 {
     const std::pair<const char*, const char*> cases[] = {
         {R"({"ports": [)", "lab.json: not valid JSON"},
+        {R"({"ports": 1e999})", "lab.json: not valid JSON"},
         {R"([])", "lab.json: top level: must be an object"},
         {R"({})", "lab.json: ports: is missing"},
         {R"({"ports": {}})", "lab.json: ports: must be an array"},
