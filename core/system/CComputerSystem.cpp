@@ -6,6 +6,7 @@
 #include "core/log/GTrace.h"
 #include "core/system/AdapterFactory.h"
 #include "core/system/CHostAdapter.h"
+#include "core/system/CNoxHostAdapter.h"
 #include "core/system/CTarget.h"
 #include "core/types/CEventError.h"
 #include "platform/System.h"
@@ -182,10 +183,12 @@ void CComputerSystem::StartAdapter(CHostAdapter* adapter)
     try {
         adapter->Inquiry();
     } catch (CEventBase* event) {
-        // A driver library missing takes only its own adapters away: the
-        // user is told, the adapter stays without targets and the scan goes on.
+        // The Nox library is an add-on of the maker's own drivers: without
+        // it only the Nox adapters go. The user is told, the adapter stays
+        // without targets and the scan goes on.
         auto* error = dynamic_cast<CEventError*>(event);
-        if (error == nullptr || error->GetErrorCode() != ERR_DRIVER_NOT_INSTALLED) {
+        if (error == nullptr || error->GetErrorCode() != ERR_DRIVER_NOT_INSTALLED ||
+            dynamic_cast<CNoxHostAdapter*>(adapter) == nullptr) {
             throw;
         }
         MessageBoxA(nullptr, error->GetMessage().c_str(), "Harrow", MB_OK | MB_ICONERROR);
