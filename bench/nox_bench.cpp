@@ -1,6 +1,7 @@
 // 64 KiB READ(10) through the Nox control block against the NT port
-// transport on the same unit, and four Nox blocks in flight against one.
-// Wall-clock time: the Nox library completes requests on threads of its own.
+// transport on the same unit, and four Nox blocks in flight against one on a
+// unit that takes 1 ms a command. Wall-clock time: the Nox library completes
+// requests on threads of its own.
 #include "core/buffers/AlignedBuffer.h"
 #include "core/transport/SCSI_NOXIoCtl.h"
 #include "core/transport/SCSI_NTPortIoCtl.h"
@@ -19,16 +20,20 @@
 namespace {
 
 constexpr int kReads = 3000;
+constexpr int kServedReads = 400;
 constexpr int kRounds = 7;
+constexpr int kServedRounds = 3;
 constexpr int kInFlight = 4;
 constexpr unsigned long kReadBytes = 65536;
 constexpr unsigned long kReadBlocks = kReadBytes / 512;
 
 // One port the Nox driver serves; the NT port transport reaches it as well.
 const char* kMachine = R"({"name": "nox-bench", "ports": [{"driver": "ql12160", "nox": true,
-  "units": [{"target": 0, "blocks": 1048576}]}]})";
+  "units": [{"target": 0, "blocks": 1048576},
+             {"target": 1, "blocks": 1048576, "durations": {"command": 0.001}}]}]})";
 
 const CDevAddress kUnit(0, 0, 0, -1, -1, -1);
+const CDevAddress kServedUnit(0, 1, 0, -1, -1, -1);
 
 double Now()
 {
@@ -62,14 +67,14 @@ void Start(CScsiIoCtl& block, int i)
 }
 
 // Every block keeps one read going; the seconds of one round.
-double Round(std::vector<std::unique_ptr<CScsiIoCtl>>& blocks)
+double Round(std::vector<std::unique_ptr<CScsiIoCtl>>& blocks, int reads)
 {
     std::vector<std::vector<BYTE>> data(blocks.size(), std::vector<BYTE>(kReadBytes));
     const double start = Now();
     {
         std::vector<bool> busy(blocks.size(), false);
         int started = 0;
-        for (int done = 0; done < kReads;) {
+        for (int done = 0; done < reads;) {
             for (std::size_t b = 0; b < blocks.size(); ++b) {
                 if (busy[b]) {
                     const Error_t status = blocks[b]->IsCommandComplete();
@@ -79,7 +84,7 @@ double Round(std::vector<std::unique_ptr<CScsiIoCtl>>& blocks)
                     Check(status, done++);
                     busy[b] = false;
                 }
-                if (started < kReads) {
+                if (started < reads) {
                     Build(*blocks[b], started, data[b].data());
                     Start(*blocks[b], started++);
                     busy[b] = true;
@@ -92,15 +97,15 @@ double Round(std::vector<std::unique_ptr<CScsiIoCtl>>& blocks)
 
 // The best rounds of each, taken alternately so both see the same machine load; in MiB/s.
 std::pair<double, double> Rates(std::vector<std::unique_ptr<CScsiIoCtl>>& a,
-                                std::vector<std::unique_ptr<CScsiIoCtl>>& b)
+                                std::vector<std::unique_ptr<CScsiIoCtl>>& b, int reads, int rounds)
 {
     double bestA = 1e9;
     double bestB = 1e9;
-    for (int round = 0; round < kRounds; ++round) {
-        bestA = std::min(bestA, Round(a));
-        bestB = std::min(bestB, Round(b));
+    for (int round = 0; round < rounds; ++round) {
+        bestA = std::min(bestA, Round(a, reads));
+        bestB = std::min(bestB, Round(b, reads));
     }
-    const double mib = static_cast<double>(kReads) * kReadBytes / (1024.0 * 1024.0);
+    const double mib = static_cast<double>(reads) * kReadBytes / (1024.0 * 1024.0);
     return {mib / bestA, mib / bestB};
 }
 
@@ -128,25 +133,27 @@ int main()
         std::vector<std::unique_ptr<CScsiIoCtl>> nox;
         nox.push_back(std::make_unique<SCSI_NOXIoCtl>(kUnit, 0));
         std::vector<std::unique_ptr<CScsiIoCtl>> oneTagged;
-        oneTagged.push_back(std::make_unique<SCSI_NOXIoCtl>(kUnit, 1));
+        oneTagged.push_back(std::make_unique<SCSI_NOXIoCtl>(kServedUnit, 1));
         std::vector<std::unique_ptr<CScsiIoCtl>> tagged;
         for (unsigned char index = 1; index <= kInFlight; ++index) {
-            tagged.push_back(std::make_unique<SCSI_NOXIoCtl>(kUnit, index));
+            tagged.push_back(std::make_unique<SCSI_NOXIoCtl>(kServedUnit, index));
         }
-        if (port[0]->GetStatus() != ERR_NONE || nox[0]->GetStatus() != ERR_NONE) {
-            std::fprintf(stderr, "unit 0:0:0 not reached by both transports\n");
+        if (port[0]->GetStatus() != ERR_NONE || nox[0]->GetStatus() != ERR_NONE ||
+            tagged[0]->GetStatus() != ERR_NONE) {
+            std::fprintf(stderr, "units 0:0:0 and 0:1:0 not reached by both transports\n");
             return 2;
         }
-        const auto [portRate, noxRate] = Rates(port, nox);
+        const auto [portRate, noxRate] = Rates(port, nox, kReads, kRounds);
         const double ratio = noxRate / portRate;
         const bool readMet = ratio >= 0.9;
         std::printf("READ(10) 64 KiB: NT port %.1f MiB/s, Nox %.1f MiB/s, ratio %.3f (target >= 0.900) %s\n",
                     portRate, noxRate, ratio, readMet ? "MET" : "MISSED");
-        const auto [one, four] = Rates(oneTagged, tagged);
-        std::printf("READ(10) 64 KiB, Nox blocks in flight: 1 %.1f MiB/s, %d %.1f MiB/s, factor %.2f "
-                    "(target >= 3.00 on a unit with a per-command service time; this machine's units have none) %s\n",
-                    one, kInFlight, four, four / one, four / one >= 3.0 ? "MET" : "MISSED");
-        result = readMet ? 0 : 1;
+        const auto [one, four] = Rates(oneTagged, tagged, kServedReads, kServedRounds);
+        const bool queueMet = four / one >= 3.0;
+        std::printf("READ(10) 64 KiB at 1 ms a command, Nox blocks in flight: 1 %.1f MiB/s, %d %.1f MiB/s, "
+                    "factor %.2f (target >= 3.00) %s\n",
+                    one, kInFlight, four, four / one, queueMet ? "MET" : "MISSED");
+        result = readMet && queueMet ? 0 : 1;
     }
     AlignedBuffer::UnregisterBufferMgr();
     std::filesystem::remove_all(dir);
