@@ -154,12 +154,35 @@ UnitSpec ParseUnit(const json& object, const std::string& source, const PortSpec
     return unit;
 }
 
+// The maker's Fibre Channel drivers, which the Nox driver family provides.
+bool IsNoxDriver(const std::string& driver)
+{
+    static const std::set<std::string> kNoxDrivers = {"lp6nds35", "lp7nds35", "lp3nds35", "elxsli2", "orblpx"};
+    return kNoxDrivers.count(Lower(driver)) != 0;
+}
+
+void ParseNox(const Fields& fields, PortSpec* port)
+{
+    port->nox = fields.Flag("nox").value_or(IsNoxDriver(port->driver));
+    port->noxHidden = fields.Flag("noxHidden").value_or(false);
+    port->noxPseudo = fields.Flag("noxPseudo").value_or(true);
+    for (const char* key : {"noxHidden", "noxPseudo"}) {
+        if (fields.Has(key) && !port->nox) {
+            fields.Fail(fields.Path(key), "needs \"nox\": true");
+        }
+    }
+    if (port->nox && port->IsIdeChannel()) {
+        fields.Fail(fields.Path("nox"), "an IDE channel is not driven by the Nox driver");
+    }
+}
+
 PortSpec ParsePort(const json& object, const std::string& source, std::size_t index)
 {
     PortSpec port;
     port.where = "ports[" + std::to_string(index) + "]";
     const Fields fields(object, source, port.where);
-    fields.OnlyKeys({"port", "driver", "deviceName", "buses", "initiatorId", "targetsPerBus", "units"});
+    fields.OnlyKeys({"port", "driver", "deviceName", "buses", "initiatorId", "targetsPerBus", "nox", "noxHidden",
+                     "noxPseudo", "units"});
     port.number = fields.Int("port", 0, kMaxPortNumber, static_cast<int>(index));
     port.driver = fields.Text("driver");
     CheckName(fields, "driver", port.driver);
@@ -172,6 +195,7 @@ PortSpec ParsePort(const json& object, const std::string& source, std::size_t in
     if (port.initiatorId != kNoInitiator && port.initiatorId >= port.targetsPerBus) {
         fields.Fail(fields.Path("initiatorId"), "must be below targetsPerBus, or 255 for none");
     }
+    ParseNox(fields, &port);
     const json& units = fields.Array("units");
     std::set<std::tuple<int, int, int>> taken;
     for (std::size_t i = 0; i < units.size(); ++i) {

@@ -29,6 +29,9 @@ struct PortSpec {
     int buses = 1;
     int initiatorId = 7;  // 255: the port has no initiator ID
     int targetsPerBus = 16;
+    bool nox = false;        // driven by the Nox driver: its library serves the port (default: by driver name)
+    bool noxHidden = false;  // the Nox library lists the port as hidden
+    bool noxPseudo = true;   // the Nox library lists its pseudo device on the port
     std::vector<UnitSpec> units;
     std::string where;
 

@@ -64,6 +64,11 @@ SimulatedMachine::SimulatedMachine(const MachineSpec& described, const std::stri
         for (const auto& claimed : port->ClaimedUnits()) {
             m_classes[Lower(ClassNameFor(claimed.peripheralType))].push_back({port, claimed.unit});
         }
+        if (portSpec.nox) {
+            m_noxPorts.push_back({static_cast<DWORD>(portSpec.number), static_cast<BYTE>(portSpec.buses),
+                                  static_cast<BYTE>(portSpec.initiatorId), portSpec.noxHidden ? BYTE{1} : BYTE{0},
+                                  portSpec.noxPseudo ? BYTE{1} : BYTE{0}});
+        }
         m_ports.emplace(portSpec.number, std::move(port));
     }
 }
@@ -86,6 +91,10 @@ std::unique_ptr<platform::Device> SimulatedMachine::Open(const std::string& name
             *error = ERROR_SUCCESS;
             return std::make_unique<ClassDevice>(entries[*index].port, entries[*index].unit);
         }
+    }
+    if (lower == Lower(kNoxClassDevice) && !m_noxPorts.empty()) {
+        *error = ERROR_SUCCESS;
+        return std::make_unique<NoxClassDevice>(m_noxPorts);
     }
     *error = ERROR_FILE_NOT_FOUND;
     return nullptr;

@@ -1,11 +1,13 @@
 // A machine of simulated ports and drives, built from a machine description:
 // "\\.\SCSIn:" opens port n, "\\.\PhysicalDriveN", "\\.\TapeN", "\\.\CdRomN"
 // and "\\.\MediaChangerN" the class devices of claimed units (numbered in
-// port, bus, target, LUN order), names in any letter case.
+// port, bus, target, LUN order), names in any letter case; "\\.\NOXCLASS"
+// when a port is driven by the Nox driver.
 #pragma once
 
 #include "machine/ClassDevice.h"
 #include "machine/MachineFile.h"
+#include "machine/NoxClassDevice.h"
 #include "machine/SimulatedPort.h"
 #include "platform/DeviceNamespace.h"
 
@@ -40,6 +42,7 @@ private:
 
     std::map<int, std::shared_ptr<SimulatedPort>> m_ports;
     std::map<std::string, std::vector<ClassEntry>> m_classes;  // by lower-case class name
+    std::vector<NoxPortEntry> m_noxPorts;
 };
 
 }  // namespace harrow::machine

@@ -3,6 +3,7 @@
 #include "core/buffers/CAspiBufferMgr.h"
 #include "core/buffers/CBufferMgr.h"
 #include "core/buffers/CHeapBufferMgr.h"
+#include "core/buffers/CNoxBufferMgr.h"
 #include "core/buffers/CVxdBufferMgr.h"
 
 #include <cstring>
@@ -134,8 +135,8 @@ Error_t AlignedBuffer::RegisterBufferMgr(BufferMgr_t kind)
         manager = CAspiBufferMgr::Instance();
         break;
     case BUFMGR_NOX:
-        // The Nox library is not carried by this build: no manager.
-        return ERR_NO_MEMORY;
+        manager = CNoxBufferMgr::Instance();
+        break;
     case BUFMGR_VXD:
         manager = CVxdBufferMgr::Instance();
         break;

@@ -4,6 +4,7 @@
 #include "core/system/CComputerSystem.h"
 #include "core/system/CIDEHostAdapter.h"
 #include "core/system/CNTPortHostAdapter.h"
+#include "core/system/CNoxHostAdapter.h"
 #include "core/system/CTestHostAdapter.h"
 #include "core/types/CEventError.h"
 #include "core/types/StringPrintf.h"
@@ -32,6 +33,7 @@ CHostAdapter* CreateHostAdapter(Driver_t driver, int adapterNumber)
     case DRV_TEST:
         return new CTestHostAdapter(adapterNumber);
     case DRV_NOX:
+        return new CNoxHostAdapter(adapterNumber);
     case DRV_AMIRAID:
     case DRV_LUMEN:
     case DRV_AMIRAID_CHANNEL:

@@ -6,8 +6,10 @@
 #include "core/log/GTrace.h"
 #include "core/system/AdapterFactory.h"
 #include "core/system/CHostAdapter.h"
+#include "core/system/CNoxHostAdapter.h"
 #include "core/system/CTarget.h"
 #include "core/types/CEventError.h"
+#include "platform/System.h"
 
 #include <memory>
 
@@ -178,7 +180,21 @@ void CComputerSystem::StartAdapter(CHostAdapter* adapter)
         return;
     }
     AddHostAdapter(adapter);
-    adapter->Inquiry();
+    try {
+        adapter->Inquiry();
+    } catch (CEventBase* event) {
+        // The Nox library is an add-on of the maker's own drivers: without
+        // it only the Nox adapters go. The user is told, the adapter stays
+        // without targets and the scan goes on.
+        auto* error = dynamic_cast<CEventError*>(event);
+        if (error == nullptr || error->GetErrorCode() != ERR_DRIVER_NOT_INSTALLED ||
+            dynamic_cast<CNoxHostAdapter*>(adapter) == nullptr) {
+            throw;
+        }
+        MessageBoxA(nullptr, error->GetMessage().c_str(), "Harrow", MB_OK | MB_ICONERROR);
+        delete event;
+        return;
+    }
     adapter->Rescan();
 }
 

@@ -19,6 +19,8 @@ constexpr DWORD kNameBytes = 260;
 constexpr const char* kDeviceMap = "HARDWARE\\DEVICEMAP\\Scsi";
 constexpr const char* kNoxParameters = "SYSTEM\\CurrentControlSet\\Services\\noxclass\\Parameters";
 constexpr REGSAM kCreateAccess = 0x2001F;
+// The Nox driver's pool when nobody has sized it: room for many 64 KiB transfers in flight.
+constexpr long kNoxBufferBytes = 16 * 1024 * 1024;
 
 [[noreturn]] void Fail(const char* text, Error_t code = ERR_DRIVER_FAILURE)
 {
@@ -79,6 +81,17 @@ DWORD DwordData(const ValueEntry& entry)
     DWORD value = 0;
     std::memcpy(&value, entry.Data, sizeof value);
     return value;
+}
+
+// A Nox port needs its class driver's pool sized; a size already set is the user's.
+void EnsureNoxBufferSize()
+{
+    RegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, kNoxParameters) == ERROR_SUCCESS &&
+        RegQueryValueExA(key.Get(), "BufferSize", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+        return;
+    }
+    CComputerSystem::ChangeNOXMemorySize(kNoxBufferBytes);
 }
 
 }  // namespace
@@ -169,6 +182,9 @@ Error_t CComputerSystem::GetHAList(long& total, long& raidChannels, Driver_t req
                     m_HADriverTypes.resize(position + 1, DRV_NONE);
                 }
                 m_HADriverTypes[position] = type;
+                if (type == DRV_NOX) {
+                    EnsureNoxBufferSize();
+                }
                 if (type == DRV_AMIRAID) {
                     DWORD channels = 0;
                     if (!port.QueryCounts(&channels, nullptr)) {

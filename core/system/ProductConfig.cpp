@@ -22,6 +22,10 @@ constexpr OsDefaults kDefaults[] = {
     {"Win98", DRV_ASPI, BUFMGR_HEAP},
 };
 
+// The Fibre Channel drivers of the maker's Nox family: their ports are
+// reached through the Nox library on the NT family.
+constexpr const char* kNoxDrivers[] = {"lp6nds35", "lp7nds35", "lp3nds35", "elxsli2", "OrbLPx"};
+
 const char* OsKeyName(OsType_t os)
 {
     switch (os) {
@@ -53,6 +57,14 @@ bool WriteDefaults(const std::string& product)
             !SetDword(key.Get(), DEFAULT_DRIVER_VALUE, static_cast<DWORD>(os.driver)) ||
             !SetDword(key.Get(), BUFFER_MGR_VALUE, static_cast<DWORD>(os.bufferMgr))) {
             return false;
+        }
+        if (os.driver != DRV_NTPORT) {
+            continue;
+        }
+        for (const char* nox : kNoxDrivers) {
+            if (!SetDword(key.Get(), nox, static_cast<DWORD>(DRV_NOX))) {
+                return false;
+            }
         }
     }
     return true;

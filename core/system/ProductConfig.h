@@ -19,7 +19,8 @@ constexpr const char* BUFFER_MGR_VALUE = "buffermgr";
 enum class Lookup { DriverType, BufferMgr };
 
 // A product without a configuration gets one with working defaults: the NT
-// port transport for every adapter and the heap buffer manager (ASPI on
+// port transport for every adapter but those of the maker's Nox Fibre Channel
+// drivers, which get the Nox transport, and the heap buffer manager (ASPI on
 // Windows 9x). An existing configuration is never changed. A failure here
 // shows as the walk's own error when it opens the keys.
 void EnsureDefaults(const std::string& product);

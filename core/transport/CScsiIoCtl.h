@@ -154,6 +154,7 @@ protected:
     void SetBufferLength(long length) { m_BufferLength = length; }
     void SetSenseValid(bool valid) { m_bSenseValid = valid; }
     void SetQueueTypeValue(QTYPE_ENUM type) { m_QueueType = type; }
+    void ResetRetryCount() { m_RetryCount = 0; }
 
 private:
     // The CDB of the last request, whether or not it is armed for a retry.

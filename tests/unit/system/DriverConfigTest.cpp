@@ -206,7 +206,7 @@ TEST_F(DriverConfigTest, UnknownOrUnbuiltTransportStopsTheScanClearly)
     CComputerSystem::Destroy();
     CComputerSystem::RegisterProductRunning(kProduct);
     SetDword(OsKey("Win2000"), "defaultdriver", DRV_NTPORT);
-    SetDword(OsKey("Win2000"), "symmpi", DRV_NOX);
+    SetDword(OsKey("Win2000"), "symmpi", DRV_LUMEN);
     thrown = CatchEvent([] { CComputerSystem::Instance()->Init(DRV_DEFAULT, BUFMGR_HEAP); });
     EXPECT_EQ(thrown.Text, "Driver is not installed correctly");
     EXPECT_EQ(thrown.Code, ERR_DRIVER_NOT_INSTALLED);
