@@ -511,6 +511,12 @@ void CTestBase::RetireThread(CThreadBase* thread)
 {
     WaitForSingleObject(thread->GetFinishedEvent(), INFINITE);
     WaitForSingleObject(thread->GetThreadHandle(), INFINITE);
+    // A thread that finished between the look at its progress and the look at
+    // its end would otherwise leave the progress it had before its last steps.
+    if (thread == m_pProgressThread) {
+        m_CurrentBlock = static_cast<std::uint32_t>(thread->GetCurrentBlock());
+        m_Progress = static_cast<std::int32_t>(thread->GetProgress());
+    }
     // An error handed over after the last look is still the client's to see.
     QueuePendingErrors(thread);
     auto position = std::find(m_Threads.begin(), m_Threads.end(), thread);
