@@ -1,5 +1,7 @@
 #include "machine/MachineFile.h"
 
+#include "core/transport/NTPortAdapter.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cctype>
@@ -176,6 +178,27 @@ void ParseNox(const Fields& fields, PortSpec* port)
     }
 }
 
+// The suite numbers a port's targets from the geometry the port reports and
+// the corrections its driver name selects; a unit outside that numbering could
+// never be reached, so the file is refused rather than the unit left out.
+void CheckReachable(const Fields& fields, const PortSpec& port)
+{
+    NTPortAdapter_s adapter;
+    adapter.DriverName = port.driver;
+    SetReportedGeometry(adapter, port.buses, port.initiatorId);
+    ApplyDriverNameCorrections(adapter);
+    for (const UnitSpec& unit : port.units) {
+        const int path = unit.bus - adapter.BasePath;
+        if (path < 0 || path >= adapter.Buses || unit.target >= adapter.TargetsPerBus) {
+            fields.Fail(unit.where, "is out of reach: driver \"" + port.driver + "\" with initiator ID " +
+                                        std::to_string(port.initiatorId) + " is addressed as buses " +
+                                        std::to_string(adapter.BasePath) + " to " +
+                                        std::to_string(adapter.BasePath + adapter.Buses - 1) + " of " +
+                                        std::to_string(adapter.TargetsPerBus) + " targets");
+        }
+    }
+}
+
 PortSpec ParsePort(const json& object, const std::string& source, std::size_t index)
 {
     PortSpec port;
@@ -204,6 +227,9 @@ PortSpec ParsePort(const json& object, const std::string& source, std::size_t in
             fields.Fail(unit.where, "another unit already has this bus, target and lun");
         }
         port.units.push_back(std::move(unit));
+    }
+    if (!port.IsIdeChannel()) {
+        CheckReachable(fields, port);
     }
     return port;
 }

@@ -14,7 +14,7 @@ sources() {
   case $1 in
     drive)    echo "$root/tests/fuzz/DriveFuzz.cpp ${drives[*]}" ;;
     registry) echo "$root/tests/fuzz/RegistryFuzz.cpp $root/platform/RegistryText.cpp $root/platform/RegistryKeyNode.cpp" ;;
-    machine)  echo "$root/tests/fuzz/MachineFileFuzz.cpp $root/machine/MachineFile.cpp ${drives[*]}" ;;
+    machine)  echo "$root/tests/fuzz/MachineFileFuzz.cpp $root/machine/MachineFile.cpp $root/core/transport/NTPortAdapter.cpp ${drives[*]}" ;;
     sense)    echo "$root/tests/fuzz/SenseTableFuzz.cpp $root/frontend/SenseDecoder.cpp" ;;
     cli)      echo "$root/tests/fuzz/CommandLineFuzz.cpp $root/cli/CommandLine.cpp" ;;
     iscsi)    echo "$root/tests/fuzz/IscsiAnswerFuzz.cpp $root/machine/iscsi/LunReport.cpp

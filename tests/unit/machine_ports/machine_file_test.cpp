@@ -62,6 +62,12 @@ TEST(MachineFile, RefusesBadFieldsNamingFileAndField)
          "lab.json: ports[1].port: port 0 is given twice"},
         {R"({"ports": [{"driver": "atapi", "units": [{"target": 2}]}]})",
          "lab.json: ports[0].units[0].target: must be from 0 to 1"},
+        {R"({"ports": [{"driver": "aic78xx", "targetsPerBus": 128, "units": [{"target": 16}]}]})",
+         "lab.json: ports[0].units[0]: is out of reach: driver \"aic78xx\" with initiator ID 7 is addressed as "
+         "buses 0 to 0 of 16 targets"},
+        {R"({"ports": [{"driver": "lp6nds35", "buses": 2, "targetsPerBus": 32, "units": [{"bus": 0, "target": 3}]}]})",
+         "lab.json: ports[0].units[0]: is out of reach: driver \"lp6nds35\" with initiator ID 7 is addressed as "
+         "buses 1 to 1 of 31 targets"},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(ErrorOf(text).rfind(expected, 0), 0u) << text << "\n  gave: " << ErrorOf(text);
