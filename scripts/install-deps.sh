@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(g++ cmake make pkg-config nlohmann-json3-dev libgtest-dev libgmock-dev
           clang libclang-rt-14-dev tgt libiscsi-bin libiscsi-dev zlib1g-dev
-          man-db dpkg-dev)
+          man-db dpkg-dev qt6-base-dev xvfb xauth)
 
 missing=()
 for p in "${packages[@]}"; do

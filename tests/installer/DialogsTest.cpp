@@ -31,7 +31,7 @@ void Photograph(QDialog& dialog, const std::string& name)
     dialog.show();
     QApplication::processEvents();
     const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
-    EXPECT_LE((dialog.geometry().center() - screenCentre).manhattanLength(), 2) << name;
+    EXPECT_LE((dialog.frameGeometry().center() - screenCentre).manhattanLength(), 2) << name;
     std::filesystem::create_directories(HARROW_SCREENSHOTS);
     const std::string path = std::string(HARROW_SCREENSHOTS) + "/" + name + ".png";
     EXPECT_TRUE(dialog.grab().save(QString::fromStdString(path))) << path;
