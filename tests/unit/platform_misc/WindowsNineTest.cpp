@@ -4,6 +4,7 @@
 #include "platform/Kernel.h"
 #include "platform/Library.h"
 #include "platform/Profile.h"
+#include "platform/Registry.h"
 #include "platform/System.h"
 #include "platform/Wininit.h"
 #include "support/TestHome.h"
@@ -163,6 +164,47 @@ TEST_F(WindowsNine, LibraryByPathIsThatFileOnly)
     // The library beside the program does not stand in for a missing one.
     EXPECT_EQ(LoadLibraryA((m_home.string() + "\\none\\TESTRES.DLL").c_str()), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+}
+
+// The block size the transfer-buffer driver answers, -1 when it does not open.
+long long TransferBlockSize()
+{
+    HANDLE driver = CreateFileA("\\\\.\\orbstb32.vxd", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (driver == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    struct {
+        void* address;
+        std::uint32_t size;
+        BYTE rest[256];
+    } answer{};
+    DWORD returned = 0;
+    const BOOL asked = DeviceIoControl(driver, 0x9C402404, nullptr, 0, &answer, sizeof answer, &returned, nullptr);
+    CloseHandle(driver);
+    return asked && answer.address != nullptr ? answer.size : 0;
+}
+
+TEST_F(WindowsNine, TransferBufferDriverAnswersOnceInstalled)
+{
+    setenv("HARROW_WINVER", "98", 1);
+    EXPECT_EQ(TransferBlockSize(), -1);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\VxD\\ORBSTB32", 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char name[] = "ORBSTB32.VXD";
+    RegSetValueExA(key, "StaticVxD", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name);
+    const DWORD pages = 128;
+    RegSetValueExA(key, "MaxPages", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&pages), sizeof pages);
+    RegCloseKey(key);
+    EXPECT_EQ(TransferBlockSize(), -1);  // the key without the file
+
+    fs::create_directories(Windows() / "system");
+    std::ofstream(Windows() / "system" / "orbstb32.vxd") << "driver";
+    EXPECT_EQ(TransferBlockSize(), 128 * 4096);
+    setenv("HARROW_WINVER", "2000", 1);
+    EXPECT_EQ(TransferBlockSize(), -1);
+    unsetenv("HARROW_WINVER");
 }
 
 }  // namespace
