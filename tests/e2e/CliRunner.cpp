@@ -112,6 +112,12 @@ CliRunner::Result CliRunner::RunProgram(const std::string& program, const std::v
     return Spawn(program, arguments, "").Wait();
 }
 
+CliRunner::Background CliRunner::StartProgram(const std::string& program,
+                                              const std::vector<std::string>& arguments) const
+{
+    return Spawn(program, arguments, "");
+}
+
 CliRunner::Background CliRunner::Start(const std::vector<std::string>& arguments, const std::string& input) const
 {
     return Spawn(HARROW_CLI_PATH, arguments, input);

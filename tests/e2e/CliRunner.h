@@ -65,6 +65,7 @@ public:
     Result RunWithoutLibrary(const std::string& library, const std::vector<std::string>& arguments) const;
     // Runs another program of the build with the same environment.
     Result RunProgram(const std::string& program, const std::vector<std::string>& arguments) const;
+    Background StartProgram(const std::string& program, const std::vector<std::string>& arguments) const;
     // Adds keys (REGEDIT4 text) to the runs' registry.
     void AppendRegistry(const std::string& text) const;
     // The Windows version later runs report (HARROW_WINVER); empty: the default.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -128,6 +130,21 @@ TEST_F(OrbInst, LeavesTheNtFamilyUntouched)
         EXPECT_EQ(Snapshot(m_runner.WindowsDir()), windows) << version;
         EXPECT_EQ(ReadFile(m_runner.RegistryFile()), "REGEDIT4\n") << version;
     }
+}
+
+TEST_F(OrbInst, OneInstanceAtATime)
+{
+    // The first one waits at its question, off screen, for a person who never comes.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    CliRunner::Background first = m_runner.StartProgram(HARROW_ORBINST_PATH, {});
+    ASSERT_TRUE(first.WaitForText(m_runner.SystemDir() / "orbstb32.vxd", "ELF", std::chrono::seconds(20)))
+        << "the first OrbInst did not get to its question";
+    const CliRunner::Result second = Install();
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(second.out, "");
+    EXPECT_FALSE(fs::exists(m_runner.SystemDir() / "WNASPI32.ORB"));
+    first.Kill();
+    EXPECT_EQ(Install().exitCode, 1);  // the name went with the first one
 }
 
 // A copy of the installer in a folder of its own, with only some of its package.
