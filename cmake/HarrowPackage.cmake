@@ -6,11 +6,16 @@ set_target_properties(HarrowPlatform PROPERTIES INSTALL_RPATH "$ORIGIN;$ORIGIN/h
 set_target_properties(OrbCore PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS OrbCore HarrowPlatform LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS HarrowCLI RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS WinRestart RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET OrbInst)
+  # The installer takes its package from its own folder.
+  install(TARGETS OrbInst RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 harrow_install_plugin(resdll)
 harrow_install_plugin(wnaspi32)
 
 # Manual pages, compressed as Debian keeps them.
-set(HARROW_MAN_PAGES HarrowCLI Harrow OrbInst)
+set(HARROW_MAN_PAGES HarrowCLI Harrow OrbInst WinRestart)
 set(HARROW_MAN_OUT ${CMAKE_BINARY_DIR}/man)
 set(HARROW_MAN_FILES "")
 foreach(page ${HARROW_MAN_PAGES})

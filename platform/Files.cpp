@@ -3,6 +3,7 @@
 #include "platform/DeviceNamespace.h"
 #include "platform/HostPath.h"
 #include "platform/Kernel.h"
+#include "platform/StaticVxd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -135,7 +136,10 @@ bool IsDeviceName(const char* name) { return std::string_view(name).starts_with(
 HANDLE OpenDevice(const std::string& name, DWORD access)
 {
     DWORD error = ERROR_FILE_NOT_FOUND;
-    std::unique_ptr<Device> device;
+    std::unique_ptr<Device> device = harrow::platform::OpenStaticVxd(name);
+    if (device) {
+        return harrow::platform::MakeHandle(new DeviceObject(std::move(device)));
+    }
     try {
         device = harrow::platform::ActiveMachine().Open(name, access, &error);
     } catch (const std::exception& failure) {

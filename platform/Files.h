@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/Handle.h"
+#include "platform/FileTime.h"
 #include "platform/WinTypes.h"
 
 constexpr DWORD GENERIC_READ = 0x80000000;
@@ -46,3 +47,23 @@ constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x00000010;
 // files answer FALSE with ERROR_INVALID_FUNCTION.
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
                      LPVOID outBuffer, DWORD outBufferSize, DWORD* bytesReturned, LPOVERLAPPED overlapped);
+
+// A directory entry as FindFirstFileA reports it (320 bytes, as on Win32).
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[260];
+    CHAR cAlternateFileName[14];
+};
+static_assert(sizeof(WIN32_FIND_DATAA) == 320);
+
+// Exact names only: a name with '*' or '?' fails with ERROR_INVALID_PARAMETER.
+// The short name is left empty, as Windows leaves it for names that fit 8.3.
+HANDLE FindFirstFileA(LPCSTR fileName, WIN32_FIND_DATAA* data);
+BOOL FindClose(HANDLE find);

@@ -1,5 +1,6 @@
 #include "platform/Kernel.h"
 
+#include "platform/ObjectName.h"
 #include "platform/Waitable.h"
 
 #include <sys/syscall.h>
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -67,7 +69,10 @@ private:
 
 class Semaphore final : public Waitable {
 public:
-    Semaphore(LONG count, LONG maximum) : m_count(count), m_maximum(maximum) {}
+    Semaphore(LONG count, LONG maximum, std::unique_ptr<ObjectName> name)
+        : m_count(count), m_maximum(maximum), m_name(std::move(name))
+    {
+    }
     bool IsSignaled(DWORD) const override { return m_count > 0; }
     void Acquire(DWORD) override { --m_count; }
     bool Post(LONG count, LONG* previous)
@@ -85,6 +90,7 @@ public:
 private:
     LONG m_count;
     LONG m_maximum;
+    std::unique_ptr<ObjectName> m_name;
 };
 
 class Thread final : public Waitable {
@@ -323,13 +329,24 @@ BOOL ReleaseMutex(HANDLE handle)
     return TRUE;
 }
 
-HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCount, LPCSTR)
+HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCount, LPCSTR name)
 {
     if (maximumCount <= 0 || initialCount < 0 || initialCount > maximumCount) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return MakeHandle(new Semaphore(initialCount, maximumCount));
+    std::unique_ptr<ObjectName> claim;
+    bool existed = false;
+    if (name != nullptr && *name != '\0') {
+        claim = ObjectName::Claim(name, &existed);
+        if (!claim) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+    }
+    HANDLE handle = MakeHandle(new Semaphore(initialCount, maximumCount, std::move(claim)));
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
 }
 
 BOOL ReleaseSemaphore(HANDLE handle, LONG releaseCount, LONG* previousCount)

@@ -36,6 +36,8 @@ BOOL PulseEvent(HANDLE event);
 // Mutexes and semaphores
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
 BOOL ReleaseMutex(HANDLE mutex);
+// A semaphore's name is seen by every process (platform/ObjectName.h); the
+// last error is ERROR_ALREADY_EXISTS when a handle held it already.
 HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES attributes, LONG initialCount, LONG maximumCount, LPCSTR name);
 BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LONG* previousCount);
 

@@ -1,5 +1,6 @@
 #include "platform/Library.h"
 
+#include "platform/HostPath.h"
 #include "platform/Kernel.h"
 
 #include <algorithm>
@@ -46,6 +47,21 @@ DWORD CopyTruncated(const std::string& text, LPSTR buffer, DWORD size)
     return static_cast<DWORD>(copied);
 }
 
+HMODULE LoadFile(const std::string& path)
+{
+    if (!FileExists(path)) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    if (void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        return module;
+    }
+    // A library that is there but will not load is worth telling about.
+    std::fprintf(stderr, "harrow: cannot load %s: %s\n", path.c_str(), ::dlerror());
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
 }  // namespace
 
 namespace harrow::platform {
@@ -70,16 +86,14 @@ HMODULE LoadLibraryA(LPCSTR fileName)
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
+    // A name with a folder is that file and no other, as on Windows.
+    if (std::strpbrk(fileName, "\\/") != nullptr) {
+        return LoadFile(harrow::platform::HostPath(fileName));
+    }
     std::string name = harrow::platform::SharedObjectName(fileName);
     std::string beside = ExecutableFolder() + "/" + name;
     if (FileExists(beside)) {
-        if (void* module = ::dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-            return module;
-        }
-        // A library that is there but will not load is worth telling about.
-        std::fprintf(stderr, "harrow: cannot load %s: %s\n", beside.c_str(), ::dlerror());
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
+        return LoadFile(beside);
     }
     if (void* module = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL)) {
         return module;

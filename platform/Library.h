@@ -1,5 +1,6 @@
 // Dynamic libraries: LoadLibraryA("NAME.DLL") loads libname.so (stem in lower
-// case) from the executable's folder, then the dynamic linker's path.
+// case) from the executable's folder, then the dynamic linker's path. A name
+// with a folder ("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL") loads that file only.
 #pragma once
 
 #include "platform/WinTypes.h"

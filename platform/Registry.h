@@ -5,6 +5,7 @@
 // processes have written; a malformed file fails every call with ERROR_BADDB.
 #pragma once
 
+#include "platform/FileTime.h"
 #include "platform/WinTypes.h"
 
 #include <string>
@@ -38,11 +39,6 @@ constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD REG_OPTION_VOLATILE = 1;
 constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
-
-struct FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-};
 
 // Results are Win32 codes: ERROR_SUCCESS (0), ERROR_FILE_NOT_FOUND (2),
 // ERROR_MORE_DATA (234), ERROR_NO_MORE_ITEMS (259), ERROR_BADDB (1009) for a

@@ -100,6 +100,26 @@ std::string WindowsFolder()
     return DataHome() + "/harrow/windows";
 }
 
+std::string SystemFolder()
+{
+    std::string windows = WindowsFolder();
+    return windows + (windows.ends_with('/') ? "system" : "/system");
+}
+
+// The folders every Windows 9x installation has and installers copy into.
+bool MakeWindowsLayout()
+{
+    std::string folder = SystemFolder() + "/IOSUBSYS";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        std::fprintf(stderr, "harrow: cannot make the folder %s: %s\n", folder.c_str(), error.message().c_str());
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return true;
+}
+
 // The version block of our binaries; only VerQueryValueA reads inside it.
 struct VersionBlock {
     char magic[8];
@@ -179,13 +199,12 @@ BOOL GetVersionExA(OSVERSIONINFOA* info)
     return TRUE;
 }
 
-UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) { return CopyFolder(WindowsFolder(), buffer, size); }
-
-UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size)
 {
-    std::string windows = WindowsFolder();
-    return CopyFolder(windows + (windows.ends_with('/') ? "system" : "/system"), buffer, size);
+    return MakeWindowsLayout() ? CopyFolder(WindowsFolder(), buffer, size) : 0;
 }
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size) { return MakeWindowsLayout() ? CopyFolder(SystemFolder(), buffer, size) : 0; }
 
 DWORD GetFileVersionInfoSizeA(LPCSTR fileName, DWORD* handle)
 {

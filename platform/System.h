@@ -23,7 +23,7 @@ constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
 BOOL GetVersionExA(OSVERSIONINFOA* info);
 
 // HARROW_WINDIR (default $XDG_DATA_HOME/harrow/windows) and its "system"
-// folder; both are created on first use. Return the length, 0 on failure.
+// folder; both, and "system/IOSUBSYS", are created on first use. Return the length, 0 on failure.
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 

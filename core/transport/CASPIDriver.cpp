@@ -1,7 +1,9 @@
 #include "core/transport/CASPIDriver.h"
 
+#include "core/system/OsType.h"
 #include "platform/Kernel.h"
 #include "platform/Library.h"
+#include "platform/System.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,6 +12,21 @@
 template class CSharedScsiDriver<CASPIDriver>;
 
 namespace {
+
+// On Windows 9x the layer is a system component, there only once installed;
+// elsewhere it ships beside the programs.
+std::string LibraryPath()
+{
+    if (!IsWin9xFamily(DetermineOsType())) {
+        return CASPIDriver::kLibraryName;
+    }
+    char system[4096];
+    const UINT length = GetSystemDirectoryA(system, sizeof system);
+    if (length == 0 || length >= sizeof system) {
+        return {};  // no system folder: nothing is installed
+    }
+    return std::string(system) + "\\" + CASPIDriver::kLibraryName;
+}
 
 constexpr DWORD kRescanSettleMs = 2000;
 constexpr std::size_t kManagerChars = 16;
@@ -82,7 +99,7 @@ Error_t CASPIDriver::Init()
     if (m_Library != nullptr) {
         return ERR_ALREADY_INITIALIZED;
     }
-    m_Library = LoadLibraryA(kLibraryName);
+    m_Library = LoadLibraryA(LibraryPath().c_str());
     if (m_Library == nullptr) {
         return ERR_DRIVER_FAILURE;
     }

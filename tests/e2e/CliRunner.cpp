@@ -107,6 +107,17 @@ CliRunner::Result CliRunner::Run(const std::vector<std::string>& arguments, cons
     return Spawn(HARROW_CLI_PATH, arguments, input).Wait();
 }
 
+CliRunner::Result CliRunner::RunProgram(const std::string& program, const std::vector<std::string>& arguments) const
+{
+    return Spawn(program, arguments, "").Wait();
+}
+
+CliRunner::Background CliRunner::StartProgram(const std::string& program,
+                                              const std::vector<std::string>& arguments) const
+{
+    return Spawn(program, arguments, "");
+}
+
 CliRunner::Background CliRunner::Start(const std::vector<std::string>& arguments, const std::string& input) const
 {
     return Spawn(HARROW_CLI_PATH, arguments, input);
@@ -145,6 +156,8 @@ CliRunner::Background CliRunner::Spawn(const std::string& program, const std::ve
         "HARROW_MACHINE=" + m_machine,
         "HARROW_STATE=" + (m_root / "state").string(),
         "HARROW_REGISTRY=" + (m_root / "registry.reg").string(),
+        "HARROW_WINDIR=" + WindowsDir().string(),
+        "XDG_RUNTIME_DIR=" + (m_root / "runtime").string(),
         "HARROW_TIME_SCALE=" + std::to_string(m_timeScale),
         "XDG_CONFIG_HOME=" + (m_root / "xdg").string(),
         "XDG_DATA_HOME=" + (m_root / "xdg").string(),

@@ -65,12 +65,19 @@ public:
     Result RunWithoutResources(const std::vector<std::string>& arguments) const;
     // The same without one shared object of the build ("libwnaspi32.so").
     Result RunWithoutLibrary(const std::string& library, const std::vector<std::string>& arguments) const;
+    // Runs another program of the build with the same environment.
+    Result RunProgram(const std::string& program, const std::vector<std::string>& arguments) const;
+    Background StartProgram(const std::string& program, const std::vector<std::string>& arguments) const;
     // Adds keys (REGEDIT4 text) to the runs' registry.
     void AppendRegistry(const std::string& text) const;
     // The Windows version later runs report (HARROW_WINVER); empty: the default.
     void SetWindowsVersion(const std::string& version) { m_winver = version; }
 
     const std::filesystem::path& WorkDir() const { return m_work; }
+    // The runs' Windows folder (HARROW_WINDIR) and its system folder.
+    std::filesystem::path WindowsDir() const { return m_root / "windows"; }
+    std::filesystem::path SystemDir() const { return WindowsDir() / "system"; }
+    std::filesystem::path RegistryFile() const { return m_root / "registry.reg"; }
     // The program's own log of every logged line.
     std::filesystem::path LogFile() const { return m_work / "HarrowCLI.log"; }
     std::string ReadWorkFile(const std::string& name) const;

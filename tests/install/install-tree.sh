@@ -28,7 +28,7 @@ grep -q "Device(s) found during bus scan" <<<"$out" || fail "no device listing: 
 grep -q "KESTREL" <<<"$out" || fail "the built-in Kestrel drive is not listed: $out"
 [ -s HarrowCLI.log ] || fail "no log file in the working folder"
 
-for page in HarrowCLI Harrow OrbInst; do
+for page in HarrowCLI Harrow OrbInst WinRestart; do
   file=$prefix/$mandir/man1/$page.1.gz
   [ -f "$file" ] || fail "$page.1.gz is not installed"
   text=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=all -l "$file" 2>"$top/man.err") || fail "man -l $page failed"

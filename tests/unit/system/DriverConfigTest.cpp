@@ -9,6 +9,10 @@
 #include "core/system/CIDEHostAdapter.h"
 #include "core/system/OsType.h"
 #include "core/transport/CScsiDriver.h"
+#include "platform/Library.h"
+#include "platform/System.h"
+
+#include <filesystem>
 
 using namespace system_test;
 
@@ -223,10 +227,23 @@ TEST_F(DriverConfigTest, MalformedRegistryFailsWithTheFirstKey)
     EXPECT_EQ(thrown.Text, "Could not open registry key HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\Scsi");
 }
 
+// What OrbInst and a restart leave on Windows 9x: our ASPI layer in the system folder.
+void InstallAspiLayer()
+{
+    char system[4096];
+    char program[4096];
+    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
+    ASSERT_GT(GetModuleFileNameA(nullptr, program, sizeof program), 0u);
+    std::filesystem::copy_file(std::filesystem::path(program).parent_path() / "libwnaspi32.so",
+                               std::filesystem::path(system) / "WNASPI32.DLL",
+                               std::filesystem::copy_options::overwrite_existing);
+}
+
 TEST_F(DriverConfigTest, BufferManagerChoiceByOs)
 {
     // Windows 9x never reads the registry: a broken one does not matter.
     UseWindows("98");
+    InstallAspiLayer();
     WriteRegistryText("not a registry file\n");
     EXPECT_EQ(Inspector::SetupBufferMgr(BUFMGR_DEFAULT), ERR_NONE);  // the ASPI manager
     unsigned long available = 0;
@@ -288,6 +305,7 @@ CScsiDriver* AcquireFakeAspi()
 TEST_F(DriverConfigTest, Windows9xListsAspiAdaptersWithoutTheRegistry)
 {
     UseWindows("95");
+    InstallAspiLayer();
     // Our ASPI layer lists the built-in machine's ports; the IDE channel by its driver's name.
     Inspector::ListAdapters(DRV_NTPORT);
     EXPECT_EQ(Inspector::DriverTypes(), (std::vector<Driver_t>{DRV_ASPI, DRV_ASPI, DRV_IDE}));
