@@ -54,6 +54,18 @@ bool WithinFileSizeLimit(std::uint64_t end)
     return false;
 }
 
+// When the folder was made, so that a drive's power-on clock keeps running
+// from its first start although its state is written only later; fallback
+// where the file system keeps no birth time.
+double FolderBirth(const std::filesystem::path& folder, double fallback)
+{
+    struct statx info {};
+    if (::statx(AT_FDCWD, folder.c_str(), 0, STATX_BTIME, &info) != 0 || (info.stx_mask & STATX_BTIME) == 0) {
+        return fallback;
+    }
+    return static_cast<double>(info.stx_btime.tv_sec) + info.stx_btime.tv_nsec / 1e9;
+}
+
 }  // namespace
 
 StateStore::StateStore(const std::filesystem::path& folder, const UnitState& initial)
@@ -91,9 +103,11 @@ StateStore::StateStore(const std::filesystem::path& folder, const UnitState& ini
     }
     try {
         Session session(*this);
-        if (!std::filesystem::exists(m_statePath)) {
+        if (!m_stateFileSeen) {
+            // Nothing is written until the drive changes: opening 512 drives
+            // to list them then costs no state file each.
             m_state = initial;
-            m_changed = true;
+            m_state.createdAt = FolderBirth(folder, initial.createdAt);
         }
     } catch (...) {
         Close();
@@ -123,7 +137,7 @@ StateStore::Session::Session(StateStore& store) : m_store(store)
 {
     m_store.Lock();
     try {
-        if (m_store.m_shared->generation.load() != m_store.m_seenGeneration || m_store.m_seenGeneration == 0) {
+        if (m_store.m_shared->generation.load() != m_store.m_seenGeneration || m_store.m_stale) {
             m_store.Reload();
         }
     } catch (...) {
@@ -152,7 +166,7 @@ void StateStore::Lock()
         // Its holder died mid-command; the state file is still whole because
         // saves replace it by rename.
         pthread_mutex_consistent(&m_shared->mutex);
-        m_seenGeneration = 0;
+        m_stale = true;
     }
 }
 
@@ -161,13 +175,15 @@ void StateStore::Unlock() { pthread_mutex_unlock(&m_shared->mutex); }
 void StateStore::Reload()
 {
     m_seenGeneration = m_shared->generation.load();
+    m_stale = false;
     std::ifstream file(m_statePath);
     if (!file) {
         if (std::filesystem::exists(m_statePath)) {
             throw std::runtime_error(m_statePath.string() + ": cannot be read");
         }
-        return;  // a fresh folder: the constructor fills it
+        return;  // never saved: the state in memory is the initial one
     }
+    m_stateFileSeen = true;
     std::stringstream text;
     text << file.rdbuf();
     try {
