@@ -168,10 +168,13 @@ void CScsiIoCtl::ReleasePerfDataPtr()
     }
 }
 
+// Holds the counter lock for the few stores only: it is never held longer,
+// so the timed wait and owner bookkeeping of GetPerfDataPtr buy nothing here.
 void CScsiIoCtl::UpdatePerformance()
 {
-    PerfData_t* perf = GetPerfDataPtr();
     const float seconds = m_pStopWatch->Seconds();
+    const std::lock_guard hold(m_pCounterLock->mutex);
+    PerfData_t* perf = &m_Perf;
     if (m_Status == ERR_CMD_COMPLETE || m_Status == ERR_CHECK_CONDITION) {
         const bool good = m_Status == ERR_CMD_COMPLETE;
         switch (m_CmdKind) {
@@ -199,7 +202,6 @@ void CScsiIoCtl::UpdatePerformance()
             break;
         }
     }
-    ReleasePerfDataPtr();
 }
 
 bool CScsiIoCtl::IsUnitAttnError()
@@ -238,11 +240,6 @@ Error_t CScsiIoCtl::AllocateBuffer(long size)
         return ERR_NO_MEMORY;
     }
     return ERR_NONE;
-}
-
-void* CScsiIoCtl::GetCtlBlock() const
-{
-    return m_pRequest ? m_pRequest->Ptr() : nullptr;
 }
 
 Error_t CScsiIoCtl::SetTimeout(long seconds)
@@ -296,11 +293,6 @@ void CScsiIoCtl::MakeRequestMemory(long size)
     } catch (const std::bad_alloc&) {
         m_pRequest.reset();
     }
-}
-
-unsigned char* CScsiIoCtl::RequestBytes() const
-{
-    return static_cast<unsigned char*>(GetCtlBlock());
 }
 
 void CScsiIoCtl::AttachDriver(CScsiDriver* driver)

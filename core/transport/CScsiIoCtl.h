@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/buffers/AlignedBuffer.h"
 #include "core/transport/ErrorTable.h"
 #include "core/types/CDevAddress.h"
 #include "core/types/Device.h"
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <memory>
 
-class AlignedBuffer;
 class CEventBase;
 struct CounterLock;
 class CScsiDriver;
@@ -107,7 +107,7 @@ public:
 
     Error_t AllocateBuffer(long size);
     AlignedBuffer* GetBuffer() const { return m_pDataBuffer.get(); }
-    void* GetCtlBlock() const;
+    void* GetCtlBlock() const { return m_pRequest ? m_pRequest->Ptr() : nullptr; }
 
     static long GetTimeout() { return CMD_TIMEOUT; }
     static long GetFmtTimeout() { return FMT_TIMEOUT; }
@@ -138,7 +138,7 @@ protected:
 
     // Shared by the transports' CompleteCmd and GetCdb.
     void MakeRequestMemory(long size);
-    unsigned char* RequestBytes() const;
+    unsigned char* RequestBytes() const { return static_cast<unsigned char*>(GetCtlBlock()); }
     void AttachDriver(CScsiDriver* driver);
     // ERR_NO_RESOURCE, ERR_INVALID_PARAM (retry flag) or ERR_BUFFER_TOO_SMALL; 0 when the request may be completed.
     Error_t CheckCompleteCmd(unsigned long dataLength) const;
@@ -150,6 +150,8 @@ protected:
     void ClearRequestState();
 
     CScsiDriver* Driver() const { return m_pDriver; }
+    // GetDevAddress without the copy, for the per-command paths.
+    const CDevAddress& Address() const { return m_Address; }
     long BufferLength() const { return m_BufferLength; }
     void SetBufferLength(long length) { m_BufferLength = length; }
     void SetSenseValid(bool valid) { m_bSenseValid = valid; }
