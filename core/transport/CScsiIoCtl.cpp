@@ -6,9 +6,9 @@
 #include "core/types/CEventError.h"
 #include "core/types/CStopWatch.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <thread>
 
@@ -18,11 +18,33 @@ constexpr std::chrono::milliseconds kCounterWait{100};
 
 }  // namespace
 
-// Guards the performance counters. The owner is remembered so that a reader
-// whose wait timed out does not release a lock another thread holds.
+// Guards the performance counters. It is only ever held for a few stores or
+// a 32-byte copy, so a flag spun on (yielding) costs a command far less than
+// a kernel mutex. The owner is remembered so that a reader whose wait timed
+// out does not release a lock another thread holds.
 struct CounterLock {
-    std::timed_mutex mutex;
+    std::atomic_flag held = ATOMIC_FLAG_INIT;
     std::atomic<std::thread::id> owner;
+
+    bool TryLock() { return !held.test_and_set(std::memory_order_acquire); }
+    bool TryLockFor(std::chrono::milliseconds wait)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        while (!TryLock()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::yield();
+        }
+        return true;
+    }
+    void Lock()
+    {
+        while (!TryLock()) {
+            std::this_thread::yield();
+        }
+    }
+    void Unlock() { held.clear(std::memory_order_release); }
 };
 
 CScsiIoCtl::CScsiIoCtl(const CDevAddress& address, unsigned char blockIndex)
@@ -150,7 +172,7 @@ PerfData_t* CScsiIoCtl::GetPerfDataPtr()
 {
     GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetPerfDataPtr (mutex)");
     // The uncontended case skips the timed wait's clock reads.
-    if (m_pCounterLock->mutex.try_lock() || m_pCounterLock->mutex.try_lock_for(kCounterWait)) {
+    if (m_pCounterLock->TryLock() || m_pCounterLock->TryLockFor(kCounterWait)) {
         m_pCounterLock->owner = std::this_thread::get_id();
     } else {
         // Reading on without the lock beats stalling a test thread.
@@ -164,7 +186,7 @@ void CScsiIoCtl::ReleasePerfDataPtr()
     GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ReleasePerfDataPtr (mutex)");
     if (m_pCounterLock->owner == std::this_thread::get_id()) {
         m_pCounterLock->owner = std::thread::id();
-        m_pCounterLock->mutex.unlock();
+        m_pCounterLock->Unlock();
     }
 }
 
@@ -173,7 +195,7 @@ void CScsiIoCtl::ReleasePerfDataPtr()
 void CScsiIoCtl::UpdatePerformance()
 {
     const float seconds = m_pStopWatch->Seconds();
-    const std::lock_guard hold(m_pCounterLock->mutex);
+    m_pCounterLock->Lock();  // nothing below throws
     PerfData_t* perf = &m_Perf;
     if (m_Status == ERR_CMD_COMPLETE || m_Status == ERR_CHECK_CONDITION) {
         const bool good = m_Status == ERR_CMD_COMPLETE;
@@ -202,6 +224,7 @@ void CScsiIoCtl::UpdatePerformance()
             break;
         }
     }
+    m_pCounterLock->Unlock();
 }
 
 bool CScsiIoCtl::IsUnitAttnError()
