@@ -36,6 +36,7 @@ private:
     std::mutex m_lock;  // for units that do not serialize their commands themselves
     std::unique_ptr<LogicalUnit> m_unit;
     bool m_serializes;
+    double m_serviceSeconds;  // unscaled
 };
 
 class SimulatedPort {
