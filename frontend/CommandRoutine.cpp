@@ -287,6 +287,7 @@ int RouteCdb(const DeviceRecord& record, const CdbRequest& request, RequestBlock
         return ExecuteCdb(request, record.hostAdapter, record.raidTarget, record.channel, block, outcome);
     }
     default:
+        std::memset(&block, 0, sizeof block);
         return CMD_CARRIED_OUT;
     }
 }
@@ -301,7 +302,7 @@ CdbAnswer SendCdb(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLe
     request.length = length;
     request.direction = direction;
     request.timeout = timeout;
-    CdbAnswer answer;
+    CdbAnswer answer{CdbAnswer::Unfilled{}};  // every route clears the block first
     answer.result = RouteCdb(record, request, answer.block, answer.outcome);
     return answer;
 }

@@ -45,9 +45,14 @@ int RouteCdb(const DeviceRecord& record, const CdbRequest& request, RequestBlock
 
 // One command's whole answer: the routine's result, the outcome code and the request block.
 struct CdbAnswer {
+    struct Unfilled {};
+    CdbAnswer() : block{} {}
+    // Leaves the block for RouteCdb to clear: one clear of it a command, not two.
+    explicit CdbAnswer(Unfilled) {}
+
     int result = 0;
     int outcome = 1;
-    RequestBlock block{};
+    RequestBlock block;
     bool Good() const { return result == CMD_CARRIED_OUT && outcome == 0; }
     const std::uint8_t* Sense() const { return reinterpret_cast<const std::uint8_t*>(&block.SenseArea); }
 };

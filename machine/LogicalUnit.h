@@ -34,6 +34,9 @@ class LogicalUnit {
 public:
     virtual ~LogicalUnit() = default;
     virtual ScsiResult Execute(const ScsiRequest& request) = 0;
+    // True when Execute already runs one command at a time, so a port need
+    // not hold a lock of its own around it.
+    virtual bool SerializesCommands() const { return false; }
     // How long the unit takes over each command, unscaled; commands in flight overlap.
     virtual double ServiceSeconds() const { return 0; }
 };

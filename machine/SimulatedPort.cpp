@@ -72,22 +72,24 @@ SimulatedUnit::SimulatedUnit(const UnitSpec& described, std::unique_ptr<LogicalU
     : m_pathId(static_cast<UCHAR>(described.bus)),
       m_targetId(static_cast<UCHAR>(described.target)),
       m_lun(static_cast<UCHAR>(described.lun)),
-      m_unit(std::move(unit))
+      m_unit(std::move(unit)), m_serializes(m_unit->SerializesCommands()), m_serviceSeconds(m_unit->ServiceSeconds())
 {
 }
 
 ScsiResult SimulatedUnit::Execute(const ScsiRequest& request)
 {
-    ScsiResult result;
-    {
-        const std::lock_guard<std::mutex> hold(m_lock);
-        result = m_unit->Execute(request);
-    }
+    ScsiResult result = m_serializes ? m_unit->Execute(request) : ExecuteHeld(request);
     // Outside the lock, so commands in flight overlap as on a drive with tagged queuing.
-    if (const double seconds = m_unit->ServiceSeconds() * harrow::platform::TimeScale(); seconds > 0) {
+    if (const double seconds = m_serviceSeconds * harrow::platform::TimeScale(); seconds > 0) {
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     }
     return result;
+}
+
+ScsiResult SimulatedUnit::ExecuteHeld(const ScsiRequest& request)
+{
+    const std::lock_guard<std::mutex> hold(m_lock);
+    return m_unit->Execute(request);
 }
 
 SimulatedPort::SimulatedPort(const PortSpec& described, std::vector<std::shared_ptr<SimulatedUnit>> units,

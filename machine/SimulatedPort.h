@@ -28,11 +28,15 @@ public:
     UCHAR Lun() const { return m_lun; }
 
 private:
+    ScsiResult ExecuteHeld(const ScsiRequest& request);
+
     UCHAR m_pathId;
     UCHAR m_targetId;
     UCHAR m_lun;
-    std::mutex m_lock;
+    std::mutex m_lock;  // for units that do not serialize their commands themselves
     std::unique_ptr<LogicalUnit> m_unit;
+    bool m_serializes;
+    double m_serviceSeconds;  // unscaled
 };
 
 class SimulatedPort {

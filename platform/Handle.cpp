@@ -1,6 +1,7 @@
 #include "platform/Handle.h"
 
 #include "platform/Kernel.h"
+#include "platform/SpinLock.h"
 
 #include <cstdint>
 #include <mutex>
@@ -10,7 +11,7 @@ namespace harrow::platform {
 namespace {
 
 struct HandleTable {
-    std::mutex lock;
+    SpinLock lock;  // every DeviceIoControl looks its handle up
     std::unordered_map<std::uintptr_t, KernelObject*> objects;
     std::uintptr_t next = 0x100;
 };

@@ -215,7 +215,7 @@ bool SCSIDevice::ShouldLog() const
 
 void SCSIDevice::LogCDB(CScsiIoCtl* ctl)
 {
-    if (ctl == nullptr || !ShouldLog() || !CLogFile::IsCDBLoggingOn()) {
+    if (ctl == nullptr || !CLogFile::IsCDBLoggingOn() || !ShouldLog()) {
         return;
     }
     const unsigned char* cdb = ctl->GetCdb(false);
@@ -346,7 +346,8 @@ Error_t SCSIDevice::IssueRaw(unsigned long index, const SCSI_Cdb_UserDef16Byte_s
         return ERR_NOT_INITIALIZED;
     }
     ScsiCommand command(record.CdbLength, static_cast<long>(record.Timeout));
-    std::memcpy(command.Cdb, record.Cdb, std::min<std::size_t>(record.CdbLength, sizeof command.Cdb));
+    // The whole array in one move: only CdbLength bytes of it are built into the request.
+    std::memcpy(command.Cdb, record.Cdb, sizeof command.Cdb);
     command.Transfer(data, capacity, record.DataLength, record.Flags);
     if (!ctl->IsRetryCmd()) {
         if (Error_t refused = BuildCommand(ctl, command); refused != ERR_NONE) {

@@ -160,22 +160,22 @@ void GTrace::Begin(unsigned long level, const char* format, ...)
     if (level != 0 && (level & trace.options.Filter) == 0) {
         return;
     }
-    m_bActive = true;
+    m_pLine = std::make_unique<Line>();
     if ((trace.options.Flags & GTRACE_FLAG_LITERAL) != 0) {
-        m_Message = format;
+        m_pLine->message = format;
     } else {
         char text[MAX_MESSAGE_CHARS + 1];
         va_list args;
         va_start(args, format);
         std::vsnprintf(text, sizeof(text), format, args);
         va_end(args);
-        m_Message = text;
+        m_pLine->message = text;
     }
     if ((trace.options.Flags & GTRACE_FLAG_TIMING) != 0) {
-        m_StartTime = Now();
+        m_pLine->startTime = Now();
         return;
     }
-    const std::string line = m_Message + "\n";
+    const std::string line = m_pLine->message + "\n";
     Output(line.c_str(), static_cast<int>(line.size()));
 }
 
@@ -185,8 +185,8 @@ void GTrace::End()
         return;
     }
     char elapsed[32];
-    std::snprintf(elapsed, sizeof(elapsed), "...%ld\n", DiffTime(m_StartTime, Now()));
-    const std::string line = m_Message + elapsed;
+    std::snprintf(elapsed, sizeof(elapsed), "...%ld\n", DiffTime(m_pLine->startTime, Now()));
+    const std::string line = m_pLine->message + elapsed;
     Output(line.c_str(), static_cast<int>(line.size()));
 }
 
@@ -196,7 +196,7 @@ void GTrace::Output(const char* text, int length)
     if ((trace.options.Flags & GTRACE_FLAG_DEBUGGER) != 0) {
         MessageBoxA(nullptr, "GTrace can't output to DEBUGwindow - not in DEBUG", "GTrace", MB_OK);
         SetState(TraceState::Off);
-        m_bActive = false;
+        m_pLine.reset();
         return;
     }
     if (trace.file == nullptr || length <= 0) {

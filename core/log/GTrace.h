@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // Trace options under HKEY_CURRENT_USER "Software\GTRACE".
@@ -41,8 +42,12 @@ public:
             Begin(level, format, args...);
         }
     }
-    GTrace(const GTrace&) = default;
-    GTrace& operator=(const GTrace&) = default;
+    GTrace(const GTrace& other) : m_pLine(CopyOf(other.m_pLine)) {}
+    GTrace& operator=(const GTrace& other)
+    {
+        m_pLine = CopyOf(other.m_pLine);
+        return *this;
+    }
 
 protected:
     virtual void Output(const char* text, int length);
@@ -50,7 +55,7 @@ protected:
 public:
     virtual ~GTrace()
     {
-        if (m_bActive) {
+        if (m_pLine) {
             End();
         }
     }
@@ -70,7 +75,15 @@ private:
     static TraceTime Now();
     static long DiffTime(TraceTime start, TraceTime end);
 
-    TraceTime m_StartTime{};
-    bool m_bActive = false;
-    std::string m_Message;
+    // Made only when the scope traces, so a scope while tracing is off
+    // builds no string.
+    struct Line {
+        TraceTime startTime{};
+        std::string message;
+    };
+    static std::unique_ptr<Line> CopyOf(const std::unique_ptr<Line>& line)
+    {
+        return line ? std::make_unique<Line>(*line) : nullptr;
+    }
+    std::unique_ptr<Line> m_pLine;
 };

@@ -5,7 +5,9 @@
 #include "core/transport/CScsiDriver.h"
 #include "core/types/CEventError.h"
 #include "core/types/CStopWatch.h"
+#include "platform/SpinLock.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -18,11 +20,24 @@ constexpr std::chrono::milliseconds kCounterWait{100};
 
 }  // namespace
 
-// Guards the performance counters. The owner is remembered so that a reader
-// whose wait timed out does not release a lock another thread holds.
+// Guards the performance counters, only ever held for a few stores or a
+// 32-byte copy. The owner is remembered so that a reader whose wait timed
+// out does not release a lock another thread holds.
 struct CounterLock {
-    std::timed_mutex mutex;
+    harrow::platform::SpinLock lock;
     std::atomic<std::thread::id> owner;
+
+    bool TryLockFor(std::chrono::milliseconds wait)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        while (!lock.try_lock()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::yield();
+        }
+        return true;
+    }
 };
 
 CScsiIoCtl::CScsiIoCtl(const CDevAddress& address, unsigned char blockIndex)
@@ -150,7 +165,7 @@ PerfData_t* CScsiIoCtl::GetPerfDataPtr()
 {
     GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetPerfDataPtr (mutex)");
     // The uncontended case skips the timed wait's clock reads.
-    if (m_pCounterLock->mutex.try_lock() || m_pCounterLock->mutex.try_lock_for(kCounterWait)) {
+    if (m_pCounterLock->lock.try_lock() || m_pCounterLock->TryLockFor(kCounterWait)) {
         m_pCounterLock->owner = std::this_thread::get_id();
     } else {
         // Reading on without the lock beats stalling a test thread.
@@ -164,14 +179,17 @@ void CScsiIoCtl::ReleasePerfDataPtr()
     GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ReleasePerfDataPtr (mutex)");
     if (m_pCounterLock->owner == std::this_thread::get_id()) {
         m_pCounterLock->owner = std::thread::id();
-        m_pCounterLock->mutex.unlock();
+        m_pCounterLock->lock.unlock();
     }
 }
 
+// Holds the counter lock for the few stores only: it is never held longer,
+// so the timed wait and owner bookkeeping of GetPerfDataPtr buy nothing here.
 void CScsiIoCtl::UpdatePerformance()
 {
-    PerfData_t* perf = GetPerfDataPtr();
     const float seconds = m_pStopWatch->Seconds();
+    const std::lock_guard hold(m_pCounterLock->lock);
+    PerfData_t* perf = &m_Perf;
     if (m_Status == ERR_CMD_COMPLETE || m_Status == ERR_CHECK_CONDITION) {
         const bool good = m_Status == ERR_CMD_COMPLETE;
         switch (m_CmdKind) {
@@ -199,7 +217,6 @@ void CScsiIoCtl::UpdatePerformance()
             break;
         }
     }
-    ReleasePerfDataPtr();
 }
 
 bool CScsiIoCtl::IsUnitAttnError()
@@ -238,11 +255,6 @@ Error_t CScsiIoCtl::AllocateBuffer(long size)
         return ERR_NO_MEMORY;
     }
     return ERR_NONE;
-}
-
-void* CScsiIoCtl::GetCtlBlock() const
-{
-    return m_pRequest ? m_pRequest->Ptr() : nullptr;
 }
 
 Error_t CScsiIoCtl::SetTimeout(long seconds)
@@ -298,11 +310,6 @@ void CScsiIoCtl::MakeRequestMemory(long size)
     }
 }
 
-unsigned char* CScsiIoCtl::RequestBytes() const
-{
-    return static_cast<unsigned char*>(GetCtlBlock());
-}
-
 void CScsiIoCtl::AttachDriver(CScsiDriver* driver)
 {
     m_pDriver = driver;
@@ -312,59 +319,3 @@ void CScsiIoCtl::AttachDriver(CScsiDriver* driver)
     }
 }
 
-Error_t CScsiIoCtl::CheckCompleteCmd(unsigned long dataLength) const
-{
-    if (!m_pRequest) {
-        return ERR_NO_RESOURCE;
-    }
-    if (m_bRetry) {
-        return ERR_INVALID_PARAM;
-    }
-    const unsigned long available = m_BufferLength > 0 ? static_cast<unsigned long>(m_BufferLength) : 0;
-    if (dataLength > available) {
-        return ERR_BUFFER_TOO_SMALL;
-    }
-    return ERR_NONE;
-}
-
-unsigned char CScsiIoCtl::ClampCdbLength(unsigned char length)
-{
-    if (length > MAX_CDB_LENGTH) {
-        return MAX_CDB_LENGTH;
-    }
-    if (length < MIN_CDB_LENGTH) {
-        return MIN_CDB_LENGTH;
-    }
-    return length;
-}
-
-unsigned char CScsiIoCtl::TakeCommandKind(unsigned long dataLength, unsigned long flags)
-{
-    unsigned char kind = 0;
-    if (dataLength == 0) {
-        kind = KIND_NO_DATA;
-    } else if ((flags & FLAG_DATA_IN) != 0) {
-        kind = KIND_DATA_IN;
-    } else if ((flags & FLAG_DATA_OUT) != 0) {
-        kind = KIND_DATA_OUT;
-    }
-    if (kind != 0) {
-        m_CmdKind = kind;
-    }
-    return kind;
-}
-
-void CScsiIoCtl::RecordCommand(long timeout, unsigned long lba, unsigned long blocks, unsigned char option)
-{
-    m_Timeout = timeout;
-    m_FirstBlock = static_cast<std::uint32_t>(lba);
-    m_BlockCount = static_cast<std::uint32_t>(blocks);
-    m_Option = option;
-}
-
-void CScsiIoCtl::ClearRequestState()
-{
-    std::memset(m_pRequest->Ptr(), 0, m_pRequest->Size());
-    m_bSenseValid = false;
-    m_Status = ERR_CMD_NOT_STARTED;
-}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/buffers/AlignedBuffer.h"
 #include "core/transport/ErrorTable.h"
 #include "core/types/CDevAddress.h"
 #include "core/types/Device.h"
@@ -7,11 +8,12 @@
 #include "core/types/SenseData.h"
 #include "platform/WinTypes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
-class AlignedBuffer;
 class CEventBase;
 struct CounterLock;
 class CScsiDriver;
@@ -107,7 +109,7 @@ public:
 
     Error_t AllocateBuffer(long size);
     AlignedBuffer* GetBuffer() const { return m_pDataBuffer.get(); }
-    void* GetCtlBlock() const;
+    void* GetCtlBlock() const { return m_pRequest ? m_pRequest->Ptr() : nullptr; }
 
     static long GetTimeout() { return CMD_TIMEOUT; }
     static long GetFmtTimeout() { return FMT_TIMEOUT; }
@@ -136,20 +138,61 @@ protected:
     // Fixed or vendor-specific sense data, current or deferred.
     static bool IsKnownSenseFormat(std::uint8_t responseCode);
 
-    // Shared by the transports' CompleteCmd and GetCdb.
+    // Shared by the transports' CompleteCmd and GetCdb; inline, as every
+    // command passes through them.
     void MakeRequestMemory(long size);
-    unsigned char* RequestBytes() const;
+    unsigned char* RequestBytes() const { return static_cast<unsigned char*>(GetCtlBlock()); }
     void AttachDriver(CScsiDriver* driver);
     // ERR_NO_RESOURCE, ERR_INVALID_PARAM (retry flag) or ERR_BUFFER_TOO_SMALL; 0 when the request may be completed.
-    Error_t CheckCompleteCmd(unsigned long dataLength) const;
-    static unsigned char ClampCdbLength(unsigned char length);
+    Error_t CheckCompleteCmd(unsigned long dataLength) const
+    {
+        if (!m_pRequest) {
+            return ERR_NO_RESOURCE;
+        }
+        if (m_bRetry) {
+            return ERR_INVALID_PARAM;
+        }
+        const unsigned long available = m_BufferLength > 0 ? static_cast<unsigned long>(m_BufferLength) : 0;
+        return dataLength > available ? ERR_BUFFER_TOO_SMALL : ERR_NONE;
+    }
+    static unsigned char ClampCdbLength(unsigned char length)
+    {
+        return static_cast<unsigned char>(std::clamp<int>(length, MIN_CDB_LENGTH, MAX_CDB_LENGTH));
+    }
     // Records the command kind; 0 when the flags name no direction, which
     // leaves the previous kind in place.
-    unsigned char TakeCommandKind(unsigned long dataLength, unsigned long flags);
-    void RecordCommand(long timeout, unsigned long lba, unsigned long blocks, unsigned char option);
-    void ClearRequestState();
+    unsigned char TakeCommandKind(unsigned long dataLength, unsigned long flags)
+    {
+        unsigned char kind = 0;
+        if (dataLength == 0) {
+            kind = KIND_NO_DATA;
+        } else if ((flags & FLAG_DATA_IN) != 0) {
+            kind = KIND_DATA_IN;
+        } else if ((flags & FLAG_DATA_OUT) != 0) {
+            kind = KIND_DATA_OUT;
+        }
+        if (kind != 0) {
+            m_CmdKind = kind;
+        }
+        return kind;
+    }
+    void RecordCommand(long timeout, unsigned long lba, unsigned long blocks, unsigned char option)
+    {
+        m_Timeout = timeout;
+        m_FirstBlock = static_cast<std::uint32_t>(lba);
+        m_BlockCount = static_cast<std::uint32_t>(blocks);
+        m_Option = option;
+    }
+    void ClearRequestState()
+    {
+        std::memset(m_pRequest->Ptr(), 0, m_pRequest->Size());
+        m_bSenseValid = false;
+        m_Status = ERR_CMD_NOT_STARTED;
+    }
 
     CScsiDriver* Driver() const { return m_pDriver; }
+    // GetDevAddress without the copy, for the per-command paths.
+    const CDevAddress& Address() const { return m_Address; }
     long BufferLength() const { return m_BufferLength; }
     void SetBufferLength(long length) { m_BufferLength = length; }
     void SetSenseValid(bool valid) { m_bSenseValid = valid; }

@@ -130,8 +130,7 @@ Error_t SCSI_NTPortIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dat
     if (m_PathStatus != ERR_NONE) {
         return m_PathStatus;
     }
-    CDevAddress address;
-    GetDevAddress(address);
+    const CDevAddress& address = Address();
     RecordCommand(timeout, lba, blocks, option);
     SCSI_PASS_THROUGH_DIRECT& spt = Request()->Spt;
     spt.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
@@ -197,8 +196,7 @@ void SCSI_NTPortIoCtl::FillSRB(void* srb)
     if (request == nullptr || srb == nullptr) {
         return;
     }
-    CDevAddress address;
-    GetDevAddress(address);
+    const CDevAddress& address = Address();
     auto* block = static_cast<SRB_ExecSCSICmd*>(srb);
     block->SRB_Cmd = SRB_ExecSCSICmd::SC_EXEC_SCSI_CMD;
     block->SRB_HaId = static_cast<BYTE>(address.m_HostAdapter);

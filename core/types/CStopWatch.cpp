@@ -20,32 +20,6 @@ CStopWatch::CStopWatch() : CStopWatch(CounterFrequency()) {}
 CStopWatch::CStopWatch(LONGLONG frequency)
     : m_Frequency(frequency), m_HighResolution(frequency > 0) {}
 
-void CStopWatch::Start()
-{
-    StartAt(ReadCount());
-}
-
-void CStopWatch::Stop()
-{
-    StopAt(ReadCount());
-}
-
-ULONGLONG CStopWatch::ReadCount() const
-{
-    if (m_HighResolution) {
-        LARGE_INTEGER count{};
-        QueryPerformanceCounter(&count);
-        return static_cast<ULONGLONG>(count.QuadPart);
-    }
-    return GetTickCount();
-}
-
-void CStopWatch::StartAt(ULONGLONG count)
-{
-    m_Stop = 0;
-    m_Start = count;
-}
-
 void CStopWatch::StopAt(ULONGLONG count)
 {
     m_Stop = count;

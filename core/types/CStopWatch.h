@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Kernel.h"
 #include "platform/WinTypes.h"
 
 // Elapsed time over the high-resolution counter, or over the millisecond
@@ -8,8 +9,9 @@ class CStopWatch {
 public:
     CStopWatch();
 
-    void Start();
-    void Stop();
+    // Inline: every command starts and stops one.
+    void Start() { StartAt(ReadCount()); }
+    void Stop() { StopAt(ReadCount()); }
 
     // Of the last Stop.
     float Seconds() const;
@@ -19,11 +21,23 @@ public:
 protected:
     // frequency 0: no high-resolution counter, counts are milliseconds.
     explicit CStopWatch(LONGLONG frequency);
-    void StartAt(ULONGLONG count);
+    void StartAt(ULONGLONG count)
+    {
+        m_Stop = 0;
+        m_Start = count;
+    }
     void StopAt(ULONGLONG count);
 
 private:
-    ULONGLONG ReadCount() const;
+    ULONGLONG ReadCount() const
+    {
+        if (m_HighResolution) {
+            LARGE_INTEGER count{};
+            QueryPerformanceCounter(&count);
+            return static_cast<ULONGLONG>(count.QuadPart);
+        }
+        return GetTickCount();
+    }
 
     ULONGLONG m_Start = 0;
     ULONGLONG m_Stop = 0;

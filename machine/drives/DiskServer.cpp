@@ -94,7 +94,7 @@ std::vector<PageDefinition> DiskPages(const UnitConfig& config)
     return pages;
 }
 
-// Complete with the pages, so a first start writes its state file once.
+// Complete with the pages, so a drive nobody changes never needs its state written.
 UnitState InitialState(const UnitConfig& config, const ModePages& pages)
 {
     UnitState state;

@@ -32,6 +32,7 @@ class ScsiServer : public LogicalUnit {
 public:
     ScsiResult Execute(const ScsiRequest& request) final;
     double ServiceSeconds() const final { return m_config.commandSeconds; }
+    bool SerializesCommands() const final { return true; }
 
 protected:
     explicit ScsiServer(UnitConfig config);

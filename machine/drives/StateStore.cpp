@@ -77,6 +77,18 @@ bool WriteWhole(int fd, const std::string& text)
     return true;
 }
 
+// When the folder was made, so that a drive's power-on clock keeps running
+// from its first start although its state is written only later; fallback
+// where the file system keeps no birth time.
+double FolderBirth(const std::filesystem::path& folder, double fallback)
+{
+    struct statx info {};
+    if (::statx(AT_FDCWD, folder.c_str(), 0, STATX_BTIME, &info) != 0 || (info.stx_mask & STATX_BTIME) == 0) {
+        return fallback;
+    }
+    return static_cast<double>(info.stx_btime.tv_sec) + info.stx_btime.tv_nsec / 1e9;
+}
+
 }  // namespace
 
 StateStore::StateStore(const std::filesystem::path& folder, const UnitState& initial)
@@ -110,9 +122,11 @@ StateStore::StateStore(const std::filesystem::path& folder, const UnitState& ini
     }
     try {
         Session session(*this);
-        if (!std::filesystem::exists(std::filesystem::symlink_status(m_statePath))) {
+        if (!m_stateFileSeen) {
+            // Nothing is written until the drive changes: opening 512 drives
+            // to list them then costs no state file each.
             m_state = initial;
-            m_changed = true;
+            m_state.createdAt = FolderBirth(folder, initial.createdAt);
         }
     } catch (...) {
         Close();
@@ -142,7 +156,7 @@ StateStore::Session::Session(StateStore& store) : m_store(store)
 {
     m_store.Lock();
     try {
-        if (m_store.m_shared->generation.load() != m_store.m_seenGeneration || m_store.m_seenGeneration == 0) {
+        if (m_store.m_shared->generation.load() != m_store.m_seenGeneration || m_store.m_stale) {
             m_store.Reload();
         }
     } catch (...) {
@@ -193,10 +207,11 @@ void StateStore::Unlock()
 void StateStore::Reload()
 {
     m_seenGeneration = m_shared->generation.load();
+    m_stale = false;
     const int fd = ::open(m_statePath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) {
-            return;  // a fresh folder: the constructor fills it
+            return;  // never saved: the state in memory is the initial one
         }
         throw SystemError(m_statePath, "cannot be read");
     }
@@ -206,6 +221,7 @@ void StateStore::Reload()
     if (!read) {
         throw std::runtime_error(m_statePath.string() + ": cannot be read: not a regular file or too large");
     }
+    m_stateFileSeen = true;
     try {
         m_state = FromJson(nlohmann::json::parse(text));
         ++m_loads;

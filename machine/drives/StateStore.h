@@ -20,7 +20,8 @@ namespace harrow::machine::drives {
 
 class StateStore {
 public:
-    // Loads the folder's state, or saves initial there when it has none.
+    // Loads the folder's state, or starts from initial when it has none; a
+    // state is first written when it changes.
     // Throws std::runtime_error naming the file when the folder or the state
     // file cannot be used.
     StateStore(const std::filesystem::path& folder, const UnitState& initial);
@@ -69,6 +70,8 @@ private:
     struct Shared;                 // the lock file's mapping
     Shared* m_shared = nullptr;
     std::uint64_t m_seenGeneration = 0;
+    bool m_stale = true;           // reload at the next session whatever the generation
+    bool m_stateFileSeen = false;  // the state came from its file
     std::uint64_t m_loads = 0;
     std::mutex m_threads;  // a flock does not keep this process's threads apart
     UnitState m_state;

@@ -151,6 +151,23 @@ TEST_F(DiskStateTest, StatePersistsAcrossProcesses)
     EXPECT_LE(data.st_blocks * 512, 64 * 1024);
 }
 
+TEST_F(DiskStateTest, StateIsWrittenOnlyOnceTheDriveChanges)
+{
+    const auto state = folder.Path() / "state.json";
+    {
+        Drive drive(Unit(), folder.Path());
+        EXPECT_EQ(drive.Send({0x12, 0, 0, 0, 36, 0}, 36).result.status, 0);
+        EXPECT_EQ(drive.Send(Cdb10(0x25, 0, 0), 8).result.status, 0);
+        EXPECT_EQ(drive.Send(Cdb10(0x28, 0, 1), 512).result.status, 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(state));
+    Drive drive(Unit(), folder.Path());
+    ASSERT_EQ(drive.Send(kShortTest).result.status, 0);
+    EXPECT_TRUE(std::filesystem::exists(state));
+    Drive other(Unit(), folder.Path());
+    EXPECT_EQ(other.Send(kSelfTestLog, 512).data[8] >> 5, 1);  // the short test, seen by another opener
+}
+
 TEST_F(DiskStateTest, DamagedStateIsRefusedWithItsPath)
 {
     { Drive drive(Unit(), folder.Path()); }
