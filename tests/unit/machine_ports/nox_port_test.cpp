@@ -26,15 +26,15 @@ std::string ErrorOf(const std::string& text)
 
 TEST(NoxPorts, FieldsAndTheirChecks)
 {
-    const MachineSpec spec = ParseMachineText(
+    const MachineSpec parsed = ParseMachineText(
         R"({"ports": [{"driver": "aic78xx", "units": []},
                       {"driver": "lp6nds35", "nox": true, "noxHidden": true, "noxPseudo": false, "units": []}]})",
         "lab.json", "lab");
-    EXPECT_FALSE(spec.ports[0].nox);
-    EXPECT_TRUE(spec.ports[0].noxPseudo);
-    EXPECT_TRUE(spec.ports[1].nox);
-    EXPECT_TRUE(spec.ports[1].noxHidden);
-    EXPECT_FALSE(spec.ports[1].noxPseudo);
+    EXPECT_FALSE(parsed.ports[0].nox);
+    EXPECT_TRUE(parsed.ports[0].noxPseudo);
+    EXPECT_TRUE(parsed.ports[1].nox);
+    EXPECT_TRUE(parsed.ports[1].noxHidden);
+    EXPECT_FALSE(parsed.ports[1].noxPseudo);
     // The maker's Fibre Channel drivers are Nox ports unless the file says otherwise.
     const MachineSpec named = ParseMachineText(
         R"({"ports": [{"driver": "LP6NDS35", "units": []}, {"driver": "elxsli2", "nox": false, "units": []}]})",
