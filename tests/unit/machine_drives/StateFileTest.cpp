@@ -31,6 +31,14 @@ std::string ReadText(const std::filesystem::path& path)
     return text.str();
 }
 
+// A state is written once it changes; this writes the first one.
+void SaveOnce(const std::filesystem::path& folder)
+{
+    StateStore store(folder, Capacity(8));
+    StateStore::Session session(store);
+    store.MarkChanged();
+}
+
 // The store's constructor message for a state file holding text.
 std::string Refusal(const std::filesystem::path& folder, const std::string& text)
 {
@@ -46,7 +54,7 @@ std::string Refusal(const std::filesystem::path& folder, const std::string& text
 TEST(StateFile, NumbersThatDoNotFitTheirFieldAreRefusedByName)
 {
     TempFolder folder;
-    { StateStore store(folder.Path(), Capacity(8)); }
+    SaveOnce(folder.Path());
     const auto good = nlohmann::json::parse(ReadText(folder.Path() / "state.json"));
     const std::string file = (folder.Path() / "state.json").string();
 
@@ -78,9 +86,7 @@ TEST(StateFile, PlantedLinksAreNeverFollowed)
     const auto unit = folder.Path() / "unit";
     std::filesystem::create_directories(unit);
     std::filesystem::create_symlink(victim, unit / "state.json.tmp");
-    {
-        StateStore store(unit, Capacity(8));
-    }
+    SaveOnce(unit);
     EXPECT_EQ(ReadText(victim), "precious");
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(unit / "state.json")));
 
