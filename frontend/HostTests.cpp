@@ -356,11 +356,9 @@ int GenericLongTest(DeviceRecord& record)
     const auto end = static_cast<std::uint32_t>(std::floor(share * last));
     LogLine(Format("Starting %d%% Generic Long Test (^C to abort)", percent), nullptr, NOTE);
     int threshold = PROGRESS_STEP;
-    constexpr std::string_view verifying = "Performing Sequential Verify Commands";
+    // Nothing else sets the status until the loop ends, so it is published once.
+    PublishStatus(record, TEST_RUNNING, "Performing Sequential Verify Commands");
     for (std::uint64_t start = 0;; start += VERIFY_CHUNK) {
-        if (record.state != TEST_RUNNING || record.statusText != verifying) {  // once, not every command
-            PublishStatus(record, TEST_RUNNING, std::string(verifying));
-        }
         record.percent = last != 0 ? static_cast<float>(start) / static_cast<float>(last) * 100.0F : 0.0F;
         const bool final = end < start + VERIFY_CHUNK;
         const auto count = static_cast<std::uint16_t>(final ? end - start + 1 : VERIFY_CHUNK);

@@ -231,15 +231,10 @@ SCSIDevice* CComputerSystem::GetSCSIDevice(int ha, int target, int lun) const
     // A port without a transport gets no adapter object, so the array index
     // and the adapter number part ways after it.
     const CHostAdapter* adapter = nullptr;
-    if (ha >= 0 && static_cast<std::size_t>(ha) < m_HostAdapters.size() &&
-        m_HostAdapters[static_cast<std::size_t>(ha)]->GetAssignedID() == ha) {
-        adapter = m_HostAdapters[static_cast<std::size_t>(ha)];  // the usual case, asked per command
-    } else {
-        for (CHostAdapter* each : m_HostAdapters) {
-            if (each->GetAssignedID() == ha) {
-                adapter = each;
-                break;
-            }
+    for (CHostAdapter* each : m_HostAdapters) {
+        if (each->GetAssignedID() == ha) {
+            adapter = each;
+            break;
         }
     }
     const CTarget* found = adapter != nullptr ? adapter->GetTarget(target) : nullptr;

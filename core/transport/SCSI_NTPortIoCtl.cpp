@@ -69,7 +69,7 @@ NTPortRequest_s* SCSI_NTPortIoCtl::Request() const
 Error_t SCSI_NTPortIoCtl::DoIO()
 {
     // Sent before: a retry, or a re-issue after a unit attention.
-    if (Request() != nullptr && Request()->DeliveryState != 0) {
+    if (const NTPortRequest_s* request = Request(); request != nullptr && request->DeliveryState != 0) {
         RestoreBuiltRequest();
     }
     return CScsiIoCtl::DoIO();
