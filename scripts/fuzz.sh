@@ -10,7 +10,8 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(drive registry machine sense cli iscsi sysfs)
 
 sources() {
-  local drives=("$root"/machine/drives/*.cpp "$root"/platform/Kernel.cpp "$root"/platform/Handle.cpp)
+  local drives=("$root"/machine/drives/*.cpp "$root"/platform/Kernel.cpp "$root"/platform/Handle.cpp
+                "$root"/platform/ObjectName.cpp)
   case $1 in
     drive)    echo "$root/tests/fuzz/DriveFuzz.cpp ${drives[*]}" ;;
     registry) echo "$root/tests/fuzz/RegistryFuzz.cpp $root/platform/RegistryText.cpp $root/platform/RegistryKeyNode.cpp" ;;
