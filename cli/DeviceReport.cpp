@@ -21,33 +21,6 @@ constexpr int TYPE_DIRECT_ACCESS = 0;
 
 void Report(const std::string& text) { LogLine(text, nullptr, REPORT_LINE); }
 
-const char* TypeName(int type)
-{
-    switch (type) {
-    case 0:
-        return "Disc ";
-    case 1:
-        return "Tape ";
-    case 4:
-    case 5:
-    case 7:
-        return "CDROM ";
-    default:
-        return "UNKNOWN ";
-    }
-}
-
-int TargetsToProbe(long supported)
-{
-    if (supported >= 1 && supported <= 8) {
-        return 8;
-    }
-    if (supported >= 9 && supported <= 16) {
-        return 16;
-    }
-    return 128;
-}
-
 bool ListDevice(int adapter, int target, int lun)
 {
     DeviceRecord record;

@@ -282,3 +282,30 @@ int SendNoDataCommand(const DeviceRecord& record, const std::array<std::uint8_t,
     const Sent sent = Send(record, cdb, nullptr, 0, timeout);
     return sent.Code();
 }
+
+const char* TypeName(int type)
+{
+    switch (type) {
+    case 0:
+        return "Disc ";
+    case 1:
+        return "Tape ";
+    case 4:
+    case 5:
+    case 7:
+        return "CDROM ";
+    default:
+        return "UNKNOWN ";
+    }
+}
+
+int TargetsToProbe(long supported)
+{
+    if (supported >= 1 && supported <= 8) {
+        return 8;
+    }
+    if (supported >= 9 && supported <= 16) {
+        return 16;
+    }
+    return 128;
+}

@@ -78,3 +78,9 @@ int SendNoDataCommand(const DeviceRecord& record, const std::array<std::uint8_t,
 
 // The time-out of the command-line program's mode sense (the windowed program uses 30).
 long& ModeSenseTimeout();
+
+// The listing's word for a peripheral device type ("Disc ", "Tape ", ...).
+const char* TypeName(int type);
+
+// How many targets a scan probes on an adapter that supports this many devices.
+int TargetsToProbe(long supported);

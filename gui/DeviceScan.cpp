@@ -17,33 +17,6 @@ constexpr int RAID_CHANNELS = 2;
 constexpr int RAID_TARGETS = 16;
 constexpr double BYTES_PER_MB = 1048576.0;
 
-const char* TypeName(int type)
-{
-    switch (type) {
-    case 0:
-        return "Disc ";
-    case 1:
-        return "Tape ";
-    case 4:
-    case 5:
-    case 7:
-        return "CDROM ";
-    default:
-        return "UNKNOWN ";
-    }
-}
-
-int TargetsToProbe(long supported)
-{
-    if (supported >= 1 && supported <= 8) {
-        return 8;
-    }
-    if (supported >= 9 && supported <= 16) {
-        return 16;
-    }
-    return 128;
-}
-
 std::string Lower(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
