@@ -79,7 +79,7 @@ Error_t SCSI_TestIoCtl::SetBuffer(void* data, long length)
 Error_t SCSI_TestIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataLength, unsigned long flags,
                                     long timeout, unsigned long lba, unsigned long blocks, unsigned char option)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI CompleteCmd");
+    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test CompleteCmd");
     if (Error_t refused = CheckCompleteCmd(dataLength); refused != ERR_NONE) {
         return refused;
     }
@@ -97,7 +97,7 @@ Error_t SCSI_TestIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataL
 
 Error_t SCSI_TestIoCtl::IsCommandComplete()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI IsCommandComplete");
+    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test IsCommandComplete");
     TestRequest_s* request = Request();
     if (request == nullptr) {
         return ERR_NO_RESOURCE;
@@ -117,7 +117,7 @@ Error_t SCSI_TestIoCtl::IsCommandComplete()
 
 SCSI_SenseData_s* SCSI_TestIoCtl::GetSenseData()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI GetSenseData");
+    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test GetSenseData");
     TestRequest_s* request = Request();
     return request != nullptr ? &request->Sense : nullptr;
 }
@@ -131,7 +131,7 @@ unsigned char SCSI_TestIoCtl::GetCdbLen()
 
 void SCSI_TestIoCtl::FillSRB(void* srb)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI FillSRB");
+    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test FillSRB");
     const TestRequest_s* request = Request();
     if (request == nullptr || srb == nullptr) {
         return;
@@ -154,7 +154,7 @@ void SCSI_TestIoCtl::FillSRB(void* srb)
 
 bool SCSI_TestIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_t* targetStatus)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI GetIOStatii");
+    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test GetIOStatii");
     // The request carries no status bytes: each table is read at zero.
     Error_t srb = ERR_DRIVER_IO;
     Error_t ha = ERR_DRIVER_IO;
@@ -176,6 +176,6 @@ bool SCSI_TestIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_t*
 
 Error_t SCSI_TestIoCtl::ProcessError()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI ProcessError");
+    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test ProcessError");
     return GetDriverStatus();
 }
