@@ -245,10 +245,11 @@ ScsiResult IscsiSession::Send(std::uint16_t lun, const ScsiRequest& request)
     }
     iscsi_data dataOut{length, request.data.data()};
     Step step;
-    const std::string where = m_target.Url() + " LUN " + std::to_string(lun);
+    // Built only when a failure is told: not on every command.
+    const auto where = [&] { return m_target.Url() + " LUN " + std::to_string(lun); };
     if (iscsi_scsi_command_async(m_context, lun, task, OnStep, direction == SCSI_XFER_WRITE ? &dataOut : nullptr,
                                  &step) != 0) {
-        Drop(where + ": command not sent: " + LastError(m_context));
+        Drop(where() + ": command not sent: " + LastError(m_context));
         scsi_free_scsi_task(task);
         return Undelivered();
     }
@@ -263,7 +264,7 @@ ScsiResult IscsiSession::Send(std::uint16_t lun, const ScsiRequest& request)
         if (!step.done) {
             iscsi_scsi_cancel_task(m_context, task);
         }
-        Drop(where + ": " + why);
+        Drop(where() + ": " + why);
         scsi_free_scsi_task(task);
         return Undelivered();
     }
