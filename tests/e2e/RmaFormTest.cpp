@@ -6,15 +6,6 @@ namespace {
 
 const std::string RMA_FILE = "rmalog.txt";
 
-const std::string INIT = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
-
-// What follows initialisation.
-std::string AfterInit(const CliRunner::Result& run)
-{
-    const auto at = run.out.find(INIT);
-    return at == std::string::npos ? run.out : run.out.substr(at + INIT.size());
-}
-
 const std::string INSTRUCTIONS =
     "See the Harrow Viraradiza.HLP file for complete contact information, return procedures and packaging "
     "instructions.\n\n"
