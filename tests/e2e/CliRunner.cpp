@@ -53,6 +53,12 @@ bool IsStampAt(const std::string& text, std::size_t at)
 
 std::string MachinePath(const std::string& name) { return std::string(HARROW_E2E_MACHINES) + "/" + name; }
 
+std::string AfterInit(const CliRunner::Result& run)
+{
+    const auto at = run.out.find(INIT);
+    return at == std::string::npos ? run.out : run.out.substr(at + INIT.size());
+}
+
 std::string MaskTimes(const std::string& text)
 {
     std::string masked;

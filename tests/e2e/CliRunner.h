@@ -100,3 +100,7 @@ std::string MachinePath(const std::string& name);
 
 // The text with every "%d-%b-%Y %H:%M:%S" time stamp replaced by "<TIME>".
 std::string MaskTimes(const std::string& text);
+
+// What a run prints once the system is initialised, and what it printed after that.
+inline const std::string INIT = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
+std::string AfterInit(const CliRunner::Result& run);

@@ -12,15 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string INIT = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
-
-// What follows initialisation.
-std::string AfterInit(const CliRunner::Result& run)
-{
-    const auto at = run.out.find(INIT);
-    return at == std::string::npos ? run.out : run.out.substr(at + INIT.size());
-}
-
 // A line logged with a time stamp and without the device address.
 std::string Stamped(const std::string& text) { return "<TIME>  " + text + "\n"; }
 
@@ -76,6 +67,46 @@ void DropCompletedReport(std::string& text)
 }
 
 CliRunner::Result StopSelfTest(const CliRunner& cli, const std::string& device) { return cli.Run({"-s", device}); }
+
+const std::vector<std::string> SHORT_PHASES = {
+    Stamped("Performing Sequential Read (start of disk)"), Stamped("Performing Sequential Read (end of disk)"),
+    Stamped("Performing Random Read Commands"), Stamped("Performing Random Seek Commands")};
+
+std::string Phases(std::size_t count)
+{
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += SHORT_PHASES[i];
+    }
+    return text;
+}
+
+// The verify lines count the blocks verified against the blocks to verify.
+std::string VerifyLines(std::initializer_list<int> percents)
+{
+    std::string text;
+    for (const int percent : percents) {
+        text += "\tVerify is " + std::to_string(percent) + "% complete . . .\n";
+    }
+    return text;
+}
+
+struct ExactRun {
+    std::vector<std::string> arguments;
+    std::string expected;
+    int exitCode;
+};
+
+// Each run of the machine file with its exact lines after initialisation and its exit code.
+void ExpectRuns(const std::string& machine, const std::vector<ExactRun>& runs)
+{
+    CliRunner cli(MachinePath(machine));
+    for (const ExactRun& row : runs) {
+        const auto run = cli.Run(row.arguments);
+        EXPECT_EQ(AfterInit(run), row.expected) << row.arguments.back();
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.arguments.back();
+    }
+}
 
 // ---- the drive's own self test ----
 
@@ -149,23 +180,6 @@ TEST(SelfTest, ShortTestFailingInSecondSegmentReportsTheLogEntry)
     EXPECT_TRUE(MaskTimes(cli.ReadWorkFile("HarrowCLI.log")).ends_with(text)) << cli.ReadWorkFile("HarrowCLI.log");
 }
 
-TEST(SelfTest, LongTestFailingInFirstSegment)
-{
-    CliRunner cli(MachinePath("self-test.json"));
-    const auto run = cli.Run({"-tl", "0:8:0"});
-    std::string text = AfterInit(run);
-    EXPECT_TRUE(TakeProgress(text, "DST").empty()) << run.out;
-    EXPECT_EQ(text, Stamped("Starting 100 % DST Long Test") +
-                        Stamped("Disc Drive Self Test First Segment Failed") +
-                        Stamped("Self-Test Code: 2 (Background Extended Self-Test)") +
-                        Stamped("Self-Test Result: 5 (First Segment Failed)") +
-                        Stamped("Power On Hours At Test: 77") +
-                        Stamped("Failed Segment: 1, First Failing LBA: 4294967295") +
-                        Stamped("Sense Key / ASC / ASCQ: 04 / 40 / 80") +
-                        Stamped("DST Long Test complete with error"));
-    EXPECT_EQ(run.exitCode, 1);
-}
-
 // The failure lies beyond the percentage asked for, but the test reaches it
 // before the progress does: the percentage counts whole-test progress.
 TEST(SelfTest, LongTestFindingMediumErrorNamesSegmentAndLba)
@@ -233,78 +247,81 @@ TEST(SelfTest, TestLeftRunningOnTheDriveIsStoppedAndBlocksANewStart)
 }
 
 // A drive that never ran a self test has an empty log: there is no result to
-// report. A drive without the self test refuses the log page, and says so.
-TEST(SelfTest, StopWithoutAnyLoggedTestClaimsNoResult)
+// report. A drive without the self test refuses the log page, and says so,
+// and runs the host tests instead; so does another maker's drive, whatever it
+// supports. Nothing answers at target 12: the host test cannot size it.
+TEST(SelfTest, FallbacksAndResultsWithoutProgress)
 {
-    CliRunner cli(MachinePath("self-test.json"));
-    auto run = StopSelfTest(cli, "0:0:0");
-    EXPECT_EQ(AfterInit(run), "");
-    EXPECT_EQ(run.exitCode, 0);
-
-    run = StopSelfTest(cli, "0:5:0");
-    EXPECT_EQ(AfterInit(run), AtTarget(5, "Log Sense Failed: 05 / 24 / 00") +
-                                  Stamped("Unable To Read The Self-Test Results Log Page"));
-    EXPECT_EQ(run.exitCode, 0);
-}
-
-TEST(SelfTest, DriveWithoutSelfTestFallsBackToHostTests)
-{
-    CliRunner cli(MachinePath("self-test.json"));
     const std::string fallback = Stamped("DST not supported...Using Legacy test instead.");
-    auto run = cli.Run({"-t", "1%", "0:5:0"});
-    EXPECT_EQ(AfterInit(run), fallback + Stamped("Start 1% Generic Short Test (^C to abort)") +
-                                  Stamped("Performing Sequential Read (start of disk)") +
-                                  Stamped("Performing Sequential Read (end of disk)") +
-                                  Stamped("Performing Random Read Commands") +
-                                  Stamped("Performing Random Seek Commands") +
-                                  AtTarget(5, "Legacy Short Test Passed"));
-    EXPECT_EQ(run.exitCode, 0);
-
-    run = cli.Run({"-tl", "0:5:0"});
-    EXPECT_EQ(AfterInit(run), fallback + Stamped("Starting 100% Generic Long Test (^C to abort)") +
-                                  AtTarget(5, " Legacy Long Test Passed"));
-    EXPECT_EQ(run.exitCode, 0);
-
-    // Another maker's drive runs no self test of ours, whatever it supports.
-    run = cli.Run({"-tl", "0:6:0"});
-    EXPECT_EQ(AfterInit(run), fallback + Stamped("Starting 100% Generic Long Test (^C to abort)") +
-                                  AtTarget(6, " Generic Long Test Passed"));
-    EXPECT_EQ(run.exitCode, 0);
-}
-
-// Nothing answers at target 12: no self test, and the host test cannot size the drive.
-TEST(SelfTest, AbsentDeviceFallsBackAndFails)
-{
-    CliRunner cli(MachinePath("self-test.json"));
-    const auto run = cli.Run({"-t", "0:12:0"});
-    EXPECT_EQ(AfterInit(run), Stamped("DST not supported...Using Legacy test instead.") +
-                                  Stamped("Start 100% Generic Short Test (^C to abort)") +
-                                  AtTarget(12, " Generic Short Test Failed No Sense Data Available"));
-    EXPECT_EQ(run.exitCode, 1);
+    const std::string longStart = Stamped("Starting 100% Generic Long Test (^C to abort)");
+    ExpectRuns("self-test.json", {
+        {{"-tl", "0:8:0"},
+         Stamped("Starting 100 % DST Long Test") + Stamped("Disc Drive Self Test First Segment Failed") +
+             Stamped("Self-Test Code: 2 (Background Extended Self-Test)") +
+             Stamped("Self-Test Result: 5 (First Segment Failed)") + Stamped("Power On Hours At Test: 77") +
+             Stamped("Failed Segment: 1, First Failing LBA: 4294967295") +
+             Stamped("Sense Key / ASC / ASCQ: 04 / 40 / 80") + Stamped("DST Long Test complete with error"),
+         1},
+        {{"-s", "0:0:0"}, "", 0},
+        {{"-s", "0:5:0"},
+         AtTarget(5, "Log Sense Failed: 05 / 24 / 00") + Stamped("Unable To Read The Self-Test Results Log Page"), 0},
+        {{"-t", "1%", "0:5:0"},
+         fallback + Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(4) +
+             AtTarget(5, "Legacy Short Test Passed"),
+         0},
+        {{"-tl", "0:5:0"}, fallback + longStart + AtTarget(5, " Legacy Long Test Passed"), 0},
+        {{"-tl", "0:6:0"}, fallback + longStart + AtTarget(6, " Generic Long Test Passed"), 0},
+        {{"-t", "0:12:0"},
+         fallback + Stamped("Start 100% Generic Short Test (^C to abort)") +
+             AtTarget(12, " Generic Short Test Failed No Sense Data Available"),
+         1},
+    });
 }
 
 // ---- host tests ----
 
-const std::vector<std::string> SHORT_PHASES = {
-    Stamped("Performing Sequential Read (start of disk)"), Stamped("Performing Sequential Read (end of disk)"),
-    Stamped("Performing Random Read Commands"), Stamped("Performing Random Seek Commands")};
-
-std::string Phases(std::size_t count)
+TEST(GenericShortTest, PhasesAndTheirFailures)
 {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        text += SHORT_PHASES[i];
-    }
-    return text;
+    const std::string legacy = Stamped("DST not supported...Using Legacy test instead.");
+    const std::string onePercent = Stamped("Start 1% Generic Short Test (^C to abort)");
+    ExpectRuns("host-tests.json", {
+        {{"-g", "1%", "0:6:0"}, onePercent + Phases(4) + AtTarget(6, "Generic Short Test Passed"), 0},
+        // Phase B reads from n blocks before the last LBA through the last one.
+        {{"-g", "1%", "0:5:0"}, onePercent + Phases(2) + AtTarget(5, " Generic Short Test Failed 03 / 11 / 00"), 2},
+        // The maker's drive without a self test: same test, worded "Legacy".
+        {{"-t", "1%", "0:10:0"},
+         legacy + onePercent + Phases(2) + AtTarget(10, " Legacy Short Test Failed 03 / 11 / 00"), 2},
+        {{"-g", "0:11:0"},
+         Stamped("Start 100% Generic Short Test (^C to abort)") + Phases(1) +
+             AtTarget(11, " Generic Short Test Failed 03 / 11 / 00"),
+         2},
+        // A drive refusing SEEK still fails on a bad block, before the seeks are tried.
+        {{"-t", "1%", "0:14:0"},
+         legacy + onePercent + Phases(2) + AtTarget(14, " Legacy Short Test Failed 03 / 11 / 00"), 2},
+        // Phase A stops at the last LBA of a drive it reads through in less than the phase time.
+        {{"-g", "10%", "0:8:0"},
+         Stamped("Start 10% Generic Short Test (^C to abort)") + Phases(4) + AtTarget(8, "Generic Short Test Passed"),
+         0},
+    });
 }
 
-TEST(GenericShortTest, OnePercentRunsEveryPhase)
+// 81900 blocks are 20 chunks of 4095: 10 % every second chunk. 8190 blocks
+// are two full chunks: the second ends on the last LBA. At 50 % of 81900
+// blocks the switch point is LBA 40949, verified inclusive: ten chunks.
+TEST(GenericLongTest, ChunksProgressAndSwitchPoint)
 {
-    CliRunner cli(MachinePath("host-tests.json"));
-    const auto run = cli.Run({"-g", "1%", "0:6:0"});
-    EXPECT_EQ(AfterInit(run), Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(4) +
-                                  AtTarget(6, "Generic Short Test Passed"));
-    EXPECT_EQ(run.exitCode, 0);
+    const std::string whole = Stamped("Starting 100% Generic Long Test (^C to abort)");
+    const std::string half = Stamped("Starting 50% Generic Long Test (^C to abort)");
+    const std::string tenths = VerifyLines({10, 20, 30, 40, 50, 60, 70, 80, 90});
+    ExpectRuns("host-tests.json", {
+        {{"-gl", "0:0:0"}, whole + tenths + AtTarget(0, " Generic Long Test Passed"), 0},
+        {{"-gl", "0:9:0"}, whole + VerifyLines({50}) + AtTarget(9, " Generic Long Test Passed"), 0},
+        {{"-gl", "0:1:0"}, whole + VerifyLines({50}) + AtTarget(1, "Generic Long Test Failed 03 / 11 / 00"), 2},
+        {{"-gl", "100%", "0:2:0"}, whole + VerifyLines({50}) + AtTarget(2, "Legacy Long Test Failed 03 / 11 / 00"), 2},
+        {{"-gl", "50%", "0:3:0"}, half + tenths + AtTarget(3, " Generic Long Test Passed"), 0},
+        {{"-gl", "50%", "0:4:0"}, half + tenths + AtTarget(4, "Generic Long Test Failed 03 / 11 / 00"), 2},
+        {{"-gl", "0:12:0"}, AtTarget(12, "Generic Long Test Failed No Sense Data Available"), 1},
+    });
 }
 
 // Reading a drive never grows its data file, so a file-size limit far below
@@ -323,49 +340,16 @@ TEST(GenericShortTest, RunsUnderAFileSizeLimitBelowTheDrivesSize)
     EXPECT_TRUE(AfterInit(run).ends_with(AtTarget(6, "Generic Short Test Passed"))) << run.out;
 }
 
-// Phase B reads from n blocks before the last LBA through the last one.
-TEST(GenericShortTest, MediumErrorOnLastLbaFailsInEndOfDiskPhase)
-{
-    CliRunner cli(MachinePath("host-tests.json"));
-    auto run = cli.Run({"-g", "1%", "0:5:0"});
-    EXPECT_EQ(AfterInit(run), Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(2) +
-                                  AtTarget(5, " Generic Short Test Failed 03 / 11 / 00"));
-    EXPECT_EQ(run.exitCode, 2);
-
-    // The maker's drive without a self test: same test, worded "Legacy".
-    run = cli.Run({"-t", "1%", "0:10:0"});
-    EXPECT_EQ(AfterInit(run), Stamped("DST not supported...Using Legacy test instead.") +
-                                  Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(2) +
-                                  AtTarget(10, " Legacy Short Test Failed 03 / 11 / 00"));
-    EXPECT_EQ(run.exitCode, 2);
-}
-
-TEST(GenericShortTest, MediumErrorAtStartEndsTheTestInFirstPhase)
-{
-    CliRunner cli(MachinePath("host-tests.json"));
-    const auto run = cli.Run({"-g", "0:11:0"});
-    EXPECT_EQ(AfterInit(run), Stamped("Start 100% Generic Short Test (^C to abort)") + Phases(1) +
-                                  AtTarget(11, " Generic Short Test Failed 03 / 11 / 00"));
-    EXPECT_EQ(run.exitCode, 2);
-}
-
 // SEEK is obsolete since SBC-2: a drive refusing it is judged on its reads alone.
 TEST(GenericShortTest, DriveRefusingSeekSkipsThatPhase)
 {
     CliRunner cli(MachinePath("host-tests.json"));
     const std::string skipped = Stamped("Random Seek Commands skipped: the drive does not support SEEK");
-    auto run = cli.Run({"-g", "1%", "0:13:0"});
+    const auto run = cli.Run({"-g", "1%", "0:13:0"});
     EXPECT_EQ(AfterInit(run), Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(4) + skipped +
                                   AtTarget(13, "Generic Short Test Passed"));
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(MaskTimes(cli.ReadWorkFile("HarrowCLI.log")).find(skipped), std::string::npos);
-
-    // A bad block still fails it, before the seeks are tried.
-    run = cli.Run({"-t", "1%", "0:14:0"});
-    EXPECT_EQ(AfterInit(run), Stamped("DST not supported...Using Legacy test instead.") +
-                                  Stamped("Start 1% Generic Short Test (^C to abort)") + Phases(2) +
-                                  AtTarget(14, " Legacy Short Test Failed 03 / 11 / 00"));
-    EXPECT_EQ(run.exitCode, 2);
 }
 
 // Ctrl+C on a run writing into a file: every line written so far is there.
@@ -379,85 +363,6 @@ TEST(GenericShortTest, InterruptedRunIntoAFileKeepsItsLines)
     EXPECT_EQ(stopped.signal, SIGINT);
     EXPECT_EQ(AfterInit(stopped), Stamped("Start 100% Generic Short Test (^C to abort)") + Stamped(reading));
     EXPECT_TRUE(stopped.out.starts_with("<TIME>  Harrow Viraradiza NT Command Line diagnostic\n")) << stopped.out;
-}
-
-// Phase A stops at the last LBA of a drive it reads through in less than the phase time.
-TEST(GenericShortTest, DriveSmallerThanOnePhaseOfReading)
-{
-    CliRunner cli(MachinePath("host-tests.json"));
-    const auto run = cli.Run({"-g", "10%", "0:8:0"});
-    EXPECT_EQ(AfterInit(run), Stamped("Start 10% Generic Short Test (^C to abort)") + Phases(4) +
-                                  AtTarget(8, "Generic Short Test Passed"));
-    EXPECT_EQ(run.exitCode, 0);
-}
-
-// The verify lines count the blocks verified against the blocks to verify.
-std::string VerifyLines(std::initializer_list<int> percents)
-{
-    std::string text;
-    for (const int percent : percents) {
-        text += "\tVerify is " + std::to_string(percent) + "% complete . . .\n";
-    }
-    return text;
-}
-
-// 81900 blocks are 20 chunks of 4095: 10 % every second chunk.
-TEST(GenericLongTest, WholeDriveWithProgressAtEachTenth)
-{
-    CliRunner cli(MachinePath("host-tests.json"));
-    const auto run = cli.Run({"-gl", "0:0:0"});
-    EXPECT_EQ(AfterInit(run), Stamped("Starting 100% Generic Long Test (^C to abort)") +
-                                  VerifyLines({10, 20, 30, 40, 50, 60, 70, 80, 90}) +
-                                  AtTarget(0, " Generic Long Test Passed"));
-    EXPECT_EQ(run.exitCode, 0);
-}
-
-// 8190 blocks are two full chunks of 4095: the second ends on the last LBA.
-TEST(GenericLongTest, BlockCountMultipleOfChunkEndsOnLastLba)
-{
-    CliRunner cli(MachinePath("host-tests.json"));
-    const std::string start = Stamped("Starting 100% Generic Long Test (^C to abort)") + VerifyLines({50});
-    auto run = cli.Run({"-gl", "0:9:0"});
-    EXPECT_EQ(AfterInit(run), start + AtTarget(9, " Generic Long Test Passed"));
-    EXPECT_EQ(run.exitCode, 0);
-
-    run = cli.Run({"-gl", "0:1:0"});
-    EXPECT_EQ(AfterInit(run), start + AtTarget(1, "Generic Long Test Failed 03 / 11 / 00"));
-    EXPECT_EQ(run.exitCode, 2);
-}
-
-TEST(GenericLongTest, MakersDriveIsWordedLegacy)
-{
-    CliRunner cli(MachinePath("host-tests.json"));
-    const auto run = cli.Run({"-gl", "100%", "0:2:0"});
-    EXPECT_EQ(AfterInit(run), Stamped("Starting 100% Generic Long Test (^C to abort)") + VerifyLines({50}) +
-                                  AtTarget(2, "Legacy Long Test Failed 03 / 11 / 00"));
-    EXPECT_EQ(run.exitCode, 2);
-}
-
-// At 50 % of 81900 blocks the switch point is LBA 40949, verified inclusive:
-// ten chunks of 4095.
-TEST(GenericLongTest, PercentageStopsAtSwitchPoint)
-{
-    CliRunner cli(MachinePath("host-tests.json"));
-    const std::string start = Stamped("Starting 50% Generic Long Test (^C to abort)");
-    auto run = cli.Run({"-gl", "50%", "0:3:0"});
-    EXPECT_EQ(AfterInit(run), start + VerifyLines({10, 20, 30, 40, 50, 60, 70, 80, 90}) +
-                                  AtTarget(3, " Generic Long Test Passed"));
-    EXPECT_EQ(run.exitCode, 0);
-
-    run = cli.Run({"-gl", "50%", "0:4:0"});
-    EXPECT_EQ(AfterInit(run), start + VerifyLines({10, 20, 30, 40, 50, 60, 70, 80, 90}) +
-                                  AtTarget(4, "Generic Long Test Failed 03 / 11 / 00"));
-    EXPECT_EQ(run.exitCode, 2);
-}
-
-TEST(GenericLongTest, AbsentDeviceCannotBeSized)
-{
-    CliRunner cli(MachinePath("host-tests.json"));
-    const auto run = cli.Run({"-gl", "0:12:0"});
-    EXPECT_EQ(AfterInit(run), AtTarget(12, "Generic Long Test Failed No Sense Data Available"));
-    EXPECT_EQ(run.exitCode, 1);
 }
 
 }  // namespace

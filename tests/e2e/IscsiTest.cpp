@@ -1,6 +1,7 @@
 // HarrowCLI against a real iSCSI target (tgtd): a disk of another maker that
 // refuses what a plain LUN lacks (SEEK, self tests, LOG SENSE).
 #include "CliRunner.h"
+#include "support/FileText.h"
 
 #include "support/TgtTarget.h"
 
@@ -14,10 +15,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <thread>
+
+using test_support::ReadText;
 
 namespace {
 
@@ -31,23 +33,6 @@ constexpr std::uint64_t kMiB = 1 << 20;
 constexpr std::uint64_t kLun1Bytes = 64 * kMiB;
 constexpr std::uint64_t kLun2Bytes = 2 * 4095 * 512;
 
-const std::string INIT = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
-
-// What follows initialisation.
-std::string Report(const CliRunner::Result& run)
-{
-    const auto at = run.out.find(INIT);
-    return at == std::string::npos ? run.out : run.out.substr(at + INIT.size());
-}
-
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // The tgtd this process started for the given portal; -1 when there is none.
 pid_t OwnTgtd(std::uint16_t port)
 {
@@ -58,9 +43,9 @@ pid_t OwnTgtd(std::uint16_t port)
         if (!std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) {
             continue;
         }
-        std::string command = Slurp(entry.path() / "cmdline");
+        std::string command = ReadText(entry.path() / "cmdline");
         std::replace(command.begin(), command.end(), '\0', ' ');
-        const std::string stat = Slurp(entry.path() / "stat");
+        const std::string stat = ReadText(entry.path() / "stat");
         const auto close = stat.rfind(')');
         if (command.find("tgtd") == std::string::npos || command.find(portal) == std::string::npos ||
             close == std::string::npos) {
@@ -144,31 +129,31 @@ TEST_F(IscsiCli, ListingShowsEveryLunWithTheTargetsIdentity)
     const auto run = Run({"-l"});
     EXPECT_EQ(run.exitCode, 0);
     // LUN 0 is tgtd's storage-array controller, for which no device is built.
-    EXPECT_EQ(Report(run), "<TIME>  Device(s) found during bus scan:\n"
-                           " SCSI Port 0 SCSI ID: 7 iScsiPrt ScsiPort0\n"
-                           "   0:0:1 Disc     IET       VIRTUAL DISK      0001              \n"
-                           "   0:0:2 Disc     IET       VIRTUAL DISK      0001              \n");
+    EXPECT_EQ(AfterInit(run), "<TIME>  Device(s) found during bus scan:\n"
+                              " SCSI Port 0 SCSI ID: 7 iScsiPrt ScsiPort0\n"
+                              "   0:0:1 Disc     IET       VIRTUAL DISK      0001              \n"
+                              "   0:0:2 Disc     IET       VIRTUAL DISK      0001              \n");
 }
 
 TEST_F(IscsiCli, InquiryReportOfADiskOfAnotherMaker)
 {
     const auto run = Run({"-i", "0:0:1"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(Report(run), " \tDevice = Port:0 Target:0 Lun:1 \n"
-                           "\tVendor = IET      \n"
-                           "\tProduct = VIRTUAL DISK     \n"
-                           "\tVersion = 0001\n"
-                           "\tSerial Number =         \n"
-                           " \tBlocksize = 512, Highblock = 131071, Capacity = 64 MB\n");
+    EXPECT_EQ(AfterInit(run), " \tDevice = Port:0 Target:0 Lun:1 \n"
+                              "\tVendor = IET      \n"
+                              "\tProduct = VIRTUAL DISK     \n"
+                              "\tVersion = 0001\n"
+                              "\tSerial Number =         \n"
+                              " \tBlocksize = 512, Highblock = 131071, Capacity = 64 MB\n");
 
     const auto second = Run({"-i", "0:0:2"});
     EXPECT_EQ(second.exitCode, 0);
-    EXPECT_NE(Report(second).find(" \tBlocksize = 512, Highblock = 8189, Capacity = 4 MB\n"), std::string::npos)
+    EXPECT_NE(AfterInit(second).find(" \tBlocksize = 512, Highblock = 8189, Capacity = 4 MB\n"), std::string::npos)
         << second.out;
 
     const auto absent = Run({"-i", "0:0:5"});
     EXPECT_EQ(absent.exitCode, 1);
-    EXPECT_EQ(Report(absent), " Device Failed Inquiry No Sense Data\n");
+    EXPECT_EQ(AfterInit(absent), " Device Failed Inquiry No Sense Data\n");
 }
 
 TEST_F(IscsiCli, GenericLongTestVerifiesEveryBlockTheTargetHas)
@@ -177,7 +162,7 @@ TEST_F(IscsiCli, GenericLongTestVerifiesEveryBlockTheTargetHas)
     for (const std::string lun : {"0:0:1", "0:0:2"}) {
         const auto run = Run({"-gl", lun});
         EXPECT_EQ(run.exitCode, 0) << lun << "\n" << run.out;
-        const std::string report = Report(run);
+        const std::string report = AfterInit(run);
         EXPECT_TRUE(report.starts_with("<TIME>  Starting 100% Generic Long Test (^C to abort)\n")) << report;
         const std::string passed = "<TIME> Port:0 Target:0 Lun:" + lun.substr(4) + "   Generic Long Test Passed\n";
         EXPECT_TRUE(report.ends_with(passed)) << report;
@@ -189,31 +174,31 @@ TEST_F(IscsiCli, GenericShortTestSkipsTheSeeksTheTargetRefuses)
 {
     const auto run = Run({"-g", "1%", "0:0:1"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(Report(run), "<TIME>  Start 1% Generic Short Test (^C to abort)\n"
-                           "<TIME>  Performing Sequential Read (start of disk)\n"
-                           "<TIME>  Performing Sequential Read (end of disk)\n"
-                           "<TIME>  Performing Random Read Commands\n"
-                           "<TIME>  Performing Random Seek Commands\n"
-                           "<TIME>  Random Seek Commands skipped: the drive does not support SEEK\n"
-                           "<TIME> Port:0 Target:0 Lun:1  Generic Short Test Passed\n");
+    EXPECT_EQ(AfterInit(run), "<TIME>  Start 1% Generic Short Test (^C to abort)\n"
+                              "<TIME>  Performing Sequential Read (start of disk)\n"
+                              "<TIME>  Performing Sequential Read (end of disk)\n"
+                              "<TIME>  Performing Random Read Commands\n"
+                              "<TIME>  Performing Random Seek Commands\n"
+                              "<TIME>  Random Seek Commands skipped: the drive does not support SEEK\n"
+                              "<TIME> Port:0 Target:0 Lun:1  Generic Short Test Passed\n");
 }
 
 TEST_F(IscsiCli, SelfTestCommandsFallBackToTheGenericTests)
 {
     const auto shortRun = Run({"-t", "1%", "0:0:1"});
     EXPECT_EQ(shortRun.exitCode, 0);
-    EXPECT_EQ(Report(shortRun), "<TIME>  DST not supported...Using Legacy test instead.\n"
-                                "<TIME>  Start 1% Generic Short Test (^C to abort)\n"
-                                "<TIME>  Performing Sequential Read (start of disk)\n"
-                                "<TIME>  Performing Sequential Read (end of disk)\n"
-                                "<TIME>  Performing Random Read Commands\n"
-                                "<TIME>  Performing Random Seek Commands\n"
-                                "<TIME>  Random Seek Commands skipped: the drive does not support SEEK\n"
-                                "<TIME> Port:0 Target:0 Lun:1  Generic Short Test Passed\n");
+    EXPECT_EQ(AfterInit(shortRun), "<TIME>  DST not supported...Using Legacy test instead.\n"
+                                   "<TIME>  Start 1% Generic Short Test (^C to abort)\n"
+                                   "<TIME>  Performing Sequential Read (start of disk)\n"
+                                   "<TIME>  Performing Sequential Read (end of disk)\n"
+                                   "<TIME>  Performing Random Read Commands\n"
+                                   "<TIME>  Performing Random Seek Commands\n"
+                                   "<TIME>  Random Seek Commands skipped: the drive does not support SEEK\n"
+                                   "<TIME> Port:0 Target:0 Lun:1  Generic Short Test Passed\n");
 
     const auto longRun = Run({"-tl", "0:0:2"});
     EXPECT_EQ(longRun.exitCode, 0);
-    const std::string report = Report(longRun);
+    const std::string report = AfterInit(longRun);
     EXPECT_TRUE(report.starts_with("<TIME>  DST not supported...Using Legacy test instead.\n"
                                    "<TIME>  Starting 100% Generic Long Test (^C to abort)\n"))
         << report;
@@ -224,7 +209,7 @@ TEST_F(IscsiCli, StoppingASelfTestTheTargetRefusesIsNoSuccess)
 {
     const auto run = Run({"-s", "0:0:1"});
     EXPECT_EQ(run.exitCode, 0) << "the drive never reports an aborted test";
-    EXPECT_EQ(Report(run).find("Without Error"), std::string::npos) << run.out;
+    EXPECT_EQ(AfterInit(run).find("Without Error"), std::string::npos) << run.out;
 }
 
 std::string RefusedNote(const std::string& url) { return "harrow: \\\\.\\SCSI0: " + url + ": cannot connect: Connection refused\n"; }
@@ -243,19 +228,19 @@ TEST(IscsiCliLostTarget, StoppedTargetIsAClearErrorAtOnce)
     const auto start = Clock::now();
     const auto listing = cli.Run({"-l"});
     EXPECT_EQ(listing.exitCode, 1);
-    EXPECT_EQ(Report(listing), "<TIME>  Device(s) found during bus scan:\n"
-                               " SCSI Port 0 SCSI ID: 7 iScsiPrt ScsiPort0\n"
-                               "<TIME>  No HBA has been detected\n");
+    EXPECT_EQ(AfterInit(listing), "<TIME>  Device(s) found during bus scan:\n"
+                                  " SCSI Port 0 SCSI ID: 7 iScsiPrt ScsiPort0\n"
+                                  "<TIME>  No HBA has been detected\n");
     EXPECT_NE(listing.err.find(RefusedNote(url)), std::string::npos) << listing.err;
 
     const auto inquiry = cli.Run({"-i", "0:0:1"});
     EXPECT_EQ(inquiry.exitCode, 1);
-    EXPECT_EQ(Report(inquiry), " Device Failed Inquiry No Sense Data\n");
+    EXPECT_EQ(AfterInit(inquiry), " Device Failed Inquiry No Sense Data\n");
     EXPECT_NE(inquiry.err.find(RefusedNote(url)), std::string::npos) << inquiry.err;
 
     const auto verify = cli.Run({"-gl", "0:0:1"});
     EXPECT_EQ(verify.exitCode, 1);
-    EXPECT_EQ(Report(verify), "<TIME> Port:0 Target:0 Lun:1  Generic Long Test Failed No Sense Data Available\n");
+    EXPECT_EQ(AfterInit(verify), "<TIME> Port:0 Target:0 Lun:1  Generic Long Test Failed No Sense Data Available\n");
     EXPECT_NE(verify.err.find(RefusedNote(url)), std::string::npos) << verify.err;
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "a refused connection needs no waiting";
 }
@@ -284,7 +269,7 @@ TEST(IscsiCliLostTarget, TargetThatStopsAnsweringEndsTheRunWithinTheLoginTimeOut
     }
     EXPECT_LT(took, bound);
     EXPECT_EQ(verify.exitCode, 1);
-    EXPECT_EQ(Report(verify), "<TIME> Port:0 Target:0 Lun:1  Generic Long Test Failed No Sense Data Available\n");
+    EXPECT_EQ(AfterInit(verify), "<TIME> Port:0 Target:0 Lun:1  Generic Long Test Failed No Sense Data Available\n");
     EXPECT_NE(verify.err.find("harrow: \\\\.\\SCSI0: " + target->Url() + ": no answer to the login within 5000 ms\n"),
               std::string::npos)
         << verify.err;

@@ -2,6 +2,7 @@
 // restart, the restart puts the ASPI layer in place, and only Windows 9x
 // is touched.
 #include "CliRunner.h"
+#include "support/FileText.h"
 
 #include <gtest/gtest.h>
 
@@ -10,19 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
+
+using test_support::ReadText;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 void WriteFile(const fs::path& path, const std::string& text)
 {
@@ -35,12 +29,12 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder)
 {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        files[fs::relative(entry.path(), folder).string()] = entry.is_regular_file() ? ReadFile(entry.path()) : "<dir>";
+        files[fs::relative(entry.path(), folder).string()] = entry.is_regular_file() ? ReadText(entry.path()) : "<dir>";
     }
     return files;
 }
 
-bool IsElf(const fs::path& path) { return ReadFile(path).starts_with("\x7F" "ELF"); }
+bool IsElf(const fs::path& path) { return ReadText(path).starts_with("\x7F" "ELF"); }
 
 class OrbInst : public ::testing::Test {
 protected:
@@ -72,20 +66,20 @@ TEST_F(OrbInst, InstallsForTheNextStartOfWindows98)
     EXPECT_NE(first.out.find("Your system will need to be rebooted for the changed to take affect"), std::string::npos);
 
     // Nothing is replaced before the restart.
-    EXPECT_EQ(ReadFile(system / "WNASPI32.DLL"), "the old layer");
-    EXPECT_EQ(ReadFile(system / "WNASPI32.PreORB"), "the old layer");
-    EXPECT_EQ(ReadFile(system / "IOSUBSYS" / "APIX.PreORB"), "the old port driver");
+    EXPECT_EQ(ReadText(system / "WNASPI32.DLL"), "the old layer");
+    EXPECT_EQ(ReadText(system / "WNASPI32.PreORB"), "the old layer");
+    EXPECT_EQ(ReadText(system / "IOSUBSYS" / "APIX.PreORB"), "the old port driver");
     EXPECT_TRUE(IsElf(system / "WNASPI32.ORB"));
     EXPECT_TRUE(IsElf(system / "orbstb32.vxd"));
     const std::string s = System();
-    EXPECT_EQ(ReadFile(m_runner.WindowsDir() / "wininit.ini"),
+    EXPECT_EQ(ReadText(m_runner.WindowsDir() / "wininit.ini"),
               "[Rename]\r\n"
               "NUL=" + s + "\\WNASPI32.DLL\r\n" +
               s + "\\IOSUBSYS\\APIX.VXD=" + s + "\\IOSUBSYS\\APIX.ORB\r\n" +
               s + "\\ASPIENUM.VXD=" + s + "\\ASPIENUM.ORB\r\n" +
               s + "\\WINASPI.DLL=" + s + "\\WINASPI.ORB\r\n" +
               s + "\\WNASPI32.DLL=" + s + "\\WNASPI32.ORB\r\n");
-    const std::string registry = ReadFile(m_runner.RegistryFile());
+    const std::string registry = ReadText(m_runner.RegistryFile());
     for (const char* text : {"[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\VxD\\ORBSTB32]\n"
                              "\"AllocAtBoot\"=hex:00\n\"ISA\"=hex:01\n\"MaxPages\"=dword:00000080\n"
                              "\"Start\"=hex:00\n\"StaticVxD\"=\"ORBSTB32.VXD\"\n",
@@ -112,8 +106,8 @@ TEST_F(OrbInst, InstallsForTheNextStartOfWindows98)
     const CliRunner::Result second = Install();
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_NE(second.out.find("Current Version - 1.0.0.0     New Version - 1.0.0.0"), std::string::npos) << second.out;
-    EXPECT_EQ(ReadFile(system / "WNASPI32.PreORB"), "the old layer");
-    EXPECT_EQ(ReadFile(system / "IOSUBSYS" / "APIX.PreORB"), "the old port driver");
+    EXPECT_EQ(ReadText(system / "WNASPI32.PreORB"), "the old layer");
+    EXPECT_EQ(ReadText(system / "IOSUBSYS" / "APIX.PreORB"), "the old port driver");
     EXPECT_TRUE(fs::exists(m_runner.WindowsDir() / "wininit.ini"));
 }
 
@@ -128,7 +122,7 @@ TEST_F(OrbInst, LeavesTheNtFamilyUntouched)
         EXPECT_EQ(run.exitCode, 1) << version;
         EXPECT_EQ(run.out, "") << version;
         EXPECT_EQ(Snapshot(m_runner.WindowsDir()), windows) << version;
-        EXPECT_EQ(ReadFile(m_runner.RegistryFile()), "REGEDIT4\n") << version;
+        EXPECT_EQ(ReadText(m_runner.RegistryFile()), "REGEDIT4\n") << version;
     }
 }
 
@@ -185,7 +179,7 @@ TEST_F(OrbInst, StopsAtTheFirstFailedCopy)
               std::string::npos)
         << noLibrary.err;
     EXPECT_EQ(noLibrary.out.find("ASPI has been installed on your system"), std::string::npos) << noLibrary.out;
-    const std::string wininit = ReadFile(m_runner.WindowsDir() / "wininit.ini");
+    const std::string wininit = ReadText(m_runner.WindowsDir() / "wininit.ini");
     EXPECT_NE(wininit.find("ASPIENUM.VXD="), std::string::npos) << wininit;
     EXPECT_EQ(wininit.find("WINASPI.DLL="), std::string::npos) << wininit;
     EXPECT_FALSE(fs::exists(m_runner.SystemDir() / "WNASPI32.ORB"));

@@ -6,15 +6,6 @@ namespace {
 
 const std::string RMA_FILE = "rmalog.txt";
 
-const std::string INIT = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
-
-// What follows initialisation.
-std::string AfterInit(const CliRunner::Result& run)
-{
-    const auto at = run.out.find(INIT);
-    return at == std::string::npos ? run.out : run.out.substr(at + INIT.size());
-}
-
 const std::string INSTRUCTIONS =
     "See the Harrow Viraradiza.HLP file for complete contact information, return procedures and packaging "
     "instructions.\n\n"
@@ -45,14 +36,27 @@ std::string Form(const std::string& identity, const std::string& contact)
 
 const std::string NO_IDENTITY = "Product = " + std::string(20, ' ') + " Serial Number = " + std::string(10, ' ') + "\n";
 
-TEST(RmaForm, DriveProductAndSerialArePadded)
+// Product and serial number are padded to their fields, blank for a device
+// that does not answer; the contact lines keep the line ends typed.
+TEST(RmaForm, FormOfEachDeviceAndContact)
 {
-    CliRunner cli(MachinePath("lab.json"));
-    const auto run = cli.Run({"-r", "0:0:0"}, JANE);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(AfterInit(run), PROMPTS);
-    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)),
-              Form("Product = KX18LVD              Serial Number = LAB00001  \n", JANE_LINES));
+    const struct {
+        std::vector<std::string> arguments;
+        std::string input;
+        std::string form;
+    } cases[] = {
+        {{"-r", "0:0:0"}, JANE, Form("Product = KX18LVD              Serial Number = LAB00001  \n", JANE_LINES)},
+        {{"-r", "0:3:0"}, JANE, Form(NO_IDENTITY, JANE_LINES)},
+        {{"-r"}, "Jane Doe\r\n555-0100\r\njane@example.com\r\n",
+         Form(NO_IDENTITY, "Contact: Jane Doe\r\nPhone: 555-0100\r\nEmail: jane@example.com\r\n\n")},
+    };
+    for (const auto& c : cases) {
+        CliRunner cli(MachinePath("lab.json"));
+        const auto run = cli.Run(c.arguments, c.input);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(AfterInit(run), PROMPTS);
+        EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)), c.form);
+    }
 }
 
 TEST(RmaForm, WithoutDeviceFieldsAreBlankAndRunsAppend)
@@ -68,23 +72,6 @@ TEST(RmaForm, WithoutDeviceFieldsAreBlankAndRunsAppend)
     EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)),
               first + Form("Product = MD3600LW             Serial Number = LAB00003  \n",
                            "Contact: Max\nPhone: +44 20 7946 0000\nEmail: max@example.org\n\n"));
-}
-
-TEST(RmaForm, ContactLinesKeepTheTypedLineEnds)
-{
-    CliRunner cli(MachinePath("lab.json"));
-    const auto run = cli.Run({"-r"}, "Jane Doe\r\n555-0100\r\njane@example.com\r\n");
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)),
-              Form(NO_IDENTITY, "Contact: Jane Doe\r\nPhone: 555-0100\r\nEmail: jane@example.com\r\n\n"));
-}
-
-TEST(RmaForm, DeviceThatDoesNotAnswerGivesBlankFields)
-{
-    CliRunner cli(MachinePath("lab.json"));
-    const auto run = cli.Run({"-r", "0:3:0"}, JANE);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)), Form(NO_IDENTITY, JANE_LINES));
 }
 
 // A name longer than the 80-character buffer must not spill into the phone field.

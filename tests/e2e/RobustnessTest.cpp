@@ -1,4 +1,5 @@
 #include "CliRunner.h"
+#include "support/FileText.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,9 @@
 #include <csignal>
 
 #include <fstream>
-#include <sstream>
 #include <thread>
+
+using test_support::ReadText;
 
 namespace {
 
@@ -17,14 +19,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 const fs::path RegistryOf(const CliRunner& cli) { return cli.WorkDir().parent_path() / "registry.reg"; }
-
-std::string Text(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 ino_t Inode(const fs::path& path)
 {
@@ -54,7 +48,7 @@ TEST(Robustness, FirstRunsKilledOrRacingLeaveAWholeConfigurationThatPlainRunsNev
     }
     const auto after = killed.Start({"-l"}).WaitAtMost(60s);
     EXPECT_EQ(after.exitCode, 0) << after.err;
-    EXPECT_TRUE(HasWholeConfiguration(Text(RegistryOf(killed))));
+    EXPECT_TRUE(HasWholeConfiguration(ReadText(RegistryOf(killed))));
 
     // Four first runs at once, several times over.
     for (int round = 0; round < 3; ++round) {
@@ -69,13 +63,13 @@ TEST(Robustness, FirstRunsKilledOrRacingLeaveAWholeConfigurationThatPlainRunsNev
             EXPECT_EQ(result.err, "");
         }
         const fs::path registry = RegistryOf(cli);
-        EXPECT_TRUE(HasWholeConfiguration(Text(registry)));
+        EXPECT_TRUE(HasWholeConfiguration(ReadText(registry)));
 
-        const std::string before = Text(registry);
+        const std::string before = ReadText(registry);
         const ino_t inode = Inode(registry);
         EXPECT_EQ(cli.Start({"-l"}).WaitAtMost(60s).exitCode, 0);
         EXPECT_EQ(Inode(registry), inode) << "a plain run replaced the registry file";
-        EXPECT_EQ(Text(registry), before);
+        EXPECT_EQ(ReadText(registry), before);
     }
 }
 

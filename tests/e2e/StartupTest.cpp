@@ -33,8 +33,6 @@ std::string CommandLineEcho(const std::vector<std::string>& arguments)
     return text + "\n";
 }
 
-const std::string INIT = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
-
 TEST(Startup, NoArgumentPrintsUsageWithoutLoadingResources)
 {
     CliRunner cli(MachinePath("lab.json"));
@@ -52,14 +50,6 @@ TEST(Startup, MissingResourceLibraryAborts)
     EXPECT_FALSE(std::filesystem::exists(cli.WorkDir() / "HarrowCLI.log"));
 }
 
-TEST(Startup, UsageOptionSkipsInitialisation)
-{
-    CliRunner cli(MachinePath("lab.json"));
-    const auto run = cli.Run({"-?"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"-?"}) + USAGE);
-}
-
 TEST(Startup, VersionWithAndWithoutLicence)
 {
     CliRunner cli(MachinePath("lab.json"));
@@ -72,15 +62,6 @@ TEST(Startup, VersionWithAndWithoutLicence)
     run = cli.Run({"/v"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, BANNER + CommandLineEcho({"/v"}) + version + "Line one of the licence.\nLine two.\n");
-}
-
-TEST(Startup, CopyrightComesFromTheResourceLibrary)
-{
-    CliRunner cli(MachinePath("lab.json"));
-    const auto run = cli.Run({"-c"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"-c"}) + INIT +
-                           "Copyright (c) 2026 Kestrel Storage Products. All rights reserved.\n");
 }
 
 TEST(Startup, ProductKeyWithoutDriverChoicesFallsBackToThePortTransport)
@@ -110,32 +91,30 @@ TEST(Startup, PortWithoutTransportKeepsTheOtherAdaptersNumbers)
     EXPECT_NE(run.out.find("Device Failed Inquiry No Sense Data"), std::string::npos) << run.out;
 }
 
-TEST(Arguments, UnknownKeywordAloneGivesTheNoCommandTextAndUsage)
+// Usage skips initialisation; a stray word alone is no command; a device
+// command without an address does nothing; one colon is no address.
+TEST(Arguments, ExactOutputOfEachCommandLine)
 {
+    const std::string stray = CommandLineEcho({"-vx", "stray"});
+    const struct {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string afterEcho;
+    } cases[] = {
+        {{"-?"}, 0, USAGE},
+        {{"-c"}, 0, INIT + "Copyright (c) 2026 Kestrel Storage Products. All rights reserved.\n"},
+        {{"-vx", "stray"}, 0,
+         "Unexpected keyword : stray\n" + INIT + "No command was given on the command line:\n\t" +
+             stray.substr(1, stray.size() - 2) + " \n\n" + USAGE},
+        {{"-i"}, 0, INIT},
+        {{"-i", "0:0"}, 1, "Invalid device address : 0:0\n" + INIT + " Device Failed Inquiry No Sense Data\n"},
+    };
     CliRunner cli(MachinePath("lab.json"));
-    const auto run = cli.Run({"-vx", "stray"});
-    EXPECT_EQ(run.exitCode, 0);
-    const std::string echo = CommandLineEcho({"-vx", "stray"});
-    EXPECT_EQ(run.out, BANNER + echo + "Unexpected keyword : stray\n" + INIT +
-                           "No command was given on the command line:\n\t" + echo.substr(1, echo.size() - 2) +
-                           " \n\n" + USAGE);
-}
-
-TEST(Arguments, DeviceCommandsWithoutAddressDoNothing)
-{
-    CliRunner cli(MachinePath("lab.json"));
-    const auto run = cli.Run({"-i"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"-i"}) + INIT);
-}
-
-TEST(Arguments, OneColonAddressFindsNoDevice)
-{
-    CliRunner cli(MachinePath("lab.json"));
-    const auto run = cli.Run({"-i", "0:0"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"-i", "0:0"}) + "Invalid device address : 0:0\n" + INIT +
-                           " Device Failed Inquiry No Sense Data\n");
+    for (const auto& c : cases) {
+        const auto run = cli.Run(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments[0];
+        EXPECT_EQ(run.out, BANNER + CommandLineEcho(c.arguments) + c.afterEcho);
+    }
 }
 
 TEST(Arguments, AddressesOfThreeToFiveNumbersAreAccepted)

@@ -1,4 +1,5 @@
 // Drives the real windows of Harrow on simulated machines, headless.
+#include "support/FileText.h"
 #include "support/TestHome.h"
 
 #include "frontend/CommandRoutine.h"
@@ -24,9 +25,9 @@
 #include <QTreeWidget>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
+
+using test_support::ReadText;
 
 namespace {
 
@@ -46,14 +47,6 @@ int RecordBox(const char* text, const char* caption, UINT type)
 {
     g_boxes.push_back({text, caption, type});
     return (type & 0x0F) == MB_YESNO ? g_nextAnswer : IDOK;
-}
-
-std::string ReadFile(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The screenshots every run leaves for a person to look at.
@@ -113,7 +106,7 @@ private:
         item->setCheckState(0, Qt::Checked);
     }
 
-    std::string Log() { return ReadFile(m_home / "run" / "HarrowCLI.log"); }
+    std::string Log() { return ReadText(m_home / "run" / "HarrowCLI.log"); }
 
     QString StatusOf(const QString& start)
     {
@@ -140,10 +133,7 @@ private slots:
     void init()
     {
         m_home = test_support::MakeTestHome("gui");
-        std::ifstream machine(HARROW_GUI_MACHINE);
-        std::stringstream json;
-        json << machine.rdbuf();
-        test_support::UseMachineFile(m_home, json.str());
+        test_support::UseMachineFile(m_home, ReadText(HARROW_GUI_MACHINE));
         // Log and per-drive files land in the working folder.
         m_oldDir = std::filesystem::current_path();
         std::filesystem::create_directories(m_home / "run");
@@ -240,7 +230,7 @@ private slots:
         QVERIFY(log.find("Disc Starting Generic") < log.find("have Completed"));
         QVERIFY(View()->DriveTestPage()->findChild<QLabel*>("startedText")->text().startsWith("Short Test started at "));
         // The maker's drives keep their own file, named after the serial number.
-        QVERIFY(ReadFile(m_home / "run" / "LEG00001.txt").find("Legacy Short Test Passed") != std::string::npos);
+        QVERIFY(ReadText(m_home / "run" / "LEG00001.txt").find("Legacy Short Test Passed") != std::string::npos);
         SaveShot(Frame(), "02-drive-tests");
     }
 

@@ -5,8 +5,8 @@
 #include "core/system/CTarget.h"
 #include "core/transport/CTestDriver.h"
 #include "core/transport/SCSI_TestIoCtl.h"
+#include "support/FileText.h"
 
-#include <fstream>
 #include <iterator>
 #include <unistd.h>
 
@@ -28,11 +28,7 @@ protected:
         AspiFixture::TearDown();
     }
 
-    std::string Recorded() const
-    {
-        std::ifstream file(m_Dir / CTestDriver::kOutputFile, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(file), {});
-    }
+    std::string Recorded() const { return test_support::ReadText(m_Dir / CTestDriver::kOutputFile); }
 
     std::filesystem::path m_Previous;
 };

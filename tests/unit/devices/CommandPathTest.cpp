@@ -6,10 +6,9 @@
 #include "core/system/CComputerSystem.h"
 #include "core/types/CEventError.h"
 #include "platform/Kernel.h"
+#include "support/FileText.h"
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 
 namespace devices_test {
 namespace {
@@ -131,10 +130,7 @@ TEST_F(CommandPath, SilentSystemThrowsNullAndCountsNothing)
 std::string LogAfterDestroy(const std::filesystem::path& file)
 {
     CLogFile::Destroy();
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return test_support::ReadText(file);
 }
 
 TEST_F(CommandPath, CdbsAndErrorsGoToTheLogUnlessSilent)

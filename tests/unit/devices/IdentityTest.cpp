@@ -3,10 +3,9 @@
 #include "DeviceTestSupport.h"
 
 #include "core/log/CLogFile.h"
+#include "support/FileText.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace devices_test {
@@ -84,8 +83,7 @@ TEST_F(Identity, InitReadsIdentityAndSerialNumber)
     EXPECT_EQ(log[0].DataLength, 255UL);
 
     CLogFile::Destroy();
-    std::ifstream in(logFile);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = test_support::ReadText(logFile);
     EXPECT_EQ(text.rfind("Device: 0:4:0\nDevice type: 0\nVendor: ACME\n", 0), 0U) << text;
     EXPECT_NE(text.find("Serial Number: SIM00001"), std::string::npos) << text;
 }

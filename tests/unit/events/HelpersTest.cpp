@@ -42,7 +42,7 @@ TEST(Hexdump, AtMostOneHundredSixtyBytesAndNeverPastTheBuffer)
     EXPECT_TRUE(HexdumpToLogFile(nullptr, nullptr, "Again", &buffer, 17));
     EXPECT_TRUE(HexdumpToLogFile(nullptr, nullptr, "Short", &shortBuffer, 100));
     EXPECT_TRUE(HexdumpToLogFile(nullptr, nullptr, "Negative", &buffer, -5));
-    const std::string text = ReadWhole("mode.txt");
+    const std::string text = ReadText("mode.txt");
     std::filesystem::current_path(home);
 
     std::string expected = "\nPage 08\n";

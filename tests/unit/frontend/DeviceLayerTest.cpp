@@ -9,6 +9,7 @@
 #include "core/transport/NTPortRequest.h"
 #include "frontend/DeviceRecord.h"
 #include "support/BoundedWait.h"
+#include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -94,18 +95,11 @@ class MachineEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "harrow-frontend-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
+        m_root = test_support::MakeTestHome("frontend");
         std::ofstream(m_root / "registry.reg")
             << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Kestrel\\Harrow Viraradiza\\Options]\n"
                "\"CommandPauseMs\"=dword:00000000\n\n";
         setenv("HARROW_MACHINE", (std::string(HARROW_TEST_MACHINES) + "/lab.json").c_str(), 1);
-        setenv("HARROW_STATE", (m_root / "state").c_str(), 1);
-        setenv("HARROW_REGISTRY", (m_root / "registry.reg").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", m_root.c_str(), 1);
-        setenv("XDG_DATA_HOME", m_root.c_str(), 1);
-        setenv("XDG_STATE_HOME", m_root.c_str(), 1);
         harrow::platform::SetActiveMachine(
             std::make_unique<RecordingMachine>(std::string(HARROW_TEST_MACHINES) + "/lab.json"));
         ASSERT_TRUE(InitSystem("Harrow Viraradiza"));
@@ -113,8 +107,7 @@ public:
     void TearDown() override
     {
         CComputerSystem::Destroy();
-        harrow::platform::SetActiveMachine(nullptr);
-        fs::remove_all(m_root);
+        test_support::LeaveTestHome(m_root);
     }
 
 private:

@@ -1,12 +1,13 @@
 #include "frontend/LineLog.h"
+#include "support/FileText.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
+
+using test_support::ReadText;
 
 namespace {
 
@@ -22,14 +23,6 @@ DeviceRecord Record(int kind, int ha, int raidTarget, int channel, int target, i
     record.target = target;
     record.lun = lun;
     return record;
-}
-
-std::string ReadAll(const fs::path& path)
-{
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
 }
 
 size_t Count(const std::string& text, const std::string& word)
@@ -84,8 +77,8 @@ TEST_F(LineLog, LinesGoToTheConsoleTheLogAndTheDeviceFile)
     const std::string firstLine = console.substr(0, console.find('\n') + 1);
     EXPECT_TRUE(std::regex_match(firstLine, stamped)) << firstLine;
     EXPECT_EQ(console.substr(firstLine.size()), " plain\n");
-    EXPECT_EQ(ReadAll(m_dir / "run.log"), console + " quiet\n");
-    EXPECT_EQ(ReadAll(m_dir / "drive1.txt"), firstLine + " quiet\n");
+    EXPECT_EQ(ReadText(m_dir / "run.log"), console + " quiet\n");
+    EXPECT_EQ(ReadText(m_dir / "drive1.txt"), firstLine + " quiet\n");
 }
 
 TEST_F(LineLog, UnwritableLogFileIsSkipped)

@@ -86,7 +86,7 @@ TEST_F(LogFile, EveryQueuedEventIsWrittenBeforeTheFileCloses)
     EXPECT_FALSE(CLogFile::Instance()->IsStillLogging());
     CLogFile::Instance()->LogEvent(new TextEvent("after the end\n"));
     CLogFile::Destroy();
-    EXPECT_EQ(ReadWhole(path), expected + "after the end\n");
+    EXPECT_EQ(ReadText(path), expected + "after the end\n");
 }
 
 TEST_F(LogFile, EventTextsAndDeviceBlocksAreWrittenAsTheyAre)
@@ -100,7 +100,7 @@ TEST_F(LogFile, EventTextsAndDeviceBlocksAreWrittenAsTheyAre)
     const std::string text = message->toString();
     CLogFile::Instance()->LogEvent(message);
     CLogFile::Destroy();
-    EXPECT_EQ(ReadWhole(path),
+    EXPECT_EQ(ReadText(path),
               "Device: 1:3:0\n"
               "Device type: 0\n"
               "Vendor: KESTREL\n"
@@ -130,18 +130,18 @@ TEST_F(LogFile, ChangeAndClear)
     }
     EXPECT_EQ(log->GetLogFileName(), first);
     log->LogDeviceInfo(CDevAddress(0, 1, 0, -1, -1, -1), DEV_TAPE, "", "", "", "");
-    EXPECT_EQ(ReadWhole(first).find("kept\nDevice: 0:0:0\n"), 0u);
-    EXPECT_NE(ReadWhole(first).find("Device: 0:1:0\n"), std::string::npos);
+    EXPECT_EQ(ReadText(first).find("kept\nDevice: 0:0:0\n"), 0u);
+    EXPECT_NE(ReadText(first).find("Device: 0:1:0\n"), std::string::npos);
 
     log->ChangeLogFile(second);
     EXPECT_EQ(log->GetLogFileName(), second);
     log->LogDeviceInfo(CDevAddress(0, 2, 0, -1, -1, -1), DEV_TAPE, "", "", "", "");
-    EXPECT_EQ(ReadWhole(second).find("Device: 0:2:0\n"), 0u);
+    EXPECT_EQ(ReadText(second).find("Device: 0:2:0\n"), 0u);
     log->ClearLogFile();
-    EXPECT_EQ(ReadWhole(second), "");
+    EXPECT_EQ(ReadText(second), "");
     log->LogDeviceInfo(CDevAddress(0, 3, 0, -1, -1, -1), DEV_TAPE, "", "", "", "");
-    EXPECT_EQ(ReadWhole(second).find("Device: 0:3:0\n"), 0u);
-    EXPECT_EQ(ReadWhole(first).find("Device: 0:2:0"), std::string::npos);
+    EXPECT_EQ(ReadText(second).find("Device: 0:3:0\n"), 0u);
+    EXPECT_EQ(ReadText(first).find("Device: 0:2:0"), std::string::npos);
 }
 
 TEST_F(LogFile, ClearFailureIsReported)

@@ -126,7 +126,7 @@ TEST(LogFileStress, ConcurrentLoggingChangingAndClearingLosesAndTearsNothing)
     std::set<std::string> seen;
     std::map<int, std::vector<int>> finalOrder;
     for (const std::string& name : names) {
-        for (const std::string& line : EventLines(ReadWhole(name))) {
+        for (const std::string& line : EventLines(ReadText(name))) {
             EXPECT_TRUE(seen.insert(line).second) << "written twice: " << line;
             if (name == finalFile && line[0] == 'F') {
                 int thread = 0, index = 0;

@@ -1,10 +1,9 @@
 #pragma once
 
+#include "support/FileText.h"
 #include "support/TestHome.h"
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 // A fresh test home per test, removed afterwards.
@@ -20,10 +19,4 @@ private:
     std::filesystem::path m_Path;
 };
 
-inline std::string ReadWhole(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test_support::ReadText;

@@ -45,7 +45,7 @@ protected:
     std::string Written()
     {
         GTrace::ReloadOptions();  // closes the file
-        return ReadWhole(TraceFile());
+        return ReadText(TraceFile());
     }
 
     TempFolder m_Folder{"trace"};

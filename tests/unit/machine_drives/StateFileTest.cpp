@@ -1,5 +1,6 @@
 #include "DriveHarness.h"
 #include "machine/drives/StateStore.h"
+#include "support/FileText.h"
 
 #include <csignal>
 #include <sys/resource.h>
@@ -8,7 +9,8 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
+
+using test_support::ReadText;
 
 namespace harrow::machine::drives {
 namespace {
@@ -21,14 +23,6 @@ UnitState Capacity(std::uint64_t blocks)
     state.blocks = blocks;
     state.revision = "A1";
     return state;
-}
-
-std::string ReadText(const std::filesystem::path& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // A state is written once it changes; this writes the first one.

@@ -1,6 +1,7 @@
 // A sysfs and /dev tree in a temporary folder, shaped like the kernel's.
 #pragma once
 
+#include "support/FileText.h"
 #include "support/TestHome.h"
 
 #include <filesystem>
@@ -67,11 +68,6 @@ public:
     }
 
     static void Write(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
-    static std::string Read(const fs::path& file)
-    {
-        std::ifstream in(file, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
 
 private:
     fs::path m_root;

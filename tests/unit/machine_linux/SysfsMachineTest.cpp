@@ -158,7 +158,7 @@ TEST_F(SysfsMachineTest, PortCapabilitiesAndRescan)
 
     std::vector<BYTE> out(2048);
     ASSERT_TRUE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
-    EXPECT_EQ(FakeSysfs::Read(fake.HostDir(2) / "scan"), "- - -");
+    EXPECT_EQ(test_support::ReadText(fake.HostDir(2) / "scan"), "- - -");
     std::filesystem::remove(fake.HostDir(2) / "scan");
     EXPECT_FALSE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
     EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);

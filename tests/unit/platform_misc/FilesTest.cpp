@@ -1,6 +1,7 @@
 #include "platform/DeviceNamespace.h"
 #include "platform/Files.h"
 #include "platform/Kernel.h"
+#include "support/FileText.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -66,13 +66,6 @@ protected:
     void TearDown() override { std::filesystem::remove_all(m_folder); }
 
     std::string Path(const std::string& name) const { return m_folder + "/" + name; }
-    static std::string Contents(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
 
     std::string m_folder;
 };
@@ -102,7 +95,7 @@ TEST_F(Files, DispositionsFollowWin32)
     EXPECT_TRUE(WriteFile(file, "+more", 5, &written, nullptr));
     EXPECT_TRUE(FlushFileBuffers(file));
     EXPECT_TRUE(CloseHandle(file));
-    EXPECT_EQ(Contents(name), "first+more");
+    EXPECT_EQ(test_support::ReadText(name), "first+more");
 
     file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
@@ -168,12 +161,12 @@ TEST_F(Files, FolderOperations)
     std::ofstream(source) << "payload";
     EXPECT_EQ(GetFileAttributesA(source.c_str()), FILE_ATTRIBUTE_NORMAL);
     EXPECT_TRUE(CopyFileA(source.c_str(), copy.c_str(), TRUE));
-    EXPECT_EQ(Contents(folder + "/copy.txt"), "payload");
+    EXPECT_EQ(test_support::ReadText(folder + "/copy.txt"), "payload");
     EXPECT_FALSE(CopyFileA(source.c_str(), copy.c_str(), TRUE));
     EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
     std::ofstream(source) << "newer";
     EXPECT_TRUE(CopyFileA(source.c_str(), copy.c_str(), FALSE));
-    EXPECT_EQ(Contents(folder + "/copy.txt"), "newer");
+    EXPECT_EQ(test_support::ReadText(folder + "/copy.txt"), "newer");
     EXPECT_FALSE(CopyFileA(Path("none").c_str(), copy.c_str(), FALSE));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 

@@ -8,26 +8,20 @@
 #include "platform/System.h"
 #include "platform/Wininit.h"
 #include "support/TestHome.h"
+#include "support/FileText.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using test_support::ReadText;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 class WindowsNine : public ::testing::Test {
 protected:

@@ -63,9 +63,7 @@ TEST_F(RegistryTest, SpecialFilesAreRefusedAtOnceAndNeverReplaced)
     ReloadRegistry();
     ASSERT_EQ(SetString(HKEY_CURRENT_USER, "Options", "Mode", "linked"), ERROR_SUCCESS);
     EXPECT_TRUE(std::filesystem::is_symlink(m_path));
-    std::ifstream in(real);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("\"Mode\"=\"linked\""), std::string::npos);
+    EXPECT_NE(test_support::ReadText(real).find("\"Mode\"=\"linked\""), std::string::npos);
 }
 
 TEST_F(RegistryTest, DeepKeysAreRefusedAndLongContinuationsRead)

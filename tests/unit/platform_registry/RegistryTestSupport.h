@@ -4,6 +4,7 @@
 
 #include "platform/DeviceNamespace.h"
 #include "platform/Registry.h"
+#include "support/FileText.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,13 +53,7 @@ protected:
 
     void TearDown() override { test_support::LeaveTestHome(m_folder); }
 
-    std::string FileText() const
-    {
-        std::ifstream in(m_path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string FileText() const { return test_support::ReadText(m_path); }
 
     void WriteFile(const std::string& text) const
     {

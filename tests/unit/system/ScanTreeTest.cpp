@@ -1,6 +1,7 @@
 // Trees built by scanning simulated machines: adapters, targets and LUNs in
 // the orders the tree fixes, the probes' limits, silence and rescans.
 #include "SystemTestSupport.h"
+#include "support/FileText.h"
 
 #include "core/buffers/AlignedBuffer.h"
 #include "core/devices/CDisk.h"
@@ -15,10 +16,10 @@
 #include "core/transport/SCSI_NTPortIoCtl.h"
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
-#include <iterator>
 #include <set>
+
+using test_support::ReadText;
 
 using namespace system_test;
 
@@ -49,12 +50,6 @@ protected:
         return system;
     }
 };
-
-std::string FileText(const std::string& path)
-{
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> ChildLabels(CDevTreeNode& node)
 {
@@ -225,14 +220,14 @@ TEST_F(ScanTreeTest, ScanIsSilentAndUnloggedUntilItCompletes)
     EXPECT_EQ(system->IsSilent(), 0UL);
     EXPECT_TRUE(CLogFile::IsLoggingOn());
     CLogFile::Destroy();
-    EXPECT_EQ(FileText(logPath).find("SER00001"), std::string::npos);
+    EXPECT_EQ(ReadText(logPath).find("SER00001"), std::string::npos);
 
     // The same device logs once logging is on: the check above can fail.
     ASSERT_EQ(CLogFile::Init(logPath), ERR_NONE);
     CLogFile::Instance()->TurnOnLogOption(LOG_ALL);
     system->GetSCSIDevice(0, 0, 0)->LogDeviceInfo();
     CLogFile::Destroy();
-    EXPECT_NE(FileText(logPath).find("SER00001"), std::string::npos);
+    EXPECT_NE(ReadText(logPath).find("SER00001"), std::string::npos);
 }
 
 TEST_F(ScanTreeTest, RescanReplacesTargetsWholesale)
