@@ -187,9 +187,19 @@ void CHarrowView::ReplaceOemPages(OemPlugin& plugin)
         if (QWidget* page = plugin.getPage(i); page != nullptr) {
             m_pages->addWidget(page);
             m_oemPages.push_back(page);
+            if (page->metaObject()->indexOfSignal("RunningChanged(bool)") >= 0) {
+                connect(page, SIGNAL(RunningChanged(bool)), this, SLOT(SetOemRunning(bool)));
+            }
         }
     }
     if (!m_oemPages.empty()) {
         GoTo(m_pages->indexOf(m_oemPages.front()));
     }
+}
+
+void CHarrowView::SetOemRunning(bool running)
+{
+    // A plug-in test is a drive test: rescans, other tests and plug-in commands wait for it.
+    m_state.activity = running ? ACTIVITY_DRIVE_TESTS : ACTIVITY_NONE;
+    SetNavigation(!running);
 }

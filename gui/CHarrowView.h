@@ -57,6 +57,10 @@ signals:
     void PageChanged(int page);
     void BusyChanged(bool busy);
 
+private slots:
+    // A plug-in page that reports a running test holds the program's commands.
+    void SetOemRunning(bool running);
+
 private:
     void SetNavigation(bool enabled);
     bool AddOemDevices(OemPlugin& plugin);
