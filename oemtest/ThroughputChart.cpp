@@ -10,6 +10,7 @@ namespace {
 
 constexpr int MARGIN = 6;
 constexpr int AXIS_WIDTH = 56;
+constexpr std::size_t MIN_SPAN = 20;
 
 QColor SeriesColour(int index)
 {
@@ -67,9 +68,9 @@ void ThroughputChart::paintEvent(QPaintEvent*)
     painter.drawText(QRect(0, plot.top() - legendHeight / 2, AXIS_WIDTH - 4, legendHeight), Qt::AlignRight,
                      QString::number(top, 'g', 3));
     painter.drawText(QRect(0, plot.bottom() - legendHeight / 2, AXIS_WIDTH - 4, legendHeight), Qt::AlignRight, "0");
-    painter.drawText(QRect(MARGIN, MARGIN, AXIS_WIDTH, legendHeight), Qt::AlignLeft, m_unit);
+    painter.drawText(MARGIN, MARGIN + fontMetrics().ascent(), m_unit);
 
-    int legendX = AXIS_WIDTH;
+    int legendX = std::max(AXIS_WIDTH, 2 * MARGIN + fontMetrics().horizontalAdvance(m_unit));
     painter.setRenderHint(QPainter::Antialiasing);
     for (std::size_t s = 0; s < m_samples.size(); ++s) {
         const QColor colour = SeriesColour(static_cast<int>(s));
@@ -79,11 +80,15 @@ void ThroughputChart::paintEvent(QPaintEvent*)
         painter.drawText(legendX + 18, MARGIN + fontMetrics().ascent(), name);
         legendX += 30 + fontMetrics().horizontalAdvance(name);
         const std::deque<double>& series = m_samples[s];
+        // A young run spreads over part of the width; an old one scrolls.
+        const double span = static_cast<double>(std::clamp<std::size_t>(series.size(), MIN_SPAN, MAX_SAMPLES) - 1);
         QPainterPath path;
         for (std::size_t i = 0; i < series.size(); ++i) {
-            const double x = plot.right() - static_cast<double>(series.size() - 1 - i) * plot.width() / (MAX_SAMPLES - 1);
+            const double x = plot.right() - static_cast<double>(series.size() - 1 - i) * plot.width() / span;
             const double y = plot.bottom() - series[i] / top * plot.height();
             i == 0 ? path.moveTo(x, y) : path.lineTo(x, y);
+            // A run shorter than two samples still shows its rate.
+            painter.drawEllipse(QPointF(x, y), 2, 2);
         }
         painter.drawPath(path);
     }

@@ -188,6 +188,8 @@ private slots:
     void sequentialReadOfTwoDrivesRunsToTheEnd()
     {
         Choose({"Disc 0:0:0", "Disc 0:2:0"}, 50000);
+        // 256 commands of 5 ms each: long enough for the chart to draw.
+        Find<QSpinBox>("oemBlocks")->setValue(16);
         StartRun();
         QVERIFY(View()->State().Busy());
         WaitForEnd();
