@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -94,6 +95,7 @@ private:
     // Ticks the drives and chooses the plug-in command: its parameter page shows.
     void Choose(std::initializer_list<const char*> drives, int commandId)
     {
+        m_app.reset();
         m_app = std::make_unique<CHarrowApp>();
         QCOMPARE(m_app->Start(), CHarrowApp::StartResult::Started);
         harrow::platform::SetMessageBoxHandler(RecordBox);
@@ -242,6 +244,34 @@ private slots:
         CComputerSystem* system = CComputerSystem::Instance();
         QCOMPARE(system->GetSCSIDevice(0, 2, 0)->GetTestState(), 3ul);
         QVERIFY(Log().find(" Disc Test(s) Aborted by user\n") != std::string::npos);
+    }
+
+    void userCdbAndSeeksPass()
+    {
+        // TEST UNIT READY: a CDB that moves nothing is still asked for, as any CDB may write.
+        Choose({"Disc 0:0:0"}, 50030);
+        QLineEdit* cdb = Find<QLineEdit>("oemCdb");
+        cdb->setText("00 00 00");
+        QCOMPARE(Find<QLabel>("oemCheck")->text().left(20), QString("The CDB is 6 to 16 b"));
+        cdb->setText("00 00 00 00 00 00");
+        g_answer = IDYES;
+        StartRun();
+        WaitForEnd();
+        QCOMPARE(g_questions.size(), std::size_t{1});
+        QCOMPARE(State(0), QString("Passed"));
+
+        for (int seek : {50020, 50021, 50022}) {
+            Choose({"Disc 0:0:0", "Disc 0:2:0"}, seek);
+            // A butterfly pass sweeps the range twice: keep it short.
+            Find<QRadioButton>("oemRangeChoice")->setChecked(true);
+            Find<QSpinBox>("oemEndBlock")->setValue(16);
+            Find<QSpinBox>("oemOperations")->setValue(4);
+            StartRun();
+            WaitForEnd();
+            QCOMPARE(State(0), QString("Passed"));
+            QCOMPARE(State(1), QString("Passed"));
+            QCOMPARE(g_questions.size(), std::size_t{1});
+        }
     }
 
     void refusedWriteSendsNothing()
