@@ -83,6 +83,8 @@ COemRunPage::COemRunPage(std::shared_ptr<OemTestPlan> plan, QWidget* parent)
     charts->addWidget(m_megabytes);
     charts->addWidget(m_commands);
     layout->addLayout(charts, 2);
+    m_megabytes->setVisible(MovesData(m_plan->Command()));
+    m_commands->setVisible(MovesData(m_plan->Command()));
     layout->addWidget(new QLabel(tr("Events:"), this));
     layout->addWidget(m_events, 1);
 
@@ -214,8 +216,10 @@ void COemRunPage::ShowFigures(const std::vector<OemDeviceFigures>& figures)
     std::vector<double> commands;
     for (std::size_t i = 0; i < figures.size() && i < m_rows.size(); ++i) {
         m_rows[i].progress->setValue(figures[i].percent);
-        m_rows[i].rates->setText(QString::asprintf("%.2f MB/s  %.0f commands/s", figures[i].megabytesPerSecond,
-                                                   figures[i].commandsPerSecond));
+        m_rows[i].rates->setText(MovesData(m_plan->Command())
+                                     ? QString::asprintf("%.2f MB/s  %.0f commands/s", figures[i].megabytesPerSecond,
+                                                         figures[i].commandsPerSecond)
+                                     : tr("no data moved"));
         m_rows[i].state->setText(StateText(figures[i].state));
         megabytes.push_back(figures[i].megabytesPerSecond);
         commands.push_back(figures[i].commandsPerSecond);

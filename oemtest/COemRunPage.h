@@ -29,8 +29,8 @@ public:
     ~COemRunPage() override;
 
     void Start();
-    void Cancel();
-    bool Running() const { return m_run != nullptr; }
+    // Also what the program's own abort commands call.
+    Q_INVOKABLE void Cancel();
 
 signals:
     // The program holds its other commands while a test runs.

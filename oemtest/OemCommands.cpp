@@ -23,6 +23,12 @@ const std::vector<OemCommand>& OemCommands()
     return commands;
 }
 
+bool MovesData(const OemCommand& command)
+{
+    constexpr int SEQUENTIAL_VERIFY = 50001;
+    return command.family != OemFamily::Seek && command.id != SEQUENTIAL_VERIFY;
+}
+
 const OemCommand* FindOemCommand(int id)
 {
     const std::vector<OemCommand>& commands = OemCommands();

@@ -22,3 +22,6 @@ struct OemCommand {
 const std::vector<OemCommand>& OemCommands();
 // Null for an id the plug-in does not offer.
 const OemCommand* FindOemCommand(int id);
+// Whether the drives count what it moves: VERIFY and SEEK move no data, so
+// their rates cannot be measured.
+bool MovesData(const OemCommand& command);

@@ -244,6 +244,18 @@ private slots:
         CComputerSystem* system = CComputerSystem::Instance();
         QCOMPARE(system->GetSCSIDevice(0, 2, 0)->GetTestState(), 3ul);
         QVERIFY(Log().find(" Disc Test(s) Aborted by user\n") != std::string::npos);
+
+        // While it runs the program holds its pages and commands; its own Abort reaches the test.
+        QTest::mouseClick(Find<QPushButton>("oemStart"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(State(1) == "Running", WAIT_MS);
+        QVERIFY(!Find<QPushButton>("backButton")->isEnabled());
+        OemMenu()->actions().at(0)->trigger();
+        QCOMPARE(Find<QLabel>("pageTitle")->text(), QString("Random Read Test"));
+        QTest::mouseClick(Find<QPushButton>("statusAbort"), Qt::LeftButton);
+        WaitForEnd();
+        QCOMPARE(State(0), QString("Aborted"));
+        QCOMPARE(State(1), QString("Aborted"));
+        QVERIFY(Find<QPushButton>("backButton")->isEnabled());
     }
 
     void userCdbAndSeeksPass()
