@@ -154,7 +154,7 @@ void COemRunPage::Start()
     for (const OemDevice& entry : m_plan->Devices()) {
         LogLine(Format("Disc Starting %s test", m_plan->Command().name), &entry.record, GUI_WITH_ADDRESS);
     }
-    m_run = std::make_unique<OemRun>(std::move(test), std::move(devices), m_plan->Parameters().blocksPerXfer);
+    m_run = std::make_unique<OemRun>(std::move(test), std::move(devices), m_plan->ProgressBasis());
     m_events->clear();
     m_note->setText(tr("%1 started at %2").arg(m_plan->Command().name, QString::fromStdString(TimeStamp("%H:%M:%S"))));
     m_run->Start();

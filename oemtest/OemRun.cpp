@@ -21,10 +21,11 @@ long long BlocksMoved(SCSIDevice* device)
 
 }  // namespace
 
-OemRun::OemRun(std::unique_ptr<CTestBase> test, std::vector<SCSIDevice*> devices, long blocksPerXfer)
+OemRun::OemRun(std::unique_ptr<CTestBase> test, std::vector<SCSIDevice*> devices, const OemProgressBasis& basis)
     : m_test(std::move(test)), m_devices(std::move(devices)), m_lastBlocks(m_devices.size(), 0),
-      m_lastPercent(m_devices.size(), 0), m_blocksPerXfer(std::max(1L, blocksPerXfer))
+      m_lastPercent(m_devices.size(), 0), m_basis(basis)
 {
+    m_basis.blocksPerXfer = std::max(1L, m_basis.blocksPerXfer);
 }
 
 OemRun::~OemRun()
@@ -94,28 +95,45 @@ int OemRun::TestPercent()
     return static_cast<int>(std::clamp(share, 0.0, 1.0) * 100.0);
 }
 
+int OemRun::DevicePercent(long long blocks, int testPercent)
+{
+    long long expected = m_basis.countedBlocks;
+    if (m_basis.kind == OemProgressBasis::TestProgress) {
+        return testPercent;
+    }
+    if (m_basis.kind == OemProgressBasis::RangeBlocks) {
+        long low = 0;
+        long high = 0;
+        m_test->GetProgressRange(low, high);
+        expected = static_cast<long long>(high) - low;
+    }
+    return expected > 0 ? static_cast<int>(std::clamp(blocks * 100 / expected, 0LL, 100LL)) : 0;
+}
+
 std::vector<OemDeviceFigures> OemRun::Sample(double seconds)
 {
-    // The engine tracks the progress of one thread; a drive that passed is done,
-    // one that failed or was aborted keeps where it stopped.
+    // A drive that passed is done; one that failed or was aborted shows what it
+    // moved, or where it stopped when only the test's progress tells.
     const int testPercent = TestPercent();
     std::vector<OemDeviceFigures> figures(m_devices.size());
     for (std::size_t i = 0; i < m_devices.size(); ++i) {
         OemDeviceFigures& figure = figures[i];
         figure.state = m_devices[i]->GetTestState();
+        const long long blocks = BlocksMoved(m_devices[i]);
+        // Any state but 0: the engine cleared the drive's figures for this test.
+        const bool counted = m_basis.kind != OemProgressBasis::TestProgress;
         if (figure.state == CTestBase::TEST_STATE_PASSED) {
             m_lastPercent[i] = 100;
-        } else if (figure.state == CTestBase::TEST_STATE_RUNNING) {
-            m_lastPercent[i] = std::max(m_lastPercent[i], testPercent);
+        } else if (figure.state == CTestBase::TEST_STATE_RUNNING || (figure.state != 0 && counted)) {
+            m_lastPercent[i] = std::max(m_lastPercent[i], DevicePercent(blocks, testPercent));
         }
         figure.percent = m_lastPercent[i];
-        const long long blocks = BlocksMoved(m_devices[i]);
         const long long moved = blocks - m_lastBlocks[i];
         m_lastBlocks[i] = blocks;
         if (seconds > 0 && moved > 0) {
             const double bytes = static_cast<double>(moved) * static_cast<double>(m_devices[i]->GetBlockLength());
             figure.megabytesPerSecond = bytes / BYTES_PER_MEGABYTE / seconds;
-            figure.commandsPerSecond = static_cast<double>(moved) / static_cast<double>(m_blocksPerXfer) / seconds;
+            figure.commandsPerSecond = static_cast<double>(moved) / static_cast<double>(m_basis.blocksPerXfer) / seconds;
         }
     }
     return figures;

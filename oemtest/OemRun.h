@@ -21,6 +21,21 @@ struct OemDeviceFigures {
     unsigned long state = 0;
 };
 
+// How a drive's own progress is told from the blocks it moved.
+struct OemProgressBasis {
+    enum Kind {
+        // Moves no data, or runs for a time: the test's own progress.
+        TestProgress,
+        // Sequential: the test's progress range counts the blocks each drive moves.
+        RangeBlocks,
+        // Counted random commands: each drive moves countedBlocks in all.
+        CountedBlocks,
+    };
+    Kind kind = TestProgress;
+    long long countedBlocks = 0;
+    long blocksPerXfer = 1;
+};
+
 // One event taken from the test's error queue.
 struct OemEvent {
     CDevAddress address;
@@ -32,7 +47,7 @@ struct OemEvent {
 // that has not ended cancels it and waits for its threads.
 class OemRun {
 public:
-    OemRun(std::unique_ptr<CTestBase> test, std::vector<SCSIDevice*> devices, long blocksPerXfer);
+    OemRun(std::unique_ptr<CTestBase> test, std::vector<SCSIDevice*> devices, const OemProgressBasis& basis);
     OemRun(const OemRun&) = delete;
     OemRun& operator=(const OemRun&) = delete;
     ~OemRun();
@@ -50,12 +65,13 @@ public:
 
 private:
     int TestPercent();
+    int DevicePercent(long long blocks, int testPercent);
 
     std::unique_ptr<CTestBase> m_test;
     std::vector<SCSIDevice*> m_devices;
     std::vector<long long> m_lastBlocks;
     std::vector<int> m_lastPercent;
-    long m_blocksPerXfer;
+    OemProgressBasis m_basis;
     std::thread m_thread;
     std::atomic<bool> m_done{false};
     bool m_cancelled = false;

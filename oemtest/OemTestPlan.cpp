@@ -201,6 +201,24 @@ std::unique_ptr<CTestBase> OemTestPlan::MakeTest(Error_t& result)
     return result == ERR_NONE ? std::move(test) : nullptr;
 }
 
+OemProgressBasis OemTestPlan::ProgressBasis() const
+{
+    const OemParameters& p = m_parameters;
+    OemProgressBasis basis;
+    basis.blocksPerXfer = p.blocksPerXfer;
+    if (!MovesData(m_command) || m_command.family == OemFamily::UserCdb) {
+        return basis;
+    }
+    if (m_command.family == OemFamily::Sequential) {
+        basis.kind = OemProgressBasis::RangeBlocks;
+    } else if (p.limit == OemLimit::Operations) {
+        // Every thread performs the whole count.
+        basis.kind = OemProgressBasis::CountedBlocks;
+        basis.countedBlocks = static_cast<long long>(p.operations) * p.threadsPerDevice * p.blocksPerXfer;
+    }
+    return basis;
+}
+
 std::unique_ptr<CTestBase> OemTestPlan::NewTest()
 {
     const OemParameters& p = m_parameters;

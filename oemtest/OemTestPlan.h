@@ -6,6 +6,7 @@
 #include "core/types/Error.h"
 #include "frontend/DeviceRecord.h"
 #include "oemtest/OemCommands.h"
+#include "oemtest/OemRun.h"
 
 #include <cstdint>
 #include <list>
@@ -82,6 +83,8 @@ public:
     // Registers the pattern and compare switch, builds and parameterises the
     // test. Null with the engine's result when it refuses the parameters.
     std::unique_ptr<CTestBase> MakeTest(Error_t& result);
+    // How the run page tells each drive's progress.
+    OemProgressBasis ProgressBasis() const;
 
 private:
     std::unique_ptr<CTestBase> NewTest();

@@ -224,6 +224,9 @@ private slots:
         WaitForEnd();
         QCOMPARE(State(0), QString("Passed"));
         QCOMPARE(State(1), QString("Failed"));
+        // The failed drive keeps its own progress: its writes, not the reads it never made.
+        QCOMPARE(Find<QProgressBar>("oemProgress0")->value(), 100);
+        QCOMPARE(Find<QProgressBar>("oemProgress1")->value(), 50);
         QListWidget* events = Find<QListWidget>("oemEvents");
         QCOMPARE(events->count(), 1);
         QVERIFY2(events->item(0)->text().contains("Sense Key = 03  Additional Sense Code = 11"), qPrintable(events->item(0)->text()));
