@@ -187,7 +187,8 @@ void COemRunPage::Poll()
     const bool finished = m_run->Finished();
     ShowEvents(m_run->TakeEvents());
     const qint64 now = m_clock.elapsed();
-    ShowFigures(m_run->Sample(static_cast<double>(now - m_lastSampleMs) / 1000.0));
+    ShowFigures(m_run->Sample(static_cast<double>(now - m_lastSampleMs) / 1000.0, static_cast<double>(now) / 1000.0),
+                finished);
     m_lastSampleMs = now;
     const qint64 seconds = now / 1000;
     m_elapsed->setText(QString::asprintf("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60));
@@ -210,22 +211,31 @@ void COemRunPage::ShowEvents(const std::vector<OemEvent>& events)
     }
 }
 
-void COemRunPage::ShowFigures(const std::vector<OemDeviceFigures>& figures)
+void COemRunPage::ShowFigures(const std::vector<OemDeviceFigures>& figures, bool finished)
 {
     std::vector<double> megabytes;
     std::vector<double> commands;
     for (std::size_t i = 0; i < figures.size() && i < m_rows.size(); ++i) {
         m_rows[i].progress->setValue(figures[i].percent);
-        m_rows[i].rates->setText(MovesData(m_plan->Command())
-                                     ? QString::asprintf("%.2f MB/s  %.0f commands/s", figures[i].megabytesPerSecond,
-                                                         figures[i].commandsPerSecond)
-                                     : tr("no data moved"));
+        m_rows[i].rates->setText(RatesText(figures[i], finished));
         m_rows[i].state->setText(StateText(figures[i].state));
         megabytes.push_back(figures[i].megabytesPerSecond);
         commands.push_back(figures[i].commandsPerSecond);
     }
     m_megabytes->AddSample(megabytes);
     m_commands->AddSample(commands);
+}
+
+QString COemRunPage::RatesText(const OemDeviceFigures& figure, bool finished) const
+{
+    if (!MovesData(m_plan->Command())) {
+        return tr("no data moved");
+    }
+    // At the end the run's averages say more than its last moment.
+    return finished ? QString::asprintf("average %.2f MB/s  %.0f commands/s", figure.averageMegabytesPerSecond,
+                                        figure.averageCommandsPerSecond)
+                    : QString::asprintf("%.2f MB/s  %.0f commands/s", figure.megabytesPerSecond,
+                                        figure.commandsPerSecond);
 }
 
 void COemRunPage::Finish()

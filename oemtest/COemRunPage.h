@@ -47,7 +47,8 @@ private:
     bool Confirmed();
     void Poll();
     void ShowEvents(const std::vector<OemEvent>& events);
-    void ShowFigures(const std::vector<OemDeviceFigures>& figures);
+    void ShowFigures(const std::vector<OemDeviceFigures>& figures, bool finished);
+    QString RatesText(const OemDeviceFigures& figure, bool finished) const;
     void Finish();
     void UpdateControls();
 

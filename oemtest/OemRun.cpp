@@ -110,7 +110,7 @@ int OemRun::DevicePercent(long long blocks, int testPercent)
     return expected > 0 ? static_cast<int>(std::clamp(blocks * 100 / expected, 0LL, 100LL)) : 0;
 }
 
-std::vector<OemDeviceFigures> OemRun::Sample(double seconds)
+std::vector<OemDeviceFigures> OemRun::Sample(double seconds, double runSeconds)
 {
     // A drive that passed is done; one that failed or was aborted shows what it
     // moved, or where it stopped when only the test's progress tells.
@@ -130,11 +130,20 @@ std::vector<OemDeviceFigures> OemRun::Sample(double seconds)
         figure.percent = m_lastPercent[i];
         const long long moved = blocks - m_lastBlocks[i];
         m_lastBlocks[i] = blocks;
-        if (seconds > 0 && moved > 0) {
-            const double bytes = static_cast<double>(moved) * static_cast<double>(m_devices[i]->GetBlockLength());
-            figure.megabytesPerSecond = bytes / BYTES_PER_MEGABYTE / seconds;
-            figure.commandsPerSecond = static_cast<double>(moved) / static_cast<double>(m_basis.blocksPerXfer) / seconds;
+        Rates(m_devices[i], moved, seconds, figure.megabytesPerSecond, figure.commandsPerSecond);
+        if (figure.state != 0) {
+            Rates(m_devices[i], blocks, runSeconds, figure.averageMegabytesPerSecond, figure.averageCommandsPerSecond);
         }
     }
     return figures;
+}
+
+void OemRun::Rates(SCSIDevice* device, long long blocks, double seconds, double& megabytes, double& commands) const
+{
+    if (seconds <= 0 || blocks <= 0) {
+        return;
+    }
+    const double bytes = static_cast<double>(blocks) * static_cast<double>(device->GetBlockLength());
+    megabytes = bytes / BYTES_PER_MEGABYTE / seconds;
+    commands = static_cast<double>(blocks) / static_cast<double>(m_basis.blocksPerXfer) / seconds;
 }

@@ -15,8 +15,11 @@ class SCSIDevice;
 // What the run page shows of one drive.
 struct OemDeviceFigures {
     int percent = 0;
+    // Over the last interval, and over the whole run.
     double megabytesPerSecond = 0;
     double commandsPerSecond = 0;
+    double averageMegabytesPerSecond = 0;
+    double averageCommandsPerSecond = 0;
     // The engine's test state: 1 running, 2 passed, 3 aborted, 4 failed.
     unsigned long state = 0;
 };
@@ -60,12 +63,13 @@ public:
     Error_t Result() const { return m_result; }
 
     std::vector<OemEvent> TakeEvents();
-    // Rates over the time since the last call.
-    std::vector<OemDeviceFigures> Sample(double seconds);
+    // Rates over the time since the last call, and over the run so far.
+    std::vector<OemDeviceFigures> Sample(double seconds, double runSeconds);
 
 private:
     int TestPercent();
     int DevicePercent(long long blocks, int testPercent);
+    void Rates(SCSIDevice* device, long long blocks, double seconds, double& megabytes, double& commands) const;
 
     std::unique_ptr<CTestBase> m_test;
     std::vector<SCSIDevice*> m_devices;
