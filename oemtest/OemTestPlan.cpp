@@ -105,10 +105,9 @@ std::string OemTestPlan::Check() const
     if (m_devices.empty()) {
         return "No drive was handed over. Tick drives on the Devices page first.";
     }
-    if (m_command.family == OemFamily::UserCdb) {
-        return CheckCdb();
-    }
-    if (std::string problem = CheckBlocks(); !problem.empty()) {
+    // A user CDB that sends data sends the pattern.
+    std::string problem = m_command.family == OemFamily::UserCdb ? CheckCdb() : CheckBlocks();
+    if (!problem.empty()) {
         return problem;
     }
     return m_command.writes || m_parameters.dataCompare ? CheckPattern() : std::string();
