@@ -79,7 +79,7 @@ CHarrowView::CHarrowView(const std::string& productName, QWidget* parent)
         m_status->Refresh();
         SetNavigation(true);
     });
-    connect(m_status, &StatusDisplay::AbortRequested, m_tests, &CDriveSelfTest::AbortTest);
+    connect(m_status, &StatusDisplay::AbortRequested, this, &CHarrowView::AbortTest);
     GoTo(PAGE_DEVICES);
 }
 
@@ -187,9 +187,30 @@ void CHarrowView::ReplaceOemPages(OemPlugin& plugin)
         if (QWidget* page = plugin.getPage(i); page != nullptr) {
             m_pages->addWidget(page);
             m_oemPages.push_back(page);
+            if (page->metaObject()->indexOfSignal("RunningChanged(bool)") >= 0) {
+                connect(page, SIGNAL(RunningChanged(bool)), this, SLOT(SetOemRunning(bool)));
+            }
         }
     }
     if (!m_oemPages.empty()) {
         GoTo(m_pages->indexOf(m_oemPages.front()));
+    }
+}
+
+void CHarrowView::SetOemRunning(bool running)
+{
+    // A plug-in test is a drive test: rescans, other tests and plug-in commands wait for it.
+    m_oemRunning = running ? qobject_cast<QWidget*>(sender()) : nullptr;
+    m_state.activity = running ? ACTIVITY_DRIVE_TESTS : ACTIVITY_NONE;
+    m_status->Refresh();
+    SetNavigation(!running);
+}
+
+void CHarrowView::AbortTest()
+{
+    if (m_oemRunning == nullptr) {
+        m_tests->AbortTest();
+    } else if (m_oemRunning->metaObject()->indexOfMethod("Cancel()") >= 0) {
+        QMetaObject::invokeMethod(m_oemRunning, "Cancel");
     }
 }

@@ -46,6 +46,8 @@ public:
     int PageCount() const;
     // A plug-in menu command (50000 to 50200).
     void OemCommand(OemPlugin& plugin, int commandId, HMODULE programModule);
+    // The user's abort: the drive tests, or the plug-in's running test.
+    void AbortTest();
 
     RunState& State() { return m_state; }
     DeviceSelection& Selection() { return m_selection; }
@@ -56,6 +58,10 @@ public:
 signals:
     void PageChanged(int page);
     void BusyChanged(bool busy);
+
+private slots:
+    // A plug-in page that reports a running test holds the program's commands.
+    void SetOemRunning(bool running);
 
 private:
     void SetNavigation(bool enabled);
@@ -72,5 +78,7 @@ private:
     CDriveSelfTest* m_tests;
     StatusDisplay* m_status;
     std::vector<QWidget*> m_oemPages;
+    // The plug-in page whose test runs, if any.
+    QWidget* m_oemRunning = nullptr;
     int m_oemCommand = 0;
 };

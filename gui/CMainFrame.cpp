@@ -100,7 +100,7 @@ void CMainFrame::CreateMenus()
         m_view->DriveTestPage()->StartTest();
     });
     m_idleOnly.append(start);
-    m_abortAction = test->addAction(tr("&Abort Test"), this, [this] { m_view->DriveTestPage()->AbortTest(); });
+    m_abortAction = test->addAction(tr("&Abort Test"), this, [this] { m_view->AbortTest(); });
 
     QMenu* tools = menuBar()->addMenu(tr("T&ools"));
     QAction* rescan = tools->addAction(tr("&Rescan Devices"), this, [this] {

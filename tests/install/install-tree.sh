@@ -14,6 +14,10 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/HarrowCLI "$libdir/libOrbCore.so" "$libdir/libHarrowPlatform.so" "$libdir/harrow/libresdll.so"; do
   [ -f "$prefix/$file" ] || fail "$file is not installed"
 done
+# The windowed program's own test plug-in, where the installed program looks for it.
+if [ -f "$build/oemtest/liboemtest.so" ]; then
+  [ -f "$prefix/$libdir/harrow/liboemtest.so" ] || fail "the OEM test plug-in is not installed"
+fi
 if readelf -d "$prefix/bin/HarrowCLI" "$prefix/$libdir/libHarrowPlatform.so" | grep -F -- "$build"; then
   fail "an installed run path names the build tree"
 fi
