@@ -212,6 +212,16 @@ bool CBufferPatternSystem::CompareData(int slot, AlignedBuffer* buf, int& byteOf
 bool CBufferPatternSystem::CheckPatternToBlockNums(AlignedBuffer* buf, unsigned long firstBlock,
                                                    unsigned long blockLength, unsigned long blockCount)
 {
+    int byteOffset = 0;
+    unsigned char expected = 0;
+    unsigned char actual = 0;
+    return CheckPatternToBlockNums(buf, firstBlock, blockLength, blockCount, byteOffset, expected, actual);
+}
+
+bool CBufferPatternSystem::CheckPatternToBlockNums(AlignedBuffer* buf, unsigned long firstBlock,
+                                                   unsigned long blockLength, unsigned long blockCount,
+                                                   int& byteOffset, unsigned char& expected, unsigned char& actual)
+{
     if (buf == nullptr || BlockNumberBytes(blockLength, blockCount) > buf->Size()) {
         return false;
     }
@@ -220,8 +230,11 @@ bool CBufferPatternSystem::CheckPatternToBlockNums(AlignedBuffer* buf, unsigned 
         unsigned char want[4];
         PutBlockNumber(want, static_cast<std::uint32_t>(firstBlock + i));
         const unsigned char* block = data + i * blockLength;
-        for (unsigned long word = 0; word < blockLength / 4; ++word) {
-            if (std::memcmp(block + word * 4, want, 4) != 0) {
+        for (unsigned long at = 0; at < blockLength / 4 * 4; ++at) {
+            if (block[at] != want[at % 4]) {
+                byteOffset = static_cast<int>(i * blockLength + at);
+                expected = want[at % 4];
+                actual = block[at];
                 return false;
             }
         }

@@ -59,6 +59,10 @@ public:
     bool CompareData(int slot, AlignedBuffer* buf, int& byteOffset, unsigned char& expected, unsigned char& actual);
     bool CheckPatternToBlockNums(AlignedBuffer* buf, unsigned long firstBlock, unsigned long blockLength,
                                  unsigned long blockCount);
+    // The same check, telling the first difference as CompareData does.
+    bool CheckPatternToBlockNums(AlignedBuffer* buf, unsigned long firstBlock, unsigned long blockLength,
+                                 unsigned long blockCount, int& byteOffset, unsigned char& expected,
+                                 unsigned char& actual);
 
 protected:
     Error_t FillUserPattern(CBufferPattern* pattern, AlignedBuffer* buf);

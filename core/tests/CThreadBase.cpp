@@ -135,7 +135,11 @@ void CThreadBase::Pause(DWORD milliseconds)
 void CThreadBase::ReseedRandom()
 {
     GTrace trace(kTraceLevel, "Reset Random Generator");
-    TestRandom::Reseed();
+    if (!m_bSeeded) {
+        m_Seed = TestRandom::ChooseSeed();
+        m_bSeeded = true;
+    }
+    m_Random.Seed(m_Seed);
 }
 
 Error_t CThreadBase::RunTest()
@@ -267,12 +271,13 @@ std::list<CEventBase*> CThreadBase::TakePendingErrors()
 bool CThreadBase::IsDataCompareError()
 {
     CBufferPatternSystem* patterns = CBufferPatternSystem::Instance();
-    if (patterns->GetPatternType(m_PatternSlot) == PatternBlockNumbers) {
-        return !patterns->CheckPatternToBlockNums(m_pBuffer, m_CurrentBlock, m_BlockLength,
-                                                  static_cast<unsigned long>(m_BlocksPerXfer));
-    }
     int offset = 0;
-    const bool same = patterns->CompareData(m_PatternSlot, m_pBuffer, offset, m_ExpectedByte, m_ActualByte);
+    // Block numbers also tell where they differ, or the event would show a stale byte.
+    const bool same = patterns->GetPatternType(m_PatternSlot) == PatternBlockNumbers
+                          ? patterns->CheckPatternToBlockNums(m_pBuffer, m_CurrentBlock, m_BlockLength,
+                                                              static_cast<unsigned long>(m_BlocksPerXfer), offset,
+                                                              m_ExpectedByte, m_ActualByte)
+                          : patterns->CompareData(m_PatternSlot, m_pBuffer, offset, m_ExpectedByte, m_ActualByte);
     if (!same) {
         m_CompareByteOffset = offset;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/tests/TestRandom.h"
 #include "core/types/Error.h"
 #include "platform/Kernel.h"
 
@@ -69,7 +70,10 @@ protected:
     // Pause of a thread that ends itself, so the monitor sees its last figures.
     static constexpr DWORD END_PAUSE_MS = 100;
 
+    // Seeds this thread's sequence: at the start from a newly chosen seed,
+    // afterwards (a write-read thread's read pass) from the same seed again.
     void ReseedRandom();
+    int NextRandom() { return m_Random.Next(); }
     bool IsDataCompareError();
     void ProcessDataCompareError();
     void WaitForCmdCompletion();
@@ -104,6 +108,10 @@ protected:
     unsigned char m_ActualByte = 0;
 
 private:
+    TestRandom::Sequence m_Random;
+    unsigned int m_Seed = 0;
+    bool m_bSeeded = false;
+
     static DWORD ThreadEntry(LPVOID self);
     Error_t RunOneAtATime();
     Error_t RunInFlight();

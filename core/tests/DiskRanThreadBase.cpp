@@ -57,7 +57,7 @@ void DiskRanThreadBase::CalcNextBlock()
     const std::uint32_t highest = m_EndBlock - static_cast<std::uint32_t>(m_BlocksPerXfer);
     std::uint32_t block = 0;
     do {
-        const auto r = static_cast<std::uint32_t>(TestRandom::Next());
+        const auto r = static_cast<std::uint32_t>(NextRandom());
         const std::uint32_t offset = m_bScaleUp ? r * m_Scale : r / m_Scale;
         block = m_StartBlock + offset;
     } while (block > highest);

@@ -6,6 +6,8 @@
 #include "core/tests/CDiskSeekTest.h"
 #include "core/tests/DiskRanTests.h"
 
+#include <algorithm>
+
 namespace engine_test {
 namespace {
 
@@ -75,6 +77,28 @@ TEST_F(RandomSeekTest, CountedWriteReadReadsTheBlocksItWroteInOrder)
     long high = -1;
     test.GetProgressRange(low, high);
     EXPECT_EQ(high, 9);
+}
+
+// Threads drawing from one shared sequence took each other's values, so a read
+// pass missed the blocks its own write pass wrote and a good drive failed.
+TEST_F(RandomSeekTest, WriteReadOfSeveralThreadsAndDevicesComparesClean)
+{
+    StartMachine(R"([{"target": 0, "blocks": 4000}, {"target": 1, "blocks": 4000}])");
+    CComputerSystem::Instance()->SetRandSeed(0);
+    CBufferPatternSystem::Instance()->SetPattern(1, PatternBlockNumbers, nullptr, 0);
+    CBufferPatternSystem::SetDataCompare(true);
+    auto two = Addresses({0, 1});
+    CDiskRanWriteReadTest test(&two, 2, 1, 3, 0);
+    ASSERT_EQ(test.StartTest(0, 4000, 40, 4, 0), ERR_NONE);
+    EXPECT_EQ(RunToEnd(test).texts, kNoEvents);
+    for (int target : {0, 1}) {
+        auto writes = Lbas(Seen(target), kWrite10);
+        auto reads = Lbas(Seen(target), kRead10);
+        ASSERT_EQ(writes.size(), 3u * 20u);
+        std::sort(writes.begin(), writes.end());
+        std::sort(reads.begin(), reads.end());
+        EXPECT_EQ(reads, writes);
+    }
 }
 
 TEST_F(RandomSeekTest, TimedAndEndlessModes)

@@ -120,6 +120,14 @@ TEST_F(ThreadProtocolTest, ADataMismatchIsReportedWithItsBlockAndByte)
     EXPECT_EQ(outcome.codes[0], ERR_TEST_4);
     EXPECT_EQ(disk->GetErrorInfo()->GetHardErrors(), hardBefore + 1);
     EXPECT_EQ(disk->GetTestState(), 4u);
+
+    // Block numbers on a zeroed medium: block 0 matches, block 1 differs in its lowest byte.
+    CBufferPatternSystem::Instance()->SetPattern(4, PatternBlockNumbers, nullptr, 0);
+    CDiskSeqReadTest numbers(&one, 1, 4, 1, 0);
+    ASSERT_EQ(numbers.StartTest(0, 16, 0, 16, 0), ERR_NONE);
+    const Outcome numbered = RunToEnd(numbers);
+    ASSERT_EQ(numbered.texts.size(), 1u);
+    EXPECT_EQ(numbered.texts[0], "DATA COMPARE ERROR: Device 0:0:0 at block 1, byte 3: Expected 0x01, Actual 0x00");
 }
 
 TEST_F(ThreadProtocolTest, ARateAlarmEndsTheDeviceWithItsText)
