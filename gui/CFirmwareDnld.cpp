@@ -88,6 +88,7 @@ void CFirmwareDnld::StartDownload()
     emit RunStarted();
     for (DeviceRecord* record : m_selection.Records()) {
         StartDrive(*record, path);
+        emit RunChanged();
     }
     WaitForDownloads();
     ReportOutcomes();

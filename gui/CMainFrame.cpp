@@ -251,7 +251,7 @@ void CMainFrame::UpdateCommands()
     for (QAction* action : m_idleOnly) {
         action->setEnabled(!busy);
     }
-    m_abortAction->setEnabled(busy);
+    m_abortAction->setEnabled(m_view->State().Abortable());
     statusBar()->showMessage(busy ? tr("Testing...") : tr("Ready"));
 }
 

@@ -139,7 +139,7 @@ private:
         SaveShot(m_app->Frame(), shots + "-file");
         View()->GoTo(CHarrowView::PAGE_FIRMWARE_DOWNLOAD);
         SaveShot(m_app->Frame(), shots + "-before");
-        QTimer::singleShot(0, this, [this, shots] { SaveShot(m_app->Frame(), shots + "-during"); });
+        QTimer::singleShot(50, this, [this, shots] { SaveShot(m_app->Frame(), shots + "-during"); });
         QTest::mouseClick(PageOf<CFirmwareDnld>()->findChild<QPushButton*>("startDownload"), Qt::LeftButton);
         QVERIFY(!View()->State().Busy());
         SaveShot(m_app->Frame(), shots + "-after");
@@ -203,8 +203,8 @@ private slots:
         QCOMPARE(Lines(5, "Downloading"), 0);
     }
 
-    // A broken image keeps the old firmware; a drive that stays not ready through
-    // seven rounds fails. No answer but Yes starts anything.
+    // A broken image keeps the old firmware, a drive may refuse any download, and
+    // one that stays not ready through seven rounds fails. Only Yes starts anything.
     void brokenImageAndDriveThatStaysNotReady()
     {
         Select({3}, CHarrowView::PAGE_FIRMWARE_FILES);
@@ -216,8 +216,9 @@ private slots:
         QCOMPARE(Lines(3, "Download - Failed"), 1);
         QCOMPARE(Lines(3, "Target FAILED"), 1);
 
-        Select({0}, CHarrowView::PAGE_FIRMWARE_FILES);
+        Select({0, 4}, CHarrowView::PAGE_FIRMWARE_FILES);
         Download("KX18LVD-K200-broken.kst", "firmware-broken");
+        QCOMPARE(Lines(4, "Download Failed 05 / 24 / 00"), 1);
         QCOMPARE(Lines(0, "Download Failed 05 / 26 / 00"), 1);
         QCOMPARE(Lines(0, "Target FAILED"), 1);
         QCOMPARE(Lines(0, "Upgrade failed please contact your technical support representative.  Click the "
@@ -264,7 +265,7 @@ private slots:
         std::vector<int> progress;
         connect(View()->findChild<CFormat*>()->findChild<FormatRun*>(), &FormatRun::Changed, this,
                 [&] { progress.push_back(View()->State().progressPosition.load()); });
-        QTimer::singleShot(0, this, [this] { SaveShot(m_app->Frame(), "format-during"); });
+        QTimer::singleShot(500, this, [this] { SaveShot(m_app->Frame(), "format-during"); });
         StartFormat();
         SaveShot(m_app->Frame(), "format-after");
         for (int target : {0, 3}) {
