@@ -132,10 +132,12 @@ private:
     template <class Page>
     Page* PageOf() { return View()->findChild<Page*>(); }
 
-    void Download(const char* file, const QString& shots)
+    void Download(const std::string& file, const QString& shots)
     {
         View()->GoTo(CHarrowView::PAGE_FIRMWARE_FILES);
-        PageOf<CFirmwareFiles>()->SetFileName(std::string(HARROW_DOCS) + "/firmware/" + file);
+        PageOf<CFirmwareFiles>()->SetFileName(file.find('/') == std::string::npos
+                                                  ? std::string(HARROW_DOCS) + "/firmware/" + file
+                                                  : file);
         SaveShot(m_app->Frame(), shots + "-file");
         View()->GoTo(CHarrowView::PAGE_FIRMWARE_DOWNLOAD);
         SaveShot(m_app->Frame(), shots + "-before");
@@ -228,6 +230,53 @@ private slots:
 
         Download("notes.txt", "firmware-not-a-file");
         QCOMPARE(g_boxes.back(), std::string("Please select a firmware file to download!"));
+
+        // A headerless image in upper case is sent from its first byte without the product
+        // check: the drive of another product gets it too, and refuses it itself.
+        const std::string image = ReadFile(std::string(HARROW_DOCS) + "/firmware/KX18LVD-K200.kst").substr(80);
+        std::ofstream((m_home / "IMAGE.LOD").string(), std::ios::binary) << image;
+        Select({0, 1}, CHarrowView::PAGE_FIRMWARE_FILES);
+        Download((m_home / "IMAGE.LOD").string(), "firmware-lod");
+        QCOMPARE(Revision(0), std::string("K200"));
+        QCOMPARE(Lines(1, "Downloading - DO NOT INTERRUPT!"), 1);
+        QCOMPARE(Lines(1, "Download Failed 05 / 26 / 00"), 1);  // the image inside names KX18LVD
+    }
+
+    void formatOutcomeRows()
+    {
+        struct Row {
+            int result, host, senseLength, key, asc, ascq, fru;
+            bool formatOnly;
+            const char* log;
+            const char* status;
+        };
+        const Row rows[] = {
+            {1, 0, 18, 0, 0, 0, 0, false, "Disk Format Completed Successfully", "Format Completed at T"},
+            {1, 0, 8, 3, 0x31, 0, 0, false, "Disk Format Completed Successfully", "Format Completed at T"},
+            {1, 0, 18, 3, 0x31, 0, 0, false, "Disk Format Failed 03 / 31 / 00", "Format Failed 03 / 31 / 00 at T"},
+            {1, 0, 18, 3, 0x31, 0, 7, false, "Disk Format Failed 03 / 31 / 00 FRU Code 07",
+             "Format Failed 03 / 31 / 00  FRU Code 07 at T"},
+            {4, 0, 8, 3, 0x31, 0, 0, false, " Disc Format Failed", "Format Failed at T"},
+            {4, 0, 18, 4, 0x44, 0, 0, false, "Disk Format Failed 04 / 44 / 00", "Format Failed 04 / 44 / 00 at T"},
+            {1, 0x11, 18, 4, 0x44, 0, 9, false, "Disk Format Failed 04 / 44 / 00 FRU Code 09",
+             "Format Failed 04 / 44 / 00 FRU Code 09 at T"},
+            {4, 0, 8, 5, 0x24, 0, 0, true, "Disk Format Failed 05 / 24 / 00 FRU Code 00",
+             "Format Failed 05 / 24 / 00 FRU Code 00 at T"},
+        };
+        for (const Row& row : rows) {
+            FormatJob job;
+            job.commandResult = static_cast<std::uint8_t>(row.result);
+            job.hostStatus = static_cast<std::uint8_t>(row.host);
+            job.senseLength = row.senseLength;
+            job.sense[2] = static_cast<std::uint8_t>(row.key);
+            job.sense[12] = static_cast<std::uint8_t>(row.asc);
+            job.sense[13] = static_cast<std::uint8_t>(row.ascq);
+            job.sense[14] = static_cast<std::uint8_t>(row.fru);
+            const FormatOutcome outcome = DescribeFormatOutcome(job, row.formatOnly, "T");
+            QCOMPARE(outcome.log, std::string(row.log));
+            QCOMPARE(outcome.status, std::string(row.status));
+            QCOMPARE(outcome.state, std::string(row.log).find("Success") != std::string::npos ? TEST_PASSED : TEST_FAILED);
+        }
     }
 
     void validationRefusesBeforeAnythingIsSent()
