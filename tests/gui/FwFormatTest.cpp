@@ -76,6 +76,7 @@ void SaveShot(QWidget* widget, const QString& name)
 {
     const QString dir = QStringLiteral(HARROW_GUI_SHOTS);
     QDir().mkpath(dir);
+    QCoreApplication::processEvents();  // the layout takes texts set just before
     widget->grab().save(dir + "/" + name + ".png");
 }
 
@@ -203,6 +204,8 @@ private slots:
         QCOMPARE(Revision(1), std::string("K100"));
         QCOMPARE(Revision(5), std::string("K100"));
         QCOMPARE(Lines(5, "Downloading"), 0);
+        View()->GoTo(CHarrowView::PAGE_FIRMWARE_FAQ);
+        SaveShot(m_app->Frame(), "firmware-faq");
     }
 
     // A broken image keeps the old firmware, a drive may refuse any download, and
@@ -333,6 +336,8 @@ private slots:
         QCOMPARE(Capacity(5).second, 512u);
 
         Select({3}, CHarrowView::PAGE_FORMAT_ONLY);
+        SaveShot(m_app->Frame(), "format-only-before");
+        QTimer::singleShot(200, this, [this] { SaveShot(m_app->Frame(), "format-only-during"); });
         QTest::mouseClick(PageOf<CFormatOnly>()->findChild<QPushButton*>("startFormatOnly"), Qt::LeftButton);
         SaveShot(m_app->Frame(), "format-only-after");
         QCOMPARE(Lines(3, "Disk Format Completed Successfully"), 2);
