@@ -317,9 +317,14 @@ private slots:
         std::vector<int> progress;
         connect(View()->findChild<CFormat*>()->findChild<FormatRun*>(), &FormatRun::Changed, this,
                 [&] { progress.push_back(View()->State().progressPosition.load()); });
-        QTimer::singleShot(500, this, [this] { SaveShot(m_app->Frame(), "format-during"); });
+        bool closed = true;
+        QTimer::singleShot(500, this, [this, &closed] {
+            SaveShot(m_app->Frame(), "format-during");
+            closed = m_app->Frame()->close();
+        });
         StartFormat();
         SaveShot(m_app->Frame(), "format-after");
+        QVERIFY(!closed);
         for (int target : {0, 3}) {
             QCOMPARE(Lines(target, "Changing drive blocksize to: 520"), 1);
             QCOMPARE(Lines(target, "Change Blocksize Passed"), 1);
