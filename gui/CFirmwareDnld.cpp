@@ -5,6 +5,7 @@
 #include "frontend/TextFormat.h"
 #include "gui/CFirmwareFiles.h"
 #include "gui/DeviceSelection.h"
+#include "gui/ElapsedText.h"
 #include "gui/FirmwareDownload.h"
 #include "gui/GuiLog.h"
 #include "gui/PumpWait.h"
@@ -85,6 +86,8 @@ void CFirmwareDnld::StartDownload()
     m_results->clear();
     m_status->setText(tr("Downloading..."));
     m_drives.clear();
+    m_clock.start();
+    m_state.elapsedText = ElapsedText(0);
     emit RunStarted();
     for (DeviceRecord* record : m_selection.Records()) {
         StartDrive(*record, path);
@@ -152,6 +155,7 @@ void CFirmwareDnld::TakeChanges()
         drive.record->changed = 1;
     }
     m_state.progressPosition = m_drives.empty() ? 100 : done * 100 / static_cast<int>(m_drives.size());
+    m_state.elapsedText = ElapsedText(m_clock.elapsed());
     emit RunChanged();
 }
 

@@ -2,6 +2,7 @@
 
 #include "gui/DriveWorker.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <memory>
@@ -47,6 +48,7 @@ private:
     RunState& m_state;
     const CFirmwareFiles& m_files;
     std::vector<Drive> m_drives;
+    QElapsedTimer m_clock;
     QPushButton* m_start;
     QLabel* m_status;
     QLabel* m_results;

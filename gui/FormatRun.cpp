@@ -5,12 +5,12 @@
 #include "frontend/LineLog.h"
 #include "frontend/TextFormat.h"
 #include "gui/DeviceSelection.h"
+#include "gui/ElapsedText.h"
 #include "gui/GuiLog.h"
 #include "gui/PumpWait.h"
 #include "gui/RunState.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 
 #include <algorithm>
 #include <set>
@@ -20,16 +20,7 @@ namespace {
 constexpr DWORD SLICE_MS = 1000;
 constexpr int SLICES_PER_PASS = 5;
 
-std::int64_t NowMs() { return QDateTime::currentMSecsSinceEpoch(); }
-
 }  // namespace
-
-std::string ElapsedSince(std::int64_t startMs)
-{
-    const auto seconds =
-        static_cast<long long>(static_cast<double>(NowMs() - startMs) / 1000.0 / harrow::platform::TimeScale());
-    return Format("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
-}
 
 FormatRun::FormatRun(DeviceSelection& selection, RunState& state, QObject* parent)
     : QObject(parent), m_selection(selection), m_state(state)
@@ -49,8 +40,8 @@ void FormatRun::Run(const std::optional<BlockSize>& blockSize)
 {
     m_formatOnly = !blockSize.has_value();
     m_drives.clear();
-    m_startMs = NowMs();
-    m_state.elapsedText = ElapsedSince(m_startMs);
+    m_clock.start();
+    m_state.elapsedText = ElapsedText(m_clock.elapsed());
     Publish(0);
     SetControlBlocks(true);
     for (DeviceRecord* record : m_selection.Records()) {
@@ -66,7 +57,7 @@ void FormatRun::Run(const std::optional<BlockSize>& blockSize)
     while (inProgress) {
         for (int slice = 0; slice < SLICES_PER_PASS; ++slice) {
             PumpWait(SLICE_MS);
-            m_state.elapsedText = ElapsedSince(m_startMs);
+            m_state.elapsedText = ElapsedText(m_clock.elapsed());
             emit Changed();
         }
         inProgress = Examine();
@@ -157,6 +148,6 @@ void FormatRun::Publish(int lowest)
     m_progress = lowest;
     m_state.progressRange = 100;
     m_state.progressPosition = lowest;
-    m_state.elapsedText = ElapsedSince(m_startMs);
+    m_state.elapsedText = ElapsedText(m_clock.elapsed());
     emit Changed();
 }

@@ -2,6 +2,7 @@
 
 #include "gui/FormatCommands.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <memory>
@@ -55,8 +56,5 @@ private:
     std::vector<Drive> m_drives;
     bool m_formatOnly = false;
     int m_progress = 0;
-    std::int64_t m_startMs = 0;
+    QElapsedTimer m_clock;
 };
-
-// "%H:%M:%S" of program time elapsed since start (HARROW_TIME_SCALE runs it faster than the clock).
-std::string ElapsedSince(std::int64_t startMs);
