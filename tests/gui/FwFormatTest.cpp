@@ -105,6 +105,13 @@ private:
         return count;
     }
 
+    // A simulated drive writes its state file first when something changes it.
+    bool Changed(int target)
+    {
+        return std::filesystem::exists(m_home / "state" / "gui-fwformat" /
+                                       ("p0b0t" + std::to_string(target) + "l0") / "state.json");
+    }
+
     QString StatusOf(int target)
     {
         const QString start = QString("Disc 0:%1:0 ").arg(target);
@@ -204,6 +211,8 @@ private slots:
         QCOMPARE(Revision(1), std::string("K100"));
         QCOMPARE(Revision(5), std::string("K100"));
         QCOMPARE(Lines(5, "Downloading"), 0);
+        QVERIFY(Changed(0));
+        QVERIFY(!Changed(5));
         View()->GoTo(CHarrowView::PAGE_FIRMWARE_FAQ);
         SaveShot(m_app->Frame(), "firmware-faq");
     }
@@ -306,6 +315,7 @@ private slots:
         StartFormat();
         QCOMPARE(Capacity(0), (std::pair<std::uint64_t, std::uint32_t>{8191, 512}));
         QVERIFY(Log().find("Chang") == std::string::npos);
+        QVERIFY(!Changed(0));
     }
 
     // Block size 520 and a format on three drives at once, one failing with sense.
@@ -369,6 +379,7 @@ private slots:
         QCOMPARE(StatusOf(0), QString("Changing Capacity to Factory Maximum number of blocks Passed"));
         QCOMPARE(Capacity(0).first, 8191u);
         QCOMPARE(Capacity(5).first, 8191u);
+        QVERIFY(!Changed(5));
     }
 };
 
