@@ -124,9 +124,8 @@ void CFirmwareDnld::StartDrive(DeviceRecord& record, const std::string& path)
     LogModePages(record, "PreDownload Mode Page Settings :");
     const std::string vendor = identity.vendor.substr(0, identity.vendor.find_last_not_of(' ') + 1);
     const DownloadJob job{path, headerless, vendor != "IBM"};
-    Drive drive{&record, std::make_unique<DriveWorker>(
-                             record, [job](DeviceRecord& copy, const std::atomic<bool>&) { DownloadFirmware(copy, job); })};
-    m_drives.push_back(std::move(drive));
+    auto download = [job](DeviceRecord& copy, const std::atomic<bool>&) { DownloadFirmware(copy, job); };
+    m_drives.push_back(Drive{&record, std::make_unique<DriveWorker>(record, download)});
     if (record.kind != KIND_PLAIN) {
         // A drive behind a RAID controller is downloaded before the next drive starts.
         while (!m_drives.back().worker->Finished()) {

@@ -108,7 +108,10 @@ void CFormat::ShowCapacity()
     }
     m_highBlockText->setText(QString::fromStdString(Format("%ld", static_cast<long>(lastLba))));
     m_factoryMaximum->setChecked(true);
-    const int choice = blockLength == 512 ? BLOCK_512 : blockLength == 520 ? BLOCK_520 : blockLength == 1024 ? BLOCK_1024 : BLOCK_OTHER;
+    const int choice = blockLength == 512    ? BLOCK_512
+                       : blockLength == 520  ? BLOCK_520
+                       : blockLength == 1024 ? BLOCK_1024
+                                             : BLOCK_OTHER;
     m_blockSizes[choice]->setChecked(true);
     if (choice == BLOCK_OTHER) {
         m_blockSizeText->setText(QString::number(blockLength));

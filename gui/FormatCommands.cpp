@@ -151,8 +151,8 @@ FormatOutcome DescribeFormatOutcome(const FormatJob& job, bool formatOnly, const
     if (!formatOnly && sense[14] == 0) {
         return {"Disk Format Failed " + codes, Format("Format Failed %s at %s", codes.c_str(), at), TEST_FAILED};
     }
-    return {"Disk Format Failed " + codes + " " + fru, Format("Format Failed %s %s at %s", codes.c_str(), fru.c_str(), at),
-            TEST_FAILED};
+    return {"Disk Format Failed " + codes + " " + fru,
+            Format("Format Failed %s %s at %s", codes.c_str(), fru.c_str(), at), TEST_FAILED};
 }
 
 bool ChangeBlockSize(DeviceRecord& record, BlockSizeChoice choice, std::uint32_t typed)

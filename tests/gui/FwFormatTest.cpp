@@ -287,7 +287,8 @@ private slots:
             const FormatOutcome outcome = DescribeFormatOutcome(job, row.formatOnly, "T");
             QCOMPARE(outcome.log, std::string(row.log));
             QCOMPARE(outcome.status, std::string(row.status));
-            QCOMPARE(outcome.state, std::string(row.log).find("Success") != std::string::npos ? TEST_PASSED : TEST_FAILED);
+            const bool passed = std::string(row.log).find("Success") != std::string::npos;
+            QCOMPARE(outcome.state, passed ? TEST_PASSED : TEST_FAILED);
         }
     }
 
