@@ -32,6 +32,7 @@ install(FILES ${HARROW_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md docs/machine-file.md docs/registry.md docs/example-machine.json docs/oem-plugin.md
               docs/harrow-drive-tests.png
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/harrow)
+install(DIRECTORY docs/firmware DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/harrow)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME harrow)

@@ -2,6 +2,11 @@
 
 #include "frontend/ResourceText.h"
 #include "gui/CDriveSelfTest.h"
+#include "gui/CFirmwareDnld.h"
+#include "gui/CFirmwareFAQ.h"
+#include "gui/CFirmwareFiles.h"
+#include "gui/CFormat.h"
+#include "gui/CFormatOnly.h"
 #include "gui/CRescanIdentPg.h"
 #include "gui/OemPlugin.h"
 #include "gui/PlaceholderPage.h"
@@ -37,7 +42,17 @@ CHarrowView::CHarrowView(const std::string& productName, QWidget* parent)
 
     m_pages->addWidget(m_devices);
     m_pages->addWidget(m_tests);
-    for (int page = PAGE_FIRMWARE_FILES; page < PAGE_COUNT; ++page) {
+    auto* files = new CFirmwareFiles(m_selection, this);
+    auto* download = new CFirmwareDnld(m_selection, m_state, *files, this);
+    auto* format = new CFormat(m_selection, m_state, this);
+    auto* formatOnly = new CFormatOnly(m_selection, m_state, this);
+    for (QWidget* page : std::initializer_list<QWidget*>{files, download, new CFirmwareFAQ(this), format, formatOnly}) {
+        m_pages->addWidget(page);
+    }
+    WatchRun(download);
+    WatchRun(format);
+    WatchRun(formatOnly);
+    for (int page = PAGE_STANDARD_PREFERENCES; page < PAGE_COUNT; ++page) {
         m_pages->addWidget(new PlaceholderPage(PageTitle(page), this));
     }
     m_title->setObjectName("pageTitle");
@@ -122,8 +137,28 @@ void CHarrowView::GoTo(int page)
     if (page == PAGE_DRIVE_TESTS) {
         m_tests->Enter();
     }
+    if (auto* files = qobject_cast<CFirmwareFiles*>(m_pages->currentWidget())) {
+        files->Enter();
+    }
+    if (auto* format = qobject_cast<CFormat*>(m_pages->currentWidget())) {
+        format->Enter();
+    }
     SetNavigation(true);
     emit PageChanged(page);
+}
+
+template <class RunPage>
+void CHarrowView::WatchRun(RunPage* page)
+{
+    connect(page, &RunPage::RunStarted, this, [this] {
+        m_status->Show(m_selection, m_devices->Scanned());
+        SetNavigation(false);
+    });
+    connect(page, &RunPage::RunChanged, this, [this] { m_status->Refresh(); });
+    connect(page, &RunPage::RunFinished, this, [this] {
+        m_status->Refresh();
+        SetNavigation(true);
+    });
 }
 
 void CHarrowView::SetNavigation(bool enabled)

@@ -65,6 +65,9 @@ private slots:
 
 private:
     void SetNavigation(bool enabled);
+    // Status and navigation follow a page's long run.
+    template <class RunPage>
+    void WatchRun(RunPage* page);
     bool AddOemDevices(OemPlugin& plugin);
     void ReplaceOemPages(OemPlugin& plugin);
 

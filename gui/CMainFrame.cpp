@@ -251,7 +251,7 @@ void CMainFrame::UpdateCommands()
     for (QAction* action : m_idleOnly) {
         action->setEnabled(!busy);
     }
-    m_abortAction->setEnabled(busy);
+    m_abortAction->setEnabled(m_view->State().Abortable());
     statusBar()->showMessage(busy ? tr("Testing...") : tr("Ready"));
 }
 
@@ -268,6 +268,11 @@ void CMainFrame::BringToFront()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    // A drive left in the middle of a download or a format may not start again.
+    if (m_view->State().Busy() && !m_view->State().Abortable()) {
+        event->ignore();
+        return;
+    }
     // Host tests end with their threads; the drives' own self tests are stopped.
     m_view->DriveTestPage()->AbortTest();
     profile::WriteNumber("Display", "AdvMode", AdvancedMode() ? 1 : 0);

@@ -5,6 +5,7 @@
 #include "frontend/ResourceText.h"
 #include "frontend/SelfTest.h"
 #include "frontend/TextFormat.h"
+#include "gui/ElapsedText.h"
 #include "gui/GuiLog.h"
 #include "gui/Resources.h"
 #include "platform/Kernel.h"
@@ -24,14 +25,6 @@ constexpr int RESULT_ABORTED = 1;
 
 // Self tests share the front end's one 64 KB buffer: one drive's commands at a time.
 std::mutex g_selfTestCommands;
-
-std::string ElapsedText(qint64 milliseconds)
-{
-    // Test time runs HARROW_TIME_SCALE times faster than the clock.
-    const auto seconds = static_cast<long long>(static_cast<double>(milliseconds) / 1000.0 /
-                                                harrow::platform::TimeScale());
-    return Format("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
-}
 
 void SetProgress(DeviceRecord& record, int percent)
 {

@@ -2,10 +2,19 @@
 
 // Numbered texts of the resource library that the windowed program uses.
 enum GuiResourceString : unsigned {
+    RES_NO_DEVICES_TEXT = 473,
+    RES_NO_DEVICES_CAPTION = 474,
     RES_ADVANCED_QUESTION = 590,
     RES_GUI_LOG_FILE_NAME = 591,
     RES_OEM_NOT_RAID = 608,
     RES_OEM_MAKER_ONLY = 609,
     RES_GUI_PRODUCT_NAME = 4014,
+    RES_DOWNLOAD_QUESTION = 7400,
+    RES_FIRMWARE_FAQ = 7401,
+    RES_FORMAT_QUESTION = 7402,
+    RES_FORMAT_NOTICE = 7403,
+    RES_CAPACITY_QUESTION = 7404,
+    RES_BAD_BLOCK_SIZE = 7405,
+    RES_BAD_HIGH_BLOCK = 7406,
     RES_APP_TITLE = 57344,
 };

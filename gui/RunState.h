@@ -25,4 +25,10 @@ struct RunState {
     std::string elapsedText = "00:00:00";
 
     bool Busy() const { return activity.load() != ACTIVITY_NONE; }
+    // A firmware download or a format, once started, cannot be stopped safely.
+    bool Abortable() const
+    {
+        const std::int32_t now = activity.load();
+        return now != ACTIVITY_NONE && now != ACTIVITY_FIRMWARE && now != ACTIVITY_FORMAT;
+    }
 };

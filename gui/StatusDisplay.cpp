@@ -115,5 +115,5 @@ void StatusDisplay::Refresh()
     m_progress->setRange(0, m_state.progressRange.load());
     m_progress->setValue(m_state.progressPosition.load());
     m_elapsed->setText(QString::fromStdString(m_state.elapsedText));
-    m_abort->setEnabled(m_state.Busy());
+    m_abort->setEnabled(m_state.Abortable());
 }

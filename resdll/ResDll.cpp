@@ -2,6 +2,10 @@
 extern "C" const char* HarrowResourceString(unsigned id)
 {
     switch (id) {
+    case 473:
+        return "No devices are selected. Go back to the Devices page and select the drives to work on.";
+    case 474:
+        return "No devices selected";
     case 491:
         return "Copyright (c) 2026 Kestrel Storage Products. All rights reserved.";
     case 590:
@@ -67,6 +71,31 @@ extern "C" const char* HarrowResourceString(unsigned id)
         return "Unable To Read The Self-Test Results Log Page";
     case 4063:
         return "Sense Key / ASC / ASCQ / Vendor: %2.2X / %2.2X / %2.2X / %2.2X";
+    // Firmware download and format pages.
+    case 7400:
+        return "The firmware of every selected drive will be replaced. Do not switch off the drives or the "
+               "computer until the download has finished.\n\nDo you want to download the firmware now?";
+    case 7401:
+        return "Which file do I need?\nA \".kst\" file made for your drive's product. Its header names the "
+               "product; a drive of another product is left alone.\n\n"
+               "What is a \".lod\" file?\nA firmware image without a header. It is sent as it is, without the "
+               "product check: use it only when your support representative tells you to.\n\n"
+               "How long does it take?\nA minute or two per drive, then up to several minutes while the drive "
+               "starts its new firmware. All selected drives are downloaded at once.\n\n"
+               "What if a download fails?\nThe drive keeps running the firmware it had when the drive refuses "
+               "the file. Note the sense codes in the log and contact your technical support representative.";
+    case 7402:
+        return "Formatting erases all data on every selected drive and cannot be undone.\n\n"
+               "Do you want to format the selected drives?";
+    case 7403:
+        return "The format has started. Do not switch off the drives or the computer until it has finished.";
+    case 7404:
+        return "Changing the capacity changes the number of blocks the selected drives report; data beyond the "
+               "new last block can no longer be read.\n\nDo you want to change the capacity?";
+    case 7405:
+        return "The block size must be a whole number greater than 0, digits only.";
+    case 7406:
+        return "The highest block must be a whole number of at least 1, digits only.";
     case 57344:
         return "Harrow Viraradiza";
     default:

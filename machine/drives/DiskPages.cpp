@@ -421,6 +421,7 @@ void DiskServer::Advance()
     if (operation == Operation::Format) {
         if (fraction >= 1.0) {
             m_state.running = {};
+            m_formatFailed = Config().faults.formatFails;
             m_store.MarkChanged();
         }
         return;

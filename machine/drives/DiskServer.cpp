@@ -156,6 +156,10 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
     if (m_state.running.operation == Operation::Format) {
         return CheckCondition(sense::kFormatInProgress, {.progress = Progress()});
     }
+    if (m_formatFailed) {
+        m_formatFailed = false;
+        return CheckCondition(sense::kFormatFailed, {.deferred = true});
+    }
     switch (cdb[0]) {
     case 0x00: {
         auto notReady = NotReady(true);
@@ -646,6 +650,12 @@ ScsiResult DiskServer::WriteBuffer(const ScsiRequest& request)
     }
     if (mode != 0x05 && mode != 0x07) {
         return CheckCondition(sense::kInvalidCdbField);
+    }
+    if (Config().faults.refuseDownload) {
+        return CheckCondition(sense::kInvalidCdbField);
+    }
+    if (++m_downloadPieces == Config().faults.resetDuringDownload) {
+        return CheckCondition(sense::kDeviceInternalReset);  // the piece was not taken
     }
     const std::uint64_t at = mode == 0x05 ? cdb[2] * kFirmwarePiece : offset;
     const auto outcome = m_firmware.Receive(at, piece, Config().product);

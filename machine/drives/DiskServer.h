@@ -91,6 +91,8 @@ private:
     FirmwareCollector m_firmware;
     std::vector<std::uint8_t> m_echo;  // the data buffer of READ/WRITE BUFFER mode 2
     bool m_stopped = false;
+    bool m_formatFailed = false;  // told once, as a deferred error, after the format ends
+    int m_downloadPieces = 0;
     Operation m_foreground = Operation::None;
     std::uint64_t m_bytesRead = 0;
     std::uint64_t m_bytesWritten = 0;

@@ -10,7 +10,7 @@ namespace harrow::machine::drives {
 void FillSense(std::span<std::uint8_t, 18> out, SenseCode code, const SenseExtras& extras)
 {
     std::fill(out.begin(), out.end(), 0);
-    out[0] = extras.information ? 0xF0 : 0x70;
+    out[0] = static_cast<std::uint8_t>((extras.information ? 0xF0 : 0x70) | (extras.deferred ? 0x01 : 0x00));
     out[2] = static_cast<std::uint8_t>((code.key & 0x0F) | (extras.filemark ? 0x80 : 0) |
                                        (extras.endOfMedium ? 0x40 : 0) | (extras.ili ? 0x20 : 0));
     if (extras.information) {

@@ -26,6 +26,8 @@ inline constexpr SenseCode kInvalidParameter{0x5, 0x26, 0x00};
 inline constexpr SenseCode kParameterListLength{0x5, 0x1A, 0x00};
 inline constexpr SenseCode kUnrecoveredRead{0x3, 0x11, 0x00};
 inline constexpr SenseCode kPowerOnReset{0x6, 0x29, 0x00};
+inline constexpr SenseCode kDeviceInternalReset{0x6, 0x29, 0x04};
+inline constexpr SenseCode kFormatFailed{0x3, 0x31, 0x01};
 inline constexpr SenseCode kMicrocodeChanged{0x6, 0x3F, 0x01};
 inline constexpr SenseCode kBecomingReady{0x2, 0x04, 0x01};
 inline constexpr SenseCode kStartRequired{0x2, 0x04, 0x02};
@@ -44,6 +46,7 @@ struct SenseExtras {
     bool filemark = false;
     bool endOfMedium = false;
     bool ili = false;
+    bool deferred = false;  // response code 0x71: the error of an earlier command
 };
 
 // Fixed-format (0x70) sense data, 18 bytes.

@@ -174,7 +174,7 @@ void ParseFaults(const FieldReader& fields, UnitConfig& config)
     }
     const FieldReader inner(*faults, fields.Path("faults"));
     inner.OnlyKeys({"mediumErrors", "selfTestFailSegment", "unitAttentions", "notReadyAfterDownload", "busy",
-                    "selectionTimeout"});
+                    "selectionTimeout", "refuseDownload", "resetDuringDownload", "formatFails"});
     if (inner.Has("mediumErrors")) {
         const json& list = faults->at("mediumErrors");
         if (!list.is_array()) {
@@ -188,6 +188,9 @@ void ParseFaults(const FieldReader& fields, UnitConfig& config)
     config.faults.selfTestFailSegment = static_cast<int>(inner.Number("selfTestFailSegment", 0, 0, 8));
     config.faults.unitAttentions = static_cast<int>(inner.Number("unitAttentions", 0, 0, 1000000));
     config.faults.notReadyAfterDownload = static_cast<int>(inner.Number("notReadyAfterDownload", 0, 0, 1000000));
+    config.faults.refuseDownload = inner.Flag("refuseDownload", false);
+    config.faults.resetDuringDownload = static_cast<int>(inner.Number("resetDuringDownload", 0, 0, 1000000));
+    config.faults.formatFails = inner.Flag("formatFails", false);
     config.faults.busy = static_cast<int>(inner.Number("busy", 0, 0, 1000000));
     config.faults.selectionTimeout = inner.Flag("selectionTimeout", false);
 }

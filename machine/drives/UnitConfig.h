@@ -24,6 +24,9 @@ struct Faults {
     int selfTestFailSegment = 0;  // 0 = none, else 1 to 8
     int unitAttentions = 0;
     int notReadyAfterDownload = 0;
+    bool refuseDownload = false;
+    int resetDuringDownload = 0;  // 0 = none, else the download piece (from 1) answered 06/29/04 once
+    bool formatFails = false;
     int busy = 0;
     bool selectionTimeout = false;
 };

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QWidget>
+
+#include <string>
+
+class DeviceSelection;
+class QLabel;
+class QLineEdit;
+
+// The firmware file page: the file to download and the drives it goes to.
+class CFirmwareFiles : public QWidget {
+    Q_OBJECT
+public:
+    CFirmwareFiles(DeviceSelection& selection, QWidget* parent = nullptr);
+
+    // Called when the page is shown: one line per selected drive.
+    void Enter();
+    std::string FileName() const;
+    void SetFileName(const std::string& path);
+
+private:
+    void Browse();
+
+    DeviceSelection& m_selection;
+    QLineEdit* m_file;
+    QLabel* m_parts;
+    QLabel* m_targets;
+};

@@ -1,0 +1,202 @@
+#include "gui/FirmwareDownload.h"
+
+#include "frontend/CommandRoutine.h"
+#include "frontend/DeviceQueries.h"
+#include "frontend/TextFormat.h"
+#include "gui/GuiLog.h"
+#include "gui/SenseCodes.h"
+#include "platform/Kernel.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t TRANSFER_BYTES = 64 * 1024;
+constexpr std::size_t SEGMENT_BYTES = 8192;
+constexpr std::size_t CHUNK_BYTES = 32768;
+// Mode 5 numbers its chunks in one CDB byte.
+constexpr std::size_t MAX_CHUNKS = 256;
+// A drive that resets on every try of a chunk would otherwise be fed it for ever.
+constexpr int MAX_RESET_RETRIES = 10;
+constexpr long WRITE_BUFFER_TIMEOUT = 300;
+constexpr long SHORT_TIMEOUT = 30;
+constexpr DWORD CHUNK_PAUSE_MS = 1500;
+constexpr DWORD REINIT_WAIT_MS = 30000;
+constexpr int READY_ROUNDS = 7;
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+bool HasExtension(const std::string& path, const char* extension)
+{
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string tail = path.substr(path.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+    return tail == extension;
+}
+
+void Report(DeviceRecord& record, TestState state, const std::string& text)
+{
+    PublishStatus(record, state, text);
+    LogLine(text, &record, GUI_WITH_ADDRESS);
+}
+
+bool IsDeviceReset(const CdbAnswer& answer)
+{
+    const std::uint8_t* sense = answer.Sense();
+    return (sense[2] & 0x0F) == 0x06 && sense[12] == 0x29 && sense[13] == 0x04;
+}
+
+// Reads up to length bytes at offset into the zero-filled buffer; the count read, or -1.
+long ReadChunk(std::FILE* file, long offset, std::uint8_t* buffer, std::size_t length)
+{
+    std::fill(buffer, buffer + TRANSFER_BYTES, 0);
+    if (std::fseek(file, offset, SEEK_SET) != 0) {
+        return -1;
+    }
+    const std::size_t read = std::fread(buffer, 1, length, file);
+    return std::ferror(file) != 0 ? -1 : static_cast<long>(read);
+}
+
+// The chunks sent, or -1 after a failure already reported.
+int SendSegmented(DeviceRecord& record, std::FILE* file, long start, std::uint8_t* buffer)
+{
+    int sent = 0;
+    for (std::size_t offset = 0;; offset += SEGMENT_BYTES) {
+        const long read = ReadChunk(file, start + static_cast<long>(offset), buffer, SEGMENT_BYTES);
+        if (read <= 0) {
+            return read < 0 ? -1 : sent;
+        }
+        const std::array<std::uint8_t, 10> cdb{0x3B, 0x07, 0x00,
+                                               static_cast<std::uint8_t>(offset >> 16),
+                                               static_cast<std::uint8_t>(offset >> 8),
+                                               static_cast<std::uint8_t>(offset),
+                                               static_cast<std::uint8_t>(read >> 16),
+                                               static_cast<std::uint8_t>(read >> 8),
+                                               static_cast<std::uint8_t>(read), 0x00};
+        CdbAnswer answer;
+        for (int tries = 0; tries <= MAX_RESET_RETRIES; ++tries) {
+            answer = SendCdb(record, cdb.data(), 10, buffer, static_cast<std::uint32_t>(read), DIRECTION_OUT,
+                             WRITE_BUFFER_TIMEOUT);
+            if (answer.Good() || !IsDeviceReset(answer)) {
+                break;
+            }
+        }
+        if (!answer.Good()) {
+            Report(record, TEST_FAILED, "Download Failed " + SenseCodes(answer.Sense()));
+            return -1;
+        }
+        ++sent;
+    }
+}
+
+int SendChunks(DeviceRecord& record, std::FILE* file, long start, std::uint8_t* buffer)
+{
+    for (std::size_t chunk = 0;; ++chunk) {
+        const long read = ReadChunk(file, start + static_cast<long>(chunk * CHUNK_BYTES), buffer, CHUNK_BYTES);
+        if (read <= 0) {
+            return read < 0 ? -1 : static_cast<int>(chunk);
+        }
+        if (chunk == MAX_CHUNKS) {
+            Report(record, TEST_FAILED, "Download Failed: the file is larger than the drive can take");
+            return -1;
+        }
+        if (chunk > 0) {
+            Sleep(CHUNK_PAUSE_MS);
+            SendNoDataCommand(record, {0x00, 0, 0, 0, 0, 0}, SHORT_TIMEOUT);
+        }
+        const std::array<std::uint8_t, 10> cdb{0x3B, 0x05, static_cast<std::uint8_t>(chunk), 0, 0, 0, 0, 0x80, 0, 0};
+        const CdbAnswer answer = SendCdb(record, cdb.data(), 10, buffer, static_cast<std::uint32_t>(read),
+                                         DIRECTION_OUT, WRITE_BUFFER_TIMEOUT);
+        if (!answer.Good()) {
+            Report(record, TEST_FAILED, "Download Failed " + SenseCodes(answer.Sense()));
+            return -1;
+        }
+    }
+}
+
+void AwaitReady(DeviceRecord& record)
+{
+    Report(record, TEST_RUNNING, "Re-Initializing Drive - DO NOT INTERRUPT!");
+    Sleep(REINIT_WAIT_MS);
+    for (int round = 0; round < READY_ROUNDS; ++round) {
+        if (SendNoDataCommand(record, {0x00, 0, 0, 0, 0, 0}, SHORT_TIMEOUT) == 0) {
+            Report(record, TEST_PASSED, "Download - Complete");
+            return;
+        }
+        SendNoDataCommand(record, {0x1B, 0, 0, 0, 0x01, 0}, SHORT_TIMEOUT);
+        Sleep(REINIT_WAIT_MS);
+    }
+    Report(record, TEST_FAILED, "Download - Failed");
+}
+
+}  // namespace
+
+bool IsKstFile(const std::string& path) { return HasExtension(path, ".kst"); }
+
+bool IsLodFile(const std::string& path) { return HasExtension(path, ".lod"); }
+
+bool ProductMatches(const std::string& path, const std::string& inquiryProduct)
+{
+    const File file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) {
+        return false;
+    }
+    std::array<char, KST_HEADER_BYTES> header{};
+    const std::size_t read = std::fread(header.data(), 1, header.size(), file.get());
+    const std::string text(header.data(), read);
+    const std::string product = inquiryProduct.substr(0, inquiryProduct.find(' '));
+    return !product.empty() && text.find(product) != std::string::npos && text.find("KESTREL,") != std::string::npos;
+}
+
+void DownloadFirmware(DeviceRecord& record, const DownloadJob& job)
+{
+    if (job.path.empty()) {
+        Report(record, TEST_FAILED, "Must enter filename");
+        return;
+    }
+    const File file(std::fopen(job.path.c_str(), "rb"), std::fclose);
+    if (!file) {
+        Report(record, TEST_FAILED, Format("Error opening file %s", job.path.c_str()));
+        return;
+    }
+    Report(record, TEST_RUNNING, "Downloading - DO NOT INTERRUPT!");
+    std::vector<std::uint8_t> buffer(TRANSFER_BYTES);
+    const long start = job.headerless ? 0 : static_cast<long>(KST_HEADER_BYTES);
+    const int sent = job.notIbm ? SendChunks(record, file.get(), start, buffer.data())
+                                : SendSegmented(record, file.get(), start, buffer.data());
+    if (sent < 0) {
+        if (record.state != TEST_FAILED) {
+            Report(record, TEST_FAILED, Format("Error reading file %s", job.path.c_str()));
+        }
+        return;
+    }
+    if (sent == 0) {
+        // Nothing reached the drive: its old firmware is still running.
+        Report(record, TEST_FAILED, Format("Download Failed: %s holds no firmware", job.path.c_str()));
+        return;
+    }
+    AwaitReady(record);
+}
+
+void LogModePages(DeviceRecord& record, const char* heading)
+{
+    std::array<std::uint8_t, 255> data{};
+    const std::array<std::uint8_t, 6> cdb{0x1A, 0x00, 0x3F, 0x00, 0xFF, 0x00};
+    const CdbAnswer answer = SendCdb(record, cdb.data(), 6, data.data(), data.size(), DIRECTION_IN, SHORT_TIMEOUT);
+    if (!answer.Good()) {
+        LogLine(Format("Mode Sense Error on Target %d", record.target), &record, GUI_WITH_ADDRESS);
+        return;
+    }
+    LogLine(heading, &record, GUI_WITH_ADDRESS);
+    const std::size_t length = std::min<std::size_t>(data[0] + 1u, data.size());
+    for (std::size_t i = 0; i < length; i += 2) {
+        LogLine(i + 1 < length ? Format("%2.2X           %2.2X", data[i], data[i + 1]) : Format("%2.2X", data[i]),
+                &record, GUI_WITH_ADDRESS);
+    }
+}

@@ -1,0 +1,31 @@
+// The firmware download of one drive: WRITE BUFFER chunks from a firmware
+// file, then the rounds that wait for the drive to come back ready.
+#pragma once
+
+#include "frontend/DeviceRecord.h"
+
+#include <string>
+
+// ".kst" files carry a header of this size before the image.
+constexpr std::size_t KST_HEADER_BYTES = 80;
+
+bool IsKstFile(const std::string& path);
+bool IsLodFile(const std::string& path);
+
+// The ".kst" file's header names the drive's INQUIRY product (up to its first
+// blank) and the maker. False when the file cannot be read.
+bool ProductMatches(const std::string& path, const std::string& inquiryProduct);
+
+struct DownloadJob {
+    std::string path;
+    bool headerless = false;  // ".lod": sent from its first byte
+    bool notIbm = true;       // IBM drives take the segmented download
+};
+
+// Runs on the drive's own thread; progress and outcome go to the record's
+// status (state 2 or 4 at the end) and to the log.
+void DownloadFirmware(DeviceRecord& record, const DownloadJob& job);
+
+// MODE SENSE(6) of all current pages logged under the heading, or
+// "Mode Sense Error on Target %d".
+void LogModePages(DeviceRecord& record, const char* heading);
