@@ -241,7 +241,8 @@ int InquiryReport(DeviceRecord record)
         ReportFirmware(record);
     }
     int type = -1;
-    if (GetPeripheralType(record.hostAdapter, record.target, record.lun, type) && type == TYPE_DIRECT_ACCESS) {
+    // By the record, so a drive behind a RAID controller reports its capacity too.
+    if (GetPeripheralType(record, type) && type == TYPE_DIRECT_ACCESS) {
         ReportCapacity(record);
     }
     if (record.isKestrel != 0) {

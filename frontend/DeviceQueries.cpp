@@ -157,14 +157,19 @@ int RescanAdapter(int adapter)
 
 bool GetPeripheralType(int hostAdapter, int target, int lun, int& type)
 {
+    return GetPeripheralType(PlainRecord(hostAdapter, target, lun), type);
+}
+
+bool GetPeripheralType(const DeviceRecord& record, int& type)
+{
     CComputerSystem* system = SystemOrComplain();
     if (system == nullptr) {
         return false;
     }
     SilentScope quiet(system);
     std::array<std::uint8_t, 6> data{};
-    const Sent sent = Send(PlainRecord(hostAdapter, target, lun), std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 6, 0},
-                           data.data(), data.size(), SHORT_TIMEOUT);
+    const Sent sent = Send(record, std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 6, 0}, data.data(), data.size(),
+                           SHORT_TIMEOUT);
     type = sent.Good() ? (data[0] & 0x1F) : -1;
     return sent.Good();
 }

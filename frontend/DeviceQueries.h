@@ -31,6 +31,8 @@ int RescanAdapter(int adapter);
 
 // The peripheral device type from a short INQUIRY; false when it failed.
 bool GetPeripheralType(int hostAdapter, int target, int lun, int& type);
+// The same for any address form.
+bool GetPeripheralType(const DeviceRecord& record, int& type);
 
 constexpr std::size_t IDENTITY_BYTES = 160;
 
