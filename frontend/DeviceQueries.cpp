@@ -1,5 +1,6 @@
 #include "frontend/DeviceQueries.h"
 
+#include "core/system/CAMIRAIDChannel.h"
 #include "core/system/CComputerSystem.h"
 #include "core/system/CHostAdapter.h"
 #include "core/types/ByteOrder.h"
@@ -131,6 +132,8 @@ int GetAdapterInfo(int adapter, AdapterInfo& info)
     info.adapterString = host->GetHAString().substr(0, ADAPTER_TEXT_BYTES);
     info.block.fill(0);
     info.block[ADAPTER_BLOCK_DEVICES] = static_cast<std::uint8_t>(host->GetDevsSupported());
+    const auto* channel = dynamic_cast<const CAMIRAIDChannel*>(host);
+    info.channel = channel != nullptr ? channel->GetChannel() : -1;
     return 1;
 }
 

@@ -22,6 +22,7 @@ struct AdapterInfo {
     std::string aspiString;
     std::string adapterString;
     std::array<std::uint8_t, ADAPTER_BLOCK_BYTES> block{};
+    int channel = -1;  // a MegaRAID channel adapter's channel on the controller of port `number`
 };
 
 // 1, -1 when the adapter does not exist (the count is filled either way), NO_SYSTEM.

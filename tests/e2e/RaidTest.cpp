@@ -28,6 +28,7 @@ TEST(RaidMachine, DrivesBehindBothControllersAnswerAsOnAPlainPort)
     EXPECT_EQ(list.exitCode, 0);
     EXPECT_TRUE(Has(list.out, " SCSI Port 1 SCSI ID: 15  mraid35x/\n")) << list.out;
     EXPECT_TRUE(Has(list.out, "   0:2:0 Disc     MYLEX     DAC960PTL1")) << list.out;
+    EXPECT_TRUE(Has(list.out, "   1:1:5:0 Disc     KESTREL   KX18LVD           K100      AMI00015\n")) << list.out;
 
     const auto plain = cli.Run({"-i", "0:0:0"});
     ASSERT_EQ(plain.exitCode, 0) << plain.out;
