@@ -35,13 +35,6 @@ SCSI_AMIRAID35xIoCtl::SCSI_AMIRAID35xIoCtl(const CDevAddress& address, unsigned 
     }
 }
 
-SCSI_AMIRAID35xIoCtl::SCSI_AMIRAID35xIoCtl(const SCSI_AMIRAID35xIoCtl& other)
-    : CScsiIoCtl(other), m_Port(other.m_Port), m_Channel(other.m_Channel)
-{
-    CAMIRAIDDriver::Acquire();  // released again by this copy's destructor
-    std::memcpy(m_Sense, other.m_Sense, sizeof m_Sense);
-}
-
 SCSI_AMIRAID35xIoCtl::~SCSI_AMIRAID35xIoCtl()
 {
     if (Driver() != nullptr) {

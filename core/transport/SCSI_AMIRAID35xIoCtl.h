@@ -10,8 +10,9 @@ class SCSI_AMIRAID35xIoCtl final : public CScsiIoCtl {
 public:
     // port: the controller's SCSI port number; channel: the channel the drive is on.
     SCSI_AMIRAID35xIoCtl(const CDevAddress& address, unsigned char blockIndex, int port, int channel);
-    SCSI_AMIRAID35xIoCtl(const SCSI_AMIRAID35xIoCtl& other);
-    SCSI_AMIRAID35xIoCtl& operator=(const SCSI_AMIRAID35xIoCtl& other) = delete;
+    // The request points at this block's own sense buffer: a copy would share it.
+    SCSI_AMIRAID35xIoCtl(const SCSI_AMIRAID35xIoCtl&) = delete;
+    SCSI_AMIRAID35xIoCtl& operator=(const SCSI_AMIRAID35xIoCtl&) = delete;
     ~SCSI_AMIRAID35xIoCtl() override;
 
     Error_t GetDriverStatus() override;

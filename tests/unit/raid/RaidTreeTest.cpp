@@ -10,6 +10,8 @@
 #include "core/system/CTarget.h"
 #include "core/system/DiskExtRAID.h"
 #include "core/system/MylexExtChannel.h"
+#include "core/transport/SCSI_AMIRAID35xIoCtl.h"
+#include "core/transport/SRB_ExecSCSICmd.h"
 #include "support/TestHome.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +31,7 @@ constexpr const char* kMachine = R"({"name": "raid-tree", "ports": [
        {"channel": 3, "target": 125, "type": "tape", "serial": "MYX03125"}]}},
     {"target": 3, "vendor": "MYLEX", "serial": "OTHER003", "mylex": {"externalInquiry": 7}}]},
   {"driver": "MRAID35X", "buses": 2, "units": [
-    {"bus": 1, "target": 5, "serial": "AMI00015"}]}
+    {"bus": 1, "target": 5, "serial": "AMI00015", "faults": {"mediumErrors": [7]}}]}
 ]})";
 
 std::vector<std::string> ChildLabels(CDevTreeNode& node)
@@ -114,6 +116,40 @@ TEST_F(RaidTreeTest, AMylexLunGrowsFourChannelsOfDisks)
         EXPECT_EQ(dynamic_cast<CMylexRAIDDevice*>(plain), nullptr) << target;
     }
     EXPECT_EQ(port->GetTargetCount(), 3);
+}
+
+TEST_F(RaidTreeTest, MegaRaidBlockSendsThroughThePlugIn)
+{
+    SCSI_AMIRAID35xIoCtl ctl(CDevAddress(1, 5, 0, -1, -1, -1), 0, 1, 1);
+    const auto* request = static_cast<const AmiRaidRequest_s*>(ctl.GetCtlBlock());
+    unsigned char* cdb = ctl.GetCdb(true);
+    cdb[0] = 0x00;  // TEST UNIT READY
+    ASSERT_EQ(ctl.CompleteCmd(6, 0, 0, 30, 0, 0, 0), ERR_NONE);
+    EXPECT_EQ(request->Request.Direction, RaidRequest::DIRECTION_IN) << "no data goes as data in";
+    EXPECT_EQ((std::array<int, 3>{request->Request.Adapter, request->Request.Channel, request->Request.Target}),
+              (std::array<int, 3>{1, 1, 5}));
+    EXPECT_EQ(ctl.DoIO(), ERR_NONE);
+    EXPECT_EQ(ctl.IsCommandComplete(), ERR_CMD_COMPLETE);
+
+    cdb = ctl.GetCdb(true);
+    cdb[0] = 0xA8;  // READ(12): clamped to 12, refused by the plug-in
+    ASSERT_EQ(ctl.CompleteCmd(12, 0, 0, 30, 0, 0, 0), ERR_NONE);
+    EXPECT_EQ(ctl.GetCdbLen(), 12);
+    EXPECT_EQ(ctl.DoIO(), ERR_INVALID_REQUEST);
+
+    // A medium error: the check condition comes back with the drive's sense.
+    AlignedBuffer data(512);
+    ASSERT_EQ(ctl.SetBuffer(data.Ptr(), 512), ERR_NONE);
+    cdb = ctl.GetCdb(true);
+    const unsigned char read10[10] = {0x28, 0, 0, 0, 0, 7, 0, 0, 1, 0};
+    std::memcpy(cdb, read10, sizeof read10);
+    ASSERT_EQ(ctl.CompleteCmd(10, 512, CScsiIoCtl::FLAG_DATA_IN, 30, 0, 0, 0), ERR_NONE);
+    EXPECT_EQ(ctl.DoIO(), ERR_CHECK_CONDITION);
+    SRB_ExecSCSICmd srb{};
+    ctl.FillSRB(&srb);
+    EXPECT_EQ(srb.SRB_Status, 0x04);
+    const auto* sense = reinterpret_cast<const unsigned char*>(&srb.SenseArea);
+    EXPECT_EQ((std::array<int, 3>{sense[2] & 0x0F, sense[12], sense[13]}), (std::array<int, 3>{3, 0x11, 0}));
 }
 
 }  // namespace
