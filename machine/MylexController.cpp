@@ -16,6 +16,7 @@ constexpr std::size_t kExternalInquiryBytes = 255;
 constexpr int kChannels = 4;
 constexpr int kTargets = 126;
 constexpr std::uint8_t kStatusCheckCondition = 0x02;
+constexpr std::size_t kMaxDescriptors = 64;
 
 ScsiResult CheckCondition(std::uint8_t key, std::uint8_t asc)
 {
@@ -93,6 +94,9 @@ ScsiResult MylexController::TakeDescriptor(const ScsiRequest& request)
     }
     std::copy_n(request.data.begin(), descriptor.size(), descriptor.begin());
     std::lock_guard lock(m_lock);
+    if (m_descriptors.size() >= kMaxDescriptors) {
+        m_descriptors.erase(m_descriptors.begin());  // a host that never sent the data
+    }
     m_descriptors[CommandNumber(request.cdb)] = descriptor;
     ScsiResult result;
     result.transferred = static_cast<std::uint32_t>(descriptor.size());

@@ -281,7 +281,8 @@ std::int32_t HaInquiry(int adapter, char* channels, char* identity, char* ownId)
 std::int32_t DoCommand(RaidRequest* request)
 {
     try {
-        if (request->CdbLength > RaidRequest::MAX_CDB_LENGTH) {
+        // Data without a buffer would be sent as zeros or dropped.
+        if (request->CdbLength > RaidRequest::MAX_CDB_LENGTH || (request->DataLength != 0 && request->Data == nullptr)) {
             return ERR_INVALID_REQUEST;
         }
         const std::int32_t result = SendCommand(*request);

@@ -183,6 +183,9 @@ TEST_F(RaidPluginTest, RefusalsRetriesAndSense)
     EXPECT_EQ(DoCommand(&request), ERR_NO_DEVICE) << "target 16 would reach channel 1 target 0";
     request = Request(3, 0, 1, 30);
     EXPECT_EQ(DoCommand(&request), ERR_NO_HOST_ADAPTER);
+    request = Request(0, 0, 1, 30);
+    request.DataLength = 512;
+    EXPECT_EQ(DoCommand(&request), ERR_INVALID_REQUEST) << "data without a buffer";
     EXPECT_TRUE(m_Miniport.sent.empty());
 
     m_Miniport.status = -1;
