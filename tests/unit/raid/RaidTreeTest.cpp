@@ -139,10 +139,10 @@ TEST_F(RaidTreeTest, MegaRaidBlockSendsThroughThePlugIn)
 
     // A medium error: the check condition comes back with the drive's sense.
     AlignedBuffer data(512);
-    ASSERT_EQ(ctl.SetBuffer(data.Ptr(), 512), ERR_NONE);
     cdb = ctl.GetCdb(true);
     const unsigned char read10[10] = {0x28, 0, 0, 0, 0, 7, 0, 0, 1, 0};
     std::memcpy(cdb, read10, sizeof read10);
+    ASSERT_EQ(ctl.SetBuffer(data.Ptr(), 512), ERR_NONE);
     ASSERT_EQ(ctl.CompleteCmd(10, 512, CScsiIoCtl::FLAG_DATA_IN, 30, 0, 0, 0), ERR_NONE);
     EXPECT_EQ(ctl.DoIO(), ERR_CHECK_CONDITION);
     SRB_ExecSCSICmd srb{};
