@@ -60,4 +60,14 @@ TEST(RaidMachine, AMediumErrorBehindAChannelFailsTheLongTestWithThatDrivesSense)
     EXPECT_EQ(nothing.exitCode, 1) << nothing.out;
 }
 
+TEST(RaidMachine, WithoutThePlugInTheControllerHasNoDrives)
+{
+    CliRunner cli(MachinePath("raid.json"));
+    const auto list = cli.RunWithoutLibrary("liborbamiraid.so", {"-l"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_TRUE(Has(list.out, "   0:0:0 Disc     KESTREL   KX18LVD")) << list.out;
+    EXPECT_FALSE(Has(list.out, "1:1:5:0")) << list.out;
+    EXPECT_EQ(cli.RunWithoutLibrary("liborbamiraid.so", {"-i", "1:1:5:0"}).exitCode, 1);
+}
+
 }  // namespace
