@@ -21,16 +21,26 @@ constexpr int TYPE_DIRECT_ACCESS = 0;
 
 void Report(const std::string& text) { LogLine(text, nullptr, REPORT_LINE); }
 
-bool ListDevice(int adapter, int target, int lun)
+// A drive behind a MegaRAID channel is listed by the address that reaches it, HA:CH:TAR:LUN.
+std::string AddressText(const DeviceRecord& record)
+{
+    if (record.kind == KIND_CHANNEL) {
+        return Format("%d:%d:%d:%d", record.hostAdapter, record.channel, record.target, record.lun);
+    }
+    return Format("%d:%d:%d", record.hostAdapter, record.target, record.lun);
+}
+
+bool ListDevice(const AdapterInfo& adapter, int target, int lun)
 {
     DeviceRecord record;
-    record.kind = KIND_PLAIN;
-    record.hostAdapter = adapter;
+    record.kind = adapter.channel >= 0 ? KIND_CHANNEL : KIND_PLAIN;
+    record.hostAdapter = adapter.number;
+    record.channel = adapter.channel >= 0 ? adapter.channel : record.channel;
     record.target = target;
     record.lun = lun;
     int type = -1;
     DeviceIdentity identity;
-    if (!GetPeripheralType(adapter, target, lun, type) || ReadIdentity(record, identity) != 0) {
+    if (!GetPeripheralType(record, type) || ReadIdentity(record, identity) != 0) {
         return false;
     }
     const bool kestrel = IsKestrelDrive(record);
@@ -38,7 +48,7 @@ bool ListDevice(int adapter, int target, int lun)
     std::uint32_t blockLength = 0;
     ReadCapacity(record, lastLba, blockLength);
     SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT);
-    Report(Format("  %d:%d:%d %-8s %-9s %-17s %-9s %-8s", adapter, target, lun, TypeName(type),
+    Report(Format("  %s %-8s %-9s %-17s %-9s %-8s", AddressText(record).c_str(), TypeName(type),
                   identity.vendor.c_str(), identity.product.c_str(), identity.revision.c_str(),
                   kestrel ? identity.serialNumber.c_str() : ""));
     return true;
@@ -212,7 +222,7 @@ int ListDevices()
         const int targets = TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]);
         for (int target = 0; target < targets; ++target) {
             for (int lun = 0; lun < MAX_LUNS; ++lun) {
-                anyDevice = ListDevice(info.number, target, lun) || anyDevice;
+                anyDevice = ListDevice(info, target, lun) || anyDevice;
             }
         }
     }
@@ -241,7 +251,8 @@ int InquiryReport(DeviceRecord record)
         ReportFirmware(record);
     }
     int type = -1;
-    if (GetPeripheralType(record.hostAdapter, record.target, record.lun, type) && type == TYPE_DIRECT_ACCESS) {
+    // By the record, so a drive behind a RAID controller reports its capacity too.
+    if (GetPeripheralType(record, type) && type == TYPE_DIRECT_ACCESS) {
         ReportCapacity(record);
     }
     if (record.isKestrel != 0) {

@@ -238,15 +238,11 @@ unsigned long CommandPauseMs()
     return pause;
 }
 
-int ExecuteCdb(const CdbRequest& request, int hostAdapter, int target, int lun, RequestBlock& block, int& outcome)
+namespace {
+
+// Sends the command to one device of the tree; CMD_NO_DEVICE when there is none.
+int ExecuteOnDevice(SCSIDevice* device, const CdbRequest& request, RequestBlock& block, int& outcome)
 {
-    outcome = 1;
-    std::memset(&block, 0, sizeof block);
-    CComputerSystem* system = CComputerSystem::Instance();
-    if (system == nullptr) {
-        return CMD_NO_DEVICE;
-    }
-    SCSIDevice* device = system->GetSCSIDevice(hostAdapter, target, lun);
     if (device == nullptr) {
         return CMD_NO_DEVICE;
     }
@@ -273,6 +269,32 @@ int ExecuteCdb(const CdbRequest& request, int hostAdapter, int target, int lun, 
     return CMD_CARRIED_OUT;
 }
 
+// HA:CH:TAR:LUN names a drive behind channel CH of the MegaRAID controller on port HA.
+int ExecuteOnChannel(const DeviceRecord& record, const CdbRequest& request, RequestBlock& block, int& outcome)
+{
+    outcome = 1;
+    std::memset(&block, 0, sizeof block);
+    CComputerSystem* system = CComputerSystem::Instance();
+    if (system == nullptr) {
+        return CMD_NO_DEVICE;
+    }
+    return ExecuteOnDevice(system->GetChannelDevice(record.hostAdapter, record.channel, record.target, record.lun),
+                           request, block, outcome);
+}
+
+}  // namespace
+
+int ExecuteCdb(const CdbRequest& request, int hostAdapter, int target, int lun, RequestBlock& block, int& outcome)
+{
+    outcome = 1;
+    std::memset(&block, 0, sizeof block);
+    CComputerSystem* system = CComputerSystem::Instance();
+    if (system == nullptr) {
+        return CMD_NO_DEVICE;
+    }
+    return ExecuteOnDevice(system->GetSCSIDevice(hostAdapter, target, lun), request, block, outcome);
+}
+
 int RouteCdb(const DeviceRecord& record, const CdbRequest& request, RequestBlock& block, int& outcome)
 {
     switch (record.kind) {
@@ -284,7 +306,7 @@ int RouteCdb(const DeviceRecord& record, const CdbRequest& request, RequestBlock
     case KIND_CHANNEL: {
         static std::mutex channelPath;
         std::lock_guard lock(channelPath);
-        return ExecuteCdb(request, record.hostAdapter, record.raidTarget, record.channel, block, outcome);
+        return ExecuteOnChannel(record, request, block, outcome);
     }
     default:
         std::memset(&block, 0, sizeof block);

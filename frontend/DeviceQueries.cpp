@@ -1,5 +1,6 @@
 #include "frontend/DeviceQueries.h"
 
+#include "core/system/CAMIRAIDChannel.h"
 #include "core/system/CComputerSystem.h"
 #include "core/system/CHostAdapter.h"
 #include "core/types/ByteOrder.h"
@@ -131,6 +132,8 @@ int GetAdapterInfo(int adapter, AdapterInfo& info)
     info.adapterString = host->GetHAString().substr(0, ADAPTER_TEXT_BYTES);
     info.block.fill(0);
     info.block[ADAPTER_BLOCK_DEVICES] = static_cast<std::uint8_t>(host->GetDevsSupported());
+    const auto* channel = dynamic_cast<const CAMIRAIDChannel*>(host);
+    info.channel = channel != nullptr ? channel->GetChannel() : -1;
     return 1;
 }
 
@@ -157,14 +160,19 @@ int RescanAdapter(int adapter)
 
 bool GetPeripheralType(int hostAdapter, int target, int lun, int& type)
 {
+    return GetPeripheralType(PlainRecord(hostAdapter, target, lun), type);
+}
+
+bool GetPeripheralType(const DeviceRecord& record, int& type)
+{
     CComputerSystem* system = SystemOrComplain();
     if (system == nullptr) {
         return false;
     }
     SilentScope quiet(system);
     std::array<std::uint8_t, 6> data{};
-    const Sent sent = Send(PlainRecord(hostAdapter, target, lun), std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 6, 0},
-                           data.data(), data.size(), SHORT_TIMEOUT);
+    const Sent sent = Send(record, std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 6, 0}, data.data(), data.size(),
+                           SHORT_TIMEOUT);
     type = sent.Good() ? (data[0] & 0x1F) : -1;
     return sent.Good();
 }

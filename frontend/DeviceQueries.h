@@ -22,6 +22,7 @@ struct AdapterInfo {
     std::string aspiString;
     std::string adapterString;
     std::array<std::uint8_t, ADAPTER_BLOCK_BYTES> block{};
+    int channel = -1;  // a MegaRAID channel adapter's channel on the controller of port `number`
 };
 
 // 1, -1 when the adapter does not exist (the count is filled either way), NO_SYSTEM.
@@ -31,6 +32,8 @@ int RescanAdapter(int adapter);
 
 // The peripheral device type from a short INQUIRY; false when it failed.
 bool GetPeripheralType(int hostAdapter, int target, int lun, int& type);
+// The same for any address form.
+bool GetPeripheralType(const DeviceRecord& record, int& type);
 
 constexpr std::size_t IDENTITY_BYTES = 160;
 

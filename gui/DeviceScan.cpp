@@ -139,6 +139,42 @@ std::vector<ScannedDevice> ScanTargets(int adapter, int targets, bool ide)
     return found;
 }
 
+// The drives of one MegaRAID channel adapter, addressed HA:CH:TAR:LUN.
+ScannedChannel ScanChannelAdapter(const AdapterInfo& info)
+{
+    ScannedChannel item{Format("Channel %d", info.channel), {}};
+    for (int target = 0; target < TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]); ++target) {
+        ScannedDevice device;
+        device.record.kind = KIND_CHANNEL;
+        device.record.hostAdapter = info.number;
+        device.record.channel = info.channel;
+        device.record.target = target;
+        device.record.lun = 0;
+        int type = -1;
+        if (!GetPeripheralType(device.record, type) || !Identify(device)) {
+            continue;
+        }
+        device.typeName = TypeName(type);
+        device.text = RaidText(device, ProbeDevice(device.record));
+        item.devices.push_back(std::move(device));
+    }
+    return item;
+}
+
+// The channel adapters the core made for the controller on port `number`, in adapter order.
+std::vector<ScannedChannel> ScanChannelAdapters(int number, long adapterCount)
+{
+    std::vector<ScannedChannel> channels;
+    for (int adapter = 0; adapter < adapterCount; ++adapter) {
+        AdapterInfo info;
+        if (GetAdapterInfo(adapter, info) == 1 && info.channel >= 0 && info.number == number) {
+            RescanAdapter(adapter);
+            channels.push_back(ScanChannelAdapter(info));
+        }
+    }
+    return channels;
+}
+
 std::vector<ScannedChannel> ScanRaidChannels(int adapter)
 {
     std::vector<ScannedChannel> channels;
@@ -186,7 +222,12 @@ std::vector<ScannedAdapter> ScanDevices()
     AdapterInfo info;
     GetAdapterInfo(0, info);
     std::vector<ScannedAdapter> adapters;
-    for (int adapter = 0; adapter < info.adapterCount; ++adapter) {
+    const long adapterCount = info.adapterCount;
+    for (int adapter = 0; adapter < adapterCount; ++adapter) {
+        GetAdapterInfo(adapter, info);
+        if (info.channel >= 0) {
+            continue;  // a MegaRAID channel: shown under its controller
+        }
         RescanAdapter(adapter);
         ScannedAdapter item;
         item.text = AdapterText(adapter, item.raid);
@@ -194,7 +235,11 @@ std::vector<ScannedAdapter> ScanDevices()
         const std::string names = Lower(info.aspiString + " " + info.adapterString);
         const bool ide = names.find("atapi") != std::string::npos || names.find("esdi") != std::string::npos;
         if (item.raid) {
-            item.channels = ScanRaidChannels(adapter);
+            // Through the RAID plug-in each channel is an adapter of the core; else the tunnel.
+            item.channels = ScanChannelAdapters(info.number, adapterCount);
+            if (item.channels.empty()) {
+                item.channels = ScanRaidChannels(adapter);
+            }
         } else {
             item.devices = ScanTargets(adapter, TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]), ide);
         }

@@ -205,15 +205,21 @@ PortSpec ParsePort(const json& object, const std::string& source, std::size_t in
     port.where = "ports[" + std::to_string(index) + "]";
     const Fields fields(object, source, port.where);
     fields.OnlyKeys({"port", "driver", "deviceName", "buses", "initiatorId", "targetsPerBus", "nox", "noxHidden",
-                     "noxPseudo", "units"});
+                     "noxPseudo", "megaRaid", "units"});
     port.number = fields.Int("port", 0, kMaxPortNumber, static_cast<int>(index));
     port.driver = fields.Text("driver");
     CheckName(fields, "driver", port.driver);
     port.deviceName = fields.Text("deviceName", "ScsiPort" + std::to_string(port.number));
     CheckName(fields, "deviceName", port.deviceName);
     const bool ide = port.IsIdeChannel();
+    port.megaRaid = fields.Flag("megaRaid").value_or(Lower(port.driver).find("mraid") != std::string::npos);
+    if (port.megaRaid && ide) {
+        fields.Fail(fields.Path("megaRaid"), "an IDE channel is no MegaRAID controller");
+    }
     port.buses = fields.Int("buses", 1, ide ? 1 : kMaxBuses, 1);
-    port.targetsPerBus = fields.Int("targetsPerBus", 1, ide ? 2 : kMaxTargetsPerBus, ide ? 2 : 16);
+    // The controller's pass-through carries a target in four bits, and 15 is its own ID.
+    const int maxTargets = ide ? 2 : port.megaRaid ? kMegaRaidTargets : kMaxTargetsPerBus;
+    port.targetsPerBus = fields.Int("targetsPerBus", 1, maxTargets, ide ? 2 : std::min(16, maxTargets));
     port.initiatorId = fields.Int("initiatorId", 0, kNoInitiator, ide ? kNoInitiator : 7);
     if (port.initiatorId != kNoInitiator && port.initiatorId >= port.targetsPerBus) {
         fields.Fail(fields.Path("initiatorId"), "must be below targetsPerBus, or 255 for none");

@@ -32,6 +32,10 @@ struct PortSpec {
     bool nox = false;        // driven by the Nox driver: its library serves the port (default: by driver name)
     bool noxHidden = false;  // the Nox library lists the port as hidden
     bool noxPseudo = true;   // the Nox library lists its pseudo device on the port
+    // An AMI MegaRAID controller: its units are the drives behind its
+    // channels (bus = channel), reached only through the miniport's
+    // pass-through (default: by driver name).
+    bool megaRaid = false;
     std::vector<UnitSpec> units;
     std::string where;
 
@@ -53,6 +57,7 @@ constexpr int kMaxBuses = 8;
 constexpr int kMaxTargetsPerBus = 128;
 constexpr int kMaxLuns = 8;
 constexpr int kNoInitiator = 255;
+constexpr int kMegaRaidTargets = 15;
 
 // source names the text in messages (the file's path); defaultName is the
 // machine's name when the text gives none. Throws MachineFileError.

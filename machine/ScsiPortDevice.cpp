@@ -23,6 +23,13 @@ BOOL ScsiPortDevice::IoControl(DWORD code, const void* in, DWORD inSize, void* o
         return TRUE;
     case IOCTL_SCSI_PASS_THROUGH_DIRECT:
         return PassThrough(in, inSize, out, outSize, bytesReturned, error);
+    case IOCTL_SCSI_MINIPORT:
+        if (MegaRaidMiniport* miniport = m_port->Miniport(); miniport != nullptr) {
+            return miniport->PassThrough(in, inSize, out, outSize, bytesReturned, error);
+        }
+        *bytesReturned = 0;
+        *error = ERROR_INVALID_FUNCTION;
+        return FALSE;
     default:
         *bytesReturned = 0;
         *error = ERROR_INVALID_FUNCTION;

@@ -1,5 +1,6 @@
 #include "machine/SimulatedMachine.h"
 
+#include "machine/MylexController.h"
 #include "machine/ScsiPortDevice.h"
 #include "machine/StateFolder.h"
 
@@ -42,6 +43,9 @@ std::unique_ptr<LogicalUnit> MakeUnit(const UnitFactory& makeUnit, const UnitSpe
                                       const std::filesystem::path& stateDir, const std::string& source)
 {
     try {
+        if (described.json.contains("mylex")) {
+            return MakeMylexController(described.json, described.where, stateDir, makeUnit);
+        }
         return makeUnit(described.json, described.where, stateDir);
     } catch (const MachineFileError& e) {
         throw MachineFileError(source + ": " + e.what());

@@ -101,7 +101,16 @@ SimulatedPort::SimulatedPort(const PortSpec& described, std::vector<std::shared_
     m_listing.deviceName = described.deviceName;
     m_listing.buses = described.buses;
     m_listing.initiatorId = static_cast<UCHAR>(described.initiatorId);
-    Scan(source);
+    if (described.megaRaid) {
+        // The drives behind the channels are the controller's, not the system's: they stay unlisted.
+        m_miniport = std::make_unique<MegaRaidMiniport>(
+            [this](UCHAR channel, UCHAR target, const ScsiRequest& request) -> std::optional<ScsiResult> {
+                const auto unit = Find(channel, target, 0);
+                return unit ? std::optional<ScsiResult>(unit->Execute(request)) : std::nullopt;
+            });
+    } else {
+        Scan(source);
+    }
     m_busInfo = BuildBusInfo(m_listing);
 }
 

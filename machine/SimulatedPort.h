@@ -5,6 +5,7 @@
 
 #include "machine/LogicalUnit.h"
 #include "machine/MachineFile.h"
+#include "machine/MegaRaidMiniport.h"
 #include "machine/PassThrough.h"
 #include "machine/PortLayout.h"
 
@@ -62,6 +63,9 @@ public:
     // A pass-through addressed by PathId, TargetId and Lun.
     BOOL PassThrough(const PassThroughCall& call, DWORD* bytesReturned, DWORD* error);
 
+    // The controller's own pass-through on a MegaRAID port; null on any other.
+    MegaRaidMiniport* Miniport() const { return m_miniport.get(); }
+
 private:
     void Scan(const std::string& source);
     std::shared_ptr<SimulatedUnit> Find(UCHAR pathId, UCHAR targetId, UCHAR lun) const;
@@ -73,6 +77,7 @@ private:
     std::vector<std::shared_ptr<SimulatedUnit>> m_listed;
     ListedPort m_listing;
     std::vector<BYTE> m_busInfo;
+    std::unique_ptr<MegaRaidMiniport> m_miniport;
 };
 
 // Copies a fixed-size answer into a caller's output buffer; too small a

@@ -1,8 +1,11 @@
 #include "core/system/AdapterFactory.h"
 
+#include "core/system/CAMIRAIDChannel.h"
+#include "core/system/CAMIRAIDHostAdapter.h"
 #include "core/system/CASPIHostAdapter.h"
 #include "core/system/CComputerSystem.h"
 #include "core/system/CIDEHostAdapter.h"
+#include "core/system/CLumenHostAdapter.h"
 #include "core/system/CNTPortHostAdapter.h"
 #include "core/system/CNoxHostAdapter.h"
 #include "core/system/CTestHostAdapter.h"
@@ -35,9 +38,12 @@ CHostAdapter* CreateHostAdapter(Driver_t driver, int adapterNumber)
     case DRV_NOX:
         return new CNoxHostAdapter(adapterNumber);
     case DRV_AMIRAID:
+        return new CAMIRAIDHostAdapter(adapterNumber);
     case DRV_LUMEN:
+        return new CLumenHostAdapter(adapterNumber);
     case DRV_AMIRAID_CHANNEL:
-        ThrowNotInstalled();  // no transport of this kind in this build
+        // Channels come from the scan with their controller, never from the configuration.
+        ThrowNotInstalled();
     }
     // A number in the configuration that names no transport at all.
     throw new CEventError(StringPrintf("Unknown driver type %d configured for host adapter %d",
@@ -45,7 +51,12 @@ CHostAdapter* CreateHostAdapter(Driver_t driver, int adapterNumber)
                           ERR_NO_DRIVER_CONFIGURED);
 }
 
-CHostAdapter* CreateChannelAdapter(const RaidChannel_s&, int)
+CHostAdapter* CreateChannelAdapter(const RaidChannel_s& channel, int adapterNumber)
 {
-    ThrowNotInstalled();
+    if (channel.Driver != DRV_AMIRAID_CHANNEL) {
+        ThrowNotInstalled();
+    }
+    auto* adapter = new CAMIRAIDChannel(adapterNumber);
+    adapter->SetChannel(channel.Channel, channel.PortIndex);
+    return adapter;
 }

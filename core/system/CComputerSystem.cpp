@@ -5,6 +5,7 @@
 #include "core/log/CLogFile.h"
 #include "core/log/GTrace.h"
 #include "core/system/AdapterFactory.h"
+#include "core/system/CAMIRAIDChannel.h"
 #include "core/system/CHostAdapter.h"
 #include "core/system/CNoxHostAdapter.h"
 #include "core/system/CTarget.h"
@@ -239,6 +240,19 @@ SCSIDevice* CComputerSystem::GetSCSIDevice(int ha, int target, int lun) const
     }
     const CTarget* found = adapter != nullptr ? adapter->GetTarget(target) : nullptr;
     return found != nullptr ? found->GetSCSIDevice(lun) : nullptr;
+}
+
+SCSIDevice* CComputerSystem::GetChannelDevice(int controllerPort, int channel, int target, int lun) const
+{
+    for (CHostAdapter* each : m_HostAdapters) {
+        const auto* channelAdapter = dynamic_cast<const CAMIRAIDChannel*>(each);
+        if (channelAdapter != nullptr && each->GetAssignedID() == controllerPort &&
+            channelAdapter->GetChannel() == channel) {
+            const CTarget* found = each->GetTarget(target);
+            return found != nullptr ? found->GetSCSIDevice(lun) : nullptr;
+        }
+    }
+    return nullptr;
 }
 
 void CComputerSystem::ReloadDeviceHandles()

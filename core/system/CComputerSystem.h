@@ -61,6 +61,8 @@ public:
     CHostAdapter* GetHostAdapter(int n) const;
     SCSIDevice* GetSCSIDevice(const CDevAddress& address) const;
     SCSIDevice* GetSCSIDevice(int ha, int target, int lun) const;
+    // A drive behind a channel of the MegaRAID controller at port controllerPort.
+    SCSIDevice* GetChannelDevice(int controllerPort, int channel, int target, int lun) const;
     // Takes ownership.
     Error_t AddHostAdapter(CHostAdapter* adapter);
     void ReloadDeviceHandles();

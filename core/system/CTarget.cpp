@@ -2,6 +2,7 @@
 
 #include "core/devices/SCSIDevice.h"
 #include "core/system/CGenericDevice.h"
+#include "core/system/CMylexRAIDDevice.h"
 #include "core/system/TypedDeviceFactory.h"
 #include "core/types/StringPrintf.h"
 
@@ -103,6 +104,15 @@ void CTarget::RefreshHandles()
     }
 }
 
+void CTarget::AddMylexController(CGenericDevice& probe, CHostAdapter* adapter)
+{
+    auto controller = std::make_unique<CMylexRAIDDevice>(probe);
+    controller->Init();  // its own commands, as any LUN's
+    CMylexRAIDDevice* added = controller.get();
+    AddSCSIDevice(controller.release());
+    added->SetUpWithAdapter(adapter);
+}
+
 Error_t CTarget::Init(CHostAdapter* adapter)
 {
     Error_t result = ERR_INIT_FAILED;
@@ -115,7 +125,11 @@ Error_t CTarget::Init(CHostAdapter* adapter)
         if (probe.Init(adapter) != ERR_NONE) {
             continue;
         }
-        AddSCSIDevice(BuildTypedDevice(probe).release());
+        if (probe.GetDevType() == DEV_DISK && MylexRaidCheck(probe) == DEV_RAID_DISK) {
+            AddMylexController(probe, adapter);
+        } else {
+            AddSCSIDevice(BuildTypedDevice(probe).release());
+        }
         result = ERR_NONE;
     }
     return result;

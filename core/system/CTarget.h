@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+class CGenericDevice;
 class CHostAdapter;
 class SCSIDevice;
 
@@ -46,6 +47,9 @@ public:
     using LunList = std::list<std::pair<int, SCSIDevice*>>;
 
 private:
+    // A LUN that answered the Mylex external inquiry: the controller and the drives behind it.
+    void AddMylexController(CGenericDevice& probe, CHostAdapter* adapter);
+
     static long MAX_LUNS;
 
     LunList m_Luns;

@@ -26,6 +26,9 @@ constexpr OsDefaults kDefaults[] = {
 // reached through the Nox library on the NT family.
 constexpr const char* kNoxDrivers[] = {"lp6nds35", "lp7nds35", "lp3nds35", "elxsli2", "OrbLPx"};
 
+// The AMI MegaRAID miniport: its drives are reached through our RAID plug-in.
+constexpr const char* kMegaRaidDriver = "mraid35x";
+
 const char* OsKeyName(OsType_t os)
 {
     switch (os) {
@@ -65,6 +68,9 @@ bool WriteDefaults(const std::string& product)
             if (!SetDword(key.Get(), nox, static_cast<DWORD>(DRV_NOX))) {
                 return false;
             }
+        }
+        if (!SetDword(key.Get(), kMegaRaidDriver, static_cast<DWORD>(DRV_AMIRAID))) {
+            return false;
         }
     }
     return true;

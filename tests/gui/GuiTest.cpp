@@ -157,6 +157,8 @@ private slots:
         QVERIFY(tree->topLevelItem(2)->text(0).startsWith("RAID Controller Port 2 SCSI ID: "));
         QCOMPARE(tree->topLevelItem(2)->child(0)->text(0), QString("Channel 0"));
         QCOMPARE(tree->topLevelItem(2)->child(1)->text(0), QString("Channel 1"));
+        QCOMPARE(tree->topLevelItem(2)->child(0)->child(0)->text(0),
+                 QString("Disc 2:0:0:0 KESTREL KX18LVD Version: K100 RAID0000  Capacity = 4 MB On Line"));
         QCOMPARE(tree->topLevelItem(0)->child(0)->text(0),
                  QString("Disc 0:0:0 KESTREL KX18LVD Version: K100 DST00000  Capacity = 4 MB On Line"));
         QCOMPARE(tree->topLevelItem(0)->child(2)->text(0),

@@ -11,7 +11,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
-for file in bin/HarrowCLI "$libdir/libOrbCore.so" "$libdir/libHarrowPlatform.so" "$libdir/harrow/libresdll.so"; do
+for file in bin/HarrowCLI "$libdir/libOrbCore.so" "$libdir/libHarrowPlatform.so" "$libdir/harrow/libresdll.so" \
+            "$libdir/harrow/liborbamiraid.so"; do
   [ -f "$prefix/$file" ] || fail "$file is not installed"
 done
 # The windowed program's own test plug-in, where the installed program looks for it.

@@ -194,14 +194,13 @@ TEST(CommandRoutine, RoutingByAddressForm)
     std::uint8_t data[36] = {};
     RequestBlock block{};
     int outcome = -1;
-    DeviceRecord channel;
-    channel.kind = KIND_CHANNEL;
-    channel.hostAdapter = 0;
-    channel.raidTarget = 2;  // travels as the target
-    channel.channel = 0;     // travels as the LUN
-    EXPECT_EQ(RouteCdb(channel, In(inquiry, 6, data, 36), block, outcome), CMD_CARRIED_OUT);
-    EXPECT_EQ(outcome, 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(data) + 8, 8), "MERIDIAN");
+    // HA:CH:TAR:LUN names a MegaRAID channel's drive; port 0 is no such controller.
+    for (int kind : {KIND_CHANNEL, KIND_CHANNEL_ALT}) {
+        DeviceRecord channel = At(2);
+        channel.kind = kind;
+        channel.channel = 0;
+        EXPECT_EQ(RouteCdb(channel, In(inquiry, 6, data, 36), block, outcome), CMD_NO_DEVICE) << kind;
+    }
 
     // A plain drive refuses the controller's wrapping command: the wrapped one is never sent.
     DeviceRecord raid = At(3);

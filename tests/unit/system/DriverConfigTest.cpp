@@ -210,7 +210,7 @@ TEST_F(DriverConfigTest, UnknownOrUnbuiltTransportStopsTheScanClearly)
     CComputerSystem::Destroy();
     CComputerSystem::RegisterProductRunning(kProduct);
     SetDword(OsKey("Win2000"), "defaultdriver", DRV_NTPORT);
-    SetDword(OsKey("Win2000"), "symmpi", DRV_LUMEN);
+    SetDword(OsKey("Win2000"), "symmpi", DRV_AMIRAID_CHANNEL);
     thrown = CatchEvent([] { CComputerSystem::Instance()->Init(DRV_DEFAULT, BUFMGR_HEAP); });
     EXPECT_EQ(thrown.Text, "Driver is not installed correctly");
     EXPECT_EQ(thrown.Code, ERR_DRIVER_NOT_INSTALLED);

@@ -203,10 +203,10 @@ TEST_F(ScanTreeTest, ScanIsSilentAndUnloggedUntilItCompletes)
     CLogFile::Instance()->TurnOnLogOption(LOG_ALL);
     CLogFile::SetLogging(false);
 
-    // The Fibre port names a transport this build lacks: the scan stops there.
+    // The Fibre port names a channel transport, which only a scan may give: the scan stops there.
     CComputerSystem::RegisterProductRunning(kProduct);
     SetDword(OsKey("Win2000"), "defaultdriver", DRV_NTPORT);
-    SetDword(OsKey("Win2000"), "fcport", DRV_LUMEN);
+    SetDword(OsKey("Win2000"), "fcport", DRV_AMIRAID_CHANNEL);
     SetDword(OsKey("Win2000"), "buffermgr", BUFMGR_HEAP);
     CComputerSystem* system = CComputerSystem::Instance();
     const Thrown thrown = CatchEvent([system] { system->Init(DRV_DEFAULT, BUFMGR_DEFAULT); });
