@@ -3,10 +3,13 @@
 #include "frontend/ResourceText.h"
 #include "gui/CDriveSelfTest.h"
 #include "gui/CRescanIdentPg.h"
+#include "gui/CSpecialModePage.h"
+#include "gui/CStandardModePage.h"
 #include "gui/OemPlugin.h"
 #include "gui/PlaceholderPage.h"
 #include "gui/Resources.h"
 #include "gui/StatusDisplay.h"
+#include "gui/WizardPage.h"
 #include "platform/System.h"
 
 #include <QHBoxLayout>
@@ -38,7 +41,7 @@ CHarrowView::CHarrowView(const std::string& productName, QWidget* parent)
     m_pages->addWidget(m_devices);
     m_pages->addWidget(m_tests);
     for (int page = PAGE_FIRMWARE_FILES; page < PAGE_COUNT; ++page) {
-        m_pages->addWidget(new PlaceholderPage(PageTitle(page), this));
+        m_pages->addWidget(MakePage(page));
     }
     m_title->setObjectName("pageTitle");
     QFont big = m_title->font();
@@ -83,6 +86,27 @@ CHarrowView::CHarrowView(const std::string& productName, QWidget* parent)
     GoTo(PAGE_DEVICES);
 }
 
+QWidget* CHarrowView::MakePage(int page)
+{
+    WizardPage* made = nullptr;
+    switch (page) {
+    case PAGE_STANDARD_PREFERENCES: made = new CStandardModePage(m_selection, m_state, this); break;
+    case PAGE_SPECIAL_PREFERENCES: made = new CSpecialModePage(m_selection, m_state, this); break;
+    default: return new PlaceholderPage(PageTitle(page), this);
+    }
+    connect(made, &WizardPage::RunStarted, this, [this] { m_status->Show(m_selection, m_devices->Scanned()); });
+    connect(made, &WizardPage::RunChanged, this, [this] {
+        SetNavigation(!m_state.Busy());
+        m_status->Refresh();
+    });
+    connect(made, &WizardPage::RunFinished, this, [this] {
+        m_status->Refresh();
+        SetNavigation(true);
+    });
+    connect(m_status, &StatusDisplay::AbortRequested, made, &WizardPage::AbortRun);
+    return made;
+}
+
 QString CHarrowView::PageTitle(int page)
 {
     switch (page) {
@@ -106,6 +130,8 @@ QString CHarrowView::PageTitle(int page)
 
 int CHarrowView::CurrentPage() const { return m_pages->currentIndex(); }
 
+QWidget* CHarrowView::PageWidget(int page) const { return m_pages->widget(page); }
+
 int CHarrowView::PageCount() const { return m_pages->count(); }
 
 void CHarrowView::GoTo(int page)
@@ -121,6 +147,9 @@ void CHarrowView::GoTo(int page)
     m_title->setText(page < PAGE_COUNT ? PageTitle(page) : m_pages->currentWidget()->windowTitle());
     if (page == PAGE_DRIVE_TESTS) {
         m_tests->Enter();
+    }
+    if (auto* shown = qobject_cast<WizardPage*>(m_pages->currentWidget()); shown != nullptr) {
+        shown->Enter();
     }
     SetNavigation(true);
     emit PageChanged(page);

@@ -51,6 +51,7 @@ public:
     DeviceSelection& Selection() { return m_selection; }
     CRescanIdentPg* DevicePage() const { return m_devices; }
     CDriveSelfTest* DriveTestPage() const { return m_tests; }
+    QWidget* PageWidget(int page) const;
     StatusDisplay* Status() const { return m_status; }
 
 signals:
@@ -58,6 +59,8 @@ signals:
     void BusyChanged(bool busy);
 
 private:
+    // The page's widget; pages with runs report them to the status display.
+    QWidget* MakePage(int page);
     void SetNavigation(bool enabled);
     bool AddOemDevices(OemPlugin& plugin);
     void ReplaceOemPages(OemPlugin& plugin);
