@@ -2,6 +2,8 @@
 
 #include "frontend/ResourceText.h"
 #include "gui/CDriveSelfTest.h"
+#include "gui/CDumpBlocks.h"
+#include "gui/CLogPages.h"
 #include "gui/CRescanIdentPg.h"
 #include "gui/CSpecialModePage.h"
 #include "gui/CStandardModePage.h"
@@ -92,6 +94,8 @@ QWidget* CHarrowView::MakePage(int page)
     switch (page) {
     case PAGE_STANDARD_PREFERENCES: made = new CStandardModePage(m_selection, m_state, this); break;
     case PAGE_SPECIAL_PREFERENCES: made = new CSpecialModePage(m_selection, m_state, this); break;
+    case PAGE_LOG_PAGES: made = new CLogPages(m_selection, this); break;
+    case PAGE_DUMP_BLOCKS: made = new CDumpBlocks(m_selection, this); break;
     default: return new PlaceholderPage(PageTitle(page), this);
     }
     connect(made, &WizardPage::RunStarted, this, [this] { m_status->Show(m_selection, m_devices->Scanned()); });
