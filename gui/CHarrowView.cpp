@@ -4,9 +4,12 @@
 #include "gui/CDriveSelfTest.h"
 #include "gui/CDumpBlocks.h"
 #include "gui/CLogPages.h"
+#include "gui/CLogfileView.h"
 #include "gui/CRescanIdentPg.h"
 #include "gui/CSpecialModePage.h"
 #include "gui/CStandardModePage.h"
+#include "gui/CSupport.h"
+#include "gui/CSupportRMA.h"
 #include "gui/OemPlugin.h"
 #include "gui/PlaceholderPage.h"
 #include "gui/Resources.h"
@@ -96,6 +99,9 @@ QWidget* CHarrowView::MakePage(int page)
     case PAGE_SPECIAL_PREFERENCES: made = new CSpecialModePage(m_selection, m_state, this); break;
     case PAGE_LOG_PAGES: made = new CLogPages(m_selection, this); break;
     case PAGE_DUMP_BLOCKS: made = new CDumpBlocks(m_selection, this); break;
+    case PAGE_SUPPORT: made = new CSupport(this); break;
+    case PAGE_SUPPORT_RMA: made = new CSupportRMA(m_selection, this); break;
+    case PAGE_LOG_FILE: made = new CLogfileView(this); break;
     default: return new PlaceholderPage(PageTitle(page), this);
     }
     connect(made, &WizardPage::RunStarted, this, [this] { m_status->Show(m_selection, m_devices->Scanned()); });

@@ -4,10 +4,13 @@
 #include "frontend/CommandRoutine.h"
 #include "gui/CDumpBlocks.h"
 #include "gui/CLogPages.h"
+#include "gui/CLogfileView.h"
+#include "gui/CSupportRMA.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 
 using namespace gui_fixture;
 
@@ -138,6 +141,42 @@ private slots:
         std::vector<std::uint8_t> read(3 * 128 * 512);
         QVERIFY(Transfer(drive, false, 0, read));
         QVERIFY(ReadFile(file) == std::string(read.begin(), read.end()));
+    }
+
+    void supportPagesAndLogView()
+    {
+        SelectAndGo({"Disc 0:0:0"}, CHarrowView::PAGE_SUPPORT);
+        SaveShot("support");
+        View()->GoTo(CHarrowView::PAGE_SUPPORT_RMA);
+        auto* rma = static_cast<CSupportRMA*>(View()->PageWidget(CHarrowView::PAGE_SUPPORT_RMA));
+        rma->findChild<QLineEdit*>("contactName")->setText("Ann Example");
+        rma->findChild<QLineEdit*>("contactPhone")->setText("555 0100");
+        rma->findChild<QLineEdit*>("contactEmail")->setText("ann@example.org");
+        SaveShot("support-rma");
+        QVERIFY(rma->WriteForm());
+        QVERIFY(rma->WriteForm());
+        const std::string forms = ReadFile(RunDir() / "rmalog.txt");
+        const std::string form = "Product = KX18LVD              Serial Number = PRF00000  \nContact: Ann Example\n"
+                                 "Phone: 555 0100\nEmail: ann@example.org\n\nSee the Harrow Viraradiza.HLP file";
+        QVERIFY(forms.find(form) != forms.rfind(form));
+        QCOMPARE(forms.substr(forms.size() - 60), std::string("\tPlace the drive in approved packaging as soon as "
+                                                                "possible\n\n"));
+
+        View()->GoTo(CHarrowView::PAGE_LOG_PAGES);
+        View()->GoTo(CHarrowView::PAGE_LOG_FILE);
+        auto* view = static_cast<CLogfileView*>(View()->PageWidget(CHarrowView::PAGE_LOG_FILE));
+        auto* text = view->findChild<QPlainTextEdit*>("logText");
+        QVERIFY(text->isReadOnly());
+        QCOMPARE(view->Shown(), QString("HarrowCLI.log"));
+        QVERIFY(text->toPlainText().contains("Harrow Viraradiza diagnostic"));
+        SaveShot("log-file-view");
+        g_boxes.clear();
+        QVERIFY(!view->Open("missing.log"));
+        QCOMPARE(static_cast<int>(g_boxes.size()), 1);
+        QCOMPARE(view->Shown(), QString("HarrowCLI.log"));
+        QVERIFY(view->Open("PRF00000.txt"));
+        QVERIFY(text->toPlainText().contains("Current Drive Temperature = 35 C"));
+        QVERIFY(!text->toPlainText().contains("Harrow Viraradiza diagnostic"));
     }
 };
 
