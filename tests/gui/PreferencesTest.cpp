@@ -58,6 +58,7 @@ private slots:
         QCOMPARE(StatusOf("Disc 0:0:0"), QString("Settings Complete"));
         QCOMPARE(StatusOf("Disc 0:1:0"), QString("One or more of the settings Failed"));
         QCOMPARE(StatusOf("Disc 0:2:0"), QString("Settings Complete"));
+        SaveShot("prefs-standard-applied");
 
         // The drive keeps what it was given.
         View()->GoTo(SPECIAL);
