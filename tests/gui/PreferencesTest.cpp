@@ -148,6 +148,23 @@ private slots:
         QVERIFY(Radio(SPECIAL, "dexcptOn")->isChecked());
         QCOMPARE(segments->text(), QString("16"));
     }
+
+    void loopOptionsOnFibreChannel()
+    {
+        SelectAndGo({"Disc 1:0:0"}, SPECIAL);
+        QVERIFY(Radio(SPECIAL, "dlmOff")->isChecked() && Radio(SPECIAL, "dlmOff")->isEnabled());
+        QVERIFY(Radio(SPECIAL, "dtoliOff")->isChecked() && Radio(SPECIAL, "dtoliOn")->isEnabled());
+        Radio(SPECIAL, "dlmOn")->setChecked(true);
+        Click(SPECIAL, "applyButton");
+        WaitForEnd();
+        QVERIFY(Contains(Log(), "Port:1 Target:0 Lun:0  Disc Changing DLM To ON Passed\n"));
+        QVERIFY(!Contains(Log(), "DTOLI"));
+
+        // One drive on a parallel bus takes the options away from the whole selection.
+        View()->GoTo(CHarrowView::PAGE_DEVICES);
+        SelectAndGo({"Disc 0:0:0"}, SPECIAL);
+        QVERIFY(!Radio(SPECIAL, "dlmOn")->isEnabled());
+    }
 };
 
 QTEST_MAIN(PreferencesTest)
