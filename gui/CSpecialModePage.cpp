@@ -3,6 +3,7 @@
 #include "frontend/DeviceQueries.h"
 #include "frontend/ResourceText.h"
 #include "frontend/TextFormat.h"
+#include "gui/ButtonChoice.h"
 #include "gui/GuiLog.h"
 #include "gui/ModePageIo.h"
 #include "gui/Resources.h"
@@ -56,15 +57,6 @@ constexpr Setting SETTINGS[] = {
      "Disc Retrieving current DTOLI setting Failed"},
 };
 static_assert(std::size(SETTINGS) == CSpecialModePage::SETTING_COUNT);
-
-void SetChecked(QButtonGroup* group, int id)
-{
-    group->setExclusive(false);
-    for (QAbstractButton* button : group->buttons()) {
-        button->setChecked(group->id(button) == id);
-    }
-    group->setExclusive(true);
-}
 
 // One drive's run of the available settings.
 class SpecialApply {
@@ -245,7 +237,7 @@ void CSpecialModePage::Enter()
 {
     m_choice = Choice{};
     for (QButtonGroup* group : m_groups) {
-        SetChecked(group, -1);
+        SetCheckedId(group, -1);
     }
     m_segments->clear();
     const std::vector<DeviceRecord*> records = m_selection.Records();
@@ -288,7 +280,7 @@ void CSpecialModePage::PresetBit(DeviceRecord& first, SettingId id)
         return;
     }
     m_choice.on[id] = (page.PageByte(setting.byte) & setting.mask) != 0;
-    SetChecked(m_groups[id], m_choice.on[id] ? 1 : 0);
+    SetCheckedId(m_groups[id], m_choice.on[id] ? 1 : 0);
     if (ReadPreferencePage(first, setting.page, PAGE_CHANGEABLE, page, setting.bytes) &&
         (page.PageByte(setting.byte) & setting.mask) != 0) {
         m_choice.available[id] = true;
@@ -306,7 +298,7 @@ void CSpecialModePage::PresetSegments(DeviceRecord& first)
     }
     m_choice.segments = page.PageByte(SEGMENTS_BYTE);
     m_segments->setText(QString::number(m_choice.segments));
-    SetChecked(m_groups[CACHE_SEGMENTS], SEGMENTS_VALUE);
+    SetCheckedId(m_groups[CACHE_SEGMENTS], SEGMENTS_VALUE);
     if (!ReadPreferencePage(first, CACHING_PAGE, PAGE_DEFAULT, page, CACHING_BYTES)) {
         LogLine("Disc Unable to retrieve the default Number of Cache Segments", &first, GUI_WITH_ADDRESS);
         return;
@@ -356,9 +348,7 @@ void CSpecialModePage::UpdateControls()
 {
     const bool running = m_run.Running();
     for (int id = 0; id < SETTING_COUNT; ++id) {
-        for (QAbstractButton* button : m_groups[id]->buttons()) {
-            button->setEnabled(m_choice.available[id] && !running);
-        }
+        EnableButtons(m_groups[id], m_choice.available[id] && !running);
     }
     m_segments->setEnabled(m_choice.available[CACHE_SEGMENTS] && !running);
     const bool empty = m_selection.Empty();

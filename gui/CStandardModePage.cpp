@@ -2,6 +2,7 @@
 
 #include "frontend/DeviceQueries.h"
 #include "frontend/TextFormat.h"
+#include "gui/ButtonChoice.h"
 #include "gui/GuiLog.h"
 #include "gui/ModePageIo.h"
 #include "platform/Kernel.h"
@@ -28,22 +29,6 @@ constexpr DWORD STEP_PAUSE_MS = 10000;
 constexpr int FINAL_PAUSE_MS = 1000;
 
 // Button ids: off 0, on 1; JIT as the Jit values.
-void SetChoice(QButtonGroup* group, int id)
-{
-    group->setExclusive(false);
-    for (QAbstractButton* button : group->buttons()) {
-        button->setChecked(group->id(button) == id);
-    }
-    group->setExclusive(true);
-}
-
-void EnableGroup(QButtonGroup* group, bool enabled)
-{
-    for (QAbstractButton* button : group->buttons()) {
-        button->setEnabled(enabled);
-    }
-}
-
 bool Enabled(const QButtonGroup* group) { return !group->buttons().empty() && group->buttons().front()->isEnabled(); }
 
 CStandardModePage::Jit JitOf(std::uint8_t byte4)
@@ -231,8 +216,8 @@ CStandardModePage::CStandardModePage(DeviceSelection& selection, RunState& state
 void CStandardModePage::Enter()
 {
     for (QButtonGroup* group : {m_pm, m_jit, m_wce, m_rcd}) {
-        SetChoice(group, -1);
-        EnableGroup(group, false);
+        SetCheckedId(group, -1);
+        EnableButtons(group, false);
     }
     const std::vector<DeviceRecord*> records = m_selection.Records();
     if (!records.empty()) {
@@ -248,19 +233,19 @@ void CStandardModePage::Preset(DeviceRecord& first)
     if (first.isKestrel != 0 && ReadPreferencePage(first, VENDOR_PAGE, PAGE_CHANGEABLE, changeable, VENDOR_BYTES) &&
         ReadPreferencePage(first, VENDOR_PAGE, PAGE_CURRENT, current, VENDOR_BYTES)) {
         if (changeable.PageByte(2) & PM_BIT) {
-            EnableGroup(m_pm, true);
-            SetChoice(m_pm, (current.PageByte(2) & PM_BIT) ? 1 : 0);
+            EnableButtons(m_pm, true);
+            SetCheckedId(m_pm, (current.PageByte(2) & PM_BIT) ? 1 : 0);
         }
         if ((changeable.PageByte(4) & 0x07) == 0x07) {
-            EnableGroup(m_jit, true);
-            SetChoice(m_jit, static_cast<int>(JitOf(current.PageByte(4))));
+            EnableButtons(m_jit, true);
+            SetCheckedId(m_jit, static_cast<int>(JitOf(current.PageByte(4))));
         }
     }
     if (ReadPreferencePage(first, CACHING_PAGE, PAGE_CURRENT, current, CACHING_BYTES)) {
-        EnableGroup(m_wce, true);
-        EnableGroup(m_rcd, true);
-        SetChoice(m_wce, (current.PageByte(2) & WCE_BIT) ? 1 : 0);
-        SetChoice(m_rcd, (current.PageByte(2) & RCD_BIT) ? 1 : 0);
+        EnableButtons(m_wce, true);
+        EnableButtons(m_rcd, true);
+        SetCheckedId(m_wce, (current.PageByte(2) & WCE_BIT) ? 1 : 0);
+        SetCheckedId(m_rcd, (current.PageByte(2) & RCD_BIT) ? 1 : 0);
     }
 }
 
