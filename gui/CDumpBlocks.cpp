@@ -10,6 +10,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -137,7 +138,18 @@ bool CDumpBlocks::DumpRange(DeviceRecord& drive, const std::string& fileName, st
         return false;
     }
     std::vector<std::uint8_t> data(CHUNK_BLOCKS * blockLength);
+    const int chunks = static_cast<int>((blocks + CHUNK_BLOCKS - 1) / CHUNK_BLOCKS);
+    QProgressDialog progress(tr("Dumping blocks..."), tr("Stop"), 0, chunks, this);
+    progress.setWindowModality(Qt::WindowModal);
     for (std::uint64_t lba = start; lba < start + blocks; lba += CHUNK_BLOCKS) {
+        progress.setValue(static_cast<int>((lba - start) / CHUNK_BLOCKS));
+        if (progress.wasCanceled()) {
+            Box(lba == start ? "The dump was stopped before any block was written."
+                             : Format("The dump was stopped: %s holds blocks %llu to %llu.", fileName.c_str(),
+                                      static_cast<unsigned long long>(start), static_cast<unsigned long long>(lba - 1)),
+                MB_OK | MB_ICONWARNING);
+            return false;
+        }
         const auto count = static_cast<std::uint32_t>(std::min(CHUNK_BLOCKS, start + blocks - lba));
         const std::uint8_t cdb[10] = {0x28, 0, static_cast<std::uint8_t>(lba >> 24), static_cast<std::uint8_t>(lba >> 16),
                                       static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba), 0,
