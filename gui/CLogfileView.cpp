@@ -21,7 +21,7 @@ CLogfileView::CLogfileView(QWidget* parent)
     m_text->setReadOnly(true);
     m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
     auto* openAny = new QPushButton(tr("&Open Log File..."), this);
-    auto* openLog = new QPushButton(tr("Open &Run Log..."), this);
+    auto* openLog = new QPushButton(tr("Open &.log File..."), this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_name);
     layout->addWidget(m_text, 1);
