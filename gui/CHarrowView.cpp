@@ -1,17 +1,25 @@
-#include "gui/CHarrowView.h"
 
 #include "frontend/ResourceText.h"
 #include "gui/CDriveSelfTest.h"
+#include "gui/CDumpBlocks.h"
 #include "gui/CFirmwareDnld.h"
 #include "gui/CFirmwareFAQ.h"
 #include "gui/CFirmwareFiles.h"
 #include "gui/CFormat.h"
 #include "gui/CFormatOnly.h"
+#include "gui/CHarrowView.h"
+#include "gui/CLogPages.h"
+#include "gui/CLogfileView.h"
 #include "gui/CRescanIdentPg.h"
+#include "gui/CSpecialModePage.h"
+#include "gui/CStandardModePage.h"
+#include "gui/CSupport.h"
+#include "gui/CSupportRMA.h"
 #include "gui/OemPlugin.h"
 #include "gui/PlaceholderPage.h"
 #include "gui/Resources.h"
 #include "gui/StatusDisplay.h"
+#include "gui/WizardPage.h"
 #include "platform/System.h"
 
 #include <QHBoxLayout>
@@ -53,7 +61,7 @@ CHarrowView::CHarrowView(const std::string& productName, QWidget* parent)
     WatchRun(format);
     WatchRun(formatOnly);
     for (int page = PAGE_STANDARD_PREFERENCES; page < PAGE_COUNT; ++page) {
-        m_pages->addWidget(new PlaceholderPage(PageTitle(page), this));
+        m_pages->addWidget(MakePage(page));
     }
     m_title->setObjectName("pageTitle");
     QFont big = m_title->font();
@@ -98,6 +106,32 @@ CHarrowView::CHarrowView(const std::string& productName, QWidget* parent)
     GoTo(PAGE_DEVICES);
 }
 
+QWidget* CHarrowView::MakePage(int page)
+{
+    WizardPage* made = nullptr;
+    switch (page) {
+    case PAGE_STANDARD_PREFERENCES: made = new CStandardModePage(m_selection, m_state, this); break;
+    case PAGE_SPECIAL_PREFERENCES: made = new CSpecialModePage(m_selection, m_state, this); break;
+    case PAGE_LOG_PAGES: made = new CLogPages(m_selection, this); break;
+    case PAGE_DUMP_BLOCKS: made = new CDumpBlocks(m_selection, this); break;
+    case PAGE_SUPPORT: made = new CSupport(this); break;
+    case PAGE_SUPPORT_RMA: made = new CSupportRMA(m_selection, this); break;
+    case PAGE_LOG_FILE: made = new CLogfileView(this); break;
+    default: return new PlaceholderPage(PageTitle(page), this);
+    }
+    connect(made, &WizardPage::RunStarted, this, [this] { m_status->Show(m_selection, m_devices->Scanned()); });
+    connect(made, &WizardPage::RunChanged, this, [this] {
+        SetNavigation(!m_state.Busy());
+        m_status->Refresh();
+    });
+    connect(made, &WizardPage::RunFinished, this, [this] {
+        m_status->Refresh();
+        SetNavigation(true);
+    });
+    connect(m_status, &StatusDisplay::AbortRequested, made, &WizardPage::AbortRun);
+    return made;
+}
+
 QString CHarrowView::PageTitle(int page)
 {
     switch (page) {
@@ -121,6 +155,8 @@ QString CHarrowView::PageTitle(int page)
 
 int CHarrowView::CurrentPage() const { return m_pages->currentIndex(); }
 
+QWidget* CHarrowView::PageWidget(int page) const { return m_pages->widget(page); }
+
 int CHarrowView::PageCount() const { return m_pages->count(); }
 
 void CHarrowView::GoTo(int page)
@@ -142,6 +178,9 @@ void CHarrowView::GoTo(int page)
     }
     if (auto* format = qobject_cast<CFormat*>(m_pages->currentWidget())) {
         format->Enter();
+    }
+    if (auto* shown = qobject_cast<WizardPage*>(m_pages->currentWidget()); shown != nullptr) {
+        shown->Enter();
     }
     SetNavigation(true);
     emit PageChanged(page);

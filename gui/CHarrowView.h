@@ -53,6 +53,7 @@ public:
     DeviceSelection& Selection() { return m_selection; }
     CRescanIdentPg* DevicePage() const { return m_devices; }
     CDriveSelfTest* DriveTestPage() const { return m_tests; }
+    QWidget* PageWidget(int page) const;
     StatusDisplay* Status() const { return m_status; }
 
 signals:
@@ -64,6 +65,8 @@ private slots:
     void SetOemRunning(bool running);
 
 private:
+    // The page's widget; pages with runs report them to the status display.
+    QWidget* MakePage(int page);
     void SetNavigation(bool enabled);
     // Status and navigation follow a page's long run.
     template <class RunPage>

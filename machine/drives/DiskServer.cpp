@@ -84,7 +84,7 @@ std::vector<PageDefinition> DiskPages(const UnitConfig& config)
     if (config.IsKestrel()) {
         auto vendor = Page(0x00, 0x06);  // PM off, JIT performance seek
         vendor.defaults[4] = 0x07;
-        vendor.changeable[2] = 0x80;
+        vendor.changeable[2] = config.pmChangeable ? 0x80 : 0x00;
         vendor.changeable[4] = 0x0F;
         pages.push_back(vendor);
         auto port = Page(0x19, 0x06);

@@ -206,7 +206,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     const FieldReader fields(unit, where);
     fields.OnlyKeys({"bus", "target", "lun", "claimed", "type", "vendor", "product", "revision", "serial", "blocks",
                      "blockSize", "maxBlocks", "dst", "durations", "firmware", "wwn", "temperature", "powerOnHours",
-                     "faults", "readDefectData12", "seek"});
+                     "faults", "readDefectData12", "seek", "pmChangeable"});
     UnitConfig config;
     config.type = ParseType(fields);
     const bool disk = config.type == UnitType::Disk;
@@ -226,6 +226,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     config.dst = fields.Flag("dst", true);
     config.readDefectData12 = fields.Flag("readDefectData12", true);
     config.seek = fields.Flag("seek", true);
+    config.pmChangeable = fields.Flag("pmChangeable", true);
     ParseDurations(fields, config);
     ParseFirmware(fields, config);
     const std::string wwn = fields.Text("wwn", "", 16);
@@ -237,7 +238,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
         }
         config.wwn = std::stoull(wwn, nullptr, 16);
     }
-    config.temperature = static_cast<int>(fields.Number("temperature", 35, 0, 254));
+    config.temperature = static_cast<int>(fields.Number("temperature", 35, 0, 255));
     config.powerOnHours = static_cast<std::uint32_t>(fields.Number("powerOnHours", 1000, 0, 1000000));
     config.lun = static_cast<int>(fields.Number("lun", 0, 0, 255));
     ParseFaults(fields, config);

@@ -1,0 +1,125 @@
+#include "gui/GrownDefectReport.h"
+
+#include "frontend/CommandRoutine.h"
+#include "frontend/LineLog.h"
+#include "frontend/TextFormat.h"
+#include "gui/ReportQueries.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t DEFECT_BYTES = 0xFFFF;
+constexpr long DEFECT_TIMEOUT_SECONDS = 2;
+constexpr std::size_t DESCRIPTOR_BYTES = 8;
+// Grown list (GLIST) with the list format.
+constexpr std::uint8_t BYTES_FROM_INDEX = 0x0C;
+constexpr std::uint8_t PHYSICAL_SECTOR = 0x0D;
+
+struct DefectList {
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(DEFECT_BYTES, 0);
+    std::size_t header = 0;
+    std::size_t count = 0;
+
+    // "cylinder:head:value" of descriptor n, "" past the list.
+    std::string Entry(std::size_t n) const
+    {
+        if (n >= count) {
+            return "";
+        }
+        const std::uint8_t* at = bytes.data() + header + n * DESCRIPTOR_BYTES;
+        return Format("%d:%d:%u", static_cast<int>(BigEndian(at, 0, 3)), at[3],
+                      static_cast<unsigned>(BigEndian(at, 4, 4)));
+    }
+};
+
+bool ReadDefects(const DeviceRecord& record, bool twelve, std::uint8_t flags, DefectList& list)
+{
+    std::vector<std::uint8_t> cdb;
+    // The 10-byte command carries the list flags in byte 2.
+    if (twelve) {
+        cdb = {0xB7, flags, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0};
+    } else {
+        cdb = {0x37, 0, flags, 0, 0, 0, 0, 0xFF, 0xFF, 0};
+    }
+    const CdbAnswer answer = SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), list.bytes.data(),
+                                     DEFECT_BYTES, DIRECTION_IN, DEFECT_TIMEOUT_SECONDS);
+    if (!answer.Good()) {
+        return false;
+    }
+    list.header = twelve ? 8 : 4;
+    const std::uint64_t length = twelve ? BigEndian(list.bytes.data(), 4, 4) : BigEndian(list.bytes.data(), 2, 2);
+    // A list longer than the answer is cut to the descriptors received.
+    list.count = static_cast<std::size_t>(std::min<std::uint64_t>(length, DEFECT_BYTES - list.header)) /
+                 DESCRIPTOR_BYTES;
+    return true;
+}
+
+bool ReadBothLists(const DeviceRecord& record, DefectList& index, DefectList& sector)
+{
+    for (const bool twelve : {true, false}) {
+        if (ReadDefects(record, twelve, BYTES_FROM_INDEX, index) && ReadDefects(record, twelve, PHYSICAL_SECTOR, sector)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string SerialNumber(const DeviceRecord& record)
+{
+    std::array<std::uint8_t, VPD_BYTES> page{};
+    if (!ReadVpdPage(record, 0x80, page)) {
+        return "";
+    }
+    const std::size_t length = std::min<std::size_t>(page[3], VPD_BYTES - 4);
+    std::string serial(page.begin() + 4, page.begin() + 4 + static_cast<std::ptrdiff_t>(length));
+    // A serial number names a file: it keeps no path separator and no trailing blanks.
+    std::replace(serial.begin(), serial.end(), '/', '_');
+    serial.erase(serial.find_last_not_of(' ') + 1);
+    return serial;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+std::string AppendGrownDefectReport(const DeviceRecord& record, const std::string& folder,
+                                    const std::optional<std::string>& temperature)
+{
+    const std::string serial = SerialNumber(record);
+    if (serial.empty()) {
+        return "";
+    }
+    const std::string fileName = folder + serial + ".log";
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "a+"));
+    if (!file) {
+        return "";
+    }
+    const std::string date = TimeStamp("%d-%b-%Y");
+    const std::string time = TimeStamp("%H:%M:%S");
+    if (temperature) {
+        std::fprintf(file.get(), "%s %s  Current Drive Temperature = %s\n", date.c_str(), time.c_str(),
+                     temperature->c_str());
+    } else {
+        std::fprintf(file.get(), "%s %s\n", date.c_str(), time.c_str());
+    }
+    DefectList index;
+    DefectList sector;
+    if (!ReadBothLists(record, index, sector)) {
+        return "";
+    }
+    if (index.count == 0) {
+        std::fputs("No grown defects\n", file.get());
+        return fileName;
+    }
+    std::fputs("#     C:H:BFI             C:H:S\n", file.get());
+    for (std::size_t n = 0; n < index.count; ++n) {
+        std::fprintf(file.get(), "%-6zu%-20s%-20s\n", n + 1, index.Entry(n).c_str(), sector.Entry(n).c_str());
+    }
+    return fileName;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "frontend/DeviceRecord.h"
+
+#include <string>
+#include <vector>
+
+constexpr const char* INVENTORY_HEADER = "HA:Ta:Lu,Serial#,Product ID,Vendor,Blocks,Rev,SCSI fw,Servo fw,POH,Last DST,Global ID\n";
+
+// One drive's row, the maker's columns only for the maker's drives.
+std::string InventoryRow(DeviceRecord& record);
+
+// Writes the header and one row per drive; false when the file cannot be written.
+bool WriteInventory(const std::string& fileName, const std::vector<DeviceRecord*>& records);

@@ -1,0 +1,59 @@
+#include "gui/ModePageIo.h"
+
+#include "frontend/CommandRoutine.h"
+#include "frontend/TextFormat.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr long SENSE_TIMEOUT_SECONDS = 2;
+constexpr long SELECT_TIMEOUT_SECONDS = 30;
+constexpr std::size_t REPLY_BYTES = 255;
+constexpr std::size_t REPLY_SKIP = 8;
+
+void KeepSense(DeviceRecord& record, const CdbAnswer& answer)
+{
+    std::memcpy(record.sense.data(), answer.Sense(), record.sense.size());
+}
+
+}  // namespace
+
+bool ReadPreferencePage(DeviceRecord& record, int pageCode, int pageControl, WorkingPage& page, std::size_t count)
+{
+    std::array<std::uint8_t, REPLY_BYTES> reply{};
+    const std::uint8_t cdb[6] = {0x1A, 0, static_cast<std::uint8_t>((pageCode & 0x3F) | (pageControl << 6)), 0,
+                                 static_cast<std::uint8_t>(REPLY_BYTES), 0};
+    const CdbAnswer answer = SendCdb(record, cdb, sizeof cdb, reply.data(), reply.size(), DIRECTION_IN,
+                                     SENSE_TIMEOUT_SECONDS);
+    if (!answer.Good()) {
+        KeepSense(record, answer);
+        return false;
+    }
+    std::memcpy(page.Data(), reply.data() + REPLY_SKIP, std::min({count, REPLY_BYTES - REPLY_SKIP, WorkingPage::CAPACITY}));
+    return true;
+}
+
+int ModeSelectPage(DeviceRecord& record, WorkingPage& page, std::size_t length)
+{
+    std::memset(page.Data(), 0, WorkingPage::PAGE_START);
+    length = std::min(length, WorkingPage::CAPACITY);
+    const std::uint8_t cdb[6] = {0x15, 0x11, 0, 0, static_cast<std::uint8_t>(length), 0};
+    const CdbAnswer answer = SendCdb(record, cdb, sizeof cdb, page.Data(), static_cast<std::uint32_t>(length),
+                                     DIRECTION_OUT, SELECT_TIMEOUT_SECONDS);
+    if (!answer.Good()) {
+        KeepSense(record, answer);
+        return answer.outcome != 0 ? answer.outcome : 1;
+    }
+    return 0;
+}
+
+std::string SenseValues(const DeviceRecord& record)
+{
+    const auto& sense = record.sense;
+    if (sense[14] != 0) {
+        return Format("%2.2X / %2.2X / %2.2X FRU Code %2.2X", sense[2], sense[12], sense[13], sense[14]);
+    }
+    return Format("%2.2X / %2.2X / %2.2X", sense[2], sense[12], sense[13]);
+}

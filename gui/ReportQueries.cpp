@@ -1,0 +1,60 @@
+#include "gui/ReportQueries.h"
+
+#include "core/types/ByteOrder.h"
+#include "frontend/CommandRoutine.h"
+#include "gui/GuiLog.h"
+#include "gui/ModePageIo.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr long LOG_TIMEOUT_SECONDS = 30;
+constexpr long VPD_TIMEOUT_SECONDS = 2;
+constexpr std::uint8_t CUMULATIVE_VALUES = 0x40;
+
+}  // namespace
+
+bool ReadLogPage(DeviceRecord& record, int pageCode, LogPageBuffer& page)
+{
+    page.fill(0);
+    const std::uint8_t cdb[10] = {0x4D, 0, static_cast<std::uint8_t>(CUMULATIVE_VALUES | (pageCode & 0x3F)), 0, 0,
+                                  0, 0, static_cast<std::uint8_t>(LOG_PAGE_BYTES >> 8),
+                                  static_cast<std::uint8_t>(LOG_PAGE_BYTES & 0xFF), 0};
+    const CdbAnswer answer =
+        SendCdb(record, cdb, sizeof cdb, page.data(), LOG_PAGE_BYTES, DIRECTION_IN, LOG_TIMEOUT_SECONDS);
+    if (answer.Good()) {
+        return true;
+    }
+    std::memcpy(record.sense.data(), answer.Sense(), record.sense.size());
+    record.state = TEST_FAILED;
+    LogLine("Log Sense Failed: " + SenseValues(record), &record, GUI_WITH_ADDRESS);
+    return false;
+}
+
+std::uint64_t BigEndian(const std::uint8_t* bytes, std::size_t at, std::size_t width)
+{
+    std::uint64_t value = 0;
+    grab_bytes(bytes + at, static_cast<int>(std::min<std::size_t>(width, sizeof value)), &value, sizeof value);
+    return value;
+}
+
+bool PowerOnMinutes(DeviceRecord& record, std::uint32_t& minutes)
+{
+    LogPageBuffer page;
+    if (!ReadLogPage(record, LOG_POWER_ON_TIME, page)) {
+        return false;
+    }
+    // The first parameter's value; a longer one than a minute count keeps its low bytes.
+    const std::size_t length = std::min<std::size_t>(page[7], sizeof minutes);
+    minutes = static_cast<std::uint32_t>(BigEndian(page.data(), 8 + page[7] - length, length));
+    return true;
+}
+
+bool ReadVpdPage(const DeviceRecord& record, int pageCode, std::array<std::uint8_t, VPD_BYTES>& page)
+{
+    page.fill(0);
+    const std::uint8_t cdb[6] = {0x12, 0x01, static_cast<std::uint8_t>(pageCode), 0, VPD_BYTES, 0};
+    return SendCdb(record, cdb, sizeof cdb, page.data(), VPD_BYTES, DIRECTION_IN, VPD_TIMEOUT_SECONDS).Good();
+}

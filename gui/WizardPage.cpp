@@ -1,0 +1,5 @@
+#include "gui/WizardPage.h"
+
+void WizardPage::Enter() {}
+
+void WizardPage::AbortRun() {}
