@@ -16,7 +16,6 @@
 #include "gui/CSupport.h"
 #include "gui/CSupportRMA.h"
 #include "gui/OemPlugin.h"
-#include "gui/PlaceholderPage.h"
 #include "gui/Resources.h"
 #include "gui/StatusDisplay.h"
 #include "gui/WizardPage.h"
@@ -28,6 +27,9 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -117,7 +119,7 @@ QWidget* CHarrowView::MakePage(int page)
     case PAGE_SUPPORT: made = new CSupport(this); break;
     case PAGE_SUPPORT_RMA: made = new CSupportRMA(m_selection, this); break;
     case PAGE_LOG_FILE: made = new CLogfileView(this); break;
-    default: return new PlaceholderPage(PageTitle(page), this);
+    default: throw std::logic_error("no wizard page " + std::to_string(page));
     }
     connect(made, &WizardPage::RunStarted, this, [this] { m_status->Show(m_selection, m_devices->Scanned()); });
     connect(made, &WizardPage::RunChanged, this, [this] {
