@@ -21,7 +21,7 @@ protected:
         CLogFile::SetLogging(true);
         ScriptedFixture::TearDown();
     }
-    void Answer(Error_t status, int senseKey = -1) { m_Adapter.script->Answers.push_back({status, senseKey}); }
+    void Answer(Error_t status, int senseKey = -1) { m_Adapter.script->Answers.push_back({status, senseKey, {}, ERR_NONE}); }
     std::size_t Issues() const { return m_Adapter.script->Log.size(); }
     // The event a failing TEST UNIT READY throws; null when none was thrown or it was null.
     std::unique_ptr<CEventBase> FailingTestUnitReady(bool* thrown)

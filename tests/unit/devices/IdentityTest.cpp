@@ -139,10 +139,10 @@ TEST_F(Identity, InitFailures)
 
     m_Device = std::make_unique<TestDevice>(&m_Adapter, 0, 4, 0);
     m_Adapter.script->Answers.push_back({ERR_CMD_COMPLETE, -1, StandardInquiry(92)});
-    m_Adapter.script->Answers.push_back({ERR_CHECK_CONDITION, 5});  // no serial number page
+    m_Adapter.script->Answers.push_back({ERR_CHECK_CONDITION, 5, {}, ERR_NONE});  // no serial number page
     EXPECT_EQ(m_Device->Init(), ERR_INIT_FAILED);
 
-    m_Adapter.script->Answers.push_back({ERR_CHECK_CONDITION, 4});
+    m_Adapter.script->Answers.push_back({ERR_CHECK_CONDITION, 4, {}, ERR_NONE});
     EXPECT_EQ(m_Device->Init(), ERR_INIT_FAILED);
 
     m_Adapter.blocksLeft = 0;
