@@ -25,10 +25,10 @@ std::vector<std::uint8_t> StandardInquiry(std::uint8_t additionalLength, std::ui
 
 std::vector<std::uint8_t> SerialPage(std::uint8_t pageLength, const std::string& serial)
 {
-    std::vector<std::uint8_t> page(4, 0);
+    std::vector<std::uint8_t> page(4 + serial.size(), 0);
     page[1] = 0x80;
     page[3] = pageLength;
-    page.insert(page.end(), serial.begin(), serial.end());
+    std::copy(serial.begin(), serial.end(), page.begin() + 4);
     return page;
 }
 
