@@ -274,7 +274,7 @@ TEST_F(CommandCdb, RawCommandsGoOutAsGivenAndFailuresThrowTheBlock)
     EXPECT_EQ(raw[0], 0xAB);
     EXPECT_EQ(raw[1], 0xCD);
 
-    m_Adapter.script->Answers.push_back({ERR_CHECK_CONDITION, 3});
+    m_Adapter.script->Answers.push_back({ERR_CHECK_CONDITION, 3, {}, ERR_NONE});
     try {
         m_Device->SCSI_CDB_DANGER(0, &record, &buffer);
         ADD_FAILURE() << "a failed raw command must throw";
