@@ -38,7 +38,7 @@ void LogIdentity(DeviceRecord& record)
 
 CFirmwareDnld::CFirmwareDnld(DeviceSelection& selection, RunState& state, const CFirmwareFiles& files,
                              QWidget* parent)
-    : QWidget(parent), m_selection(selection), m_state(state), m_files(files),
+    : WizardPage(parent), m_selection(selection), m_state(state), m_files(files),
       m_start(new QPushButton(tr("&Start Download"), this)), m_status(new QLabel(this)), m_results(new QLabel(this))
 {
     auto* layout = new QVBoxLayout(this);

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "gui/DriveWorker.h"
+#include "gui/WizardPage.h"
 
 #include <QElapsedTimer>
-#include <QWidget>
 
 #include <memory>
 #include <vector>
@@ -17,7 +17,7 @@ struct RunState;
 // The download page: checks the firmware file against each selected drive,
 // records the drives' mode pages before and after, and downloads to all of
 // them at once, each plain drive on a thread of its own.
-class CFirmwareDnld : public QWidget {
+class CFirmwareDnld : public WizardPage {
     Q_OBJECT
 public:
     CFirmwareDnld(DeviceSelection& selection, RunState& state, const CFirmwareFiles& files,
@@ -25,10 +25,6 @@ public:
 
     void StartDownload();
 
-signals:
-    void RunStarted();
-    void RunChanged();
-    void RunFinished();
 
 private:
     struct Drive {

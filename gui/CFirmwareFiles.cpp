@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 
 CFirmwareFiles::CFirmwareFiles(DeviceSelection& selection, QWidget* parent)
-    : QWidget(parent), m_selection(selection), m_file(new QLineEdit(this)), m_parts(new QLabel(this)),
+    : WizardPage(parent), m_selection(selection), m_file(new QLineEdit(this)), m_parts(new QLabel(this)),
       m_targets(new QLabel(this))
 {
     auto* layout = new QVBoxLayout(this);

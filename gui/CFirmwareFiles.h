@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include "gui/WizardPage.h"
 
 #include <string>
 
@@ -9,13 +9,13 @@ class QLabel;
 class QLineEdit;
 
 // The firmware file page: the file to download and the drives it goes to.
-class CFirmwareFiles : public QWidget {
+class CFirmwareFiles : public WizardPage {
     Q_OBJECT
 public:
     CFirmwareFiles(DeviceSelection& selection, QWidget* parent = nullptr);
 
     // Called when the page is shown: one line per selected drive.
-    void Enter();
+    void Enter() override;
     std::string FileName() const;
     void SetFileName(const std::string& path);
 

@@ -34,7 +34,7 @@ void ShowBox(unsigned text, UINT type)
 }  // namespace
 
 CFormat::CFormat(DeviceSelection& selection, RunState& state, QWidget* parent)
-    : QWidget(parent), m_selection(selection), m_state(state), m_run(selection, state, this),
+    : WizardPage(parent), m_selection(selection), m_state(state), m_run(selection, state, this),
       m_format(new QRadioButton(tr("&Format"), this)), m_capacity(new QRadioButton(tr("Change &Capacity"), this)),
       m_blockSizeText(new QLineEdit(this)), m_typedHighBlock(new QRadioButton(tr("Highest block:"), this)),
       m_factoryMaximum(new QRadioButton(tr("Factory maximum"), this)), m_highBlockText(new QLineEdit(this)),

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "gui/FormatRun.h"
-
-#include <QWidget>
+#include "gui/WizardPage.h"
 
 class DeviceSelection;
 class QLineEdit;
@@ -12,19 +11,15 @@ struct RunState;
 
 // The format page: a block size then a low-level format, or a change of the
 // number of addressable blocks, on every selected drive.
-class CFormat : public QWidget {
+class CFormat : public WizardPage {
     Q_OBJECT
 public:
     CFormat(DeviceSelection& selection, RunState& state, QWidget* parent = nullptr);
 
     // Called when the page is shown: the first drive's capacity and block size.
-    void Enter();
+    void Enter() override;
     void Start();
 
-signals:
-    void RunStarted();
-    void RunChanged();
-    void RunFinished();
 
 private:
     void ShowCapacity();

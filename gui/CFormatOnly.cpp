@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 CFormatOnly::CFormatOnly(DeviceSelection& selection, RunState& state, QWidget* parent)
-    : QWidget(parent), m_selection(selection), m_state(state), m_run(selection, state, this),
+    : WizardPage(parent), m_selection(selection), m_state(state), m_run(selection, state, this),
       m_start(new QPushButton(tr("S&tart Format"), this))
 {
     auto* layout = new QVBoxLayout(this);

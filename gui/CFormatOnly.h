@@ -1,8 +1,7 @@
 #pragma once
 
 #include "gui/FormatRun.h"
-
-#include <QWidget>
+#include "gui/WizardPage.h"
 
 class DeviceSelection;
 class QPushButton;
@@ -10,17 +9,13 @@ struct RunState;
 
 // The format-only page: a low-level format of every selected drive at the
 // block size it already has.
-class CFormatOnly : public QWidget {
+class CFormatOnly : public WizardPage {
     Q_OBJECT
 public:
     CFormatOnly(DeviceSelection& selection, RunState& state, QWidget* parent = nullptr);
 
     void Start();
 
-signals:
-    void RunStarted();
-    void RunChanged();
-    void RunFinished();
 
 private:
     DeviceSelection& m_selection;

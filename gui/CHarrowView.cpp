@@ -52,17 +52,7 @@ CHarrowView::CHarrowView(const std::string& productName, QWidget* parent)
 
     m_pages->addWidget(m_devices);
     m_pages->addWidget(m_tests);
-    auto* files = new CFirmwareFiles(m_selection, this);
-    auto* download = new CFirmwareDnld(m_selection, m_state, *files, this);
-    auto* format = new CFormat(m_selection, m_state, this);
-    auto* formatOnly = new CFormatOnly(m_selection, m_state, this);
-    for (QWidget* page : std::initializer_list<QWidget*>{files, download, new CFirmwareFAQ(this), format, formatOnly}) {
-        m_pages->addWidget(page);
-    }
-    WatchRun(download);
-    WatchRun(format);
-    WatchRun(formatOnly);
-    for (int page = PAGE_STANDARD_PREFERENCES; page < PAGE_COUNT; ++page) {
+    for (int page = PAGE_FIRMWARE_FILES; page < PAGE_COUNT; ++page) {
         m_pages->addWidget(MakePage(page));
     }
     m_title->setObjectName("pageTitle");
@@ -112,6 +102,16 @@ QWidget* CHarrowView::MakePage(int page)
 {
     WizardPage* made = nullptr;
     switch (page) {
+    case PAGE_FIRMWARE_FILES: made = new CFirmwareFiles(m_selection, this); break;
+    case PAGE_FIRMWARE_DOWNLOAD: {
+        // Built after the file page, whose choice it downloads.
+        auto* files = qobject_cast<CFirmwareFiles*>(m_pages->widget(PAGE_FIRMWARE_FILES));
+        made = new CFirmwareDnld(m_selection, m_state, *files, this);
+        break;
+    }
+    case PAGE_FIRMWARE_FAQ: return new CFirmwareFAQ(this);
+    case PAGE_FORMAT: made = new CFormat(m_selection, m_state, this); break;
+    case PAGE_FORMAT_ONLY: made = new CFormatOnly(m_selection, m_state, this); break;
     case PAGE_STANDARD_PREFERENCES: made = new CStandardModePage(m_selection, m_state, this); break;
     case PAGE_SPECIAL_PREFERENCES: made = new CSpecialModePage(m_selection, m_state, this); break;
     case PAGE_LOG_PAGES: made = new CLogPages(m_selection, this); break;
@@ -121,7 +121,10 @@ QWidget* CHarrowView::MakePage(int page)
     case PAGE_LOG_FILE: made = new CLogfileView(this); break;
     default: throw std::logic_error("no wizard page " + std::to_string(page));
     }
-    connect(made, &WizardPage::RunStarted, this, [this] { m_status->Show(m_selection, m_devices->Scanned()); });
+    connect(made, &WizardPage::RunStarted, this, [this] {
+        m_status->Show(m_selection, m_devices->Scanned());
+        SetNavigation(!m_state.Busy());
+    });
     connect(made, &WizardPage::RunChanged, this, [this] {
         SetNavigation(!m_state.Busy());
         m_status->Refresh();
@@ -175,12 +178,6 @@ void CHarrowView::GoTo(int page)
     if (page == PAGE_DRIVE_TESTS) {
         m_tests->Enter();
     }
-    if (auto* files = qobject_cast<CFirmwareFiles*>(m_pages->currentWidget())) {
-        files->Enter();
-    }
-    if (auto* format = qobject_cast<CFormat*>(m_pages->currentWidget())) {
-        format->Enter();
-    }
     if (auto* shown = qobject_cast<WizardPage*>(m_pages->currentWidget()); shown != nullptr) {
         shown->Enter();
     }
@@ -188,19 +185,6 @@ void CHarrowView::GoTo(int page)
     emit PageChanged(page);
 }
 
-template <class RunPage>
-void CHarrowView::WatchRun(RunPage* page)
-{
-    connect(page, &RunPage::RunStarted, this, [this] {
-        m_status->Show(m_selection, m_devices->Scanned());
-        SetNavigation(false);
-    });
-    connect(page, &RunPage::RunChanged, this, [this] { m_status->Refresh(); });
-    connect(page, &RunPage::RunFinished, this, [this] {
-        m_status->Refresh();
-        SetNavigation(true);
-    });
-}
 
 void CHarrowView::SetNavigation(bool enabled)
 {

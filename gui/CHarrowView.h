@@ -69,8 +69,6 @@ private:
     QWidget* MakePage(int page);
     void SetNavigation(bool enabled);
     // Status and navigation follow a page's long run.
-    template <class RunPage>
-    void WatchRun(RunPage* page);
     bool AddOemDevices(OemPlugin& plugin);
     void ReplaceOemPages(OemPlugin& plugin);
 
