@@ -1,6 +1,6 @@
 #include "gui/DriveSequence.h"
 
-#include "frontend/TextFormat.h"
+#include "gui/ElapsedText.h"
 #include "platform/Kernel.h"
 
 #include <algorithm>
@@ -9,13 +9,6 @@
 namespace {
 
 constexpr int POLL_MS = 100;
-
-std::string ElapsedText(qint64 milliseconds)
-{
-    const auto seconds = static_cast<long long>(static_cast<double>(milliseconds) / 1000.0 /
-                                                harrow::platform::TimeScale());
-    return Format("%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
-}
 
 }  // namespace
 
