@@ -2,6 +2,10 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 void SetCheckedId(QButtonGroup* group, int id)
 {
@@ -18,4 +22,17 @@ void EnableButtons(QButtonGroup* group, bool enabled)
     for (QAbstractButton* button : group->buttons()) {
         button->setEnabled(enabled);
     }
+}
+
+void AddApplyFooter(QVBoxLayout* layout, QPushButton* apply, QLabel* note)
+{
+    apply->setObjectName("applyButton");
+    note->setObjectName("pageNote");
+    note->setWordWrap(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(apply);
+    buttons->addStretch(1);
+    layout->addLayout(buttons);
+    layout->addWidget(note);
+    layout->addStretch(1);
 }

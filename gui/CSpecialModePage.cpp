@@ -13,7 +13,6 @@
 #include <QButtonGroup>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -213,15 +212,7 @@ CSpecialModePage::CSpecialModePage(DeviceSelection& selection, RunState& state, 
         grid->addWidget(off, id, 3);
     }
     layout->addLayout(grid);
-    m_apply->setObjectName("applyButton");
-    m_note->setObjectName("pageNote");
-    m_note->setWordWrap(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(m_apply);
-    buttons->addStretch(1);
-    layout->addLayout(buttons);
-    layout->addWidget(m_note);
-    layout->addStretch(1);
+    AddApplyFooter(layout, m_apply, m_note);
 
     connect(m_apply, &QPushButton::clicked, this, &CSpecialModePage::Apply);
     connect(&m_run, &DriveSequence::Changed, this, &CSpecialModePage::RunChanged);

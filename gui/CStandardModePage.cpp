@@ -193,15 +193,7 @@ CStandardModePage::CStandardModePage(DeviceSelection& selection, RunState& state
     layout->addWidget(jitBox);
     m_wce = OnOffGroup(this, layout, tr("Write Cache (WCE)"), "wce");
     m_rcd = OnOffGroup(this, layout, tr("Read Cache Disable (RCD)"), "rcd");
-    m_apply->setObjectName("applyButton");
-    m_note->setObjectName("pageNote");
-    m_note->setWordWrap(true);
-    auto* buttons = new QHBoxLayout;
-    buttons->addWidget(m_apply);
-    buttons->addStretch(1);
-    layout->addLayout(buttons);
-    layout->addWidget(m_note);
-    layout->addStretch(1);
+    AddApplyFooter(layout, m_apply, m_note);
 
     connect(m_apply, &QPushButton::clicked, this, &CStandardModePage::Apply);
     connect(&m_run, &DriveSequence::Changed, this, &CStandardModePage::RunChanged);
