@@ -1,52 +1,24 @@
 // The firmware download and format pages of Harrow, driven headless over a
 // simulated machine whose drives reset, stay not ready or fail their format.
-#include "support/TestHome.h"
+#include "GuiFixture.h"
 
 #include "frontend/DeviceQueries.h"
 #include "gui/CFirmwareDnld.h"
 #include "gui/CFirmwareFiles.h"
 #include "gui/CFormat.h"
 #include "gui/CFormatOnly.h"
-#include "gui/CHarrowApp.h"
-#include "gui/CHarrowView.h"
-#include "gui/CMainFrame.h"
-#include "gui/CRescanIdentPg.h"
-#include "gui/Profile.h"
-#include "gui/StatusDisplay.h"
-#include "platform/System.h"
 
-#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+
+using namespace gui_fixture;
 
 namespace {
-
-constexpr int WAIT_MS = 30000;
-
-std::vector<std::string> g_boxes;
-int g_answer = IDYES;
-
-int RecordBox(const char* text, const char*, UINT type)
-{
-    g_boxes.emplace_back(text);
-    return (type & 0x0F) == MB_YESNO ? g_answer : IDOK;
-}
-
-std::string ReadFile(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 DeviceRecord Drive(int target)
 {
@@ -72,27 +44,12 @@ std::pair<std::uint64_t, std::uint32_t> Capacity(int target)
     return {lastLba, blockLength};
 }
 
-void SaveShot(QWidget* widget, const QString& name)
-{
-    const QString dir = QStringLiteral(HARROW_GUI_SHOTS);
-    QDir().mkpath(dir);
-    QCoreApplication::processEvents();  // the layout takes texts set just before
-    widget->grab().save(dir + "/" + name + ".png");
-}
-
 }  // namespace
 
-class FwFormatTest : public QObject {
+class FwFormatTest : public QObject, GuiFixture {
     Q_OBJECT
 
 private:
-    std::filesystem::path m_home;
-    std::filesystem::path m_oldDir;
-    std::unique_ptr<CHarrowApp> m_app;
-
-    CHarrowView* View() { return m_app->Frame()->View(); }
-    std::string Log() { return ReadFile(m_home / "run" / "HarrowCLI.log"); }
-
     // Times the drive's line ends with text, after the stamp and address.
     int Lines(int target, const std::string& text)
     {
@@ -112,16 +69,7 @@ private:
                                        ("p0b0t" + std::to_string(target) + "l0") / "state.json");
     }
 
-    QString StatusOf(int target)
-    {
-        const QString start = QString("Disc 0:%1:0 ").arg(target);
-        for (QTreeWidgetItemIterator it(View()->Status()->Tree()); *it != nullptr; ++it) {
-            if ((*it)->text(0).startsWith(start)) {
-                return (*it)->text(1);
-            }
-        }
-        return "<no line>";
-    }
+    QString StatusOf(int target) { return GuiFixture::StatusOf(QString("Disc 0:%1:0 ").arg(target)); }
 
     void Select(std::initializer_list<int> targets, int page)
     {
@@ -146,13 +94,13 @@ private:
         PageOf<CFirmwareFiles>()->SetFileName(file.find('/') == std::string::npos
                                                   ? std::string(HARROW_DOCS) + "/firmware/" + file
                                                   : file);
-        SaveShot(m_app->Frame(), shots + "-file");
+        SaveShot(shots + "-file");
         View()->GoTo(CHarrowView::PAGE_FIRMWARE_DOWNLOAD);
-        SaveShot(m_app->Frame(), shots + "-before");
-        QTimer::singleShot(50, this, [this, shots] { SaveShot(m_app->Frame(), shots + "-during"); });
+        SaveShot(shots + "-before");
+        QTimer::singleShot(50, this, [this, shots] { SaveShot(shots + "-during"); });
         QTest::mouseClick(PageOf<CFirmwareDnld>()->findChild<QPushButton*>("startDownload"), Qt::LeftButton);
         QVERIFY(!View()->State().Busy());
-        SaveShot(m_app->Frame(), shots + "-after");
+        SaveShot(shots + "-after");
     }
 
     void Check(const char* name) { PageOf<CFormat>()->findChild<QRadioButton*>(name)->setChecked(true); }
@@ -160,28 +108,8 @@ private:
     void StartFormat() { QTest::mouseClick(PageOf<CFormat>()->findChild<QPushButton*>("startFormat"), Qt::LeftButton); }
 
 private slots:
-    void init()
-    {
-        m_home = test_support::MakeTestHome("fwformat");
-        test_support::UseMachineFile(m_home, ReadFile(HARROW_FWFORMAT_MACHINE));
-        m_oldDir = std::filesystem::current_path();
-        std::filesystem::create_directories(m_home / "run");
-        std::filesystem::current_path(m_home / "run");
-        profile::WriteNumber("Options", "splash", 0);
-        m_app = std::make_unique<CHarrowApp>();
-        QCOMPARE(m_app->Start(), CHarrowApp::StartResult::Started);
-        harrow::platform::SetMessageBoxHandler(RecordBox);
-        QTRY_VERIFY_WITH_TIMEOUT(View()->DevicePage()->Tree()->topLevelItemCount() > 0, WAIT_MS);
-        g_boxes.clear();
-        g_answer = IDYES;
-    }
-
-    void cleanup()
-    {
-        m_app.reset();
-        std::filesystem::current_path(m_oldDir);
-        test_support::LeaveTestHome(m_home);
-    }
+    void init() { Begin(HARROW_FWFORMAT_MACHINE); }
+    void cleanup() { End(); }
 
     // One good drive, one of another product, one that resets during its
     // segmented download and is sent the chunk again; the fourth is not selected.
@@ -214,7 +142,7 @@ private slots:
         QVERIFY(Changed(0));
         QVERIFY(!Changed(5));
         View()->GoTo(CHarrowView::PAGE_FIRMWARE_FAQ);
-        SaveShot(m_app->Frame(), "firmware-faq");
+        SaveShot("firmware-faq");
     }
 
     // A broken image keeps the old firmware, a drive may refuse any download, and
@@ -222,10 +150,10 @@ private slots:
     void brokenImageAndDriveThatStaysNotReady()
     {
         Select({3}, CHarrowView::PAGE_FIRMWARE_FILES);
-        g_answer = IDNO;
+        g_nextAnswer = IDNO;
         Download("KX18LVD-K200.kst", "firmware-refused");
         QVERIFY(Log().find("Downloading") == std::string::npos);
-        g_answer = IDYES;
+        g_nextAnswer = IDYES;
         Download("KX18LVD-K200.kst", "firmware-not-ready");
         QCOMPARE(Lines(3, "Download - Failed"), 1);
         QCOMPARE(Lines(3, "Target FAILED"), 1);
@@ -241,7 +169,7 @@ private slots:
         QCOMPARE(Revision(0), std::string("K100"));
 
         Download("notes.txt", "firmware-not-a-file");
-        QCOMPARE(g_boxes.back(), std::string("Please select a firmware file to download!"));
+        QCOMPARE(g_boxes.back().text, std::string("Please select a firmware file to download!"));
 
         // A headerless image in upper case is sent from its first byte without the product
         // check: the drive of another product gets it too, and refuses it itself.
@@ -300,10 +228,10 @@ private slots:
         for (const char* bad : {"5x2", "0", "+", "-512", "16777216"}) {
             Type("blockSizeText", bad);
             StartFormat();
-            QCOMPARE(g_boxes.back(), std::string("The block size must be a whole number greater than 0, digits only."));
+            QCOMPARE(g_boxes.back().text, std::string("The block size must be a whole number greater than 0, digits only."));
         }
         Type("blockSizeText", "+520");
-        g_answer = IDNO;
+        g_nextAnswer = IDNO;
         const std::size_t before = g_boxes.size();
         StartFormat();
         QCOMPARE(g_boxes.size(), before + 1);  // "+520" passed: only the question came
@@ -311,7 +239,7 @@ private slots:
         Check("typedHighBlock");
         Type("highBlockText", "0");
         StartFormat();
-        QCOMPARE(g_boxes.back(), std::string("The highest block must be a whole number of at least 1, digits only."));
+        QCOMPARE(g_boxes.back().text, std::string("The highest block must be a whole number of at least 1, digits only."));
         Type("highBlockText", "4095");
         StartFormat();
         QCOMPARE(Capacity(0), (std::pair<std::uint64_t, std::uint32_t>{8191, 512}));
@@ -323,18 +251,18 @@ private slots:
     void formatsDrivesAtOnce()
     {
         Select({0, 3, 4}, CHarrowView::PAGE_FORMAT);
-        SaveShot(m_app->Frame(), "format-before");
+        SaveShot("format-before");
         Check("block520");
         std::vector<int> progress;
         connect(View()->findChild<CFormat*>()->findChild<FormatRun*>(), &FormatRun::Changed, this,
                 [&] { progress.push_back(View()->State().progressPosition.load()); });
         bool closed = true;
         QTimer::singleShot(500, this, [this, &closed] {
-            SaveShot(m_app->Frame(), "format-during");
+            SaveShot("format-during");
             closed = m_app->Frame()->close();
         });
         StartFormat();
-        SaveShot(m_app->Frame(), "format-after");
+        SaveShot("format-after");
         QVERIFY(!closed);
         for (int target : {0, 3}) {
             QCOMPARE(Lines(target, "Changing drive blocksize to: 520"), 1);
@@ -352,10 +280,10 @@ private slots:
         QCOMPARE(Capacity(5).second, 512u);
 
         Select({3}, CHarrowView::PAGE_FORMAT_ONLY);
-        SaveShot(m_app->Frame(), "format-only-before");
-        QTimer::singleShot(200, this, [this] { SaveShot(m_app->Frame(), "format-only-during"); });
+        SaveShot("format-only-before");
+        QTimer::singleShot(200, this, [this] { SaveShot("format-only-during"); });
         QTest::mouseClick(PageOf<CFormatOnly>()->findChild<QPushButton*>("startFormatOnly"), Qt::LeftButton);
-        SaveShot(m_app->Frame(), "format-only-after");
+        SaveShot("format-only-after");
         QCOMPARE(Lines(3, "Disk Format Completed Successfully"), 2);
         QCOMPARE(Capacity(3).second, 520u);
     }
@@ -367,7 +295,7 @@ private slots:
         Check("typedHighBlock");
         Type("highBlockText", "4095");
         StartFormat();
-        SaveShot(m_app->Frame(), "capacity-after");
+        SaveShot("capacity-after");
         for (int target : {0, 3}) {
             QCOMPARE(Lines(target, "Changing drive capacity to: 4095 highblock"), 1);
             QCOMPARE(Lines(target, "Disc Change Capacity Passed"), 1);

@@ -2,6 +2,7 @@
 // program started in it, message boxes answered, and a look at the results.
 #pragma once
 
+#include "support/FileText.h"
 #include "support/TestHome.h"
 
 #include "gui/CHarrowApp.h"
@@ -17,9 +18,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -43,13 +42,7 @@ inline int RecordBox(const char* text, const char* caption, UINT type)
     return (type & 0x0F) == MB_YESNO ? g_nextAnswer : IDOK;
 }
 
-inline std::string ReadFile(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+inline std::string ReadFile(const std::filesystem::path& file) { return test_support::ReadText(file); }
 
 inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -119,6 +112,7 @@ protected:
     {
         const QString dir = QStringLiteral(HARROW_GUI_SHOTS);
         QDir().mkpath(dir);
+        QCoreApplication::processEvents();  // the layout takes texts set just before
         QVERIFY2(m_app->Frame()->grab().save(dir + "/" + name + ".png"), qPrintable(name));
     }
 };
