@@ -1,5 +1,6 @@
 // The suite's own plug-in ("OEMTest.DLL") in the real window, headless, on
 // simulated Kestrel drives: its menu, its pages and the engine tests it runs.
+#include "support/FileText.h"
 #include "support/TestHome.h"
 
 #include "core/devices/SCSIDevice.h"
@@ -25,10 +26,8 @@
 #include <QTreeWidget>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -43,13 +42,7 @@ int RecordBox(const char* text, const char*, UINT)
     return g_answer;
 }
 
-std::string ReadFile(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test_support::ReadText;
 
 // Every file under the folder with its bytes: what the drives keep.
 std::map<std::string, std::string> Snapshot(const std::filesystem::path& folder)
@@ -57,7 +50,7 @@ std::map<std::string, std::string> Snapshot(const std::filesystem::path& folder)
     std::map<std::string, std::string> files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
         if (entry.is_regular_file()) {
-            files[entry.path().string()] = ReadFile(entry.path());
+            files[entry.path().string()] = ReadText(entry.path());
         }
     }
     return files;
@@ -74,7 +67,7 @@ private:
     std::unique_ptr<CHarrowApp> m_app;
 
     CHarrowView* View() { return m_app->Frame()->View(); }
-    std::string Log() { return ReadFile(m_home / "run" / "HarrowCLI.log"); }
+    std::string Log() { return ReadText(m_home / "run" / "HarrowCLI.log"); }
     template <class Widget>
     Widget* Find(const QString& name)
     {
@@ -142,7 +135,7 @@ private slots:
     void init()
     {
         m_home = test_support::MakeTestHome("oem");
-        test_support::UseMachineFile(m_home, ReadFile(HARROW_OEM_MACHINE));
+        test_support::UseMachineFile(m_home, ReadText(HARROW_OEM_MACHINE));
         m_oldDir = std::filesystem::current_path();
         std::filesystem::create_directories(m_home / "run");
         std::filesystem::current_path(m_home / "run");
@@ -208,7 +201,7 @@ private slots:
                                  " Disc Test(s) have Completed Execution\n"}) {
             QVERIFY2(log.find(line) != std::string::npos, line);
         }
-        QVERIFY(ReadFile(m_home / "run" / "OEM00002.txt").find("Sequential Read Test Passed") != std::string::npos);
+        QVERIFY(ReadText(m_home / "run" / "OEM00002.txt").find("Sequential Read Test Passed") != std::string::npos);
         Shot("oem-02-run");
     }
 
