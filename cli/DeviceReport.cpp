@@ -2,6 +2,7 @@
 
 #include "frontend/CommandRoutine.h"
 #include "frontend/DeviceQueries.h"
+#include "frontend/DeviceText.h"
 #include "frontend/LineLog.h"
 #include "frontend/TextFormat.h"
 
@@ -54,11 +55,9 @@ bool ListDevice(const AdapterInfo& adapter, int target, int lun)
     return true;
 }
 
-// Text of `count` bytes from `from`, ending early at a zero byte.
 std::string BytesText(const std::uint8_t* bytes, std::size_t from, std::size_t count)
 {
-    const auto* begin = reinterpret_cast<const char*>(bytes) + from;
-    return std::string(begin, strnlen(begin, count));
+    return DeviceText(bytes + from, count);
 }
 
 void ReportFirmware(DeviceRecord& record)
@@ -247,7 +246,7 @@ int InquiryReport(DeviceRecord record)
                   identity.revision.c_str(), identity.serialNumber.c_str()));
     record.isKestrel = IsKestrelDrive(record) ? 1 : 0;
     if (record.isKestrel != 0) {
-        Report(Format("\tCopyright = %s", std::string(reinterpret_cast<const char*>(copy.data()) + 97, 47).c_str()));
+        Report(Format("\tCopyright = %s", DeviceText(copy.data() + 97, 47).c_str()));
         ReportFirmware(record);
     }
     int type = -1;

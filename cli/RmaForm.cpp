@@ -1,9 +1,9 @@
 #include "cli/RmaForm.h"
 
 #include "frontend/RmaForm.h"
+#include "platform/OutputFile.h"
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
 namespace {
@@ -27,17 +27,16 @@ std::string Ask(const char* prompt)
     return line + "\n";
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 int WriteRmaForm(const DeviceRecord& record)
 {
     const std::string header = RmaHeader();
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(RMA_FILE_NAME, "a+"));
+    std::string reason;
+    const harrow::platform::OutputFile file =
+        harrow::platform::OpenOutputFile(RMA_FILE_NAME, harrow::platform::OutputMode::Append, &reason);
     if (!file) {
+        std::fprintf(stderr, "harrow: %s: %s\n", RMA_FILE_NAME, reason.c_str());
         std::printf("\nError opening RMA file rmalog.txt\n\n");
         return 1;
     }

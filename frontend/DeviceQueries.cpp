@@ -6,6 +6,7 @@
 #include "core/types/ByteOrder.h"
 #include "core/types/CEventBase.h"
 #include "frontend/CommandRoutine.h"
+#include "frontend/DeviceText.h"
 #include "platform/System.h"
 
 #include <algorithm>
@@ -19,6 +20,10 @@ constexpr long SHORT_TIMEOUT = 2;
 constexpr long LOG_SENSE_TIMEOUT = 10;
 // The answer of the command routine that asks for the shorter INQUIRY.
 constexpr int RETRY_SHORT_INQUIRY = 32;
+// The host adapter status of a data underrun: what a capacity answer too short to read fails with.
+constexpr int SHORT_CAPACITY_ANSWER = 0x12;
+// READ CAPACITY(16): the last LBA and the block length (SBC-3 table 65).
+constexpr std::uint32_t CAPACITY16_FIELD_BYTES = 12;
 constexpr std::uint8_t INQUIRY = 0x12;
 
 // Keeps the computer system quiet for one scope.
@@ -86,7 +91,7 @@ DeviceRecord PlainRecord(int hostAdapter, int target, int lun)
 
 std::string Field(const std::uint8_t* bytes, std::size_t from, std::size_t count)
 {
-    return std::string(reinterpret_cast<const char*>(bytes) + from, count);
+    return DeviceText(bytes + from, count);
 }
 
 // Searches a zero-terminated text that starts at `from` within the buffer.
@@ -245,6 +250,10 @@ static int ReadCapacity16(const DeviceRecord& record, std::uint64_t& lastLba, st
     if (!answer.Good()) {
         return Sent{answer.result, answer.outcome}.Code();
     }
+    if (answer.block.SRB_BufLen < CAPACITY16_FIELD_BYTES) {
+        SetLastSense(answer.Sense());
+        return SHORT_CAPACITY_ANSWER;
+    }
     grab_bytes(data.data(), 8, &lastLba, sizeof lastLba);
     grab_bytes(data.data() + 8, 4, &blockLength, sizeof blockLength);
     return 0;
@@ -261,6 +270,11 @@ int ReadCapacity(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32
     }
     if (!answer.Good()) {
         return Sent{answer.result, answer.outcome}.Code();
+    }
+    // A GOOD answer without the 8 bytes it must carry tells no capacity.
+    if (answer.block.SRB_BufLen < data.size()) {
+        SetLastSense(answer.Sense());
+        return SHORT_CAPACITY_ANSWER;
     }
     std::uint32_t last = 0;
     grab_bytes(data.data(), 4, &last, sizeof last);

@@ -1,5 +1,6 @@
 #include "frontend/LineLog.h"
 #include "frontend/TextFormat.h"
+#include "platform/OutputFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,23 +21,23 @@ void WaitForEnter()
 }
 
 // A line the log cannot take is told on stderr, once for each file until it
-// takes lines again, so that a full disk never loses results unseen.
+// takes lines again, so that a full disk never loses results unseen. A name
+// that is a link or a device is refused the same way; the run goes on without it.
 void AppendTo(const std::string& fileName, const std::string& line)
 {
-    std::FILE* file = std::fopen(fileName.c_str(), "a+");
-    bool written = file != nullptr && std::fputs(line.c_str(), file) >= 0;
-    int error = errno;
-    if (file != nullptr && std::fclose(file) != 0 && written) {
-        written = false;
-        error = errno;
+    std::string reason;
+    const harrow::platform::OutputFile file =
+        harrow::platform::OpenOutputFile(fileName, harrow::platform::OutputMode::Append, &reason);
+    if (file && (std::fputs(line.c_str(), file.get()) < 0 || std::fflush(file.get()) != 0)) {
+        reason = std::strerror(errno);
     }
     static std::mutex lock;
     static std::set<std::string> failing;
     const std::lock_guard guard(lock);
-    if (written) {
+    if (reason.empty()) {
         failing.erase(fileName);
     } else if (failing.insert(fileName).second) {
-        std::fprintf(stderr, "harrow: cannot write the log file %s: %s\n", fileName.c_str(), std::strerror(error));
+        std::fprintf(stderr, "harrow: cannot write the log file %s: %s\n", fileName.c_str(), reason.c_str());
     }
 }
 

@@ -4,6 +4,7 @@
 #include "frontend/ResourceText.h"
 #include "frontend/TextFormat.h"
 #include "gui/Resources.h"
+#include "platform/OutputFile.h"
 #include "platform/System.h"
 
 #include <QFileDialog>
@@ -16,7 +17,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -37,10 +37,6 @@ bool ParseBlock(const QLineEdit* field, std::uint64_t& value)
     value = field->text().trimmed().toULongLong(&ok);
     return ok;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // The blocks to read: whole chunks from the start until the end is covered,
 // none past the drive's last block.
@@ -132,9 +128,11 @@ bool CDumpBlocks::DumpRange(DeviceRecord& drive, const std::string& fileName, st
     if (Box(question, MB_YESNO | MB_ICONQUESTION) != IDYES) {
         return false;
     }
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "wb"));
+    std::string reason;
+    const harrow::platform::OutputFile file =
+        harrow::platform::OpenOutputFile(fileName, harrow::platform::OutputMode::Replace, &reason);
     if (!file) {
-        Box("The file " + fileName + " could not be created.", MB_OK | MB_ICONERROR);
+        Box("The file " + fileName + " could not be created: " + reason + ".", MB_OK | MB_ICONERROR);
         return false;
     }
     std::vector<std::uint8_t> data(CHUNK_BLOCKS * blockLength);

@@ -247,8 +247,11 @@ void CLogPages::AskForInventory()
 
 bool CLogPages::WriteInventoryReport(const QString& fileName)
 {
-    if (!WriteInventory(fileName.toStdString(), m_selection.Records())) {
-        Box("The inventory report could not be written to " + fileName.toStdString() + ".", MB_ICONERROR);
+    std::string reason;
+    if (!WriteInventory(fileName.toStdString(), m_selection.Records(), &reason)) {
+        Box("The inventory report could not be written to " + fileName.toStdString() +
+                (reason.empty() ? "." : ": " + reason + "."),
+            MB_ICONERROR);
         return false;
     }
     Box("The inventory report was written to " + fileName.toStdString() + ".", MB_ICONINFORMATION);

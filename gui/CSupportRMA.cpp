@@ -3,6 +3,7 @@
 #include "frontend/ResourceText.h"
 #include "frontend/RmaForm.h"
 #include "gui/Resources.h"
+#include "platform/OutputFile.h"
 #include "platform/System.h"
 
 #include <QFormLayout>
@@ -12,7 +13,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <memory>
+#include <string>
 
 namespace {
 
@@ -23,10 +24,6 @@ void Box(const char* text, UINT icon)
 {
     MessageBoxA(nullptr, text, ResourceText(RES_APP_TITLE).c_str(), MB_OK | icon);
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -78,9 +75,11 @@ void CSupportRMA::Enter()
 bool CSupportRMA::WriteForm()
 {
     const std::string header = RmaHeader();
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(RMA_FILE_NAME, "a+"));
+    std::string reason;
+    const harrow::platform::OutputFile file =
+        harrow::platform::OpenOutputFile(RMA_FILE_NAME, harrow::platform::OutputMode::Append, &reason);
     if (!file) {
-        Box("Error opening RMA file rmalog.txt", MB_ICONERROR);
+        Box(("Error opening RMA file rmalog.txt\n" + std::string(RMA_FILE_NAME) + ": " + reason).c_str(), MB_ICONERROR);
         return false;
     }
     const std::vector<DeviceRecord*> records = m_selection.Records();

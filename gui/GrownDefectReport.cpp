@@ -1,13 +1,14 @@
 #include "gui/GrownDefectReport.h"
 
 #include "frontend/CommandRoutine.h"
+#include "frontend/DeviceText.h"
 #include "frontend/LineLog.h"
 #include "frontend/TextFormat.h"
 #include "gui/ReportQueries.h"
+#include "platform/OutputFile.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -75,16 +76,12 @@ std::string SerialNumber(const DeviceRecord& record)
         return "";
     }
     const std::size_t length = std::min<std::size_t>(page[3], VPD_BYTES - 4);
-    std::string serial(page.begin() + 4, page.begin() + 4 + static_cast<std::ptrdiff_t>(length));
+    std::string serial = DeviceText(page.data() + 4, length);
     // A serial number names a file: it keeps no path separator and no trailing blanks.
     std::replace(serial.begin(), serial.end(), '/', '_');
     serial.erase(serial.find_last_not_of(' ') + 1);
     return serial;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -96,8 +93,11 @@ std::string AppendGrownDefectReport(const DeviceRecord& record, const std::strin
         return "";
     }
     const std::string fileName = folder + serial + ".log";
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "a+"));
+    std::string reason;
+    const harrow::platform::OutputFile file =
+        harrow::platform::OpenOutputFile(fileName, harrow::platform::OutputMode::Append, &reason);
     if (!file) {
+        std::fprintf(stderr, "harrow: %s: %s\n", fileName.c_str(), reason.c_str());
         return "";
     }
     const std::string date = TimeStamp("%d-%b-%Y");

@@ -1,25 +1,17 @@
 #include "gui/InventoryReport.h"
 
 #include "frontend/DeviceQueries.h"
+#include "frontend/DeviceText.h"
 #include "frontend/TextFormat.h"
 #include "gui/ReportQueries.h"
+#include "platform/OutputFile.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
 constexpr std::size_t SELF_TEST_ENTRY_BYTES = 20;
-
-// Page C0h bytes as text, anything but printing characters blanked.
-std::string Printable(const std::array<std::uint8_t, VPD_BYTES>& page, std::size_t at, std::size_t length)
-{
-    std::string text(page.begin() + static_cast<std::ptrdiff_t>(at),
-                     page.begin() + static_cast<std::ptrdiff_t>(at + length));
-    std::replace_if(text.begin(), text.end(), [](char c) { return c < 0x20 || c > 0x7E; }, ' ');
-    return text;
-}
 
 struct MakerColumns {
     std::string scsiFirmware;
@@ -56,8 +48,8 @@ MakerColumns ReadMakerColumns(DeviceRecord& record)
     MakerColumns columns;
     std::array<std::uint8_t, VPD_BYTES> firmware{};
     if (ReadVpdPage(record, 0xC0, firmware)) {
-        columns.scsiFirmware = Printable(firmware, 4, 8);
-        columns.servoFirmware = Printable(firmware, 12, 8);
+        columns.scsiFirmware = DeviceText(firmware.data() + 4, 8);
+        columns.servoFirmware = DeviceText(firmware.data() + 12, 8);
     }
     std::uint32_t minutes = 0;
     if (PowerOnMinutes(record, minutes)) {
@@ -69,10 +61,6 @@ MakerColumns ReadMakerColumns(DeviceRecord& record)
     columns.globalId = GlobalId(record);
     return columns;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -102,9 +90,10 @@ std::string InventoryRow(DeviceRecord& record)
     return row + "\n";
 }
 
-bool WriteInventory(const std::string& fileName, const std::vector<DeviceRecord*>& records)
+bool WriteInventory(const std::string& fileName, const std::vector<DeviceRecord*>& records, std::string* reason)
 {
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "w"));
+    const harrow::platform::OutputFile file =
+        harrow::platform::OpenOutputFile(fileName, harrow::platform::OutputMode::Replace, reason);
     if (!file || std::fputs(INVENTORY_HEADER, file.get()) < 0) {
         return false;
     }

@@ -10,5 +10,6 @@ constexpr const char* INVENTORY_HEADER = "HA:Ta:Lu,Serial#,Product ID,Vendor,Blo
 // One drive's row, the maker's columns only for the maker's drives.
 std::string InventoryRow(DeviceRecord& record);
 
-// Writes the header and one row per drive; false when the file cannot be written.
-bool WriteInventory(const std::string& fileName, const std::vector<DeviceRecord*>& records);
+// Writes the header and one row per drive; false when the file cannot be
+// written, with *reason set when it was refused or could not be opened.
+bool WriteInventory(const std::string& fileName, const std::vector<DeviceRecord*>& records, std::string* reason);

@@ -2,6 +2,7 @@
 
 #include "platform/HostPath.h"
 #include "platform/Kernel.h"
+#include "platform/OutputFile.h"
 #include "platform/System.h"
 
 #include <cerrno>
@@ -119,7 +120,8 @@ void SetEntry(Lines& lines, const std::string& section, const char* key, const c
 bool ReplaceFile(const std::string& path, const Lines& lines)
 {
     const std::string temporary = path + ".new";
-    FILE* file = std::fopen(temporary.c_str(), "wb");
+    std::string reason;
+    FILE* file = harrow::platform::OpenOutputFile(temporary, harrow::platform::OutputMode::Replace, &reason).release();
     if (file == nullptr) {
         return false;
     }

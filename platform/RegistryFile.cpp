@@ -83,6 +83,12 @@ bool RegistryFile::Read(std::string* text, std::string* error) const
     return true;
 }
 
+bool RegistryFile::IsReadOnly() const
+{
+    struct stat info {};
+    return ::stat(m_path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0222) == 0;
+}
+
 bool RegistryFile::Lock(std::string* error)
 {
     if (m_lockFd >= 0) {

@@ -21,6 +21,11 @@ public:
     // reason when it cannot be read or is not a regular file.
     bool Read(std::string* text, std::string* error) const;
 
+    // True when the file (or where its link points) is a regular file that
+    // its owner made read-only: no write permission for anyone. Root could
+    // still replace it; the program leaves it as its owner wants it.
+    bool IsReadOnly() const;
+
     // Waits for the writers' lock, making the folder when needed.
     bool Lock(std::string* error);
     void Unlock();

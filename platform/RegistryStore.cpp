@@ -257,15 +257,28 @@ LSTATUS RegistryStore::Commit(const OpenKey& open, const Writer& writer)
     }
     std::string text = FormatRegistryText(*copy);
     if (text != FormatRegistryText(*m_roots)) {
-        if (!m_file->Replace(text, &error)) {
+        if (m_file->IsReadOnly()) {
+            TellReadOnly();
+        } else if (!m_file->Replace(text, &error)) {
             Report("cannot write the registry file " + m_file->Path() + ": " + error, m_writeProblem);
             return ERROR_CANTWRITE;
+        } else {
+            m_text = text;
         }
-        m_text = text;
     }
     m_roots = std::move(copy);
     m_writeProblem.clear();
     return ERROR_SUCCESS;
+}
+
+// A read-only file is its owner's wish: changes live in memory for this run only.
+void RegistryStore::TellReadOnly()
+{
+    if (!m_readOnlyTold) {
+        std::fprintf(stderr, "harrow: the registry file %s is read-only: settings will not be saved\n",
+                     m_file->Path().c_str());
+        m_readOnlyTold = true;
+    }
 }
 
 LSTATUS RegistryStore::Open(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result)
@@ -390,7 +403,9 @@ LSTATUS RegistryStore::EndBatch(bool save)
     } else if (save && m_batchChanged) {
         std::string text = FormatRegistryText(*m_roots);
         std::string error;
-        if (text != m_text && !m_file->Replace(text, &error)) {
+        if (text != m_text && m_file->IsReadOnly()) {
+            TellReadOnly();
+        } else if (text != m_text && !m_file->Replace(text, &error)) {
             Report("cannot write the registry file " + m_file->Path() + ": " + error, m_writeProblem);
             status = ERROR_CANTWRITE;
         } else {

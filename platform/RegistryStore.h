@@ -55,6 +55,7 @@ private:
     void EnsureDeviceMap();
     RegistryKeyNode* Resolve(RegistryKeyNode& roots, const std::vector<std::string>& path) const;
     LSTATUS Commit(const OpenKey& open, const Writer& writer);
+    void TellReadOnly();
     HKEY NewHandle(OpenKey open);
 
     // Recursive: a machine may read the registry while it lists its device map.
@@ -74,6 +75,7 @@ private:
     std::string m_lastProblem;  // each problem is told once on stderr
     std::string m_machineProblem;
     std::string m_writeProblem;
+    bool m_readOnlyTold = false;
     std::map<std::uintptr_t, OpenKey> m_handles;
     std::uintptr_t m_nextHandle = 0x1000;
 };

@@ -1,5 +1,6 @@
 #include "core/log/GTrace.h"
 
+#include "platform/OutputFile.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
 
@@ -53,7 +54,12 @@ struct ProcessTrace {
             return;
         }
         if ((options.Flags & GTRACE_FLAG_DEBUGGER) == 0) {
-            file = options.FileName.empty() ? nullptr : std::fopen(options.FileName.c_str(), "w+");
+            std::string reason;
+            file = options.FileName.empty()
+                       ? nullptr
+                       : harrow::platform::OpenOutputFile(options.FileName, harrow::platform::OutputMode::Replace,
+                                                          &reason)
+                             .release();
             if (file == nullptr) {
                 SetState(TraceState::Off);
                 return;

@@ -1,6 +1,7 @@
 #include "core/transport/CTestDriver.h"
 
 #include "core/transport/CASPIDriver.h"
+#include "platform/OutputFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -84,15 +85,15 @@ const CTestDriver::TestDevice_s* CTestDriver::FindDevice(const TestRequest_s& re
 
 void CTestDriver::RecordCdb(const TestRequest_s& request)
 {
-    std::FILE* file = std::fopen(kOutputFile, "wb");
-    if (file == nullptr) {
+    std::string reason;
+    const harrow::platform::OutputFile file =
+        harrow::platform::OpenOutputFile(kOutputFile, harrow::platform::OutputMode::Replace, &reason);
+    if (!file) {
         return;  // an unwritable folder costs the record, not the command
     }
     const std::size_t length = std::min<std::size_t>(request.CdbLength, sizeof request.Cdb);
-    std::fwrite(request.Cdb, 1, length, file);
-    std::fputc(request.CdbLength, file);
-    std::fflush(file);
-    std::fclose(file);
+    std::fwrite(request.Cdb, 1, length, file.get());
+    std::fputc(request.CdbLength, file.get());
 }
 
 Error_t CTestDriver::Send(HANDLE, void* request)

@@ -203,7 +203,8 @@ void SCSI_NTPortIoCtl::FillSRB(void* srb)
     block->SRB_Target = static_cast<BYTE>(address.m_Target);
     block->SRB_Lun = static_cast<BYTE>(address.m_Lun);
     block->SRB_Flags = SrbFlagsFor(request->Spt.DataIn);
-    block->SRB_BufLen = static_cast<DWORD>(BufferLength());
+    // The port answers with the bytes the device moved: a short answer shows.
+    block->SRB_BufLen = static_cast<DWORD>(request->Spt.DataTransferLength);
     block->SRB_BufPointer = static_cast<BYTE*>(request->Spt.DataBuffer);
     block->SRB_CDBLen = request->Spt.CdbLength;
     block->SRB_TargStat = request->Spt.ScsiStatus;

@@ -2,6 +2,7 @@
 
 #include "core/buffers/AlignedBuffer.h"
 #include "core/types/StringPrintf.h"
+#include "platform/OutputFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -33,11 +34,12 @@ std::string DumpText(const char* title, const AlignedBuffer* buf, int count)
 
 bool HexdumpToLogFile(const char*, const char*, const char* title, const AlignedBuffer* buf, int count)
 {
-    std::FILE* file = std::fopen("mode.txt", "a+");
-    if (file == nullptr) {
+    std::string reason;
+    const harrow::platform::OutputFile file =
+        harrow::platform::OpenOutputFile("mode.txt", harrow::platform::OutputMode::Append, &reason);
+    if (!file) {
         return false;
     }
     const std::string text = DumpText(title, buf, count);
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    return std::fclose(file) == 0 && written;
+    return std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() && std::fflush(file.get()) == 0;
 }

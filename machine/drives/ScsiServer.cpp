@@ -117,7 +117,9 @@ ScsiResult ScsiServer::Inquiry(const ScsiRequest& request)
     std::vector<std::uint8_t> data(4, 0);
     data[0] = PeripheralType();
     data[1] = static_cast<std::uint8_t>(page);
-    if (page == 0x00) {
+    if (const auto given = m_config.faults.vpdPages.find(page); given != m_config.faults.vpdPages.end()) {
+        data.insert(data.end(), given->second.begin(), given->second.end());
+    } else if (page == 0x00) {
         for (int code : {0x00, 0x80, 0x83}) {
             data.push_back(static_cast<std::uint8_t>(code));
         }

@@ -166,6 +166,38 @@ void ParseFirmware(const FieldReader& fields, UnitConfig& config)
     config.firmware.servoRomDate = inner.Text("servoRomDate", "1104", 4);
 }
 
+// {"C0": "1B5B324A..."}: a page code and the page's bytes after its header, in hexadecimal.
+void ParseVpdPages(const FieldReader& fields, const json* pages, Faults& faults)
+{
+    if (pages == nullptr) {
+        return;
+    }
+    if (!pages->is_object()) {
+        fields.Fail("vpdPages", "must be an object of page codes and hexadecimal bytes");
+    }
+    constexpr std::size_t kMaxPageBytes = 0xFFFF - 4;
+    for (const auto& [code, bytes] : pages->items()) {
+        const std::string key = "vpdPages." + code;
+        if (code.size() != 2 || code.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            fields.Fail(key, "must be named by a page code of 2 hexadecimal digits");
+        }
+        if (!bytes.is_string()) {
+            fields.Fail(key, "must be a string of hexadecimal digits");
+        }
+        const auto hex = bytes.get<std::string>();
+        if (hex.size() % 2 != 0 || hex.size() / 2 > kMaxPageBytes ||
+            hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            fields.Fail(key, "must be an even number of hexadecimal digits, at most " +
+                                 std::to_string(kMaxPageBytes) + " bytes");
+        }
+        std::vector<std::uint8_t> page;
+        for (std::size_t i = 0; i < hex.size(); i += 2) {
+            page.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+        }
+        faults.vpdPages[static_cast<int>(std::stoul(code, nullptr, 16))] = std::move(page);
+    }
+}
+
 void ParseFaults(const FieldReader& fields, UnitConfig& config)
 {
     const json* faults = fields.Object("faults");
@@ -174,7 +206,7 @@ void ParseFaults(const FieldReader& fields, UnitConfig& config)
     }
     const FieldReader inner(*faults, fields.Path("faults"));
     inner.OnlyKeys({"mediumErrors", "selfTestFailSegment", "unitAttentions", "notReadyAfterDownload", "busy",
-                    "selectionTimeout", "refuseDownload", "resetDuringDownload", "formatFails"});
+                    "selectionTimeout", "refuseDownload", "resetDuringDownload", "formatFails", "vpdPages"});
     if (inner.Has("mediumErrors")) {
         const json& list = faults->at("mediumErrors");
         if (!list.is_array()) {
@@ -193,6 +225,7 @@ void ParseFaults(const FieldReader& fields, UnitConfig& config)
     config.faults.formatFails = inner.Flag("formatFails", false);
     config.faults.busy = static_cast<int>(inner.Number("busy", 0, 0, 1000000));
     config.faults.selectionTimeout = inner.Flag("selectionTimeout", false);
+    ParseVpdPages(inner, faults->contains("vpdPages") ? &faults->at("vpdPages") : nullptr, config.faults);
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace harrow::machine::drives {
 
@@ -29,6 +31,8 @@ struct Faults {
     bool formatFails = false;
     int busy = 0;
     bool selectionTimeout = false;
+    // VPD pages whose bytes from byte 4 on are given whole: a hostile device.
+    std::map<int, std::vector<std::uint8_t>> vpdPages;
 };
 
 struct UnitConfig {
