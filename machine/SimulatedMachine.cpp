@@ -8,6 +8,8 @@
 #include <cctype>
 #include <optional>
 
+#include <sys/resource.h>
+
 namespace harrow::machine {
 namespace {
 
@@ -38,6 +40,17 @@ std::optional<int> PortNumberOf(const std::string& lowerName)
     return DeviceNumber(lowerName.substr(prefix.size(), lowerName.size() - prefix.size() - 1));
 }
 
+// Every unit keeps its lock file open: a machine of thousands of units needs
+// more than the usual soft limit of 1024 open files, and may have the hard one.
+void RaiseOpenFileLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 // The drive factory names the unit and field; the file's name comes from here.
 std::unique_ptr<LogicalUnit> MakeUnit(const UnitFactory& makeUnit, const UnitSpec& described,
                                       const std::filesystem::path& stateDir, const std::string& source)
@@ -57,11 +70,26 @@ std::unique_ptr<LogicalUnit> MakeUnit(const UnitFactory& makeUnit, const UnitSpe
 SimulatedMachine::SimulatedMachine(const MachineSpec& described, const std::string& source,
                                    const std::filesystem::path& stateRoot, const UnitFactory& makeUnit)
 {
+    RaiseOpenFileLimit();
+    NewStateFolders made;
+    try {
+        AddPorts(described, source, stateRoot, makeUnit, made);
+    } catch (...) {
+        made.Remove();
+        throw;
+    }
+}
+
+void SimulatedMachine::AddPorts(const MachineSpec& described, const std::string& source,
+                                const std::filesystem::path& stateRoot, const UnitFactory& makeUnit,
+                                NewStateFolders& made)
+{
     for (const PortSpec& portSpec : described.ports) {
         std::vector<std::shared_ptr<SimulatedUnit>> units;
         for (const UnitSpec& unitSpec : portSpec.units) {
             const auto stateDir = UnitStateFolder(stateRoot, described.name, portSpec.number, unitSpec.bus,
                                                   unitSpec.target, unitSpec.lun);
+            made.Note(stateDir);
             units.push_back(std::make_shared<SimulatedUnit>(unitSpec, MakeUnit(makeUnit, unitSpec, stateDir, source)));
         }
         auto port = std::make_shared<SimulatedPort>(portSpec, std::move(units), source);

@@ -9,6 +9,7 @@
 #include "machine/MachineFile.h"
 #include "machine/NoxClassDevice.h"
 #include "machine/SimulatedPort.h"
+#include "machine/StateFolder.h"
 #include "platform/DeviceNamespace.h"
 
 #include <filesystem>
@@ -35,6 +36,9 @@ public:
     std::vector<platform::RegistryKey> DeviceMap() const override;
 
 private:
+    void AddPorts(const MachineSpec& described, const std::string& source, const std::filesystem::path& stateRoot,
+                  const UnitFactory& makeUnit, NewStateFolders& made);
+
     struct ClassEntry {
         std::shared_ptr<SimulatedPort> port;
         std::shared_ptr<SimulatedUnit> unit;

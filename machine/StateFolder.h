@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace harrow::machine {
 
@@ -15,5 +16,20 @@ std::filesystem::path StateRoot();
 
 std::filesystem::path UnitStateFolder(const std::filesystem::path& root, const std::string& machineName, int port,
                                       int bus, int target, int lun);
+
+// The state folders one start of a machine makes, so that a start that is
+// refused takes them away again instead of leaving a thousand empty drives.
+class NewStateFolders {
+public:
+    // Remembers a unit's folder and those of its parents that do not exist yet.
+    void Note(const std::filesystem::path& folder);
+    // Removes the noted unit folders whole, then the noted parents that are
+    // empty: one another process filled meanwhile stays.
+    void Remove() noexcept;
+
+private:
+    std::vector<std::filesystem::path> m_units;
+    std::vector<std::filesystem::path> m_parents;  // parents before their children
+};
 
 }  // namespace harrow::machine

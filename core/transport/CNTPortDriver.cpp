@@ -118,6 +118,7 @@ Error_t CNTPortDriver::Init()
     } catch (const std::bad_alloc&) {
         FreeLocked();  // no room for a bus list: no ports at all
     }
+    IndexUnits();
     OpenHandles();
     return m_Adapters.empty() ? ERR_NO_HOST_ADAPTER : ERR_NONE;
 }
@@ -222,16 +223,22 @@ void CNTPortDriver::OpenClaimedUnits()
 
 CNTPortDriver::Unit_s* CNTPortDriver::FindUnit(int port, const NTPortUnit_s& where, bool claimedWithoutHandle)
 {
-    for (Unit_s& unit : m_Units) {
-        if (unit.Port != port || unit.Unit.PathId != where.PathId || unit.Unit.TargetId != where.TargetId ||
-            unit.Unit.Lun != where.Lun) {
-            continue;
-        }
+    const auto [first, last] = m_Index.equal_range(UnitKey{port, where.PathId, where.TargetId, where.Lun});
+    for (auto entry = first; entry != last; ++entry) {
+        Unit_s& unit = *entry->second;
         if (!claimedWithoutHandle || (unit.Unit.Claimed && unit.Handle == nullptr)) {
             return &unit;
         }
     }
     return nullptr;
+}
+
+void CNTPortDriver::IndexUnits()
+{
+    m_Index.clear();
+    for (Unit_s& unit : m_Units) {
+        m_Index.emplace(UnitKey{unit.Port, unit.Unit.PathId, unit.Unit.TargetId, unit.Unit.Lun}, &unit);
+    }
 }
 
 void CNTPortDriver::DropPortUnits(int port)
@@ -277,6 +284,7 @@ Error_t CNTPortDriver::RescanBus(int adapter)
     std::lock_guard guard(m_Lock);
     DropPortUnits(adapter);
     m_Units.insert(m_Units.end(), units.begin(), units.end());
+    IndexUnits();
     OpenHandles();
     return ERR_NONE;
 }
@@ -404,5 +412,6 @@ void CNTPortDriver::FreeLocked()
         }
     }
     m_Units.clear();
+    m_Index.clear();
     m_Adapters.clear();
 }

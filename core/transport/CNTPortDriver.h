@@ -6,7 +6,9 @@
 #include "core/transport/NTPortRequest.h"
 
 #include <list>
+#include <map>
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 // The NT SCSI port transport's driver object: finds the port devices, learns
@@ -53,12 +55,17 @@ private:
     void OpenHandles();
     void OpenClaimedUnits();
     Unit_s* FindUnit(int port, const NTPortUnit_s& where, bool claimedWithoutHandle);
+    void IndexUnits();
     void DropPortUnits(int port);
     void FreeLocked();
 
     std::mutex m_Lock;
     std::vector<NTPortAdapter_s> m_Adapters;
     std::list<Unit_s> m_Units;
+    // The units by address, in list order: a machine of thousands of units is
+    // not walked once for every class device it opens.
+    using UnitKey = std::tuple<int, UCHAR, UCHAR, UCHAR>;
+    std::multimap<UnitKey, Unit_s*> m_Index;
 };
 
 extern template class CSharedScsiDriver<CNTPortDriver>;

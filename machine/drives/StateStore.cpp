@@ -120,6 +120,12 @@ StateStore::StateStore(const std::filesystem::path& folder, const UnitState& ini
         Close();
         throw failure;
     }
+    // Checked, then left to the first command that touches data: a drive
+    // only listed keeps no data file open, so thousands of them fit.
+    if (m_dataFd >= 0) {
+        ::close(m_dataFd);
+        m_dataFd = -1;
+    }
     try {
         Session session(*this);
         if (!m_stateFileSeen) {

@@ -169,3 +169,57 @@ TEST(HostileWorld, EscapeSequencesOfADriveNeverReachTheTerminalOrTheLog)
 }
 
 }  // namespace
+
+namespace {
+
+// count disks on full ports of 8 buses, 15 targets (7 is the initiator) and 8 LUNs.
+std::string ManyDisks(const std::string& name, int count)
+{
+    std::string ports;
+    for (int port = 0; count > 0; ++port) {
+        std::string units;
+        for (int bus = 0; bus < 8; ++bus) {
+            for (int target = 0; target < 16; ++target) {
+                for (int lun = 0; target != 7 && lun < 8 && count > 0; ++lun, --count) {
+                    units += std::string(units.empty() ? "" : ",") + "{\"bus\":" + std::to_string(bus) +
+                             ",\"target\":" + std::to_string(target) + ",\"lun\":" + std::to_string(lun) +
+                             ",\"type\":\"disk\",\"vendor\":\"MERIDIAN\",\"blocks\":64}";
+                }
+            }
+        }
+        ports += std::string(ports.empty() ? "" : ",") + "{\"port\":" + std::to_string(port) +
+                 ",\"driver\":\"aic78xx\",\"buses\":8,\"units\":[" + units + "]}";
+    }
+    return "{\"name\":\"" + name + "\",\"ports\":[" + ports + "]}";
+}
+
+// Starts a run under an open-file limit ("soft:hard", "soft:" keeps the hard
+// one), as a login shell gives one; this process keeps its own.
+CliRunner::Background StartLimited(const CliRunner& cli, const std::string& limit)
+{
+    return cli.StartProgram("/usr/bin/prlimit", {"--nofile=" + limit, HARROW_CLI_PATH, "-l"});
+}
+
+TEST(HostileWorld, TenThousandDisksStartAndList)
+{
+    CliRunner cli("many.json");
+    cli.WriteWorkFile("many.json", ManyDisks("many", 10000));
+    const auto run = StartLimited(cli, "1024:").WaitAtMost(300s);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(Count(run.out, " Disc     MERIDIAN "), 10000u);
+    EXPECT_NE(run.out.find("\n   10:52:7 Disc "), std::string::npos);  // the last: port 10, bus 3, target 4
+}
+
+TEST(HostileWorld, AStartRefusedForWantOfFilesLeavesNoStateFolders)
+{
+    CliRunner cli("refused.json");
+    cli.WriteWorkFile("refused.json", ManyDisks("refused", 1000));
+    const auto run = StartLimited(cli, "256:256").WaitAtMost(120s);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.err.find("Too many open files"), std::string::npos) << run.err;
+    const fs::path state = cli.WorkDir().parent_path() / "state";
+    EXPECT_FALSE(fs::exists(state / "refused")) << "left behind in " << state;
+}
+
+}  // namespace
