@@ -419,6 +419,15 @@ void DiskServer::Advance()
     const double duration = m_state.running.duration;
     const double fraction = duration <= 0 ? 1.0 : Elapsed() / duration;
     if (operation == Operation::Format) {
+        if (m_state.running.hostWaits) {
+            // Its initiator finishes it, unless that process died mid-format.
+            if (!m_store.FormatLockHeld()) {
+                m_state.running = {};
+                m_state.formatCorrupted = true;
+                m_store.MarkChanged();
+            }
+            return;
+        }
         if (fraction >= 1.0) {
             m_state.running = {};
             m_formatFailed = Config().faults.formatFails;

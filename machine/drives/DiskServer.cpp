@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <thread>
+#include <utility>
 
 namespace harrow::machine::drives {
 namespace {
@@ -129,16 +130,41 @@ DiskServer::DiskServer(UnitConfig config, const std::filesystem::path& stateDir)
 
 ScsiResult DiskServer::Serve(const ScsiRequest& request)
 {
+    std::optional<double> waitedFormat;
+    ScsiResult result;
     try {
         StateStore::Session session(m_store);
         CompleteLoadedPages();
         Advance();
-        return Answer(request);
+        result = Answer(request);
+        waitedFormat = std::exchange(m_waitedFormatStart, std::nullopt);
     } catch (const std::exception&) {
         // The state folder went bad under us (another process, a full disk):
         // a drive reports that as an internal target failure.
         return CheckCondition(sense::kInternalFailure);
     }
+    if (waitedFormat) {
+        FinishWaitedFormat(*waitedFormat);
+    }
+    return result;
+}
+
+// The initiator of a format without IMMED waits for its end; the unit's lock
+// is free meanwhile, so other commands hear NOT READY with the progress.
+void DiskServer::FinishWaitedFormat(double start)
+{
+    std::this_thread::sleep_for(std::chrono::duration<double>(Config().formatSeconds * platform::TimeScale()));
+    try {
+        StateStore::Session session(m_store);
+        if (m_state.running.operation == Operation::Format && m_state.running.start == start) {
+            m_state.running = {};
+            m_formatFailed = Config().faults.formatFails;
+            m_store.MarkChanged();
+        }
+    } catch (const std::exception&) {
+        // The next command reports the folder's trouble.
+    }
+    m_store.ReleaseFormatLock();
 }
 
 // Only a state just read from its file can lack pages or hold damaged ones.
@@ -268,6 +294,9 @@ Condition DiskServer::CurrentCondition()
 
 std::optional<ScsiResult> DiskServer::NotReady(bool mediumAccess)
 {
+    if (m_state.formatCorrupted && mediumAccess) {
+        return CheckCondition(sense::kMediumFormatCorrupted);
+    }
     if (m_state.notReadyRounds > 0 && mediumAccess) {
         --m_state.notReadyRounds;
         m_store.MarkChanged();
@@ -545,11 +574,17 @@ ScsiResult DiskServer::FormatUnit(const ScsiRequest& request)
     if (!m_store.ClearData()) {
         return CheckCondition({0x3, 0x31, 0x01});  // format command failed
     }
-    m_state.running = {Operation::Format, WallClock(), Config().formatSeconds * platform::TimeScale()};
+    m_state.running = {Operation::Format, WallClock(), Config().formatSeconds * platform::TimeScale(), !immediate};
+    m_state.formatCorrupted = false;
     m_store.MarkChanged();
+    // Without IMMED the command ends with the format: Serve waits for it
+    // outside the unit's lock, so others are told the format's progress.
     if (!immediate) {
-        std::this_thread::sleep_for(std::chrono::duration<double>(m_state.running.duration));
-        m_state.running = {};
+        if (!m_store.HoldFormatLock()) {
+            m_state.running = {};
+            return CheckCondition(sense::kFormatFailed);
+        }
+        m_waitedFormatStart = m_state.running.start;
     }
     return Good(static_cast<std::uint32_t>(std::min<std::size_t>(request.data.size(), UINT32_MAX)));
 }

@@ -72,6 +72,7 @@ private:
     void LogSelfTest(Operation operation, const std::optional<Failure>& failure, bool aborted, std::uint8_t result);
     std::uint16_t Progress() const;
     ScsiResult FormatUnit(const ScsiRequest& request);
+    void FinishWaitedFormat(double start);
     ScsiResult ReadDefectData(const ScsiRequest& request, bool twelve);
     ScsiResult ReassignBlocks(const ScsiRequest& request);
     ScsiResult WriteBuffer(const ScsiRequest& request);
@@ -92,6 +93,7 @@ private:
     std::vector<std::uint8_t> m_echo;  // the data buffer of READ/WRITE BUFFER mode 2
     bool m_stopped = false;
     bool m_formatFailed = false;  // told once, as a deferred error, after the format ends
+    std::optional<double> m_waitedFormatStart;  // a format without IMMED this command started
     int m_downloadPieces = 0;
     Operation m_foreground = Operation::None;
     std::uint64_t m_bytesRead = 0;

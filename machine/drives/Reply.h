@@ -28,6 +28,7 @@ inline constexpr SenseCode kUnrecoveredRead{0x3, 0x11, 0x00};
 inline constexpr SenseCode kPowerOnReset{0x6, 0x29, 0x00};
 inline constexpr SenseCode kDeviceInternalReset{0x6, 0x29, 0x04};
 inline constexpr SenseCode kFormatFailed{0x3, 0x31, 0x01};
+inline constexpr SenseCode kMediumFormatCorrupted{0x3, 0x31, 0x00};
 inline constexpr SenseCode kMicrocodeChanged{0x6, 0x3F, 0x01};
 inline constexpr SenseCode kBecomingReady{0x2, 0x04, 0x01};
 inline constexpr SenseCode kStartRequired{0x2, 0x04, 0x02};

@@ -156,6 +156,7 @@ void StateStore::Close()
         ::close(m_lockFd);
         m_lockFd = -1;
     }
+    ReleaseFormatLock();
 }
 
 StateStore::Session::Session(StateStore& store) : m_store(store)
@@ -318,6 +319,36 @@ bool StateStore::ClearData()
     }
     return ::ftruncate(m_dataFd, 0) == 0;
 }
+
+bool StateStore::HoldFormatLock()
+{
+    if (m_formatFd < 0) {
+        m_formatFd = ::open(FormatLockPath().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    }
+    return m_formatFd >= 0 && ::flock(m_formatFd, LOCK_EX) == 0;
+}
+
+void StateStore::ReleaseFormatLock()
+{
+    if (m_formatFd >= 0) {
+        ::close(m_formatFd);  // drops the flock
+        m_formatFd = -1;
+    }
+}
+
+bool StateStore::FormatLockHeld() const
+{
+    // A lock of our own is held on another open file; this one is new.
+    const int fd = ::open(FormatLockPath().c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
+std::filesystem::path StateStore::FormatLockPath() const { return m_statePath.parent_path() / "format.lock"; }
 
 // blocks.bin is made by the first write: a drive only listed or read costs
 // its folder no data file.

@@ -55,6 +55,13 @@ public:
     bool WriteData(std::uint64_t offset, std::span<const std::uint8_t> in);
     bool ClearData();
 
+    // A format whose initiator waits holds the folder's format lock while it
+    // runs, so another process can tell a running format from one whose
+    // process died: the kernel frees the lock with its holder.
+    bool HoldFormatLock();
+    void ReleaseFormatLock();
+    bool FormatLockHeld() const;
+
 private:
     void Close();
     void Lock();
@@ -62,11 +69,13 @@ private:
     void Reload();
     void Save();
     bool OpenData(bool create);
+    std::filesystem::path FormatLockPath() const;
 
     std::filesystem::path m_statePath;
     std::filesystem::path m_dataPath;
     int m_lockFd = -1;
     int m_dataFd = -1;
+    int m_formatFd = -1;
     struct Shared;                 // the lock file's mapping
     Shared* m_shared = nullptr;
     std::uint64_t m_seenGeneration = 0;

@@ -68,6 +68,18 @@ std::vector<T> Wholes(const json& list, const std::string& field)
     return numbers;
 }
 
+// Absent in states written before the flag existed: false.
+bool Flag(const json& object, const std::string& field)
+{
+    if (!object.contains(field)) {
+        return false;
+    }
+    if (!object.at(field).is_boolean()) {
+        throw std::runtime_error(field + ": must be true or false");
+    }
+    return object.at(field).get<bool>();
+}
+
 double Seconds(const json& object, const std::string& field, double high)
 {
     const json& value = object.at(field);
@@ -119,10 +131,12 @@ json ToJson(const UnitState& state)
             {"running",
              {{"operation", OperationName(state.running.operation)},
               {"start", state.running.start},
-              {"duration", state.running.duration}}},
+              {"duration", state.running.duration},
+              {"hostWaits", state.running.hostWaits}}},
             {"grownDefects", state.grownDefects},
             {"reassigned", state.reassigned},
             {"notReadyRounds", state.notReadyRounds},
+            {"formatCorrupted", state.formatCorrupted},
             {"createdAt", state.createdAt}};
 }
 
@@ -148,10 +162,12 @@ UnitState FromJson(const json& in)
         }
         const json& running = in.at("running");
         state.running = {OperationFrom(running.at("operation").get<std::string>()),
-                         Seconds(running, "start", kLatestTime), Seconds(running, "duration", kLongestRun)};
+                         Seconds(running, "start", kLatestTime), Seconds(running, "duration", kLongestRun),
+                         Flag(running, "hostWaits")};
         state.grownDefects = Wholes<std::uint64_t>(in.at("grownDefects"), "grownDefects");
         state.reassigned = Wholes<std::uint64_t>(in.at("reassigned"), "reassigned");
         state.notReadyRounds = static_cast<int>(Whole<std::int32_t>(in, "notReadyRounds"));
+        state.formatCorrupted = Flag(in, "formatCorrupted");
         state.createdAt = Seconds(in, "createdAt", kLatestTime);
     } catch (const json::exception& e) {
         throw std::runtime_error(e.what());

@@ -27,6 +27,9 @@ struct Running {
     Operation operation = Operation::None;
     double start = 0;
     double duration = 0;  // already multiplied by the time scale
+    // A format without IMMED: its initiator waits, holding the unit's format
+    // lock, and finishes it; a unit whose holder died was cut off mid-format.
+    bool hostWaits = false;
 };
 
 using PageBytes = std::map<int, std::vector<std::uint8_t>>;
@@ -44,6 +47,7 @@ struct UnitState {
     std::vector<std::uint64_t> grownDefects;
     std::vector<std::uint64_t> reassigned;  // injected medium errors cured by reassignment
     int notReadyRounds = 0;
+    bool formatCorrupted = false;  // a format was cut off: MEDIUM FORMAT CORRUPTED until the next one (SBC-3)
     double createdAt = 0;
 };
 
