@@ -410,6 +410,7 @@ ScsiResult DiskServer::ReadCapacity10(const ScsiRequest& request)
     std::vector<std::uint8_t> data(8);
     PutBE(data, 0, 4, std::min<std::uint64_t>(m_state.blocks - 1, 0xFFFFFFFF));
     PutBE(data, 4, 4, m_state.blockSize);
+    data.resize(static_cast<std::size_t>(Config().faults.capacityBytes));
     return DataIn(request, data, 8);
 }
 

@@ -206,7 +206,7 @@ void ParseFaults(const FieldReader& fields, UnitConfig& config)
     }
     const FieldReader inner(*faults, fields.Path("faults"));
     inner.OnlyKeys({"mediumErrors", "selfTestFailSegment", "unitAttentions", "notReadyAfterDownload", "busy",
-                    "selectionTimeout", "refuseDownload", "resetDuringDownload", "formatFails", "vpdPages"});
+                    "selectionTimeout", "refuseDownload", "resetDuringDownload", "formatFails", "vpdPages", "capacityBytes"});
     if (inner.Has("mediumErrors")) {
         const json& list = faults->at("mediumErrors");
         if (!list.is_array()) {
@@ -225,6 +225,7 @@ void ParseFaults(const FieldReader& fields, UnitConfig& config)
     config.faults.formatFails = inner.Flag("formatFails", false);
     config.faults.busy = static_cast<int>(inner.Number("busy", 0, 0, 1000000));
     config.faults.selectionTimeout = inner.Flag("selectionTimeout", false);
+    config.faults.capacityBytes = static_cast<int>(inner.Number("capacityBytes", 8, 0, 8));
     ParseVpdPages(inner, faults->contains("vpdPages") ? &faults->at("vpdPages") : nullptr, config.faults);
 }
 

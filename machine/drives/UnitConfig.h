@@ -31,6 +31,7 @@ struct Faults {
     bool formatFails = false;
     int busy = 0;
     bool selectionTimeout = false;
+    int capacityBytes = 8;  // what READ CAPACITY(10) carries: fewer is a broken device
     // VPD pages whose bytes from byte 4 on are given whole: a hostile device.
     std::map<int, std::vector<std::uint8_t>> vpdPages;
 };

@@ -223,3 +223,16 @@ TEST(HostileWorld, AStartRefusedForWantOfFilesLeavesNoStateFolders)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HostileWorld, ACapacityAnsweredGoodWithoutItsEightBytesIsAFailedRead)
+{
+    CliRunner cli(MachinePath("hostile.json"));
+    const auto run = cli.Run({"-i", "0:1:0"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.find("Blocksize = 0"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" \t-Cannot read capacity  (Sense data = 00/00/00)\n"), std::string::npos) << run.out;
+}
+
+}  // namespace
