@@ -85,12 +85,18 @@ IscsiPort::IscsiPort(int number, IscsiTarget target, std::chrono::milliseconds l
 
 bool IscsiPort::Scan()
 {
+    // A target that did not answer is probed once a run: each probe costs
+    // its time-outs, and the program rescans every port at start.
+    if (m_unreached) {
+        return false;
+    }
     ListedPort listing = Listing();
     listing.units.clear();
     std::vector<std::string> notes;
     const bool reached = m_session.Open() && ListUnits(&listing, &notes);
     if (!reached) {
         notes.insert(notes.begin(), m_session.Problem());
+        m_unreached = true;
     }
     std::string problem;
     for (const std::string& note : notes) {

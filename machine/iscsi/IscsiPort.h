@@ -7,6 +7,7 @@
 #include "machine/PortLayout.h"
 #include "machine/iscsi/IscsiSession.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -42,6 +43,7 @@ private:
     mutable std::mutex m_lock;  // the listing, swapped whole by a rescan
     ListedPort m_listing;
     std::string m_problem;
+    std::atomic<bool> m_unreached{false};
 };
 
 }  // namespace harrow::machine

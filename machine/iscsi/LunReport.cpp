@@ -55,13 +55,25 @@ std::vector<unsigned> LunsFromReport(std::span<const std::uint8_t> answer, std::
                          std::to_string(listed / 8) + " LUNs are used");
     }
     std::vector<unsigned> luns;
+    std::uint32_t leftOut = 0;
+    std::string firstLeftOut;
     for (std::uint32_t offset = 8; offset < 8 + usable; offset += 8) {
         const auto lun = LunOf(&answer[offset]);
         if (!lun || *lun > kMaxWindowsLun) {
-            notes->push_back("LUN " + Hex(&answer[offset], 8) + " cannot be addressed through a port and is left out");
+            if (leftOut++ == 0) {
+                firstLeftOut = Hex(&answer[offset], 8);
+            }
             continue;
         }
         luns.push_back(*lun);
+    }
+    // One line however many LUNs a target lists: 10,000 of them must not make a 56 KB message.
+    if (leftOut == 1) {
+        notes->push_back("LUN " + firstLeftOut + " cannot be addressed through a port and is left out");
+    } else if (leftOut > 1) {
+        notes->push_back(std::to_string(leftOut) +
+                         " LUNs cannot be addressed through a port and are left out (the first is " + firstLeftOut +
+                         ")");
     }
     return luns;
 }

@@ -79,6 +79,23 @@ TEST(IscsiFailureTest, TargetThatNeverAnswersIsAPortWithoutDevicesNotAHang)
     EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
 }
 
+TEST(IscsiFailureTest, ATargetThatNeverAnsweredIsNotProbedAgainByARescan)
+{
+    SilentListener silent;
+    const std::string url = "iscsi://127.0.0.1:" + std::to_string(silent.Port()) + "/iqn.2026-12.org.harrow:silent";
+    IscsiMachine machine(url, std::chrono::milliseconds(400));
+    DWORD error = 0;
+    auto port = machine.Open("SCSI0:", 0, &error);
+    ASSERT_NE(port, nullptr);
+    // The program rescans every port at start and again to list: no second wait for the login.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Rescan(*port, &error));
+    EXPECT_FALSE(Rescan(*port, &error));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(machine.Port(0).Problem(), url + ": no answer to the login within 400 ms");
+}
+
 TEST(IscsiFailureTest, RescanFindsNewLunsAndALostTargetFailsCommandsKeepingTheListing)
 {
     std::string why;
