@@ -185,10 +185,10 @@ TEST_F(IscsiCli, GenericShortTestSkipsTheSeeksTheTargetRefuses)
 
 TEST_F(IscsiCli, SelfTestCommandsFallBackToTheGenericTests)
 {
-    const auto shortRun = Run({"-t", "1%", "0:0:1"});
+    const auto shortRun = Run({"-t", "10%", "0:0:1"});
     EXPECT_EQ(shortRun.exitCode, 0);
     EXPECT_EQ(AfterInit(shortRun), "<TIME>  DST not supported...Using Legacy test instead.\n"
-                                   "<TIME>  Start 1% Generic Short Test (^C to abort)\n"
+                                   "<TIME>  Start 10% Generic Short Test (^C to abort)\n"
                                    "<TIME>  Performing Sequential Read (start of disk)\n"
                                    "<TIME>  Performing Sequential Read (end of disk)\n"
                                    "<TIME>  Performing Random Read Commands\n"
