@@ -164,7 +164,14 @@ JsonReport::JsonReport(std::vector<std::string> arguments)
              {"command", "none"}};
 }
 
-void JsonReport::SetCommand(CliCommand command) { m_doc["command"] = CommandName(command); }
+void JsonReport::SetCommand(CliCommand command)
+{
+    m_doc["command"] = CommandName(command);
+    // A machine without adapters still lists them: none.
+    if (command == CMD_LIST) {
+        m_doc["adapters"] = json::array();
+    }
+}
 
 void JsonReport::SetError(const std::string& message) { m_doc["error"] = message; }
 

@@ -106,6 +106,22 @@ TEST(ExitCodes, AMissingOrUnusableAddressIsRefusedWithFour)
     }
 }
 
+// This computer's own hosts: a /dev name that reaches no SCSI unit is refused
+// after the scan, whatever hosts the computer has.
+TEST(ExitCodes, ADevNameOfNoUnitIsRefusedOnLinux)
+{
+    CliRunner cli("linux");
+    for (const std::string name : {"/dev/disk/by-id/harrow-no-such-link", "/dev/harrow-no-such-node"}) {
+        const auto run = cli.Run({"-t", name});
+        EXPECT_EQ(run.exitCode, 4) << name;
+        EXPECT_EQ(run.err, "HarrowCLI: " + name + " is no SCSI disk or generic node of this computer\n");
+    }
+    const auto run = cli.Run({"-l", "--json"});
+    const json listing = ValidDocument(cli, run);
+    EXPECT_EQ(listing["machine"], "linux");
+    EXPECT_EQ(listing["exitCode"], run.exitCode);
+}
+
 // The ranges the usage prints; the bounds themselves run.
 TEST(ExitCodes, PercentagesOutsideTheUsageRangeAreRefused)
 {
