@@ -266,6 +266,27 @@ TEST(Json, TestsOnTheBuiltInMachine)
     EXPECT_EQ(document["test"]["status"], " Legacy Long Test Passed");
 }
 
+// A self test failing in its first segment: the log entry says where and why.
+TEST(Json, AFailedSelfTestCarriesItsLogEntry)
+{
+    CliRunner cli(MachinePath("self-test.json"));
+    const json document = JsonRun(cli, {"-tl", "0:8:0"}, 1);
+    const json& test = document["test"];
+    EXPECT_EQ(test["state"], "failed");
+    EXPECT_TRUE(test["sense"].is_null());
+    const json& entry = test["selfTestLog"];
+    EXPECT_EQ(entry["code"], 2);
+    EXPECT_EQ(entry["result"], 5);
+    EXPECT_EQ(entry["segment"], 1);
+    EXPECT_EQ(entry["powerOnHours"], 77);
+    EXPECT_TRUE(entry["failingLba"].is_null()) << "all ones: no address";
+    EXPECT_EQ(entry["sense"], (json{{"key", 4}, {"asc", 0x40}, {"ascq", 0x80}, {"fru", 0}}));
+
+    const json passed = JsonRun(cli, {"-t", "0:0:0"}, 0);
+    EXPECT_EQ(passed["test"]["selfTestLog"]["result"], 0);
+    EXPECT_TRUE(passed["test"]["selfTestLog"]["failingLba"].is_null());
+}
+
 // A drive with a medium error in its last block fails in phase B: exit 2,
 // sense 03/11/00, state failed; the same without --json.
 TEST(Json, AFailingDriveOfAMachineFile)
