@@ -168,8 +168,9 @@ TEST(ExitCodes, AFormWithoutItsInputIsRefused)
 // ---- the command pause ----
 
 // Without the registry value there is no pause; 250 restores it. The
-// inquiry report sends more than 10 good commands: at a time scale of 0.1
-// the pauses alone take 10 x 25 ms.
+// inquiry report of the Kestrel drive sends 18 good commands: at a time scale
+// of 0.1 their pauses add 18 x 25 ms to the same run without them, of which
+// at least 10 x 25 ms must show however busy the machine is.
 TEST(CommandPause, NoneByDefaultAndTheRegistryRestores250)
 {
     CliRunner cli(BUILTIN, 0.1);
@@ -186,8 +187,7 @@ TEST(CommandPause, NoneByDefaultAndTheRegistryRestores250)
     const auto paused = Clock::now() - started;
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.out.find("\t\t-long DST time = 90 seconds"), std::string::npos) << run.out;
-    EXPECT_GE(paused, std::chrono::milliseconds(250));
-    EXPECT_LT(unpaused * 2, paused) << "the default paused too";
+    EXPECT_GE(paused - unpaused, std::chrono::milliseconds(250)) << "the default paused too, or 250 did not";
 }
 
 // ---- JSON ----
