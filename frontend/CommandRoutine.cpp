@@ -108,9 +108,9 @@ std::string CommandErrorText(const RequestBlock& block, const std::uint8_t* cdb)
     if (block.SRB_HaStat == 0) {
         if (block.SRB_TargStat == STATUS_CHECK_CONDITION) {
             const SenseTexts texts = DecodeSense();
-            const auto& sense = LastSense();
-            text += Format("Sense Key = 0x%2.2X, Code = 0x%2.2X, ASQ = 0x%2.2X\n %s\n%s\n%s\n", sense[2] & 0x0F,
-                           sense[12], sense[13], texts.key.c_str(), texts.asc.c_str(), texts.ascq.c_str());
+            const SenseView sense(LastSense());
+            text += Format("Sense Key = 0x%2.2X, Code = 0x%2.2X, ASQ = 0x%2.2X\n %s\n%s\n%s\n", sense.Key(),
+                           sense.Asc(), sense.Ascq(), texts.key.c_str(), texts.asc.c_str(), texts.ascq.c_str());
         }
     } else {
         text += AdapterText(block.SRB_HaStat);
@@ -316,7 +316,7 @@ int RouteCdb(const DeviceRecord& record, const CdbRequest& request, RequestBlock
 }
 
 CdbAnswer SendCdb(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLength, std::uint8_t* data,
-                  std::uint32_t length, int direction, long timeout)
+                  std::uint32_t length, int direction, long timeout, unsigned long ctlIndex)
 {
     CdbRequest request;
     request.cdb = cdb;
@@ -325,9 +325,16 @@ CdbAnswer SendCdb(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLe
     request.length = length;
     request.direction = direction;
     request.timeout = timeout;
+    request.ctlIndex = ctlIndex;
     CdbAnswer answer{CdbAnswer::Unfilled{}};  // every route clears the block first
     answer.result = RouteCdb(record, request, answer.block, answer.outcome);
     return answer;
+}
+
+CdbAnswer SendCdb(const DeviceRecord& record, const Cdb& cdb, std::uint8_t* data, std::uint32_t length, long timeout,
+                  unsigned long ctlIndex)
+{
+    return SendCdb(record, cdb.data(), cdb.length, data, length, DirectionOf(cdb), timeout, ctlIndex);
 }
 
 int ShowCommandError(CScsiIoCtl* failed, bool report, const std::uint8_t* cdb, int& outcome, RequestBlock& block)
