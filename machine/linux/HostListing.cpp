@@ -4,27 +4,33 @@
 
 namespace harrow::machine {
 
-ListedPort ListHost(const SysfsHost& host)
+ListedPort ListHost(const SysfsHost& host, unsigned port)
 {
-    ListedPort port;
-    port.number = host.number;
-    port.driver = host.procName;
-    port.deviceName = "ScsiPort" + std::to_string(host.number);
-    port.buses = host.BusCount();
-    port.initiatorId = kDefaultInitiatorId;
+    ListedPort listed;
+    listed.number = static_cast<int>(port);
+    listed.driver = host.procName;
+    listed.deviceName = "host" + std::to_string(host.number);
+    listed.buses = host.BusCount();
+    listed.initiatorId = host.buses.InitiatorId();
     for (const SysfsUnit& unit : host.units) {
-        port.units.push_back({unit.address.channel, unit.address.target, unit.address.lun, unit.claimed,
-                              unit.inquiry});
+        listed.units.push_back({unit.path.pathId, unit.path.targetId, unit.address.lun, unit.claimed, unit.inquiry});
     }
-    return port;
+    return listed;
 }
 
-std::vector<platform::RegistryKey> BuildDeviceMap(const SysfsTopology& topology)
+std::vector<platform::RegistryKey> BuildDeviceMap(HostTable& hosts)
 {
     std::vector<platform::RegistryKey> keys;
-    for (const SysfsHost& host : topology.Hosts()) {
-        std::vector<platform::RegistryKey> portKeys = DeviceMapKeys(ListHost(host));
-        keys.insert(keys.end(), portKeys.begin(), portKeys.end());
+    const auto topology = hosts.Topology();
+    for (unsigned port = 0;; ++port) {
+        const auto number = hosts.HostOfPort(port);
+        if (!number) {
+            break;
+        }
+        if (const SysfsHost* host = topology->FindHost(*number)) {
+            std::vector<platform::RegistryKey> portKeys = DeviceMapKeys(ListHost(*host, port));
+            keys.insert(keys.end(), portKeys.begin(), portKeys.end());
+        }
     }
     return keys;
 }

@@ -3,18 +3,17 @@
 #pragma once
 
 #include "machine/PortLayout.h"
-#include "machine/linux/SysfsTopology.h"
+#include "machine/linux/HostTable.h"
 
 #include <vector>
 
 namespace harrow::machine {
 
-// sysfs does not tell a host's own ID; Windows shows 7 for such ports.
-constexpr UCHAR kDefaultInitiatorId = 7;
+// Host `host` shown as port `port`: units on their virtual buses, the host's
+// initiator ID, and the kernel's name for it ("host3") as the port's device name.
+ListedPort ListHost(const SysfsHost& host, unsigned port);
 
-ListedPort ListHost(const SysfsHost& host);
-
-// The device map of every host.
-std::vector<platform::RegistryKey> BuildDeviceMap(const SysfsTopology& topology);
+// The device map of every host, each under its port number.
+std::vector<platform::RegistryKey> BuildDeviceMap(HostTable& hosts);
 
 }  // namespace harrow::machine

@@ -30,8 +30,8 @@ int WriteScanRequest(const std::filesystem::path& scanFile)
 
 }  // namespace
 
-LinuxPortDevice::LinuxPortDevice(std::shared_ptr<const LinuxHostAccess> access, std::uint8_t host)
-    : m_access(std::move(access)), m_host(host)
+LinuxPortDevice::LinuxPortDevice(std::shared_ptr<const LinuxHostAccess> access, unsigned port, unsigned kernelHost)
+    : m_access(std::move(access)), m_port(port), m_host(kernelHost)
 {
 }
 
@@ -50,13 +50,13 @@ BOOL LinuxPortDevice::IoControl(DWORD code, const void* in, DWORD inSize, void* 
 
 BOOL LinuxPortDevice::InquiryData(void* out, DWORD outSize, DWORD* bytesReturned, DWORD* error) const
 {
-    const SysfsTopology topology = SysfsTopology::Read(m_access->sysRoot);
-    const SysfsHost* host = topology.FindHost(m_host);
+    const auto topology = m_access->hosts->Topology();
+    const SysfsHost* host = topology->FindHost(m_host);
     if (host == nullptr) {
         *error = ERROR_DEVICE_NOT_CONNECTED;
         return FALSE;
     }
-    const std::vector<BYTE> info = BuildBusInfo(ListHost(*host));
+    const std::vector<BYTE> info = BuildBusInfo(ListHost(*host, m_port));
     if (out == nullptr || outSize < info.size()) {
         *error = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
@@ -68,8 +68,8 @@ BOOL LinuxPortDevice::InquiryData(void* out, DWORD outSize, DWORD* bytesReturned
 
 BOOL LinuxPortDevice::Capabilities(void* out, DWORD outSize, DWORD* bytesReturned, DWORD* error) const
 {
-    const SysfsTopology topology = SysfsTopology::Read(m_access->sysRoot);
-    const SysfsHost* host = topology.FindHost(m_host);
+    const auto topology = m_access->hosts->Topology();
+    const SysfsHost* host = topology->FindHost(m_host);
     if (host == nullptr) {
         *error = ERROR_DEVICE_NOT_CONNECTED;
         return FALSE;
@@ -91,7 +91,10 @@ BOOL LinuxPortDevice::Capabilities(void* out, DWORD outSize, DWORD* bytesReturne
 BOOL LinuxPortDevice::RescanBus(DWORD* bytesReturned, DWORD* error) const
 {
     const auto scanFile = m_access->sysRoot / "class" / "scsi_host" / ("host" + std::to_string(m_host)) / "scan";
-    if (const int failure = WriteScanRequest(scanFile); failure != 0) {
+    const int failure = WriteScanRequest(scanFile);
+    // Read either way: a host that went away is then seen gone.
+    m_access->hosts->RereadHost(m_host);
+    if (failure != 0) {
         *error = Win32ErrorOf(failure);
         return FALSE;
     }
@@ -107,8 +110,16 @@ BOOL LinuxPortDevice::PassThrough(const void* in, DWORD inSize, void* out, DWORD
         *error = invalid;
         return FALSE;
     }
-    const UnitAddress address{m_host, call.request.PathId, call.request.TargetId, call.request.Lun};
-    return m_access->PassThrough(address, call, bytesReturned, error);
+    const PortPath path{call.request.PathId, call.request.TargetId};
+    const auto topology = m_access->hosts->Topology();
+    const SysfsHost* host = topology->FindHost(m_host);
+    const auto kernel = host != nullptr ? host->buses.ToKernel(path) : std::nullopt;
+    if (!kernel) {
+        *error = ERROR_DEVICE_NOT_CONNECTED;
+        return FALSE;
+    }
+    const UnitAddress address{static_cast<std::uint8_t>(m_host), kernel->channel, kernel->target, call.request.Lun};
+    return m_access->PassThrough(address, path, call, bytesReturned, error);
 }
 
 }  // namespace harrow::machine

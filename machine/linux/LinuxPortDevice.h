@@ -11,7 +11,7 @@ namespace harrow::machine {
 
 class LinuxPortDevice final : public platform::Device {
 public:
-    LinuxPortDevice(std::shared_ptr<const LinuxHostAccess> access, std::uint8_t host);
+    LinuxPortDevice(std::shared_ptr<const LinuxHostAccess> access, unsigned port, unsigned kernelHost);
 
     BOOL IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* bytesReturned,
                    DWORD* error) override;
@@ -24,7 +24,8 @@ private:
                      DWORD* error) const;
 
     std::shared_ptr<const LinuxHostAccess> m_access;
-    std::uint8_t m_host;
+    unsigned m_port;
+    unsigned m_host;
 };
 
 }  // namespace harrow::machine
