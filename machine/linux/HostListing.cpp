@@ -1,19 +1,26 @@
 #include "machine/linux/HostListing.h"
 
-#include <string>
-
 namespace harrow::machine {
 
-ListedPort ListHost(const SysfsHost& host, unsigned port)
+std::string SiteName(const PortSite& site)
+{
+    const std::string host = "host" + std::to_string(site.host);
+    return site.channel == 0 ? host : host + ":" + std::to_string(site.channel);
+}
+
+ListedPort ListChannel(const SysfsHost& host, std::uint8_t channel, unsigned port)
 {
     ListedPort listed;
     listed.number = static_cast<int>(port);
     listed.driver = host.procName;
-    listed.deviceName = "host" + std::to_string(host.number);
-    listed.buses = host.BusCount();
-    listed.initiatorId = host.buses.InitiatorId();
+    listed.deviceName = SiteName({host.number, channel});
+    listed.buses = host.BusCount(channel);
+    listed.initiatorId = kNoInitiator;
     for (const SysfsUnit& unit : host.units) {
-        listed.units.push_back({unit.path.pathId, unit.path.targetId, unit.address.lun, unit.claimed, unit.inquiry});
+        if (unit.address.channel == channel) {
+            listed.units.push_back(
+                {unit.path.pathId, unit.path.targetId, unit.address.lun, unit.claimed, unit.inquiry});
+        }
     }
     return listed;
 }
@@ -23,12 +30,12 @@ std::vector<platform::RegistryKey> BuildDeviceMap(HostTable& hosts)
     std::vector<platform::RegistryKey> keys;
     const auto topology = hosts.Topology();
     for (unsigned port = 0;; ++port) {
-        const auto number = hosts.HostOfPort(port);
-        if (!number) {
+        const auto site = hosts.SiteOfPort(port);
+        if (!site) {
             break;
         }
-        if (const SysfsHost* host = topology->FindHost(*number)) {
-            std::vector<platform::RegistryKey> portKeys = DeviceMapKeys(ListHost(*host, port));
+        if (const SysfsHost* host = topology->FindHost(site->host)) {
+            std::vector<platform::RegistryKey> portKeys = DeviceMapKeys(ListChannel(*host, site->channel, port));
             keys.insert(keys.end(), portKeys.begin(), portKeys.end());
         }
     }

@@ -21,28 +21,28 @@ void HostTable::RereadHost(unsigned kernelHost)
     fresh->ReplaceHost(kernelHost, SysfsTopology::ReadHost(m_sysRoot, kernelHost));
     ++m_reads;
     m_topology = std::move(fresh);
-    NumberNewHostsLocked();
+    NumberNewSitesLocked();
 }
 
-std::optional<unsigned> HostTable::HostOfPort(unsigned port)
+std::optional<PortSite> HostTable::SiteOfPort(unsigned port)
 {
     std::lock_guard guard(m_lock);
     ReadOnceLocked();
-    if (port >= m_portHosts.size()) {
+    if (port >= m_ports.size()) {
         return std::nullopt;
     }
-    return m_portHosts[port];
+    return m_ports[port];
 }
 
-std::optional<unsigned> HostTable::PortOfHost(unsigned kernelHost)
+std::optional<unsigned> HostTable::PortOfSite(const PortSite& site)
 {
     std::lock_guard guard(m_lock);
     ReadOnceLocked();
-    const auto at = std::find(m_portHosts.begin(), m_portHosts.end(), kernelHost);
-    if (at == m_portHosts.end()) {
+    const auto at = std::find(m_ports.begin(), m_ports.end(), site);
+    if (at == m_ports.end()) {
         return std::nullopt;
     }
-    return static_cast<unsigned>(at - m_portHosts.begin());
+    return static_cast<unsigned>(at - m_ports.begin());
 }
 
 unsigned HostTable::Reads() const
@@ -58,14 +58,17 @@ void HostTable::ReadOnceLocked()
     }
     m_topology = std::make_shared<const SysfsTopology>(SysfsTopology::Read(m_sysRoot));
     ++m_reads;
-    NumberNewHostsLocked();
+    NumberNewSitesLocked();
 }
 
-void HostTable::NumberNewHostsLocked()
+void HostTable::NumberNewSitesLocked()
 {
     for (const SysfsHost& host : m_topology->Hosts()) {
-        if (std::find(m_portHosts.begin(), m_portHosts.end(), host.number) == m_portHosts.end()) {
-            m_portHosts.push_back(host.number);
+        for (const std::uint8_t channel : host.Channels()) {
+            const PortSite site{host.number, channel};
+            if (std::find(m_ports.begin(), m_ports.end(), site) == m_ports.end()) {
+                m_ports.push_back(site);
+            }
         }
     }
 }

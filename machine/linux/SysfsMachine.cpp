@@ -62,9 +62,9 @@ std::unique_ptr<platform::Device> SysfsMachine::Open(const std::string& name, DW
 {
     const auto topology = m_hosts->Topology();
     if (const auto port = PortNumber(name)) {
-        const auto host = m_hosts->HostOfPort(*port);
-        if (host && topology->FindHost(*host) != nullptr) {
-            return std::make_unique<LinuxPortDevice>(m_access, *port, *host);
+        const auto site = m_hosts->SiteOfPort(*port);
+        if (site && topology->FindHost(site->host) != nullptr) {
+            return std::make_unique<LinuxPortDevice>(m_access, *port, *site);
         }
     }
     for (const ClassName& className : kClassNames) {
@@ -73,7 +73,8 @@ std::unique_ptr<platform::Device> SysfsMachine::Open(const std::string& name, DW
             continue;
         }
         const SysfsUnit* unit = topology->FindClassUnit(className.kind, *index);
-        const auto port = unit != nullptr ? m_hosts->PortOfHost(unit->address.host) : std::nullopt;
+        const auto port = unit != nullptr ? m_hosts->PortOfSite({unit->address.host, unit->address.channel})
+                                          : std::nullopt;
         if (port) {
             return std::make_unique<LinuxClassDevice>(m_access, *unit, *port);
         }

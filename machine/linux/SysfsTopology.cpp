@@ -23,7 +23,7 @@ std::optional<unsigned> ParseNumber(std::string_view text)
 }
 
 // "2:0:1:0"; units whose numbers do not fit Windows' byte-wide address
-// fields (and a channel that would overflow the bus count) are left out.
+// fields are left out.
 std::optional<UnitAddress> ParseUnitName(std::string_view name)
 {
     std::array<unsigned, 4> parts{};
@@ -38,9 +38,6 @@ std::optional<UnitAddress> ParseUnitName(std::string_view name)
         }
         parts[i] = *number;
         name.remove_prefix(std::min(colon + 1, name.size()));
-    }
-    if (parts[1] == 255) {
-        return std::nullopt;
     }
     return UnitAddress{static_cast<std::uint8_t>(parts[0]), static_cast<std::uint8_t>(parts[1]),
                        static_cast<std::uint8_t>(parts[2]), static_cast<std::uint8_t>(parts[3])};
@@ -140,21 +137,13 @@ fs::path UnitDir(const fs::path& sysRoot, const UnitAddress& address)
             std::to_string(address.target) + ':' + std::to_string(address.lun));
 }
 
-// this_id: the host's own ID on its bus, -1 when it has none.
-UCHAR ReadInitiatorId(const fs::path& hostDir)
-{
-    const std::string text = ReadAttribute(hostDir / "this_id");
-    const auto id = ParseNumber(text);
-    return id && *id < kNoInitiator ? static_cast<UCHAR>(*id) : kNoInitiator;
-}
-
 std::optional<unsigned> HostNumber(const std::string& name)
 {
     const auto number = name.starts_with("host") ? ParseNumber(std::string_view(name).substr(4)) : std::nullopt;
     return number && *number <= 255 ? number : std::nullopt;
 }
 
-SysfsHost ReadHostAttributes(const fs::path& hostDir, unsigned number)
+SysfsHost ReadHostAttributes(const fs::path& sysRoot, const fs::path& hostDir, unsigned number)
 {
     SysfsHost host;
     host.number = static_cast<std::uint8_t>(number);
@@ -162,7 +151,8 @@ SysfsHost ReadHostAttributes(const fs::path& hostDir, unsigned number)
     if (const auto entries = ParseNumber(ReadAttribute(hostDir / "sg_tablesize")); entries && *entries > 0) {
         host.sgTableSize = *entries;
     }
-    host.buses = VirtualBuses(ReadInitiatorId(hostDir));
+    std::error_code ec;
+    host.parallelScsi = fs::is_directory(sysRoot / "class" / "spi_host" / hostDir.filename(), ec);
     return host;
 }
 
@@ -172,7 +162,7 @@ std::vector<SysfsHost> ReadHosts(const fs::path& sysRoot)
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(sysRoot / "class" / "scsi_host", ec)) {
         if (const auto number = HostNumber(entry.path().filename().string())) {
-            hosts.push_back(ReadHostAttributes(entry.path(), *number));
+            hosts.push_back(ReadHostAttributes(sysRoot, entry.path(), *number));
         }
     }
     std::sort(hosts.begin(), hosts.end(),
@@ -180,8 +170,7 @@ std::vector<SysfsHost> ReadHosts(const fs::path& sysRoot)
     return hosts;
 }
 
-// The units of the hosts given, each host's in H:C:T:L order; units whose
-// channel lies beyond the buses a port can number are left out.
+// The units of the hosts given, each host's in H:C:T:L order.
 void ReadUnits(const fs::path& sysRoot, std::vector<SysfsHost>& hosts)
 {
     std::error_code ec;
@@ -195,9 +184,7 @@ void ReadUnits(const fs::path& sysRoot, std::vector<SysfsHost>& hosts)
         if (host == hosts.end()) {
             continue;
         }
-        if (const auto path = host->buses.ToPort({address->channel, address->target})) {
-            host->units.push_back(ReadUnit(entry.path(), *address, *path));
-        }
+        host->units.push_back(ReadUnit(entry.path(), *address, PathOfTarget(address->target)));
     }
     for (SysfsHost& host : hosts) {
         std::sort(host.units.begin(), host.units.end(),
@@ -207,13 +194,26 @@ void ReadUnits(const fs::path& sysRoot, std::vector<SysfsHost>& hosts)
 
 }  // namespace
 
-std::uint8_t SysfsHost::BusCount() const
+std::vector<std::uint8_t> SysfsHost::Channels() const
+{
+    std::vector<std::uint8_t> channels;
+    for (const SysfsUnit& unit : units) {
+        if (channels.empty() || channels.back() != unit.address.channel) {
+            channels.push_back(unit.address.channel);
+        }
+    }
+    return channels.empty() ? std::vector<std::uint8_t>{0} : channels;
+}
+
+std::uint8_t SysfsHost::BusCount(std::uint8_t channel) const
 {
     int count = 1;
     for (const SysfsUnit& unit : units) {
-        count = std::max(count, unit.path.pathId + 1);
+        if (unit.address.channel == channel) {
+            count = std::max(count, unit.path.pathId + 1);
+        }
     }
-    return static_cast<std::uint8_t>(std::min(count, 255));
+    return static_cast<std::uint8_t>(count);
 }
 
 SysfsTopology SysfsTopology::Read(const fs::path& sysRoot)
@@ -231,7 +231,7 @@ std::optional<SysfsHost> SysfsTopology::ReadHost(const fs::path& sysRoot, unsign
     if (number > 255 || !fs::is_directory(hostDir, ec)) {
         return std::nullopt;
     }
-    std::vector<SysfsHost> hosts{ReadHostAttributes(hostDir, number)};
+    std::vector<SysfsHost> hosts{ReadHostAttributes(sysRoot, hostDir, number)};
     ReadUnits(sysRoot, hosts);
     return std::move(hosts.front());
 }

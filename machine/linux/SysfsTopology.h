@@ -39,11 +39,15 @@ struct SysfsHost {
     std::uint8_t number = 0;
     std::string procName;  // the low-level driver, e.g. "mpt3sas"
     std::uint32_t sgTableSize = 128;  // scatter-gather entries per command
-    VirtualBuses buses{kNoInitiator};  // from this_id
-    std::vector<SysfsUnit> units;  // in H:C:T:L order; those a Windows port can address
+    // A parallel SCSI bus (an spi_host): the only kind whose new devices the
+    // kernel finds only when asked to scan.
+    bool parallelScsi = false;
+    std::vector<SysfsUnit> units;  // in H:C:T:L order
 
-    // Buses the host reports: one past the highest virtual bus in use, at least 1.
-    std::uint8_t BusCount() const;
+    // The channels that hold units, ascending; channel 0 alone when none do.
+    std::vector<std::uint8_t> Channels() const;
+    // Buses a channel's port reports: one past the highest in use, at least 1.
+    std::uint8_t BusCount(std::uint8_t channel) const;
 };
 
 class SysfsTopology {

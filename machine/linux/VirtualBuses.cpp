@@ -5,41 +5,32 @@
 namespace harrow::machine {
 namespace {
 
-constexpr int kTargetsPerChannel = 256;
-constexpr int kMaxPathId = 255;
+constexpr int kMaxTarget = 255;
+
+// The rule the transport applies to a bus list without an initiator.
+int TargetsPerBus()
+{
+    NTPortAdapter_s adapter;
+    SetReportedGeometry(adapter, 1, kNoInitiator);
+    return adapter.TargetsPerBus;
+}
+
+const int kTargetsPerBus = TargetsPerBus();
 
 }  // namespace
 
-VirtualBuses::VirtualBuses(UCHAR initiatorId) : m_initiatorId(initiatorId)
+PortPath PathOfTarget(std::uint8_t target)
 {
-    // The same rule the transport applies to the bus list's initiator ID.
-    NTPortAdapter_s adapter;
-    SetReportedGeometry(adapter, 1, initiatorId);
-    m_targetsPerBus = adapter.TargetsPerBus;
+    return PortPath{static_cast<UCHAR>(target / kTargetsPerBus), static_cast<UCHAR>(target % kTargetsPerBus)};
 }
 
-int VirtualBuses::BusesPerChannel() const
+std::optional<std::uint8_t> TargetOfPath(const PortPath& path)
 {
-    return kTargetsPerChannel / m_targetsPerBus;
-}
-
-std::optional<PortPath> VirtualBuses::ToPort(const KernelPath& kernel) const
-{
-    const int path = kernel.channel * BusesPerChannel() + kernel.target / m_targetsPerBus;
-    if (path > kMaxPathId) {
+    const int target = path.pathId * kTargetsPerBus + path.targetId;
+    if (path.targetId >= kTargetsPerBus || target > kMaxTarget) {
         return std::nullopt;
     }
-    return PortPath{static_cast<UCHAR>(path), static_cast<UCHAR>(kernel.target % m_targetsPerBus)};
-}
-
-std::optional<KernelPath> VirtualBuses::ToKernel(const PortPath& port) const
-{
-    if (port.targetId >= m_targetsPerBus) {
-        return std::nullopt;
-    }
-    const int channel = port.pathId / BusesPerChannel();
-    const int target = port.pathId % BusesPerChannel() * m_targetsPerBus + port.targetId;
-    return KernelPath{static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(target)};
+    return static_cast<std::uint8_t>(target);
 }
 
 }  // namespace harrow::machine

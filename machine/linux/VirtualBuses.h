@@ -1,18 +1,19 @@
-// How a kernel host's channels and targets become a Windows port's buses.
-// The NT port transport numbers a port's targets across its buses (target =
-// PathId x targets per bus + TargetId, 16 or 32 a bus by the initiator ID).
-// Each kernel channel gets the buses of 256 targets, so Harrow's target is the
-// kernel's target on channel 0 and channel x 256 + target beyond it.
+// Where a kernel target sits on a Windows port. The NT port transport counts a
+// port's targets across its buses (target = PathId x targets per bus +
+// TargetId); with one port per kernel channel and buses of 32 targets, the
+// target Harrow shows is the kernel's own.
 #pragma once
 
 #include "platform/WinTypes.h"
 
+#include <compare>
 #include <cstdint>
 #include <optional>
 
 namespace harrow::machine {
 
-// The initiator ID of a host that has none on its bus (this_id -1).
+// sysfs does not tell a host's own ID on its bus, and a guessed 7 would keep
+// the transport from probing a unit at target 7: the ports report none.
 constexpr UCHAR kNoInitiator = 255;
 
 struct PortPath {
@@ -22,27 +23,9 @@ struct PortPath {
     auto operator<=>(const PortPath&) const = default;
 };
 
-struct KernelPath {
-    std::uint8_t channel = 0;
-    std::uint8_t target = 0;
-};
+PortPath PathOfTarget(std::uint8_t target);
 
-class VirtualBuses {
-public:
-    explicit VirtualBuses(UCHAR initiatorId);
-
-    UCHAR InitiatorId() const { return m_initiatorId; }
-    int TargetsPerBus() const { return m_targetsPerBus; }
-
-    // Nullopt when the bus number would not fit a PathId.
-    std::optional<PortPath> ToPort(const KernelPath& kernel) const;
-    std::optional<KernelPath> ToKernel(const PortPath& port) const;
-
-private:
-    int BusesPerChannel() const;
-
-    UCHAR m_initiatorId;
-    int m_targetsPerBus;
-};
+// Nullopt for a TargetId beyond a bus or a bus beyond target 255.
+std::optional<std::uint8_t> TargetOfPath(const PortPath& path);
 
 }  // namespace harrow::machine

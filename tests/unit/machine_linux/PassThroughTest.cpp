@@ -43,10 +43,10 @@ class PassThroughTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fake.AddHost(1, "aic7xxx", 7);  // the only host: port 0
+        fake.AddHost(1, "aic7xxx");  // the only host: port 0
         fake.AddUnit("1:0:4:0", {0, kKestrelNames, "sd", "sg2", ""});
         fake.AddUnit("1:0:5:0", {1, kKestrelNames, "st", "", ""});
-        fake.AddUnit("1:0:20:0", {0, kKestrelNames, "sd", "sg3", ""});
+        fake.AddUnit("1:0:40:0", {0, kKestrelNames, "sd", "sg3", ""});
         port = Open("SCSI0:");
     }
 
@@ -226,38 +226,41 @@ TEST_F(PassThroughTest, UnitsAreReachedByPortAddressOrClassDevice)
     EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
 }
 
-// 16 targets a bus beside initiator 7: the kernel's target 20 is bus 1 target
-// 4 of the port, so the transport's target 20 reaches it, and back again.
+// 32 targets a bus: the kernel's target 40 is bus 1 target 8 of the port, so
+// the transport's target 40 reaches it, and the answer says so.
 TEST_F(PassThroughTest, HighTargetsSitOnVirtualBuses)
 {
     std::vector<BYTE> data(64);
     Request r = ReadTen(data, SCSI_IOCTL_DATA_IN);
     r.sptd.PathId = 1;
-    r.sptd.TargetId = 4;
+    r.sptd.TargetId = 8;
     ASSERT_TRUE(Send(*port, r));
     EXPECT_EQ(seenNode, (fake.Dev() / "sg3").string());
     EXPECT_EQ(r.sptd.PathId, 1);
-    EXPECT_EQ(r.sptd.TargetId, 4);
+    EXPECT_EQ(r.sptd.TargetId, 8);
 
     auto disk = Open("PhysicalDrive1");
     r = ReadTen(data, SCSI_IOCTL_DATA_IN);
     ASSERT_TRUE(Send(*disk, r));
     EXPECT_EQ(seenNode, (fake.Dev() / "sg3").string());
     EXPECT_EQ(r.sptd.PathId, 1);
-    EXPECT_EQ(r.sptd.TargetId, 4);
+    EXPECT_EQ(r.sptd.TargetId, 8);
 
-    r.sptd.PathId = 0;
-    r.sptd.TargetId = 16;  // beyond a bus of 16: no unit, nothing sent
+    // Beyond a bus of 32, and beyond target 255: nothing is sent.
     const int before = calls;
-    EXPECT_FALSE(Send(*port, r));
-    EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
+    for (const auto [path, target] : {std::pair<UCHAR, UCHAR>{0, 32}, {8, 0}}) {
+        r.sptd.PathId = path;
+        r.sptd.TargetId = target;
+        EXPECT_FALSE(Send(*port, r));
+        EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
+    }
     EXPECT_EQ(calls, before);
 }
 
 TEST(LinuxPassThroughTest, ConcurrentCommandsEachGetTheirOwnAnswer)
 {
     FakeSysfs fake;
-    fake.AddHost(1, "aic7xxx", 7);
+    fake.AddHost(1, "aic7xxx");
     fake.AddUnit("1:0:4:0", {0, kKestrelNames, "sd", "sg2", ""});
     // Answers with the CDB's tag byte, so crossed requests show.
     SysfsMachine machine(fake.Sys(), fake.Dev(), [](const std::string&, sg_io_hdr& h) {

@@ -28,7 +28,7 @@ protected:
         // host 1 was removed
         fake.AddHost(2, "megaraid_sas");
         fake.AddUnit("2:2:0:0", {0, kKestrelNames, "sd", "sg3", ""});
-        fake.AddHost(3, "sym53c8xx", 7);
+        fake.AddHost(3, "sym53c8xx", true);
         fake.AddUnit("3:0:0:0", {0, kKestrelNames, "sd", "sg4", ""});
         fake.AddUnit("3:0:3:0", {5, kKestrelNames, "sr", "sg5", ""});
         auto owned = std::make_unique<SysfsMachine>(fake.Sys(), fake.Dev(), NoSgIo);
@@ -75,32 +75,33 @@ TEST_F(StartupReadsTest, OneReadAtStartOnePerRescanAndEveryHostAPort)
     ASSERT_EQ(driver->AdapterCount(), 3);
 
     const Adapter virtio = Inquire(*driver, 0);
-    EXPECT_EQ(virtio.initiator, 255);  // this_id -1: 32 targets a bus
+    EXPECT_EQ(virtio.initiator, 255);  // none known: 32 targets a bus, target 7 probed too
     EXPECT_EQ(virtio.manager, "virtio_scsi");
     EXPECT_EQ(virtio.name, "host0");
     EXPECT_EQ(virtio.targets, 32);
-    const Adapter megaraid = Inquire(*driver, 1);
+    const Adapter megaraid = Inquire(*driver, 1);  // its only channel in use
     EXPECT_EQ(megaraid.manager, "megaraid_sas");
-    EXPECT_EQ(megaraid.targets, 2 * 256 + 32);  // channel 2 starts at target 512
+    EXPECT_EQ(megaraid.name, "host2:2");
+    EXPECT_EQ(megaraid.targets, 32);
     const Adapter sym = Inquire(*driver, 2);
-    EXPECT_EQ(sym.initiator, 7);
     EXPECT_EQ(sym.name, "host3");
-    EXPECT_EQ(sym.targets, 16);
 
     // Harrow's target is the kernel's; a removed host number shifts no unit.
     EXPECT_NE(driver->GetDeviceHandle(Unit(0, 20, 0)), nullptr);
     EXPECT_NE(driver->GetDeviceHandle(Unit(0, 20, 1)), nullptr);
     EXPECT_EQ(driver->GetDeviceHandle(Unit(0, 4, 0)), nullptr);
-    EXPECT_NE(driver->GetDeviceHandle(Unit(1, 512, 0)), nullptr);
-    EXPECT_EQ(driver->GetDeviceHandle(Unit(1, 0, 0)), nullptr);
+    EXPECT_NE(driver->GetDeviceHandle(Unit(1, 0, 0)), nullptr);
     EXPECT_NE(driver->GetDeviceHandle(Unit(2, 3, 0)), nullptr);
     EXPECT_EQ(machine->TopologyReads(), 1u);
 
+    // Only the parallel SCSI bus is scanned by the kernel; every rescan reads again.
     EXPECT_EQ(driver->RescanBus(2), ERR_NONE);
     EXPECT_EQ(machine->TopologyReads(), 2u);
+    EXPECT_EQ(test_support::ReadText(fake.HostDir(3) / "scan"), "0 - -");
     EXPECT_NE(driver->GetDeviceHandle(Unit(2, 3, 0)), nullptr);
-    EXPECT_EQ(driver->RescanBus(0), ERR_NONE);
+    EXPECT_EQ(driver->RescanBus(1), ERR_NONE);
     EXPECT_EQ(machine->TopologyReads(), 3u);
+    EXPECT_EQ(test_support::ReadText(fake.HostDir(2) / "scan"), "");
     driver->Release();
 }
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 namespace harrow::machine {
 namespace {
@@ -20,8 +21,9 @@ int NoSgIo(const std::string&, sg_io_hdr&) { return ENOSYS; }
 const std::string kKestrelInquiry = std::string("\0\0\5\x12\x1f\0\0\0", 8) + "KESTREL KX18LVD         K100";
 
 // Hosts numbered with gaps and so that text and number order differ, units of
-// every class, an unclaimed disk, an enclosure, a high target and a second
-// channel, and numbers a Windows address cannot hold.
+// every class, an unclaimed disk, an enclosure, high targets, three channels
+// of one host, and numbers a Windows address cannot hold. Ports: 0 host0,
+// 1 host2, 2 host2:1, 3 host2:16, 4 host10.
 class SysfsMachineTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -29,15 +31,16 @@ protected:
         fake.AddHost(0, "ahci");
         fake.AddUnit("0:0:0:0", {0, testing::kKestrelNames, "sd", "sg0", kKestrelInquiry + std::string(60, 'x')});
         fake.AddUnit("0:0:1:0", {5, "HL-DT-ST\nDVDRAM GH24NSD1 \nLG00", "sr", "", ""});
-        fake.AddHost(2, "mpt3sas", 7);
+        fake.AddHost(2, "aic7xxx", true);
         fake.AddUnit("2:0:3:0", {0, testing::kKestrelNames, "sd", "", ""});
         fake.AddUnit("2:0:3:1", {0, testing::kKestrelNames, "", "", ""});
         fake.AddUnit("2:0:5:0", {8, "HARROW  \nSIM CHANGER     \nK100", "", "", ""});
         fake.AddUnit("2:0:6:0", {13, testing::kKestrelNames, "ses", "", ""});
         fake.AddUnit("2:0:20:0", {0, testing::kKestrelNames, "sd", "", ""});
+        fake.AddUnit("2:0:40:0", {0, testing::kKestrelNames, "sd", "", ""});
         fake.AddUnit("2:1:0:0", {1, "HARROW  \nSIM TAPE        \nK100", "st", "", ""});
         fake.AddUnit("2:0:0:300", {0, testing::kKestrelNames, "sd", "", ""});
-        fake.AddUnit("2:16:0:0", {0, testing::kKestrelNames, "sd", "", ""});  // beyond 256 buses
+        fake.AddUnit("2:16:0:0", {0, testing::kKestrelNames, "sd", "", ""});
         fake.AddHost(10, "usb-storage");
         fake.AddUnit("10:0:0:0", {0, testing::kKestrelNames, "sd", "", ""});
         fake.AddHost(300, "far");
@@ -83,31 +86,29 @@ std::string ChainOf(const std::vector<BYTE>& buffer)
     return seen;
 }
 
-TEST_F(SysfsMachineTest, DeviceMapNumbersPortsDenselyOverTheHosts)
+TEST_F(SysfsMachineTest, DeviceMapNumbersPortsDenselyOverTheHostChannels)
 {
     const auto keys = machine.DeviceMap();
     EXPECT_EQ(keys[0].path, "Scsi Port 0");
-    EXPECT_TRUE(HasKey(keys, "Scsi Port 1"));
-    EXPECT_TRUE(HasKey(keys, "Scsi Port 2"));
-    EXPECT_FALSE(HasKey(keys, "Scsi Port 3"));  // host 300 cannot be a port
-    EXPECT_FALSE(HasKey(keys, "Scsi Port 10"));
-    EXPECT_EQ(Value(keys, "Scsi Port 1", "Driver"), "mpt3sas");
-    EXPECT_EQ(Value(keys, "Scsi Port 1", "DeviceName"), "host2");
-    EXPECT_EQ(Value(keys, "Scsi Port 2", "Driver"), "usb-storage");
-    EXPECT_EQ(Value(keys, "Scsi Port 2", "DeviceName"), "host10");
-    // this_id -1: no initiator on the bus; this_id 7 is kept.
+    for (const auto& [port, driver, name] : {std::tuple{"1", "aic7xxx", "host2"}, {"2", "aic7xxx", "host2:1"},
+                                             {"3", "aic7xxx", "host2:16"}, {"4", "usb-storage", "host10"}}) {
+        EXPECT_EQ(Value(keys, std::string("Scsi Port ") + port, "Driver"), driver);
+        EXPECT_EQ(Value(keys, std::string("Scsi Port ") + port, "DeviceName"), name);
+    }
+    EXPECT_FALSE(HasKey(keys, "Scsi Port 5"));  // host 300 cannot be a port
     EXPECT_TRUE(HasKey(keys, "Scsi Port 0\\Scsi Bus 0\\Initiator Id 255"));
-    EXPECT_TRUE(HasKey(keys, "Scsi Port 1\\Scsi Bus 0\\Initiator Id 7"));
     const std::string bus0 = "Scsi Port 0\\Scsi Bus 0\\";
     EXPECT_EQ(Value(keys, bus0 + "Target Id 0\\Logical Unit Id 0", "Identifier"), "KESTREL KX18LVD         K100");
     EXPECT_EQ(Value(keys, bus0 + "Target Id 1\\Logical Unit Id 0", "Identifier"), "HL-DT-STDVDRAM GH24NSD1 LG00");
     EXPECT_EQ(Value(keys, bus0 + "Target Id 1\\Logical Unit Id 0", "Type"), "CdRomPeripheral");
-    // 16 targets a bus beside initiator 7; each channel has the buses of 256 targets.
-    EXPECT_EQ(Value(keys, "Scsi Port 1\\Scsi Bus 1\\Target Id 4\\Logical Unit Id 0", "Type"), "DiskPeripheral");
-    EXPECT_EQ(Value(keys, "Scsi Port 1\\Scsi Bus 16\\Target Id 0\\Logical Unit Id 0", "Type"), "TapePeripheral");
+    // 32 targets a bus: target 20 on bus 0, target 40 on bus 1.
+    EXPECT_EQ(Value(keys, "Scsi Port 1\\Scsi Bus 0\\Target Id 20\\Logical Unit Id 0", "Type"), "DiskPeripheral");
+    EXPECT_EQ(Value(keys, "Scsi Port 1\\Scsi Bus 1\\Target Id 8\\Logical Unit Id 0", "Type"), "DiskPeripheral");
     EXPECT_EQ(Value(keys, "Scsi Port 1\\Scsi Bus 0\\Target Id 5\\Logical Unit Id 0", "Type"),
               "MediumChangerPeripheral");
-    EXPECT_EQ(Value(keys, "Scsi Port 2\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0", "Type"), "DiskPeripheral");
+    EXPECT_EQ(Value(keys, "Scsi Port 2\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0", "Type"), "TapePeripheral");
+    EXPECT_EQ(Value(keys, "Scsi Port 3\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0", "Type"), "DiskPeripheral");
+    EXPECT_EQ(Value(keys, "Scsi Port 4\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0", "Type"), "DiskPeripheral");
 }
 
 TEST_F(SysfsMachineTest, BusListCarriesClaimsAndInquiryData)
@@ -118,13 +119,16 @@ TEST_F(SysfsMachineTest, BusListCarriesClaimsAndInquiryData)
     ASSERT_NE(port, nullptr);
     std::vector<BYTE> buffer(20480);
     ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer.data(), 20480, &returned, &error));
-    ASSERT_EQ(buffer[0], 17);  // channel 0 up to target 20, and channel 1's first bus
+    ASSERT_EQ(buffer[0], 2);  // targets up to 40
     // Only sd, st, sr and ch claim units; a changer without ch is reached through the port.
-    EXPECT_EQ(ChainOf(buffer), "0:3:0 c 0:3:1 - 0:5:0 - 0:6:0 - 1:4:0 c 16:0:0 c ");
-    SCSI_BUS_DATA tapeBus;
-    std::memcpy(&tapeBus, &buffer[4 + 16 * sizeof tapeBus], sizeof tapeBus);
+    EXPECT_EQ(ChainOf(buffer), "0:3:0 c 0:3:1 - 0:5:0 - 0:6:0 - 0:20:0 c 1:8:0 c ");
+
+    auto tapePort = machine.Open("SCSI2:", 0, &error);
+    ASSERT_TRUE(tapePort->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer.data(), 20480, &returned,
+                                    &error));
+    EXPECT_EQ(ChainOf(buffer), "0:0:0 c ");
     // No inquiry attribute: rebuilt from type, vendor, model and rev.
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&buffer[tapeBus.InquiryDataOffset + 12]), 36),
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&buffer[12 + 12]), 36),
               std::string("\x01\0\0\x02\x1f\0\0\0", 8) + "HARROW  SIM TAPE        K100");
 
     auto first = machine.Open("SCSI0:", 0, &error);
@@ -151,18 +155,20 @@ TEST_F(SysfsMachineTest, NamesOpenPortsAndClassDevicesInAddressOrder)
     };
     EXPECT_EQ(addressOf("PhysicalDrive0"), "8/0:0:0:0");
     EXPECT_EQ(addressOf("physicaldrive1"), "8/1:0:3:0");
-    EXPECT_EQ(addressOf("PHYSICALDRIVE2"), "8/1:1:4:0");
-    EXPECT_EQ(addressOf("PhysicalDrive3"), "8/2:0:0:0");
+    EXPECT_EQ(addressOf("PHYSICALDRIVE2"), "8/1:0:20:0");
+    EXPECT_EQ(addressOf("PhysicalDrive3"), "8/1:1:8:0");
+    EXPECT_EQ(addressOf("PhysicalDrive4"), "8/3:0:0:0");
+    EXPECT_EQ(addressOf("PhysicalDrive5"), "8/4:0:0:0");
     EXPECT_EQ(addressOf("CdRom0"), "8/0:0:1:0");
-    EXPECT_EQ(addressOf("Tape0"), "8/1:16:0:0");
+    EXPECT_EQ(addressOf("Tape0"), "8/2:0:0:0");
     EXPECT_EQ(addressOf("MediaChanger0"), "8/1:0:5:0");
-    for (const char* absent : {"PhysicalDrive4", "PhysicalDrive01", "SCSI3:", "SCSI10:", "SCSI0", "SCSI300:",
+    for (const char* absent : {"PhysicalDrive6", "PhysicalDrive01", "SCSI5:", "SCSI10:", "SCSI0", "SCSI300:",
                                "SCSI2:x"}) {
         EXPECT_EQ(addressOf(absent), "error 2") << absent;
     }
     DWORD error = 0;
     DWORD returned = 0;
-    EXPECT_NE(machine.Open("scsi2:", 0, &error), nullptr);
+    EXPECT_NE(machine.Open("scsi4:", 0, &error), nullptr);
     auto disk = machine.Open("PhysicalDrive0", 0, &error);
     BYTE small[7];
     EXPECT_FALSE(disk->IoControl(IOCTL_SCSI_GET_ADDRESS, nullptr, 0, small, sizeof small, &returned, &error));
@@ -190,9 +196,21 @@ TEST_F(SysfsMachineTest, PortCapabilitiesAndRescan)
     EXPECT_EQ(ChainOf(list).find("0:7:0"), std::string::npos);
     std::vector<BYTE> out(2048);
     ASSERT_TRUE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
-    EXPECT_EQ(test_support::ReadText(fake.HostDir(2) / "scan"), "- - -");
+    EXPECT_EQ(test_support::ReadText(fake.HostDir(2) / "scan"), "0 - -");
     ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, list.data(), 20480, &returned, &error));
     EXPECT_NE(ChainOf(list).find("0:7:0 - "), std::string::npos);
+
+    auto channel16 = machine.Open("SCSI3:", 0, &error);
+    ASSERT_TRUE(channel16->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
+    EXPECT_EQ(test_support::ReadText(fake.HostDir(2) / "scan"), "16 - -");
+
+    // A USB host tells the kernel of its devices itself: no scan, but a fresh reading.
+    fake.AddUnit("10:0:0:1", {0, testing::kKestrelNames, "", "", ""});
+    auto usb = machine.Open("SCSI4:", 0, &error);
+    ASSERT_TRUE(usb->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
+    EXPECT_EQ(test_support::ReadText(fake.HostDir(10) / "scan"), "");
+    ASSERT_TRUE(usb->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, list.data(), 20480, &returned, &error));
+    EXPECT_EQ(ChainOf(list), "0:0:0 c 0:0:1 - ");
 
     std::filesystem::remove(fake.HostDir(2) / "scan");
     EXPECT_FALSE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
@@ -206,10 +224,10 @@ TEST_F(SysfsMachineTest, PortCapabilitiesAndRescan)
     EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
     EXPECT_EQ(machine.Open("SCSI1:", 0, &error), nullptr);
     DWORD portError = 0;
-    auto usb = machine.Open("SCSI2:", 0, &portError);
+    usb = machine.Open("SCSI4:", 0, &portError);
     ASSERT_NE(usb, nullptr);
     ASSERT_TRUE(usb->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, list.data(), 20480, &returned, &error));
-    EXPECT_EQ(ChainOf(list), "0:0:0 c ");
+    EXPECT_EQ(ChainOf(list), "0:0:0 c 0:0:1 - ");
 }
 
 TEST(LinuxMachineTest, NoScsiHostsIsAnEmptyMachine)
