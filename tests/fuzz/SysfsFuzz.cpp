@@ -48,7 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     auto topology = harrow::machine::SysfsTopology::Read(root);
     topology.ReplaceHost(0, harrow::machine::SysfsTopology::ReadHost(root, 0));
     for (const auto& each : topology.Hosts()) {
-        each.BusCount();
+        for (const auto channel : each.Channels()) {
+            each.BusCount(channel);
+        }
         for (const auto& listed : each.units) {
             harrow::machine::SysfsTopology::ReadSgName(root, listed.address);
         }
