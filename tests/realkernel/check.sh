@@ -216,11 +216,14 @@ main() {
     done < <(section units | harrow_addresses "$(hosts_of hosts)")
     check_listing units-after hosts-after list-after "after removal"
 
-    local start list lsscsi
+    # Wall times of three runs each, in milliseconds; -v only loads the program.
+    local version start list lsscsi
+    version=$(section time-version)
     start=$(section time-start)
     list=$(section time-list)
     lsscsi=$(section time-lsscsi)
-    echo "NOTE: start-up (-c) $((start / 3)) ms, listing (-l) $((list / 3)) ms, lsscsi -g $((lsscsi / 3)) ms"
+    echo "NOTE: a run of -v $((version / 3)) ms, -c $((start / 3)) ms, -l $((list / 3)) ms;" \
+        "lsscsi -g $((lsscsi / 3)) ms; -l is $((list / (lsscsi > 0 ? lsscsi : 1))) x lsscsi -g"
     section strace | awk '$NF ~ /^(openat|read|readlink|ioctl|write)$/ { print "NOTE: strace -c -f HarrowCLI -c:", $4, $NF }
                           $NF == "total" { print "NOTE: strace -c -f HarrowCLI -c:", $4, "system calls in all" }'
     echo "$passed passed, $failed failed, $skipped skipped"

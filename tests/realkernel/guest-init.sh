@@ -78,11 +78,10 @@ section units units
 section hosts sh -c 'for h in /sys/class/scsi_host/host*; do
     echo "${h##*/} $(cat $h/proc_name) $(ls -d /sys/class/spi_host/${h##*/} 2>/dev/null)"; done'
 section lsscsi /usr/bin/lsscsi -g
-section sizes sh -c 'for d in /sys/class/scsi_disk/*; do
-    echo "${d##*/} $(cat $d/device/block/*/queue/logical_block_size)"; done'
 section list $cli -l
 section syscalls strace -c -f -o /tmp/strace.txt /harrow/bin/HarrowCLI -c
 section strace cat /tmp/strace.txt
+section time-version timed 3 $cli -v
 section time-start timed 3 $cli -c
 section time-list timed 3 $cli -l
 section time-lsscsi timed 3 /usr/bin/lsscsi -g
