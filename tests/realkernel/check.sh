@@ -152,8 +152,8 @@ check_unit() {  # address sg type
         return  # mode pages are reported for Kestrel drives only
     fi
     local name page byte bit label
-    for spec in "WCE bit 08 2 2" "RCD bit 08 2 0" "AWRE bit 01 2 7" "ARRE bit 01 2 6" "DExcpt bit 1c 2 3"; do
-        read -r label _ page byte bit <<<"$spec"
+    for bits in "WCE bit 08 2 2" "RCD bit 08 2 0" "AWRE bit 01 2 7" "ARRE bit 01 2 6" "DExcpt bit 1c 2 3"; do
+        read -r label _ page byte bit <<<"$bits"
         name="sg_modes"
         [ "$page" == 08 ] || name="sg_modes_$page"
         peer="$(mode_bit "$name $sg" "$byte" "$bit") ($(mode_bit "${name}_default $sg" "$byte" "$bit"))"
