@@ -289,11 +289,6 @@ int HarrowCli::RefuseDevice()
         if (unit == nullptr) {
             return Refuse(EXIT_NO_DEVICE, m_line.deviceName + " is no SCSI disk or generic node of this computer");
         }
-        if (unit->listedTarget < 0) {
-            return Refuse(EXIT_NO_DEVICE, Format("%s (%d:%d:%d:%d) lies beyond the targets its host numbers",
-                                                 m_line.deviceName.c_str(), unit->host, unit->channel,
-                                                 unit->target, unit->lun));
-        }
         m_line.device = LinuxDeviceNames::RecordOf(*unit);
     }
     if (IsTest(command) && !InTree(m_line.device)) {
