@@ -10,6 +10,9 @@ struct LogSettings {
     int pageHeight = 0;
     // The file every logged line is appended to; empty = none.
     std::string logFileName;
+    // Lines logged for a device name it even where the routine asks for no
+    // address: many drives run at once in the windowed program.
+    bool addressEveryDeviceLine = false;
 };
 
 LogSettings& GetLogSettings();
