@@ -2,11 +2,13 @@
 
 #include "frontend/TextFormat.h"
 #include "gui/GuiLog.h"
+#include "gui/RunSummary.h"
 
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -25,7 +27,7 @@ std::string DriveText(const ScannedDevice& device, bool ide)
     const DeviceRecord& r = device.record;
     const DeviceIdentity& id = device.identity;
     const std::string serial = r.isKestrel != 0 ? id.serialNumber : "";
-    if (r.kind == KIND_RAID) {
+    if (r.kind != KIND_PLAIN) {
         return Format("%s %d:%d:%d:%d %s %s Version: %s %s", Trimmed(device.typeName).c_str(), r.hostAdapter,
                       r.channel, r.target, r.lun, id.vendor.c_str(), id.product.c_str(), id.revision.c_str(),
                       serial.c_str());
@@ -36,6 +38,30 @@ std::string DriveText(const ScannedDevice& device, bool ide)
     }
     return Format("%s %d:%d:%d %s %s Version: %s %s", Trimmed(device.typeName).c_str(), r.hostAdapter, r.target,
                   r.lun, id.vendor.c_str(), id.product.c_str(), id.revision.c_str(), serial.c_str());
+}
+
+// A failed or aborted drive stands out from the lines that passed.
+void MarkOutcome(QTreeWidgetItem* line, TestState state)
+{
+    const QStyle* style = line->treeWidget()->style();
+    switch (state) {
+    case TEST_FAILED:
+        line->setIcon(1, style->standardIcon(QStyle::SP_MessageBoxCritical));
+        line->setForeground(1, QColor(0xB0, 0x00, 0x00));
+        break;
+    case TEST_ABORTED:
+        line->setIcon(1, style->standardIcon(QStyle::SP_MessageBoxWarning));
+        line->setForeground(1, QColor(0x90, 0x50, 0x00));
+        break;
+    case TEST_PASSED:
+        line->setIcon(1, style->standardIcon(QStyle::SP_DialogApplyButton));
+        line->setForeground(1, line->foreground(0));
+        break;
+    default:
+        line->setIcon(1, QIcon());
+        line->setForeground(1, line->foreground(0));
+        break;
+    }
 }
 
 QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text)
@@ -52,7 +78,7 @@ QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text)
 
 StatusDisplay::StatusDisplay(RunState& state, QWidget* parent)
     : QWidget(parent), m_state(state), m_tree(new QTreeWidget(this)), m_progress(new QProgressBar(this)),
-      m_elapsed(new QLabel(this)), m_abort(new QPushButton(tr("&Abort"), this))
+      m_elapsed(new QLabel(this)), m_summary(new QLabel(this)), m_abort(new QPushButton(tr("&Abort"), this))
 {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(tr("Device(s) Testing:"), this));
@@ -62,6 +88,8 @@ StatusDisplay::StatusDisplay(RunState& state, QWidget* parent)
     m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_tree->header()->setStretchLastSection(false);
     layout->addWidget(m_tree, 1);
+    m_summary->setObjectName("statusSummary");
+    layout->addWidget(m_summary);
     auto* bottom = new QHBoxLayout;
     m_progress->setObjectName("statusProgress");
     m_elapsed->setObjectName("statusElapsed");
@@ -76,6 +104,7 @@ StatusDisplay::StatusDisplay(RunState& state, QWidget* parent)
 
 void StatusDisplay::Show(DeviceSelection& selection, const std::vector<ScannedAdapter>& scan)
 {
+    m_summary->clear();
     m_tree->clear();
     m_lines.clear();
     for (DeviceRecord* record : selection.Records()) {
@@ -98,6 +127,9 @@ void StatusDisplay::Show(DeviceSelection& selection, const std::vector<ScannedAd
         const bool ide = device->text.rfind("Target: ", 0) == 0;
         auto* line = new QTreeWidgetItem(parent, QStringList{QString::fromStdString(DriveText(*device, ide)),
                                                               QString::fromStdString(record->statusText)});
+        line->setToolTip(0, line->text(0));
+        line->setToolTip(1, line->text(1));
+        MarkOutcome(line, record->state);
         m_lines.emplace_back(record, line);
     }
     m_tree->expandAll();
@@ -110,10 +142,22 @@ void StatusDisplay::Refresh()
         if (record->changed != 0) {
             record->changed = 0;
             line->setText(1, QString::fromStdString(record->statusText));
+            // The whole verdict is one hover away, however narrow the column.
+            line->setToolTip(1, line->text(1));
+            MarkOutcome(line, record->state);
         }
     }
     m_progress->setRange(0, m_state.progressRange.load());
     m_progress->setValue(m_state.progressPosition.load());
     m_elapsed->setText(QString::fromStdString(m_state.elapsedText));
     m_abort->setEnabled(m_state.Abortable());
+}
+
+void StatusDisplay::ShowSummary()
+{
+    std::vector<const DeviceRecord*> records;
+    for (const auto& [record, line] : m_lines) {
+        records.push_back(record);
+    }
+    m_summary->setText(records.empty() ? QString() : QString::fromStdString(RunSummary(records)));
 }

@@ -23,6 +23,8 @@ public:
     void Show(DeviceSelection& selection, const std::vector<ScannedAdapter>& scan);
     // Redraws the lines of drives whose record changed, the progress and the time.
     void Refresh();
+    // A run ended: its summary under the lines ("3 passed, 1 failed, 1 aborted").
+    void ShowSummary();
     QTreeWidget* Tree() const { return m_tree; }
 
 signals:
@@ -33,6 +35,7 @@ private:
     QTreeWidget* m_tree;
     QProgressBar* m_progress;
     QLabel* m_elapsed;
+    QLabel* m_summary;
     QPushButton* m_abort;
     std::vector<std::pair<DeviceRecord*, QTreeWidgetItem*>> m_lines;
 };

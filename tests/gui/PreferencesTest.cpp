@@ -144,6 +144,7 @@ private slots:
         QVERIFY(Contains(log, "Port:0 Target:0 Lun:0  Disc Changing DExcpt To ON Passed\n"));
         View()->GoTo(STANDARD);
         View()->GoTo(SPECIAL);
+        Settle();
         QVERIFY(Radio(SPECIAL, "arreOff")->isChecked());
         QVERIFY(Radio(SPECIAL, "dexcptOn")->isChecked());
         QCOMPARE(segments->text(), QString("16"));
