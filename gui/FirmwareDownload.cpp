@@ -145,11 +145,17 @@ std::string Trimmed(std::string text)
     return text;
 }
 
+// The revision the drive reports now; empty when it does not answer.
+std::string RevisionNow(const DeviceRecord& record)
+{
+    DeviceIdentity identity;
+    return ReadIdentity(record, identity) == 0 ? Trimmed(identity.revision) : "";
+}
+
 // A ready drive still running its old firmware has not been upgraded.
 void CheckRevision(DeviceRecord& record, const DownloadJob& job)
 {
-    DeviceIdentity identity;
-    const std::string after = ReadIdentity(record, identity) == 0 ? Trimmed(identity.revision) : "";
+    const std::string after = RevisionNow(record);
     const std::string before = Trimmed(job.revisionBefore);
     if (job.expectedRevision.empty()) {
         LogLine(Format("Revision before the download: %s, after: %s", before.c_str(), after.c_str()), &record,
@@ -239,8 +245,13 @@ void DownloadFirmware(DeviceRecord& record, const DownloadJob& job)
     if (sent < 0) {
         if (record.state != TEST_FAILED) {
             Report(record, TEST_FAILED, Format("Error reading file %s", job.path.c_str()));
+            return;
         }
-        return;
+        // A drive that installed the image and refused what the file carries beyond it is upgraded.
+        if (job.expectedRevision.empty() || RevisionNow(record) != job.expectedRevision) {
+            return;
+        }
+        Report(record, TEST_RUNNING, "Download: the drive took the firmware and refused the rest of the file");
     }
     if (sent == 0) {
         // Nothing reached the drive: its old firmware is still running.
