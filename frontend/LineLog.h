@@ -10,9 +10,10 @@ struct LogSettings {
     int pageHeight = 0;
     // The file every logged line is appended to; empty = none.
     std::string logFileName;
-    // Lines logged for a device name it even where the routine asks for no
-    // address: many drives run at once in the windowed program.
-    bool addressEveryDeviceLine = false;
+    // The windowed program: its log writer has no console step, and a line
+    // logged for a device names it even where the routine asks for no address,
+    // since many drives run at once there.
+    bool windowed = false;
 };
 
 LogSettings& GetLogSettings();

@@ -171,8 +171,7 @@ CHarrowApp::StartResult CHarrowApp::Start()
     CComputerSystem::RegisterProductRunning(product.c_str());
     SharedBuffer();
     GetLogSettings().logFileName = InLogFolder(ResourceText(RES_GUI_LOG_FILE_NAME));
-    // Many drives run at once here: every line logged for one names it.
-    GetLogSettings().addressEveryDeviceLine = true;
+    GetLogSettings().windowed = true;
     m_started = true;
     LogStamped("Harrow Viraradiza diagnostic");
     harrow::platform::SetMessagePump(PumpWindowMessages);

@@ -2,6 +2,7 @@
 
 #include "frontend/ResourceText.h"
 #include "frontend/TextFormat.h"
+#include "gui/DriveWorker.h"
 #include "gui/GrownDefectReport.h"
 #include "gui/GuiLog.h"
 #include "gui/InventoryReport.h"
@@ -147,6 +148,7 @@ void CLogPages::Enter()
     const int generation = ++m_generation;
     m_reading = true;
     m_reader = std::thread([this, generation, copy = drive]() mutable {
+        LowerThreadPriority();
         auto read = std::make_shared<Read>();
         read->supported = ReadLogPage(copy, LOG_SUPPORTED_PAGES, read->supportedPage);
         read->temperature = ReadLogPage(copy, LOG_TEMPERATURE, read->temperaturePage);

@@ -1,6 +1,7 @@
 #include "gui/CRescanIdentPg.h"
 
 #include "frontend/InitSystem.h"
+#include "gui/DriveWorker.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -80,6 +81,7 @@ void CRescanIdentPg::Scan()
     const bool initialise = !m_systemTried;
     m_systemTried = true;
     m_scanner = std::thread([this, initialise] {
+        LowerThreadPriority();
         if (initialise) {
             m_systemReady = InitSystem(m_productName);
         }

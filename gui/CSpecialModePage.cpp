@@ -4,6 +4,7 @@
 #include "frontend/ResourceText.h"
 #include "frontend/TextFormat.h"
 #include "gui/ButtonChoice.h"
+#include "gui/DriveWorker.h"
 #include "gui/GuiLog.h"
 #include "gui/ModePageIo.h"
 #include "gui/Resources.h"
@@ -244,6 +245,7 @@ void CSpecialModePage::Enter()
     m_note->setText(tr("Reading the drive's settings..."));
     const int generation = ++m_generation;
     m_presetter = std::thread([this, generation, copy = *records.front(), ports = PortOptionsSupported()]() mutable {
+        LowerThreadPriority();
         const PresetRead preset = Preset(copy, ports);
         QMetaObject::invokeMethod(
             this, [this, generation, preset] { ShowPreset(generation, preset); }, Qt::QueuedConnection);

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -24,7 +25,22 @@ constexpr unsigned RES_PAGE_UNREADABLE = 4062;
 constexpr int RESULT_ABORTED = 1;
 
 constexpr int DIRECT_ACCESS = 0x00;
+// The phases of a short host test, in the order it runs them.
+constexpr const char* SHORT_HOST_PHASES[] = {
+    "Performing Sequential Read (start of disk)", "Performing Sequential Read (end of disk)",
+    "Performing Random Read Commands", "Performing Random Seek Commands"};
 constexpr const char* SKIPPED_TEXT = "Drive Test skipped: not a disk";
+
+// The phase a short host test's status names, or -1.
+int ShortHostPhase(const std::string& status)
+{
+    for (std::size_t phase = 0; phase < std::size(SHORT_HOST_PHASES); ++phase) {
+        if (status == SHORT_HOST_PHASES[phase]) {
+            return static_cast<int>(phase);
+        }
+    }
+    return -1;
+}
 
 void SetProgress(DeviceRecord& record, int percent)
 {
@@ -136,6 +152,7 @@ bool DriveTestRun::Start(bool longTest, double share)
         PublishStatus(*record, TEST_RUNNING, "Checking the drive");
         Check* check = drive.check.get();
         check->thread = std::thread([check, copy = *record] {
+            LowerThreadPriority();
             check->kestrel = IsKestrelDrive(copy);
             check->dst = check->kestrel && IsDstSupported(copy);
             if (!GetPeripheralType(copy, check->peripheralType)) {
@@ -320,9 +337,11 @@ void DriveTestRun::PollDrive(Drive& drive)
     if (drive.worker->TakeChange(record)) {
         record.changed = 1;
     }
-    // A short host test's percent stays the share it was given.
+    // A short host test's percent stays the share it was given; its phases tell how far it is.
     if (!host || m_long) {
         drive.progress = static_cast<int>(record.percent);
+    } else if (const int phase = ShortHostPhase(record.statusText); phase >= 0) {
+        drive.progress = phase * 100 / static_cast<int>(std::size(SHORT_HOST_PHASES));
     }
 }
 

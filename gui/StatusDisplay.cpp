@@ -40,21 +40,22 @@ std::string DriveText(const ScannedDevice& device, bool ide)
                   r.lun, id.vendor.c_str(), id.product.c_str(), id.revision.c_str(), serial.c_str());
 }
 
+}  // namespace
+
 // A failed or aborted drive stands out from the lines that passed.
-void MarkOutcome(QTreeWidgetItem* line, TestState state)
+void StatusDisplay::MarkOutcome(QTreeWidgetItem* line, TestState state) const
 {
-    const QStyle* style = line->treeWidget()->style();
     switch (state) {
     case TEST_FAILED:
-        line->setIcon(1, style->standardIcon(QStyle::SP_MessageBoxCritical));
+        line->setIcon(1, m_failedIcon);
         line->setForeground(1, QColor(0xB0, 0x00, 0x00));
         break;
     case TEST_ABORTED:
-        line->setIcon(1, style->standardIcon(QStyle::SP_MessageBoxWarning));
+        line->setIcon(1, m_abortedIcon);
         line->setForeground(1, QColor(0x90, 0x50, 0x00));
         break;
     case TEST_PASSED:
-        line->setIcon(1, style->standardIcon(QStyle::SP_DialogApplyButton));
+        line->setIcon(1, m_passedIcon);
         line->setForeground(1, line->foreground(0));
         break;
     default:
@@ -63,6 +64,8 @@ void MarkOutcome(QTreeWidgetItem* line, TestState state)
         break;
     }
 }
+
+namespace {
 
 QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text)
 {
@@ -78,7 +81,10 @@ QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text)
 
 StatusDisplay::StatusDisplay(RunState& state, QWidget* parent)
     : QWidget(parent), m_state(state), m_tree(new QTreeWidget(this)), m_progress(new QProgressBar(this)),
-      m_elapsed(new QLabel(this)), m_summary(new QLabel(this)), m_abort(new QPushButton(tr("&Abort"), this))
+      m_elapsed(new QLabel(this)), m_summary(new QLabel(this)), m_abort(new QPushButton(tr("&Abort"), this)),
+      m_failedIcon(style()->standardIcon(QStyle::SP_MessageBoxCritical)),
+      m_abortedIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning)),
+      m_passedIcon(style()->standardIcon(QStyle::SP_DialogApplyButton))
 {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(tr("Device(s) Testing:"), this));
@@ -105,6 +111,8 @@ StatusDisplay::StatusDisplay(RunState& state, QWidget* parent)
 void StatusDisplay::Show(DeviceSelection& selection, const std::vector<ScannedAdapter>& scan)
 {
     m_summary->clear();
+    // One layout for the whole tree, not one per line.
+    m_tree->setUpdatesEnabled(false);
     m_tree->clear();
     m_lines.clear();
     for (DeviceRecord* record : selection.Records()) {
@@ -133,6 +141,7 @@ void StatusDisplay::Show(DeviceSelection& selection, const std::vector<ScannedAd
         m_lines.emplace_back(record, line);
     }
     m_tree->expandAll();
+    m_tree->setUpdatesEnabled(true);
     Refresh();
 }
 

@@ -4,6 +4,7 @@
 #include "gui/DeviceSelection.h"
 #include "gui/RunState.h"
 
+#include <QIcon>
 #include <QWidget>
 
 class QLabel;
@@ -31,11 +32,16 @@ signals:
     void AbortRequested();
 
 private:
+    void MarkOutcome(QTreeWidgetItem* line, TestState state) const;
+
     RunState& m_state;
     QTreeWidget* m_tree;
     QProgressBar* m_progress;
     QLabel* m_elapsed;
     QLabel* m_summary;
     QPushButton* m_abort;
+    QIcon m_failedIcon;
+    QIcon m_abortedIcon;
+    QIcon m_passedIcon;
     std::vector<std::pair<DeviceRecord*, QTreeWidgetItem*>> m_lines;
 };
