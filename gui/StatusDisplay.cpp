@@ -147,6 +147,9 @@ void StatusDisplay::Show(DeviceSelection& selection, const std::vector<ScannedAd
 
 void StatusDisplay::Refresh()
 {
+    // Columns follow their text once per refresh, not once per changed line.
+    QHeaderView* header = m_tree->header();
+    header->setSectionResizeMode(QHeaderView::Interactive);
     for (auto& [record, line] : m_lines) {
         if (record->changed != 0) {
             record->changed = 0;
@@ -156,6 +159,7 @@ void StatusDisplay::Refresh()
             MarkOutcome(line, record->state);
         }
     }
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_progress->setRange(0, m_state.progressRange.load());
     m_progress->setValue(m_state.progressPosition.load());
     m_elapsed->setText(QString::fromStdString(m_state.elapsedText));
