@@ -113,6 +113,7 @@ void StatusDisplay::Show(DeviceSelection& selection, const std::vector<ScannedAd
     m_summary->clear();
     // One layout for the whole tree, not one per line.
     m_tree->setUpdatesEnabled(false);
+    m_tree->header()->setSectionResizeMode(QHeaderView::Interactive);
     m_tree->clear();
     m_lines.clear();
     for (DeviceRecord* record : selection.Records()) {
@@ -142,7 +143,7 @@ void StatusDisplay::Show(DeviceSelection& selection, const std::vector<ScannedAd
     }
     m_tree->expandAll();
     m_tree->setUpdatesEnabled(true);
-    Refresh();
+    Refresh();  // which hands the columns back to their text
 }
 
 void StatusDisplay::Refresh()
