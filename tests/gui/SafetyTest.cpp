@@ -190,7 +190,7 @@ private slots:
     {
         Begin(HARROW_GUI_MACHINE);
         SelectAndGo({"Disc 2:0:0:0"}, CHarrowView::PAGE_DRIVE_TESTS);
-        QVERIFY(View()->Selection().Entry(0).kind != KIND_PLAIN);
+        QCOMPARE(View()->Selection().Entry(0).kind, static_cast<std::int32_t>(KIND_CHANNEL));
         QVERIFY(StatusLine("Disc 2:0:0:0 KESTREL KX18LVD") != nullptr);
     }
 
