@@ -2,6 +2,7 @@
 
 #include "frontend/ResourceText.h"
 #include "frontend/RmaForm.h"
+#include "gui/LogFolder.h"
 #include "gui/Resources.h"
 #include "platform/OutputFile.h"
 #include "platform/System.h"
@@ -52,8 +53,9 @@ CSupportRMA::CSupportRMA(DeviceSelection& selection, QWidget* parent)
     buttons->addWidget(write);
     buttons->addStretch(1);
     layout->addLayout(buttons);
-    auto* note = new QLabel(tr("The form is appended to rmalog.txt in the program's folder, with the drive's "
-                               "product and serial number and the instructions for returning it."),
+    auto* note = new QLabel(tr("The form is appended to %1, with the drive's product and serial number and the "
+                               "instructions for returning it.")
+                                .arg(QString::fromStdString(LogFolderShown() + RMA_FILE_NAME)),
                             this);
     note->setWordWrap(true);
     layout->addWidget(note);
@@ -75,11 +77,12 @@ void CSupportRMA::Enter()
 bool CSupportRMA::WriteForm()
 {
     const std::string header = RmaHeader();
+    const std::string fileName = InLogFolder(RMA_FILE_NAME);
     std::string reason;
     const harrow::platform::OutputFile file =
-        harrow::platform::OpenOutputFile(RMA_FILE_NAME, harrow::platform::OutputMode::Append, &reason);
+        harrow::platform::OpenOutputFile(fileName, harrow::platform::OutputMode::Append, &reason);
     if (!file) {
-        Box(("Error opening RMA file rmalog.txt\n" + std::string(RMA_FILE_NAME) + ": " + reason).c_str(), MB_ICONERROR);
+        Box(("Error opening RMA file rmalog.txt\n" + fileName + ": " + reason).c_str(), MB_ICONERROR);
         return false;
     }
     const std::vector<DeviceRecord*> records = m_selection.Records();
@@ -90,6 +93,6 @@ bool CSupportRMA::WriteForm()
         Box("Error writing RMA file rmalog.txt", MB_ICONERROR);
         return false;
     }
-    Box("The return form was appended to rmalog.txt.", MB_ICONINFORMATION);
+    Box(("The return form was appended to " + LogFolderShown() + RMA_FILE_NAME + ".").c_str(), MB_ICONINFORMATION);
     return true;
 }
