@@ -24,7 +24,8 @@ constexpr std::uint8_t HOST_STATUS_OVERRUN = 0x12;
 constexpr std::uint8_t REQUEST_COMPLETED = 1;
 constexpr std::uint8_t STATUS_CHECK_CONDITION = 2;
 constexpr int FALLBACK_RESULT = 2;
-constexpr unsigned long DEFAULT_PAUSE_MS = 250;
+// No pause unless the registry asks for one (250 restores the original pacing).
+constexpr unsigned long DEFAULT_PAUSE_MS = 0;
 // A minute between commands is already far more than any user wants; a larger
 // value is a typo, and would otherwise sleep for up to 49 days per command.
 constexpr unsigned long MAX_PAUSE_MS = 60000;
@@ -107,9 +108,9 @@ std::string CommandErrorText(const RequestBlock& block, const std::uint8_t* cdb)
     if (block.SRB_HaStat == 0) {
         if (block.SRB_TargStat == STATUS_CHECK_CONDITION) {
             const SenseTexts texts = DecodeSense();
-            const auto& sense = LastSense();
-            text += Format("Sense Key = 0x%2.2X, Code = 0x%2.2X, ASQ = 0x%2.2X\n %s\n%s\n%s\n", sense[2] & 0x0F,
-                           sense[12], sense[13], texts.key.c_str(), texts.asc.c_str(), texts.ascq.c_str());
+            const SenseView sense(LastSense());
+            text += Format("Sense Key = 0x%2.2X, Code = 0x%2.2X, ASQ = 0x%2.2X\n %s\n%s\n%s\n", sense.Key(),
+                           sense.Asc(), sense.Ascq(), texts.key.c_str(), texts.asc.c_str(), texts.ascq.c_str());
         }
     } else {
         text += AdapterText(block.SRB_HaStat);
@@ -226,9 +227,10 @@ const std::array<std::uint8_t, RECORD_SENSE_BYTES>& LastSense() { return g_lastS
 
 void SetLastSense(const std::uint8_t* sense) { std::memcpy(g_lastSense.data(), sense, g_lastSense.size()); }
 
+// One per thread: the windowed program reads drives from several threads at once.
 std::uint8_t* SharedBuffer()
 {
-    static std::vector<std::uint8_t> buffer(SHARED_BUFFER_BYTES);
+    thread_local std::vector<std::uint8_t> buffer(SHARED_BUFFER_BYTES);
     return buffer.data();
 }
 
@@ -315,7 +317,7 @@ int RouteCdb(const DeviceRecord& record, const CdbRequest& request, RequestBlock
 }
 
 CdbAnswer SendCdb(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLength, std::uint8_t* data,
-                  std::uint32_t length, int direction, long timeout)
+                  std::uint32_t length, int direction, long timeout, unsigned long ctlIndex)
 {
     CdbRequest request;
     request.cdb = cdb;
@@ -324,9 +326,16 @@ CdbAnswer SendCdb(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLe
     request.length = length;
     request.direction = direction;
     request.timeout = timeout;
+    request.ctlIndex = ctlIndex;
     CdbAnswer answer{CdbAnswer::Unfilled{}};  // every route clears the block first
     answer.result = RouteCdb(record, request, answer.block, answer.outcome);
     return answer;
+}
+
+CdbAnswer SendCdb(const DeviceRecord& record, const Cdb& cdb, std::uint8_t* data, std::uint32_t length, long timeout,
+                  unsigned long ctlIndex)
+{
+    return SendCdb(record, cdb.data(), cdb.length, data, length, DirectionOf(cdb), timeout, ctlIndex);
 }
 
 int ShowCommandError(CScsiIoCtl* failed, bool report, const std::uint8_t* cdb, int& outcome, RequestBlock& block)

@@ -3,6 +3,8 @@
 #include "frontend/DeviceQueries.h"
 #include "frontend/ResourceText.h"
 #include "frontend/TextFormat.h"
+#include "gui/DeviceSelection.h"
+#include "gui/GuiLog.h"
 #include "gui/Resources.h"
 #include "platform/System.h"
 
@@ -97,6 +99,14 @@ bool CDumpBlocks::Dump()
         Box("No device is selected. Tick a drive on the Devices page first.", MB_OK | MB_ICONERROR);
         return false;
     }
+    // Blocks are read from disks only: a tape would take READ as a move along its medium.
+    if (!m_selection.IsDisk(*records.front())) {
+        LogLine("Dump Blocks skipped: not a disk", records.front(), GUI_WITH_ADDRESS);
+        Box("The first selected device is not a disk: " + m_selection.Describe(*records.front()) +
+                "\nBlocks are dumped from disks only.",
+            MB_OK | MB_ICONERROR);
+        return false;
+    }
     std::uint64_t start = 0;
     std::uint64_t end = 0;
     if (!ParseBlock(m_start, start) || !ParseBlock(m_end, end) || end <= start) {
@@ -151,11 +161,8 @@ bool CDumpBlocks::DumpRange(DeviceRecord& drive, const std::string& fileName, st
             return false;
         }
         const auto count = static_cast<std::uint32_t>(std::min(CHUNK_BLOCKS, start + blocks - lba));
-        const std::uint8_t cdb[10] = {0x28, 0, static_cast<std::uint8_t>(lba >> 24), static_cast<std::uint8_t>(lba >> 16),
-                                      static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba), 0,
-                                      static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count), 0};
-        const CdbAnswer answer =
-            SendCdb(drive, cdb, sizeof cdb, data.data(), count * blockLength, DIRECTION_IN, READ_TIMEOUT_SECONDS);
+        const Cdb read = cdb::Read10(static_cast<std::uint32_t>(lba), static_cast<std::uint16_t>(count));
+        const CdbAnswer answer = SendCdb(drive, read, data.data(), count * blockLength, READ_TIMEOUT_SECONDS);
         if (!answer.Good()) {
             Box(Format("Reading block %llu failed with error %d.", static_cast<unsigned long long>(lba),
                        answer.outcome),

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -27,6 +28,7 @@ constexpr long SHORT_TIMEOUT = 30;
 constexpr DWORD CHUNK_PAUSE_MS = 1500;
 constexpr DWORD REINIT_WAIT_MS = 30000;
 constexpr int READY_ROUNDS = 7;
+constexpr int ALL_PAGES = 0x3F;
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
@@ -48,8 +50,9 @@ void Report(DeviceRecord& record, TestState state, const std::string& text)
 
 bool IsDeviceReset(const CdbAnswer& answer)
 {
-    const std::uint8_t* sense = answer.Sense();
-    return (sense[2] & 0x0F) == 0x06 && sense[12] == 0x29 && sense[13] == 0x04;
+    // UNIT ATTENTION, DEVICE INTERNAL RESET.
+    const SenseView sense = answer.ViewSense();
+    return sense.Key() == SENSE_KEY_UNIT_ATTENTION && sense.Asc() == 0x29 && sense.Ascq() == 0x04;
 }
 
 // Reads up to length bytes at offset into the zero-filled buffer; the count read, or -1.
@@ -72,23 +75,17 @@ int SendSegmented(DeviceRecord& record, std::FILE* file, long start, std::uint8_
         if (read <= 0) {
             return read < 0 ? -1 : sent;
         }
-        const std::array<std::uint8_t, 10> cdb{0x3B, 0x07, 0x00,
-                                               static_cast<std::uint8_t>(offset >> 16),
-                                               static_cast<std::uint8_t>(offset >> 8),
-                                               static_cast<std::uint8_t>(offset),
-                                               static_cast<std::uint8_t>(read >> 16),
-                                               static_cast<std::uint8_t>(read >> 8),
-                                               static_cast<std::uint8_t>(read), 0x00};
+        const Cdb cdb = cdb::WriteBuffer(BUFFER_DOWNLOAD_OFFSETS_SAVE, 0, static_cast<std::uint32_t>(offset),
+                                         static_cast<std::uint32_t>(read));
         CdbAnswer answer;
         for (int tries = 0; tries <= MAX_RESET_RETRIES; ++tries) {
-            answer = SendCdb(record, cdb.data(), 10, buffer, static_cast<std::uint32_t>(read), DIRECTION_OUT,
-                             WRITE_BUFFER_TIMEOUT);
+            answer = SendCdb(record, cdb, buffer, static_cast<std::uint32_t>(read), WRITE_BUFFER_TIMEOUT);
             if (answer.Good() || !IsDeviceReset(answer)) {
                 break;
             }
         }
         if (!answer.Good()) {
-            Report(record, TEST_FAILED, "Download Failed " + SenseCodes(answer.Sense()));
+            Report(record, TEST_FAILED, "Download Failed " + SenseCodes(answer.ViewSense()));
             return -1;
         }
         ++sent;
@@ -103,36 +100,73 @@ int SendChunks(DeviceRecord& record, std::FILE* file, long start, std::uint8_t* 
             return read < 0 ? -1 : static_cast<int>(chunk);
         }
         if (chunk == MAX_CHUNKS) {
-            Report(record, TEST_FAILED, "Download Failed: the file is larger than the drive can take");
-            return -1;
+            // Whether what was sent made a whole image, the drive's revision tells.
+            Report(record, TEST_RUNNING, "Download: the file is larger than the drive can take; the rest is not sent");
+            return static_cast<int>(chunk);
         }
         if (chunk > 0) {
             Sleep(CHUNK_PAUSE_MS);
-            SendNoDataCommand(record, {0x00, 0, 0, 0, 0, 0}, SHORT_TIMEOUT);
+            SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT);
         }
-        const std::array<std::uint8_t, 10> cdb{0x3B, 0x05, static_cast<std::uint8_t>(chunk), 0, 0, 0, 0, 0x80, 0, 0};
-        const CdbAnswer answer = SendCdb(record, cdb.data(), 10, buffer, static_cast<std::uint32_t>(read),
-                                         DIRECTION_OUT, WRITE_BUFFER_TIMEOUT);
+        // Each chunk goes whole into its own buffer ID, however much of it the file filled.
+        const Cdb cdb = cdb::WriteBuffer(BUFFER_DOWNLOAD_SAVE, static_cast<std::uint8_t>(chunk), 0, CHUNK_BYTES);
+        const CdbAnswer answer =
+            SendCdb(record, cdb, buffer, static_cast<std::uint32_t>(read), WRITE_BUFFER_TIMEOUT);
         if (!answer.Good()) {
-            Report(record, TEST_FAILED, "Download Failed " + SenseCodes(answer.Sense()));
+            Report(record, TEST_FAILED, "Download Failed " + SenseCodes(answer.ViewSense()));
             return -1;
         }
     }
 }
 
-void AwaitReady(DeviceRecord& record)
+// True when the drive came back ready.
+bool AwaitReady(DeviceRecord& record)
 {
     Report(record, TEST_RUNNING, "Re-Initializing Drive - DO NOT INTERRUPT!");
     Sleep(REINIT_WAIT_MS);
     for (int round = 0; round < READY_ROUNDS; ++round) {
-        if (SendNoDataCommand(record, {0x00, 0, 0, 0, 0, 0}, SHORT_TIMEOUT) == 0) {
+        if (SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT) == 0) {
             Report(record, TEST_PASSED, "Download - Complete");
-            return;
+            return true;
         }
-        SendNoDataCommand(record, {0x1B, 0, 0, 0, 0x01, 0}, SHORT_TIMEOUT);
+        SendNoDataCommand(record, cdb::StartStopUnit(true), SHORT_TIMEOUT);
         Sleep(REINIT_WAIT_MS);
     }
     Report(record, TEST_FAILED, "Download - Failed");
+    return false;
+}
+
+std::string Trimmed(std::string text)
+{
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+// The revision the drive reports now; empty when it does not answer.
+std::string RevisionNow(const DeviceRecord& record)
+{
+    DeviceIdentity identity;
+    return ReadIdentity(record, identity) == 0 ? Trimmed(identity.revision) : "";
+}
+
+// A ready drive still running its old firmware has not been upgraded.
+void CheckRevision(DeviceRecord& record, const DownloadJob& job)
+{
+    const std::string after = RevisionNow(record);
+    const std::string before = Trimmed(job.revisionBefore);
+    if (job.expectedRevision.empty()) {
+        LogLine(Format("Revision before the download: %s, after: %s", before.c_str(), after.c_str()), &record,
+                GUI_WITH_ADDRESS);
+        return;
+    }
+    if (after != job.expectedRevision) {
+        Report(record, TEST_FAILED,
+               Format("Download Failed: the drive reports revision %s, the file carries %s",
+                      after.empty() ? "(none)" : after.c_str(), job.expectedRevision.c_str()));
+        return;
+    }
+    LogLine(Format("Revision before the download: %s, after: %s", before.c_str(), after.c_str()), &record,
+            GUI_WITH_ADDRESS);
 }
 
 }  // namespace
@@ -141,8 +175,39 @@ bool IsKstFile(const std::string& path) { return HasExtension(path, ".kst"); }
 
 bool IsLodFile(const std::string& path) { return HasExtension(path, ".lod"); }
 
+bool IsRegularFile(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error);
+}
+
+std::string KstRevision(const std::string& path)
+{
+    if (!IsRegularFile(path)) {
+        return "";
+    }
+    const File file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) {
+        return "";
+    }
+    std::array<char, KST_HEADER_BYTES> header{};
+    std::string text(header.data(), std::fread(header.data(), 1, header.size(), file.get()));
+    text = text.substr(0, text.find('\0'));
+    const std::size_t first = text.find(',');
+    const std::size_t second = first == std::string::npos ? first : text.find(',', first + 1);
+    if (second == std::string::npos) {
+        return "";
+    }
+    std::string revision = text.substr(second + 1);
+    revision = revision.substr(0, revision.find_first_of(", "));
+    return revision;
+}
+
 bool ProductMatches(const std::string& path, const std::string& inquiryProduct)
 {
+    if (!IsRegularFile(path)) {
+        return false;
+    }
     const File file(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!file) {
         return false;
@@ -160,6 +225,10 @@ void DownloadFirmware(DeviceRecord& record, const DownloadJob& job)
         Report(record, TEST_FAILED, "Must enter filename");
         return;
     }
+    if (!IsRegularFile(job.path)) {
+        Report(record, TEST_FAILED, Format("Error opening file %s: not a regular file", job.path.c_str()));
+        return;
+    }
     const File file(std::fopen(job.path.c_str(), "rb"), std::fclose);
     if (!file) {
         Report(record, TEST_FAILED, Format("Error opening file %s", job.path.c_str()));
@@ -173,22 +242,29 @@ void DownloadFirmware(DeviceRecord& record, const DownloadJob& job)
     if (sent < 0) {
         if (record.state != TEST_FAILED) {
             Report(record, TEST_FAILED, Format("Error reading file %s", job.path.c_str()));
+            return;
         }
-        return;
+        // A drive that installed the image and refused what the file carries beyond it is upgraded.
+        if (job.expectedRevision.empty() || RevisionNow(record) != job.expectedRevision) {
+            return;
+        }
+        Report(record, TEST_RUNNING, "Download: the drive took the firmware and refused the rest of the file");
     }
     if (sent == 0) {
         // Nothing reached the drive: its old firmware is still running.
         Report(record, TEST_FAILED, Format("Download Failed: %s holds no firmware", job.path.c_str()));
         return;
     }
-    AwaitReady(record);
+    if (AwaitReady(record)) {
+        CheckRevision(record, job);
+    }
 }
 
 void LogModePages(DeviceRecord& record, const char* heading)
 {
     std::array<std::uint8_t, 255> data{};
-    const std::array<std::uint8_t, 6> cdb{0x1A, 0x00, 0x3F, 0x00, 0xFF, 0x00};
-    const CdbAnswer answer = SendCdb(record, cdb.data(), 6, data.data(), data.size(), DIRECTION_IN, SHORT_TIMEOUT);
+    const CdbAnswer answer =
+        SendCdb(record, cdb::ModeSense6(ALL_PAGES, MODE_CURRENT, 0xFF), data.data(), data.size(), SHORT_TIMEOUT);
     if (!answer.Good()) {
         LogLine(Format("Mode Sense Error on Target %d", record.target), &record, GUI_WITH_ADDRESS);
         return;
