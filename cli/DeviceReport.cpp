@@ -14,7 +14,6 @@ namespace {
 
 constexpr LogFlags REPORT_LINE{false, true, true};
 constexpr LogFlags STAMPED_LINE{true, true, true};
-constexpr int MAX_LUNS = 8;
 constexpr long SHORT_TIMEOUT = 2;
 constexpr std::array<std::uint8_t, 6> TEST_UNIT_READY{};
 constexpr int TYPE_DIRECT_ACCESS = 0;
@@ -30,7 +29,8 @@ std::string AddressText(const DeviceRecord& record)
     return Format("%d:%d:%d", record.hostAdapter, record.target, record.lun);
 }
 
-bool ListDevice(const AdapterInfo& adapter, int target, int lun)
+// The record of a LUN the listing probes on the adapter.
+DeviceRecord ListedRecord(const AdapterInfo& adapter, int target, int lun)
 {
     DeviceRecord record;
     record.kind = adapter.channel >= 0 ? KIND_CHANNEL : KIND_PLAIN;
@@ -38,6 +38,12 @@ bool ListDevice(const AdapterInfo& adapter, int target, int lun)
     record.channel = adapter.channel >= 0 ? adapter.channel : record.channel;
     record.target = target;
     record.lun = lun;
+    return record;
+}
+
+bool ListDevice(const AdapterInfo& adapter, int target, int lun)
+{
+    const DeviceRecord record = ListedRecord(adapter, target, lun);
     int type = -1;
     DeviceIdentity identity;
     if (!GetPeripheralType(record, type) || ReadIdentity(record, identity) != 0) {
@@ -51,6 +57,24 @@ bool ListDevice(const AdapterInfo& adapter, int target, int lun)
     Report(Format("  %s %-8s %-9s %-17s %-9s %-8s", AddressText(record).c_str(), TypeName(type),
                   identity.vendor.c_str(), identity.product.c_str(), identity.revision.c_str(),
                   kestrel ? identity.serialNumber.c_str() : ""));
+    return true;
+}
+
+// LUNs 0-7 of the target, then those past them that it reports.
+bool ListTarget(const AdapterInfo& adapter, int target)
+{
+    int answered = -1;
+    for (int lun = 0; lun < PROBED_LUNS; ++lun) {
+        if (ListDevice(adapter, target, lun) && answered < 0) {
+            answered = lun;
+        }
+    }
+    if (answered < 0) {
+        return false;
+    }
+    for (int lun : ReportedLunsBeyondProbe(ListedRecord(adapter, target, answered))) {
+        ListDevice(adapter, target, lun);
+    }
     return true;
 }
 
@@ -221,9 +245,7 @@ int ListDevices()
                       info.adapterString.c_str()));
         const int targets = TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]);
         for (int target = 0; target < targets; ++target) {
-            for (int lun = 0; lun < MAX_LUNS; ++lun) {
-                anyDevice = ListDevice(info, target, lun) || anyDevice;
-            }
+            anyDevice = ListTarget(info, target) || anyDevice;
         }
     }
     if (!anyDevice) {

@@ -182,6 +182,8 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
     case 0x41:
     case 0x88:
     case 0x8A:
+    case 0x8E:
+    case 0x8F:
     case 0x9E:
         if (auto notReady = NotReady(true)) {
             return *notReady;
@@ -195,8 +197,7 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
     case 0x07: return ReassignBlocks(request);
     case 0x08: return Read(request, GetBE(cdb, 1, 3) & 0x1FFFFF, cdb[4] ? cdb[4] : 256);
     case 0x0A: return Write(request, GetBE(cdb, 1, 3) & 0x1FFFFF, cdb[4] ? cdb[4] : 256);
-    case 0x0B:
-        return Config().seek ? CheckRange(GetBE(cdb, 1, 3) & 0x1FFFFF, 1) : CheckCondition(sense::kInvalidOpcode);
+    case 0x0B: return Seek(GetBE(cdb, 1, 3) & 0x1FFFFF);
     case 0x15: return ModeSelect(request, false);
     case 0x16:
     case 0x17:
@@ -222,7 +223,7 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
         if (cdb[0] == 0x28) return Read(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
         if (cdb[0] == 0x2F) return Verify(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2), cdb[1] & 0x02);
         return Write(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
-    case 0x2B: return Config().seek ? CheckRange(GetBE(cdb, 2, 4), 1) : CheckCondition(sense::kInvalidOpcode);
+    case 0x2B: return Seek(GetBE(cdb, 2, 4));
     case 0x34:
     case 0x35:
         if (cdb[1] & kRelAdr) {
@@ -240,7 +241,9 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
     case 0x55: return ModeSelect(request, true);
     case 0x5A: return ModeSense(request, true);
     case 0x88: return Read(request, GetBE(cdb, 2, 8), GetBE(cdb, 10, 4));
-    case 0x8A: return Write(request, GetBE(cdb, 2, 8), GetBE(cdb, 10, 4));
+    case 0x8A:
+    case 0x8E: return Write(request, GetBE(cdb, 2, 8), GetBE(cdb, 10, 4));
+    case 0x8F: return Verify(request, GetBE(cdb, 2, 8), GetBE(cdb, 10, 4), cdb[1] & 0x02);
     case 0x9E: return ReadCapacity16(request);
     case 0xB7:
         return Config().readDefectData12 ? ReadDefectData(request, true) : CheckCondition(sense::kInvalidOpcode);
@@ -289,6 +292,27 @@ ScsiResult DiskServer::CheckRange(std::uint64_t lba, std::uint64_t count) const
     return Good();
 }
 
+// SBC-3 6.5.3: a transfer longer than the Block Limits page allows is refused.
+ScsiResult DiskServer::CheckTransfer(std::uint64_t lba, std::uint64_t count) const
+{
+    const std::uint32_t limit = Config().maxTransferBlocks;
+    if (limit != 0 && count > limit) {
+        return CheckCondition(sense::kInvalidCdbField);
+    }
+    return CheckRange(lba, count);
+}
+
+ScsiResult DiskServer::Seek(std::uint64_t lba) const
+{
+    if (!Config().seek) {
+        return CheckCondition(sense::kInvalidOpcode);
+    }
+    if (Config().faults.seekFails) {
+        return CheckCondition(sense::kInternalFailure);
+    }
+    return CheckRange(lba, 1);
+}
+
 bool DiskServer::IsMediumError(std::uint64_t lba) const
 {
     return Config().faults.mediumErrors.count(lba) &&
@@ -308,7 +332,7 @@ std::optional<std::uint64_t> DiskServer::FirstMediumError(std::uint64_t lba, std
 
 ScsiResult DiskServer::Read(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count)
 {
-    if (auto range = CheckRange(lba, count); range.status != 0) {
+    if (auto range = CheckTransfer(lba, count); range.status != 0) {
         return range;
     }
     const std::uint64_t bs = m_state.blockSize;
@@ -329,7 +353,7 @@ ScsiResult DiskServer::Read(const ScsiRequest& request, std::uint64_t lba, std::
 
 ScsiResult DiskServer::Write(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count)
 {
-    if (auto range = CheckRange(lba, count); range.status != 0) {
+    if (auto range = CheckTransfer(lba, count); range.status != 0) {
         return range;
     }
     const std::uint64_t bytes = count * m_state.blockSize;

@@ -29,6 +29,7 @@ struct Faults {
     bool formatFails = false;
     int busy = 0;
     bool selectionTimeout = false;
+    bool seekFails = false;  // SEEK alone answers HARDWARE ERROR, INTERNAL TARGET FAILURE
 };
 
 struct UnitConfig {
@@ -37,9 +38,11 @@ struct UnitConfig {
     std::string product;
     std::string revision;
     std::string serial;
+    bool serialInInquiry = true;  // false: INQUIRY bytes 36-43 blank, the serial only in VPD page 80h
     std::uint64_t blocks = 0;
     std::uint32_t blockSize = 0;
     std::uint64_t maxBlocks = 0;
+    std::uint32_t maxTransferBlocks = 0;  // offered in the Block Limits VPD page; 0 = no such page
     bool dst = true;
     bool readDefectData12 = true;  // false: an older drive that knows only READ DEFECT DATA(10)
     bool seek = true;              // false: a drive that dropped SEEK, obsolete since SBC-2
