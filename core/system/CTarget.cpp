@@ -126,7 +126,7 @@ bool CTarget::ProbeLun(CHostAdapter* adapter, unsigned long lun, std::vector<uns
     if (reported != nullptr) {
         // Asked even when this LUN holds no usable device: a storage array's
         // controller at LUN 0 still lists the disks behind it.
-        *reported = probe.ReportedLuns(static_cast<unsigned long>(s_LimitChosen ? MAX_LUNS : REPORTED_LUNS));
+        *reported = probe.ReportedLuns(static_cast<unsigned long>(REPORTED_LUNS));
     }
     if (probed != ERR_NONE) {
         return false;
@@ -146,7 +146,9 @@ Error_t CTarget::Init(CHostAdapter* adapter)
     Error_t result = ERR_INIT_FAILED;
     std::vector<unsigned long> reported;
     for (long lun = 0; lun < MAX_LUNS; ++lun) {
-        if (ProbeLun(adapter, static_cast<unsigned long>(lun), lun == 0 ? &reported : nullptr)) {
+        // A limit set by SetMaxLuns bounds the reported LUNs too: then none is asked for.
+        const bool askList = lun == 0 && !s_LimitChosen;
+        if (ProbeLun(adapter, static_cast<unsigned long>(lun), askList ? &reported : nullptr)) {
             result = ERR_NONE;
         }
     }

@@ -156,6 +156,16 @@ TEST_F(SysfsMachineTest, PortCapabilitiesAndRescan)
     EXPECT_FALSE(port->IoControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, 23, &returned, &error));
     EXPECT_EQ(error, ERROR_INSUFFICIENT_BUFFER);
 
+    // A disk whose block queue takes less than the scatter-gather table caps the port (SG_IO refuses more).
+    const std::filesystem::path queue = fake.Sys() / "devices" / "2:0:3:0" / "block" / "sdb" / "queue";
+    std::filesystem::create_directories(queue);
+    FakeSysfs::Write(queue / "max_hw_sectors_kb", "128\n");
+    ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, 24, &returned, &error));
+    EXPECT_EQ(caps.MaximumTransferLength, 128u * 1024);
+    FakeSysfs::Write(queue / "max_hw_sectors_kb", "32767\n");
+    ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, 24, &returned, &error));
+    EXPECT_EQ(caps.MaximumTransferLength, 64u * 4096);
+
     std::vector<BYTE> out(2048);
     ASSERT_TRUE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
     EXPECT_EQ(test_support::ReadText(fake.HostDir(2) / "scan"), "- - -");
