@@ -114,6 +114,8 @@ TEST_F(LargeDriveTest, FourKibibyteDriveThatFits32BitsKeepsThe10ByteCommands)
     ASSERT_EQ(tail.StartTest(kLast16TB - 16, kLast16TB, 0, 8, 0), ERR_NONE);
     EXPECT_EQ(RunToEnd(tail).texts, kNoEvents);
     EXPECT_EQ(Seen(1).Transfers(kRead10), (Transfers10{{kLast16TB - 16, 8}, {kLast16TB - 8, 8}}));
+    // Progress is the current block: past 2^31, it must not turn negative.
+    EXPECT_EQ(tail.GetProgress(), static_cast<long>(kLast16TB));
 
     ClearSeen();
     CComputerSystem::Instance()->SetRandSeed(5);
