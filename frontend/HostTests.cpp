@@ -33,7 +33,6 @@ constexpr int PROGRESS_STEP = 10;
 constexpr std::uint8_t STATUS_RETRY_A = 0x57;
 constexpr std::uint8_t STATUS_RETRY_B = 0x5D;
 constexpr DWORD RETRY_PAUSE_MS = 5;
-constexpr std::uint8_t FIXED_CURRENT_SENSE = 0x70;
 constexpr int RAND_LIMIT = 32767;
 constexpr int DRAWS_BEFORE_SINGLES = 25;
 // SBC-2 made SEEK obsolete: drives that dropped it answer ILLEGAL REQUEST
@@ -58,7 +57,6 @@ int NextRandom()
     state = state * 214013U + 2531011U;
     return static_cast<int>((state >> 16) & 0x7FFF);
 }
-
 
 // One host test on one drive: its capacity, data buffer and the failing command.
 class HostTest {
@@ -160,7 +158,7 @@ private:
     // hardware error while a read of the same block passes.
     bool SeekRefused(std::uint64_t lba)
     {
-        const SenseView sense(reinterpret_cast<const std::uint8_t*>(&m_failed.SenseArea), sizeof m_failed.SenseArea);
+        const SenseView sense = m_failed.SenseArea.View();
         if (sense.Key() == SENSE_KEY_ILLEGAL_REQUEST) {
             return true;
         }
@@ -194,14 +192,15 @@ private:
     std::string FailedText(bool longTest) const
     {
         const std::string what = Format(longTest ? "%s Long Test Failed" : " %s Short Test Failed", Name());
-        const auto& sense = m_record.sense;
-        if ((sense[0] & 0x7F) != FIXED_CURRENT_SENSE) {
+        const SenseView sense(m_record.sense);
+        if (!sense.Current()) {
             return what + " No Sense Data Available";
         }
-        if (sense[14] != 0) {
-            return what + Format(" %2.2X / %2.2X / %2.2X FRU Code %2.2X", sense[2], sense[12], sense[13], sense[14]);
+        if (sense.Fru() != 0) {
+            return what + Format(" %2.2X / %2.2X / %2.2X FRU Code %2.2X", sense.KeyByte(), sense.Asc(), sense.Ascq(),
+                                 sense.Fru());
         }
-        return what + Format(" %2.2X / %2.2X / %2.2X", sense[2], sense[12], sense[13]);
+        return what + Format(" %2.2X / %2.2X / %2.2X", sense.KeyByte(), sense.Asc(), sense.Ascq());
     }
 
     DeviceRecord& m_record;

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr long SHORT_TIMEOUT = 2;
-constexpr std::array<std::uint8_t, 6> TEST_UNIT_READY{};
 // Probed behind a RAID controller: its channels and their targets.
 constexpr int RAID_CHANNELS = 2;
 constexpr int RAID_TARGETS = 16;
@@ -40,7 +39,7 @@ Probe ProbeDevice(const DeviceRecord& record)
         probe.megabytes =
             static_cast<long>((static_cast<double>(lastLba) + 1.0) * static_cast<double>(blockLength) / BYTES_PER_MB);
     }
-    if (SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT) == 0) {
+    if (SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT) == 0) {
         probe.readiness = "On Line";
     }
     return probe;

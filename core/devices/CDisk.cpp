@@ -31,7 +31,6 @@ constexpr int kCdbUsed12 = 3;
 constexpr int kCdbUsed10 = 2;
 constexpr int kSenseIllegalRequest = 5;
 constexpr int kAscInvalidCdbField = 0x24;
-constexpr unsigned char kSenseIli = 0x20;
 constexpr std::size_t kParamHeaderBytes = 4;
 constexpr std::size_t kPatternOffset = 8;
 
@@ -81,8 +80,8 @@ bool IsIllegalRequest(const CEventBase* event, CScsiIoCtl* ctl)
 // READ LONG of the wrong length: the information field holds requested minus actual.
 bool IsWrongLengthAnswer(const SCSI_SenseData_s& sense)
 {
-    return sense.IsValid() && sense.SenseKey() == kSenseIllegalRequest &&
-           sense.AdditionalSenseCode == kAscInvalidCdbField && (sense.Flags & kSenseIli) != 0;
+    return sense.IsValid() && sense.SenseKey() == kSenseIllegalRequest && sense.Asc() == kAscInvalidCdbField &&
+           sense.IsIncorrectLength();
 }
 
 }  // namespace

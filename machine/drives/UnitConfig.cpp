@@ -207,7 +207,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     const FieldReader fields(unit, where);
     fields.OnlyKeys({"bus", "target", "lun", "claimed", "type", "vendor", "product", "revision", "serial", "blocks",
                      "blockSize", "maxBlocks", "dst", "durations", "firmware", "wwn", "temperature", "powerOnHours",
-                     "faults", "readDefectData12", "seek", "pmChangeable", "serialInInquiry",
+                     "faults", "readDefectData12", "seek", "pmChangeable", "descriptorSense", "serialInInquiry",
                      "maxTransferBlocks"});
     UnitConfig config;
     config.type = ParseType(fields);
@@ -231,6 +231,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     config.readDefectData12 = fields.Flag("readDefectData12", true);
     config.seek = fields.Flag("seek", true);
     config.pmChangeable = fields.Flag("pmChangeable", true);
+    config.descriptorSense = fields.Flag("descriptorSense", false);
     ParseDurations(fields, config);
     ParseFirmware(fields, config);
     const std::string wwn = fields.Text("wwn", "", 16);
