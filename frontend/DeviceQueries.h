@@ -96,7 +96,7 @@ int TargetsToProbe(long supported);
 
 // The LUNs a scan probes on every target, whether or not it answers REPORT LUNS.
 constexpr int PROBED_LUNS = 8;
-// The LUNs past PROBED_LUNS, up to 255, that the target's REPORT LUNS (SPC-4
-// 6.29) lists, asked through a LUN of it that answered; ascending, empty when
-// the target does not answer.
+// The LUNs past PROBED_LUNS, up to 255, that the target's REPORT LUNS (SPC-4)
+// lists, asked through a LUN of it that answered; ascending, empty when the
+// target does not answer.
 std::vector<int> ReportedLunsBeyondProbe(const DeviceRecord& answered);

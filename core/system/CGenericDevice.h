@@ -17,7 +17,7 @@ public:
     // nothing usable answers at this LUN.
     Error_t Init(CHostAdapter* adapter);
 
-    // The LUNs below `limit` that the target's REPORT LUNS (SPC-4 6.33)
+    // The LUNs below `limit` that the target's REPORT LUNS (SPC-4)
     // lists, asked through this probe after its INQUIRY was answered;
     // empty when it was not, or when the target does not answer.
     std::vector<unsigned long> ReportedLuns(unsigned long limit);
