@@ -215,10 +215,20 @@ bool CPerformanceData::Tripped(const Transfer& transfer)
 
 bool CPerformanceData::ReadAlarmTripped() const
 {
-    return Tripped(m_Read);
+    return TrippedLocked(m_Read);
 }
 
 bool CPerformanceData::WriteAlarmTripped() const
 {
-    return Tripped(m_Write);
+    return TrippedLocked(m_Write);
+}
+
+bool CPerformanceData::TrippedLocked(const Transfer& transfer) const
+{
+    // The test's monitor asks while the workers add samples under the lock.
+    auto* self = const_cast<CPerformanceData*>(this);
+    self->Lock();
+    const bool tripped = Tripped(transfer);
+    self->Unlock();
+    return tripped;
 }

@@ -100,6 +100,7 @@ private:
     static void AddSample(Transfer& transfer, long blocks, long kilobytes, float seconds, unsigned long block);
     static void Clear(Transfer& transfer);
     static bool Tripped(const Transfer& transfer);
+    bool TrippedLocked(const Transfer& transfer) const;
     void CopyFigures(const CPerformanceData& other);
     // Samples and clearing may come before the owner set the lock up.
     void EnsureLock();

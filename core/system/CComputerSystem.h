@@ -9,6 +9,7 @@
 #include "core/types/Device.h"
 #include "core/types/Error.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -128,7 +129,7 @@ private:
     std::string m_StatusDesc = "Initialization";
     PerfAlarm_struct m_PerfAlarms{PerfAlarmOff, 0.0F, PerfAlarmOff, 0.0F};
     ErrorAlarm_struct m_ErrorAlarms{-1, -1};
-    bool m_bTestActive = false;
+    std::atomic<bool> m_bTestActive{false};  // tests run on threads of their own
     unsigned long m_Flags = 0;
     long m_RandSeed = 0;
     std::vector<CHostAdapter*> m_HostAdapters;

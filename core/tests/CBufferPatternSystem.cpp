@@ -48,6 +48,17 @@ unsigned long long BlockNumberBytes(unsigned long blockLength, unsigned long blo
 }  // namespace
 
 CBufferPatternSystem* CBufferPatternSystem::_instance = nullptr;
+std::atomic<bool> CBufferPatternSystem::m_bDataCompareOn{false};
+
+void CBufferPatternSystem::SetDataCompare(bool on)
+{
+    m_bDataCompareOn = on;
+}
+
+bool CBufferPatternSystem::IsDataCompareOn()
+{
+    return m_bDataCompareOn;
+}
 
 CBufferPatternSystem::CBufferPattern::CBufferPattern(Pattern_t kind, AlignedBuffer* userData, long length)
     : m_Kind(kind), m_pUserData(userData), m_Length(static_cast<std::int32_t>(length))

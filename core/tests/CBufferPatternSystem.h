@@ -2,6 +2,7 @@
 
 #include "core/types/Error.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
@@ -39,8 +40,9 @@ public:
 
     static CBufferPatternSystem* Instance();
     static void Destroy();
-    static void SetDataCompare(bool on) { m_bDataCompareOn = on; }
-    static bool IsDataCompareOn() { return m_bDataCompareOn; }
+    // Out of line: a client built with hidden visibility must reach the library's one switch.
+    static void SetDataCompare(bool on);
+    static bool IsDataCompareOn();
 
     CBufferPatternSystem(const CBufferPatternSystem&) = delete;
     CBufferPatternSystem& operator=(const CBufferPatternSystem&) = delete;
@@ -72,6 +74,6 @@ private:
     const CBufferPattern* Find(int slot) const;
 
     static CBufferPatternSystem* _instance;
-    static inline bool m_bDataCompareOn = false;
+    static std::atomic<bool> m_bDataCompareOn;
     std::unordered_map<std::int32_t, std::unique_ptr<CBufferPattern>> m_Patterns;
 };

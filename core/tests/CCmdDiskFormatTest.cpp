@@ -1,10 +1,14 @@
 #include "core/tests/CCmdDiskFormatTest.h"
 
+#include "core/buffers/AlignedBuffer.h"
 #include "core/devices/CDisk.h"
 #include "core/tests/CBufferPatternSystem.h"
 #include "core/types/CEventBase.h"
 
 namespace {
+
+// Parameter list header and initialization pattern descriptor: 4 bytes each.
+constexpr unsigned long kPatternOffset = 8;
 
 CDisk* RequireDisk(SCSIDevice* device)
 {
@@ -49,8 +53,11 @@ void CCmdDiskFormatThread::DescribePattern()
     }
     CBufferPatternSystem* patterns = CBufferPatternSystem::Instance();
     Error_t filled = ERR_NONE;
-    if (patterns->GetPatternType(m_PatternSlot) != PatternBlockNumbers) {
-        filled = patterns->FillBuffer(m_PatternSlot, m_pBuffer);
+    if (patterns->GetPatternType(m_PatternSlot) != PatternBlockNumbers && m_pBuffer->Size() > kPatternOffset) {
+        // The pattern follows the header and the descriptor in the parameter list (SBC-3 6.2.2).
+        AlignedBuffer pattern(static_cast<unsigned char*>(m_pBuffer->Ptr()) + kPatternOffset,
+                              static_cast<long>(m_pBuffer->Size() - kPatternOffset));
+        filled = patterns->FillBuffer(m_PatternSlot, &pattern);
     }
     if (filled != ERR_NOT_INITIALIZED) {
         const unsigned long length = static_cast<unsigned long>(patterns->GetPatternLength(m_PatternSlot));

@@ -5,7 +5,6 @@
 #include "core/types/CEventError.h"
 
 #include <memory>
-#include <mutex>
 #include <utility>
 
 namespace {
@@ -13,33 +12,38 @@ namespace {
 // Time a unit that is not ready after a download gets before it is started.
 constexpr DWORD kRestartWaitMs = 10000;
 
-// The whole file, shared by the live non-segmented threads.
-std::mutex g_SharedLock;
-AlignedBuffer* g_pSharedImage = nullptr;
-volatile LONG g_SharedUsers = 0;
+// WRITE BUFFER carries its buffer offset and its length in 24 bits (SPC-4 6.35).
+constexpr long kLargestImage = 0xFFFFFF;
+// The unit attention a drive raises once it runs new microcode (SPC-4 annex F: 3F/01).
+constexpr int kSenseUnitAttention = 6;
+constexpr int kAscMicrocodeChanged = 0x3F;
 
-void LoadSharedImage(const std::string& path, long length)
+// The file's length in bytes, or -1 when it cannot be opened and measured.
+long MeasureFile(const std::string& path)
 {
-    const std::lock_guard<std::mutex> hold(g_SharedLock);
-    if (g_SharedUsers == 0) {
-        auto image = std::make_unique<AlignedBuffer>(length);
-        if (std::FILE* file = std::fopen(path.c_str(), "rb"); file != nullptr) {
-            const std::size_t read = std::fread(image->Ptr(), 1, image->Size(), file);
-            std::fclose(file);
-            static_cast<void>(read);  // a file cut short since its length was taken sends zeros at the end
-        }
-        g_pSharedImage = image.release();
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return -1;
     }
-    InterlockedIncrement(&g_SharedUsers);
+    const bool measured = std::fseek(file, 0, SEEK_END) == 0;
+    const long length = measured ? std::ftell(file) : -1;
+    std::fclose(file);
+    return length;
 }
 
-void DropSharedImage()
+// The file must open, measure and fit the offsets and lengths of WRITE BUFFER.
+Error_t CheckImage(const std::string& path)
 {
-    const std::lock_guard<std::mutex> hold(g_SharedLock);
-    if (InterlockedDecrement(&g_SharedUsers) == 0) {
-        delete g_pSharedImage;
-        g_pSharedImage = nullptr;
+    if (path.empty()) {
+        return ERR_INVALID_PARAM;
     }
+    const long length = MeasureFile(path);
+    return length < 0 || length > kLargestImage ? ERR_TEST_18 : ERR_NONE;
+}
+
+CEventBase* CannotRead(const std::string& path)
+{
+    return new CEventError("Cannot read the firmware file " + path, ERR_TEST_18);
 }
 
 // Runs a unit check whose failure is expected and of no interest.
@@ -84,34 +88,51 @@ bool CFirmwareDnldThread::InitInstance()
     TestUnitReadyTwice();
     m_pDevice->SetLogState(saved);
     m_pFile = std::fopen(m_Path.c_str(), "rb");
-    if (m_pFile != nullptr) {
-        m_StartTime = std::time(nullptr);
-        RunTest();
-        std::fclose(m_pFile);
-        m_pFile = nullptr;
+    if (m_pFile == nullptr) {
+        // A download that sent nothing did not pass.
+        ProcessError(CannotRead(m_Path));
+        return false;
     }
+    m_StartTime = std::time(nullptr);
+    RunTest();
+    std::fclose(m_pFile);
+    m_pFile = nullptr;
     return false;
 }
 
-void CFirmwareDnldThread::WriteBuffer(long offset, long length, AlignedBuffer* data)
+void CFirmwareDnldThread::WriteBuffer(long offset, long length, AlignedBuffer* data, bool closing)
 {
     try {
         Checked(m_pDevice->WriteBuffer(0, offset, length, data, m_Mode, 0));
     } catch (CEventBase* event) {
+        if (closing && IsNewMicrocode(event)) {
+            delete event;  // the whole image was taken: the drive says it runs it
+            return;
+        }
         ProcessError(event);
     }
+}
+
+bool CFirmwareDnldThread::IsNewMicrocode(CEventBase* event)
+{
+    const auto* error = dynamic_cast<const CEventError*>(event);
+    return error != nullptr && error->GetSenseKey() == kSenseUnitAttention &&
+           error->GetASC() == kAscMicrocodeChanged;
 }
 
 void CFirmwareDnldThread::SendChunk(unsigned long chunkBytes, Finish_t finish)
 {
     const std::size_t read = std::fread(m_pBuffer->Ptr(), 1, chunkBytes, m_pFile);
-    if (std::ferror(m_pFile) != 0) {
-        // Half an image must not be taken for the whole: report it and stop sending.
-        ProcessError(new CEventError("Cannot read the firmware file " + m_Path, ERR_TEST_18));
+    // Half an image must not be taken for the whole, nor an offset past what
+    // WRITE BUFFER can carry (a file grown since it was measured).
+    if (std::ferror(m_pFile) != 0 || m_Offset + static_cast<long>(read) > kLargestImage) {
+        ProcessError(CannotRead(m_Path));
         EndTest();
         return;
     }
-    WriteBuffer(m_Offset, static_cast<long>(read), m_pBuffer);
+    // After the last byte an empty command closes the download.
+    const bool closing = read == 0 && m_Offset > 0;
+    WriteBuffer(m_Offset, static_cast<long>(read), m_pBuffer, closing);
     if (std::feof(m_pFile) == 0) {
         m_Offset += static_cast<std::int32_t>(read);
     } else if (finish == RestartIfNotReady) {
@@ -174,19 +195,26 @@ void CIBMFirmwareDnldThread::TestLogic(unsigned long)
 CNonSegFirmwareDnldThread::CNonSegFirmwareDnldThread(SCSIDevice* device, AlignedBuffer* buffer, int patternSlot,
                                                      std::string path, int mode, long fileLength)
     : CFirmwareDnldThread(device, buffer, patternSlot, std::move(path), mode),
-      m_FileLength(static_cast<std::int32_t>(fileLength))
+      m_FileLength(static_cast<std::int32_t>(fileLength)),
+      m_Image(std::make_unique<AlignedBuffer>(fileLength))
 {
-    LoadSharedImage(m_Path, fileLength);
+    // Each thread its own image: two downloads at once must not swap files.
+    if (std::FILE* file = std::fopen(m_Path.c_str(), "rb"); file != nullptr) {
+        m_bImageRead = std::fread(m_Image->Ptr(), 1, m_Image->Size(), file) == m_Image->Size();
+        std::fclose(file);
+    }
 }
 
-CNonSegFirmwareDnldThread::~CNonSegFirmwareDnldThread()
-{
-    DropSharedImage();
-}
+CNonSegFirmwareDnldThread::~CNonSegFirmwareDnldThread() = default;
 
 void CNonSegFirmwareDnldThread::TestLogic(unsigned long)
 {
-    WriteBuffer(0, m_FileLength, g_pSharedImage);
+    if (!m_bImageRead) {
+        ProcessError(CannotRead(m_Path));
+        EndTest();
+        return;
+    }
+    WriteBuffer(0, m_FileLength, m_Image.get(), false);
     FinishAndRestart();
 }
 
@@ -214,8 +242,8 @@ Error_t CCmdFirmwareDnldTest::StartTest(unsigned long, unsigned long, long, long
 
 Error_t CCmdSegFirmwareDnldTest::StartTest(const std::string& path)
 {
-    if (path.empty()) {
-        return ERR_INVALID_PARAM;
+    if (Error_t refused = CheckImage(path); refused != ERR_NONE) {
+        return refused;
     }
     m_FirmwarePath = path;
     SetCustomBufSize(BYTES_PER_XFER);
@@ -229,8 +257,8 @@ CThreadBase* CCmdSegFirmwareDnldTest::MakeAThread(SCSIDevice* device, AlignedBuf
 
 Error_t CCmdIBMFirmwareDnldTest::StartTest(const std::string& path)
 {
-    if (path.empty()) {
-        return ERR_INVALID_PARAM;
+    if (Error_t refused = CheckImage(path); refused != ERR_NONE) {
+        return refused;
     }
     m_FirmwarePath = path;
     SetCustomBufSize(BYTES_PER_XFER);
@@ -244,21 +272,10 @@ CThreadBase* CCmdIBMFirmwareDnldTest::MakeAThread(SCSIDevice* device, AlignedBuf
 
 Error_t CCmdNonSegFirmwareDnldTest::StartTest(const std::string& path)
 {
-    if (path.empty()) {
-        return ERR_INVALID_PARAM;
+    if (Error_t refused = CheckImage(path); refused != ERR_NONE) {
+        return refused;
     }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return ERR_TEST_18;
-    }
-    const bool measured = std::fseek(file, 0, SEEK_END) == 0;
-    const long length = measured ? std::ftell(file) : -1;
-    std::fclose(file);
-    // One WRITE BUFFER carries the whole image: its length must fit the command.
-    if (length < 0 || length > 0xFFFFFF) {
-        return ERR_TEST_18;
-    }
-    m_FileLength = static_cast<std::int32_t>(length);
+    m_FileLength = static_cast<std::int32_t>(MeasureFile(path));
     m_FirmwarePath = path;
     return ERR_NONE;
 }

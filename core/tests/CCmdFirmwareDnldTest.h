@@ -4,6 +4,7 @@
 #include "core/tests/CThreadBase.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 // Firmware download from a file with WRITE BUFFER, one thread per device.
@@ -20,7 +21,10 @@ protected:
 
     // Sends one chunk of up to chunkBytes at the offset; at the end of the file finishes.
     void SendChunk(unsigned long chunkBytes, Finish_t finish);
-    void WriteBuffer(long offset, long length, AlignedBuffer* data);
+    // closing: the empty command after the last byte, which a drive running
+    // its new microcode answers with that unit attention.
+    void WriteBuffer(long offset, long length, AlignedBuffer* data, bool closing);
+    static bool IsNewMicrocode(CEventBase* event);
     // Sequence A: a unit that is not ready after the download gets time and a start.
     void FinishAndRestart();
     // Sequence B: the unit is checked and started, every answer ignored.
@@ -48,7 +52,7 @@ public:
     void TestLogic(unsigned long index) override;
 };
 
-// Sends the whole file in one command from a buffer the live threads share.
+// Sends the whole file in one command from an image of its own.
 class CNonSegFirmwareDnldThread : public CFirmwareDnldThread {
 public:
     CNonSegFirmwareDnldThread(SCSIDevice* device, AlignedBuffer* buffer, int patternSlot, std::string path,
@@ -58,6 +62,8 @@ public:
 
 private:
     std::int32_t m_FileLength;
+    std::unique_ptr<AlignedBuffer> m_Image;
+    bool m_bImageRead = false;
 };
 
 class CCmdFirmwareDnldTest : public CTestBase {
@@ -69,6 +75,8 @@ public:
     Error_t StartTest(int percentage, long opCount, long blocksPerXfer, long timeLimit) override;
     Error_t StartTest(unsigned long startBlock, unsigned long endBlock, long opCount, long blocksPerXfer,
                       long timeLimit) override;
+    // ERR_INVALID_PARAM for an empty path; ERR_TEST_18 for a file that cannot
+    // be read or does not fit the 24-bit offsets and lengths of WRITE BUFFER.
     virtual Error_t StartTest(const std::string& path) = 0;
 
 protected:
@@ -102,7 +110,6 @@ class CCmdNonSegFirmwareDnldTest : public CCmdFirmwareDnldTest {
 public:
     using CCmdFirmwareDnldTest::CCmdFirmwareDnldTest;
     using CCmdFirmwareDnldTest::StartTest;
-    // ERR_TEST_18 when the file cannot be read.
     Error_t StartTest(const std::string& path) override;
 
 protected:

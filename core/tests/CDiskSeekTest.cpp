@@ -110,6 +110,13 @@ CDiskSeekTest::CDiskSeekTest(std::list<CDevAddress>* addresses, long deviceCount
 {
 }
 
+Error_t CDiskSeekTest::StartTest(unsigned long startBlock, unsigned long endBlock, long opCount,
+                                 long blocksPerXfer, long timeLimit)
+{
+    const Error_t result = CTestBase::StartTest(startBlock, endBlock, opCount, blocksPerXfer, timeLimit);
+    return result == ERR_NONE && ThreadSpan() == 0 ? ERR_INVALID_PARAM : result;
+}
+
 void CDiskSeekTest::GetProgressRange(long& low, long& high)
 {
     low = 0;

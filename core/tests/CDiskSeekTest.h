@@ -40,6 +40,10 @@ public:
                   long threadsPerDevice, int cmdBlocks);
 
     void GetProgressRange(long& low, long& high) override;
+    using CTestBase::StartTest;
+    // An empty range of a thread would seek nowhere and pass.
+    Error_t StartTest(unsigned long startBlock, unsigned long endBlock, long opCount, long blocksPerXfer,
+                      long timeLimit) override;
 
 protected:
     CThreadBase* MakeAThread(SCSIDevice* device, AlignedBuffer* buffer) override;

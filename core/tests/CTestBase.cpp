@@ -129,6 +129,12 @@ void CTestBase::GetProgressRange(long& low, long& high)
     high = static_cast<long>(m_EndBlock);
 }
 
+unsigned long CTestBase::ThreadSpan() const
+{
+    const unsigned long span = m_EndBlock > m_StartBlock ? m_EndBlock - m_StartBlock : 0;
+    return span / static_cast<unsigned long>(std::max<std::int32_t>(m_ThreadsPerDevice, 1));
+}
+
 unsigned long CTestBase::ThreadStartBlock(long threadIndex)
 {
     const unsigned long span = m_EndBlock > m_StartBlock ? m_EndBlock - m_StartBlock : 0;

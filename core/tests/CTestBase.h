@@ -81,6 +81,8 @@ protected:
     virtual CThreadBase* MakeAThread(SCSIDevice* device, AlignedBuffer* buffer) = 0;
     virtual Error_t StopTest();
 
+    // Blocks each thread of a device gets; 0 for an empty range.
+    unsigned long ThreadSpan() const;
     void SetCustomBufSize(long bytes) { m_CustomBufSize = static_cast<std::int32_t>(bytes); }
     long GetCustomBufSize() const { return m_CustomBufSize; }
     void DeleteBuffers();

@@ -10,6 +10,7 @@
 #include "core/types/CEventError.h"
 #include "core/types/StringPrintf.h"
 
+#include <algorithm>
 #include <exception>
 #include <thread>
 
@@ -50,6 +51,13 @@ CThreadBase::CThreadBase(unsigned long startBlock, unsigned long endBlock, long 
 {
     if (device == nullptr) {
         GTrace note(kTraceLevel, "Null device passed to thread base constructor");
+    }
+    m_Transfers.resize(CtlBlockCount());
+    m_Transfers[0].buffer = buffer;
+    for (std::size_t slot = 1; slot < m_Transfers.size() && buffer != nullptr; ++slot) {
+        // An allocation failure throws Error_t, which the test turns into ERR_NO_MEMORY.
+        m_OwnBuffers.push_back(std::make_unique<AlignedBuffer>(static_cast<long>(buffer->Size())));
+        m_Transfers[slot].buffer = m_OwnBuffers.back().get();
     }
 }
 
@@ -159,8 +167,10 @@ Error_t CThreadBase::RunOneAtATime()
     }
     while (!IsTestCancelled()) {
         RunStep(m_FirstCtlBlock);
+        Collect(m_FirstCtlBlock);
         UpdatePerformance();
     }
+    CollectRemaining();
     return ERR_NONE;
 }
 
@@ -178,14 +188,16 @@ Error_t CThreadBase::RunInFlight()
             if (status == ERR_NONE) {
                 RunStep(i);
             } else if (status == ERR_CMD_NOT_STARTED || status == ERR_SK_UNIT_ATTENTION || status == ERR_BUS_RESET) {
-                m_pDevice->SetRetryCmd(i);
-                RunStep(i);
-                m_pDevice->UnSetRetryCmd(i);
+                Reissue(i);
             } else if (status == ERR_CMD_COMPLETE) {
                 UpdatePerformance();
-                RunStep(i);
+                Completed(i);
+                if (!IsTestCancelled()) {
+                    RunStep(i);
+                }
             } else if (status != ERR_CMD_PENDING) {
                 WaitForCmdCompletion();
+                SlotOf(i).outstanding = false;
                 ProcessError(m_pDevice->GetCtlBlock(i)->GetErrorEvent());
                 break;
             }
@@ -193,7 +205,123 @@ Error_t CThreadBase::RunInFlight()
         std::this_thread::yield();
     }
     WaitForCmdCompletion();
+    CollectRemaining();
     return status;
+}
+
+void CThreadBase::Reissue(unsigned long index)
+{
+    m_pDevice->SetRetryCmd(index);
+    RunStep(index);
+    m_pDevice->UnSetRetryCmd(index);
+}
+
+CThreadBase::Transfer& CThreadBase::SlotOf(unsigned long index)
+{
+    const unsigned long first = m_FirstCtlBlock == NO_CTL_BLOCKS ? 0 : m_FirstCtlBlock;
+    const unsigned long slot = index >= first ? index - first : 0;
+    return m_Transfers[slot < m_Transfers.size() ? slot : 0];
+}
+
+AlignedBuffer* CThreadBase::BufferOf(unsigned long index)
+{
+    return SlotOf(index).buffer;
+}
+
+void CThreadBase::PrepareWrite(unsigned long index)
+{
+    if (m_pDevice->IsRetryCmd(index)) {
+        return;
+    }
+    Transfer& transfer = SlotOf(index);
+    transfer.firstBlock = m_CurrentBlock;
+    transfer.blocks = m_BlocksPerXfer;
+    transfer.written = true;
+    transfer.check = false;
+    transfer.outstanding = true;
+    CBufferPatternSystem* patterns = CBufferPatternSystem::Instance();
+    if (patterns->GetPatternType(m_PatternSlot) == PatternBlockNumbers) {
+        patterns->FillBuffer(m_PatternSlot, transfer.buffer, transfer.firstBlock, m_BlockLength,
+                             static_cast<unsigned long>(transfer.blocks));
+    } else {
+        // Again before every write: a read into this buffer may have changed it.
+        patterns->FillBuffer(m_PatternSlot, transfer.buffer);
+    }
+}
+
+void CThreadBase::PrepareRead(unsigned long index, std::uint32_t firstBlock, std::int32_t blocks)
+{
+    if (m_pDevice->IsRetryCmd(index)) {
+        return;
+    }
+    Transfer& transfer = SlotOf(index);
+    transfer.firstBlock = firstBlock;
+    transfer.blocks = blocks;
+    transfer.written = false;
+    transfer.check = CBufferPatternSystem::IsDataCompareOn();
+    transfer.outstanding = true;
+}
+
+void CThreadBase::Completed(unsigned long index)
+{
+    Transfer& transfer = SlotOf(index);
+    if (!transfer.outstanding) {
+        return;
+    }
+    transfer.outstanding = false;
+    if (transfer.check && IsDataCompareError(transfer)) {
+        ProcessDataCompareError(transfer);
+    }
+}
+
+void CThreadBase::Collect(unsigned long index)
+{
+    Error_t status = m_pDevice->IsCommandComplete(static_cast<int>(index));
+    if (status != ERR_CMD_PENDING) {
+        // Finished inside the step: a failure was thrown there and handed over.
+        if (status == ERR_CMD_COMPLETE) {
+            Completed(index);
+        }
+        return;
+    }
+    while (status == ERR_CMD_PENDING) {
+        std::this_thread::yield();
+        status = m_pDevice->IsCommandComplete(static_cast<int>(index));
+    }
+    if (status == ERR_CMD_COMPLETE) {
+        Completed(index);
+    } else if (status == ERR_CMD_NOT_STARTED || status == ERR_SK_UNIT_ATTENTION || status == ERR_BUS_RESET) {
+        Reissue(index);
+        Collect(index);
+    } else {
+        SlotOf(index).outstanding = false;
+        ProcessError(m_pDevice->GetCtlBlock(index)->GetErrorEvent());
+    }
+}
+
+void CThreadBase::CollectRemaining()
+{
+    if (m_FirstCtlBlock == NO_CTL_BLOCKS) {
+        return;
+    }
+    for (unsigned long i = m_FirstCtlBlock; i < m_FirstCtlBlock + CtlBlockCount(); ++i) {
+        if (!SlotOf(i).outstanding) {
+            continue;
+        }
+        const Error_t status = m_pDevice->IsCommandComplete(static_cast<int>(i));
+        if (status == ERR_CMD_COMPLETE) {
+            Completed(i);
+        } else if (status != ERR_CMD_NOT_STARTED && !m_bHandedOver) {
+            // The last commands of a range fail as surely as the first ones.
+            SlotOf(i).outstanding = false;
+            ProcessError(m_pDevice->GetCtlBlock(i)->GetErrorEvent());
+        }
+    }
+}
+
+void CThreadBase::SettleCommands()
+{
+    WaitForCmdCompletion();
 }
 
 unsigned long CThreadBase::CtlBlockCount() const
@@ -226,10 +354,13 @@ void CThreadBase::RunStep(unsigned long index)
     try {
         TestLogic(index);
     } catch (CEventBase* event) {
+        SlotOf(index).outstanding = false;
         ProcessError(event);
     } catch (CScsiIoCtl* ctl) {
+        SlotOf(index).outstanding = false;
         ProcessError(ctl->GetErrorEvent());
     } catch (Error_t code) {
+        SlotOf(index).outstanding = false;
         ProcessError(new CEventError("Test step failed", code));
     }
 }
@@ -246,6 +377,7 @@ void CThreadBase::ProcessError(CEventBase* event)
 
 void CThreadBase::HandOver(CEventBase* event)
 {
+    m_bHandedOver = true;
     {
         const std::lock_guard<std::mutex> hold(m_PendingLock);
         m_PendingErrors.push_back(event);
@@ -268,25 +400,31 @@ std::list<CEventBase*> CThreadBase::TakePendingErrors()
     return taken;
 }
 
-bool CThreadBase::IsDataCompareError()
+bool CThreadBase::IsDataCompareError(const Transfer& transfer)
 {
     CBufferPatternSystem* patterns = CBufferPatternSystem::Instance();
+    const long bytes = static_cast<long>(std::max<std::int32_t>(transfer.blocks, 0)) * static_cast<long>(m_BlockLength);
+    if (transfer.buffer == nullptr || static_cast<unsigned long>(bytes) > transfer.buffer->Size()) {
+        return false;
+    }
+    // Only what the command read: the rest of the buffer holds older data.
+    AlignedBuffer read(static_cast<unsigned char*>(transfer.buffer->Ptr()), bytes);
     int offset = 0;
     // Block numbers also tell where they differ, or the event would show a stale byte.
     const bool same = patterns->GetPatternType(m_PatternSlot) == PatternBlockNumbers
-                          ? patterns->CheckPatternToBlockNums(m_pBuffer, m_CurrentBlock, m_BlockLength,
-                                                              static_cast<unsigned long>(m_BlocksPerXfer), offset,
+                          ? patterns->CheckPatternToBlockNums(&read, transfer.firstBlock, m_BlockLength,
+                                                              static_cast<unsigned long>(transfer.blocks), offset,
                                                               m_ExpectedByte, m_ActualByte)
-                          : patterns->CompareData(m_PatternSlot, m_pBuffer, offset, m_ExpectedByte, m_ActualByte);
+                          : patterns->CompareData(m_PatternSlot, &read, offset, m_ExpectedByte, m_ActualByte);
     if (!same) {
         m_CompareByteOffset = offset;
     }
     return !same;
 }
 
-void CThreadBase::ProcessDataCompareError()
+void CThreadBase::ProcessDataCompareError(const Transfer& transfer)
 {
-    unsigned long block = m_CurrentBlock;
+    unsigned long block = transfer.firstBlock;
     long offset = m_CompareByteOffset;
     if (m_BlockLength != 0) {
         block += static_cast<unsigned long>(offset) / m_BlockLength;
@@ -303,22 +441,6 @@ void CThreadBase::FillFixedPattern()
     CBufferPatternSystem* patterns = CBufferPatternSystem::Instance();
     if (patterns->GetPatternType(m_PatternSlot) != PatternBlockNumbers) {
         patterns->FillBuffer(m_PatternSlot, m_pBuffer);
-    }
-}
-
-void CThreadBase::FillBlockNumbers()
-{
-    CBufferPatternSystem* patterns = CBufferPatternSystem::Instance();
-    if (patterns->GetPatternType(m_PatternSlot) == PatternBlockNumbers) {
-        patterns->FillBuffer(m_PatternSlot, m_pBuffer, m_CurrentBlock, m_BlockLength,
-                             static_cast<unsigned long>(m_BlocksPerXfer));
-    }
-}
-
-void CThreadBase::CompareIfOn()
-{
-    if (CBufferPatternSystem::IsDataCompareOn() && IsDataCompareError()) {
-        ProcessDataCompareError();
     }
 }
 

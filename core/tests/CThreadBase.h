@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <ctime>
 #include <list>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 class AlignedBuffer;
 class CEventBase;
@@ -70,17 +72,40 @@ protected:
     // Pause of a thread that ends itself, so the monitor sees its last figures.
     static constexpr DWORD END_PAUSE_MS = 100;
 
+    // The data command last issued on one control block of this thread. Each
+    // block has a buffer of its own, so commands in flight never share data:
+    // a write's data is made before it is issued, a read's is checked only
+    // once that very command completed.
+    struct Transfer {
+        AlignedBuffer* buffer = nullptr;
+        std::uint32_t firstBlock = 0;
+        std::int32_t blocks = 0;
+        bool written = false;
+        bool check = false;
+        bool outstanding = false;
+    };
+
     // Seeds this thread's sequence: at the start from a newly chosen seed,
     // afterwards (a write-read thread's read pass) from the same seed again.
     void ReseedRandom();
     int NextRandom() { return m_Random.Next(); }
-    bool IsDataCompareError();
-    void ProcessDataCompareError();
+    bool IsDataCompareError(const Transfer& transfer);
+    void ProcessDataCompareError(const Transfer& transfer);
     void WaitForCmdCompletion();
-    // Buffer preparation and checking shared by the data tests.
+    // Fills the test's buffer from a fixed or user pattern.
     void FillFixedPattern();
-    void FillBlockNumbers();
-    void CompareIfOn();
+    // The buffer of the control block's own commands.
+    AlignedBuffer* BufferOf(unsigned long index);
+    const Transfer& TransferOf(unsigned long index) { return SlotOf(index); }
+    // Before a data command at the current block (a retried command keeps
+    // what it was issued with): a write gets the pattern in its buffer, a
+    // read is remembered for the compare after it completed.
+    void PrepareWrite(unsigned long index);
+    void PrepareRead(unsigned long index) { PrepareRead(index, m_CurrentBlock, m_BlocksPerXfer); }
+    void PrepareRead(unsigned long index, std::uint32_t firstBlock, std::int32_t blocks);
+    // Waits until none of this thread's commands is under way, e.g. before
+    // blocks written are read back.
+    void SettleCommands();
     // A device operation that refused its arguments issued nothing: that is a failure too.
     void Checked(Error_t result);
     // TestLogic with anything a device operation throws handed to ProcessError.
@@ -115,6 +140,15 @@ private:
     static DWORD ThreadEntry(LPVOID self);
     Error_t RunOneAtATime();
     Error_t RunInFlight();
+    Transfer& SlotOf(unsigned long index);
+    // After a completion: the compare of a read, once.
+    void Completed(unsigned long index);
+    // Waits for the command of a polled block and takes its outcome.
+    void Collect(unsigned long index);
+    // Commands still unaccounted for when the loop ends: compared or reported.
+    void CollectRemaining();
+    // Retries the command on the block as it was built.
+    void Reissue(unsigned long index);
     // Control blocks first to first + count - 1 of this thread.
     unsigned long CtlBlockCount() const;
     bool AnyCommandPending();
@@ -131,6 +165,10 @@ private:
     HANDLE m_hThread = nullptr;
     HANDLE m_hAttention = nullptr;
     unsigned long m_FirstCtlBlock = 0;
+    // One per control block; the first uses the test's buffer, the others their own.
+    std::vector<Transfer> m_Transfers;
+    std::vector<std::unique_ptr<AlignedBuffer>> m_OwnBuffers;
+    std::atomic<bool> m_bHandedOver{false};
     Error_t m_ExitCode = ERR_NONE;
     std::mutex m_PendingLock;
     std::list<CEventBase*> m_PendingErrors;

@@ -11,31 +11,22 @@ constexpr unsigned long kTraceLevel = 0x8000;
 
 void CDiskRanReadThread::TestLogic(unsigned long index)
 {
-    Checked(m_pDisk->Read(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
-    CompareIfOn();
+    PrepareRead(index);
+    Checked(m_pDisk->Read(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
     Advance(index);
-}
-
-CDiskRanWriteThread::CDiskRanWriteThread(unsigned long startBlock, unsigned long endBlock, long opCount,
-                                         long blocksPerXfer, long timeLimit, SCSIDevice* device,
-                                         AlignedBuffer* buffer, int patternSlot, int cmdBlocks)
-    : DiskRanThreadBase(startBlock, endBlock, opCount, blocksPerXfer, timeLimit, device, buffer, patternSlot,
-                        cmdBlocks)
-{
-    FillFixedPattern();
 }
 
 void CDiskRanWriteThread::TestLogic(unsigned long index)
 {
-    FillBlockNumbers();
-    Checked(m_pDisk->Write(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
+    PrepareWrite(index);
+    Checked(m_pDisk->Write(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
     Advance(index);
 }
 
 void CDiskRanWriteVerifyThread::TestLogic(unsigned long index)
 {
-    FillBlockNumbers();
-    Checked(m_pDisk->WriteVerify(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
+    PrepareWrite(index);
+    Checked(m_pDisk->WriteVerify(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
     Advance(index);
 }
 
@@ -52,10 +43,14 @@ void CDiskRanWriteReadThread::TestLogic(unsigned long index)
     if (!Transfer(index)) {
         return;
     }
-    const bool halfDone = IsIoBased() ? m_OpCounter >= m_OpCountLimit / 2 : m_Elapsed >= m_TimeLimit / 2;
-    if (writing && halfDone) {
-        SwitchToReading();
-    } else if (!writing && IsTestFinished()) {
+    if (writing) {
+        ++m_Writes;
+        const bool halfDone = IsIoBased() ? m_OpCounter >= m_OpCountLimit / 2 : m_Elapsed >= m_TimeLimit / 2;
+        if (halfDone) {
+            SwitchToReading();
+        }
+    } else if (IsTestFinished() || ++m_Reads >= m_Writes) {
+        // Never more reads than writes: a block the pass did not write holds no pattern.
         Pause(END_PAUSE_MS);
         EndTest();
     }
@@ -64,11 +59,11 @@ void CDiskRanWriteReadThread::TestLogic(unsigned long index)
 bool CDiskRanWriteReadThread::Transfer(unsigned long index)
 {
     if (m_bWriting) {
-        FillBlockNumbers();
-        Checked(m_pDisk->Write(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
+        PrepareWrite(index);
+        Checked(m_pDisk->Write(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
     } else {
-        Checked(m_pDisk->Read(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
-        CompareIfOn();
+        PrepareRead(index);
+        Checked(m_pDisk->Read(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
     }
     if (m_pDevice->IsRetryCmd(index)) {
         return false;
@@ -81,6 +76,8 @@ bool CDiskRanWriteReadThread::Transfer(unsigned long index)
 
 void CDiskRanWriteReadThread::SwitchToReading()
 {
+    // Every write has landed before its blocks are read back.
+    SettleCommands();
     // The same seed again: the read pass visits the written blocks in the same order.
     m_CurrentBlock = m_StartBlock;
     ReseedRandom();
@@ -91,20 +88,21 @@ void CDiskRanWriteReadThread::InfiniteLogic(unsigned long index)
 {
     GTrace trace(kTraceLevel, "Disk Ran Write Read Thread  Infinite Test Logic");
     m_Progress = INFINITE_PROGRESS;
-    if (m_bWriting) {
-        FillBlockNumbers();
-        Checked(m_pDisk->Write(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
+    // Each control block reads back what it wrote itself, once that write completed.
+    // A retried command goes out again as it was built, whichever branch reissues it.
+    const CThreadBase::Transfer& last = TransferOf(index);
+    if (!last.written || m_pDevice->IsRetryCmd(index)) {
+        PrepareWrite(index);
+        Checked(m_pDisk->Write(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
         if (!m_pDevice->IsRetryCmd(index)) {
-            m_bWriting = false;
+            CalcNextBlock();
         }
         return;
     }
-    Checked(m_pDisk->Read(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
-    CompareIfOn();
-    if (!m_pDevice->IsRetryCmd(index)) {
-        CalcNextBlock();
-        m_bWriting = true;
-    }
+    const std::uint32_t first = last.firstBlock;
+    const std::int32_t blocks = last.blocks;
+    PrepareRead(index, first, blocks);
+    Checked(m_pDisk->Read(index, first, blocks, BufferOf(index), 0, 0, 0));
 }
 
 void CDiskRanWriteReadTest::GetProgressRange(long& low, long& high)

@@ -13,8 +13,7 @@ public:
 
 class CDiskRanWriteThread : public DiskRanThreadBase {
 public:
-    CDiskRanWriteThread(unsigned long startBlock, unsigned long endBlock, long opCount, long blocksPerXfer,
-                        long timeLimit, SCSIDevice* device, AlignedBuffer* buffer, int patternSlot, int cmdBlocks);
+    using DiskRanThreadBase::DiskRanThreadBase;
     void TestLogic(unsigned long index) override;
 };
 
@@ -25,7 +24,8 @@ public:
 };
 
 // Writes at random blocks, then reads them back: in two halves when counted
-// or timed, block by block when it runs until ended.
+// or timed (never reading more than it wrote), block by block when it runs
+// until ended.
 class CDiskRanWriteReadThread : public CDiskRanWriteThread {
 public:
     using CDiskRanWriteThread::CDiskRanWriteThread;
@@ -38,6 +38,8 @@ private:
     void SwitchToReading();
 
     bool m_bWriting = true;
+    std::int32_t m_Writes = 0;
+    std::int32_t m_Reads = 0;
 };
 
 template <class Thread>
@@ -53,6 +55,23 @@ public:
     {
         low = 0;
         high = m_OpCount >= 2 ? m_OpCount : (m_TimeLimit > 0 ? m_TimeLimit : 100);
+    }
+
+    // A transfer of no blocks, or a thread's range too short for one, would
+    // send nothing, or nothing but empty commands, and pass.
+    Error_t StartTest(int percentage, long opCount, long blocksPerXfer, long timeLimit) override
+    {
+        const Error_t result = CTestBase::StartTest(percentage, opCount, blocksPerXfer, timeLimit);
+        return result == ERR_NONE && blocksPerXfer <= 0 ? ERR_INVALID_PARAM : result;
+    }
+    Error_t StartTest(unsigned long startBlock, unsigned long endBlock, long opCount, long blocksPerXfer,
+                      long timeLimit) override
+    {
+        const Error_t result = CTestBase::StartTest(startBlock, endBlock, opCount, blocksPerXfer, timeLimit);
+        if (result == ERR_NONE && (blocksPerXfer <= 0 || ThreadSpan() < static_cast<unsigned long>(blocksPerXfer))) {
+            return ERR_INVALID_PARAM;
+        }
+        return result;
     }
 
 protected:

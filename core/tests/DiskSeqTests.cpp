@@ -2,68 +2,56 @@
 
 #include "core/devices/CDisk.h"
 
+#include <algorithm>
+
 void CDiskSeqReadThread::TestLogic(unsigned long index)
 {
-    Checked(m_pDisk->Read(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
-    CompareIfOn();
+    PrepareRead(index);
+    Checked(m_pDisk->Read(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
     Advance(index, true);
-}
-
-CDiskSeqWriteThread::CDiskSeqWriteThread(unsigned long startBlock, unsigned long endBlock, long opCount,
-                                         long blocksPerXfer, SCSIDevice* device, AlignedBuffer* buffer,
-                                         int patternSlot, int cmdBlocks)
-    : DiskSeqThreadBase(startBlock, endBlock, opCount, blocksPerXfer, device, buffer, patternSlot, cmdBlocks)
-{
-    FillFixedPattern();
 }
 
 void CDiskSeqWriteThread::TestLogic(unsigned long index)
 {
-    FillBlockNumbers();
-    Checked(m_pDisk->Write(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
+    PrepareWrite(index);
+    Checked(m_pDisk->Write(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
     Advance(index, true);
 }
 
 void CDiskSeqWriteVerifyThread::TestLogic(unsigned long index)
 {
-    FillBlockNumbers();
-    Checked(m_pDisk->WriteVerify(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
+    PrepareWrite(index);
+    Checked(m_pDisk->WriteVerify(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
     Advance(index, true);
 }
 
 void CDiskVerifyThread::TestLogic(unsigned long index)
 {
-    Checked(m_pDisk->Verify(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
+    Checked(m_pDisk->Verify(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
     Advance(index, false);
-}
-
-CDiskSeqWriteReadThread::CDiskSeqWriteReadThread(unsigned long startBlock, unsigned long endBlock, long opCount,
-                                                 long blocksPerXfer, SCSIDevice* device, AlignedBuffer* buffer,
-                                                 int patternSlot, int cmdBlocks)
-    : CDiskSeqWriteThread(startBlock, endBlock, opCount, blocksPerXfer, device, buffer, patternSlot, cmdBlocks),
-      m_SavedBlocksPerXfer(static_cast<std::int32_t>(blocksPerXfer))
-{
 }
 
 void CDiskSeqWriteReadThread::TestLogic(unsigned long index)
 {
     if (m_bWriting) {
-        FillBlockNumbers();
-        Checked(m_pDisk->Write(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
+        PrepareWrite(index);
+        Checked(m_pDisk->Write(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
         if (m_pDevice->IsRetryCmd(index)) {
             return;
         }
         CalcNextBlock();
         UpdateProgress();
         if (IsTestFinished()) {
+            // Every write has landed before its blocks are read back.
+            SettleCommands();
             m_bWriting = false;
             m_CurrentBlock = m_StartBlock;
-            m_BlocksPerXfer = m_SavedBlocksPerXfer;
+            m_BlocksPerXfer = FirstTransferBlocks();
         }
         return;
     }
-    Checked(m_pDisk->Read(index, m_CurrentBlock, m_BlocksPerXfer, m_pBuffer, 0, 0, 0));
-    CompareIfOn();
+    PrepareRead(index);
+    Checked(m_pDisk->Read(index, m_CurrentBlock, m_BlocksPerXfer, BufferOf(index), 0, 0, 0));
     if (m_pDevice->IsRetryCmd(index)) {
         return;
     }
@@ -71,7 +59,7 @@ void CDiskSeqWriteReadThread::TestLogic(unsigned long index)
     UpdateProgress();
     if (IsTestFinished()) {
         m_bWriting = true;
-        m_BlocksPerXfer = m_SavedBlocksPerXfer;
+        m_BlocksPerXfer = FirstTransferBlocks();
         Pause(END_PAUSE_MS);
         EndTest();
     }
@@ -85,6 +73,8 @@ void CDiskSeqWriteReadThread::UpdateProgress()
 
 void CDiskSeqWriteReadTest::GetProgressRange(long& low, long& high)
 {
+    // Progress is one thread's walk over its own share of the range, twice.
     low = 0;
-    high = 2 * (static_cast<long>(m_EndBlock) - static_cast<long>(m_StartBlock));
+    const long span = m_EndBlock > m_StartBlock ? static_cast<long>(m_EndBlock - m_StartBlock) : 0;
+    high = 2 * (span / std::max<long>(m_ThreadsPerDevice, 1));
 }

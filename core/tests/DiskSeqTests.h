@@ -14,8 +14,7 @@ public:
 
 class CDiskSeqWriteThread : public DiskSeqThreadBase {
 public:
-    CDiskSeqWriteThread(unsigned long startBlock, unsigned long endBlock, long opCount, long blocksPerXfer,
-                        SCSIDevice* device, AlignedBuffer* buffer, int patternSlot, int cmdBlocks);
+    using DiskSeqThreadBase::DiskSeqThreadBase;
     void TestLogic(unsigned long index) override;
 };
 
@@ -34,13 +33,11 @@ public:
 // Writes its whole range, then reads it back.
 class CDiskSeqWriteReadThread : public CDiskSeqWriteThread {
 public:
-    CDiskSeqWriteReadThread(unsigned long startBlock, unsigned long endBlock, long opCount, long blocksPerXfer,
-                            SCSIDevice* device, AlignedBuffer* buffer, int patternSlot, int cmdBlocks);
+    using CDiskSeqWriteThread::CDiskSeqWriteThread;
     void TestLogic(unsigned long index) override;
     void UpdateProgress() override;
 
 private:
-    std::int32_t m_SavedBlocksPerXfer;
     bool m_bWriting = true;
 };
 

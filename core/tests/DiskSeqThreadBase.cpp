@@ -2,6 +2,8 @@
 
 #include "core/devices/CDisk.h"
 
+#include <algorithm>
+
 namespace {
 
 CDisk* RequireDisk(SCSIDevice* device)
@@ -19,14 +21,25 @@ DiskSeqThreadBase::DiskSeqThreadBase(unsigned long startBlock, unsigned long end
                                      long blocksPerXfer, SCSIDevice* device, AlignedBuffer* buffer, int patternSlot,
                                      int cmdBlocks)
     : CThreadBase(startBlock, endBlock, opCount, blocksPerXfer, device, buffer, patternSlot, cmdBlocks),
-      m_pDisk(RequireDisk(device))
+      m_pDisk(RequireDisk(device)),
+      m_SavedBlocksPerXfer(static_cast<std::int32_t>(blocksPerXfer))
 {
 }
 
 bool DiskSeqThreadBase::InitInstance()
 {
+    if (m_EndBlock <= m_StartBlock || m_SavedBlocksPerXfer <= 0) {
+        return false;
+    }
+    m_BlocksPerXfer = FirstTransferBlocks();
     RunTest();
     return false;
+}
+
+std::int32_t DiskSeqThreadBase::FirstTransferBlocks() const
+{
+    const std::uint32_t span = m_EndBlock > m_StartBlock ? m_EndBlock - m_StartBlock : 0;
+    return static_cast<std::int32_t>(std::min<std::uint32_t>(static_cast<std::uint32_t>(m_SavedBlocksPerXfer), span));
 }
 
 void DiskSeqThreadBase::CalcNextBlock()

@@ -11,6 +11,7 @@ public:
     DiskSeqThreadBase(unsigned long startBlock, unsigned long endBlock, long opCount, long blocksPerXfer,
                       SCSIDevice* device, AlignedBuffer* buffer, int patternSlot, int cmdBlocks);
 
+    // An empty range sends nothing.
     bool InitInstance() override;
     virtual bool IsTestFinished();
     virtual void UpdateProgress();
@@ -21,6 +22,11 @@ protected:
     // After a command: unless it is to be retried, step on and end at the
     // top of the range (pausing first when asked).
     void Advance(unsigned long index, bool pauseAtEnd);
+    // The blocks of a pass's first command: never past the end of the range.
+    std::int32_t FirstTransferBlocks() const;
 
     CDisk* m_pDisk;
+
+private:
+    std::int32_t m_SavedBlocksPerXfer;
 };

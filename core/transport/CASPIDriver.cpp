@@ -165,17 +165,39 @@ Error_t CASPIDriver::Send(HANDLE, void* request)
         std::atomic_ref<BYTE>(srb->SRB_Status).store(kStatusNoAspi, std::memory_order_release);
         return ERR_DRIVER_FAILURE;
     }
-    std::lock_guard guard(m_SendLock);
-    m_TimeoutSrb = SRB_GetSetTimeouts{};
-    m_TimeoutSrb.SRB_Cmd = aspi::SC_GETSET_TIMEOUTS;
-    m_TimeoutSrb.SRB_HaId = srb->SRB_HaId;
-    m_TimeoutSrb.SRB_Flags = aspi::TIMEOUT_SET;
-    m_TimeoutSrb.SRB_Target = srb->SRB_Target;
-    m_TimeoutSrb.SRB_Lun = srb->SRB_Lun;
-    m_TimeoutSrb.SRB_Timeout = TimeoutHalfSeconds(srb->SRB_Hdr_Rsvd);
-    m_Send(&m_TimeoutSrb);
+    const DeviceKey device{srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun};
+    EnterSend(device, TimeoutHalfSeconds(srb->SRB_Hdr_Rsvd));
     m_Send(srb);
+    LeaveSend(device);
     return ERR_NONE;
+}
+
+void CASPIDriver::EnterSend(const DeviceKey& device, DWORD wanted)
+{
+    std::unique_lock lock(m_SendLock);
+    TimeoutGate& gate = m_Gates[device];
+    m_SendDone.wait(lock, [&] { return gate.sending == 0 || gate.halfSeconds == wanted; });
+    if (gate.sending == 0) {
+        m_TimeoutSrb = SRB_GetSetTimeouts{};
+        m_TimeoutSrb.SRB_Cmd = aspi::SC_GETSET_TIMEOUTS;
+        m_TimeoutSrb.SRB_HaId = std::get<0>(device);
+        m_TimeoutSrb.SRB_Flags = aspi::TIMEOUT_SET;
+        m_TimeoutSrb.SRB_Target = std::get<1>(device);
+        m_TimeoutSrb.SRB_Lun = std::get<2>(device);
+        m_TimeoutSrb.SRB_Timeout = wanted;
+        m_Send(&m_TimeoutSrb);
+        gate.halfSeconds = wanted;
+    }
+    ++gate.sending;
+}
+
+void CASPIDriver::LeaveSend(const DeviceKey& device)
+{
+    {
+        std::lock_guard guard(m_SendLock);
+        --m_Gates[device].sending;
+    }
+    m_SendDone.notify_all();
 }
 
 SRB_GetSetTimeouts CASPIDriver::LastTimeoutBlock()

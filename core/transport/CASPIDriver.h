@@ -3,8 +3,11 @@
 #include "core/transport/AspiSrb.h"
 #include "core/transport/CScsiDriver.h"
 
+#include <condition_variable>
 #include <list>
+#include <map>
 #include <mutex>
+#include <tuple>
 
 // The ASPI transport's driver object: holds "WNASPI32.DLL", lists its host
 // adapters, sends execute-command blocks with their time-out, and serves the
@@ -69,9 +72,22 @@ private:
     unsigned long m_LastAsked = 0;
     unsigned long m_LastGranted = 0;
 
-    // One block for every command; the lock keeps two threads' time-outs
-    // from mixing before each one's command is sent.
+    // The layer takes a device's time-out from its last setting when a command
+    // is sent, and may run the command on the sending thread. So a device's
+    // setting changes only while none of its commands is being sent, and
+    // commands with the setting in force go out side by side.
+    struct TimeoutGate {
+        DWORD halfSeconds = 0;
+        int sending = 0;
+    };
+    using DeviceKey = std::tuple<BYTE, BYTE, BYTE>;
+    // Waits until the device's time-out is the wanted one, setting it if need be.
+    void EnterSend(const DeviceKey& device, DWORD wanted);
+    void LeaveSend(const DeviceKey& device);
+
     std::mutex m_SendLock;
+    std::condition_variable m_SendDone;
+    std::map<DeviceKey, TimeoutGate> m_Gates;
     SRB_GetSetTimeouts m_TimeoutSrb{};
 };
 

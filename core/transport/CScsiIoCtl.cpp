@@ -257,6 +257,31 @@ Error_t CScsiIoCtl::AllocateBuffer(long size)
     return ERR_NONE;
 }
 
+std::atomic<long> CScsiIoCtl::CMD_TIMEOUT{DEFAULT_TIMEOUT};
+std::atomic<long> CScsiIoCtl::FMT_TIMEOUT{NO_TIMEOUT};
+std::atomic<bool> CScsiIoCtl::m_bIgnoreUnitAttn{false};
+std::atomic<long> CScsiIoCtl::m_NumUnitAttnRetries{0};
+
+long CScsiIoCtl::GetTimeout()
+{
+    return CMD_TIMEOUT;
+}
+
+long CScsiIoCtl::GetFmtTimeout()
+{
+    return FMT_TIMEOUT;
+}
+
+long CScsiIoCtl::GetNumUnitAttnRetries()
+{
+    return m_NumUnitAttnRetries;
+}
+
+bool CScsiIoCtl::IgnoreUnitAttn()
+{
+    return m_bIgnoreUnitAttn;
+}
+
 Error_t CScsiIoCtl::SetTimeout(long seconds)
 {
     if (seconds < 0) {

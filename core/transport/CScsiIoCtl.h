@@ -57,11 +57,12 @@ public:
     // Trace level of every control block operation.
     static constexpr unsigned long TRACE_LEVEL = 0x20000;
 
-    // Process-wide; set before tests start.
-    static inline std::atomic<long> CMD_TIMEOUT{DEFAULT_TIMEOUT};
-    static inline std::atomic<long> FMT_TIMEOUT{NO_TIMEOUT};
-    static inline std::atomic<bool> m_bIgnoreUnitAttn{false};
-    static inline std::atomic<long> m_NumUnitAttnRetries{0};
+    // Process-wide; set before tests start. Defined in the library only, so a
+    // client built with hidden visibility shares them instead of copying them.
+    static std::atomic<long> CMD_TIMEOUT;
+    static std::atomic<long> FMT_TIMEOUT;
+    static std::atomic<bool> m_bIgnoreUnitAttn;
+    static std::atomic<long> m_NumUnitAttnRetries;
 
     virtual ~CScsiIoCtl();
 
@@ -111,13 +112,13 @@ public:
     AlignedBuffer* GetBuffer() const { return m_pDataBuffer.get(); }
     void* GetCtlBlock() const { return m_pRequest ? m_pRequest->Ptr() : nullptr; }
 
-    static long GetTimeout() { return CMD_TIMEOUT; }
-    static long GetFmtTimeout() { return FMT_TIMEOUT; }
+    static long GetTimeout();
+    static long GetFmtTimeout();
     static Error_t SetTimeout(long seconds);
     static Error_t SetFmtTimeout(long seconds);
     static bool SetNumUnitAttnRetries(long retries);
-    static long GetNumUnitAttnRetries() { return m_NumUnitAttnRetries; }
-    static bool IgnoreUnitAttn() { return m_bIgnoreUnitAttn; }
+    static long GetNumUnitAttnRetries();
+    static bool IgnoreUnitAttn();
 
 protected:
     // The transport's constructor then makes the request memory, takes its

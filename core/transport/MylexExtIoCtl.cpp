@@ -141,6 +141,10 @@ Error_t MylexExtIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataLe
     if (dataLength > static_cast<unsigned long>(std::max(BufferLength(), 0L))) {
         return ERR_BUFFER_TOO_SMALL;
     }
+    // The data step states its length in 16 bits: a larger transfer would go out short.
+    if (dataLength > MAX_TUNNEL_BYTES) {
+        return ERR_INVALID_PARAM;
+    }
     RecordCommand(timeout, lba, blocks, option);
     TakeCommandKind(dataLength, flags);
     m_CmdTimeout = timeout;

@@ -15,6 +15,8 @@ class MylexExtIoCtl final : public CScsiIoCtl {
 public:
     static constexpr int DESCRIPTOR_BYTES = 32;
     static constexpr int DESCRIPTOR_CDB_OFFSET = 16;
+    // The most one tunnelled command moves: CDB bytes 7 and 8 of the data step.
+    static constexpr unsigned long MAX_TUNNEL_BYTES = 0xFFFF;
 
     // controller: the adapter of the controller's LUN, which makes the inner block.
     MylexExtIoCtl(const CDevAddress& address, unsigned char blockIndex, CHostAdapter* controller);

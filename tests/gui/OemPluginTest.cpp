@@ -184,6 +184,9 @@ private slots:
     void sequentialReadOfTwoDrivesRunsToTheEnd()
     {
         Choose({"Disc 0:0:0", "Disc 0:2:0"}, 50000);
+        // The new drives hold zeros: the data read matches the pattern.
+        Find<QComboBox>("oemPattern")->setCurrentIndex(Find<QComboBox>("oemPattern")->findText("Fixed bytes 00"));
+        QVERIFY(Find<QCheckBox>("oemCompare")->isChecked());
         // 256 commands of 5 ms each: long enough for the chart to draw.
         Find<QSpinBox>("oemBlocks")->setValue(16);
         StartRun();
@@ -203,6 +206,31 @@ private slots:
         }
         QVERIFY(ReadText(m_home / "run" / "OEM00002.txt").find("Sequential Read Test Passed") != std::string::npos);
         Shot("oem-02-run");
+    }
+
+    void mismatchedDataFailsBothDrivesWithTheCompareError()
+    {
+        // Pattern AA compared against the zeros of new drives.
+        Choose({"Disc 0:0:0", "Disc 0:2:0"}, 50000);
+        QCOMPARE(Find<QComboBox>("oemPattern")->currentText(), QString("Fixed bytes AA"));
+        QVERIFY(Find<QCheckBox>("oemCompare")->isChecked());
+        Find<QSpinBox>("oemBlocks")->setValue(16);
+        StartRun();
+        WaitForEnd();
+        QCOMPARE(State(0), QString("Failed"));
+        QCOMPARE(State(1), QString("Failed"));
+        QListWidget* events = Find<QListWidget>("oemEvents");
+        QCOMPARE(events->count(), 2);
+        QStringList texts;
+        for (int row = 0; row < events->count(); ++row) {
+            texts << events->item(row)->text();
+        }
+        for (const char* device : {"0:0:0", "0:2:0"}) {
+            const QString expected =
+                QString("DATA COMPARE ERROR: Device %1 at block 0, byte 0: Expected 0xAA, Actual 0x00").arg(device);
+            QVERIFY2(texts.filter(expected).size() == 1, qPrintable(texts.join(" | ")));
+        }
+        QVERIFY(Log().find("Port:0 Target:2 Lun:0  Sequential Read Test Failed\n") != std::string::npos);
     }
 
     void mediumErrorFailsOnlyItsDrive()
@@ -236,6 +264,8 @@ private slots:
     void cancelAbortsEveryDrive()
     {
         Choose({"Disc 0:0:0", "Disc 0:2:0"}, 50010);
+        // Reads of the zeros of new drives that match: nothing but the cancel ends them.
+        Find<QComboBox>("oemPattern")->setCurrentIndex(Find<QComboBox>("oemPattern")->findText("Fixed bytes 00"));
         Find<QRadioButton>("oemUntilCancelled")->setChecked(true);
         StartRun();
         QTRY_VERIFY_WITH_TIMEOUT(State(0) == "Running" && State(1) == "Running", WAIT_MS);

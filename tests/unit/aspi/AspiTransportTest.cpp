@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -298,6 +299,40 @@ TEST_F(AspiFixture, CommandsReachTheMachineAndOverlap)
     }
     stop = true;
     busy.join();
+}
+
+constexpr const char* kTwoPorts = R"({"name": "aspi-ports", "ports": [
+  {"port": 0, "driver": "aic78xx", "units": [{"target": 1, "blocks": 4096, "durations": {"command": 1}}]},
+  {"port": 1, "driver": "aic78xx", "units": [{"target": 1, "blocks": 4096, "durations": {"command": 1}}]}]})";
+
+// Reads one block again and again on the port's drive, one command at a time on block 0.
+void ReadRepeatedly(int port, int count)
+{
+    SCSI_ASPIIoCtl block(CDevAddress(port, 1, 0, 0, 0, 0), 0);
+    unsigned char data[512] = {};
+    for (int i = 0; i < count; ++i) {
+        ASSERT_EQ(Issue(block, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, data, sizeof data), ERR_CMD_COMPLETE);
+    }
+}
+
+TEST_F(AspiFixture, DrivesOnTwoPortsAreServedAtTheSameTime)
+{
+    UseMachine(kTwoPorts);
+    constexpr int kReads = 20;
+    using Clock = std::chrono::steady_clock;
+    const auto alone = Clock::now();
+    ReadRepeatedly(0, kReads);
+    const auto aloneTime = Clock::now() - alone;
+
+    const auto together = Clock::now();
+    std::thread other([] { ReadRepeatedly(1, kReads); });
+    ReadRepeatedly(0, kReads);
+    other.join();
+    const auto togetherTime = Clock::now() - together;
+    // One after the other the two would take twice as long as one alone.
+    EXPECT_LT(togetherTime, aloneTime * 3 / 2)
+        << std::chrono::duration<double>(togetherTime).count() << " s against "
+        << std::chrono::duration<double>(aloneTime).count() << " s alone";
 }
 
 }  // namespace

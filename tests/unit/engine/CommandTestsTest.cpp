@@ -10,7 +10,9 @@
 #include "machine/drives/Firmware.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace engine_test {
 namespace {
@@ -32,11 +34,11 @@ Chunks WriteBuffers(Recorder& recorder)
 
 class CommandTestsTest : public EngineFixture {
 protected:
-    std::string WriteImage(std::size_t bytes)
+    std::string WriteImage(std::size_t bytes, const std::string& revision = "K200")
     {
         const auto image = harrow::machine::drives::MakeFirmwareImage(
-            "KX18LVD", "K200", "K200SCSI", bytes - harrow::machine::drives::kImageHeaderSize);
-        const std::string path = (m_Dir / ("image" + std::to_string(bytes) + ".bin")).string();
+            "KX18LVD", revision, revision + "SCSI", bytes - harrow::machine::drives::kImageHeaderSize);
+        const std::string path = (m_Dir / ("image" + std::to_string(bytes) + revision + ".bin")).string();
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
                                                     static_cast<std::streamsize>(image.size()));
         return path;
@@ -56,16 +58,82 @@ TEST_F(CommandTestsTest, SegmentedDownloadSendsChunksOf8192AndAnEmptyOneAtAnExac
     EXPECT_EQ(Seen(0).All().back().Opcode(), 0x00);   // and one after
     EXPECT_EQ(Disk(0)->GetTestState(), 2u);
 
+    // The image is whole after the second chunk: the drive answers the empty
+    // third with the unit attention of its new microcode, which is success.
     ClearSeen();
     CCmdSegFirmwareDnldTest exact(&one, 1, 0, 7);
-    ASSERT_EQ(exact.StartTest(WriteImage(16384)), ERR_NONE);
-    const Outcome outcome = RunToEnd(exact);
+    ASSERT_EQ(exact.StartTest(WriteImage(16384, "K300")), ERR_NONE);
+    EXPECT_EQ(RunToEnd(exact).texts, kNoEvents);
     EXPECT_EQ(WriteBuffers(Seen(0)), (Chunks{{0, 8192}, {8192, 8192}, {16384, 0}}));
-    // The image was whole after the second chunk: the drive reports its new
-    // microcode to the empty third, which ends the device.
-    ASSERT_EQ(outcome.texts.size(), 1u);
-    EXPECT_NE(outcome.texts[0].find("Sense Key = 06  Additional Sense Code = 3F"), std::string::npos);
-    EXPECT_EQ(Disk(0)->GetTestState(), 4u);
+    EXPECT_EQ(Disk(0)->GetTestState(), 2u);
+}
+
+TEST_F(CommandTestsTest, DownloadsOfMissingOrOversizedFilesAreRefusedAndFail)
+{
+    StartMachine(R"([{"target": 0, "blocks": 1000}])");
+    auto one = Addresses({0});
+    const std::string absent = (m_Dir / "absent.bin").string();
+    // One byte more than the 24-bit offset and length of WRITE BUFFER carry.
+    const std::string huge = (m_Dir / "huge.bin").string();
+    {
+        std::ofstream file(huge, std::ios::binary);
+        file.seekp(0x1000000);
+        file.put(0);
+    }
+    CCmdSegFirmwareDnldTest seg(&one, 1, 0, 7);
+    CCmdIBMFirmwareDnldTest ibm(&one, 1, 0, 7);
+    CCmdNonSegFirmwareDnldTest whole(&one, 1, 0, 7);
+    for (CCmdFirmwareDnldTest* test : std::initializer_list<CCmdFirmwareDnldTest*>{&seg, &ibm, &whole}) {
+        EXPECT_EQ(test->StartTest(std::string()), ERR_INVALID_PARAM);
+        EXPECT_EQ(test->StartTest(absent), ERR_TEST_18);
+        EXPECT_EQ(test->StartTest(huge), ERR_TEST_18);
+    }
+
+    // A file gone between StartTest and the run: nothing is sent and the drive fails.
+    for (CCmdFirmwareDnldTest* test : std::initializer_list<CCmdFirmwareDnldTest*>{&seg, &ibm, &whole}) {
+        ClearSeen();
+        const std::string path = WriteImage(20000);
+        ASSERT_EQ(test->StartTest(path), ERR_NONE);
+        std::filesystem::remove(path);
+        const Outcome outcome = RunToEnd(*test);
+        ASSERT_EQ(outcome.texts.size(), 1u);
+        EXPECT_NE(outcome.texts[0].find("\nCannot read the firmware file " + path), std::string::npos);
+        EXPECT_EQ(outcome.codes, (std::vector<Error_t>{ERR_TEST_18}));
+        EXPECT_EQ(WriteBuffers(Seen(0)), Chunks{});
+        EXPECT_EQ(Disk(0)->GetTestState(), 4u);
+    }
+}
+
+TEST_F(CommandTestsTest, TwoWholeFileDownloadsAtOnceSendEachItsOwnImage)
+{
+    // Slow drives keep both downloads under way at the same time.
+    StartMachine(R"([{"target": 0, "blocks": 1000, "durations": {"command": 2}},
+                     {"target": 1, "blocks": 1000, "durations": {"command": 2}}])");
+    auto first = Addresses({0});
+    auto second = Addresses({1});
+    CCmdNonSegFirmwareDnldTest one(&first, 1, 0, 7);
+    CCmdNonSegFirmwareDnldTest other(&second, 1, 0, 7);
+    ASSERT_EQ(one.StartTest(WriteImage(20000, "K301")), ERR_NONE);
+    ASSERT_EQ(other.StartTest(WriteImage(20000, "K302")), ERR_NONE);
+    Outcome firstOutcome;
+    std::thread running([&] { firstOutcome = RunToEnd(one); });
+    // The first download's thread is under way once its image reaches the drive.
+    while (Seen(0).Count(kWriteBuffer) == 0) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(RunToEnd(other).texts, kNoEvents);
+    running.join();
+    EXPECT_EQ(firstOutcome.texts, kNoEvents);
+    const auto revision = [&](int target) {
+        for (const SeenCommand& command : Seen(target).All()) {
+            if (command.Opcode() == kWriteBuffer) {
+                return std::string(command.dataOut.begin() + 4, command.dataOut.begin() + 8);
+            }
+        }
+        return std::string();
+    };
+    EXPECT_EQ(revision(0), "K301");
+    EXPECT_EQ(revision(1), "K302");
 }
 
 TEST_F(CommandTestsTest, IbmAndWholeFileDownloads)
@@ -105,6 +173,22 @@ TEST_F(CommandTestsTest, FormatDescribesTheInitializationPattern)
     ASSERT_GE(first.dataOut.size(), 12u);
     EXPECT_EQ(std::vector<std::uint8_t>(first.dataOut.begin(), first.dataOut.begin() + 12),
               (std::vector<std::uint8_t>{0x00, 0x88, 0x00, 0x00, 0x02, 0x01, 0x00, 0x40, 0x6B, 0x6B, 0x6B, 0x6B}));
+
+    // The pattern starts right after the descriptor, with its own first byte.
+    ClearSeen();
+    auto* distinct = new AlignedBuffer(16);
+    for (unsigned char i = 0; i < 16; ++i) {
+        static_cast<unsigned char*>(distinct->Ptr())[i] = static_cast<unsigned char>(0x10 + i);
+    }
+    CBufferPatternSystem::Instance()->SetPattern(6, PatternUser, distinct, 16);
+    CCmdDiskFormatTest ordered(&one, 1, format, 0x00000800u, 0, 6, 1);
+    RunToEnd(ordered);
+    sent = Seen(0).All();
+    const auto withDistinct =
+        std::find_if(sent.begin(), sent.end(), [](const SeenCommand& c) { return c.Opcode() == kFormatUnit; });
+    ASSERT_NE(withDistinct, sent.end());
+    EXPECT_EQ(withDistinct->dataOut, (std::vector<std::uint8_t>{0x00, 0x08, 0x00, 0x00, 0x00, 0x01, 0x00, 0x10, 0x10,
+                                                                0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17}));
 
     // Without the IP bit the client's pattern length is not sent.
     ClearSeen();

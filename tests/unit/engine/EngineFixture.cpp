@@ -146,8 +146,10 @@ void EngineFixture::TearDown()
 
 void EngineFixture::StartMachine(const std::string& units, const std::string& port)
 {
-    const std::string text =
-        R"({"name": "engine", "ports": [{"driver": "aic78xx", )" + port + R"("units": )" + units + "}]}";
+    // The Nox library lists only the ports its driver serves.
+    const std::string nox = m_Transport == DRV_NOX ? R"("nox": true, )" : "";
+    const std::string text = R"({"name": "engine", "ports": [{"driver": "aic78xx", )" + nox + port +
+                             R"("units": )" + units + "}]}";
     const auto described = harrow::machine::ParseMachineText(text, "engine.json", "engine");
     auto factory = [this](const nlohmann::json& unit, const std::string& where,
                           const std::filesystem::path& stateDir) -> std::unique_ptr<LogicalUnit> {
@@ -159,7 +161,7 @@ void EngineFixture::StartMachine(const std::string& units, const std::string& po
         std::make_unique<harrow::machine::SimulatedMachine>(described, "engine.json", m_Dir / "state", factory));
     harrow::platform::ReloadRegistry();
     CComputerSystem::RegisterProductRunning("");
-    ASSERT_EQ(CComputerSystem::Instance()->Init(DRV_NTPORT, BUFMGR_HEAP), ERR_NONE);
+    ASSERT_EQ(CComputerSystem::Instance()->Init(m_Transport, BUFMGR_HEAP), ERR_NONE);
     ClearSeen();
 }
 

@@ -1,6 +1,6 @@
 // Each test gets its own home and a simulated machine of disks on port 0,
 // every unit behind a recorder of the commands it is sent, and a computer
-// system scanned from it.
+// system scanned from it through the NT port, Nox or ASPI transport.
 #pragma once
 
 #include "core/devices/CDisk.h"
@@ -90,6 +90,8 @@ protected:
 
     std::filesystem::path m_Dir;
     std::map<int, std::shared_ptr<Recorder>> m_Recorders;
+    // The transport every adapter of the machine is reached through.
+    Driver_t m_Transport = DRV_NTPORT;
 };
 
 template <class Stop>

@@ -158,3 +158,38 @@ TEST_F(RandomSeekTest, ButterflyAndFullStrokeSequences)
 
 }  // namespace
 }  // namespace engine_test
+
+namespace engine_test {
+namespace {
+
+TEST_F(RandomSeekTest, RangesThatHoldNoTransferAreRefused)
+{
+    StartMachine(R"([{"target": 0, "blocks": 1000}])");
+    auto one = Addresses({0});
+    CDiskRanReadTest read(&one, 1, 0, 1, 0);
+    EXPECT_EQ(read.StartTest(0, 10, 5, 16, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(read.StartTest(0, 100, 5, 0, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(read.StartTest(50, 100, 5, -1, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(read.StartTest(50, 50, 5, 1, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(read.StartTest(50, 10, 5, 1, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(read.StartTest(25, 5, 0, 0), ERR_INVALID_PARAM);
+    // Exactly one transfer fits.
+    EXPECT_EQ(read.StartTest(0, 16, 5, 16, 0), ERR_NONE);
+    EXPECT_EQ(read.StartTest(25, 5, 16, 0), ERR_NONE);
+
+    // Two threads share the range: each must hold a transfer.
+    CDiskRanWriteReadTest shared(&one, 1, 0, 2, 0);
+    EXPECT_EQ(shared.StartTest(0, 20, 4, 16, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(shared.StartTest(0, 32, 4, 16, 0), ERR_NONE);
+
+    // A seek moves no data but needs somewhere to go.
+    CDiskSeekTest seek(&one, 1, RandomSeek, 0, 1, 0);
+    EXPECT_EQ(seek.StartTest(5, 5, 4, 0, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(seek.StartTest(0, 1, 4, 0, 0), ERR_NONE);
+    CDiskSeekTest butterfly(&one, 1, ButterflySeek, 0, 2, 0);
+    EXPECT_EQ(butterfly.StartTest(0, 1, 4, 0, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(Seen(0).Count(kRead10) + Seen(0).Count(kSeek10), 0u);
+}
+
+}  // namespace
+}  // namespace engine_test

@@ -27,12 +27,12 @@ TEST_F(SequentialTest, StepsEndExactlyAtTheEndBlock)
               (Transfers{{0, 16}, {16, 16}, {32, 16}, {48, 16}, {64, 16}, {80, 16}, {96, 4}}));
     EXPECT_EQ(sixteen.GetProgress(), 100);
 
-    // The first command is never shortened.
+    // A first command that is also the last is cut to the range as well.
     ClearSeen();
     CDiskSeqReadTest large(&one, 1, 0, 1, 0);
     ASSERT_EQ(large.StartTest(0, 100, 0, 200, 0), ERR_NONE);
     EXPECT_EQ(RunToEnd(large).texts, kNoEvents);
-    EXPECT_EQ(Seen(0).Transfers(kRead10), (Transfers{{0, 200}}));
+    EXPECT_EQ(Seen(0).Transfers(kRead10), (Transfers{{0, 100}}));
 }
 
 TEST_F(SequentialTest, WriteReadWritesThenReadsBackWithProgressToTwiceTheRange)

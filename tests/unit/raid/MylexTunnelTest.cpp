@@ -134,6 +134,24 @@ TEST(MylexTunnel, DescriptorThenDataWithOneSequenceNumberEach)
     EXPECT_EQ(SequenceOf(s[2]), SequenceOf(s[0]) + 1);
 }
 
+TEST(MylexTunnel, TransfersBeyondTheSixteenBitLengthAreRefused)
+{
+    ControllerAdapter controller;
+    MylexExtIoCtl ctl(CDevAddress(0, 2, 0, 1, 3, 0), 0, &controller);
+    std::vector<unsigned char> data(0x10000, 0x5A);
+    std::memcpy(ctl.GetCdb(true), "\x28\0\0\0\0\0\0\0\x80\0", 10);
+    ASSERT_EQ(ctl.SetBuffer(data.data(), static_cast<long>(data.size())), ERR_NONE);
+    EXPECT_EQ(ctl.CompleteCmd(10, 0x10000, CScsiIoCtl::FLAG_DATA_IN, 30, 0, 128, 0), ERR_INVALID_PARAM);
+    EXPECT_TRUE(controller.steps.empty());
+
+    // The largest transfer that fits goes out with its length whole.
+    ASSERT_EQ(Tunnel(ctl, {0x28, 0, 0, 0, 0, 0, 0, 0, 0x7F, 0}, data.data(), 0xFFFF, CScsiIoCtl::FLAG_DATA_IN),
+              ERR_NONE);
+    ASSERT_EQ(controller.steps.size(), 2u);
+    EXPECT_EQ((std::array<unsigned char, 2>{controller.steps[1].cdb[7], controller.steps[1].cdb[8]}),
+              (std::array<unsigned char, 2>{0xFF, 0xFF}));
+}
+
 TEST(MylexTunnel, AFailedDescriptorSkipsTheData)
 {
     ControllerAdapter controller;
