@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr int MAX_LUN = 255;
+
 struct Keyword {
     const char* text;
     CliCommand command;
@@ -92,6 +94,10 @@ bool ParseDeviceAddress(const std::string& text, DeviceRecord& record)
             return false;
         }
         numbers.push_back(*number);
+    }
+    // A port addresses LUNs with one byte: 0 to 255, whatever REPORT LUNS lists.
+    if (numbers.back() > MAX_LUN) {
+        return false;
     }
     record.hostAdapter = numbers[0];
     if (numbers.size() == 3) {

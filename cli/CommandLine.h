@@ -40,7 +40,8 @@ std::string KeywordOf(CliCommand command);
 constexpr const char* DEV_PREFIX = "/dev/";
 
 // Fills the record from "HA:TAR:LUN", "HA:CH:TAR:LUN" or "HA:RT:CH:TAR:LUN";
-// false (record untouched) for any other form or a number that is not one.
+// false (record untouched) for any other form, a number that is not one or a
+// LUN past 255.
 bool ParseDeviceAddress(const std::string& text, DeviceRecord& record);
 
 // The arguments without the program name. Unexpected plain arguments are

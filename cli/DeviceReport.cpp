@@ -18,7 +18,6 @@ namespace {
 
 constexpr LogFlags REPORT_LINE{false, true, true};
 constexpr LogFlags STAMPED_LINE{true, true, true};
-constexpr int MAX_LUNS = 8;
 constexpr long SHORT_TIMEOUT = 2;
 constexpr int TYPE_DIRECT_ACCESS = 0;
 // The vendor's firmware numbers page of INQUIRY.
@@ -49,7 +48,8 @@ void ReportDevNodes(const DeviceRecord& record)
     }
 }
 
-bool ListDevice(const AdapterInfo& adapter, int target, int lun)
+// The record of a LUN the listing probes on the adapter.
+DeviceRecord ListedRecord(const AdapterInfo& adapter, int target, int lun)
 {
     DeviceRecord record;
     record.kind = adapter.channel >= 0 ? KIND_CHANNEL : KIND_PLAIN;
@@ -57,6 +57,12 @@ bool ListDevice(const AdapterInfo& adapter, int target, int lun)
     record.channel = adapter.channel >= 0 ? adapter.channel : record.channel;
     record.target = target;
     record.lun = lun;
+    return record;
+}
+
+bool ListDevice(const AdapterInfo& adapter, int target, int lun)
+{
+    const DeviceRecord record = ListedRecord(adapter, target, lun);
     int type = -1;
     DeviceIdentity identity;
     if (!GetPeripheralType(record, type) || ReadIdentity(record, identity) != 0) {
@@ -72,6 +78,24 @@ bool ListDevice(const AdapterInfo& adapter, int target, int lun)
     ReportDevNodes(record);
     if (JsonReport* json = ActiveJson()) {
         json->AddListedDevice(record, type, identity, kestrel, capacity, ready);
+    }
+    return true;
+}
+
+// LUNs 0-7 of the target, then those past them that it reports.
+bool ListTarget(const AdapterInfo& adapter, int target)
+{
+    int answered = -1;
+    for (int lun = 0; lun < PROBED_LUNS; ++lun) {
+        if (ListDevice(adapter, target, lun) && answered < 0) {
+            answered = lun;
+        }
+    }
+    if (answered < 0) {
+        return false;
+    }
+    for (int lun : ReportedLunsBeyondProbe(ListedRecord(adapter, target, answered))) {
+        ListDevice(adapter, target, lun);
     }
     return true;
 }
@@ -276,9 +300,7 @@ int ListDevices()
         }
         const int targets = TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]);
         for (int target = 0; target < targets; ++target) {
-            for (int lun = 0; lun < MAX_LUNS; ++lun) {
-                anyDevice = ListDevice(info, target, lun) || anyDevice;
-            }
+            anyDevice = ListTarget(info, target) || anyDevice;
         }
     }
     if (!anyDevice) {

@@ -5,6 +5,7 @@
 #include "core/system/CHostAdapter.h"
 #include "core/types/ByteOrder.h"
 #include "core/types/CEventBase.h"
+#include "core/types/LunAddress.h"
 #include "frontend/CommandRoutine.h"
 #include "frontend/DeviceText.h"
 #include "platform/System.h"
@@ -102,6 +103,30 @@ Sent ReadLogPage(const DeviceRecord& record, std::uint8_t pageByte)
                 LOG_SENSE_TIMEOUT);
 }
 
+// The Unit Serial Number VPD page (SPC-4 7.8.15), where drives of other
+// makers keep it; right-aligned, so the blanks around it are dropped.
+// Empty when the page is not offered.
+std::string UnitSerialNumber(const DeviceRecord& record)
+{
+    constexpr std::uint8_t SERIAL_PAGE = 0x80;
+    constexpr std::size_t SERIAL_FROM = 4;
+    std::array<std::uint8_t, 0xFF> page{};
+    const Cdb inquiry = cdb::InquiryPage(SERIAL_PAGE, page.size());
+    if (!Send(record, inquiry, page.data(), page.size(), SHORT_TIMEOUT).Good() ||
+        page[1] != SERIAL_PAGE) {
+        return {};
+    }
+    const std::size_t length = std::min<std::size_t>(page[3], page.size() - SERIAL_FROM);
+    std::string serial = Field(page.data(), SERIAL_FROM, length);
+    std::replace_if(serial.begin(), serial.end(), [](char c) { return std::isprint(static_cast<unsigned char>(c)) == 0; },
+                    ' ');
+    const auto first = serial.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return {};
+    }
+    return serial.substr(first, serial.find_last_not_of(' ') - first + 1);
+}
+
 }  // namespace
 
 long& ModeSenseTimeout()
@@ -191,6 +216,11 @@ int ReadIdentity(const DeviceRecord& record, DeviceIdentity& identity, std::uint
     identity.product = Field(data.data(), 16, 16);
     identity.revision = Field(data.data(), 32, 4);
     identity.serialNumber = Field(data.data(), 36, 8);
+    if (identity.serialNumber.find_first_not_of(' ') == std::string::npos) {
+        if (std::string serial = UnitSerialNumber(record); !serial.empty()) {
+            identity.serialNumber = std::move(serial);
+        }
+    }
     return 0;
 }
 
@@ -267,6 +297,25 @@ int ReadCapacity(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32
     return last == LAST_LBA_10 ? ReadCapacity16(record, lastLba, blockLength, block) : 0;
 }
 
+std::uint32_t MaxTransferBlocks(const DeviceRecord& record, std::uint32_t blockLength, std::uint32_t bufferBytes)
+{
+    constexpr std::uint8_t BLOCK_LIMITS_PAGE = 0xB0;
+    constexpr std::size_t BLOCK_LIMITS_BYTES = 64;
+    constexpr std::size_t MAX_TRANSFER_FIELD = 8;
+    std::uint32_t blocks = blockLength != 0 ? std::max<std::uint32_t>(bufferBytes / blockLength, 1) : 1;
+    std::array<std::uint8_t, BLOCK_LIMITS_BYTES> page{};
+    const Cdb inquiry = cdb::InquiryPage(BLOCK_LIMITS_PAGE, BLOCK_LIMITS_BYTES);
+    const Sent sent = Send(record, inquiry, page.data(), page.size(), SHORT_TIMEOUT);
+    if (sent.Good() && page[1] == BLOCK_LIMITS_PAGE) {
+        std::uint32_t limit = 0;
+        grab_bytes(page.data() + MAX_TRANSFER_FIELD, 4, &limit, sizeof limit);
+        if (limit != 0) {  // 0: the drive sets no limit
+            blocks = std::min(blocks, limit);
+        }
+    }
+    return blocks;
+}
+
 int ModeSensePage(DeviceRecord& record, int pageCode, std::uint8_t* buffer, std::size_t count, int pageControl)
 {
     std::array<std::uint8_t, MODE_REPLY_BYTES> reply{};
@@ -302,6 +351,29 @@ const char* TypeName(int type)
     default:
         return "UNKNOWN ";
     }
+}
+
+std::vector<int> ReportedLunsBeyondProbe(const DeviceRecord& answered)
+{
+    constexpr int LUN_LIMIT = 256;  // a port addresses LUNs with one byte
+    std::vector<std::uint8_t> list(LUN_ENTRY_BYTES * (1 + LUN_LIMIT), 0);
+    const Cdb reportLuns = cdb::ReportLuns(static_cast<std::uint32_t>(list.size()));
+    std::vector<int> luns;
+    if (!Send(answered, reportLuns, list.data(), static_cast<std::uint32_t>(list.size()), SHORT_TIMEOUT).Good()) {
+        return luns;
+    }
+    std::uint32_t listed = 0;
+    grab_bytes(list.data(), 4, &listed, sizeof listed);
+    const std::size_t held = std::min<std::size_t>(listed, list.size() - LUN_ENTRY_BYTES) / LUN_ENTRY_BYTES;
+    for (std::size_t i = 1; i <= held; ++i) {
+        const long lun = SingleLevelLun(list.data() + i * LUN_ENTRY_BYTES);
+        if (lun >= PROBED_LUNS && lun < LUN_LIMIT) {
+            luns.push_back(static_cast<int>(lun));
+        }
+    }
+    std::sort(luns.begin(), luns.end());
+    luns.erase(std::unique(luns.begin(), luns.end()), luns.end());
+    return luns;
 }
 
 int TargetsToProbe(long supported)

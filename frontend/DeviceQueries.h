@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Returned when there is no computer system.
 constexpr int NO_SYSTEM = 130;
@@ -66,6 +67,11 @@ constexpr std::size_t CAPACITY16_BYTES = 32;
 int ReadCapacity(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32_t& blockLength,
                  RequestBlock* block = nullptr);
 
+// Blocks of this length one command may move: as many as `bufferBytes` hold,
+// at most the drive's MAXIMUM TRANSFER LENGTH (Block Limits VPD page B0h,
+// SBC-3 6.5.3) where it offers one. At least 1.
+std::uint32_t MaxTransferBlocks(const DeviceRecord& record, std::uint32_t blockLength, std::uint32_t bufferBytes);
+
 constexpr int PAGE_CURRENT = 0;
 constexpr int PAGE_DEFAULT = 2;
 // Bytes of the reply before those ModeSensePage hands out.
@@ -87,3 +93,10 @@ const char* TypeName(int type);
 
 // How many targets a scan probes on an adapter that supports this many devices.
 int TargetsToProbe(long supported);
+
+// The LUNs a scan probes on every target, whether or not it answers REPORT LUNS.
+constexpr int PROBED_LUNS = 8;
+// The LUNs past PROBED_LUNS, up to 255, that the target's REPORT LUNS (SPC-4)
+// lists, asked through a LUN of it that answered; ascending, empty when the
+// target does not answer.
+std::vector<int> ReportedLunsBeyondProbe(const DeviceRecord& answered);

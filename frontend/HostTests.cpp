@@ -1,5 +1,6 @@
 #include "frontend/HostTests.h"
 
+#include "frontend/BlockCdb.h"
 #include "frontend/CommandRoutine.h"
 #include "frontend/DeviceQueries.h"
 #include "frontend/LineLog.h"
@@ -24,6 +25,9 @@ constexpr long MEDIUM_TIMEOUT = 2;
 constexpr long VERIFY_TIMEOUT = 10;
 constexpr double PHASE_SECONDS = 30.0;
 constexpr std::uint32_t VERIFY_CHUNK = 4095;
+// VERIFY(16) counts blocks with 32 bits: a drive past 2 TiB is verified in
+// 16 times fewer commands, 32 MiB of 512-byte blocks each.
+constexpr std::uint32_t VERIFY_CHUNK_16 = 65535;
 constexpr int PROGRESS_STEP = 10;
 // Request statuses after which the same command is simply sent again.
 constexpr std::uint8_t STATUS_RETRY_A = 0x57;
@@ -31,9 +35,11 @@ constexpr std::uint8_t STATUS_RETRY_B = 0x5D;
 constexpr DWORD RETRY_PAUSE_MS = 5;
 constexpr int RAND_LIMIT = 32767;
 constexpr int DRAWS_BEFORE_SINGLES = 25;
-// SBC-2 made SEEK obsolete: drives that dropped it answer ILLEGAL REQUEST,
-// INVALID COMMAND OPERATION CODE, and are no worse for it.
-constexpr int ASC_INVALID_OPCODE = 0x20;
+// SBC-2 made SEEK obsolete: drives that dropped it answer ILLEGAL REQUEST
+// (of any additional sense code), and are no worse for it. RAID logical
+// drives behind megaraid_sas answer HARDWARE ERROR, INTERNAL TARGET FAILURE
+// (SPC-4 table 62: 44/00) to SEEK alone; their reads still pass.
+constexpr int ASC_INTERNAL_TARGET_FAILURE = 0x44;
 constexpr int SEEK_NOT_SUPPORTED = -1;
 constexpr const char* SEEK_SKIPPED = "Random Seek Commands skipped: the drive does not support SEEK";
 
@@ -65,19 +71,10 @@ public:
 
     bool ReadCapacityOrFail()
     {
-        std::uint64_t lastLba = 0;
-        if (::ReadCapacity(m_record, lastLba, m_blockLength, &m_failed) != 0) {
+        if (::ReadCapacity(m_record, m_lastLba, m_blockLength, &m_failed) != 0) {
             return false;
         }
-        // These tests address blocks with 10-byte commands: a larger drive is not tested in part.
-        if (lastLba > LAST_LBA_10) {
-            LogLine(Format("Drive too large for this test: last block %llu is beyond 32-bit block addresses",
-                           static_cast<unsigned long long>(lastLba)),
-                    &m_record, WITH_ADDRESS);
-            std::memset(&m_failed, 0, sizeof m_failed);
-            return false;
-        }
-        m_lastLba = static_cast<std::uint32_t>(lastLba);
+        m_wide = NeedsCdb16(m_lastLba);
         // A block that does not fit the transfer buffer cannot be read safely.
         if (m_blockLength == 0 || m_blockLength > SHARED_BUFFER_BYTES) {
             std::memset(&m_failed, 0, sizeof m_failed);
@@ -87,24 +84,38 @@ public:
         return true;
     }
 
-    std::uint32_t LastLba() const { return m_lastLba; }
+    std::uint64_t LastLba() const { return m_lastLba; }
+    bool Wide() const { return m_wide; }
 
-    int Read(std::uint32_t lba)
+    // A pseudo-random LBA of the whole drive.
+    std::uint64_t RandomBlock() const
     {
-        return Send(cdb::Read10(lba, 1), m_buffer.data(), m_blockLength, MEDIUM_TIMEOUT) ? 0 : HOST_TEST_READ_FAILED;
+        return m_wide ? RandomLba64(0, m_lastLba) : RandomLba(0, static_cast<std::uint32_t>(m_lastLba));
     }
 
-    int Seek(std::uint32_t lba)
+    int Read(std::uint64_t lba)
     {
-        if (Send(cdb::Seek10(lba), nullptr, 0, MEDIUM_TIMEOUT)) {
+        return Send(ReadBlocks(lba, 1, m_wide), m_buffer.data(), m_blockLength, MEDIUM_TIMEOUT)
+                   ? 0
+                   : HOST_TEST_READ_FAILED;
+    }
+
+    int Seek(std::uint64_t lba)
+    {
+        // SEEK(10) cannot address a block past 32 bits and SEEK(16) does not
+        // exist: a VERIFY(16) of that one block moves the heads there instead.
+        if (lba > LAST_LBA_CDB10) {
+            return Send(cdb::Verify16(lba, 1), nullptr, 0, MEDIUM_TIMEOUT) ? 0 : HOST_TEST_SEEK_FAILED;
+        }
+        if (Send(cdb::Seek10(static_cast<std::uint32_t>(lba)), nullptr, 0, MEDIUM_TIMEOUT)) {
             return 0;
         }
-        return RefusedOpcode() ? SEEK_NOT_SUPPORTED : HOST_TEST_SEEK_FAILED;
+        return SeekRefused(lba) ? SEEK_NOT_SUPPORTED : HOST_TEST_SEEK_FAILED;
     }
 
-    int Verify(std::uint32_t lba, std::uint16_t count)
+    int Verify(std::uint64_t lba, std::uint32_t count)
     {
-        return Send(cdb::Verify10(lba, count), nullptr, 0, VERIFY_TIMEOUT) ? 0 : HOST_TEST_READ_FAILED;
+        return Send(VerifyBlocks(lba, count, m_wide), nullptr, 0, VERIFY_TIMEOUT) ? 0 : HOST_TEST_READ_FAILED;
     }
 
     // Status text, state and log line at the end of the test; returns the error.
@@ -143,11 +154,24 @@ private:
         }
     }
 
-    bool RefusedOpcode() const
+    // A drive without a working SEEK: refused as illegal, or failed as a
+    // hardware error while a read of the same block passes.
+    bool SeekRefused(std::uint64_t lba)
     {
         const SenseView sense = m_failed.SenseArea.View();
-        return sense.Current() && sense.Key() == SENSE_KEY_ILLEGAL_REQUEST && sense.Asc() == ASC_INVALID_OPCODE &&
-               sense.Ascq() == 0;
+        if (sense.Key() == SENSE_KEY_ILLEGAL_REQUEST) {
+            return true;
+        }
+        if (sense.Key() != SENSE_KEY_HARDWARE_ERROR || sense.Asc() != ASC_INTERNAL_TARGET_FAILURE ||
+            sense.Ascq() != 0) {
+            return false;
+        }
+        const RequestBlock seekFailure = m_failed;
+        if (Read(lba) == 0) {
+            return true;
+        }
+        m_failed = seekFailure;
+        return false;
     }
 
     void KeepFailure()
@@ -180,7 +204,8 @@ private:
     }
 
     DeviceRecord& m_record;
-    std::uint32_t m_lastLba = 0;
+    std::uint64_t m_lastLba = 0;
+    bool m_wide = false;
     std::uint32_t m_blockLength = 0;
     std::vector<std::uint8_t> m_buffer;
     RequestBlock m_failed{};
@@ -196,7 +221,7 @@ public:
 
     int Run()
     {
-        std::uint32_t count = 0;
+        std::uint64_t count = 0;
         Begin("Performing Sequential Read (start of disk)");
         const long long t0 = TestSeconds();
         // The sequential phase also ends at the end of a small drive.
@@ -205,8 +230,8 @@ public:
             return error;
         }
         Begin("Performing Sequential Read (end of disk)");
-        const std::uint32_t last = m_test.LastLba();
-        for (std::uint32_t lba = last >= count ? last - count : 0;; ++lba) {
+        const std::uint64_t last = m_test.LastLba();
+        for (std::uint64_t lba = last >= count ? last - count : 0;; ++lba) {
             if ((error = Step([&] { return m_test.Read(lba); })) != 0 || m_done || lba == last) {
                 return error;
             }
@@ -216,12 +241,12 @@ public:
     int RunRandom()
     {
         Begin("Performing Random Read Commands");
-        int error = Repeat(TestSeconds(), [&] { return m_test.Read(RandomLba(0, m_test.LastLba())); });
+        int error = Repeat(TestSeconds(), [&] { return m_test.Read(m_test.RandomBlock()); });
         if (error != 0 || m_done) {
             return error;
         }
         Begin("Performing Random Seek Commands");
-        error = Repeat(TestSeconds(), [&] { return m_test.Seek(RandomLba(0, m_test.LastLba())); });
+        error = Repeat(TestSeconds(), [&] { return m_test.Seek(m_test.RandomBlock()); });
         if (error == SEEK_NOT_SUPPORTED) {
             LogLine(SEEK_SKIPPED, &m_record, NOTE);
             return 0;
@@ -282,6 +307,18 @@ void PrintProgress(std::uint64_t done, std::uint64_t total, int& threshold)
 
 }  // namespace
 
+std::uint64_t RandomLba64(std::uint64_t low, std::uint64_t high)
+{
+    if (low >= high) {
+        return low;
+    }
+    // Three 15-bit draws side by side reach 2^45 blocks, 16 PiB of 512-byte blocks.
+    const auto draw = static_cast<std::uint64_t>(NextRandom());
+    const std::uint64_t value = (draw << 30) | (static_cast<std::uint64_t>(NextRandom()) << 15) |
+                                static_cast<std::uint64_t>(NextRandom());
+    return low + value % (high - low + 1);
+}
+
 std::uint32_t RandomLba(std::uint32_t low, std::uint32_t high)
 {
     // Products of two draws reach at most this far.
@@ -334,25 +371,26 @@ int GenericLongTest(DeviceRecord& record)
     if (!test.ReadCapacityOrFail()) {
         return test.End(HOST_TEST_NO_CAPACITY, true);
     }
-    const std::uint32_t last = test.LastLba();
+    const std::uint64_t last = test.LastLba();
     // The verify stops at the share of the drive asked for, never past its end.
     const double share = std::clamp(percent * 0.01, 0.0, 1.0);
-    const auto end = static_cast<std::uint32_t>(std::floor(share * last));
+    const auto end = static_cast<std::uint64_t>(std::floor(share * static_cast<double>(last)));
     LogLine(Format("Starting %d%% Generic Long Test (^C to abort)", percent), &record, NOTE);
     int threshold = PROGRESS_STEP;
     // Nothing else sets the status until the loop ends, so it is published once.
     PublishStatus(record, TEST_RUNNING, "Performing Sequential Verify Commands");
-    for (std::uint64_t start = 0;; start += VERIFY_CHUNK) {
+    const std::uint32_t chunk = test.Wide() ? VERIFY_CHUNK_16 : VERIFY_CHUNK;
+    for (std::uint64_t start = 0;; start += chunk) {
         record.percent = last != 0 ? static_cast<float>(start) / static_cast<float>(last) * 100.0F : 0.0F;
-        const bool final = end < start + VERIFY_CHUNK;
-        const auto count = static_cast<std::uint16_t>(final ? end - start + 1 : VERIFY_CHUNK);
-        if (const int error = test.Verify(static_cast<std::uint32_t>(start), count); error != 0) {
+        const bool final = end < start + chunk;
+        const auto count = static_cast<std::uint32_t>(final ? end - start + 1 : chunk);
+        if (const int error = test.Verify(start, count); error != 0) {
             return test.End(error, true);
         }
         if (final) {
             return test.End(HOST_TEST_PASSED, true);
         }
-        PrintProgress(start + count, static_cast<std::uint64_t>(end) + 1, threshold);
+        PrintProgress(start + count, end + 1, threshold);
         if (record.abortRequest != 0) {
             return test.End(HOST_TEST_ABORTED, true);
         }

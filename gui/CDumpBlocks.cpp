@@ -1,5 +1,6 @@
 #include "gui/CDumpBlocks.h"
 
+#include "frontend/BlockCdb.h"
 #include "frontend/DeviceQueries.h"
 #include "frontend/ResourceText.h"
 #include "frontend/TextFormat.h"
@@ -25,8 +26,6 @@ namespace {
 
 constexpr std::uint64_t CHUNK_BLOCKS = 128;
 constexpr long READ_TIMEOUT_SECONDS = 2;
-// READ(10) addresses blocks with 32 bits.
-constexpr std::uint64_t READ10_BLOCKS = 0x100000000ULL;
 
 int Box(const std::string& text, UINT type)
 {
@@ -125,7 +124,7 @@ bool CDumpBlocks::DumpRange(DeviceRecord& drive, const std::string& fileName, st
         Box("The drive's capacity could not be read.", MB_OK | MB_ICONERROR);
         return false;
     }
-    const std::uint64_t driveBlocks = std::min(lastLba + 1, READ10_BLOCKS);
+    const std::uint64_t driveBlocks = lastLba + 1;
     if (start >= driveBlocks) {
         Box(Format("The start block lies beyond the drive's last block %llu.",
                    static_cast<unsigned long long>(driveBlocks - 1)),
@@ -145,12 +144,16 @@ bool CDumpBlocks::DumpRange(DeviceRecord& drive, const std::string& fileName, st
         Box("The file " + fileName + " could not be created: " + reason + ".", MB_OK | MB_ICONERROR);
         return false;
     }
-    std::vector<std::uint8_t> data(CHUNK_BLOCKS * blockLength);
-    const int chunks = static_cast<int>((blocks + CHUNK_BLOCKS - 1) / CHUNK_BLOCKS);
-    QProgressDialog progress(tr("Dumping blocks..."), tr("Stop"), 0, chunks, this);
+    // A chunk of large blocks may be more than the drive takes in one command.
+    const std::uint64_t perCommand =
+        std::min<std::uint64_t>(CHUNK_BLOCKS, MaxTransferBlocks(drive, blockLength, CHUNK_BLOCKS * blockLength));
+    const bool wide = NeedsCdb16(lastLba);
+    std::vector<std::uint8_t> data(perCommand * blockLength);
+    const int commands = static_cast<int>((blocks + perCommand - 1) / perCommand);
+    QProgressDialog progress(tr("Dumping blocks..."), tr("Stop"), 0, commands, this);
     progress.setWindowModality(Qt::WindowModal);
-    for (std::uint64_t lba = start; lba < start + blocks; lba += CHUNK_BLOCKS) {
-        progress.setValue(static_cast<int>((lba - start) / CHUNK_BLOCKS));
+    for (std::uint64_t lba = start; lba < start + blocks; lba += perCommand) {
+        progress.setValue(static_cast<int>((lba - start) / perCommand));
         if (progress.wasCanceled()) {
             Box(lba == start ? "The dump was stopped before any block was written."
                              : Format("The dump was stopped: %s holds blocks %llu to %llu.", fileName.c_str(),
@@ -158,9 +161,9 @@ bool CDumpBlocks::DumpRange(DeviceRecord& drive, const std::string& fileName, st
                 MB_OK | MB_ICONWARNING);
             return false;
         }
-        const auto count = static_cast<std::uint32_t>(std::min(CHUNK_BLOCKS, start + blocks - lba));
-        const Cdb read = cdb::Read10(static_cast<std::uint32_t>(lba), static_cast<std::uint16_t>(count));
-        const CdbAnswer answer = SendCdb(drive, read, data.data(), count * blockLength, READ_TIMEOUT_SECONDS);
+        const auto count = static_cast<std::uint32_t>(std::min(perCommand, start + blocks - lba));
+        const CdbAnswer answer =
+            SendCdb(drive, ReadBlocks(lba, count, wide), data.data(), count * blockLength, READ_TIMEOUT_SECONDS);
         if (!answer.Good()) {
             Box(Format("Reading block %llu failed with error %d.", static_cast<unsigned long long>(lba),
                        answer.outcome),

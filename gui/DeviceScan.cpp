@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int MAX_LUNS = 8;
 constexpr long SHORT_TIMEOUT = 2;
 // Probed behind a RAID controller: its channels and their targets.
 constexpr int RAID_CHANNELS = 2;
@@ -117,24 +116,40 @@ bool Identify(ScannedDevice& device)
     return true;
 }
 
+// The device at (adapter, target, lun) with its tree text; false when absent.
+bool ScanLun(int adapter, int target, int lun, bool ide, std::vector<ScannedDevice>& found)
+{
+    ScannedDevice device;
+    device.record.hostAdapter = adapter;
+    device.record.target = target;
+    device.record.lun = lun;
+    int type = -1;
+    if (!GetPeripheralType(adapter, target, lun, type) || !Identify(device)) {
+        return false;
+    }
+    device.typeName = TypeName(type);
+    device.peripheralType = type;
+    const Probe probe = ProbeDevice(device.record);
+    device.text = ide ? IdeText(device, probe) : ScsiText(device, probe);
+    found.push_back(std::move(device));
+    return true;
+}
+
+// LUNs 0-7 of every target, then those past them that a target reports.
 std::vector<ScannedDevice> ScanTargets(int adapter, int targets, bool ide)
 {
     std::vector<ScannedDevice> found;
     for (int target = 0; target < targets; ++target) {
-        for (int lun = 0; lun < MAX_LUNS; ++lun) {
-            ScannedDevice device;
-            device.record.hostAdapter = adapter;
-            device.record.target = target;
-            device.record.lun = lun;
-            int type = -1;
-            if (!GetPeripheralType(adapter, target, lun, type) || !Identify(device)) {
-                continue;
-            }
-            device.typeName = TypeName(type);
-            device.peripheralType = type;
-            const Probe probe = ProbeDevice(device.record);
-            device.text = ide ? IdeText(device, probe) : ScsiText(device, probe);
-            found.push_back(std::move(device));
+        const std::size_t first = found.size();
+        for (int lun = 0; lun < PROBED_LUNS; ++lun) {
+            ScanLun(adapter, target, lun, ide, found);
+        }
+        if (found.size() == first) {
+            continue;
+        }
+        const DeviceRecord answered = found[first].record;
+        for (int lun : ReportedLunsBeyondProbe(answered)) {
+            ScanLun(adapter, target, lun, ide, found);
         }
     }
     return found;

@@ -17,6 +17,11 @@ constexpr unsigned long kOut = ScsiCommand::DATA_OUT;
 constexpr long kMaxBlocks6 = 256;  // a count byte of 0 means 256
 constexpr unsigned long kMaxLba6 = 0x1FFFFF;
 constexpr long kMaxField16 = 0xFFFF;
+constexpr long kMaxField32 = 0xFFFFFFFF;
+constexpr unsigned char kOpRead16 = 0x88;
+constexpr unsigned char kOpWrite16 = 0x8A;
+constexpr unsigned char kOpWriteVerify16 = 0x8E;
+constexpr unsigned char kOpVerify16 = 0x8F;
 constexpr unsigned long kCapacityBytes = 8;
 constexpr unsigned long kCapacity16Bytes = 32;
 constexpr unsigned char kServiceReadCapacity16 = 0x10;
@@ -120,21 +125,88 @@ Error_t CDisk::BlockBytes(long blocks, long maxBlocks, unsigned long* bytes) con
     return ERR_NONE;
 }
 
+bool CDisk::NeedsCdb16() const
+{
+    return GetHighBlock() > kLastBlock10;
+}
+
 Error_t CDisk::Read(unsigned long index, unsigned long lba, long blocks, AlignedBuffer* buf, int dpo, int fua,
                     int relAdr)
 {
+    if (NeedsCdb16()) {
+        GTrace trace(TRACE_LEVEL, "CDisk Read16");
+        return ReadWrite16(GetCtlBlock(index), kOpRead16, lba, blocks, buf, dpo, fua, relAdr, kIn);
+    }
     return Read10(GetCtlBlock(index), lba, blocks, buf, dpo, fua, relAdr);
 }
 
 Error_t CDisk::Write(unsigned long index, unsigned long lba, long blocks, AlignedBuffer* buf, int fua, int dpo,
                      int relAdr)
 {
+    if (NeedsCdb16()) {
+        GTrace trace(TRACE_LEVEL, "CDisk Write16");
+        return ReadWrite16(GetCtlBlock(index), kOpWrite16, lba, blocks, buf, dpo, fua, relAdr, kOut);
+    }
     return Write10(GetCtlBlock(index), lba, blocks, buf, fua, dpo, relAdr);
 }
 
 Error_t CDisk::Seek(unsigned long index, unsigned long lba)
 {
+    // SEEK(10) cannot address a block past 32 bits and SBC-3 has no SEEK(16):
+    // a VERIFY(16) of that one block moves the heads there instead.
+    if (lba > kLastBlock10) {
+        GTrace trace(TRACE_LEVEL, "CDisk Seek as Verify16");
+        return Verify16(GetCtlBlock(index), kOpVerify16, lba, 1, nullptr, 0, 0, 0);
+    }
     return Seek10(GetCtlBlock(index), lba);
+}
+
+Error_t CDisk::ReadWrite16(CScsiIoCtl* ctl, unsigned char opcode, unsigned long lba, long blocks,
+                           AlignedBuffer* buf, int dpo, int fua, int relAdr, unsigned long direction)
+{
+    const auto isFlag = [](int value) { return value == 0 || value == 1; };
+    unsigned long bytes = 0;
+    // SBC-3 dropped relative addressing; the 16-byte forms have no bit for it.
+    if (!isFlag(dpo) || !isFlag(fua) || relAdr != 0) {
+        return ERR_INVALID_PARAM;
+    }
+    if (Error_t refused = BlockBytes(blocks, kMaxField32, &bytes); refused != ERR_NONE) {
+        return refused;
+    }
+    ScsiCommand command(16, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = opcode;
+    command.Cdb[1] = CdbBit(dpo, 4) | CdbBit(fua, 3);
+    command.Put64(2, lba);
+    command.Put32(10, static_cast<unsigned long>(blocks));
+    command.Transfer(buf, bytes, direction);
+    command.Lba = lba;
+    command.Blocks = static_cast<unsigned long>(blocks);
+    return RunCommand(ctl, command);
+}
+
+// VERIFY(16) and WRITE AND VERIFY(16), SBC-3 5.29 and 5.35.
+Error_t CDisk::Verify16(CScsiIoCtl* ctl, unsigned char opcode, unsigned long lba, long blocks, AlignedBuffer* buf,
+                        int dpo, int bytChk, unsigned long direction)
+{
+    unsigned long bytes = 0;
+    if (direction != 0) {
+        if (Error_t refused = BlockBytes(blocks, kMaxField32, &bytes); refused != ERR_NONE) {
+            return refused;
+        }
+    } else if (blocks < 0 || blocks > kMaxField32) {
+        return ERR_INVALID_PARAM;
+    }
+    ScsiCommand command(16, CScsiIoCtl::GetTimeout());
+    command.Cdb[0] = opcode;
+    command.Cdb[1] = CdbBit(dpo, 4) | CdbBit(bytChk, 1);
+    command.Put64(2, lba);
+    command.Put32(10, static_cast<unsigned long>(blocks));
+    if (direction != 0) {
+        command.Transfer(buf, bytes, direction);
+    }
+    command.Lba = lba;
+    command.Blocks = static_cast<unsigned long>(blocks);
+    return RunCommand(ctl, command);
 }
 
 Error_t CDisk::Read6(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBuffer* buf)
@@ -232,7 +304,13 @@ Error_t CDisk::Verify(unsigned long index, unsigned long lba, long blocks, Align
     GTrace trace(TRACE_LEVEL, "CDisk Verify");
     const bool compare = bytChk == 1;
     unsigned long bytes = 0;
-    if (!Fits16(blocks) || (compare && buf == nullptr)) {
+    if (compare && buf == nullptr) {
+        return ERR_INVALID_PARAM;
+    }
+    if (NeedsCdb16()) {
+        return Verify16(GetCtlBlock(index), kOpVerify16, lba, blocks, buf, dpo, bytChk, compare ? kOut : 0);
+    }
+    if (!Fits16(blocks)) {
         return ERR_INVALID_PARAM;
     }
     // Only a byte-by-byte compare moves data.
@@ -256,6 +334,9 @@ Error_t CDisk::WriteVerify(unsigned long index, unsigned long lba, long blocks, 
                            int bytChk, int relAdr)
 {
     GTrace trace(TRACE_LEVEL, "CDisk WriteVerify");
+    if (NeedsCdb16()) {
+        return Verify16(GetCtlBlock(index), kOpWriteVerify16, lba, blocks, buf, dpo, bytChk, kOut);
+    }
     unsigned long bytes = 0;
     if (Error_t refused = BlockBytes(blocks, kMaxField16, &bytes); refused != ERR_NONE) {
         return refused;

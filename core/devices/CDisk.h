@@ -29,6 +29,7 @@ public:
                           int relAdr);
     virtual Error_t WriteVerify(unsigned long index, unsigned long lba, long blocks, AlignedBuffer* buf, int dpo,
                                 int bytChk, int relAdr);
+    // SEEK(10), or beyond 32-bit LBAs a 1-block VERIFY(16).
     Error_t Seek(unsigned long index, unsigned long lba);
 
     Error_t Read6(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBuffer* buf);
@@ -84,6 +85,12 @@ protected:
     CDisk(CHostAdapter* adapter, int adapterNumber, int targetNumber, unsigned long lun);
 
 private:
+    // A drive past 32-bit LBAs takes the 16-byte forms of SBC-3 for every block command of the tests.
+    bool NeedsCdb16() const;
+    Error_t ReadWrite16(CScsiIoCtl* ctl, unsigned char opcode, unsigned long lba, long blocks, AlignedBuffer* buf,
+                        int dpo, int fua, int relAdr, unsigned long direction);
+    Error_t Verify16(CScsiIoCtl* ctl, unsigned char opcode, unsigned long lba, long blocks, AlignedBuffer* buf,
+                     int dpo, int bytChk, unsigned long direction);
     Error_t ReadWrite10(CScsiIoCtl* ctl, unsigned char opcode, unsigned long lba, long blocks, AlignedBuffer* buf,
                         int dpo, int fua, int relAdr, unsigned long direction);
     Error_t ReadWrite6(CScsiIoCtl* ctl, unsigned char opcode, unsigned long lba, long blocks, AlignedBuffer* buf,

@@ -55,7 +55,7 @@ public:
     long GetBlocksCapacity() const { return m_BlocksCapacity; }
     void SetBlocksCapacity(long blocks) { m_BlocksCapacity = blocks; }
     unsigned long GetLowBlock() const { return m_LowBlock; }
-    void SetLowBlock(unsigned long block) { m_LowBlock = static_cast<std::uint32_t>(block); }
+    void SetLowBlock(unsigned long block) { m_LowBlock = block; }
     unsigned long GetHighBlock() const { return m_HighBlock; }
     void SetHighBlock(unsigned long block) { m_HighBlock = block; }
     long BlocksToKBytes(long blocks) const;
@@ -130,7 +130,7 @@ private:
     std::uint32_t m_BlockLength = 0;
     // 64-bit: drives of 2 TiB and more have more blocks than 32 bits count.
     std::int64_t m_BlocksCapacity = 0;
-    std::uint32_t m_LowBlock = 0;
+    std::uint64_t m_LowBlock = 0;
     std::uint64_t m_HighBlock = 0;
     Interface_t m_InterfaceType = IF_SCSI;
     DevStatus_t m_DevStatus = DEV_STATUS_INITIALIZING;

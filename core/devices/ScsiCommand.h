@@ -16,6 +16,7 @@ struct ScsiCommand {
     void Put16(int offset, unsigned long value) { PutBigEndian(offset, 2, value); }
     void Put24(int offset, unsigned long value) { PutBigEndian(offset, 3, value); }
     void Put32(int offset, unsigned long value) { PutBigEndian(offset, 4, value); }
+    void Put64(int offset, unsigned long value) { PutBigEndian(offset, 8, value); }
     // The transfer may use at most the buffer's size; length bytes move in the direction of flags.
     void Transfer(AlignedBuffer* buffer, unsigned long length, unsigned long flags);
     void Transfer(void* data, unsigned long capacity, unsigned long length, unsigned long flags);

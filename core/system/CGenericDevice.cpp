@@ -4,6 +4,7 @@
 #include "core/system/CHostAdapter.h"
 #include "core/transport/CScsiIoCtl.h"
 #include "core/types/CEventBase.h"
+#include "core/types/LunAddress.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +13,8 @@ namespace {
 
 constexpr std::size_t kSerialOffset = 4;
 constexpr std::size_t kSerialLengthByte = 3;
+// Room for 256 LUN entries after the 8-byte header.
+constexpr long kLunListBytes = LUN_ENTRY_BYTES * (1 + 256);
 
 }  // namespace
 
@@ -42,6 +45,7 @@ Error_t CGenericDevice::Init(CHostAdapter* adapter)
             return ERR_INIT_FAILED;
         }
         SetDevProperties(static_cast<const SCSI_InquiryData_s*>(inquiry.Ptr()));
+        m_bAnswered = true;
     } catch (CEventBase* event) {
         delete event;
         return ERR_INIT_FAILED;
@@ -55,6 +59,39 @@ Error_t CGenericDevice::Init(CHostAdapter* adapter)
     UnlockDev();
     LogDeviceInfo();
     return ERR_NONE;
+}
+
+std::vector<unsigned long> CGenericDevice::ReportedLuns(unsigned long limit)
+{
+    std::vector<unsigned long> luns;
+    if (!m_bAnswered) {
+        return luns;
+    }
+    ExpectedFailures expected(*this);
+    try {
+        AlignedBuffer list(kLunListBytes);
+        std::memset(list.Ptr(), 0, list.Size());
+        if (ReportLUNs(0, &list) != ERR_NONE) {
+            return luns;
+        }
+        const auto* bytes = static_cast<const unsigned char*>(list.Ptr());
+        const std::size_t listed = (std::size_t{bytes[0]} << 24) | (std::size_t{bytes[1]} << 16) |
+                                   (std::size_t{bytes[2]} << 8) | bytes[3];
+        const std::size_t held = std::min(listed, list.Size() - LUN_ENTRY_BYTES) / LUN_ENTRY_BYTES;
+        for (std::size_t i = 0; i < held; ++i) {
+            const long lun = SingleLevelLun(bytes + LUN_ENTRY_BYTES * (i + 1));
+            if (lun >= 0 && static_cast<unsigned long>(lun) < limit) {
+                luns.push_back(static_cast<unsigned long>(lun));
+            }
+        }
+    } catch (CEventBase* event) {
+        delete event;  // a target without REPORT LUNS: the blind probe stands
+    } catch (Error_t) {
+        // no buffer for the list: likewise
+    }
+    std::sort(luns.begin(), luns.end());
+    luns.erase(std::unique(luns.begin(), luns.end()), luns.end());
+    return luns;
 }
 
 void CGenericDevice::ReadSerialNumber()

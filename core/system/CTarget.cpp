@@ -28,6 +28,7 @@ private:
 }  // namespace
 
 long CTarget::MAX_LUNS = kDefaultMaxLuns;
+bool CTarget::s_LimitChosen = false;
 
 CTarget::CTarget(int adapterNumber, int targetNumber) : m_TargetNumber(targetNumber), m_AdapterNumber(adapterNumber)
 {
@@ -54,9 +55,11 @@ bool CTarget::SetMaxLuns(long n)
 {
     if (n <= 0) {
         MAX_LUNS = kDefaultMaxLuns;
+        s_LimitChosen = false;
         return false;
     }
     MAX_LUNS = n;
+    s_LimitChosen = true;
     return true;
 }
 
@@ -113,24 +116,46 @@ void CTarget::AddMylexController(CGenericDevice& probe, CHostAdapter* adapter)
     added->SetUpWithAdapter(adapter);
 }
 
+bool CTarget::ProbeLun(CHostAdapter* adapter, unsigned long lun, std::vector<unsigned long>* reported)
+{
+    if (GetSCSIDevice(static_cast<int>(lun)) != nullptr) {
+        return true;
+    }
+    CGenericDevice probe(m_AdapterNumber, m_TargetNumber, lun);
+    const Error_t probed = probe.Init(adapter);
+    if (reported != nullptr) {
+        // Asked even when this LUN holds no usable device: a storage array's
+        // controller at LUN 0 still lists the disks behind it.
+        *reported = probe.ReportedLuns(static_cast<unsigned long>(REPORTED_LUNS));
+    }
+    if (probed != ERR_NONE) {
+        return false;
+    }
+    if (probe.GetDevType() == DEV_DISK && MylexRaidCheck(probe) == DEV_RAID_DISK) {
+        AddMylexController(probe, adapter);
+    } else {
+        AddSCSIDevice(BuildTypedDevice(probe).release());
+    }
+    return true;
+}
+
+// The LUNs 0 to MAX_LUNS-1 are probed as they always were; REPORT LUNS adds
+// those past them, which no blind probe reaches.
 Error_t CTarget::Init(CHostAdapter* adapter)
 {
     Error_t result = ERR_INIT_FAILED;
+    std::vector<unsigned long> reported;
     for (long lun = 0; lun < MAX_LUNS; ++lun) {
-        if (GetSCSIDevice(static_cast<int>(lun)) != nullptr) {
+        // A limit set by SetMaxLuns bounds the reported LUNs too: then none is asked for.
+        const bool askList = lun == 0 && !s_LimitChosen;
+        if (ProbeLun(adapter, static_cast<unsigned long>(lun), askList ? &reported : nullptr)) {
             result = ERR_NONE;
-            continue;
         }
-        CGenericDevice probe(m_AdapterNumber, m_TargetNumber, static_cast<unsigned long>(lun));
-        if (probe.Init(adapter) != ERR_NONE) {
-            continue;
+    }
+    for (unsigned long lun : reported) {
+        if (lun >= static_cast<unsigned long>(MAX_LUNS) && ProbeLun(adapter, lun, nullptr)) {
+            result = ERR_NONE;
         }
-        if (probe.GetDevType() == DEV_DISK && MylexRaidCheck(probe) == DEV_RAID_DISK) {
-            AddMylexController(probe, adapter);
-        } else {
-            AddSCSIDevice(BuildTypedDevice(probe).release());
-        }
-        result = ERR_NONE;
     }
     return result;
 }

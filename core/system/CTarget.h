@@ -7,6 +7,7 @@
 #include <list>
 #include <string>
 #include <utility>
+#include <vector>
 
 class CGenericDevice;
 class CHostAdapter;
@@ -39,9 +40,13 @@ public:
     void SetTargetNum(int number) { m_TargetNumber = number; }
     int GetAdapterNum() const { return m_AdapterNumber; }
 
-    // n <= 0 restores 8 and returns false.
+    // n <= 0 restores 8 and returns false. The limit bounds the blind probe
+    // of LUNs 0 to n-1; a limit set here also bounds the LUNs taken from
+    // REPORT LUNS, which otherwise reach REPORTED_LUNS.
     static bool SetMaxLuns(long n);
     static long GetMaxLuns() { return MAX_LUNS; }
+    // A port addresses LUNs with one byte.
+    static constexpr long REPORTED_LUNS = 256;
 
     // Most recently added first.
     using LunList = std::list<std::pair<int, SCSIDevice*>>;
@@ -49,8 +54,12 @@ public:
 private:
     // A LUN that answered the Mylex external inquiry: the controller and the drives behind it.
     void AddMylexController(CGenericDevice& probe, CHostAdapter* adapter);
+    // Probes one LUN and adds its device; true when the LUN is held. The
+    // LUNs the target reports are put in `reported` when it is given.
+    bool ProbeLun(CHostAdapter* adapter, unsigned long lun, std::vector<unsigned long>* reported);
 
     static long MAX_LUNS;
+    static bool s_LimitChosen;
 
     LunList m_Luns;
     std::size_t m_NextDevice = 0;

@@ -6,8 +6,8 @@ CDiskSeekThread::CDiskSeekThread(unsigned long startBlock, unsigned long endBloc
                                  SCSIDevice* device, AlignedBuffer* buffer, int patternSlot, int cmdBlocks,
                                  SeekTest_t kind)
     : DiskRanThreadBase(startBlock, endBlock, opCount, 0, timeLimit, device, buffer, patternSlot, cmdBlocks),
-      m_LowCursor(static_cast<std::uint32_t>(startBlock)),
-      m_HighCursor(static_cast<std::uint32_t>(endBlock)),
+      m_LowCursor(startBlock),
+      m_HighCursor(endBlock),
       m_Kind(kind)
 {
 }
@@ -62,10 +62,10 @@ void CDiskSeekThread::NextButterflyBlock()
     const int step = m_bDirection ? 1 : -1;
     if (m_bAlternate) {
         m_CurrentBlock = m_LowCursor;
-        m_LowCursor += static_cast<std::uint32_t>(step);
+        m_LowCursor += static_cast<std::uint64_t>(step);
     } else {
         m_CurrentBlock = m_HighCursor;
-        m_HighCursor -= static_cast<std::uint32_t>(step);
+        m_HighCursor -= static_cast<std::uint64_t>(step);
     }
     m_bAlternate = !m_bAlternate;
     if (m_LowCursor == m_EndBlock && m_bDirection) {

@@ -28,8 +28,8 @@ private:
     std::int32_t m_SeeksInPass = 0;
     bool m_bDirection = true;
     bool m_bAlternate = true;
-    std::uint32_t m_LowCursor;
-    std::uint32_t m_HighCursor;
+    std::uint64_t m_LowCursor;
+    std::uint64_t m_HighCursor;
     bool m_bPassComplete = false;
     SeekTest_t m_Kind;
 };

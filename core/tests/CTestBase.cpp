@@ -96,8 +96,8 @@ CTestBase::~CTestBase()
 Error_t CTestBase::StartTest(unsigned long startBlock, unsigned long endBlock, long opCount, long blocksPerXfer,
                              long timeLimit)
 {
-    m_StartBlock = static_cast<std::uint32_t>(startBlock);
-    m_EndBlock = static_cast<std::uint32_t>(endBlock);
+    m_StartBlock = startBlock;
+    m_EndBlock = endBlock;
     m_OpCount = static_cast<std::int32_t>(opCount);
     m_BlocksPerXfer = static_cast<std::int32_t>(blocksPerXfer);
     m_TimeLimit = static_cast<std::int32_t>(timeLimit);
@@ -314,11 +314,12 @@ unsigned long CTestBase::FirstCtlBlockOf(unsigned long deviceFirst, long threadI
     return deviceFirst + static_cast<unsigned long>(threadIndex) * perThread;
 }
 
-std::uint32_t CTestBase::EndFromPercentage(unsigned long high) const
+std::uint64_t CTestBase::EndFromPercentage(unsigned long high) const
 {
-    // A negative share or one past the 32-bit range must not wrap: the device's end caps it next.
+    // A negative share or one past the device must not wrap: the device's end caps it next.
     const double share = std::max(0.0, std::trunc(m_Percentage / 100.0 * static_cast<double>(high)));
-    return static_cast<std::uint32_t>(std::min(m_StartBlock + share, static_cast<double>(END_FROM_PERCENTAGE - 1)));
+    return static_cast<std::uint64_t>(
+        std::min(static_cast<double>(m_StartBlock) + share, static_cast<double>(high) + 1.0));
 }
 
 long CTestBase::BufferBytes(SCSIDevice* device) const
@@ -347,10 +348,10 @@ Error_t CTestBase::CreateThreads()
                 m_EndBlock = EndFromPercentage(high);
             }
             if (m_EndBlock > high) {
-                m_EndBlock = static_cast<std::uint32_t>(high);
+                m_EndBlock = high;
             }
-            m_ThreadStartBlock = static_cast<std::uint32_t>(ThreadStartBlock(j));
-            m_ThreadEndBlock = static_cast<std::uint32_t>(ThreadEndBlock(m_ThreadStartBlock));
+            m_ThreadStartBlock = ThreadStartBlock(j);
+            m_ThreadEndBlock = ThreadEndBlock(m_ThreadStartBlock);
             const std::size_t slot = static_cast<std::size_t>(deviceIndex * m_ThreadsPerDevice + j);
             CThreadBase* thread = nullptr;
             try {
@@ -444,8 +445,8 @@ void CTestBase::MonitorThreads()
 bool CTestBase::VisitThread(CThreadBase* thread)
 {
     if (thread == m_pProgressThread) {
-        m_CurrentBlock = static_cast<std::uint32_t>(thread->GetCurrentBlock());
-        m_Progress = static_cast<std::int32_t>(thread->GetProgress());
+        m_CurrentBlock = thread->GetCurrentBlock();
+        m_Progress = thread->GetProgress();
     }
     SCSIDevice* device = thread->GetDevice();
     const CDevAddress address = device->GetDevAddress();
@@ -520,8 +521,8 @@ void CTestBase::RetireThread(CThreadBase* thread)
     // A thread that finished between the look at its progress and the look at
     // its end would otherwise leave the progress it had before its last steps.
     if (thread == m_pProgressThread) {
-        m_CurrentBlock = static_cast<std::uint32_t>(thread->GetCurrentBlock());
-        m_Progress = static_cast<std::int32_t>(thread->GetProgress());
+        m_CurrentBlock = thread->GetCurrentBlock();
+        m_Progress = thread->GetProgress();
     }
     // An error handed over after the last look is still the client's to see.
     QueuePendingErrors(thread);

@@ -94,19 +94,19 @@ protected:
     void KillThreadsUsingThisDev(SCSIDevice* device);
     bool IsTestCancelled() const { return m_bCancelled; }
 
-    std::uint32_t m_ThreadStartBlock = 0;
-    std::uint32_t m_ThreadEndBlock = 0;
-    std::uint32_t m_StartBlock = 0;
-    std::uint32_t m_EndBlock = 0;
+    std::uint64_t m_ThreadStartBlock = 0;
+    std::uint64_t m_ThreadEndBlock = 0;
+    std::uint64_t m_StartBlock = 0;
+    std::uint64_t m_EndBlock = 0;
     std::int32_t m_OpCount = 0;
     std::int32_t m_Percentage = 0;
     std::int32_t m_TimeLimit = 0;
     std::time_t m_StartTime = 0;
-    std::atomic<std::int32_t> m_Progress{0};
+    std::atomic<std::int64_t> m_Progress{0};
     std::int32_t m_BlocksPerXfer = 0;
     std::int32_t m_CustomBufSize = 0;
     CTestBufferAccess* m_pBufAccess = nullptr;
-    std::atomic<std::uint32_t> m_CurrentBlock{0};
+    std::atomic<std::uint64_t> m_CurrentBlock{0};
     CThreadBase* m_pProgressThread = nullptr;
     Alarm_t m_AlarmTripped = NoAlarm;
     SCSIDevice* m_pAlarmDev = nullptr;
@@ -128,7 +128,7 @@ private:
     unsigned long ReserveCtlBlocks(SCSIDevice* device);
     void ReleaseCtlBlocks();
     unsigned long FirstCtlBlockOf(unsigned long deviceFirst, long threadIndex) const;
-    std::uint32_t EndFromPercentage(unsigned long high) const;
+    std::uint64_t EndFromPercentage(unsigned long high) const;
     long BufferBytes(SCSIDevice* device) const;
     // One monitor visit; true when the thread was removed.
     bool VisitThread(CThreadBase* thread);

@@ -33,9 +33,9 @@ HANDLE GetTestFinishedEvent()
 
 CThreadBase::CThreadBase(unsigned long startBlock, unsigned long endBlock, long opCount, long blocksPerXfer,
                          SCSIDevice* device, AlignedBuffer* buffer, int patternSlot, int cmdBlocks)
-    : m_StartBlock(static_cast<std::uint32_t>(startBlock)),
-      m_EndBlock(static_cast<std::uint32_t>(endBlock)),
-      m_CurrentBlock(static_cast<std::uint32_t>(startBlock)),
+    : m_StartBlock(startBlock),
+      m_EndBlock(endBlock),
+      m_CurrentBlock(startBlock),
       m_OpCountLimit(static_cast<std::int32_t>(opCount)),
       m_BlockLength(device != nullptr ? static_cast<std::uint32_t>(device->GetBlockLength()) : 0),
       m_BlocksPerXfer(static_cast<std::int32_t>(blocksPerXfer)),

@@ -114,12 +114,12 @@ protected:
     // Sleeps, but wakes when the thread is ended.
     void Pause(DWORD milliseconds);
 
-    std::uint32_t m_StartBlock;
-    std::uint32_t m_EndBlock;
-    std::atomic<std::uint32_t> m_CurrentBlock;
+    std::uint64_t m_StartBlock;
+    std::uint64_t m_EndBlock;
+    std::atomic<std::uint64_t> m_CurrentBlock;
     std::int32_t m_OpCounter = 0;
     std::int32_t m_OpCountLimit;
-    std::atomic<std::int32_t> m_Progress{0};
+    std::atomic<std::int64_t> m_Progress{0};
     std::uint32_t m_BlockLength;
     std::int32_t m_BlocksPerXfer;
     std::int32_t m_PatternSlot;

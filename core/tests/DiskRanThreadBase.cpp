@@ -36,8 +36,8 @@ bool DiskRanThreadBase::InitInstance()
     if (m_EndBlock < m_StartBlock) {
         std::swap(m_EndBlock, m_StartBlock);
     }
-    const std::uint32_t span = m_EndBlock - m_StartBlock;
-    if (m_BlocksPerXfer < 0 || span < static_cast<std::uint32_t>(m_BlocksPerXfer)) {
+    const std::uint64_t span = m_EndBlock - m_StartBlock;
+    if (m_BlocksPerXfer < 0 || span < static_cast<std::uint64_t>(m_BlocksPerXfer)) {
         return false;
     }
     if (span > TestRandom::RAND_MAXIMUM) {
@@ -54,11 +54,11 @@ bool DiskRanThreadBase::InitInstance()
 
 void DiskRanThreadBase::CalcNextBlock()
 {
-    const std::uint32_t highest = m_EndBlock - static_cast<std::uint32_t>(m_BlocksPerXfer);
-    std::uint32_t block = 0;
+    const std::uint64_t highest = m_EndBlock - static_cast<std::uint64_t>(m_BlocksPerXfer);
+    std::uint64_t block = 0;
     do {
-        const auto r = static_cast<std::uint32_t>(NextRandom());
-        const std::uint32_t offset = m_bScaleUp ? r * m_Scale : r / m_Scale;
+        const auto r = static_cast<std::uint64_t>(NextRandom());
+        const std::uint64_t offset = m_bScaleUp ? r * m_Scale : r / m_Scale;
         block = m_StartBlock + offset;
     } while (block > highest);
     m_CurrentBlock = block;

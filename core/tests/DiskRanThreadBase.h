@@ -34,7 +34,7 @@ protected:
 
     std::int32_t m_Elapsed = 0;
     std::int32_t m_TimeLimit;
-    std::uint32_t m_Scale = 1;
+    std::uint64_t m_Scale = 1;
     bool m_bScaleUp = false;
     CDisk* m_pDisk;
 

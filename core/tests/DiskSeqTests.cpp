@@ -67,8 +67,8 @@ void CDiskSeqWriteReadThread::TestLogic(unsigned long index)
 
 void CDiskSeqWriteReadThread::UpdateProgress()
 {
-    const std::int32_t walked = static_cast<std::int32_t>(m_CurrentBlock - m_StartBlock);
-    m_Progress = m_bWriting ? walked : static_cast<std::int32_t>(m_EndBlock - m_StartBlock) + walked;
+    const auto walked = static_cast<std::int64_t>(m_CurrentBlock - m_StartBlock);
+    m_Progress = m_bWriting ? walked : static_cast<std::int64_t>(m_EndBlock - m_StartBlock) + walked;
 }
 
 void CDiskSeqWriteReadTest::GetProgressRange(long& low, long& high)

@@ -44,7 +44,7 @@ std::int32_t DiskSeqThreadBase::FirstTransferBlocks() const
 
 void DiskSeqThreadBase::CalcNextBlock()
 {
-    m_CurrentBlock += static_cast<std::uint32_t>(m_BlocksPerXfer);
+    m_CurrentBlock += static_cast<std::uint64_t>(m_BlocksPerXfer);
     if (static_cast<unsigned long long>(m_EndBlock) < static_cast<unsigned long long>(m_CurrentBlock) +
                                                           static_cast<unsigned long long>(m_BlocksPerXfer)) {
         m_BlocksPerXfer = static_cast<std::int32_t>(m_EndBlock - m_CurrentBlock);
@@ -58,7 +58,7 @@ bool DiskSeqThreadBase::IsTestFinished()
 
 void DiskSeqThreadBase::UpdateProgress()
 {
-    m_Progress = static_cast<std::int32_t>(m_CurrentBlock);
+    m_Progress = static_cast<std::int64_t>(m_CurrentBlock);
 }
 
 void DiskSeqThreadBase::Advance(unsigned long index, bool pauseAtEnd)

@@ -19,18 +19,18 @@ struct CounterLock;
 class CScsiDriver;
 class CStopWatch;
 
-// Per-slot transfer figures the device folds into its performance data.
+// Per-slot transfer figures the device folds into its performance data;
+// 64-bit, as drives have blocks past 32-bit addresses.
 struct PerfData_t {
-    std::uint32_t LastReadLba;
-    std::uint32_t BlocksRead;
+    std::uint64_t LastReadLba;
+    std::uint64_t BlocksRead;
     float ReadSeconds;
-    std::uint32_t LastWriteLba;
-    std::uint32_t BlocksWritten;
+    std::uint64_t LastWriteLba;
+    std::uint64_t BlocksWritten;
     float WriteSeconds;
-    std::uint32_t LastNoDataLba;
+    std::uint64_t LastNoDataLba;
     float NoDataSeconds;
 };
-static_assert(sizeof(PerfData_t) == 32);
 
 // One SCSI command slot of one device. Each transport derives one class and
 // builds its own request structure in the request memory; the command sets
@@ -180,8 +180,8 @@ protected:
     void RecordCommand(long timeout, unsigned long lba, unsigned long blocks, unsigned char option)
     {
         m_Timeout = timeout;
-        m_FirstBlock = static_cast<std::uint32_t>(lba);
-        m_BlockCount = static_cast<std::uint32_t>(blocks);
+        m_FirstBlock = lba;
+        m_BlockCount = blocks;
         m_Option = option;
     }
     void ClearRequestState()
@@ -215,8 +215,8 @@ private:
     bool m_bRetry = false;
     PerfData_t m_Perf{};
     unsigned char m_CmdKind = 0;
-    std::uint32_t m_FirstBlock = 0;
-    std::uint32_t m_BlockCount = 0;
+    std::uint64_t m_FirstBlock = 0;
+    std::uint64_t m_BlockCount = 0;
     std::shared_ptr<CounterLock> m_pCounterLock;
     std::shared_ptr<CStopWatch> m_pStopWatch;
     QTYPE_ENUM m_QueueType = QTYPE_UNTAGGED;

@@ -12,6 +12,7 @@
 namespace harrow::machine::drives {
 namespace {
 
+constexpr int kBlockLimitsPage = 0xB0;
 constexpr int kSegments = 8;
 constexpr int kCumulativeValues = 1;  // LOG SENSE page control
 constexpr std::uint64_t kHeads = 8;
@@ -83,11 +84,25 @@ std::vector<std::uint8_t> DiskServer::StandardInquiry() const
 
 std::vector<int> DiskServer::VendorPages() const
 {
-    return Config().IsKestrel() ? std::vector<int>{0xC0, 0xC3} : std::vector<int>{};
+    std::vector<int> pages;
+    if (Config().maxTransferBlocks != 0) {
+        pages.push_back(kBlockLimitsPage);
+    }
+    if (Config().IsKestrel()) {
+        pages.insert(pages.end(), {0xC0, 0xC3});
+    }
+    return pages;
 }
 
 std::vector<std::uint8_t> DiskServer::VendorPage(int page) const
 {
+    if (page == kBlockLimitsPage && Config().maxTransferBlocks != 0) {
+        // SBC-3 6.5.3: MAXIMUM TRANSFER LENGTH in blocks at bytes 8-11.
+        std::vector<std::uint8_t> data(64, 0);
+        data[1] = kBlockLimitsPage;
+        PutBE(data, 8, 4, Config().maxTransferBlocks);
+        return data;
+    }
     if (!Config().IsKestrel() || (page != 0xC0 && page != 0xC3)) {
         return {};
     }

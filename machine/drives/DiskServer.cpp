@@ -243,10 +243,7 @@ const std::array<DiskServer::Command, 256>& DiskServer::Commands()
         medium(opcode::kWrite6, [](DiskServer& d, const ScsiRequest& r) {
             return d.Write(r, GetBE(r.cdb, 1, 3) & 0x1FFFFF, r.cdb[4] ? r.cdb[4] : 256);
         });
-        medium(opcode::kSeek6, [](DiskServer& d, const ScsiRequest& r) {
-            return d.Config().seek ? d.CheckRange(GetBE(r.cdb, 1, 3) & 0x1FFFFF, 1)
-                                   : CheckCondition(sense::kInvalidOpcode);
-        });
+        medium(opcode::kSeek6, [](DiskServer& d, const ScsiRequest& r) { return d.Seek(GetBE(r.cdb, 1, 3) & 0x1FFFFF); });
         other(opcode::kModeSelect6, [](DiskServer& d, const ScsiRequest& r) { return d.ModeSelect(r, false); });
         for (std::uint8_t op : {opcode::kReserve6, opcode::kRelease6, opcode::kReserve10, opcode::kRelease10}) {
             other(op, reservation);
@@ -262,9 +259,7 @@ const std::array<DiskServer::Command, 256>& DiskServer::Commands()
         for (std::uint8_t op : {opcode::kRead10, opcode::kWrite10, opcode::kWriteAndVerify10, opcode::kVerify10}) {
             medium(op, blocks10);
         }
-        medium(opcode::kSeek10, [](DiskServer& d, const ScsiRequest& r) {
-            return d.Config().seek ? d.CheckRange(GetBE(r.cdb, 2, 4), 1) : CheckCondition(sense::kInvalidOpcode);
-        });
+        medium(opcode::kSeek10, [](DiskServer& d, const ScsiRequest& r) { return d.Seek(GetBE(r.cdb, 2, 4)); });
         medium(opcode::kPrefetch10, cacheRange);
         medium(opcode::kSynchronizeCache10, cacheRange);
         other(opcode::kReadDefectData10, [](DiskServer& d, const ScsiRequest& r) { return d.ReadDefectData(r, false); });
@@ -280,8 +275,13 @@ const std::array<DiskServer::Command, 256>& DiskServer::Commands()
         medium(opcode::kRead16, [](DiskServer& d, const ScsiRequest& r) {
             return d.Read(r, GetBE(r.cdb, 2, 8), GetBE(r.cdb, 10, 4));
         });
-        medium(opcode::kWrite16, [](DiskServer& d, const ScsiRequest& r) {
-            return d.Write(r, GetBE(r.cdb, 2, 8), GetBE(r.cdb, 10, 4));
+        for (std::uint8_t op : {opcode::kWrite16, opcode::kWriteAndVerify16}) {
+            medium(op, [](DiskServer& d, const ScsiRequest& r) {
+                return d.Write(r, GetBE(r.cdb, 2, 8), GetBE(r.cdb, 10, 4));
+            });
+        }
+        medium(opcode::kVerify16, [](DiskServer& d, const ScsiRequest& r) {
+            return d.Verify(r, GetBE(r.cdb, 2, 8), GetBE(r.cdb, 10, 4), r.cdb[1] & 0x02);
         });
         medium(opcode::kServiceActionIn16, [](DiskServer& d, const ScsiRequest& r) { return d.ReadCapacity16(r); });
         other(opcode::kReadDefectData12, [](DiskServer& d, const ScsiRequest& r) {
@@ -341,6 +341,27 @@ ScsiResult DiskServer::CheckRange(std::uint64_t lba, std::uint64_t count) const
     return Good();
 }
 
+// SBC-3 6.5.3: a transfer longer than the Block Limits page allows is refused.
+ScsiResult DiskServer::CheckTransfer(std::uint64_t lba, std::uint64_t count) const
+{
+    const std::uint32_t limit = Config().maxTransferBlocks;
+    if (limit != 0 && count > limit) {
+        return CheckCondition(sense::kInvalidCdbField);
+    }
+    return CheckRange(lba, count);
+}
+
+ScsiResult DiskServer::Seek(std::uint64_t lba) const
+{
+    if (!Config().seek) {
+        return CheckCondition(sense::kInvalidOpcode);
+    }
+    if (Config().faults.seekFails) {
+        return CheckCondition(sense::kInternalFailure);
+    }
+    return CheckRange(lba, 1);
+}
+
 bool DiskServer::IsMediumError(std::uint64_t lba) const
 {
     return Config().faults.mediumErrors.count(lba) &&
@@ -360,7 +381,7 @@ std::optional<std::uint64_t> DiskServer::FirstMediumError(std::uint64_t lba, std
 
 ScsiResult DiskServer::Read(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count)
 {
-    if (auto range = CheckRange(lba, count); range.status != 0) {
+    if (auto range = CheckTransfer(lba, count); range.status != 0) {
         return range;
     }
     const std::uint64_t bs = m_state.blockSize;
@@ -381,7 +402,7 @@ ScsiResult DiskServer::Read(const ScsiRequest& request, std::uint64_t lba, std::
 
 ScsiResult DiskServer::Write(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count)
 {
-    if (auto range = CheckRange(lba, count); range.status != 0) {
+    if (auto range = CheckTransfer(lba, count); range.status != 0) {
         return range;
     }
     const std::uint64_t bytes = count * m_state.blockSize;

@@ -50,6 +50,8 @@ private:
     ScsiResult Write(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count);
     ScsiResult Verify(const ScsiRequest& request, std::uint64_t lba, std::uint64_t count, bool compare);
     ScsiResult CheckRange(std::uint64_t lba, std::uint64_t count) const;
+    ScsiResult Seek(std::uint64_t lba) const;
+    ScsiResult CheckTransfer(std::uint64_t lba, std::uint64_t count) const;
     ScsiResult ReadCapacity10(const ScsiRequest& request);
     ScsiResult ReadCapacity16(const ScsiRequest& request);
     // The refusal of a READ LONG or WRITE LONG CDB, if any.

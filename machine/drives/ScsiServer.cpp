@@ -108,7 +108,7 @@ std::vector<std::uint8_t> ScsiServer::StandardInquiry() const
     PutText(data, 8, 8, m_config.vendor);
     PutText(data, 16, 16, m_config.product);
     PutText(data, 32, 4, m_config.revision);
-    PutText(data, 36, 8, m_config.serial);
+    PutText(data, 36, 8, m_config.serialInInquiry ? m_config.serial : "");
     return data;
 }
 

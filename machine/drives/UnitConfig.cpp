@@ -206,7 +206,8 @@ void ParseFaults(const FieldReader& fields, UnitConfig& config)
     }
     const FieldReader inner(*faults, fields.Path("faults"));
     inner.OnlyKeys({"mediumErrors", "selfTestFailSegment", "unitAttentions", "notReadyAfterDownload", "busy",
-                    "selectionTimeout", "refuseDownload", "resetDuringDownload", "formatFails", "vpdPages", "capacityBytes"});
+                    "selectionTimeout", "refuseDownload", "resetDuringDownload", "formatFails", "vpdPages", "capacityBytes",
+                    "seekFails"});
     if (inner.Has("mediumErrors")) {
         const json& list = faults->at("mediumErrors");
         if (!list.is_array()) {
@@ -227,6 +228,7 @@ void ParseFaults(const FieldReader& fields, UnitConfig& config)
     config.faults.selectionTimeout = inner.Flag("selectionTimeout", false);
     config.faults.capacityBytes = static_cast<int>(inner.Number("capacityBytes", 8, 0, 8));
     ParseVpdPages(inner, faults->contains("vpdPages") ? &faults->at("vpdPages") : nullptr, config.faults);
+    config.faults.seekFails = inner.Flag("seekFails", false);
 }
 
 }  // namespace
@@ -240,7 +242,8 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     const FieldReader fields(unit, where);
     fields.OnlyKeys({"bus", "target", "lun", "claimed", "type", "vendor", "product", "revision", "serial", "blocks",
                      "blockSize", "maxBlocks", "dst", "durations", "firmware", "wwn", "temperature", "powerOnHours",
-                     "faults", "readDefectData12", "seek", "pmChangeable", "descriptorSense"});
+                     "faults", "readDefectData12", "seek", "pmChangeable", "descriptorSense", "serialInInquiry",
+                     "maxTransferBlocks"});
     UnitConfig config;
     config.type = ParseType(fields);
     const bool disk = config.type == UnitType::Disk;
@@ -248,6 +251,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     config.product = fields.Text("product", DefaultProduct(config.type), 16);
     config.revision = fields.Text("revision", "K100", 4);
     config.serial = fields.Text("serial", "SIM00001", 8);
+    config.serialInInquiry = fields.Flag("serialInInquiry", true);
     const bool cdrom = config.type == UnitType::Cdrom;
     config.blockSize = static_cast<std::uint32_t>(fields.Number("blockSize", cdrom ? 2048 : 512, 256, 4224));
     if (!IsValidBlockSize(config.blockSize)) {
@@ -257,6 +261,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     const std::uint64_t maxCount = (1ULL << 48) / config.blockSize;
     config.blocks = fields.Number("blocks", cdrom ? 333000 : 2097152, 1, maxCount);
     config.maxBlocks = fields.Number("maxBlocks", config.blocks, config.blocks, maxCount);
+    config.maxTransferBlocks = static_cast<std::uint32_t>(fields.Number("maxTransferBlocks", 0, 0, 0xFFFFFFFF));
     config.dst = fields.Flag("dst", true);
     config.readDefectData12 = fields.Flag("readDefectData12", true);
     config.seek = fields.Flag("seek", true);

@@ -34,6 +34,7 @@ struct Faults {
     int capacityBytes = 8;  // what READ CAPACITY(10) carries: fewer is a broken device
     // VPD pages whose bytes from byte 4 on are given whole: a hostile device.
     std::map<int, std::vector<std::uint8_t>> vpdPages;
+    bool seekFails = false;  // SEEK alone answers HARDWARE ERROR, INTERNAL TARGET FAILURE
 };
 
 struct UnitConfig {
@@ -42,9 +43,11 @@ struct UnitConfig {
     std::string product;
     std::string revision;
     std::string serial;
+    bool serialInInquiry = true;  // false: INQUIRY bytes 36-43 blank, the serial only in VPD page 80h
     std::uint64_t blocks = 0;
     std::uint32_t blockSize = 0;
     std::uint64_t maxBlocks = 0;
+    std::uint32_t maxTransferBlocks = 0;  // offered in the Block Limits VPD page; 0 = no such page
     bool dst = true;
     bool readDefectData12 = true;  // false: an older drive that knows only READ DEFECT DATA(10)
     bool seek = true;              // false: a drive that dropped SEEK, obsolete since SBC-2

@@ -81,8 +81,8 @@ BOOL LinuxPortDevice::Capabilities(void* out, DWORD outSize, DWORD* bytesReturne
     }
     capabilities.Length = sizeof capabilities;
     capabilities.MaximumPhysicalPages = host->sgTableSize;
-    capabilities.MaximumTransferLength = std::min<std::uint64_t>(std::uint64_t{host->sgTableSize} * kPageSize,
-                                                                 0xFFFFFFFFu);
+    capabilities.MaximumTransferLength = static_cast<ULONG>(std::min<std::uint64_t>(host->MaxTransferBytes(kPageSize),
+                                                                                    0xFFFFFFFFu));
     std::memcpy(out, &capabilities, sizeof capabilities);
     *bytesReturned = sizeof capabilities;
     return TRUE;

@@ -113,11 +113,24 @@ std::string SgName(const fs::path& unitDir)
     return {};
 }
 
+// max_hw_sectors_kb of the unit's block queue, in bytes; 0 without one.
+std::uint64_t QueueLimitBytes(const fs::path& unitDir)
+{
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(unitDir / "block", ec)) {
+        if (const auto kib = ParseNumber(ReadAttribute(entry.path() / "queue" / "max_hw_sectors_kb")); kib && *kib > 0) {
+            return std::uint64_t{*kib} * 1024;
+        }
+    }
+    return 0;
+}
+
 SysfsUnit ReadUnit(const fs::path& unitDir, const UnitAddress& address, const PortPath& path)
 {
     SysfsUnit unit;
     unit.address = address;
     unit.path = path;
+    unit.maxTransferBytes = QueueLimitBytes(unitDir);
     const auto type = ParseNumber(ReadAttribute(unitDir / "type"));
     const std::uint8_t peripheralType = type ? static_cast<std::uint8_t>(*type & 0x1F) : 0x1F;
     unit.inquiry = ReadInquiry(unitDir, peripheralType);
@@ -214,6 +227,17 @@ std::uint8_t SysfsHost::BusCount(std::uint8_t channel) const
         }
     }
     return static_cast<std::uint8_t>(count);
+}
+
+std::uint64_t SysfsHost::MaxTransferBytes(std::uint32_t pageSize) const
+{
+    std::uint64_t bytes = std::uint64_t{sgTableSize} * pageSize;
+    for (const SysfsUnit& unit : units) {
+        if (unit.maxTransferBytes != 0) {
+            bytes = std::min(bytes, unit.maxTransferBytes);
+        }
+    }
+    return bytes;
 }
 
 SysfsTopology SysfsTopology::Read(const fs::path& sysRoot)

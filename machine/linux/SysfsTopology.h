@@ -33,6 +33,9 @@ struct SysfsUnit {
     std::array<std::uint8_t, 36> inquiry{};  // standard INQUIRY data
     ClassKind kind = ClassKind::None;
     bool claimed = false;  // a class driver (sd, st, sr, ch) is bound
+    // The block queue's max_hw_sectors_kb in bytes: the most one SG_IO may
+    // move; 0 when the unit has no block device to tell it.
+    std::uint64_t maxTransferBytes = 0;
 };
 
 struct SysfsHost {
@@ -48,6 +51,9 @@ struct SysfsHost {
     std::vector<std::uint8_t> Channels() const;
     // Buses a channel's port reports: one past the highest in use, at least 1.
     std::uint8_t BusCount(std::uint8_t channel) const;
+    // The largest transfer every unit of the host takes: its scatter-gather
+    // table of pages, capped by the smallest block queue limit.
+    std::uint64_t MaxTransferBytes(std::uint32_t pageSize) const;
 };
 
 class SysfsTopology {

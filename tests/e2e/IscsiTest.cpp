@@ -143,7 +143,8 @@ TEST_F(IscsiCli, InquiryReportOfADiskOfAnotherMaker)
                               "\tVendor = IET      \n"
                               "\tProduct = VIRTUAL DISK     \n"
                               "\tVersion = 0001\n"
-                              "\tSerial Number =         \n"
+                              // tgtd keeps INQUIRY bytes 36-43 blank; its serial is in VPD page 80h.
+                              "\tSerial Number = beaf11\n"
                               " \tBlocksize = 512, Highblock = 131071, Capacity = 64 MB\n");
 
     const auto second = Run({"-i", "0:0:2"});
@@ -210,6 +211,43 @@ TEST_F(IscsiCli, StoppingASelfTestTheTargetRefusesIsNoSuccess)
     const auto run = Run({"-s", "0:0:1"});
     EXPECT_EQ(run.exitCode, 0) << "the drive never reports an aborted test";
     EXPECT_EQ(AfterInit(run).find("Without Error"), std::string::npos) << run.out;
+}
+
+// A target with LUNs far past 7, as storage arrays have: the listing names
+// every one REPORT LUNS gives, and the last is tested like the first.
+TEST(IscsiManyLuns, EveryReportedLunIsListedAndReachable)
+{
+    constexpr int kLuns = 64;
+    std::string why;
+    auto target = TgtTarget::Start(std::vector<std::uint64_t>(kLuns, kMiB), &why);
+    if (!target) {
+        GTEST_SKIP() << "tgtd cannot be started here: " << why;
+    }
+    CliRunner cli(target->Url());
+    const auto listing = cli.Run({"-l"});
+    EXPECT_EQ(listing.exitCode, 0);
+    std::string expected = "<TIME>  Device(s) found during bus scan:\n"
+                           " SCSI Port 0 SCSI ID: 7 iScsiPrt ScsiPort0\n";
+    for (int lun = 1; lun <= kLuns; ++lun) {
+        expected += "   0:0:" + std::to_string(lun) + " Disc     IET       VIRTUAL DISK      0001              \n";
+    }
+    EXPECT_EQ(AfterInit(listing), expected);
+
+    const auto inquiry = cli.Run({"-i", "0:0:64"});
+    EXPECT_EQ(inquiry.exitCode, 0);
+    EXPECT_NE(inquiry.out.find(" \tDevice = Port:0 Target:0 Lun:64 \n"), std::string::npos) << inquiry.out;
+    EXPECT_NE(inquiry.out.find(" \tBlocksize = 512, Highblock = 2047, Capacity = 1 MB\n"), std::string::npos)
+        << inquiry.out;
+
+    const auto verify = cli.Run({"-gl", "0:0:64"});
+    EXPECT_EQ(verify.exitCode, 0) << verify.out;
+    EXPECT_TRUE(AfterInit(verify).ends_with("<TIME> Port:0 Target:0 Lun:64   Generic Long Test Passed\n"))
+        << verify.out;
+
+    // A port addresses LUNs with one byte: 256 is no address, and nothing is sent.
+    const auto beyond = cli.Run({"-i", "0:0:256"});
+    EXPECT_EQ(beyond.exitCode, 4);
+    EXPECT_NE(beyond.out.find("Invalid device address : 0:0:256\n"), std::string::npos) << beyond.out;
 }
 
 std::string RefusedNote(const std::string& url) { return "harrow: \\\\.\\SCSI0: " + url + ": cannot connect: Connection refused\n"; }

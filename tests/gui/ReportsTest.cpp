@@ -146,6 +146,47 @@ private slots:
         QVERIFY(ReadFile(file) == std::string(read.begin(), read.end()));
     }
 
+    // A 20 TB drive is read past 2^32 with READ(16).
+    void dumpPastTwoTebibytes()
+    {
+        End();
+        Begin(HARROW_TODAY_MACHINE);
+        SelectAndGo({"Disc 0:0:0"}, DUMP);
+        const DeviceRecord& large = View()->Selection().Entry(0);
+        constexpr std::uint64_t kStart = 0xFFFFFFFEULL;
+        std::vector<std::uint8_t> pattern(4 * 512);
+        for (std::size_t i = 0; i < pattern.size(); ++i) {
+            pattern[i] = static_cast<std::uint8_t>(i * 11 + i / 512);
+        }
+        QVERIFY(SendCdb(large, cdb::Write16(kStart, 4), pattern.data(), 4 * 512, 30).Good());
+        auto* page = static_cast<CDumpBlocks*>(View()->PageWidget(DUMP));
+        const std::filesystem::path file = RunDir() / "large.bin";
+        page->findChild<QLineEdit*>("dumpFile")->setText(QString::fromStdString(file.string()));
+        page->findChild<QLineEdit*>("startBlock")->setText(QString::number(kStart));
+        page->findChild<QLineEdit*>("endBlock")->setText(QString::number(kStart + 4));
+        g_boxes.clear();
+        QVERIFY(page->Dump());
+        QCOMPARE(std::filesystem::file_size(file), std::uintmax_t{128 * 512});
+        QVERIFY(ReadFile(file).substr(0, pattern.size()) == std::string(pattern.begin(), pattern.end()));
+    }
+
+    void dumpOfFourKibibyteBlocks()
+    {
+        End();
+        Begin(HARROW_TODAY_MACHINE);
+        SelectAndGo({"Disc 0:1:0"}, DUMP);
+        auto* page = static_cast<CDumpBlocks*>(View()->PageWidget(DUMP));
+        const std::filesystem::path small = RunDir() / "4k.bin";
+        page->findChild<QLineEdit*>("dumpFile")->setText(QString::fromStdString(small.string()));
+        page->findChild<QLineEdit*>("startBlock")->setText("0");
+        page->findChild<QLineEdit*>("endBlock")->setText("10");
+        g_boxes.clear();
+        QVERIFY(page->Dump());
+        // 128 blocks of 4096 bytes, read in commands of the 64 the Block Limits page allows.
+        QVERIFY(Contains(g_boxes.front().text, "524288 bytes will be written to "));
+        QCOMPARE(std::filesystem::file_size(small), std::uintmax_t{128 * 4096});
+    }
+
     void supportPagesAndLogView()
     {
         SelectAndGo({"Disc 0:0:0"}, CHarrowView::PAGE_SUPPORT);

@@ -138,9 +138,11 @@ check_unit() {  # address sg type
         "$(shown "$(field "$report" "Product = ")")"
     check "$address revision" "$(shown "$(section "sg_inq $sg" | awk -F': ' '/Product revision level/ { print $2 }')")" \
         "$(shown "$(field "$report" "Version = ")")"
-    # The design's serial number: bytes 36 to 43 of the standard INQUIRY data.
-    check "$address serial" "$(shown "$(inquiry_bytes "sg_inq_raw $sg" 36 8)")" \
-        "$(shown "$(field "$report" "Serial Number = ")")"
+    # The design's serial number: bytes 36 to 43 of the standard INQUIRY data;
+    # where they are blank, the Unit Serial Number VPD page's.
+    peer=$(shown "$(inquiry_bytes "sg_inq_raw $sg" 36 8)")
+    [ -n "$peer" ] || peer=$(shown "$(field "sg_vpd_sn $sg" "Unit serial number: ")")
+    check "$address serial" "$peer" "$(shown "$(field "$report" "Serial Number = ")")"
     if [ "$type" != 0 ]; then
         return  # HarrowCLI reports the capacity of disks only
     fi
@@ -200,13 +202,6 @@ check_tests() {  # address product
                 pass "$address $option on megasas: exit $rc (it refuses TUR, VERIFY, SEEK with 04/44/00)"
             else
                 fail "$address $option on megasas: exit $rc without 04/44/00"
-            fi
-            ;;
-        BIG3T | K4BLOCK)
-            if [ "$rc" == 0 ]; then
-                pass "$address $option on $product"
-            else
-                skip "$address $option on $product needs 16-byte commands (branch drives): exit $rc"
             fi
             ;;
         *) check "$address $option exit" 0 "$rc" ;;

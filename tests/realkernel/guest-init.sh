@@ -94,6 +94,7 @@ for sg in /dev/sg*; do
     section "by-name $sg" $cli -i "$sg"
     section "sg_inq $sg" sg_inq "$sg"
     section "sg_inq_raw $sg" sg_inq -H "$sg"
+    section "sg_vpd_sn $sg" sg_vpd -p sn "$sg"
     section "sg_readcap $sg" sg_readcap -l "$sg"
     section "sg_modes $sg" sg_modes -p 0x08 "$sg"
     section "sg_modes_default $sg" sg_modes -c 2 -p 0x08 "$sg"

@@ -21,9 +21,8 @@
 # - megasas refuses TEST UNIT READY, VERIFY, SEEK and SEND DIAGNOSTIC with
 #   04/44/00: its `-g` and `-gl` may fail, but only with that sense.
 # - The kernel finds no disk behind SAS1068 (mptsas): none is attached.
-# - 3 TiB and 4096-byte blocks need READ CAPACITY(16) and 16-byte commands;
-#   until HarrowCLI sends them, capacity, `-g` and `-gl` on those disks are
-#   reported as SKIP with the reason, not as failures.
+# - 3 TiB and 4096-byte blocks need READ CAPACITY(16) and 16-byte commands,
+#   which HarrowCLI sends: `-g` and `-gl` must pass on those disks.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -139,7 +138,7 @@ build_initramfs() {
         cp "$bin" "$initrd/harrow/bin/"
         copy_with_libraries "$bin"
     done
-    copy_with_libraries "$(command -v sg_inq)" "$(command -v sg_readcap)" "$(command -v sg_modes)" \
+    copy_with_libraries "$(command -v sg_inq)" "$(command -v sg_vpd)" "$(command -v sg_readcap)" "$(command -v sg_modes)" \
         "$(command -v lsscsi)" "$(command -v strace)"
     cp "$here/guest-init.sh" "$initrd/init"
     chmod +x "$initrd/init"

@@ -52,9 +52,9 @@ private:
     std::shared_ptr<Recorder> m_Recorder;
 };
 
-std::uint32_t BigEndian(const std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t count)
+std::uint64_t BigEndian(const std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t count)
 {
-    std::uint32_t value = 0;
+    std::uint64_t value = 0;
     for (std::size_t i = 0; i < count && at + i < bytes.size(); ++i) {
         value = (value << 8) | bytes[at + i];
     }
@@ -65,12 +65,22 @@ std::uint32_t BigEndian(const std::vector<std::uint8_t>& bytes, std::size_t at, 
 
 std::uint32_t SeenCommand::Lba() const
 {
-    return BigEndian(cdb, 2, 4);
+    return static_cast<std::uint32_t>(BigEndian(cdb, 2, 4));
 }
 
 std::uint32_t SeenCommand::Blocks() const
 {
-    return BigEndian(cdb, 7, 2);
+    return static_cast<std::uint32_t>(BigEndian(cdb, 7, 2));
+}
+
+std::uint64_t SeenCommand::Lba16() const
+{
+    return BigEndian(cdb, 2, 8);
+}
+
+std::uint32_t SeenCommand::Blocks16() const
+{
+    return static_cast<std::uint32_t>(BigEndian(cdb, 10, 4));
 }
 
 void Recorder::Add(SeenCommand command)
@@ -97,6 +107,17 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> Recorder::Transfers(std::ui
     for (const SeenCommand& command : All()) {
         if (command.Opcode() == opcode) {
             transfers.emplace_back(command.Lba(), command.Blocks());
+        }
+    }
+    return transfers;
+}
+
+std::vector<std::pair<std::uint64_t, std::uint32_t>> Recorder::Transfers16(std::uint8_t opcode)
+{
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> transfers;
+    for (const SeenCommand& command : All()) {
+        if (command.Opcode() == opcode) {
+            transfers.emplace_back(command.Lba16(), command.Blocks16());
         }
     }
     return transfers;

@@ -32,6 +32,9 @@ struct SeenCommand {
     std::uint8_t Opcode() const { return cdb.empty() ? 0 : cdb[0]; }
     std::uint32_t Lba() const;
     std::uint32_t Blocks() const;
+    // The same fields of a 16-byte CDB (SBC-3).
+    std::uint64_t Lba16() const;
+    std::uint32_t Blocks16() const;
 };
 
 // What one unit was sent, in order.
@@ -42,6 +45,8 @@ public:
     std::vector<SeenCommand> All();
     // (LBA, blocks) of the commands with this opcode.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> Transfers(std::uint8_t opcode);
+    // (LBA, blocks) of the 16-byte commands with this opcode.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> Transfers16(std::uint8_t opcode);
     std::size_t Count(std::uint8_t opcode);
 
 private:

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <thread>
 #include <vector>
@@ -57,6 +58,31 @@ TEST(RandomLba, SameSequenceInEveryThreadAndAlwaysInRange)
         EXPECT_EQ(RandomLba(9, 3), 9u);
     });
     narrow.join();
+}
+
+TEST(RandomLba, WideDrawsCoverDrivesPast32BitsAndStayInRange)
+{
+    std::thread wide([] {
+        constexpr std::uint64_t kLast20TB = 39062499999ULL;
+        std::uint64_t above = 0;
+        std::uint64_t below = 0;
+        std::uint64_t highest = 0;
+        for (int i = 0; i < 2000; ++i) {
+            const std::uint64_t lba = RandomLba64(0, kLast20TB);
+            ASSERT_LE(lba, kLast20TB);
+            (lba > 0xFFFFFFFFULL ? above : below) += 1;
+            highest = std::max(highest, lba);
+        }
+        // Two 15-bit draws stop at 2^30: these must reach the end of the drive as well.
+        EXPECT_GT(above, 1500u);
+        EXPECT_GT(below, 50u);
+        EXPECT_GT(highest, kLast20TB / 100 * 99);
+        EXPECT_EQ(RandomLba64(5, 5), 5u);
+        EXPECT_EQ(RandomLba64(9, 3), 9u);
+        const std::uint64_t edge = RandomLba64(0xFFFFFFFFULL, 0x100000000ULL);
+        EXPECT_TRUE(edge == 0xFFFFFFFFULL || edge == 0x100000000ULL) << edge;
+    });
+    wide.join();
 }
 
 TEST(HostTests, StopPassesAndAbortEndsWithoutTouchingTheStatus)

@@ -189,6 +189,17 @@ TEST_F(SysfsMachineTest, PortCapabilitiesAndRescan)
     EXPECT_FALSE(port->IoControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, 23, &returned, &error));
     EXPECT_EQ(error, ERROR_INSUFFICIENT_BUFFER);
 
+    // A disk whose block queue takes less than the scatter-gather table caps the port (SG_IO refuses more).
+    const std::filesystem::path queue = fake.Sys() / "devices" / "2:0:3:0" / "block" / "sdb" / "queue";
+    std::filesystem::create_directories(queue);
+    std::vector<BYTE> rescanned(2048);
+    for (const auto& [kib, limit] : {std::pair{"128\n", 128u * 1024}, std::pair{"32767\n", 64u * 4096}}) {
+        FakeSysfs::Write(queue / "max_hw_sectors_kb", kib);
+        ASSERT_TRUE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, rescanned.data(), 2048, &returned, &error));
+        ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, 24, &returned, &error));
+        EXPECT_EQ(caps.MaximumTransferLength, limit) << kib;
+    }
+
     // A unit the kernel found since start shows after the port's rescan, not before.
     fake.AddUnit("2:0:7:0", {0, testing::kKestrelNames, "", "", ""});
     std::vector<BYTE> list(20480);
