@@ -2,6 +2,7 @@
 
 #include "frontend/DeviceRecord.h"
 
+#include <functional>
 #include <string>
 
 // Program-wide settings of the console and the log file.
@@ -10,6 +11,12 @@ struct LogSettings {
     int pageHeight = 0;
     // The file every logged line is appended to; empty = none.
     std::string logFileName;
+    // Told the text of every logged line, for a report that follows a run.
+    std::function<void(const std::string&)> observer;
+    // The windowed program: its log writer has no console step, and a line
+    // logged for a device names it even where the routine asks for no address,
+    // since many drives run at once there.
+    bool windowed = false;
 };
 
 LogSettings& GetLogSettings();
