@@ -7,7 +7,7 @@ seconds=${1:?usage: fuzz.sh SECONDS [BUILD_DIR] [TARGET...]}
 out=${2:-$root/build-fuzz}
 shift $(( $# >= 2 ? 2 : 1 ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(drive registry machine sense cli iscsi sysfs)
+[ ${#targets[@]} -gt 0 ] || targets=(drive registry machine sense senseview cli iscsi sysfs)
 
 sources() {
   local drives=("$root"/machine/drives/*.cpp "$root"/platform/Kernel.cpp "$root"/platform/Handle.cpp
@@ -15,8 +15,9 @@ sources() {
   case $1 in
     drive)    echo "$root/tests/fuzz/DriveFuzz.cpp ${drives[*]}" ;;
     registry) echo "$root/tests/fuzz/RegistryFuzz.cpp $root/platform/RegistryText.cpp $root/platform/RegistryKeyNode.cpp" ;;
-    machine)  echo "$root/tests/fuzz/MachineFileFuzz.cpp $root/machine/MachineFile.cpp $root/core/transport/NTPortAdapter.cpp ${drives[*]}" ;;
-    sense)    echo "$root/tests/fuzz/SenseTableFuzz.cpp $root/frontend/SenseDecoder.cpp" ;;
+    machine)  echo "$root/tests/fuzz/MachineFileFuzz.cpp $root/machine/MachineFile.cpp ${drives[*]}" ;;
+    sense)    echo "$root/tests/fuzz/SenseTableFuzz.cpp $root/frontend/SenseDecoder.cpp $root/core/types/SenseView.cpp" ;;
+    senseview) echo "$root/tests/fuzz/SenseViewFuzz.cpp $root/core/types/SenseView.cpp" ;;
     cli)      echo "$root/tests/fuzz/CommandLineFuzz.cpp $root/cli/CommandLine.cpp" ;;
     iscsi)    echo "$root/tests/fuzz/IscsiAnswerFuzz.cpp $root/machine/iscsi/LunReport.cpp
                     $root/machine/iscsi/IscsiTarget.cpp $root/machine/PortLayout.cpp" ;;

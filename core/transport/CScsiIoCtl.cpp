@@ -309,7 +309,7 @@ bool CScsiIoCtl::SetNumUnitAttnRetries(long retries)
 
 bool CScsiIoCtl::IsKnownSenseFormat(std::uint8_t responseCode)
 {
-    return SenseView(&responseCode, 1).Known();
+    return responseCode == 0x70 || responseCode == 0x71 || responseCode == 0xF0 || responseCode == 0xF1;
 }
 
 bool CScsiIoCtl::search_table(const ERR_XTBL* table, int rows, int key, Error_t* out)

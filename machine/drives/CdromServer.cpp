@@ -15,34 +15,34 @@ ScsiResult CdromServer::Dispatch(const ScsiRequest& request)
 {
     const auto cdb = request.cdb;
     switch (cdb[0]) {
-    case 0x1B:  // START STOP UNIT: LOEJ loads or ejects the disc
+    case opcode::kStartStopUnit:  // LOEJ loads or ejects the disc
         if (cdb[4] & 0x02) {
             m_loaded = cdb[4] & 0x01;
         }
         return Good();
-    case 0x1E: return Good();
-    case 0x1A: return ModeSense(request, false);
-    case 0x5A: return ModeSense(request, true);
+    case opcode::kPreventAllowMediumRemoval: return Good();
+    case opcode::kModeSense6: return ModeSense(request, false);
+    case opcode::kModeSense10: return ModeSense(request, true);
     default: break;
     }
     if (!m_loaded) {
         return CheckCondition(sense::kNoMedium);
     }
     switch (cdb[0]) {
-    case 0x00:
-    case 0x2B: return Good();
-    case 0x25: {
+    case opcode::kTestUnitReady:
+    case opcode::kSeek10: return Good();
+    case opcode::kReadCapacity10: {
         std::vector<std::uint8_t> data(8);
         PutBE(data, 0, 4, Config().blocks - 1);
         PutBE(data, 4, 4, Config().blockSize);
         return DataIn(request, data, 8);
     }
-    case 0x28: return Read(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
-    case 0xA8: return Read(request, GetBE(cdb, 2, 4), GetBE(cdb, 6, 4));
-    case 0x43: return ReadToc(request);
-    case 0x0A:
-    case 0x2A:
-    case 0xAA: return CheckCondition(sense::kWriteProtected);
+    case opcode::kRead10: return Read(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
+    case opcode::kRead12: return Read(request, GetBE(cdb, 2, 4), GetBE(cdb, 6, 4));
+    case opcode::kReadToc: return ReadToc(request);
+    case opcode::kWrite6:
+    case opcode::kWrite10:
+    case opcode::kWrite12: return CheckCondition(sense::kWriteProtected);
     default: return CheckCondition(sense::kInvalidOpcode);
     }
 }

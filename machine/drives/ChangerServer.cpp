@@ -34,13 +34,13 @@ ChangerServer::ChangerServer(UnitConfig config) : ScsiServer(std::move(config))
 ScsiResult ChangerServer::Dispatch(const ScsiRequest& request)
 {
     switch (request.cdb[0]) {
-    case 0x00:
-    case 0x07:  // INITIALIZE ELEMENT STATUS
-    case 0x1E:
-    case 0x2B: return Good();
-    case 0x1A: return ModeSense(request);
-    case 0xA5: return MoveMedium(request);
-    case 0xB8: return ReadElementStatus(request);
+    case opcode::kTestUnitReady:
+    case opcode::kInitializeElementStatus:
+    case opcode::kPreventAllowMediumRemoval:
+    case opcode::kPositionToElement: return Good();
+    case opcode::kModeSense6: return ModeSense(request);
+    case opcode::kMoveMedium: return MoveMedium(request);
+    case opcode::kReadElementStatus: return ReadElementStatus(request);
     default: return CheckCondition(sense::kInvalidOpcode);
     }
 }

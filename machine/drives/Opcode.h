@@ -51,4 +51,24 @@ inline constexpr std::uint8_t kServiceActionIn16 = 0x9E;
 inline constexpr std::uint8_t kReportLuns = 0xA0;
 inline constexpr std::uint8_t kReadDefectData12 = 0xB7;
 
+// Stream devices (SSC-2) give some codes of other meanings.
+inline constexpr std::uint8_t kRewind = 0x01;
+inline constexpr std::uint8_t kReadBlockLimits = 0x05;
+inline constexpr std::uint8_t kWriteFilemarks = 0x10;
+inline constexpr std::uint8_t kSpace = 0x11;
+inline constexpr std::uint8_t kErase = 0x19;
+inline constexpr std::uint8_t kLoadUnload = 0x1B;
+inline constexpr std::uint8_t kLocate = 0x2B;
+inline constexpr std::uint8_t kReadPosition = 0x34;
+
+// Multimedia (MMC-4) and medium changer (SMC-2) commands.
+inline constexpr std::uint8_t kPreventAllowMediumRemoval = 0x1E;
+inline constexpr std::uint8_t kReadToc = 0x43;
+inline constexpr std::uint8_t kRead12 = 0xA8;
+inline constexpr std::uint8_t kWrite12 = 0xAA;
+inline constexpr std::uint8_t kMoveMedium = 0xA5;
+inline constexpr std::uint8_t kInitializeElementStatus = 0x07;
+inline constexpr std::uint8_t kPositionToElement = 0x2B;
+inline constexpr std::uint8_t kReadElementStatus = 0xB8;
+
 }  // namespace harrow::machine::drives::opcode

@@ -37,18 +37,18 @@ ScsiResult TapeServer::Dispatch(const ScsiRequest& request)
 {
     const auto cdb = request.cdb;
     switch (cdb[0]) {
-    case 0x05: {  // READ BLOCK LIMITS
+    case opcode::kReadBlockLimits: {
         std::vector<std::uint8_t> limits(6, 0);
         PutBE(limits, 1, 3, kMaxBlock);
         PutBE(limits, 4, 2, 1);
         return DataIn(request, limits, 6);
     }
-    case 0x15: return ModeSelect(request);
-    case 0x16:
-    case 0x17:
-    case 0x1E: return Good();  // RESERVE, RELEASE, PREVENT/ALLOW MEDIUM REMOVAL
-    case 0x1A: return ModeSense(request);
-    case 0x1B:  // LOAD UNLOAD
+    case opcode::kModeSelect6: return ModeSelect(request);
+    case opcode::kReserve6:
+    case opcode::kRelease6:
+    case opcode::kPreventAllowMediumRemoval: return Good();
+    case opcode::kModeSense6: return ModeSense(request);
+    case opcode::kLoadUnload:
         if ((cdb[4] & kLoad) && (cdb[4] & kEot)) {
             return CheckCondition(sense::kInvalidCdbField);  // the end of tape is reached by unloading only
         }
@@ -61,15 +61,15 @@ ScsiResult TapeServer::Dispatch(const ScsiRequest& request)
         return CheckCondition(sense::kNoMedium);
     }
     switch (cdb[0]) {
-    case 0x00: return Good();
-    case 0x01: m_position = 0; return Good();
-    case 0x08: return Read(request);
-    case 0x0A: return Write(request);
-    case 0x10: return WriteFilemarks(request);
-    case 0x11: return Space(request);
-    case 0x19: EraseFromPosition(); return Good();
-    case 0x2B: return Locate(request);
-    case 0x34: return ReadPosition(request);
+    case opcode::kTestUnitReady: return Good();
+    case opcode::kRewind: m_position = 0; return Good();
+    case opcode::kRead6: return Read(request);
+    case opcode::kWrite6: return Write(request);
+    case opcode::kWriteFilemarks: return WriteFilemarks(request);
+    case opcode::kSpace: return Space(request);
+    case opcode::kErase: EraseFromPosition(); return Good();
+    case opcode::kLocate: return Locate(request);
+    case opcode::kReadPosition: return ReadPosition(request);
     default: return CheckCondition(sense::kInvalidOpcode);
     }
 }

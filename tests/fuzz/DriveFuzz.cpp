@@ -24,7 +24,10 @@ std::vector<std::unique_ptr<LogicalUnit>> MakeUnits()
     const std::vector<nlohmann::json> units = {
         {{"type", "disk"}, {"blocks", 4096}, {"durations", quick}, {"faults", {{"mediumErrors", {7, 300}}}}},
         {{"type", "disk"}, {"vendor", "SEAGATE"}, {"blocks", 2048}, {"dst", false}, {"durations", quick}},
+        {{"type", "disk"}, {"blocks", 4096}, {"durations", quick}, {"descriptorSense", true},
+         {"faults", {{"mediumErrors", {7}}, {"formatFails", true}}}},
         {{"type", "tape"}},
+        {{"type", "tape"}, {"descriptorSense", true}},
         {{"type", "cdrom"}, {"blocks", 1000}},
         {{"type", "changer"}}};
     std::vector<std::unique_ptr<LogicalUnit>> made;
