@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/HealthRequest.h"
 #include "frontend/DeviceRecord.h"
 
 #include <string>
@@ -18,6 +19,10 @@ enum CliCommand : int {
     CMD_STOP_DST = 22,
     CMD_GENERIC_SHORT = 23,
     CMD_GENERIC_LONG = 24,
+    // Beyond the original keywords: double-dash options.
+    CMD_HEALTH = 100,
+    CMD_SELF_TEST = 101,
+    CMD_METRICS = 102,
 };
 
 struct CommandLine {
@@ -25,6 +30,7 @@ struct CommandLine {
     DeviceRecord device;
     bool deviceGiven = false;
     int percent = 0;
+    HealthRequest health;
 };
 
 // Fills the record from "HA:TAR:LUN", "HA:CH:TAR:LUN" or "HA:RT:CH:TAR:LUN";

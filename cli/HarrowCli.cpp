@@ -2,6 +2,7 @@
 
 #include "cli/Console.h"
 #include "cli/DeviceReport.h"
+#include "cli/HealthCommand.h"
 #include "cli/RmaForm.h"
 #include "core/system/CComputerSystem.h"
 #include "frontend/CommandRoutine.h"
@@ -182,6 +183,10 @@ int HarrowCli::Dispatch()
         return GenericShortTest(MarkMaker(m_line.device));
     case CMD_GENERIC_LONG:
         return GenericLongTest(MarkMaker(m_line.device));
+    case CMD_HEALTH:
+    case CMD_SELF_TEST:
+    case CMD_METRICS:
+        return RunHealthCommand(m_line);
     case CMD_NONE:
         PrintNoCommand();
         return 0;
