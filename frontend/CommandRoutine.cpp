@@ -315,7 +315,7 @@ int RouteCdb(const DeviceRecord& record, const CdbRequest& request, RequestBlock
 }
 
 CdbAnswer SendCdb(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLength, std::uint8_t* data,
-                  std::uint32_t length, int direction, long timeout)
+                  std::uint32_t length, int direction, long timeout, unsigned long ctlIndex)
 {
     CdbRequest request;
     request.cdb = cdb;
@@ -324,9 +324,16 @@ CdbAnswer SendCdb(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLe
     request.length = length;
     request.direction = direction;
     request.timeout = timeout;
+    request.ctlIndex = ctlIndex;
     CdbAnswer answer{CdbAnswer::Unfilled{}};  // every route clears the block first
     answer.result = RouteCdb(record, request, answer.block, answer.outcome);
     return answer;
+}
+
+CdbAnswer SendCdb(const DeviceRecord& record, const Cdb& cdb, std::uint8_t* data, std::uint32_t length, long timeout,
+                  unsigned long ctlIndex)
+{
+    return SendCdb(record, cdb.data(), cdb.length, data, length, DirectionOf(cdb), timeout, ctlIndex);
 }
 
 int ShowCommandError(CScsiIoCtl* failed, bool report, const std::uint8_t* cdb, int& outcome, RequestBlock& block)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/transport/SRB_ExecSCSICmd.h"
+#include "core/types/SenseView.h"
 #include "frontend/DeviceRecord.h"
+#include "frontend/ScsiCdb.h"
 
 #include <array>
 #include <cstdint>
@@ -55,11 +57,17 @@ struct CdbAnswer {
     RequestBlock block;
     bool Good() const { return result == CMD_CARRIED_OUT && outcome == 0; }
     const std::uint8_t* Sense() const { return reinterpret_cast<const std::uint8_t*>(&block.SenseArea); }
+    SenseView ViewSense() const { return SenseView(Sense(), sizeof block.SenseArea); }
 };
 
-// RouteCdb without the error report.
+// RouteCdb without the error report, on the device's control block ctlIndex.
 CdbAnswer SendCdb(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLength, std::uint8_t* data,
-                  std::uint32_t length, int direction, long timeout);
+                  std::uint32_t length, int direction, long timeout, unsigned long ctlIndex = 0);
+// The same for a built command; a command that moves no data goes as DIRECTION_IN.
+CdbAnswer SendCdb(const DeviceRecord& record, const Cdb& cdb, std::uint8_t* data, std::uint32_t length, long timeout,
+                  unsigned long ctlIndex = 0);
+// The transfer direction of the command routine for a built command.
+constexpr int DirectionOf(const Cdb& cdb) { return cdb.direction == CdbDirection::Out ? DIRECTION_OUT : DIRECTION_IN; }
 
 // Turns a command the core threw into an outcome and a result, keeps its
 // sense bytes as the last sense copy and, with report, shows "Command Error".

@@ -3,9 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 
-// Fixed-format sense data (response codes 0x70 and 0x71), kept as the full
-// 128 bytes a command's sense buffer holds. Bytes past the additional length
-// the device reported carry no meaning.
+#include "core/types/SenseView.h"
+
+// A command's sense buffer: the full 128 bytes, laid out as fixed-format
+// sense (response codes 0x70 and 0x71). A device may answer in descriptor
+// format instead, so the fields are read through SenseView. Bytes past the
+// additional length the device reported carry no meaning.
 #pragma pack(push, 1)
 struct SCSI_SenseData_s {
     std::uint8_t ResponseCode;          // bit 7 Valid, bits 0-6 response code
@@ -20,17 +23,18 @@ struct SCSI_SenseData_s {
     std::uint8_t SenseKeySpecific[3];   // byte 15 bit 7 SKSV, bit 6 C/D
     std::uint8_t AdditionalBytes[110];
 
-    bool IsValid() const { return (ResponseCode & 0x80) != 0; }
-    int SenseKey() const { return Flags & 0x0F; }
-    bool IsIncorrectLength() const { return (Flags & 0x20) != 0; }
-    bool IsEndOfMedia() const { return (Flags & 0x40) != 0; }
-    bool IsFileMark() const { return (Flags & 0x80) != 0; }
-    bool IsCommandDataError() const { return (SenseKeySpecific[0] & 0x40) != 0; }
-    std::int32_t InformationValue() const
-    {
-        return static_cast<std::int32_t>((std::uint32_t{Information[0]} << 24) | (std::uint32_t{Information[1]} << 16) |
-                                         (std::uint32_t{Information[2]} << 8) | std::uint32_t{Information[3]});
-    }
+    // Every field through the view, so descriptor-format sense reads the same.
+    SenseView View() const { return SenseView(reinterpret_cast<const std::uint8_t*>(this), sizeof(*this)); }
+    bool IsValid() const { return View().InformationValid(); }
+    int SenseKey() const { return View().Key(); }
+    int Asc() const { return View().Asc(); }
+    int Ascq() const { return View().Ascq(); }
+    int Fru() const { return View().Fru(); }
+    bool IsIncorrectLength() const { return View().IncorrectLength(); }
+    bool IsEndOfMedia() const { return View().EndOfMedium(); }
+    bool IsFileMark() const { return View().Filemark(); }
+    bool IsCommandDataError() const { return (View().SenseKeySpecific()[0] & 0x40) != 0; }
+    std::int32_t InformationValue() const { return static_cast<std::int32_t>(View().Information()); }
 };
 #pragma pack(pop)
 
