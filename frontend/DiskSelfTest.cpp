@@ -1,6 +1,7 @@
 #include "frontend/DiskSelfTest.h"
 
-#include "frontend/HealthCommands.h"
+#include "frontend/CommandRoutine.h"
+#include "frontend/HealthSense.h"
 #include "frontend/TextFormat.h"
 #include "platform/Kernel.h"
 
@@ -10,14 +11,10 @@
 
 namespace {
 
-constexpr std::uint8_t BACKGROUND_SHORT = 1;
-constexpr std::uint8_t BACKGROUND_EXTENDED = 2;
-constexpr std::uint8_t ABORT_BACKGROUND = 4;
 constexpr long TIMEOUT = 10;
 constexpr DWORD POLL_MS = 1000;
 constexpr int PROGRESS_STEP = 10;
-constexpr std::uint32_t LOG_REPLY_BYTES = 0xFFFF;
-constexpr std::uint8_t KEY_NOT_READY = 0x2;
+constexpr std::uint16_t LOG_REPLY_BYTES = 0xFFFF;
 constexpr std::uint8_t ASC_NOT_READY = 0x04;
 constexpr std::uint8_t ASCQ_SELF_TEST = 0x09;
 constexpr int RESULT_IN_PROGRESS = 0xF;
@@ -33,29 +30,24 @@ std::string Codes(const SenseCodes& sense) { return Format("%2.2X/%2.2X/%2.2X", 
 std::optional<int> Progress(const DeviceRecord& record)
 {
     std::array<std::uint8_t, SENSE_REPLY_BYTES> data{};
-    const CdbAnswer answer =
-        SendScsiCommand(record, RequestSenseCommand(SENSE_REPLY_BYTES), data.data(), SENSE_REPLY_BYTES, TIMEOUT);
+    const CdbAnswer answer = SendCdb(record, cdb::RequestSense(SENSE_REPLY_BYTES), data.data(), SENSE_REPLY_BYTES, TIMEOUT);
     if (!answer.Good()) {
         return std::nullopt;
     }
-    const SenseCodes codes = SenseOfBytes(data);
-    const bool running = codes.asc == ASC_NOT_READY && codes.ascq == ASCQ_SELF_TEST &&
-                         (codes.key == 0 || codes.key == KEY_NOT_READY);
+    const SenseView sense(data);
+    const bool running = sense.Asc() == ASC_NOT_READY && sense.Ascq() == ASCQ_SELF_TEST &&
+                         (sense.Key() == SENSE_KEY_NO_SENSE || sense.Key() == SENSE_KEY_NOT_READY);
     if (!running) {
         return std::nullopt;
     }
-    const bool fixed = (data[0] & 0x7F) == 0x70 || (data[0] & 0x7F) == 0x71;
-    if (fixed && (data[15] & 0x80) != 0) {
-        return std::min(((data[16] << 8) | data[17]) * 100 / 65536, 99);
-    }
-    return 0;
+    return std::min(sense.Progress().value_or(0) * 100 / 65536, 99);
 }
 
 std::optional<SelfTestRecord> NewestEntry(const DeviceRecord& record, bool& failed)
 {
     std::vector<std::uint8_t> data(LOG_REPLY_BYTES);
-    const CdbAnswer answer = SendScsiCommand(record, LogSenseCommand(log_page::SELF_TEST_RESULTS, LOG_REPLY_BYTES),
-                                             data.data(), LOG_REPLY_BYTES, TIMEOUT);
+    const CdbAnswer answer = SendCdb(record, cdb::LogSense(log_page::SELF_TEST_RESULTS, LOG_CUMULATIVE, LOG_REPLY_BYTES),
+                                     data.data(), LOG_REPLY_BYTES, TIMEOUT);
     failed = !answer.Good();
     if (failed) {
         return std::nullopt;
@@ -101,6 +93,11 @@ std::string VerdictLine(const SelfTestOutcome& outcome)
     if (!outcome.reached) {
         return "Self test: FAILED: the device could not be reached";
     }
+    if (outcome.refused && outcome.action == SelfTestAction::Abort &&
+        outcome.refused->key == SENSE_KEY_ILLEGAL_REQUEST) {
+        return "Self test: FAILED: no self test was running to abort (SEND DIAGNOSTIC refused: " +
+               Codes(*outcome.refused) + ")";
+    }
     if (outcome.refused) {
         return "Self test: FAILED: SEND DIAGNOSTIC refused: " + Codes(*outcome.refused);
     }
@@ -123,15 +120,15 @@ SelfTestOutcome RunDiskSelfTest(const DeviceRecord& record, SelfTestAction actio
 {
     SelfTestOutcome outcome;
     outcome.action = action;
-    const std::uint8_t code = action == SelfTestAction::Short      ? BACKGROUND_SHORT
-                              : action == SelfTestAction::Extended ? BACKGROUND_EXTENDED
-                                                                   : ABORT_BACKGROUND;
-    const CdbAnswer answer = SendScsiCommand(record, SendDiagnosticCommand(code), nullptr, 0, TIMEOUT);
+    const int code = action == SelfTestAction::Short      ? SELF_TEST_BACKGROUND_SHORT
+                     : action == SelfTestAction::Extended ? SELF_TEST_BACKGROUND_EXTENDED
+                                                          : SELF_TEST_ABORT_BACKGROUND;
+    const CdbAnswer answer = SendCdb(record, cdb::SendDiagnostic(code), nullptr, 0, TIMEOUT);
     outcome.reached = !Unreachable(answer);
     if (!outcome.reached) {
         outcome.bits = health_bit::UNREACHABLE;
     } else if (!answer.Good()) {
-        outcome.refused = SenseOf(answer);
+        outcome.refused = CodesOf(answer.ViewSense());
         outcome.bits = health_bit::COMMAND_FAILED;
     } else {
         print({action == SelfTestAction::Abort     ? "Self test: abort sent"

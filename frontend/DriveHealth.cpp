@@ -1,7 +1,7 @@
 #include "frontend/DriveHealth.h"
 
 #include "frontend/CommandRoutine.h"
-#include "frontend/HealthCommands.h"
+#include "frontend/HealthSense.h"
 #include "frontend/TextFormat.h"
 
 #include <algorithm>
@@ -11,15 +11,12 @@ namespace {
 
 constexpr long LOG_SENSE_TIMEOUT = 10;
 constexpr long SHORT_TIMEOUT = 2;
-constexpr std::uint32_t LOG_REPLY_BYTES = 0xFFFF;
-constexpr std::uint32_t INQUIRY_BYTES = 36;
+constexpr std::uint16_t LOG_REPLY_BYTES = 0xFFFF;
+constexpr std::uint16_t INQUIRY_BYTES = 36;
+constexpr std::uint8_t VPD_SERIAL_NUMBER = 0x80;
 constexpr std::uint8_t ASC_FAILURE_PREDICTION = 0x5D;
 constexpr std::uint8_t ASC_WARNING = 0x0B;
 constexpr std::uint8_t ASCQ_TEMPERATURE = 0x01;
-constexpr std::uint8_t KEY_NO_SENSE = 0x0;
-constexpr std::uint8_t KEY_RECOVERED = 0x1;
-constexpr std::uint8_t KEY_ILLEGAL_REQUEST = 0x5;
-constexpr std::uint8_t KEY_UNIT_ATTENTION = 0x6;
 
 // One command's end as the health report sees it.
 struct Reply {
@@ -34,19 +31,19 @@ class HealthReader {
 public:
     HealthReader(const DeviceRecord& record, HealthReport& report) : m_record(record), m_report(report) {}
 
-    Reply Send(const ScsiCommand& command, std::uint8_t* data, std::uint32_t length, long timeout)
+    Reply Send(const Cdb& command, std::uint8_t* data, std::uint32_t length, long timeout)
     {
         Reply reply = SendOnce(command, data, length, timeout);
-        if (!reply.good && reply.reached && reply.sense.key == KEY_UNIT_ATTENTION) {
+        if (!reply.good && reply.reached && reply.sense.key == SENSE_KEY_UNIT_ATTENTION) {
             reply = SendOnce(command, data, length, timeout);
         }
         return reply;
     }
 
 private:
-    Reply SendOnce(const ScsiCommand& command, std::uint8_t* data, std::uint32_t length, long timeout)
+    Reply SendOnce(const Cdb& command, std::uint8_t* data, std::uint32_t length, long timeout)
     {
-        const CdbAnswer answer = SendScsiCommand(m_record, command, data, length, timeout);
+        const CdbAnswer answer = SendCdb(m_record, command, data, length, timeout);
         Reply reply;
         if (answer.result == CMD_NO_DEVICE || answer.outcome == OUTCOME_ADAPTER_FAILURE) {
             reply.reached = false;
@@ -54,11 +51,11 @@ private:
         }
         reply.good = answer.Good();
         if (!reply.good) {
-            reply.sense = SenseOf(answer);
+            reply.sense = CodesOf(answer.ViewSense());
             if (reply.sense.asc == ASC_FAILURE_PREDICTION) {
                 m_report.reportedException = reply.sense;
                 // With NO SENSE or RECOVERED ERROR the command itself completed.
-                reply.good = reply.sense.key == KEY_NO_SENSE || reply.sense.key == KEY_RECOVERED;
+                reply.good = reply.sense.key == SENSE_KEY_NO_SENSE || reply.sense.key == SENSE_KEY_RECOVERED_ERROR;
             }
         }
         return reply;
@@ -76,7 +73,7 @@ PageOutcome OutcomeOf(const Reply& reply)
         return outcome;
     }
     outcome.sense = reply.sense;
-    outcome.state = reply.sense.key == KEY_ILLEGAL_REQUEST ? PageOutcome::UNSUPPORTED : PageOutcome::FAILED;
+    outcome.state = reply.sense.key == SENSE_KEY_ILLEGAL_REQUEST ? PageOutcome::UNSUPPORTED : PageOutcome::FAILED;
     return outcome;
 }
 
@@ -91,7 +88,7 @@ std::string Trimmed(const std::uint8_t* bytes, std::size_t count)
 bool ReadIdentity(HealthReader& reader, HealthReport& report)
 {
     std::array<std::uint8_t, INQUIRY_BYTES> data{};
-    const Reply reply = reader.Send(InquiryCommand(INQUIRY_BYTES), data.data(), INQUIRY_BYTES, SHORT_TIMEOUT);
+    const Reply reply = reader.Send(cdb::Inquiry(INQUIRY_BYTES), data.data(), INQUIRY_BYTES, SHORT_TIMEOUT);
     report.reached = reply.reached;
     if (!reply.reached) {
         return false;
@@ -110,7 +107,7 @@ bool ReadIdentity(HealthReader& reader, HealthReport& report)
 void ReadSerial(HealthReader& reader, HealthReport& report)
 {
     std::array<std::uint8_t, 0xFC> data{};
-    const Reply reply = reader.Send(VpdInquiryCommand(0x80, data.size()), data.data(),
+    const Reply reply = reader.Send(cdb::InquiryPage(VPD_SERIAL_NUMBER, data.size()), data.data(),
                                     static_cast<std::uint32_t>(data.size()), SHORT_TIMEOUT);
     if (reply.good && data[1] == 0x80) {
         report.serial = Trimmed(data.data() + 4, std::min<std::size_t>(data[3], data.size() - 4));
@@ -137,7 +134,7 @@ void Decode(int code, const LogPageView& page, HealthReport& report)
 void ReadLogPages(HealthReader& reader, HealthReport& report)
 {
     std::vector<std::uint8_t> data(LOG_REPLY_BYTES);
-    const Reply listed = reader.Send(LogSenseCommand(log_page::SUPPORTED, LOG_REPLY_BYTES), data.data(),
+    const Reply listed = reader.Send(cdb::LogSense(log_page::SUPPORTED, LOG_CUMULATIVE, LOG_REPLY_BYTES), data.data(),
                                      LOG_REPLY_BYTES, LOG_SENSE_TIMEOUT);
     report.supportedOutcome = OutcomeOf(listed);
     if (!listed.good) {
@@ -150,7 +147,7 @@ void ReadLogPages(HealthReader& reader, HealthReport& report)
         }
         std::fill(data.begin(), data.end(), 0);
         const Reply reply =
-            reader.Send(LogSenseCommand(code, LOG_REPLY_BYTES), data.data(), LOG_REPLY_BYTES, LOG_SENSE_TIMEOUT);
+            reader.Send(cdb::LogSense(code, LOG_CUMULATIVE, LOG_REPLY_BYTES), data.data(), LOG_REPLY_BYTES, LOG_SENSE_TIMEOUT);
         PageOutcome outcome = OutcomeOf(reply);
         if (reply.good) {
             const LogPageView page(data);
@@ -171,11 +168,11 @@ void AskForException(HealthReader& reader, HealthReport& report)
 {
     std::array<std::uint8_t, SENSE_REPLY_BYTES> data{};
     const Reply reply =
-        reader.Send(RequestSenseCommand(SENSE_REPLY_BYTES), data.data(), SENSE_REPLY_BYTES, LOG_SENSE_TIMEOUT);
+        reader.Send(cdb::RequestSense(SENSE_REPLY_BYTES), data.data(), SENSE_REPLY_BYTES, LOG_SENSE_TIMEOUT);
     if (!reply.good) {
         return;
     }
-    const SenseCodes codes = SenseOfBytes(data);
+    const SenseCodes codes = CodesOf(SenseView(data));
     if (codes.asc == ASC_FAILURE_PREDICTION) {
         report.reportedException = codes;
     }
@@ -184,12 +181,14 @@ void AskForException(HealthReader& reader, HealthReport& report)
 void ReadGrownDefects(HealthReader& reader, HealthReport& report)
 {
     std::array<std::uint8_t, 8> data{};
-    Reply reply = reader.Send(ReadDefectDataCommand(true, data.size()), data.data(), data.size(), SHORT_TIMEOUT);
+    Reply reply = reader.Send(cdb::ReadDefectData12(false, true, DEFECT_BYTES_FROM_INDEX, data.size()), data.data(),
+                              data.size(), SHORT_TIMEOUT);
     bool twelve = true;
-    if (!reply.good && reply.reached && reply.sense.key == KEY_ILLEGAL_REQUEST) {
+    if (!reply.good && reply.reached && reply.sense.key == SENSE_KEY_ILLEGAL_REQUEST) {
         data.fill(0);
         twelve = false;
-        reply = reader.Send(ReadDefectDataCommand(false, 4), data.data(), 4, SHORT_TIMEOUT);
+        reply = reader.Send(cdb::ReadDefectData10(false, true, DEFECT_BYTES_FROM_INDEX, 4), data.data(), 4,
+                            SHORT_TIMEOUT);
     }
     report.defectOutcome = OutcomeOf(reply);
     if (reply.good) {
