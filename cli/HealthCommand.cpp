@@ -65,7 +65,8 @@ int Metrics(const CommandLine& line)
         std::fprintf(stderr, "HarrowCLI: the metrics file was not written: %s\n", error.c_str());
         return static_cast<int>(health_bit::COMMAND_FAILED);
     }
-    Print({Format("Health metrics of %zu disks written to %s", reports.size(), line.health.metricsFile.c_str()),
+    Print({Format("Health metrics of %zu disk%s written to %s", reports.size(), reports.size() == 1 ? "" : "s",
+                  line.health.metricsFile.c_str()),
            false});
     return 0;
 }

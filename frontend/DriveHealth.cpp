@@ -81,8 +81,9 @@ std::string Trimmed(const std::uint8_t* bytes, std::size_t count)
 {
     std::string text(reinterpret_cast<const char*>(bytes), count);
     std::replace_if(text.begin(), text.end(), [](char c) { return c < 0x20 || c > 0x7E; }, ' ');
+    const auto begin = text.find_first_not_of(' ');
     const auto end = text.find_last_not_of(' ');
-    return end == std::string::npos ? std::string() : text.substr(0, end + 1);
+    return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
 }
 
 bool ReadIdentity(HealthReader& reader, HealthReport& report)
