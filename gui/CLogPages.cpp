@@ -4,6 +4,7 @@
 #include "frontend/TextFormat.h"
 #include "gui/GrownDefectReport.h"
 #include "gui/GuiLog.h"
+#include "gui/HealthPanel.h"
 #include "gui/InventoryReport.h"
 #include "gui/ReportQueries.h"
 #include "gui/Resources.h"
@@ -64,7 +65,8 @@ std::string LogFolder()
 CLogPages::CLogPages(DeviceSelection& selection, QWidget* parent)
     : WizardPage(parent), m_selection(selection), m_drive(new QLabel(this)), m_supported(new QListWidget(this)),
       m_temperature(new QLabel(this)), m_reference(new QLabel(this)), m_powerOn(new QLabel(this)),
-      m_selfTests(new QListWidget(this)), m_defects(new QPushButton(tr("&Grown Defect Report"), this)),
+      m_selfTests(new QListWidget(this)), m_health(new HealthPanel(this)),
+      m_defects(new QPushButton(tr("&Grown Defect Report"), this)),
       m_inventory(new QPushButton(tr("&Inventory Report..."), this))
 {
     m_drive->setObjectName("driveText");
@@ -87,6 +89,7 @@ CLogPages::CLogPages(DeviceSelection& selection, QWidget* parent)
     layout->addLayout(form);
     layout->addWidget(new QLabel(tr("Self-test results, newest first:"), this));
     layout->addWidget(m_selfTests, 1);
+    layout->addWidget(m_health, 2);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_defects);
     buttons->addWidget(m_inventory);
@@ -129,6 +132,7 @@ void CLogPages::Enter()
     const std::vector<DeviceRecord*> records = m_selection.Records();
     m_defects->setEnabled(!records.empty());
     m_inventory->setEnabled(!records.empty());
+    m_health->Clear();
     if (records.empty()) {
         m_drive->setText(tr("No device is selected. Tick drives on the Devices page first."));
         return;
@@ -139,6 +143,7 @@ void CLogPages::Enter()
     ShowTemperatures(drive);
     ShowPowerOnTime(drive);
     ShowSelfTests(drive);
+    m_health->Show(drive);
 }
 
 void CLogPages::ShowSupportedPages(DeviceRecord& drive)

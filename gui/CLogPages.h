@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+class HealthPanel;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -41,6 +42,7 @@ private:
     QLabel* m_reference;
     QLabel* m_powerOn;
     QListWidget* m_selfTests;
+    HealthPanel* m_health;
     QPushButton* m_defects;
     QPushButton* m_inventory;
 };
