@@ -110,6 +110,16 @@ std::vector<std::string> SplitAtColons(const std::string& text)
 
 }  // namespace
 
+std::string KeywordOf(CliCommand command)
+{
+    for (const Keyword& keyword : KEYWORDS) {
+        if (keyword.command == command) {
+            return keyword.text;
+        }
+    }
+    return {};
+}
+
 bool ParseDeviceAddress(const std::string& text, DeviceRecord& record)
 {
     const std::vector<std::string> parts = SplitAtColons(text);
@@ -152,20 +162,32 @@ CommandLine ParseArguments(const std::vector<std::string>& arguments)
         if (TakeLongOption(arguments, at, line)) {
             continue;
         }
-        if (IsOption(argument)) {
+        if (argument.starts_with(DEV_PREFIX)) {
+            // Looked up once the machine is known; a later address overwrites it.
+            line.deviceGiven = true;
+            line.deviceText = argument;
+            line.deviceName = argument;
+            line.addressParsed = false;
+            line.device = DeviceRecord{};
+        } else if (IsOption(argument)) {
             if (const auto command = LookUp(argument.substr(1)); command && line.command == CMD_NONE) {
                 line.command = *command;
             }
         } else if (argument.find(':') != std::string::npos) {
             line.deviceGiven = true;
+            line.deviceText = argument;
+            line.deviceName.clear();
             DeviceRecord fresh;
             if (ParseDeviceAddress(argument, fresh)) {
                 line.device = fresh;
+                line.addressParsed = true;
             } else {
+                line.addressParsed = false;
                 std::printf("Invalid device address : %s\n", argument.c_str());
             }
         } else if (argument.find('%') != std::string::npos) {
             line.percent = ParsePercent(argument.substr(0, argument.find('%')));
+            line.percentGiven = true;
         } else {
             std::printf("Unexpected keyword : %s\n", argument.c_str());
         }

@@ -29,9 +29,21 @@ struct CommandLine {
     CliCommand command = CMD_NONE;
     DeviceRecord device;
     bool deviceGiven = false;
+    // The last device argument as typed, and whether the record holds an address from it.
+    std::string deviceText;
+    bool addressParsed = false;
+    // A /dev name given as the device ("/dev/sdb", "/dev/sg1", a /dev/disk/by-id link).
+    std::string deviceName;
     int percent = 0;
+    bool percentGiven = false;
     HealthRequest health;
 };
+
+// The keyword of a command as the usage shows it ("tl"); empty for none.
+std::string KeywordOf(CliCommand command);
+
+// The part of /dev a device name must start with.
+constexpr const char* DEV_PREFIX = "/dev/";
 
 // Fills the record from "HA:TAR:LUN", "HA:CH:TAR:LUN" or "HA:RT:CH:TAR:LUN";
 // false (record untouched) for any other form or a number that is not one.

@@ -1,5 +1,8 @@
 #include "cli/DeviceReport.h"
 
+#include "cli/JsonReport.h"
+#include "cli/LinuxDeviceNames.h"
+#include "frontend/Capacity.h"
 #include "frontend/CommandRoutine.h"
 #include "frontend/DeviceQueries.h"
 #include "frontend/LineLog.h"
@@ -30,6 +33,20 @@ std::string AddressText(const DeviceRecord& record)
     return Format("%d:%d:%d", record.hostAdapter, record.target, record.lun);
 }
 
+// On this computer's own hosts a user knows a unit by its /dev nodes.
+void ReportDevNodes(const DeviceRecord& record)
+{
+    const LinuxDeviceNames* names = ActiveDeviceNames();
+    if (names == nullptr || record.kind != KIND_PLAIN) {
+        return;
+    }
+    if (const LinuxUnitNodes* unit = names->AtListed(record.hostAdapter, record.target, record.lun)) {
+        if (const std::string nodes = LinuxDeviceNames::NodesText(*unit); !nodes.empty()) {
+            Report("    " + nodes);
+        }
+    }
+}
+
 bool ListDevice(const AdapterInfo& adapter, int target, int lun)
 {
     DeviceRecord record;
@@ -44,13 +61,16 @@ bool ListDevice(const AdapterInfo& adapter, int target, int lun)
         return false;
     }
     const bool kestrel = IsKestrelDrive(record);
-    std::uint64_t lastLba = 0;
-    std::uint32_t blockLength = 0;
-    ReadCapacity(record, lastLba, blockLength);
-    SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT);
+    CapacityReading capacity;
+    capacity.read = ReadCapacity(record, capacity.lastLba, capacity.blockLength) == 0;
+    const bool ready = SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT) == 0;
     Report(Format("  %s %-8s %-9s %-17s %-9s %-8s", AddressText(record).c_str(), TypeName(type),
                   identity.vendor.c_str(), identity.product.c_str(), identity.revision.c_str(),
                   kestrel ? identity.serialNumber.c_str() : ""));
+    ReportDevNodes(record);
+    if (JsonReport* json = ActiveJson()) {
+        json->AddListedDevice(record, type, identity, kestrel, capacity, ready);
+    }
     return true;
 }
 
@@ -81,16 +101,26 @@ void ReportFirmware(DeviceRecord& record)
     Report(Format("\tServo ROM Release = %s", BytesText(page.data(), 20, 8).c_str()));
     Report(Format("\tServo RAM Date = %s", BytesText(page.data(), 28, 4).c_str()));
     Report(Format("\tServo ROM Date = %s\n", BytesText(page.data(), 32, 4).c_str()));
+    if (JsonReport* json = ActiveJson()) {
+        json->SetInquiryText("scsiFirmware", BytesText(page.data(), 4, 8));
+        json->SetInquiryText("servoRamRelease", BytesText(page.data(), 12, 8));
+        json->SetInquiryText("servoRomRelease", BytesText(page.data(), 20, 8));
+        json->SetInquiryText("servoRamDate", BytesText(page.data(), 28, 4));
+        json->SetInquiryText("servoRomDate", BytesText(page.data(), 32, 4));
+    }
 }
 
-void ReportCapacity(const DeviceRecord& record)
+void ReportCapacity(const DeviceRecord& record, int type)
 {
-    std::uint64_t lastLba = 0;
-    std::uint32_t blockLength = 0;
-    if (ReadCapacity(record, lastLba, blockLength) == 0) {
-        const double megabytes = static_cast<double>(blockLength) * static_cast<double>(lastLba) / 1048576.0;
-        Report(Format("\tBlocksize = %ld, Highblock = %ld, Capacity = %0.0f MB", static_cast<long>(blockLength),
-                      static_cast<long>(lastLba), megabytes));
+    CapacityReading capacity;
+    capacity.read = ReadCapacity(record, capacity.lastLba, capacity.blockLength) == 0;
+    if (JsonReport* json = ActiveJson()) {
+        json->SetCapacity(type, capacity);
+    }
+    if (capacity.read) {
+        Report(Format("\tBlocksize = %ld, Highblock = %ld, Capacity = %0.0f MB",
+                      static_cast<long>(capacity.blockLength), static_cast<long>(capacity.lastLba),
+                      CapacityMegabytes(capacity.lastLba, capacity.blockLength)));
         return;
     }
     const auto& sense = LastSense();
@@ -110,13 +140,20 @@ void ReportDst(DeviceRecord& record)
 {
     if (!IsDstSupported(record)) {
         Report("\t-this drive does not support DST");
+        if (JsonReport* json = ActiveJson()) {
+            json->SetDst(false, 0);
+        }
         return;
     }
     Report("\t-this drive supports DST");
     std::array<std::uint8_t, MODE_COPY_BYTES> copy{};
     ModeSensePage(record, CONTROL_PAGE, copy.data(), copy.size(), PAGE_CURRENT);
+    const int longSeconds = (copy[LONG_DST_IN_COPY] << 8) | copy[LONG_DST_IN_COPY + 1];
     Report("\t\t-short DST time = 120 seconds");
-    Report(Format("\t\t-long DST time = %d seconds", (copy[LONG_DST_IN_COPY] << 8) | copy[LONG_DST_IN_COPY + 1]));
+    Report(Format("\t\t-long DST time = %d seconds", longSeconds));
+    if (JsonReport* json = ActiveJson()) {
+        json->SetDst(true, longSeconds);
+    }
 }
 
 constexpr std::uint8_t NOT_READ = 0xFF;
@@ -176,6 +213,27 @@ void ReadPageFields(DeviceRecord& record, int pageCode, int pageControl, ModeSet
     }
 }
 
+void ReportModeJson(const ModeSettings& settings)
+{
+    JsonReport* json = ActiveJson();
+    if (json == nullptr) {
+        return;
+    }
+    json->SetModeField("wce", settings.wce.current, settings.wce.fallback);
+    json->SetModeField("rcd", settings.rcd.current, settings.rcd.fallback);
+    json->SetModeField("awre", settings.awre.current, settings.awre.fallback);
+    json->SetModeField("arre", settings.arre.current, settings.arre.fallback);
+    json->SetModeField("dexcpt", settings.dexcpt.current, settings.dexcpt.fallback);
+    json->SetModeField("cacheSegments", settings.segments.current, settings.segments.fallback);
+    json->SetModeField("pm", settings.pm.current, settings.pm.fallback);
+    json->SetModeField("dlm", settings.dlm.current, settings.dlm.fallback);
+    json->SetModeField("dtoli", settings.dtoli.current, settings.dtoli.fallback);
+    for (std::size_t bit = 0; bit < settings.jit.size(); ++bit) {
+        const std::string field = "jit" + std::to_string(bit);
+        json->SetModeField(field.c_str(), settings.jit[bit].current, settings.jit[bit].fallback);
+    }
+}
+
 void ReportModePages(DeviceRecord& record)
 {
     ModeSettings settings;
@@ -184,6 +242,7 @@ void ReportModePages(DeviceRecord& record)
             ReadPageFields(record, pageCode, pageControl, settings);
         }
     }
+    ReportModeJson(settings);
     Report("\t-Mode Page Settings [current value (default)]:");
     Report(Format("\t\t-WCE bit = %X (%X)", settings.wce.current, settings.wce.fallback));
     Report(Format("\t\t-RCD bit = %X (%X)", settings.rcd.current, settings.rcd.fallback));
@@ -219,6 +278,9 @@ int ListDevices()
         GetAdapterInfo(adapter, info);
         Report(Format("SCSI Port %d SCSI ID: %d %s %s", info.number, info.scsiId, info.aspiString.c_str(),
                       info.adapterString.c_str()));
+        if (JsonReport* json = ActiveJson()) {
+            json->AddAdapter(info);
+        }
         const int targets = TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]);
         for (int target = 0; target < targets; ++target) {
             for (int lun = 0; lun < MAX_LUNS; ++lun) {
@@ -246,14 +308,25 @@ int InquiryReport(DeviceRecord record)
                   FormatDeviceAddress(record).c_str(), identity.vendor.c_str(), identity.product.c_str(),
                   identity.revision.c_str(), identity.serialNumber.c_str()));
     record.isKestrel = IsKestrelDrive(record) ? 1 : 0;
+    JsonReport* json = ActiveJson();
+    if (json != nullptr) {
+        json->SetIdentity(identity, record.isKestrel != 0);
+    }
     if (record.isKestrel != 0) {
-        Report(Format("\tCopyright = %s", std::string(reinterpret_cast<const char*>(copy.data()) + 97, 47).c_str()));
+        const std::string copyright(reinterpret_cast<const char*>(copy.data()) + 97, 47);
+        Report(Format("\tCopyright = %s", copyright.c_str()));
+        if (json != nullptr) {
+            json->SetInquiryText("copyright", copyright);
+        }
         ReportFirmware(record);
     }
     int type = -1;
     // By the record, so a drive behind a RAID controller reports its capacity too.
-    if (GetPeripheralType(record, type) && type == TYPE_DIRECT_ACCESS) {
-        ReportCapacity(record);
+    const bool typed = GetPeripheralType(record, type);
+    if (typed && type == TYPE_DIRECT_ACCESS) {
+        ReportCapacity(record, type);
+    } else if (typed && json != nullptr) {
+        json->SetCapacity(type, CapacityReading{});
     }
     if (record.isKestrel != 0) {
         Report("\t-this is a Kestrel drive");

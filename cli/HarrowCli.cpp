@@ -3,17 +3,23 @@
 #include "cli/Console.h"
 #include "cli/DeviceReport.h"
 #include "cli/HealthCommand.h"
+#include "cli/LinuxDeviceNames.h"
 #include "cli/RmaForm.h"
 #include "core/system/CComputerSystem.h"
 #include "frontend/CommandRoutine.h"
+#include "frontend/DriveHealth.h"
 #include "frontend/DeviceQueries.h"
 #include "frontend/HostTests.h"
 #include "frontend/InitSystem.h"
 #include "frontend/LineLog.h"
 #include "frontend/SelfTest.h"
+#include "frontend/TextFormat.h"
 #include "platform/Library.h"
 #include "platform/System.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -26,9 +32,53 @@ constexpr LogFlags PLAIN{false, true, true};
 constexpr const char* LICENCE_FILE = "License Agreement.txt";
 constexpr const char* VERSION_VALUE = "\\StringFileInfo\\040904B0\\FileVersion";
 
-bool NeedsDevice(CliCommand command)
+bool IsTest(CliCommand command) { return command >= CMD_SHORT_DST && command <= CMD_GENERIC_LONG; }
+
+bool NeedsDevice(CliCommand command) { return command == CMD_INQUIRY || IsTest(command); }
+
+bool Given(const std::vector<std::string>& arguments, const char* option)
 {
-    return command == CMD_INQUIRY || (command >= CMD_SHORT_DST && command <= CMD_GENERIC_LONG);
+    return std::find(arguments.begin(), arguments.end(), option) != arguments.end();
+}
+
+// The percentages the usage offers each test.
+struct PercentRange {
+    int low;
+    int high;
+};
+
+PercentRange RangeOf(CliCommand command)
+{
+    return command == CMD_SHORT_DST || command == CMD_LONG_DST ? PercentRange{10, 100} : PercentRange{1, 100};
+}
+
+// The device of the tree a test command would reach; false for an address nothing answers at.
+bool InTree(const DeviceRecord& record)
+{
+    const CComputerSystem* system = CComputerSystem::Instance();
+    if (system == nullptr) {
+        return false;
+    }
+    switch (record.kind) {
+    case KIND_PLAIN:
+        return system->GetSCSIDevice(record.hostAdapter, record.target, record.lun) != nullptr;
+    case KIND_RAID:
+        // The drive sits behind the controller, whose LUN 0 carries its commands.
+        return system->GetSCSIDevice(record.hostAdapter, record.raidTarget, 0) != nullptr;
+    default:
+        return system->GetChannelDevice(record.hostAdapter, record.channel, record.target, record.lun) != nullptr;
+    }
+}
+
+const char* TestKind(CliCommand command)
+{
+    switch (command) {
+    case CMD_SHORT_DST: return "short-self-test";
+    case CMD_LONG_DST: return "long-self-test";
+    case CMD_STOP_DST: return "stop-self-test";
+    case CMD_GENERIC_LONG: return "generic-long-test";
+    default: return "generic-short-test";
+    }
 }
 
 std::string OwnVersion()
@@ -80,6 +130,9 @@ int SelfTestOrLegacy(DeviceRecord& record, bool extended)
         return RunSelfTest(record, extended);
     }
     LogLine("DST not supported...Using Legacy test instead.", nullptr, STAMPED);
+    if (JsonReport* json = ActiveJson()) {
+        json->SetTestKind(TestKind(extended ? CMD_GENERIC_LONG : CMD_GENERIC_SHORT));
+    }
     return extended ? GenericLongTest(record) : GenericShortTest(record);
 }
 
@@ -109,13 +162,29 @@ int HarrowCli::Run(const std::vector<std::string>& arguments)
     // A terminal is never a console this program opened: no pause at the end.
     GetLogSettings().pageHeight = InteractivePageHeight();
     m_pauseAtEnd = false;
+    const std::vector<std::string> given(arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end());
+    // The conventions of every Linux program, answered before anything is initialised.
+    if (Given(given, "--help")) {
+        PrintUsage();
+        return EndStep(0);
+    }
+    if (Given(given, "--version")) {
+        std::printf("Harrow Viraradiza Version %s\n", OwnVersion().c_str());
+        return EndStep(0);
+    }
+    if (Given(given, "--json")) {
+        StartJson(given);
+    }
     if (arguments.size() <= 1) {
         PrintUsage();
         return EndStep(1);
     }
     if (!m_resources.Load()) {
         std::printf("Unable to load resource dll. Program aborting\n");
-        return 1;
+        if (m_json) {
+            m_json->SetError("Unable to load resource dll. Program aborting");
+        }
+        return EndStep(1);
     }
     GetLogSettings().logFileName = m_resources.String(RES_LOG_FILE_NAME);
 
@@ -126,7 +195,13 @@ int HarrowCli::Run(const std::vector<std::string>& arguments)
     }
     LogLine(m_commandLineText, nullptr, PLAIN);
 
-    m_line = ParseArguments(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
+    m_line = ParseArguments(given);
+    if (m_json) {
+        m_json->SetCommand(m_line.command);
+    }
+    if (const int refused = RefuseArguments(); refused != 0) {
+        return EndStep(refused);
+    }
     if (m_line.command != CMD_USAGE && m_line.command != CMD_VERSION) {
         PrintPaged("\nInitializing system please wait.....");
         if (CComputerSystem::Instance() == nullptr) {
@@ -136,11 +211,131 @@ int HarrowCli::Run(const std::vector<std::string>& arguments)
         if (!StartSystem()) {
             PrintPaged("Initialization Failed");
             LogLine("System Initialization FAIL\n", nullptr, STAMPED);
+            if (m_json) {
+                m_json->SetError("Initialization Failed");
+            }
             return EndStep(1);
         }
         PrintPaged("\nInitialization complete\n\n");
+        if (const int refused = RefuseDevice(); refused != 0) {
+            return EndStep(refused);
+        }
     }
     return EndStep(Dispatch());
+}
+
+void HarrowCli::StartJson(const std::vector<std::string>& given)
+{
+    std::fflush(stdout);
+    m_jsonFd = dup(STDOUT_FILENO);
+    if (m_jsonFd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        std::fprintf(stderr, "HarrowCLI: --json cannot keep standard output for the document\n");
+        return;
+    }
+    // Nobody reads a pager's prompt in a script.
+    GetLogSettings().pageHeight = 0;
+    m_json = std::make_unique<JsonReport>(given);
+    SetActiveJson(m_json.get());
+    GetLogSettings().observer = [](const std::string& text) {
+        if (JsonReport* json = ActiveJson()) {
+            json->NoteLine(text);
+        }
+    };
+}
+
+int HarrowCli::Refuse(int exitCode, const std::string& message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "HarrowCLI: %s\n", message.c_str());
+    if (m_json) {
+        m_json->SetError(message);
+    }
+    return exitCode;
+}
+
+int HarrowCli::RefuseArguments()
+{
+    const CliCommand command = m_line.command;
+    const std::string option = "-" + KeywordOf(command);
+    if (IsTest(command) && command != CMD_STOP_DST && m_line.percentGiven) {
+        const PercentRange range = RangeOf(command);
+        if (m_line.percent < range.low || m_line.percent > range.high) {
+            return Refuse(EXIT_REFUSED, Format("%s takes %d%% - %d%%, not %d%%", option.c_str(), range.low,
+                                               range.high, m_line.percent));
+        }
+    }
+    if (!NeedsDevice(command)) {
+        return 0;
+    }
+    if (!m_line.deviceGiven) {
+        return Refuse(EXIT_NO_DEVICE, option + " needs a device: HA:TAR:LUN as -l lists it, or a /dev name on "
+                                               "HARROW_MACHINE=linux");
+    }
+    if (m_line.deviceName.empty() && !m_line.addressParsed) {
+        return Refuse(EXIT_NO_DEVICE, m_line.deviceText + " is not a device address: HA:TAR:LUN, HA:CH:TAR:LUN "
+                                                          "or HA:RT:CH:TAR:LUN");
+    }
+    return 0;
+}
+
+int HarrowCli::RefuseDevice()
+{
+    const CliCommand command = m_line.command;
+    // The health commands answer with their bit mask, where 1 is a refused command line.
+    const int noDevice = TakesHealthDevice(command) ? static_cast<int>(health_bit::REFUSED) : EXIT_NO_DEVICE;
+    if (!m_line.deviceName.empty() && (NeedsDevice(command) || command == CMD_RMA || TakesHealthDevice(command))) {
+        const LinuxDeviceNames* names = ActiveDeviceNames();
+        if (names == nullptr) {
+            return Refuse(noDevice, m_line.deviceName + ": /dev names reach devices only on "
+                                                              "HARROW_MACHINE=linux; give HA:TAR:LUN as -l lists it");
+        }
+        const LinuxUnitNodes* unit = names->Resolve(m_line.deviceName);
+        if (unit == nullptr) {
+            return Refuse(noDevice, m_line.deviceName + " is no SCSI disk or generic node of this computer");
+        }
+        if (unit->listedTarget < 0) {
+            return Refuse(noDevice, Format("%s (%d:%d:%d:%d) lies beyond the targets its host numbers",
+                                                 m_line.deviceName.c_str(), unit->host, unit->channel,
+                                                 unit->target, unit->lun));
+        }
+        m_line.device = LinuxDeviceNames::RecordOf(*unit);
+    }
+    if (IsTest(command) && !InTree(m_line.device)) {
+        return Refuse(noDevice, "no device answers at " + m_line.deviceText + " (-l lists the devices)");
+    }
+    if (m_json && NeedsDevice(command)) {
+        m_json->SetDevice(m_line.device);
+    }
+    return 0;
+}
+
+int HarrowCli::RunTest()
+{
+    DeviceRecord& record = m_line.device;
+    const int percent = m_line.percent == 0 ? 100 : m_line.percent;
+    if (m_json) {
+        m_json->BeginTest(TestKind(m_line.command), percent);
+    }
+    int result = 0;
+    switch (m_line.command) {
+    case CMD_SHORT_DST:
+    case CMD_LONG_DST:
+        result = SelfTestOrLegacy(record, m_line.command == CMD_LONG_DST);
+        break;
+    case CMD_STOP_DST:
+        result = StopSelfTest(record);
+        break;
+    case CMD_GENERIC_SHORT:
+        result = GenericShortTest(MarkMaker(record));
+        break;
+    default:
+        result = GenericLongTest(MarkMaker(record));
+        break;
+    }
+    if (m_json) {
+        m_json->EndTest(record, result);
+    }
+    return result;
 }
 
 bool HarrowCli::StartSystem()
@@ -154,9 +349,6 @@ bool HarrowCli::StartSystem()
 
 int HarrowCli::Dispatch()
 {
-    if (NeedsDevice(m_line.command) && !m_line.deviceGiven) {
-        return 0;
-    }
     m_line.device.percent = static_cast<float>(m_line.percent);
     switch (m_line.command) {
     case CMD_USAGE:
@@ -176,13 +368,10 @@ int HarrowCli::Dispatch()
         return InquiryReport(m_line.device);
     case CMD_SHORT_DST:
     case CMD_LONG_DST:
-        return SelfTestOrLegacy(m_line.device, m_line.command == CMD_LONG_DST);
     case CMD_STOP_DST:
-        return StopSelfTest(m_line.device);
     case CMD_GENERIC_SHORT:
-        return GenericShortTest(MarkMaker(m_line.device));
     case CMD_GENERIC_LONG:
-        return GenericLongTest(MarkMaker(m_line.device));
+        return RunTest();
     case CMD_HEALTH:
     case CMD_SELF_TEST:
     case CMD_METRICS:
@@ -222,5 +411,13 @@ int HarrowCli::EndStep(int exitCode)
         CComputerSystem::Destroy();
     }
     std::fflush(stdout);
+    if (m_json) {
+        const std::string document = m_json->Document(exitCode);
+        std::FILE* out = fdopen(m_jsonFd, "w");
+        if (out == nullptr || std::fputs(document.c_str(), out) < 0 || std::fclose(out) != 0) {
+            std::fprintf(stderr, "HarrowCLI: the JSON document could not be written\n");
+        }
+        SetActiveJson(nullptr);
+    }
     return exitCode;
 }

@@ -1,5 +1,7 @@
 #include "cli/HealthCommand.h"
 
+#include "cli/HealthJson.h"
+#include "cli/JsonReport.h"
 #include "frontend/DiskScan.h"
 #include "frontend/DiskSelfTest.h"
 #include "frontend/DriveHealth.h"
@@ -17,6 +19,9 @@ void Print(const HealthLine& line) { PrintPaged(line.text); }
 int Refuse(const std::string& why)
 {
     std::fprintf(stderr, "HarrowCLI: %s\n", why.c_str());
+    if (JsonReport* json = ActiveJson()) {
+        json->SetError(why);
+    }
     return static_cast<int>(health_bit::REFUSED);
 }
 
@@ -38,6 +43,10 @@ int Health(const CommandLine& line)
     for (const HealthLine& each : HealthReportLines(report)) {
         Print(each);
     }
+    if (JsonReport* json = ActiveJson()) {
+        json->SetDevice(line.device);
+        json->SetSection("health", HealthJson(report));
+    }
     return static_cast<int>(HealthBits(report));
 }
 
@@ -51,7 +60,16 @@ int SelfTest(const CommandLine& line)
     if (!action) {
         return Refuse("--selftest takes short, extended or abort, not \"" + word + "\"");
     }
-    return static_cast<int>(RunDiskSelfTest(line.device, *action, Print).bits);
+    std::vector<std::string> lines;
+    const SelfTestOutcome outcome = RunDiskSelfTest(line.device, *action, [&lines](const HealthLine& each) {
+        Print(each);
+        lines.push_back(each.text);
+    });
+    if (JsonReport* json = ActiveJson()) {
+        json->SetDevice(line.device);
+        json->SetSection("selfTest", SelfTestJson(outcome, lines));
+    }
+    return static_cast<int>(outcome.bits);
 }
 
 int Metrics(const CommandLine& line)
@@ -61,7 +79,11 @@ int Metrics(const CommandLine& line)
         reports.push_back(ReadDriveHealth(disk));
     }
     std::string error;
-    if (!ReplaceFileAtomically(line.health.metricsFile, HealthMetricsText(reports), error)) {
+    const bool written = ReplaceFileAtomically(line.health.metricsFile, HealthMetricsText(reports), error);
+    if (JsonReport* json = ActiveJson()) {
+        json->SetSection("metrics", {{"file", line.health.metricsFile}, {"disks", reports.size()}, {"written", written}});
+    }
+    if (!written) {
         std::fprintf(stderr, "HarrowCLI: the metrics file was not written: %s\n", error.c_str());
         return static_cast<int>(health_bit::COMMAND_FAILED);
     }
@@ -72,6 +94,8 @@ int Metrics(const CommandLine& line)
 }
 
 }  // namespace
+
+bool TakesHealthDevice(CliCommand command) { return command == CMD_HEALTH || command == CMD_SELF_TEST; }
 
 int RunHealthCommand(const CommandLine& line)
 {

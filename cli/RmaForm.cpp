@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -12,20 +13,26 @@ constexpr std::size_t INPUT_BYTES = 80;
 
 // One typed line with its line end. A longer line is cut to the field's size
 // and its rest dropped, so it cannot spill into the next field; a line the
-// input ended without gets a line end of its own.
-std::string Ask(const char* prompt)
+// input ended without gets a line end of its own. Nothing when the input had
+// already ended: no line was typed.
+std::optional<std::string> Ask(const char* prompt)
 {
     std::fputs(prompt, stdout);
     std::fflush(stdout);
     std::string line;
-    int c = 0;
-    while ((c = std::getchar()) != EOF && c != '\n') {
+    int c = std::getchar();
+    if (c == EOF) {
+        return std::nullopt;
+    }
+    for (; c != EOF && c != '\n'; c = std::getchar()) {
         if (line.size() + 1 < INPUT_BYTES) {
             line.push_back(static_cast<char>(c));
         }
     }
     return line + "\n";
 }
+
+constexpr int EXIT_NO_INPUT = 1;
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -41,10 +48,19 @@ int WriteRmaForm(const DeviceRecord& record)
         std::printf("\nError opening RMA file rmalog.txt\n\n");
         return 1;
     }
+    const auto name = Ask("\nEnter contact name : ");
+    const auto phone = name ? Ask("Enter contact phone number : ") : std::nullopt;
+    const auto email = phone ? Ask("Enter contact email : ") : std::nullopt;
+    if (!email) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "HarrowCLI: -r reads the contact name, phone number and email from standard input, "
+                             "which ended before them; no form was written\n");
+        return EXIT_NO_INPUT;
+    }
     RmaContact contact;
-    contact.name = Ask("\nEnter contact name : ");
-    contact.phone = Ask("Enter contact phone number : ");
-    contact.email = Ask("Enter contact email : ");
+    contact.name = *name;
+    contact.phone = *phone;
+    contact.email = *email;
     if (!PrintRmaForm(file.get(), header, record, contact)) {
         std::printf("\nError writing RMA file rmalog.txt\n\n");
         return 1;

@@ -30,6 +30,7 @@ add_custom_target(man_pages ALL DEPENDS ${HARROW_MAN_FILES})
 install(FILES ${HARROW_MAN_FILES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES README.md docs/machine-file.md docs/registry.md docs/example-machine.json docs/oem-plugin.md
+              docs/json.md docs/harrow-cli.schema.json
               docs/harrow-drive-tests.png
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/harrow)
 install(DIRECTORY docs/firmware DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/harrow)

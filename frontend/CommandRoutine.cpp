@@ -24,7 +24,8 @@ constexpr std::uint8_t HOST_STATUS_OVERRUN = 0x12;
 constexpr std::uint8_t REQUEST_COMPLETED = 1;
 constexpr std::uint8_t STATUS_CHECK_CONDITION = 2;
 constexpr int FALLBACK_RESULT = 2;
-constexpr unsigned long DEFAULT_PAUSE_MS = 250;
+// No pause unless the registry asks for one (250 restores the original pacing).
+constexpr unsigned long DEFAULT_PAUSE_MS = 0;
 // A minute between commands is already far more than any user wants; a larger
 // value is a typo, and would otherwise sleep for up to 49 days per command.
 constexpr unsigned long MAX_PAUSE_MS = 60000;

@@ -81,5 +81,5 @@ void SetLastSense(const std::uint8_t* sense);
 constexpr std::uint32_t SHARED_BUFFER_BYTES = 64 * 1024;
 std::uint8_t* SharedBuffer();
 
-// Milliseconds to wait after a good command (registry, default 250).
+// Milliseconds to wait after a good command (registry "CommandPauseMs", default 0).
 unsigned long CommandPauseMs();

@@ -113,6 +113,9 @@ void LogLine(const std::string& text, const DeviceRecord* record, LogFlags flags
     if (flags.toConsole) {
         PrintCountingLines(line);
     }
+    if (const auto& observer = GetLogSettings().observer) {
+        observer(text);
+    }
     if (const std::string& logFile = GetLogSettings().logFileName; !logFile.empty()) {
         AppendTo(logFile, line);
     }

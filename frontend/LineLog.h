@@ -2,6 +2,7 @@
 
 #include "frontend/DeviceRecord.h"
 
+#include <functional>
 #include <string>
 
 // Program-wide settings of the console and the log file.
@@ -10,6 +11,8 @@ struct LogSettings {
     int pageHeight = 0;
     // The file every logged line is appended to; empty = none.
     std::string logFileName;
+    // Told the text of every logged line, for a report that follows a run.
+    std::function<void(const std::string&)> observer;
 };
 
 LogSettings& GetLogSettings();

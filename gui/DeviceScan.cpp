@@ -1,5 +1,6 @@
 #include "gui/DeviceScan.h"
 
+#include "frontend/Capacity.h"
 #include "frontend/TextFormat.h"
 #include "gui/GuiLog.h"
 
@@ -15,7 +16,6 @@ constexpr std::array<std::uint8_t, 6> TEST_UNIT_READY{};
 // Probed behind a RAID controller: its channels and their targets.
 constexpr int RAID_CHANNELS = 2;
 constexpr int RAID_TARGETS = 16;
-constexpr double BYTES_PER_MB = 1048576.0;
 
 std::string Lower(std::string text)
 {
@@ -38,8 +38,8 @@ Probe ProbeDevice(const DeviceRecord& record)
     std::uint32_t blockLength = 0;
     if (ReadCapacity(record, lastLba, blockLength) == 0) {
         probe.haveCapacity = true;
-        probe.megabytes =
-            static_cast<long>((static_cast<double>(lastLba) + 1.0) * static_cast<double>(blockLength) / BYTES_PER_MB);
+        // The number the console program's report prints for the same drive.
+        probe.megabytes = RoundedMegabytes(lastLba, blockLength);
     }
     if (SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT) == 0) {
         probe.readiness = "On Line";

@@ -4,6 +4,8 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
@@ -33,10 +35,25 @@ void CloseOnTerminate(QApplication& application)
     std::signal(SIGINT, OnTerminate);
 }
 
+// Qt aborts when its default platform finds no display; a user gets one line
+// instead. A platform named in QT_QPA_PLATFORM (offscreen, ...) needs none.
+bool DisplayReachable()
+{
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (!DisplayReachable()) {
+        std::fputs("cannot connect to a display: set DISPLAY or run it under xvfb-run\n", stderr);
+        return 1;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName("Harrow");
     CloseOnTerminate(application);

@@ -5,7 +5,12 @@
 #include "support/TgtTarget.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -229,6 +234,49 @@ TEST_F(HealthCli, MetricsOfEveryListedDiskParsedBack)
     const auto refused = m_cli.Run({"--metrics", "harrow.prom/inside.prom"});
     EXPECT_EQ(refused.exitCode, COMMAND_FAILED);
     EXPECT_TRUE(Has(refused.err, "HarrowCLI: the metrics file was not written: harrow.prom/inside.prom")) << refused.err;
+}
+
+// The run's --json document, checked against the published schema.
+nlohmann::json Document(const CliRunner& cli, std::vector<std::string> arguments, int exitCode)
+{
+    arguments.push_back("--json");
+    const auto run = cli.Run(arguments);
+    EXPECT_EQ(run.exitCode, exitCode) << arguments[0] << "\n" << run.err;
+    const auto file = cli.WorkDir() / "health.json";
+    std::ofstream(file) << run.out;
+    const std::string command = std::string(HARROW_JSON_VALIDATOR) + " -i '" + file.string() + "' '" +
+                                HARROW_JSON_SCHEMA + "' >'" + (cli.WorkDir() / "complaint.txt").string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << cli.ReadWorkFile("complaint.txt") << run.out;
+    return nlohmann::json::parse(run.out, nullptr, false);
+}
+
+TEST_F(HealthCli, JsonOfTheReportTheSelfTestAndTheMetrics)
+{
+    const auto failing = Document(m_cli, {"--health", "0:5:0"}, SELF_TEST_FAILED);
+    EXPECT_EQ(failing["command"], "health");
+    EXPECT_EQ(failing["device"]["address"], "0:5:0");
+    const auto& health = failing["health"];
+    EXPECT_EQ(health["verdict"], "SCSI health: FAILED: the self-test log holds a failure");
+    EXPECT_EQ(health["ok"], false);
+    EXPECT_EQ(health["bits"], SELF_TEST_FAILED);
+    EXPECT_EQ(health["selfTests"][0]["failedLba"], 5000);
+    EXPECT_EQ(health["selfTests"][0]["sense"]["asc"], 0x11);
+    EXPECT_EQ(health["pages"]["18h"]["state"], "read");
+    EXPECT_EQ(health["ports"][0]["phys"][0]["linkRate"], "6 Gbit/s");
+    EXPECT_EQ(health["lines"].back(), health["verdict"]);
+    EXPECT_FALSE(Document(m_cli, {"--health", "0:0:0"}, 0)["health"].contains("ports")) << "not read, not shown";
+
+    const auto selfTest = Document(m_cli, {"--selftest", "abort", "0:0:0"}, COMMAND_FAILED);
+    EXPECT_EQ(selfTest["command"], "self-test");
+    EXPECT_EQ(selfTest["selfTest"]["action"], "abort");
+    EXPECT_EQ(selfTest["selfTest"]["refused"]["asc"], 0x24);
+
+    const auto metrics = Document(m_cli, {"--metrics", "fleet.prom"}, 0);
+    EXPECT_EQ(metrics["metrics"]["disks"], 9);
+    EXPECT_EQ(metrics["metrics"]["written"], true);
+    const auto refused = Document(m_cli, {"--selftest", "now", "0:0:0"}, REFUSED);
+    EXPECT_EQ(refused["error"], "--selftest takes short, extended or abort, not \"now\"");
 }
 
 class HealthIscsi : public ::testing::Test {

@@ -185,10 +185,10 @@ TEST_F(IscsiCli, GenericShortTestSkipsTheSeeksTheTargetRefuses)
 
 TEST_F(IscsiCli, SelfTestCommandsFallBackToTheGenericTests)
 {
-    const auto shortRun = Run({"-t", "1%", "0:0:1"});
+    const auto shortRun = Run({"-t", "10%", "0:0:1"});
     EXPECT_EQ(shortRun.exitCode, 0);
     EXPECT_EQ(AfterInit(shortRun), "<TIME>  DST not supported...Using Legacy test instead.\n"
-                                   "<TIME>  Start 1% Generic Short Test (^C to abort)\n"
+                                   "<TIME>  Start 10% Generic Short Test (^C to abort)\n"
                                    "<TIME>  Performing Sequential Read (start of disk)\n"
                                    "<TIME>  Performing Sequential Read (end of disk)\n"
                                    "<TIME>  Performing Random Read Commands\n"
@@ -238,10 +238,13 @@ TEST(IscsiCliLostTarget, StoppedTargetIsAClearErrorAtOnce)
     EXPECT_EQ(AfterInit(inquiry), " Device Failed Inquiry No Sense Data\n");
     EXPECT_NE(inquiry.err.find(RefusedNote(url)), std::string::npos) << inquiry.err;
 
+    // No device was found at the address: the test is refused, not failed.
     const auto verify = cli.Run({"-gl", "0:0:1"});
-    EXPECT_EQ(verify.exitCode, 1);
-    EXPECT_EQ(AfterInit(verify), "<TIME> Port:0 Target:0 Lun:1  Generic Long Test Failed No Sense Data Available\n");
+    EXPECT_EQ(verify.exitCode, 4);
+    EXPECT_EQ(AfterInit(verify), "");
     EXPECT_NE(verify.err.find(RefusedNote(url)), std::string::npos) << verify.err;
+    EXPECT_NE(verify.err.find("HarrowCLI: no device answers at 0:0:1 (-l lists the devices)\n"), std::string::npos)
+        << verify.err;
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "a refused connection needs no waiting";
 }
 
@@ -268,8 +271,9 @@ TEST(IscsiCliLostTarget, TargetThatStopsAnsweringEndsTheRunWithinTheLoginTimeOut
         took = Clock::now() - start;
     }
     EXPECT_LT(took, bound);
-    EXPECT_EQ(verify.exitCode, 1);
-    EXPECT_EQ(AfterInit(verify), "<TIME> Port:0 Target:0 Lun:1  Generic Long Test Failed No Sense Data Available\n");
+    // The scan's login found nothing at the address.
+    EXPECT_EQ(verify.exitCode, 4);
+    EXPECT_EQ(AfterInit(verify), "");
     EXPECT_NE(verify.err.find("harrow: \\\\.\\SCSI0: " + target->Url() + ": no answer to the login within 5000 ms\n"),
               std::string::npos)
         << verify.err;

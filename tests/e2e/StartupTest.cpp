@@ -92,7 +92,7 @@ TEST(Startup, PortWithoutTransportKeepsTheOtherAdaptersNumbers)
 }
 
 // Usage skips initialisation; a stray word alone is no command; a device
-// command without an address does nothing; one colon is no address.
+// command without a usable address is refused before initialisation (4).
 TEST(Arguments, ExactOutputOfEachCommandLine)
 {
     const std::string stray = CommandLineEcho({"-vx", "stray"});
@@ -106,8 +106,8 @@ TEST(Arguments, ExactOutputOfEachCommandLine)
         {{"-vx", "stray"}, 0,
          "Unexpected keyword : stray\n" + INIT + "No command was given on the command line:\n\t" +
              stray.substr(1, stray.size() - 2) + " \n\n" + USAGE},
-        {{"-i"}, 0, INIT},
-        {{"-i", "0:0"}, 1, "Invalid device address : 0:0\n" + INIT + " Device Failed Inquiry No Sense Data\n"},
+        {{"-i"}, 4, ""},
+        {{"-i", "0:0"}, 4, "Invalid device address : 0:0\n"},
     };
     CliRunner cli(MachinePath("lab.json"));
     for (const auto& c : cases) {
@@ -140,13 +140,15 @@ TEST(Arguments, FirstKeywordWinsAndLaterAddressOverwrites)
     EXPECT_EQ(run.out.find("Device(s) found"), std::string::npos);
 }
 
-TEST(Arguments, TestCommandsWithoutADeviceDoNothing)
+TEST(Arguments, TestCommandsWithoutADeviceAreRefused)
 {
     CliRunner cli(MachinePath("lab.json"));
-    for (const char* option : {"-t", "-tl", "-s", "-g", "-gl"}) {
+    for (const std::string option : {"-t", "-tl", "-s", "-g", "-gl"}) {
         const auto run = cli.Run({option, "30%"});
-        EXPECT_EQ(run.exitCode, 0) << option;
-        EXPECT_TRUE(run.out.ends_with(INIT)) << run.out;
+        EXPECT_EQ(run.exitCode, 4) << option;
+        EXPECT_EQ(run.out.find("Initializing"), std::string::npos) << run.out;
+        EXPECT_EQ(run.err, "HarrowCLI: " + option +
+                               " needs a device: HA:TAR:LUN as -l lists it, or a /dev name on HARROW_MACHINE=linux\n");
     }
 }
 

@@ -1,0 +1,179 @@
+#include "cli/LinuxDeviceNames.h"
+
+#include "cli/CommandLine.h"
+#include "core/transport/NTPortAdapter.h"
+#include "machine/linux/HostListing.h"
+#include "machine/linux/SysfsTopology.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+namespace fs = std::filesystem;
+using harrow::machine::SysfsHost;
+using harrow::machine::SysfsTopology;
+using harrow::machine::SysfsUnit;
+
+namespace {
+
+// As many hops as the kernel follows before ELOOP.
+constexpr int MAX_LINK_HOPS = 40;
+
+// The core numbers targets across buses by the port's geometry; the Linux
+// machine reports every host with initiator 7 and its proc_name as driver.
+NTPortAdapter_s GeometryOf(const SysfsHost& host)
+{
+    NTPortAdapter_s adapter;
+    adapter.DriverName = host.procName;
+    SetReportedGeometry(adapter, host.BusCount(), harrow::machine::kDefaultInitiatorId);
+    ApplyDriverNameCorrections(adapter);
+    return adapter;
+}
+
+int ListedTarget(const NTPortAdapter_s& adapter, int channel, int target)
+{
+    if (channel < adapter.BasePath || target >= adapter.TargetsPerBus) {
+        return -1;
+    }
+    return (channel - adapter.BasePath) * adapter.TargetsPerBus + target;
+}
+
+fs::path UnitDir(const fs::path& sysRoot, const SysfsUnit& unit)
+{
+    const auto& a = unit.address;
+    return sysRoot / "bus" / "scsi" / "devices" /
+           (std::to_string(a.host) + ':' + std::to_string(a.channel) + ':' + std::to_string(a.target) + ':' +
+            std::to_string(a.lun));
+}
+
+std::vector<std::string> BlockNodes(const fs::path& unitDir)
+{
+    std::vector<std::string> nodes;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(unitDir / "block", ec)) {
+        nodes.push_back(DEV_PREFIX + entry.path().filename().string());
+    }
+    return nodes;
+}
+
+// The path a /dev name ends at after its links, inside devRoot; empty when a
+// link leaves /dev or loops.
+fs::path FollowLinks(const fs::path& devRoot, const std::string& devName)
+{
+    fs::path path = devRoot / devName.substr(std::strlen(DEV_PREFIX));
+    for (int hop = 0; hop < MAX_LINK_HOPS; ++hop) {
+        std::error_code ec;
+        if (!fs::is_symlink(path, ec)) {
+            return path.lexically_normal();
+        }
+        const fs::path target = fs::read_symlink(path, ec);
+        if (ec) {
+            return {};
+        }
+        if (target.is_absolute()) {
+            const std::string text = target.string();
+            if (!text.starts_with(DEV_PREFIX)) {
+                return {};
+            }
+            path = devRoot / text.substr(std::strlen(DEV_PREFIX));
+        } else {
+            path = (path.parent_path() / target).lexically_normal();
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+LinuxDeviceNames LinuxDeviceNames::Read(const fs::path& sysRoot, const fs::path& devRoot)
+{
+    LinuxDeviceNames names;
+    names.m_devRoot = devRoot.lexically_normal();
+    const SysfsTopology topology = SysfsTopology::Read(sysRoot);
+    for (const SysfsHost& host : topology.Hosts()) {
+        const NTPortAdapter_s geometry = GeometryOf(host);
+        for (const SysfsUnit& unit : host.units) {
+            LinuxUnitNodes nodes;
+            nodes.host = unit.address.host;
+            nodes.channel = unit.address.channel;
+            nodes.target = unit.address.target;
+            nodes.lun = unit.address.lun;
+            nodes.listedTarget = ListedTarget(geometry, nodes.channel, nodes.target);
+            nodes.blockNodes = BlockNodes(UnitDir(sysRoot, unit));
+            const auto sg = SysfsTopology::ReadSgName(sysRoot, unit.address);
+            if (sg && !sg->empty()) {
+                nodes.genericNode = DEV_PREFIX + *sg;
+            }
+            names.m_units.push_back(std::move(nodes));
+        }
+    }
+    return names;
+}
+
+const LinuxUnitNodes* LinuxDeviceNames::Resolve(const std::string& devName) const
+{
+    if (!devName.starts_with(DEV_PREFIX)) {
+        return nullptr;
+    }
+    const fs::path path = FollowLinks(m_devRoot, devName);
+    if (path.empty() || path.parent_path() != m_devRoot) {
+        return nullptr;
+    }
+    const std::string node = DEV_PREFIX + path.filename().string();
+    for (const LinuxUnitNodes& unit : m_units) {
+        if (unit.genericNode == node) {
+            return &unit;
+        }
+        for (const std::string& block : unit.blockNodes) {
+            if (block == node) {
+                return &unit;
+            }
+        }
+    }
+    return nullptr;
+}
+
+const LinuxUnitNodes* LinuxDeviceNames::AtListed(int hostAdapter, int target, int lun) const
+{
+    for (const LinuxUnitNodes& unit : m_units) {
+        if (unit.host == hostAdapter && unit.listedTarget == target && unit.lun == lun) {
+            return &unit;
+        }
+    }
+    return nullptr;
+}
+
+std::string LinuxDeviceNames::NodesText(const LinuxUnitNodes& unit)
+{
+    std::string text;
+    for (const std::string& block : unit.blockNodes) {
+        text += (text.empty() ? "" : " ") + block;
+    }
+    if (!unit.genericNode.empty()) {
+        text += (text.empty() ? "" : " ") + unit.genericNode;
+    }
+    return text;
+}
+
+DeviceRecord LinuxDeviceNames::RecordOf(const LinuxUnitNodes& unit)
+{
+    DeviceRecord record;
+    record.kind = KIND_PLAIN;
+    record.hostAdapter = unit.host;
+    record.target = unit.listedTarget;
+    record.lun = unit.lun;
+    return record;
+}
+
+const LinuxDeviceNames* ActiveDeviceNames()
+{
+    static const LinuxDeviceNames* names = [] () -> const LinuxDeviceNames* {
+        const char* machine = std::getenv("HARROW_MACHINE");
+        if (machine == nullptr || std::strcmp(machine, "linux") != 0) {
+            return nullptr;
+        }
+        static const LinuxDeviceNames linuxNames = LinuxDeviceNames::Read("/sys", "/dev");
+        return &linuxNames;
+    }();
+    return names;
+}
