@@ -1,7 +1,9 @@
 // 64 KiB READ(10) through the Nox control block against the NT port
-// transport on the same unit, and four Nox blocks in flight against one on a
-// unit that takes 1 ms a command. Wall-clock time: the Nox library completes
-// requests on threads of its own.
+// transport on the same unit, by the processor time of the whole process (the
+// Nox library completes requests on threads of its own); and four Nox blocks
+// in flight against one on a unit that takes 1 ms a command, by the clock,
+// since what is measured there is how far the drive's waits overlap.
+#include "bench/BenchVerdict.h"
 #include "core/buffers/AlignedBuffer.h"
 #include "core/transport/SCSI_NOXIoCtl.h"
 #include "core/transport/SCSI_NTPortIoCtl.h"
@@ -35,7 +37,9 @@ const char* kMachine = R"({"name": "nox-bench", "ports": [{"driver": "ql12160", 
 const CDevAddress kUnit(0, 0, 0, -1, -1, -1);
 const CDevAddress kServedUnit(0, 1, 0, -1, -1, -1);
 
-double Now()
+using Clock = double (*)();
+
+double WallSeconds()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -66,11 +70,11 @@ void Start(CScsiIoCtl& block, int i)
     }
 }
 
-// Every block keeps one read going; the seconds of one round.
-double Round(std::vector<std::unique_ptr<CScsiIoCtl>>& blocks, int reads)
+// Every block keeps one read going; the seconds of one round by the clock given.
+double Round(std::vector<std::unique_ptr<CScsiIoCtl>>& blocks, int reads, Clock now)
 {
     std::vector<std::vector<BYTE>> data(blocks.size(), std::vector<BYTE>(kReadBytes));
-    const double start = Now();
+    const double start = now();
     {
         std::vector<bool> busy(blocks.size(), false);
         int started = 0;
@@ -92,18 +96,18 @@ double Round(std::vector<std::unique_ptr<CScsiIoCtl>>& blocks, int reads)
             }
         }
     }
-    return Now() - start;
+    return now() - start;
 }
 
 // The best rounds of each, taken alternately so both see the same machine load; in MiB/s.
 std::pair<double, double> Rates(std::vector<std::unique_ptr<CScsiIoCtl>>& a,
-                                std::vector<std::unique_ptr<CScsiIoCtl>>& b, int reads, int rounds)
+                                std::vector<std::unique_ptr<CScsiIoCtl>>& b, int reads, int rounds, Clock now)
 {
     double bestA = 1e9;
     double bestB = 1e9;
     for (int round = 0; round < rounds; ++round) {
-        bestA = std::min(bestA, Round(a, reads));
-        bestB = std::min(bestB, Round(b, reads));
+        bestA = std::min(bestA, Round(a, reads, now));
+        bestB = std::min(bestB, Round(b, reads, now));
     }
     const double mib = static_cast<double>(reads) * kReadBytes / (1024.0 * 1024.0);
     return {mib / bestA, mib / bestB};
@@ -126,7 +130,7 @@ int main()
         std::fprintf(stderr, "no buffer manager\n");
         return 2;
     }
-    int result = 0;
+    harrow::bench::Verdicts verdicts;
     {
         std::vector<std::unique_ptr<CScsiIoCtl>> port;
         port.push_back(std::make_unique<SCSI_NTPortIoCtl>(kUnit, 0));
@@ -143,19 +147,16 @@ int main()
             std::fprintf(stderr, "units 0:0:0 and 0:1:0 not reached by both transports\n");
             return 2;
         }
-        const auto [portRate, noxRate] = Rates(port, nox, kReads, kRounds);
-        const double ratio = noxRate / portRate;
-        const bool readMet = ratio >= 0.9;
-        std::printf("READ(10) 64 KiB: NT port %.1f MiB/s, Nox %.1f MiB/s, ratio %.3f (target >= 0.900) %s\n",
-                    portRate, noxRate, ratio, readMet ? "MET" : "MISSED");
-        const auto [one, four] = Rates(oneTagged, tagged, kServedReads, kServedRounds);
-        const bool queueMet = four / one >= 3.0;
-        std::printf("READ(10) 64 KiB at 1 ms a command, Nox blocks in flight: 1 %.1f MiB/s, %d %.1f MiB/s, "
-                    "factor %.2f (target >= 3.00) %s\n",
-                    one, kInFlight, four, four / one, queueMet ? "MET" : "MISSED");
-        result = readMet && queueMet ? 0 : 1;
+        const auto [portRate, noxRate] = Rates(port, nox, kReads, kRounds, harrow::bench::ProcessCpuSeconds);
+        std::printf("READ(10) 64 KiB: NT port %.1f MiB/s of CPU, Nox %.1f MiB/s of CPU\n", portRate, noxRate);
+        verdicts.Check("READ(10) 64 KiB, Nox / NT port, CPU", noxRate / portRate, harrow::bench::Bound::AtLeast, 0.9);
+        const auto [one, four] = Rates(oneTagged, tagged, kServedReads, kServedRounds, WallSeconds);
+        std::printf("READ(10) 64 KiB at 1 ms a command, Nox blocks in flight: 1 %.1f MiB/s, %d %.1f MiB/s\n", one,
+                    kInFlight, four);
+        verdicts.Check("READ(10) at 1 ms a command, 4 Nox blocks in flight / 1", four / one,
+                       harrow::bench::Bound::AtLeast, 3.0);
     }
     AlignedBuffer::UnregisterBufferMgr();
     std::filesystem::remove_all(dir);
-    return result;
+    return verdicts.ExitStatus();
 }

@@ -1,6 +1,7 @@
 // What the NT port transport adds to a command: TEST UNIT READY and 64 KiB
 // READ(10) through SCSI_NTPortIoCtl against the same unit's pass-through
 // called directly, on a simulated machine in a temporary folder.
+#include "bench/BenchVerdict.h"
 #include "core/buffers/AlignedBuffer.h"
 #include "core/transport/SCSI_NTPortIoCtl.h"
 #include "platform/DeviceNamespace.h"
@@ -28,25 +29,16 @@ constexpr int kRounds = 5;
 
 const char* kMachine = R"({"name": "bench", "ports": [{"driver": "aic78xx", "units": [{"target": 0, "blocks": 1048576}]}]})";
 
-// This thread's processor time: the machine is shared, and other processes'
-// load must not count against either side.
-double ThreadSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 double SecondsFor(int count, const std::function<bool(int)>& command)
 {
-    const double start = ThreadSeconds();
+    const double start = harrow::bench::ThreadCpuSeconds();
     for (int i = 0; i < count; ++i) {
         if (!command(i)) {
             std::fprintf(stderr, "command %d failed\n", i);
             std::exit(2);
         }
     }
-    return ThreadSeconds() - start;
+    return harrow::bench::ThreadCpuSeconds() - start;
 }
 
 // The best of several rounds of each, taken alternately so both see the same machine load.
@@ -130,7 +122,7 @@ int main()
         std::fprintf(stderr, "no buffer manager\n");
         return 2;
     }
-    int result = 0;
+    harrow::bench::Verdicts verdicts;
     {
         SCSI_NTPortIoCtl block(CDevAddress(0, 0, 0, -1, -1, -1), 0);
         if (block.GetStatus() != ERR_NONE) {
@@ -149,8 +141,8 @@ int main()
         const double turServerUs = server / kTurCommands * 1e6;
         const double turTransportUs = transport / kTurCommands * 1e6;
         const double turRatio = turTransportUs / turServerUs;
-        std::printf("TEST UNIT READY: server %.2f us, transport %.2f us per command, ratio %.2f (target <= 2.00)\n",
-                    turServerUs, turTransportUs, turRatio);
+        std::printf("TEST UNIT READY: server %.2f us, transport %.2f us per command\n", turServerUs, turTransportUs);
+        verdicts.Check("TEST UNIT READY, transport / server", turRatio, harrow::bench::Bound::AtMost, 2.0);
 
         auto read = [&](int i) {
             return std::array<BYTE, 10>{0x28, 0, 0, LbaByte(i, 16), LbaByte(i, 8), LbaByte(i, 0),
@@ -164,11 +156,10 @@ int main()
         const double readServer = mib / server;
         const double readTransport = mib / transport;
         const double readRatio = readTransport / readServer;
-        std::printf("READ(10) 64 KiB: server %.1f MiB/s, transport %.1f MiB/s, ratio %.3f (target >= 0.900)\n",
-                    readServer, readTransport, readRatio);
-        result = turRatio <= 2.0 && readRatio >= 0.9 ? 0 : 1;
+        std::printf("READ(10) 64 KiB: server %.1f MiB/s, transport %.1f MiB/s\n", readServer, readTransport);
+        verdicts.Check("READ(10) 64 KiB, transport / server", readRatio, harrow::bench::Bound::AtLeast, 0.9);
     }
     AlignedBuffer::UnregisterBufferMgr();
     std::filesystem::remove_all(dir);
-    return result;
+    return verdicts.ExitStatus();
 }

@@ -112,8 +112,7 @@ Error_t CNTPortDriver::Init()
         EnumeratePorts();
         for (int port = 0; port < static_cast<int>(m_Adapters.size()); ++port) {
             bool listed = false;
-            std::vector<Unit_s> units = ListPortUnits(port, &listed);
-            m_Units.insert(m_Units.end(), units.begin(), units.end());
+            AddUnits(ListPortUnits(port, &listed));
         }
     } catch (const std::bad_alloc&) {
         FreeLocked();  // no room for a bus list: no ports at all
@@ -169,10 +168,22 @@ std::vector<CNTPortDriver::Unit_s> CNTPortDriver::ListPortUnits(int port, bool* 
     return units;
 }
 
+CNTPortDriver::UnitKey CNTPortDriver::KeyOf(int port, const NTPortUnit_s& where)
+{
+    return {port, where.PathId, where.TargetId, where.Lun};
+}
+
+void CNTPortDriver::AddUnits(const std::vector<Unit_s>& units)
+{
+    for (const Unit_s& unit : units) {
+        m_Units.emplace(KeyOf(unit.Port, unit.Unit), unit);
+    }
+}
+
 void CNTPortDriver::OpenHandles()
 {
     bool claimedWaiting = false;
-    for (Unit_s& unit : m_Units) {
+    for (auto& [key, unit] : m_Units) {
         if (unit.Handle != nullptr) {
             continue;
         }
@@ -187,12 +198,38 @@ void CNTPortDriver::OpenHandles()
     }
 }
 
+// Each claimed unit opens the class device learnt for it. A unit missing from
+// what was learnt, or whose class device now holds another unit, walks the
+// class devices again, once a call: a walk costs every class device, and the
+// adapters' start-up rescans would otherwise make it one walk a port.
 void CNTPortDriver::OpenClaimedUnits()
 {
+    bool walked = false;
+    for (auto& [key, unit] : m_Units) {
+        if (!unit.Unit.Claimed || unit.Handle != nullptr) {
+            continue;
+        }
+        const auto name = m_ClassNames.find(key);
+        if (name != m_ClassNames.end() && OpenClassDevice(key, unit, name->second)) {
+            continue;
+        }
+        if (!walked) {
+            WalkClassDevices();
+            walked = true;
+        }
+    }
+}
+
+// Opens every class device, learns the unit each holds and gives its handle
+// to that unit when it still waits for one.
+void CNTPortDriver::WalkClassDevices()
+{
+    m_ClassNames.clear();
     const int entries = static_cast<int>(m_Units.size());
     for (const char* className : kClassNames) {
         for (int index = 0; index < entries + kMaxOtherClassDevices; ++index) {
-            HANDLE handle = OpenDevice(StringPrintf("\\\\.\\%s%d", className, index));
+            const std::string name = StringPrintf("\\\\.\\%s%d", className, index);
+            HANDLE handle = OpenDevice(name);
             if (handle == nullptr) {
                 if (index >= entries) {
                     break;
@@ -209,6 +246,7 @@ void CNTPortDriver::OpenClaimedUnits()
                 where.PathId = address.PathId;
                 where.TargetId = address.TargetId;
                 where.Lun = address.Lun;
+                m_ClassNames.emplace(KeyOf(address.PortNumber, where), name);
                 owner = FindUnit(address.PortNumber, where, true);
             }
             if (owner != nullptr) {
@@ -220,13 +258,30 @@ void CNTPortDriver::OpenClaimedUnits()
     }
 }
 
+// Opens name for the unit at key, unless it now holds another unit.
+bool CNTPortDriver::OpenClassDevice(const UnitKey& key, Unit_s& unit, const std::string& name)
+{
+    HANDLE handle = OpenDevice(name);
+    if (handle == nullptr) {
+        return false;
+    }
+    SCSI_ADDRESS address{};
+    DWORD returned = 0;
+    if (DeviceIoControl(handle, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &address, sizeof address, &returned, nullptr) &&
+        returned >= sizeof address &&
+        UnitKey{address.PortNumber, address.PathId, address.TargetId, address.Lun} == key) {
+        unit.Handle = handle;
+        return true;
+    }
+    CloseHandle(handle);
+    return false;
+}
+
 CNTPortDriver::Unit_s* CNTPortDriver::FindUnit(int port, const NTPortUnit_s& where, bool claimedWithoutHandle)
 {
-    for (Unit_s& unit : m_Units) {
-        if (unit.Port != port || unit.Unit.PathId != where.PathId || unit.Unit.TargetId != where.TargetId ||
-            unit.Unit.Lun != where.Lun) {
-            continue;
-        }
+    const auto [first, last] = m_Units.equal_range(KeyOf(port, where));
+    for (auto it = first; it != last; ++it) {
+        Unit_s& unit = it->second;
         if (!claimedWithoutHandle || (unit.Unit.Claimed && unit.Handle == nullptr)) {
             return &unit;
         }
@@ -236,16 +291,14 @@ CNTPortDriver::Unit_s* CNTPortDriver::FindUnit(int port, const NTPortUnit_s& whe
 
 void CNTPortDriver::DropPortUnits(int port)
 {
-    for (auto it = m_Units.begin(); it != m_Units.end();) {
-        if (it->Port != port) {
-            ++it;
-            continue;
+    const auto first = m_Units.lower_bound(UnitKey{port, 0, 0, 0});
+    const auto last = m_Units.lower_bound(UnitKey{port + 1, 0, 0, 0});
+    for (auto it = first; it != last; ++it) {
+        if (it->second.Handle != nullptr) {
+            CloseHandle(it->second.Handle);
         }
-        if (it->Handle != nullptr) {
-            CloseHandle(it->Handle);
-        }
-        it = m_Units.erase(it);
     }
+    m_Units.erase(first, last);
 }
 
 Error_t CNTPortDriver::RescanBus(int adapter)
@@ -276,7 +329,7 @@ Error_t CNTPortDriver::RescanBus(int adapter)
     }
     std::lock_guard guard(m_Lock);
     DropPortUnits(adapter);
-    m_Units.insert(m_Units.end(), units.begin(), units.end());
+    AddUnits(units);
     OpenHandles();
     return ERR_NONE;
 }
@@ -398,11 +451,12 @@ Error_t CNTPortDriver::Free()
 
 void CNTPortDriver::FreeLocked()
 {
-    for (const Unit_s& unit : m_Units) {
+    for (const auto& [key, unit] : m_Units) {
         if (unit.Handle != nullptr) {
             CloseHandle(unit.Handle);
         }
     }
     m_Units.clear();
+    m_ClassNames.clear();
     m_Adapters.clear();
 }

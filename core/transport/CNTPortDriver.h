@@ -5,8 +5,10 @@
 #include "core/transport/NTPortBusList.h"
 #include "core/transport/NTPortRequest.h"
 
-#include <list>
+#include <map>
 #include <mutex>
+#include <string>
+#include <tuple>
 #include <vector>
 
 // The NT SCSI port transport's driver object: finds the port devices, learns
@@ -46,19 +48,30 @@ private:
         HANDLE Handle = nullptr;  // null until opened
     };
 
+    // Port, path, target and LUN: where a unit sits.
+    using UnitKey = std::tuple<int, UCHAR, UCHAR, UCHAR>;
+    static UnitKey KeyOf(int port, const NTPortUnit_s& where);
+
     CNTPortDriver();
 
     void EnumeratePorts();
     std::vector<Unit_s> ListPortUnits(int port, bool* listed) const;
+    void AddUnits(const std::vector<Unit_s>& units);
     void OpenHandles();
     void OpenClaimedUnits();
+    void WalkClassDevices();
+    bool OpenClassDevice(const UnitKey& key, Unit_s& unit, const std::string& name);
     Unit_s* FindUnit(int port, const NTPortUnit_s& where, bool claimedWithoutHandle);
     void DropPortUnits(int port);
     void FreeLocked();
 
     std::mutex m_Lock;
     std::vector<NTPortAdapter_s> m_Adapters;
-    std::list<Unit_s> m_Units;
+    // Kept in address order, so a unit is found without a walk over them all.
+    std::multimap<UnitKey, Unit_s> m_Units;
+    // The class device that holds each claimed unit, learnt by one walk over
+    // the class devices and walked again only when a unit is missing from it.
+    std::map<UnitKey, std::string> m_ClassNames;
 };
 
 extern template class CSharedScsiDriver<CNTPortDriver>;

@@ -111,6 +111,7 @@ std::unique_ptr<Device> FakePortMachine::Open(const std::string& name, DWORD, DW
     if (port >= 0 && port < static_cast<int>(m_State->ports.size())) {
         return std::make_unique<FakeDevice>(m_State, "SCSI" + std::to_string(port) + ":", port);
     }
+    ++m_State->classOpenTries;
     if (m_State->classDevices.count(name) != 0) {
         return std::make_unique<FakeDevice>(m_State, name, -1);
     }

@@ -45,6 +45,7 @@ struct FakeState {
     std::vector<std::string> sentTo;
     std::vector<DWORD> portCodes;  // control codes other than pass-through
     int openDevices = 0;
+    int classOpenTries = 0;  // names tried that were not ports, found or not
 };
 
 class FakePortMachine final : public harrow::platform::Machine {

@@ -168,6 +168,49 @@ TEST_F(NTPortDriverTest, ClassDevicesPast256AreFound)
     AlignedBuffer::UnregisterBufferMgr();
 }
 
+// A rescan of one port opens that port's class devices by what was learnt at
+// start, not every class device of the machine: the adapters rescan one by
+// one at start, and a walk each made the listing's cost grow with the square
+// of the disks. A class device that now holds another unit is walked again.
+TEST_F(NTPortDriverTest, RescanOpensOnlyItsPortsClassDevices)
+{
+    constexpr int kPorts = 4;
+    constexpr int kDisksAPort = 16 * 8;
+    int index = 0;
+    for (int p = 0; p < kPorts; ++p) {
+        FakePort port;
+        for (int t = 0; t < 16; ++t) {
+            for (int l = 0; l < 8; ++l) {
+                port.units.push_back({0, static_cast<UCHAR>(t), static_cast<UCHAR>(l), true});
+                m_Fake->classDevices["PhysicalDrive" + std::to_string(index++)] = {
+                    8, static_cast<UCHAR>(p), 0, static_cast<UCHAR>(t), static_cast<UCHAR>(l)};
+            }
+        }
+        m_Fake->ports.push_back(port);
+    }
+    StartFake();
+    {
+        DriverRef driver;
+        for (int p = 0; p < kPorts; ++p) {
+            m_Fake->classOpenTries = 0;
+            ASSERT_EQ(driver->RescanBus(p), ERR_NONE);
+            EXPECT_EQ(m_Fake->classOpenTries, kDisksAPort) << "port " << p;
+        }
+
+        // Two disks of port 1 trade class devices: the rescan finds each again.
+        std::swap(m_Fake->classDevices["PhysicalDrive128"], m_Fake->classDevices["PhysicalDrive129"]);
+        ASSERT_EQ(driver->RescanBus(1), ERR_NONE);
+        m_Fake->sentTo.clear();
+        SCSI_NTPortIoCtl first(At(1, 0, 0), 0);
+        SCSI_NTPortIoCtl second(At(1, 0, 1), 0);
+        Issue(first, {kTestUnitReady, 0, 0, 0, 0, 0});
+        Issue(second, {kTestUnitReady, 0, 0, 0, 0, 0});
+        EXPECT_EQ(m_Fake->sentTo, (std::vector<std::string>{"PhysicalDrive129", "PhysicalDrive128"}));
+        EXPECT_EQ(m_Fake->openDevices, index);  // one handle a disk, none left over
+    }
+    AlignedBuffer::UnregisterBufferMgr();
+}
+
 TEST_F(NTPortDriverTest, RescanRelistsThePortAndKeepsItOnFailure)
 {
     FakePort port;
