@@ -24,8 +24,6 @@ bool Unreachable(const CdbAnswer& answer)
     return answer.result == CMD_NO_DEVICE || answer.outcome == OUTCOME_ADAPTER_FAILURE;
 }
 
-std::string Codes(const SenseCodes& sense) { return Format("%2.2X/%2.2X/%2.2X", sense.key, sense.asc, sense.ascq); }
-
 // Percent done while the drive reports its self test running (SPC-4 4.5.2.4.4).
 std::optional<int> Progress(const DeviceRecord& record)
 {
@@ -96,10 +94,10 @@ std::string VerdictLine(const SelfTestOutcome& outcome)
     if (outcome.refused && outcome.action == SelfTestAction::Abort &&
         outcome.refused->key == SENSE_KEY_ILLEGAL_REQUEST) {
         return "Self test: FAILED: no self test was running to abort (SEND DIAGNOSTIC refused: " +
-               Codes(*outcome.refused) + ")";
+               SenseCodesText(*outcome.refused) + ")";
     }
     if (outcome.refused) {
-        return "Self test: FAILED: SEND DIAGNOSTIC refused: " + Codes(*outcome.refused);
+        return "Self test: FAILED: SEND DIAGNOSTIC refused: " + SenseCodesText(*outcome.refused);
     }
     if (!outcome.newest) {
         return (outcome.bits & health_bit::COMMAND_FAILED) != 0 ? "Self test: FAILED: the self-test log is unreadable"

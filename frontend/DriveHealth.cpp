@@ -2,7 +2,6 @@
 
 #include "frontend/CommandRoutine.h"
 #include "frontend/HealthSense.h"
-#include "frontend/TextFormat.h"
 
 #include <algorithm>
 #include <array>

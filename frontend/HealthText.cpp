@@ -8,8 +8,6 @@ namespace {
 
 using Lines = std::vector<HealthLine>;
 
-std::string Codes(const SenseCodes& sense) { return Format("%2.2X/%2.2X/%2.2X", sense.key, sense.asc, sense.ascq); }
-
 std::string Count(std::uint64_t value) { return Format("%llu", static_cast<unsigned long long>(value)); }
 
 // "name value" for each counter that was read, joined by ", ".
@@ -208,7 +206,7 @@ void AddPages(Lines& lines, const HealthReport& report)
         }
         const PageOutcome& outcome = found->second;
         if (outcome.state != PageOutcome::READ) {
-            lines.push_back({PageTitle(code) + ": LOG SENSE failed: " + Codes(outcome.sense), true});
+            lines.push_back({PageTitle(code) + ": LOG SENSE failed: " + SenseCodesText(outcome.sense), true});
             continue;
         }
         AddPage(lines, code, report);
@@ -222,11 +220,11 @@ void AddLogs(Lines& lines, const HealthReport& report)
 {
     switch (report.supportedOutcome.state) {
     case PageOutcome::UNSUPPORTED:
-        lines.push_back({"The drive offers no logs (LOG SENSE refused: " + Codes(report.supportedOutcome.sense) + ")",
+        lines.push_back({"The drive offers no logs (LOG SENSE refused: " + SenseCodesText(report.supportedOutcome.sense) + ")",
                          false});
         return;
     case PageOutcome::FAILED:
-        lines.push_back({"Supported log pages: LOG SENSE failed: " + Codes(report.supportedOutcome.sense), true});
+        lines.push_back({"Supported log pages: LOG SENSE failed: " + SenseCodesText(report.supportedOutcome.sense), true});
         return;
     default: break;
     }
@@ -245,7 +243,7 @@ void AddDefects(Lines& lines, const HealthReport& report)
         lines.push_back({"Grown defects: READ DEFECT DATA not supported", false});
         break;
     case PageOutcome::FAILED:
-        lines.push_back({"Grown defects: READ DEFECT DATA failed: " + Codes(report.defectOutcome.sense), true});
+        lines.push_back({"Grown defects: READ DEFECT DATA failed: " + SenseCodesText(report.defectOutcome.sense), true});
         break;
     case PageOutcome::READ:
         if (report.grownDefects) {
@@ -280,7 +278,7 @@ std::vector<std::string> Reasons(const HealthReport& report)
         return {"the device could not be reached"};
     }
     if (report.identityOutcome.state != PageOutcome::READ) {
-        reasons.push_back("INQUIRY failed: " + Codes(report.identityOutcome.sense));
+        reasons.push_back("INQUIRY failed: " + SenseCodesText(report.identityOutcome.sense));
     }
     if ((bits & health_bit::PREDICTED_FAILURE) != 0) {
         const SenseCodes codes = report.exceptions && report.exceptions->asc && *report.exceptions->asc != 0
@@ -305,6 +303,11 @@ std::vector<std::string> Reasons(const HealthReport& report)
 }
 
 }  // namespace
+
+std::string SenseCodesText(const SenseCodes& sense)
+{
+    return Format("%2.2X/%2.2X/%2.2X", sense.key, sense.asc, sense.ascq);
+}
 
 const char* HealthPageName(int code)
 {
@@ -358,7 +361,7 @@ std::vector<HealthLine> HealthReportLines(const HealthReport& report)
     if (!report.reached) {
         lines.push_back({"Drive " + report.address + ": the device could not be reached", true});
     } else if (report.identityOutcome.state != PageOutcome::READ) {
-        lines.push_back({"Drive " + report.address + ": INQUIRY failed: " + Codes(report.identityOutcome.sense), true});
+        lines.push_back({"Drive " + report.address + ": INQUIRY failed: " + SenseCodesText(report.identityOutcome.sense), true});
     } else {
         lines.push_back({IdentityText(report), false});
         AddLogs(lines, report);

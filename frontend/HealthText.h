@@ -22,5 +22,8 @@ bool HealthVerdictOk(const HealthReport& report);
 // Name of a page the report reads ("Write error counters").
 const char* HealthPageName(int code);
 
+// "KK/AA/QQ": sense key, ASC and ASCQ in hexadecimal.
+std::string SenseCodesText(const SenseCodes& sense);
+
 // One self-test log entry as the report and the self-test command show it.
 std::string SelfTestEntryText(const SelfTestRecord& entry);
