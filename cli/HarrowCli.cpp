@@ -334,6 +334,11 @@ int HarrowCli::RunTest()
     }
     if (m_json) {
         m_json->EndTest(record, result);
+        bool inProgress = false;
+        int resultCode = 0;
+        if (m_json->RanSelfTest() && ReadSelfTestStatus(record, SELF_TEST_PAGE, inProgress, resultCode) == 0) {
+            m_json->SetSelfTestEntry(SharedBuffer());
+        }
     }
     return result;
 }

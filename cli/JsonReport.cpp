@@ -19,6 +19,12 @@ constexpr std::uint8_t FIXED_SENSE_DEFERRED = 0x71;
 
 JsonReport* g_active = nullptr;
 
+constexpr std::size_t SELF_TEST_ENTRY = 4;
+// Result codes of a self test that failed: the entry names where and why.
+constexpr int FIRST_FAILURE_RESULT = 3;
+constexpr int LAST_FAILURE_RESULT = 7;
+constexpr std::uint64_t NO_ADDRESS = ~std::uint64_t{0};
+
 const char* CommandName(CliCommand command)
 {
     switch (command) {
@@ -167,7 +173,14 @@ JsonReport::JsonReport(std::vector<std::string> arguments)
              {"command", "none"}};
 }
 
-void JsonReport::SetCommand(CliCommand command) { m_doc["command"] = CommandName(command); }
+void JsonReport::SetCommand(CliCommand command)
+{
+    m_doc["command"] = CommandName(command);
+    // A machine without adapters still lists them: none.
+    if (command == CMD_LIST) {
+        m_doc["adapters"] = json::array();
+    }
+}
 
 void JsonReport::SetError(const std::string& message) { m_doc["error"] = message; }
 
@@ -273,6 +286,37 @@ void JsonReport::EndTest(const DeviceRecord& record, int result)
     test["sense"] = SenseJson(record);
     test["durationSeconds"] = Rounded(duration);
     m_testRunning = false;
+}
+
+bool JsonReport::RanSelfTest() const
+{
+    const std::string kind = m_doc["test"].value("kind", "");
+    return kind == "short-self-test" || kind == "long-self-test" || kind == "stop-self-test";
+}
+
+void JsonReport::SetSelfTestEntry(const std::uint8_t* page)
+{
+    // SPC-4 7.3.15: the newest self-test results parameter follows the 4-byte page header.
+    const std::uint8_t* entry = page + SELF_TEST_ENTRY;
+    const int result = entry[4] & 0x0F;
+    json log = {{"code", entry[4] >> 5},
+                {"result", result},
+                {"segment", entry[5]},
+                {"powerOnHours", (entry[6] << 8) | entry[7]},
+                {"failingLba", nullptr},
+                {"sense", nullptr}};
+    if (result >= FIRST_FAILURE_RESULT && result <= LAST_FAILURE_RESULT) {
+        std::uint64_t lba = 0;
+        for (int i = 8; i < 16; ++i) {
+            lba = (lba << 8) | entry[i];
+        }
+        // All ones: the drive names no address (SPC-4).
+        if (lba != NO_ADDRESS) {
+            log["failingLba"] = lba;
+        }
+        log["sense"] = {{"key", entry[16] & 0x0F}, {"asc", entry[17]}, {"ascq", entry[18]}, {"fru", 0}};
+    }
+    m_doc["test"]["selfTestLog"] = std::move(log);
 }
 
 std::string JsonReport::Document(int exitCode) const

@@ -49,6 +49,9 @@ public:
     void SetTestKind(const std::string& kind);
     void NoteLine(const std::string& text);
     void EndTest(const DeviceRecord& record, int result);
+    // A self test ran (no fallback): its newest entry of the self-test results log page.
+    bool RanSelfTest() const;
+    void SetSelfTestEntry(const std::uint8_t* page);
 
     // A report that joins under its own member ("health", "selfTest", "metrics").
     void SetSection(const std::string& name, nlohmann::json value);
