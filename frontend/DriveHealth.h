@@ -81,10 +81,6 @@ HealthReport ReadDriveHealth(const DeviceRecord& record);
 // The exit-status bits the report calls for.
 unsigned HealthBits(const HealthReport& report);
 
-// The grown defect count from a READ DEFECT DATA reply (SBC-3 5.8 and 5.9):
-// list length over the descriptor size of the format the drive answered in.
-std::optional<std::uint64_t> GrownDefectCount(std::span<const std::uint8_t> reply, bool twelve);
-
 // An informational exception other than a warning (ASC 0Bh): ASC 5Dh is the
 // failure prediction threshold of SPC-4; 00h/00h says none.
 bool PredictsFailure(const HealthReport& report);

@@ -276,3 +276,21 @@ InformationalExceptions DecodeInformationalExceptions(const LogPageView& page)
     }
     return exceptions;
 }
+
+std::optional<std::uint64_t> GrownDefectCount(std::span<const std::uint8_t> reply, bool twelve)
+{
+    const std::size_t header = twelve ? 8 : 4;
+    if (reply.size() < header) {
+        return std::nullopt;
+    }
+    const std::optional<std::uint64_t> length = twelve ? FieldAt(reply, 4, 4) : FieldAt(reply, 2, 2);
+    std::uint64_t descriptor = 0;
+    switch (reply[1] & 0x07) {
+    case 0: descriptor = 4; break;  // short block
+    case 3:                          // long block
+    case 4:                          // bytes from index
+    case 5: descriptor = 8; break;  // physical sector
+    default: return std::nullopt;   // vendor-specific or reserved: no size known
+    }
+    return *length / descriptor;
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,10 @@ struct ProtocolPort {
 };
 std::vector<ProtocolPort> DecodeProtocolPorts(const LogPageView& page);
 const char* LinkRateName(int code);
+
+// The grown defect count from a READ DEFECT DATA reply (SBC-3 5.8 and 5.9):
+// list length over the descriptor size of the format the drive answered in.
+std::optional<std::uint64_t> GrownDefectCount(std::span<const std::uint8_t> reply, bool twelve);
 
 // Page 2Fh (SPC-4 7.3.8), parameter 0000h.
 struct InformationalExceptions {

@@ -7,7 +7,7 @@ seconds=${1:?usage: fuzz.sh SECONDS [BUILD_DIR] [TARGET...]}
 out=${2:-$root/build-fuzz}
 shift $(( $# >= 2 ? 2 : 1 ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(drive registry machine sense cli iscsi sysfs)
+[ ${#targets[@]} -gt 0 ] || targets=(drive registry machine sense cli iscsi sysfs logpage)
 
 sources() {
   local drives=("$root"/machine/drives/*.cpp "$root"/platform/Kernel.cpp "$root"/platform/Handle.cpp
@@ -21,6 +21,7 @@ sources() {
     iscsi)    echo "$root/tests/fuzz/IscsiAnswerFuzz.cpp $root/machine/iscsi/LunReport.cpp
                     $root/machine/iscsi/IscsiTarget.cpp $root/machine/PortLayout.cpp" ;;
     sysfs)    echo "$root/tests/fuzz/SysfsFuzz.cpp $root/machine/linux/SysfsTopology.cpp" ;;
+    logpage)  echo "$root/tests/fuzz/LogPageFuzz.cpp $root/frontend/LogPageView.cpp $root/frontend/LogPageDecoders.cpp" ;;
     *) echo "unknown fuzz target $1" >&2; return 1 ;;
   esac
 }
