@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,9 @@ struct Figures {
     double MiBps() const { return iops * kBlocksPerRead * kBlockBytes / (1 << 20); }
 };
 
-// Runs argv with standard output and error into *output; its processor time.
-bool RunChild(const std::vector<std::string>& argv, std::string* output, double* cpuSeconds)
+// Runs argv in folder with standard output and error into *output; its processor time.
+bool RunChild(const std::vector<std::string>& argv, std::string* output, double* cpuSeconds,
+              const std::filesystem::path& folder = std::filesystem::temp_directory_path())
 {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) {
@@ -59,6 +61,7 @@ bool RunChild(const std::vector<std::string>& argv, std::string* output, double*
     }
     const pid_t child = fork();
     if (child == 0) {
+        if (::chdir(folder.c_str()) != 0) _exit(126);  // HarrowCLI writes its log there
         ::dup2(pipeFds[1], STDOUT_FILENO);
         ::dup2(pipeFds[1], STDERR_FILENO);
         ::close(pipeFds[0]);

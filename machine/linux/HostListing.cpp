@@ -1,30 +1,43 @@
 #include "machine/linux/HostListing.h"
 
-#include <string>
-
 namespace harrow::machine {
 
-ListedPort ListHost(const SysfsHost& host)
+std::string SiteName(const PortSite& site)
 {
-    ListedPort port;
-    port.number = host.number;
-    port.driver = host.procName;
-    port.deviceName = "ScsiPort" + std::to_string(host.number);
-    port.buses = host.BusCount();
-    port.initiatorId = kDefaultInitiatorId;
-    for (const SysfsUnit& unit : host.units) {
-        port.units.push_back({unit.address.channel, unit.address.target, unit.address.lun, unit.claimed,
-                              unit.inquiry});
-    }
-    return port;
+    const std::string host = "host" + std::to_string(site.host);
+    return site.channel == 0 ? host : host + ":" + std::to_string(site.channel);
 }
 
-std::vector<platform::RegistryKey> BuildDeviceMap(const SysfsTopology& topology)
+ListedPort ListChannel(const SysfsHost& host, std::uint8_t channel, unsigned port)
+{
+    ListedPort listed;
+    listed.number = static_cast<int>(port);
+    listed.driver = host.procName;
+    listed.deviceName = SiteName({host.number, channel});
+    listed.buses = host.BusCount(channel);
+    listed.initiatorId = kNoInitiator;
+    for (const SysfsUnit& unit : host.units) {
+        if (unit.address.channel == channel) {
+            listed.units.push_back(
+                {unit.path.pathId, unit.path.targetId, unit.address.lun, unit.claimed, unit.inquiry});
+        }
+    }
+    return listed;
+}
+
+std::vector<platform::RegistryKey> BuildDeviceMap(HostTable& hosts)
 {
     std::vector<platform::RegistryKey> keys;
-    for (const SysfsHost& host : topology.Hosts()) {
-        std::vector<platform::RegistryKey> portKeys = DeviceMapKeys(ListHost(host));
-        keys.insert(keys.end(), portKeys.begin(), portKeys.end());
+    const auto topology = hosts.Topology();
+    for (unsigned port = 0;; ++port) {
+        const auto site = hosts.SiteOfPort(port);
+        if (!site) {
+            break;
+        }
+        if (const SysfsHost* host = topology->FindHost(site->host)) {
+            std::vector<platform::RegistryKey> portKeys = DeviceMapKeys(ListChannel(*host, site->channel, port));
+            keys.insert(keys.end(), portKeys.begin(), portKeys.end());
+        }
     }
     return keys;
 }

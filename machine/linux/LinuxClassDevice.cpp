@@ -4,8 +4,9 @@
 
 namespace harrow::machine {
 
-LinuxClassDevice::LinuxClassDevice(std::shared_ptr<const LinuxHostAccess> access, const UnitAddress& address)
-    : m_access(std::move(access)), m_address(address)
+LinuxClassDevice::LinuxClassDevice(std::shared_ptr<const LinuxHostAccess> access, const SysfsUnit& unit,
+                                   unsigned port)
+    : m_access(std::move(access)), m_address(unit.address), m_path(unit.path), m_port(port)
 {
 }
 
@@ -22,7 +23,7 @@ BOOL LinuxClassDevice::IoControl(DWORD code, const void* in, DWORD inSize, void*
             *error = invalid;
             return FALSE;
         }
-        return m_access->PassThrough(m_address, call, bytesReturned, error);
+        return m_access->PassThrough(m_address, m_path, call, bytesReturned, error);
     }
     default: *error = ERROR_INVALID_FUNCTION; return FALSE;
     }
@@ -36,9 +37,9 @@ BOOL LinuxClassDevice::Address(void* out, DWORD outSize, DWORD* bytesReturned, D
         return FALSE;
     }
     address.Length = sizeof address;
-    address.PortNumber = m_address.host;
-    address.PathId = m_address.channel;
-    address.TargetId = m_address.target;
+    address.PortNumber = static_cast<UCHAR>(m_port);
+    address.PathId = m_path.pathId;
+    address.TargetId = m_path.targetId;
     address.Lun = m_address.lun;
     std::memcpy(out, &address, sizeof address);
     *bytesReturned = sizeof address;

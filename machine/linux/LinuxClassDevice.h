@@ -11,7 +11,8 @@ namespace harrow::machine {
 
 class LinuxClassDevice final : public platform::Device {
 public:
-    LinuxClassDevice(std::shared_ptr<const LinuxHostAccess> access, const UnitAddress& address);
+    // unit: where the kernel has it; port: where Windows callers see it.
+    LinuxClassDevice(std::shared_ptr<const LinuxHostAccess> access, const SysfsUnit& unit, unsigned port);
 
     BOOL IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* bytesReturned,
                    DWORD* error) override;
@@ -21,6 +22,8 @@ private:
 
     std::shared_ptr<const LinuxHostAccess> m_access;
     UnitAddress m_address;
+    PortPath m_path;
+    unsigned m_port;
 };
 
 }  // namespace harrow::machine

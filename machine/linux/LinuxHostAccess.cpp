@@ -4,8 +4,8 @@
 
 namespace harrow::machine {
 
-BOOL LinuxHostAccess::PassThrough(const UnitAddress& address, const PassThroughCall& call, DWORD* bytesReturned,
-                                  DWORD* error) const
+BOOL LinuxHostAccess::PassThrough(const UnitAddress& address, const PortPath& path, const PassThroughCall& call,
+                                  DWORD* bytesReturned, DWORD* error) const
 {
     const auto sgName = SysfsTopology::ReadSgName(sysRoot, address);
     if (!sgName) {
@@ -18,8 +18,8 @@ BOOL LinuxHostAccess::PassThrough(const UnitAddress& address, const PassThroughC
         return FALSE;
     }
     PassThroughCall addressed = call;
-    addressed.request.PathId = address.channel;
-    addressed.request.TargetId = address.target;
+    addressed.request.PathId = path.pathId;
+    addressed.request.TargetId = path.targetId;
     addressed.request.Lun = address.lun;
     return RunSgPassThrough(sgIo, (devRoot / *sgName).string(), addressed, bytesReturned, error);
 }

@@ -3,10 +3,11 @@
 #pragma once
 
 #include "machine/PassThrough.h"
+#include "machine/linux/HostTable.h"
 #include "machine/linux/SgIo.h"
-#include "machine/linux/SysfsTopology.h"
 
 #include <filesystem>
+#include <memory>
 
 namespace harrow::machine {
 
@@ -17,13 +18,14 @@ struct LinuxHostAccess {
     std::filesystem::path sysRoot;
     std::filesystem::path devRoot;
     SgIoCall sgIo;
+    std::shared_ptr<HostTable> hosts;
 
-    // Sends a checked pass-through call to the unit at address, which the
-    // answer carries in its PathId, TargetId and Lun. The unit's sg node is
+    // Sends a checked pass-through call to the unit at the kernel's address;
+    // the answer carries the unit's port path and LUN. The unit's sg node is
     // looked up now, so a unit removed since the handle was opened fails
     // cleanly with ERROR_DEVICE_NOT_CONNECTED.
-    BOOL PassThrough(const UnitAddress& address, const PassThroughCall& call, DWORD* bytesReturned,
-                     DWORD* error) const;
+    BOOL PassThrough(const UnitAddress& address, const PortPath& path, const PassThroughCall& call,
+                     DWORD* bytesReturned, DWORD* error) const;
 };
 
 }  // namespace harrow::machine

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <string_view>
+#include <string>
 #include <unistd.h>
 
 namespace harrow::machine {
@@ -15,23 +15,23 @@ namespace {
 
 constexpr std::uint32_t kPageSize = 4096;
 
-// Asks the kernel to scan every channel, target and LUN of the host.
-int WriteScanRequest(const std::filesystem::path& scanFile)
+// Asks the kernel to scan every target and LUN of one channel of the host.
+int WriteScanRequest(const std::filesystem::path& scanFile, std::uint8_t channel)
 {
-    constexpr std::string_view kAll = "- - -";
+    const std::string request = std::to_string(channel) + " - -";
     const int fd = ::open(scanFile.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         return errno;
     }
-    const bool written = ::write(fd, kAll.data(), kAll.size()) == static_cast<ssize_t>(kAll.size());
+    const bool written = ::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size());
     const int result = written ? 0 : errno;
     return ::close(fd) != 0 && result == 0 ? errno : result;
 }
 
 }  // namespace
 
-LinuxPortDevice::LinuxPortDevice(std::shared_ptr<const LinuxHostAccess> access, std::uint8_t host)
-    : m_access(std::move(access)), m_host(host)
+LinuxPortDevice::LinuxPortDevice(std::shared_ptr<const LinuxHostAccess> access, unsigned port, const PortSite& site)
+    : m_access(std::move(access)), m_port(port), m_site(site)
 {
 }
 
@@ -50,13 +50,13 @@ BOOL LinuxPortDevice::IoControl(DWORD code, const void* in, DWORD inSize, void* 
 
 BOOL LinuxPortDevice::InquiryData(void* out, DWORD outSize, DWORD* bytesReturned, DWORD* error) const
 {
-    const SysfsTopology topology = SysfsTopology::Read(m_access->sysRoot);
-    const SysfsHost* host = topology.FindHost(m_host);
+    const auto topology = m_access->hosts->Topology();
+    const SysfsHost* host = topology->FindHost(m_site.host);
     if (host == nullptr) {
         *error = ERROR_DEVICE_NOT_CONNECTED;
         return FALSE;
     }
-    const std::vector<BYTE> info = BuildBusInfo(ListHost(*host));
+    const std::vector<BYTE> info = BuildBusInfo(ListChannel(*host, m_site.channel, m_port));
     if (out == nullptr || outSize < info.size()) {
         *error = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
@@ -68,8 +68,8 @@ BOOL LinuxPortDevice::InquiryData(void* out, DWORD outSize, DWORD* bytesReturned
 
 BOOL LinuxPortDevice::Capabilities(void* out, DWORD outSize, DWORD* bytesReturned, DWORD* error) const
 {
-    const SysfsTopology topology = SysfsTopology::Read(m_access->sysRoot);
-    const SysfsHost* host = topology.FindHost(m_host);
+    const auto topology = m_access->hosts->Topology();
+    const SysfsHost* host = topology->FindHost(m_site.host);
     if (host == nullptr) {
         *error = ERROR_DEVICE_NOT_CONNECTED;
         return FALSE;
@@ -90,8 +90,20 @@ BOOL LinuxPortDevice::Capabilities(void* out, DWORD outSize, DWORD* bytesReturne
 
 BOOL LinuxPortDevice::RescanBus(DWORD* bytesReturned, DWORD* error) const
 {
-    const auto scanFile = m_access->sysRoot / "class" / "scsi_host" / ("host" + std::to_string(m_host)) / "scan";
-    if (const int failure = WriteScanRequest(scanFile); failure != 0) {
+    // SAS, Fibre Channel, iSCSI, USB, SATA, virtio and RAID drivers tell the
+    // kernel of every device that comes or goes; scanning them again only
+    // probes each absent target (seconds on some controllers, at every start).
+    int failure = 0;
+    const auto topology = m_access->hosts->Topology();
+    const SysfsHost* host = topology->FindHost(m_site.host);
+    if (host == nullptr || host->parallelScsi) {
+        failure = WriteScanRequest(
+            m_access->sysRoot / "class" / "scsi_host" / ("host" + std::to_string(m_site.host)) / "scan",
+            m_site.channel);
+    }
+    // Read either way: a host that went away is then seen gone.
+    m_access->hosts->RereadHost(m_site.host);
+    if (failure != 0) {
         *error = Win32ErrorOf(failure);
         return FALSE;
     }
@@ -107,8 +119,14 @@ BOOL LinuxPortDevice::PassThrough(const void* in, DWORD inSize, void* out, DWORD
         *error = invalid;
         return FALSE;
     }
-    const UnitAddress address{m_host, call.request.PathId, call.request.TargetId, call.request.Lun};
-    return m_access->PassThrough(address, call, bytesReturned, error);
+    const PortPath path{call.request.PathId, call.request.TargetId};
+    const auto target = TargetOfPath(path);
+    if (!target) {
+        *error = ERROR_DEVICE_NOT_CONNECTED;
+        return FALSE;
+    }
+    const UnitAddress address{static_cast<std::uint8_t>(m_site.host), m_site.channel, *target, call.request.Lun};
+    return m_access->PassThrough(address, path, call, bytesReturned, error);
 }
 
 }  // namespace harrow::machine

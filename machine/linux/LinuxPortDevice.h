@@ -1,4 +1,5 @@
-// "\\.\SCSIn:": one kernel SCSI host seen as a Windows SCSI port device.
+// "\\.\SCSIn:": one channel of a kernel SCSI host seen as a Windows SCSI
+// port device.
 #pragma once
 
 #include "machine/linux/LinuxHostAccess.h"
@@ -11,7 +12,7 @@ namespace harrow::machine {
 
 class LinuxPortDevice final : public platform::Device {
 public:
-    LinuxPortDevice(std::shared_ptr<const LinuxHostAccess> access, std::uint8_t host);
+    LinuxPortDevice(std::shared_ptr<const LinuxHostAccess> access, unsigned port, const PortSite& site);
 
     BOOL IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* bytesReturned,
                    DWORD* error) override;
@@ -24,7 +25,8 @@ private:
                      DWORD* error) const;
 
     std::shared_ptr<const LinuxHostAccess> m_access;
-    std::uint8_t m_host;
+    unsigned m_port;
+    PortSite m_site;
 };
 
 }  // namespace harrow::machine

@@ -52,17 +52,19 @@ std::optional<unsigned> PortNumber(std::string_view name)
 }  // namespace
 
 SysfsMachine::SysfsMachine(std::filesystem::path sysRoot, std::filesystem::path devRoot, SgIoCall sgIo)
-    : m_access(std::make_shared<const LinuxHostAccess>(
-          LinuxHostAccess{std::move(sysRoot), std::move(devRoot), std::move(sgIo)}))
+    : m_hosts(std::make_shared<HostTable>(sysRoot)),
+      m_access(std::make_shared<const LinuxHostAccess>(
+          LinuxHostAccess{std::move(sysRoot), std::move(devRoot), std::move(sgIo), m_hosts}))
 {
 }
 
 std::unique_ptr<platform::Device> SysfsMachine::Open(const std::string& name, DWORD, DWORD* error)
 {
-    const SysfsTopology topology = SysfsTopology::Read(m_access->sysRoot);
+    const auto topology = m_hosts->Topology();
     if (const auto port = PortNumber(name)) {
-        if (topology.FindHost(*port) != nullptr) {
-            return std::make_unique<LinuxPortDevice>(m_access, static_cast<std::uint8_t>(*port));
+        const auto site = m_hosts->SiteOfPort(*port);
+        if (site && topology->FindHost(site->host) != nullptr) {
+            return std::make_unique<LinuxPortDevice>(m_access, *port, *site);
         }
     }
     for (const ClassName& className : kClassNames) {
@@ -70,8 +72,11 @@ std::unique_ptr<platform::Device> SysfsMachine::Open(const std::string& name, DW
         if (!index) {
             continue;
         }
-        if (const SysfsUnit* unit = topology.FindClassUnit(className.kind, *index)) {
-            return std::make_unique<LinuxClassDevice>(m_access, unit->address);
+        const SysfsUnit* unit = topology->FindClassUnit(className.kind, *index);
+        const auto port = unit != nullptr ? m_hosts->PortOfSite({unit->address.host, unit->address.channel})
+                                          : std::nullopt;
+        if (port) {
+            return std::make_unique<LinuxClassDevice>(m_access, *unit, *port);
         }
     }
     *error = ERROR_FILE_NOT_FOUND;
@@ -80,7 +85,12 @@ std::unique_ptr<platform::Device> SysfsMachine::Open(const std::string& name, DW
 
 std::vector<platform::RegistryKey> SysfsMachine::DeviceMap() const
 {
-    return BuildDeviceMap(SysfsTopology::Read(m_access->sysRoot));
+    return BuildDeviceMap(*m_hosts);
+}
+
+unsigned SysfsMachine::TopologyReads() const
+{
+    return m_hosts->Reads();
 }
 
 }  // namespace harrow::machine

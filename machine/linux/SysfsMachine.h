@@ -15,12 +15,17 @@ class SysfsMachine final : public platform::Machine {
 public:
     SysfsMachine(std::filesystem::path sysRoot, std::filesystem::path devRoot, SgIoCall sgIo);
 
-    // "SCSIn:" for host n; "PhysicalDriveK", "TapeK", "CdRomK" and
+    // "SCSIn:" for the n-th host channel present; "PhysicalDriveK", "TapeK", "CdRomK" and
     // "MediaChangerK" for the K-th unit of that class in H:C:T:L order.
     std::unique_ptr<platform::Device> Open(const std::string& name, DWORD access, DWORD* error) override;
     std::vector<platform::RegistryKey> DeviceMap() const override;
 
+    // How often the sysfs tree was read, whole or one host: once at start and
+    // once a rescanned port.
+    unsigned TopologyReads() const;
+
 private:
+    std::shared_ptr<HostTable> m_hosts;
     std::shared_ptr<const LinuxHostAccess> m_access;
 };
 

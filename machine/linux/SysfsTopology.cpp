@@ -23,7 +23,7 @@ std::optional<unsigned> ParseNumber(std::string_view text)
 }
 
 // "2:0:1:0"; units whose numbers do not fit Windows' byte-wide address
-// fields (and a channel that would overflow the bus count) are left out.
+// fields are left out.
 std::optional<UnitAddress> ParseUnitName(std::string_view name)
 {
     std::array<unsigned, 4> parts{};
@@ -38,9 +38,6 @@ std::optional<UnitAddress> ParseUnitName(std::string_view name)
         }
         parts[i] = *number;
         name.remove_prefix(std::min(colon + 1, name.size()));
-    }
-    if (parts[1] == 255) {
-        return std::nullopt;
     }
     return UnitAddress{static_cast<std::uint8_t>(parts[0]), static_cast<std::uint8_t>(parts[1]),
                        static_cast<std::uint8_t>(parts[2]), static_cast<std::uint8_t>(parts[3])};
@@ -75,13 +72,15 @@ void PutField(std::array<std::uint8_t, 36>& inquiry, std::size_t offset, std::si
 std::array<std::uint8_t, 36> ReadInquiry(const fs::path& unitDir, std::uint8_t type)
 {
     std::array<std::uint8_t, 36> inquiry{};
-    inquiry[0] = type & 0x1F;
-    inquiry[3] = 0x02;  // response data format
-    inquiry[4] = static_cast<std::uint8_t>(inquiry.size() - 5);
-    PutField(inquiry, 8, 8, ReadAttribute(unitDir / "vendor"));
-    PutField(inquiry, 16, 16, ReadAttribute(unitDir / "model"));
-    PutField(inquiry, 32, 4, ReadAttribute(unitDir / "rev"));
     const std::string raw = ReadBytes(unitDir / "inquiry");
+    if (raw.size() < inquiry.size()) {
+        inquiry[0] = type & 0x1F;
+        inquiry[3] = 0x02;  // response data format
+        inquiry[4] = static_cast<std::uint8_t>(inquiry.size() - 5);
+        PutField(inquiry, 8, 8, ReadAttribute(unitDir / "vendor"));
+        PutField(inquiry, 16, 16, ReadAttribute(unitDir / "model"));
+        PutField(inquiry, 32, 4, ReadAttribute(unitDir / "rev"));
+    }
     std::copy_n(raw.begin(), std::min(raw.size(), inquiry.size()), inquiry.begin());
     return inquiry;
 }
@@ -114,10 +113,11 @@ std::string SgName(const fs::path& unitDir)
     return {};
 }
 
-SysfsUnit ReadUnit(const fs::path& unitDir, const UnitAddress& address)
+SysfsUnit ReadUnit(const fs::path& unitDir, const UnitAddress& address, const PortPath& path)
 {
     SysfsUnit unit;
     unit.address = address;
+    unit.path = path;
     const auto type = ParseNumber(ReadAttribute(unitDir / "type"));
     const std::uint8_t peripheralType = type ? static_cast<std::uint8_t>(*type & 0x1F) : 0x1F;
     unit.inquiry = ReadInquiry(unitDir, peripheralType);
@@ -137,61 +137,113 @@ fs::path UnitDir(const fs::path& sysRoot, const UnitAddress& address)
             std::to_string(address.target) + ':' + std::to_string(address.lun));
 }
 
+std::optional<unsigned> HostNumber(const std::string& name)
+{
+    const auto number = name.starts_with("host") ? ParseNumber(std::string_view(name).substr(4)) : std::nullopt;
+    return number && *number <= 255 ? number : std::nullopt;
+}
+
+SysfsHost ReadHostAttributes(const fs::path& sysRoot, const fs::path& hostDir, unsigned number)
+{
+    SysfsHost host;
+    host.number = static_cast<std::uint8_t>(number);
+    host.procName = ReadAttribute(hostDir / "proc_name");
+    if (const auto entries = ParseNumber(ReadAttribute(hostDir / "sg_tablesize")); entries && *entries > 0) {
+        host.sgTableSize = *entries;
+    }
+    std::error_code ec;
+    host.parallelScsi = fs::is_directory(sysRoot / "class" / "spi_host" / hostDir.filename(), ec);
+    return host;
+}
+
 std::vector<SysfsHost> ReadHosts(const fs::path& sysRoot)
 {
     std::vector<SysfsHost> hosts;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(sysRoot / "class" / "scsi_host", ec)) {
-        const std::string name = entry.path().filename().string();
-        const auto number = name.starts_with("host") ? ParseNumber(name.substr(4)) : std::nullopt;
-        if (!number || *number > 255) {
-            continue;
+        if (const auto number = HostNumber(entry.path().filename().string())) {
+            hosts.push_back(ReadHostAttributes(sysRoot, entry.path(), *number));
         }
-        SysfsHost host;
-        host.number = static_cast<std::uint8_t>(*number);
-        host.procName = ReadAttribute(entry.path() / "proc_name");
-        if (const auto entries = ParseNumber(ReadAttribute(entry.path() / "sg_tablesize")); entries && *entries > 0) {
-            host.sgTableSize = *entries;
-        }
-        hosts.push_back(std::move(host));
     }
     std::sort(hosts.begin(), hosts.end(),
               [](const SysfsHost& a, const SysfsHost& b) { return a.number < b.number; });
     return hosts;
 }
 
-}  // namespace
-
-std::uint8_t SysfsHost::BusCount() const
+// The units of the hosts given, each host's in H:C:T:L order.
+void ReadUnits(const fs::path& sysRoot, std::vector<SysfsHost>& hosts)
 {
-    std::uint8_t count = 1;
-    for (const SysfsUnit& unit : units) {
-        count = std::max<std::uint8_t>(count, unit.address.channel + 1);
-    }
-    return count;
-}
-
-SysfsTopology SysfsTopology::Read(const fs::path& sysRoot)
-{
-    SysfsTopology topology;
-    topology.m_hosts = ReadHosts(sysRoot);
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(sysRoot / "bus" / "scsi" / "devices", ec)) {
         const auto address = ParseUnitName(entry.path().filename().string());
         if (!address) {
             continue;
         }
-        auto host = std::find_if(topology.m_hosts.begin(), topology.m_hosts.end(),
+        auto host = std::find_if(hosts.begin(), hosts.end(),
                                  [&](const SysfsHost& h) { return h.number == address->host; });
-        if (host != topology.m_hosts.end()) {
-            host->units.push_back(ReadUnit(entry.path(), *address));
+        if (host == hosts.end()) {
+            continue;
         }
+        host->units.push_back(ReadUnit(entry.path(), *address, PathOfTarget(address->target)));
     }
-    for (SysfsHost& host : topology.m_hosts) {
+    for (SysfsHost& host : hosts) {
         std::sort(host.units.begin(), host.units.end(),
                   [](const SysfsUnit& a, const SysfsUnit& b) { return a.address < b.address; });
     }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> SysfsHost::Channels() const
+{
+    std::vector<std::uint8_t> channels;
+    for (const SysfsUnit& unit : units) {
+        if (channels.empty() || channels.back() != unit.address.channel) {
+            channels.push_back(unit.address.channel);
+        }
+    }
+    return channels.empty() ? std::vector<std::uint8_t>{0} : channels;
+}
+
+std::uint8_t SysfsHost::BusCount(std::uint8_t channel) const
+{
+    int count = 1;
+    for (const SysfsUnit& unit : units) {
+        if (unit.address.channel == channel) {
+            count = std::max(count, unit.path.pathId + 1);
+        }
+    }
+    return static_cast<std::uint8_t>(count);
+}
+
+SysfsTopology SysfsTopology::Read(const fs::path& sysRoot)
+{
+    SysfsTopology topology;
+    topology.m_hosts = ReadHosts(sysRoot);
+    ReadUnits(sysRoot, topology.m_hosts);
     return topology;
+}
+
+std::optional<SysfsHost> SysfsTopology::ReadHost(const fs::path& sysRoot, unsigned number)
+{
+    const fs::path hostDir = sysRoot / "class" / "scsi_host" / ("host" + std::to_string(number));
+    std::error_code ec;
+    if (number > 255 || !fs::is_directory(hostDir, ec)) {
+        return std::nullopt;
+    }
+    std::vector<SysfsHost> hosts{ReadHostAttributes(sysRoot, hostDir, number)};
+    ReadUnits(sysRoot, hosts);
+    return std::move(hosts.front());
+}
+
+void SysfsTopology::ReplaceHost(unsigned number, std::optional<SysfsHost> host)
+{
+    std::erase_if(m_hosts, [&](const SysfsHost& h) { return h.number == number; });
+    if (host) {
+        m_hosts.push_back(std::move(*host));
+        std::sort(m_hosts.begin(), m_hosts.end(),
+                  [](const SysfsHost& a, const SysfsHost& b) { return a.number < b.number; });
+    }
 }
 
 std::optional<std::string> SysfsTopology::ReadSgName(const fs::path& sysRoot, const UnitAddress& address)

@@ -2,6 +2,8 @@
 // them: what the device map, the bus lists and the class devices are made of.
 #pragma once
 
+#include "machine/linux/VirtualBuses.h"
+
 #include <array>
 #include <compare>
 #include <cstdint>
@@ -12,7 +14,7 @@
 
 namespace harrow::machine {
 
-// H:C:T:L as the kernel numbers it; also Windows' port, PathId, TargetId, Lun.
+// H:C:T:L as the kernel numbers it.
 struct UnitAddress {
     std::uint8_t host = 0;
     std::uint8_t channel = 0;
@@ -27,6 +29,7 @@ enum class ClassKind { None, Disk, Tape, CdRom, MediaChanger };
 
 struct SysfsUnit {
     UnitAddress address;
+    PortPath path;  // where the unit sits on its Windows port
     std::array<std::uint8_t, 36> inquiry{};  // standard INQUIRY data
     ClassKind kind = ClassKind::None;
     bool claimed = false;  // a class driver (sd, st, sr, ch) is bound
@@ -36,10 +39,15 @@ struct SysfsHost {
     std::uint8_t number = 0;
     std::string procName;  // the low-level driver, e.g. "mpt3sas"
     std::uint32_t sgTableSize = 128;  // scatter-gather entries per command
+    // A parallel SCSI bus (an spi_host): the only kind whose new devices the
+    // kernel finds only when asked to scan.
+    bool parallelScsi = false;
     std::vector<SysfsUnit> units;  // in H:C:T:L order
 
-    // Buses the host reports: one past the highest channel in use, at least 1.
-    std::uint8_t BusCount() const;
+    // The channels that hold units, ascending; channel 0 alone when none do.
+    std::vector<std::uint8_t> Channels() const;
+    // Buses a channel's port reports: one past the highest in use, at least 1.
+    std::uint8_t BusCount(std::uint8_t channel) const;
 };
 
 class SysfsTopology {
@@ -47,6 +55,11 @@ public:
     // Missing or unreadable parts of the tree read as absent devices: a
     // computer without SCSI hosts has an empty topology.
     static SysfsTopology Read(const std::filesystem::path& sysRoot);
+    // One host and its units; nullopt when the host is gone.
+    static std::optional<SysfsHost> ReadHost(const std::filesystem::path& sysRoot, unsigned number);
+
+    // Puts a fresh reading of one host in place of the old one (none: removed).
+    void ReplaceHost(unsigned number, std::optional<SysfsHost> host);
 
     const std::vector<SysfsHost>& Hosts() const { return m_hosts; }
     const SysfsHost* FindHost(unsigned number) const;

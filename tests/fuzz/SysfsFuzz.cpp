@@ -11,7 +11,7 @@
 namespace {
 
 const char* const kFiles[] = {"type", "vendor", "model", "rev", "inquiry", "scsi_generic/sg0/dev"};
-const char* const kHostFiles[] = {"proc_name", "sg_tablesize"};
+const char* const kHostFiles[] = {"proc_name", "sg_tablesize", "this_id"};
 
 }  // namespace
 
@@ -45,9 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
                                                          : host / kHostFiles[which - std::size(kFiles)];
         std::ofstream(file, std::ios::binary) << content;
     }
-    const auto topology = harrow::machine::SysfsTopology::Read(root);
+    auto topology = harrow::machine::SysfsTopology::Read(root);
+    topology.ReplaceHost(0, harrow::machine::SysfsTopology::ReadHost(root, 0));
     for (const auto& each : topology.Hosts()) {
-        each.BusCount();
+        for (const auto channel : each.Channels()) {
+            each.BusCount(channel);
+        }
         for (const auto& listed : each.units) {
             harrow::machine::SysfsTopology::ReadSgName(root, listed.address);
         }

@@ -37,11 +37,15 @@ public:
     fs::path Dev() const { return m_root / "dev"; }
     fs::path HostDir(int host) const { return Sys() / "class" / "scsi_host" / ("host" + std::to_string(host)); }
 
-    void AddHost(int host, const std::string& procName)
+    // A parallel SCSI host also has an spi_host entry.
+    void AddHost(int host, const std::string& procName, bool parallelScsi = false)
     {
         fs::create_directories(HostDir(host));
         Write(HostDir(host) / "proc_name", procName + "\n");
         Write(HostDir(host) / "scan", "");
+        if (parallelScsi) {
+            fs::create_directories(Sys() / "class" / "spi_host" / ("host" + std::to_string(host)));
+        }
     }
 
     // Units live under /sys/devices and are linked from /sys/bus/scsi/devices.

@@ -43,10 +43,11 @@ class PassThroughTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fake.AddHost(1, "aic7xxx");
+        fake.AddHost(1, "aic7xxx");  // the only host: port 0
         fake.AddUnit("1:0:4:0", {0, kKestrelNames, "sd", "sg2", ""});
         fake.AddUnit("1:0:5:0", {1, kKestrelNames, "st", "", ""});
-        port = Open("SCSI1:");
+        fake.AddUnit("1:0:40:0", {0, kKestrelNames, "sd", "sg3", ""});
+        port = Open("SCSI0:");
     }
 
     int SgIo(const std::string& node, sg_io_hdr& h)
@@ -225,6 +226,37 @@ TEST_F(PassThroughTest, UnitsAreReachedByPortAddressOrClassDevice)
     EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
 }
 
+// 32 targets a bus: the kernel's target 40 is bus 1 target 8 of the port, so
+// the transport's target 40 reaches it, and the answer says so.
+TEST_F(PassThroughTest, HighTargetsSitOnVirtualBuses)
+{
+    std::vector<BYTE> data(64);
+    Request r = ReadTen(data, SCSI_IOCTL_DATA_IN);
+    r.sptd.PathId = 1;
+    r.sptd.TargetId = 8;
+    ASSERT_TRUE(Send(*port, r));
+    EXPECT_EQ(seenNode, (fake.Dev() / "sg3").string());
+    EXPECT_EQ(r.sptd.PathId, 1);
+    EXPECT_EQ(r.sptd.TargetId, 8);
+
+    auto disk = Open("PhysicalDrive1");
+    r = ReadTen(data, SCSI_IOCTL_DATA_IN);
+    ASSERT_TRUE(Send(*disk, r));
+    EXPECT_EQ(seenNode, (fake.Dev() / "sg3").string());
+    EXPECT_EQ(r.sptd.PathId, 1);
+    EXPECT_EQ(r.sptd.TargetId, 8);
+
+    // Beyond a bus of 32, and beyond target 255: nothing is sent.
+    const int before = calls;
+    for (const auto [path, target] : {std::pair<UCHAR, UCHAR>{0, 32}, {8, 0}}) {
+        r.sptd.PathId = path;
+        r.sptd.TargetId = target;
+        EXPECT_FALSE(Send(*port, r));
+        EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
+    }
+    EXPECT_EQ(calls, before);
+}
+
 TEST(LinuxPassThroughTest, ConcurrentCommandsEachGetTheirOwnAnswer)
 {
     FakeSysfs fake;
@@ -237,7 +269,7 @@ TEST(LinuxPassThroughTest, ConcurrentCommandsEachGetTheirOwnAnswer)
         return 0;
     });
     DWORD openError = 0;
-    const auto port = machine.Open("SCSI1:", 0, &openError);
+    const auto port = machine.Open("SCSI0:", 0, &openError);
     std::atomic<int> right{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {

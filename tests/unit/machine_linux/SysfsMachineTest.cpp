@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <tuple>
 
 namespace harrow::machine {
 namespace {
@@ -18,8 +20,10 @@ int NoSgIo(const std::string&, sg_io_hdr&) { return ENOSYS; }
 
 const std::string kKestrelInquiry = std::string("\0\0\5\x12\x1f\0\0\0", 8) + "KESTREL KX18LVD         K100";
 
-// Hosts numbered so that text and number order differ, units of every class,
-// an unclaimed disk, an enclosure, and numbers a Windows address cannot hold.
+// Hosts numbered with gaps and so that text and number order differ, units of
+// every class, an unclaimed disk, an enclosure, high targets, three channels
+// of one host, and numbers a Windows address cannot hold. Ports: 0 host0,
+// 1 host2, 2 host2:1, 3 host2:16, 4 host10.
 class SysfsMachineTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -27,13 +31,16 @@ protected:
         fake.AddHost(0, "ahci");
         fake.AddUnit("0:0:0:0", {0, testing::kKestrelNames, "sd", "sg0", kKestrelInquiry + std::string(60, 'x')});
         fake.AddUnit("0:0:1:0", {5, "HL-DT-ST\nDVDRAM GH24NSD1 \nLG00", "sr", "", ""});
-        fake.AddHost(2, "mpt3sas");
+        fake.AddHost(2, "aic7xxx", true);
         fake.AddUnit("2:0:3:0", {0, testing::kKestrelNames, "sd", "", ""});
         fake.AddUnit("2:0:3:1", {0, testing::kKestrelNames, "", "", ""});
         fake.AddUnit("2:0:5:0", {8, "HARROW  \nSIM CHANGER     \nK100", "", "", ""});
         fake.AddUnit("2:0:6:0", {13, testing::kKestrelNames, "ses", "", ""});
+        fake.AddUnit("2:0:20:0", {0, testing::kKestrelNames, "sd", "", ""});
+        fake.AddUnit("2:0:40:0", {0, testing::kKestrelNames, "sd", "", ""});
         fake.AddUnit("2:1:0:0", {1, "HARROW  \nSIM TAPE        \nK100", "st", "", ""});
         fake.AddUnit("2:0:0:300", {0, testing::kKestrelNames, "sd", "", ""});
+        fake.AddUnit("2:16:0:0", {0, testing::kKestrelNames, "sd", "", ""});
         fake.AddHost(10, "usb-storage");
         fake.AddUnit("10:0:0:0", {0, testing::kKestrelNames, "sd", "", ""});
         fake.AddHost(300, "far");
@@ -56,37 +63,16 @@ std::string Value(const std::vector<platform::RegistryKey>& keys, const std::str
     return "<missing>";
 }
 
-TEST_F(SysfsMachineTest, DeviceMapShowsHostsAsPorts)
+bool HasKey(const std::vector<platform::RegistryKey>& keys, const std::string& path)
 {
-    const auto keys = machine.DeviceMap();
-    EXPECT_EQ(keys.size(), 26u);  // no key for LUN 300 or host 300
-    EXPECT_EQ(keys[0].path, "Scsi Port 0");
-    EXPECT_EQ(keys[7].path, "Scsi Port 2");
-    EXPECT_EQ(keys[21].path, "Scsi Port 10");
-    EXPECT_EQ(Value(keys, "Scsi Port 2", "Driver"), "mpt3sas");
-    EXPECT_EQ(Value(keys, "Scsi Port 2", "DeviceName"), "ScsiPort2");
-    const std::string bus0 = "Scsi Port 0\\Scsi Bus 0\\";
-    EXPECT_EQ(keys[2].path, bus0 + "Initiator Id 7");
-    EXPECT_EQ(Value(keys, bus0 + "Target Id 0\\Logical Unit Id 0", "Identifier"), "KESTREL KX18LVD         K100");
-    EXPECT_EQ(Value(keys, bus0 + "Target Id 1\\Logical Unit Id 0", "Identifier"), "HL-DT-STDVDRAM GH24NSD1 LG00");
-    EXPECT_EQ(Value(keys, bus0 + "Target Id 1\\Logical Unit Id 0", "Type"), "CdRomPeripheral");
-    EXPECT_EQ(Value(keys, "Scsi Port 2\\Scsi Bus 1\\Target Id 0\\Logical Unit Id 0", "Type"), "TapePeripheral");
-    EXPECT_EQ(Value(keys, "Scsi Port 2\\Scsi Bus 0\\Target Id 5\\Logical Unit Id 0", "Type"),
-              "MediumChangerPeripheral");
+    return std::any_of(keys.begin(), keys.end(), [&](const auto& key) { return key.path == path; });
 }
 
-TEST_F(SysfsMachineTest, BusListCarriesClaimsAndInquiryData)
+// The bus list of a port as "path:target:lun c|-" per unit, in chain order.
+std::string ChainOf(const std::vector<BYTE>& buffer)
 {
-    DWORD error = 0;
-    DWORD returned = 0;
-    auto port = machine.Open("SCSI2:", 0, &error);
-    ASSERT_NE(port, nullptr);
-    std::vector<BYTE> buffer(20480);
-    ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer.data(), 20480, &returned, &error));
-    ASSERT_EQ(buffer[0], 2);  // channels 0 and 1
-    std::string seen;         // "path:target:lun claimed" per unit, in chain order
-    std::string tapeInquiry;
-    for (int bus = 0; bus < 2; ++bus) {
+    std::string seen;
+    for (int bus = 0; bus < buffer[0]; ++bus) {
         SCSI_BUS_DATA busData;
         std::memcpy(&busData, &buffer[4 + bus * sizeof busData], sizeof busData);
         for (ULONG at = busData.InquiryDataOffset; at != 0;) {
@@ -94,17 +80,60 @@ TEST_F(SysfsMachineTest, BusListCarriesClaimsAndInquiryData)
             std::memcpy(&entry, &buffer[at], offsetof(SCSI_INQUIRY_DATA, InquiryData));
             seen += std::to_string(entry.PathId) + ":" + std::to_string(entry.TargetId) + ":" +
                     std::to_string(entry.Lun) + (entry.DeviceClaimed ? " c " : " - ");
-            tapeInquiry.assign(reinterpret_cast<const char*>(&buffer[at + 12]), 36);
             at = entry.NextInquiryDataOffset;
         }
     }
+    return seen;
+}
+
+TEST_F(SysfsMachineTest, DeviceMapNumbersPortsDenselyOverTheHostChannels)
+{
+    const auto keys = machine.DeviceMap();
+    EXPECT_EQ(keys[0].path, "Scsi Port 0");
+    for (const auto& [port, driver, name] : {std::tuple{"1", "aic7xxx", "host2"}, {"2", "aic7xxx", "host2:1"},
+                                             {"3", "aic7xxx", "host2:16"}, {"4", "usb-storage", "host10"}}) {
+        EXPECT_EQ(Value(keys, std::string("Scsi Port ") + port, "Driver"), driver);
+        EXPECT_EQ(Value(keys, std::string("Scsi Port ") + port, "DeviceName"), name);
+    }
+    EXPECT_FALSE(HasKey(keys, "Scsi Port 5"));  // host 300 cannot be a port
+    EXPECT_TRUE(HasKey(keys, "Scsi Port 0\\Scsi Bus 0\\Initiator Id 255"));
+    const std::string bus0 = "Scsi Port 0\\Scsi Bus 0\\";
+    EXPECT_EQ(Value(keys, bus0 + "Target Id 0\\Logical Unit Id 0", "Identifier"), "KESTREL KX18LVD         K100");
+    EXPECT_EQ(Value(keys, bus0 + "Target Id 1\\Logical Unit Id 0", "Identifier"), "HL-DT-STDVDRAM GH24NSD1 LG00");
+    EXPECT_EQ(Value(keys, bus0 + "Target Id 1\\Logical Unit Id 0", "Type"), "CdRomPeripheral");
+    // 32 targets a bus: target 20 on bus 0, target 40 on bus 1.
+    EXPECT_EQ(Value(keys, "Scsi Port 1\\Scsi Bus 0\\Target Id 20\\Logical Unit Id 0", "Type"), "DiskPeripheral");
+    EXPECT_EQ(Value(keys, "Scsi Port 1\\Scsi Bus 1\\Target Id 8\\Logical Unit Id 0", "Type"), "DiskPeripheral");
+    EXPECT_EQ(Value(keys, "Scsi Port 1\\Scsi Bus 0\\Target Id 5\\Logical Unit Id 0", "Type"),
+              "MediumChangerPeripheral");
+    EXPECT_EQ(Value(keys, "Scsi Port 2\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0", "Type"), "TapePeripheral");
+    EXPECT_EQ(Value(keys, "Scsi Port 3\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0", "Type"), "DiskPeripheral");
+    EXPECT_EQ(Value(keys, "Scsi Port 4\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0", "Type"), "DiskPeripheral");
+}
+
+TEST_F(SysfsMachineTest, BusListCarriesClaimsAndInquiryData)
+{
+    DWORD error = 0;
+    DWORD returned = 0;
+    auto port = machine.Open("SCSI1:", 0, &error);
+    ASSERT_NE(port, nullptr);
+    std::vector<BYTE> buffer(20480);
+    ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer.data(), 20480, &returned, &error));
+    ASSERT_EQ(buffer[0], 2);  // targets up to 40
     // Only sd, st, sr and ch claim units; a changer without ch is reached through the port.
-    EXPECT_EQ(seen, "0:3:0 c 0:3:1 - 0:5:0 - 0:6:0 - 1:0:0 c ");
+    EXPECT_EQ(ChainOf(buffer), "0:3:0 c 0:3:1 - 0:5:0 - 0:6:0 - 0:20:0 c 1:8:0 c ");
+
+    auto tapePort = machine.Open("SCSI2:", 0, &error);
+    ASSERT_TRUE(tapePort->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer.data(), 20480, &returned,
+                                    &error));
+    EXPECT_EQ(ChainOf(buffer), "0:0:0 c ");
     // No inquiry attribute: rebuilt from type, vendor, model and rev.
-    EXPECT_EQ(tapeInquiry, std::string("\x01\0\0\x02\x1f\0\0\0", 8) + "HARROW  SIM TAPE        K100");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&buffer[12 + 12]), 36),
+              std::string("\x01\0\0\x02\x1f\0\0\0", 8) + "HARROW  SIM TAPE        K100");
 
     auto first = machine.Open("SCSI0:", 0, &error);
     ASSERT_TRUE(first->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer.data(), 20480, &returned, &error));
+    EXPECT_EQ(buffer[0], 1);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&buffer[12 + 12]), 36), kKestrelInquiry);
     EXPECT_FALSE(first->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, buffer.data(), returned - 1, &returned,
                                   &error));
@@ -125,17 +154,21 @@ TEST_F(SysfsMachineTest, NamesOpenPortsAndClassDevicesInAddressOrder)
                ":" + std::to_string(a.TargetId) + ":" + std::to_string(a.Lun);
     };
     EXPECT_EQ(addressOf("PhysicalDrive0"), "8/0:0:0:0");
-    EXPECT_EQ(addressOf("physicaldrive1"), "8/2:0:3:0");
-    EXPECT_EQ(addressOf("PHYSICALDRIVE2"), "8/10:0:0:0");
+    EXPECT_EQ(addressOf("physicaldrive1"), "8/1:0:3:0");
+    EXPECT_EQ(addressOf("PHYSICALDRIVE2"), "8/1:0:20:0");
+    EXPECT_EQ(addressOf("PhysicalDrive3"), "8/1:1:8:0");
+    EXPECT_EQ(addressOf("PhysicalDrive4"), "8/3:0:0:0");
+    EXPECT_EQ(addressOf("PhysicalDrive5"), "8/4:0:0:0");
     EXPECT_EQ(addressOf("CdRom0"), "8/0:0:1:0");
-    EXPECT_EQ(addressOf("Tape0"), "8/2:1:0:0");
-    EXPECT_EQ(addressOf("MediaChanger0"), "8/2:0:5:0");
-    for (const char* absent : {"PhysicalDrive3", "PhysicalDrive01", "SCSI1:", "SCSI0", "SCSI300:", "SCSI2:x"}) {
+    EXPECT_EQ(addressOf("Tape0"), "8/2:0:0:0");
+    EXPECT_EQ(addressOf("MediaChanger0"), "8/1:0:5:0");
+    for (const char* absent : {"PhysicalDrive6", "PhysicalDrive01", "SCSI5:", "SCSI10:", "SCSI0", "SCSI300:",
+                               "SCSI2:x"}) {
         EXPECT_EQ(addressOf(absent), "error 2") << absent;
     }
     DWORD error = 0;
     DWORD returned = 0;
-    EXPECT_NE(machine.Open("scsi10:", 0, &error), nullptr);
+    EXPECT_NE(machine.Open("scsi4:", 0, &error), nullptr);
     auto disk = machine.Open("PhysicalDrive0", 0, &error);
     BYTE small[7];
     EXPECT_FALSE(disk->IoControl(IOCTL_SCSI_GET_ADDRESS, nullptr, 0, small, sizeof small, &returned, &error));
@@ -149,23 +182,52 @@ TEST_F(SysfsMachineTest, PortCapabilitiesAndRescan)
     FakeSysfs::Write(fake.HostDir(2) / "sg_tablesize", "64\n");
     DWORD error = 0;
     DWORD returned = 0;
-    auto port = machine.Open("SCSI2:", 0, &error);
+    auto port = machine.Open("SCSI1:", 0, &error);
     IO_SCSI_CAPABILITIES caps{};
     ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, 24, &returned, &error));
     EXPECT_EQ(caps.MaximumTransferLength, 64u * 4096);
     EXPECT_FALSE(port->IoControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, 23, &returned, &error));
     EXPECT_EQ(error, ERROR_INSUFFICIENT_BUFFER);
 
+    // A unit the kernel found since start shows after the port's rescan, not before.
+    fake.AddUnit("2:0:7:0", {0, testing::kKestrelNames, "", "", ""});
+    std::vector<BYTE> list(20480);
+    ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, list.data(), 20480, &returned, &error));
+    EXPECT_EQ(ChainOf(list).find("0:7:0"), std::string::npos);
     std::vector<BYTE> out(2048);
     ASSERT_TRUE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
-    EXPECT_EQ(test_support::ReadText(fake.HostDir(2) / "scan"), "- - -");
+    EXPECT_EQ(test_support::ReadText(fake.HostDir(2) / "scan"), "0 - -");
+    ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, list.data(), 20480, &returned, &error));
+    EXPECT_NE(ChainOf(list).find("0:7:0 - "), std::string::npos);
+
+    auto channel16 = machine.Open("SCSI3:", 0, &error);
+    ASSERT_TRUE(channel16->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
+    EXPECT_EQ(test_support::ReadText(fake.HostDir(2) / "scan"), "16 - -");
+
+    // A USB host tells the kernel of its devices itself: no scan, but a fresh reading.
+    fake.AddUnit("10:0:0:1", {0, testing::kKestrelNames, "", "", ""});
+    auto usb = machine.Open("SCSI4:", 0, &error);
+    ASSERT_TRUE(usb->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
+    EXPECT_EQ(test_support::ReadText(fake.HostDir(10) / "scan"), "");
+    ASSERT_TRUE(usb->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, list.data(), 20480, &returned, &error));
+    EXPECT_EQ(ChainOf(list), "0:0:0 c 0:0:1 - ");
+
     std::filesystem::remove(fake.HostDir(2) / "scan");
     EXPECT_FALSE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
     EXPECT_EQ(error, ERROR_FILE_NOT_FOUND);
 
-    std::filesystem::remove_all(fake.HostDir(2));  // the host went away
+    // The host went away: its port is gone at the next rescan, and no other
+    // port changes its number.
+    std::filesystem::remove_all(fake.HostDir(2));
+    EXPECT_FALSE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, out.data(), 2048, &returned, &error));
     EXPECT_FALSE(port->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, out.data(), 2048, &returned, &error));
     EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(machine.Open("SCSI1:", 0, &error), nullptr);
+    DWORD portError = 0;
+    usb = machine.Open("SCSI4:", 0, &portError);
+    ASSERT_NE(usb, nullptr);
+    ASSERT_TRUE(usb->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, list.data(), 20480, &returned, &error));
+    EXPECT_EQ(ChainOf(list), "0:0:0 c 0:0:1 - ");
 }
 
 TEST(LinuxMachineTest, NoScsiHostsIsAnEmptyMachine)
