@@ -19,8 +19,9 @@ constexpr LogFlags REPORT_LINE{false, true, true};
 constexpr LogFlags STAMPED_LINE{true, true, true};
 constexpr int MAX_LUNS = 8;
 constexpr long SHORT_TIMEOUT = 2;
-constexpr std::array<std::uint8_t, 6> TEST_UNIT_READY{};
 constexpr int TYPE_DIRECT_ACCESS = 0;
+// The vendor's firmware numbers page of INQUIRY.
+constexpr std::uint8_t FIRMWARE_PAGE = 0xC0;
 
 void Report(const std::string& text) { LogLine(text, nullptr, REPORT_LINE); }
 
@@ -63,7 +64,7 @@ bool ListDevice(const AdapterInfo& adapter, int target, int lun)
     const bool kestrel = IsKestrelDrive(record);
     CapacityReading capacity;
     capacity.read = ReadCapacity(record, capacity.lastLba, capacity.blockLength) == 0;
-    const bool ready = SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT) == 0;
+    const bool ready = SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT) == 0;
     Report(Format("  %s %-8s %-9s %-17s %-9s %-8s", AddressText(record).c_str(), TypeName(type),
                   identity.vendor.c_str(), identity.product.c_str(), identity.revision.c_str(),
                   kestrel ? identity.serialNumber.c_str() : ""));
@@ -84,16 +85,9 @@ std::string BytesText(const std::uint8_t* bytes, std::size_t from, std::size_t c
 void ReportFirmware(DeviceRecord& record)
 {
     std::array<std::uint8_t, 0x80> page{};
-    CdbRequest request;
-    const std::array<std::uint8_t, 6> cdb{0x12, 0x01, 0xC0, 0x00, 0x80, 0x00};
-    request.cdb = cdb.data();
-    request.cdbLength = static_cast<int>(cdb.size());
-    request.data = page.data();
-    request.length = static_cast<std::uint32_t>(page.size());
-    request.timeout = SHORT_TIMEOUT;
-    RequestBlock block{};
-    int outcome = 0;
-    if (RouteCdb(record, request, block, outcome) != CMD_CARRIED_OUT || outcome != 0) {
+    if (!SendCdb(record, cdb::InquiryPage(FIRMWARE_PAGE, 0x80), page.data(), static_cast<std::uint32_t>(page.size()),
+                 SHORT_TIMEOUT)
+             .Good()) {
         page.fill(0);
     }
     Report(Format("\tSCSI Firmware = %s", BytesText(page.data(), 4, 8).c_str()));
@@ -123,9 +117,9 @@ void ReportCapacity(const DeviceRecord& record, int type)
                       CapacityMegabytes(capacity.lastLba, capacity.blockLength)));
         return;
     }
-    const auto& sense = LastSense();
-    Report(Format("\t-Cannot read capacity  (Sense data = %2.2X/%2.2X/%2.2X)", sense[2] & 0x0F, sense[12],
-                  sense[13]));
+    const SenseView sense(LastSense());
+    Report(Format("\t-Cannot read capacity  (Sense data = %2.2X/%2.2X/%2.2X)", sense.Key(), sense.Asc(),
+                  sense.Ascq()));
 }
 
 // Bytes of the mode reply as ModeSensePage hands them out (from reply offset 8).
@@ -297,7 +291,7 @@ int ListDevices()
 
 int InquiryReport(DeviceRecord record)
 {
-    SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT);
+    SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT);
     std::array<std::uint8_t, IDENTITY_BYTES> copy{};
     DeviceIdentity identity;
     if (ReadIdentity(record, identity, copy.data()) != 0) {

@@ -108,9 +108,9 @@ std::string CommandErrorText(const RequestBlock& block, const std::uint8_t* cdb)
     if (block.SRB_HaStat == 0) {
         if (block.SRB_TargStat == STATUS_CHECK_CONDITION) {
             const SenseTexts texts = DecodeSense();
-            const auto& sense = LastSense();
-            text += Format("Sense Key = 0x%2.2X, Code = 0x%2.2X, ASQ = 0x%2.2X\n %s\n%s\n%s\n", sense[2] & 0x0F,
-                           sense[12], sense[13], texts.key.c_str(), texts.asc.c_str(), texts.ascq.c_str());
+            const SenseView sense(LastSense());
+            text += Format("Sense Key = 0x%2.2X, Code = 0x%2.2X, ASQ = 0x%2.2X\n %s\n%s\n%s\n", sense.Key(),
+                           sense.Asc(), sense.Ascq(), texts.key.c_str(), texts.asc.c_str(), texts.ascq.c_str());
         }
     } else {
         text += AdapterText(block.SRB_HaStat);

@@ -19,7 +19,6 @@ constexpr long SHORT_TIMEOUT = 2;
 constexpr long LOG_SENSE_TIMEOUT = 10;
 // The answer of the command routine that asks for the shorter INQUIRY.
 constexpr int RETRY_SHORT_INQUIRY = 32;
-constexpr std::uint8_t INQUIRY = 0x12;
 
 // Keeps the computer system quiet for one scope.
 class SilentScope {
@@ -60,18 +59,10 @@ struct Sent {
     }
 };
 
-Sent Send(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLength, std::uint8_t* data,
-          std::uint32_t length, long timeout)
+Sent Send(const DeviceRecord& record, const Cdb& cdb, std::uint8_t* data, std::uint32_t length, long timeout)
 {
-    const CdbAnswer answer = SendCdb(record, cdb, cdbLength, data, length, DIRECTION_IN, timeout);
+    const CdbAnswer answer = SendCdb(record, cdb, data, length, timeout);
     return Sent{answer.result, answer.outcome};
-}
-
-template <std::size_t N>
-Sent Send(const DeviceRecord& record, const std::array<std::uint8_t, N>& cdb, std::uint8_t* data,
-          std::uint32_t length, long timeout)
-{
-    return Send(record, cdb.data(), static_cast<int>(N), data, length, timeout);
 }
 
 DeviceRecord PlainRecord(int hostAdapter, int target, int lun)
@@ -102,9 +93,8 @@ bool TextContains(const std::vector<std::uint8_t>& buffer, std::size_t from, con
 
 Sent ReadLogPage(const DeviceRecord& record, std::uint8_t pageByte)
 {
-    const std::array<std::uint8_t, 10> cdb{0x4D, 0x00, pageByte, 0x00, 0x00,
-                                           0x00, 0x00, 0xFF, 0xFF, 0x00};
-    return Send(record, cdb, SharedBuffer(), 0xFFFF, LOG_SENSE_TIMEOUT);
+    return Send(record, cdb::LogSense(pageByte & 0x3F, pageByte >> 6, 0xFFFF), SharedBuffer(), 0xFFFF,
+                LOG_SENSE_TIMEOUT);
 }
 
 }  // namespace
@@ -171,8 +161,7 @@ bool GetPeripheralType(const DeviceRecord& record, int& type)
     }
     SilentScope quiet(system);
     std::array<std::uint8_t, 6> data{};
-    const Sent sent = Send(record, std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 6, 0}, data.data(), data.size(),
-                           SHORT_TIMEOUT);
+    const Sent sent = Send(record, cdb::Inquiry(6), data.data(), data.size(), SHORT_TIMEOUT);
     type = sent.Good() ? (data[0] & 0x1F) : -1;
     return sent.Good();
 }
@@ -180,10 +169,10 @@ bool GetPeripheralType(const DeviceRecord& record, int& type)
 int ReadIdentity(const DeviceRecord& record, DeviceIdentity& identity, std::uint8_t* copy)
 {
     std::array<std::uint8_t, IDENTITY_BYTES> data{};
-    Sent sent = Send(record, std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 0xA0, 0}, data.data(), 0xA0, SHORT_TIMEOUT);
+    Sent sent = Send(record, cdb::Inquiry(0xA0), data.data(), 0xA0, SHORT_TIMEOUT);
     if (sent.result == RETRY_SHORT_INQUIRY) {
         data.fill(0);
-        sent = Send(record, std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 0x96, 0}, data.data(), 0x96, SHORT_TIMEOUT);
+        sent = Send(record, cdb::Inquiry(0x96), data.data(), 0x96, SHORT_TIMEOUT);
     }
     if (!sent.Good()) {
         identity = DeviceIdentity{};
@@ -204,14 +193,12 @@ bool IsKestrelDrive(const DeviceRecord& record)
 {
     // One spare zero byte ends every search inside the buffer.
     std::vector<std::uint8_t> page(0x80 + 1, 0);
-    if (Send(record, std::array<std::uint8_t, 6>{INQUIRY, 0x01, 0xC3, 0, 0x80, 0}, page.data(), 0x80, SHORT_TIMEOUT)
-            .Good() &&
+    if (Send(record, cdb::InquiryPage(0xC3, 0x80), page.data(), 0x80, SHORT_TIMEOUT).Good() &&
         TextContains(page, 7, "KX")) {
         return true;
     }
     std::vector<std::uint8_t> inquiry(0xFF + 1, 0);
-    if (!Send(record, std::array<std::uint8_t, 6>{INQUIRY, 0, 0, 0, 0xFF, 0}, inquiry.data(), 0xFF, SHORT_TIMEOUT)
-             .Good()) {
+    if (!Send(record, cdb::Inquiry(0xFF), inquiry.data(), 0xFF, SHORT_TIMEOUT).Good()) {
         return false;
     }
     return TextContains(inquiry, 8, "KESTREL") || TextContains(inquiry, 16, "KX") ||
@@ -236,9 +223,8 @@ int ReadSelfTestStatus(const DeviceRecord& record, std::uint8_t pageByte, bool& 
 static int ReadCapacity16(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32_t& blockLength, RequestBlock* block)
 {
     std::array<std::uint8_t, CAPACITY16_BYTES> data{};
-    const std::array<std::uint8_t, 16> cdb{0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, CAPACITY16_BYTES, 0, 0};
     const CdbAnswer answer =
-        SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), data.data(), data.size(), DIRECTION_IN, SHORT_TIMEOUT);
+        SendCdb(record, cdb::ReadCapacity16(CAPACITY16_BYTES), data.data(), data.size(), SHORT_TIMEOUT);
     if (block != nullptr) {
         *block = answer.block;
     }
@@ -253,9 +239,7 @@ static int ReadCapacity16(const DeviceRecord& record, std::uint64_t& lastLba, st
 int ReadCapacity(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32_t& blockLength, RequestBlock* block)
 {
     std::array<std::uint8_t, 8> data{};
-    const std::array<std::uint8_t, 10> cdb{0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const CdbAnswer answer =
-        SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), data.data(), data.size(), DIRECTION_IN, SHORT_TIMEOUT);
+    const CdbAnswer answer = SendCdb(record, cdb::ReadCapacity10(), data.data(), data.size(), SHORT_TIMEOUT);
     if (block != nullptr) {
         *block = answer.block;
     }
@@ -272,9 +256,8 @@ int ReadCapacity(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32
 int ModeSensePage(DeviceRecord& record, int pageCode, std::uint8_t* buffer, std::size_t count, int pageControl)
 {
     std::array<std::uint8_t, MODE_REPLY_BYTES> reply{};
-    const auto pageByte = static_cast<std::uint8_t>((pageCode & 0x3F) | (pageControl << 6));
-    const Sent sent = Send(record, std::array<std::uint8_t, 6>{0x1A, 0, pageByte, 0, 0xFF, 0}, reply.data(),
-                           reply.size(), ModeSenseTimeout());
+    const Sent sent = Send(record, cdb::ModeSense6(pageCode, pageControl, 0xFF), reply.data(), reply.size(),
+                           ModeSenseTimeout());
     if (!sent.Good()) {
         std::memcpy(record.sense.data(), LastSense().data(), record.sense.size());
         return sent.Code();
@@ -285,7 +268,7 @@ int ModeSensePage(DeviceRecord& record, int pageCode, std::uint8_t* buffer, std:
     return 0;
 }
 
-int SendNoDataCommand(const DeviceRecord& record, const std::array<std::uint8_t, 6>& cdb, long timeout)
+int SendNoDataCommand(const DeviceRecord& record, const Cdb& cdb, long timeout)
 {
     const Sent sent = Send(record, cdb, nullptr, 0, timeout);
     return sent.Code();

@@ -77,7 +77,7 @@ constexpr std::size_t MODE_REPLY_BYTES = 255;
 int ModeSensePage(DeviceRecord& record, int pageCode, std::uint8_t* buffer, std::size_t count, int pageControl);
 
 // Sends a command with no data through RouteCdb; the outcome code.
-int SendNoDataCommand(const DeviceRecord& record, const std::array<std::uint8_t, 6>& cdb, long timeout);
+int SendNoDataCommand(const DeviceRecord& record, const Cdb& cdb, long timeout);
 
 // The time-out of the command-line program's mode sense (the windowed program uses 30).
 long& ModeSenseTimeout();

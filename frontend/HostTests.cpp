@@ -29,13 +29,11 @@ constexpr int PROGRESS_STEP = 10;
 constexpr std::uint8_t STATUS_RETRY_A = 0x57;
 constexpr std::uint8_t STATUS_RETRY_B = 0x5D;
 constexpr DWORD RETRY_PAUSE_MS = 5;
-constexpr std::uint8_t FIXED_CURRENT_SENSE = 0x70;
 constexpr int RAND_LIMIT = 32767;
 constexpr int DRAWS_BEFORE_SINGLES = 25;
 // SBC-2 made SEEK obsolete: drives that dropped it answer ILLEGAL REQUEST,
 // INVALID COMMAND OPERATION CODE, and are no worse for it.
-constexpr std::uint8_t SENSE_ILLEGAL_REQUEST = 0x05;
-constexpr std::uint8_t ASC_INVALID_OPCODE = 0x20;
+constexpr int ASC_INVALID_OPCODE = 0x20;
 constexpr int SEEK_NOT_SUPPORTED = -1;
 constexpr const char* SEEK_SKIPPED = "Random Seek Commands skipped: the drive does not support SEEK";
 
@@ -52,20 +50,6 @@ int NextRandom()
     thread_local std::uint32_t state = 1;
     state = state * 214013U + 2531011U;
     return static_cast<int>((state >> 16) & 0x7FFF);
-}
-
-std::array<std::uint8_t, 10> Cdb10(std::uint8_t opcode, std::uint32_t lba, std::uint16_t length)
-{
-    return {opcode,
-            0x00,
-            static_cast<std::uint8_t>(lba >> 24),
-            static_cast<std::uint8_t>(lba >> 16),
-            static_cast<std::uint8_t>(lba >> 8),
-            static_cast<std::uint8_t>(lba),
-            0x00,
-            static_cast<std::uint8_t>(length >> 8),
-            static_cast<std::uint8_t>(length),
-            0x00};
 }
 
 // One host test on one drive: its capacity, data buffer and the failing command.
@@ -107,12 +91,12 @@ public:
 
     int Read(std::uint32_t lba)
     {
-        return Send(Cdb10(0x28, lba, 1), m_buffer.data(), m_blockLength, MEDIUM_TIMEOUT) ? 0 : HOST_TEST_READ_FAILED;
+        return Send(cdb::Read10(lba, 1), m_buffer.data(), m_blockLength, MEDIUM_TIMEOUT) ? 0 : HOST_TEST_READ_FAILED;
     }
 
     int Seek(std::uint32_t lba)
     {
-        if (Send(Cdb10(0x2B, lba, 0), nullptr, 0, MEDIUM_TIMEOUT)) {
+        if (Send(cdb::Seek10(lba), nullptr, 0, MEDIUM_TIMEOUT)) {
             return 0;
         }
         return RefusedOpcode() ? SEEK_NOT_SUPPORTED : HOST_TEST_SEEK_FAILED;
@@ -120,7 +104,7 @@ public:
 
     int Verify(std::uint32_t lba, std::uint16_t count)
     {
-        return Send(Cdb10(0x2F, lba, count), nullptr, 0, VERIFY_TIMEOUT) ? 0 : HOST_TEST_READ_FAILED;
+        return Send(cdb::Verify10(lba, count), nullptr, 0, VERIFY_TIMEOUT) ? 0 : HOST_TEST_READ_FAILED;
     }
 
     // Status text, state and log line at the end of the test; returns the error.
@@ -142,11 +126,10 @@ public:
 
 private:
     // Good, or the failure kept for the end of the test.
-    bool Send(const std::array<std::uint8_t, 10>& cdb, std::uint8_t* data, std::uint32_t length, long timeout)
+    bool Send(const Cdb& cdb, std::uint8_t* data, std::uint32_t length, long timeout)
     {
         for (;;) {
-            CdbAnswer answer = SendCdb(m_record, cdb.data(), static_cast<int>(cdb.size()), data, length,
-                                       DIRECTION_IN, timeout);
+            CdbAnswer answer = SendCdb(m_record, cdb, data, length, timeout);
             if (answer.Good()) {
                 return true;
             }
@@ -162,9 +145,9 @@ private:
 
     bool RefusedOpcode() const
     {
-        const auto* sense = reinterpret_cast<const std::uint8_t*>(&m_failed.SenseArea);
-        return (sense[0] & 0x7F) == FIXED_CURRENT_SENSE && (sense[2] & 0x0F) == SENSE_ILLEGAL_REQUEST &&
-               sense[12] == ASC_INVALID_OPCODE && sense[13] == 0;
+        const SenseView sense = m_failed.SenseArea.View();
+        return sense.Current() && sense.Key() == SENSE_KEY_ILLEGAL_REQUEST && sense.Asc() == ASC_INVALID_OPCODE &&
+               sense.Ascq() == 0;
     }
 
     void KeepFailure()
@@ -185,14 +168,15 @@ private:
     std::string FailedText(bool longTest) const
     {
         const std::string what = Format(longTest ? "%s Long Test Failed" : " %s Short Test Failed", Name());
-        const auto& sense = m_record.sense;
-        if ((sense[0] & 0x7F) != FIXED_CURRENT_SENSE) {
+        const SenseView sense(m_record.sense);
+        if (!sense.Current()) {
             return what + " No Sense Data Available";
         }
-        if (sense[14] != 0) {
-            return what + Format(" %2.2X / %2.2X / %2.2X FRU Code %2.2X", sense[2], sense[12], sense[13], sense[14]);
+        if (sense.Fru() != 0) {
+            return what + Format(" %2.2X / %2.2X / %2.2X FRU Code %2.2X", sense.KeyByte(), sense.Asc(), sense.Ascq(),
+                                 sense.Fru());
         }
-        return what + Format(" %2.2X / %2.2X / %2.2X", sense[2], sense[12], sense[13]);
+        return what + Format(" %2.2X / %2.2X / %2.2X", sense.KeyByte(), sense.Asc(), sense.Ascq());
     }
 
     DeviceRecord& m_record;

@@ -17,12 +17,11 @@ namespace {
 constexpr LogFlags NOTE{true, true, true};
 constexpr LogFlags WITH_ADDRESS{true, false, true};
 
-constexpr std::uint8_t BACKGROUND_SHORT = 0x20;
-constexpr std::uint8_t BACKGROUND_EXTENDED = 0x40;
-constexpr std::uint8_t ABORT_BACKGROUND = 0x80;
+// The self-test results log page (SPC-4 7.3.18).
+constexpr int SELF_TEST_RESULTS_PAGE = 0x10;
 constexpr long REQUEST_SENSE_TIMEOUT = 10;
 constexpr long RESULTS_PAGE_TIMEOUT = 30;
-constexpr std::uint32_t SENSE_REPLY_BYTES = 19;
+constexpr std::uint8_t SENSE_REPLY_BYTES = 19;
 constexpr std::uint32_t RESULTS_PAGE_BYTES = 512;
 constexpr std::size_t ENTRY_OFFSET = 4;
 constexpr std::size_t ENTRY_BYTES = 20;
@@ -53,20 +52,19 @@ int RequestedPercent(const DeviceRecord& record)
 
 const char* TestWord(bool extended) { return extended ? "Long" : "Short"; }
 
-// "<what> Failed: KK / AA / QQ[ FRU Code FF]" from fixed-format sense bytes.
-std::string FailureText(const char* what, const std::uint8_t* sense)
+// "<what> Failed: KK / AA / QQ[ FRU Code FF]", KK with the filemark, EOM and ILI bits.
+std::string FailureText(const char* what, const SenseView& sense)
 {
-    if (sense[14] != 0) {
-        return Format("%s Failed: %2.2X / %2.2X / %2.2X FRU Code %2.2X", what, sense[2], sense[12], sense[13],
-                      sense[14]);
+    if (sense.Fru() != 0) {
+        return Format("%s Failed: %2.2X / %2.2X / %2.2X FRU Code %2.2X", what, sense.KeyByte(), sense.Asc(),
+                      sense.Ascq(), sense.Fru());
     }
-    return Format("%s Failed: %2.2X / %2.2X / %2.2X", what, sense[2], sense[12], sense[13]);
+    return Format("%s Failed: %2.2X / %2.2X / %2.2X", what, sense.KeyByte(), sense.Asc(), sense.Ascq());
 }
 
-CdbAnswer SendDiagnostic(const DeviceRecord& record, std::uint8_t codeByte)
+CdbAnswer SendDiagnostic(const DeviceRecord& record, int selfTestCode)
 {
-    const std::array<std::uint8_t, 6> cdb{0x1D, codeByte, 0x00, 0x00, 0x00, 0x00};
-    return SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), nullptr, 0, DIRECTION_IN, TIMEOUT_EIGHT_HOURS);
+    return SendCdb(record, cdb::SendDiagnostic(selfTestCode), nullptr, 0, TIMEOUT_EIGHT_HOURS);
 }
 
 unsigned CodeName(int code)
@@ -117,11 +115,10 @@ void LogNewestEntry(const std::uint8_t* entry)
 void ReportSelfTestFailure(DeviceRecord& record)
 {
     std::array<std::uint8_t, RESULTS_PAGE_BYTES> page{};
-    const std::array<std::uint8_t, 10> cdb{0x4D, 0x00, 0x50, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00};
-    const CdbAnswer answer = SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), page.data(), page.size(),
-                                     DIRECTION_IN, RESULTS_PAGE_TIMEOUT);
+    const CdbAnswer answer = SendCdb(record, cdb::LogSense(SELF_TEST_RESULTS_PAGE, LOG_CUMULATIVE, RESULTS_PAGE_BYTES),
+                                     page.data(), page.size(), RESULTS_PAGE_TIMEOUT);
     if (!answer.Good()) {
-        PublishStatus(record, TEST_FAILED, FailureText("Log Sense", answer.Sense()));
+        PublishStatus(record, TEST_FAILED, FailureText("Log Sense", answer.ViewSense()));
         LogLine(record.statusText, &record, WITH_ADDRESS);
         LogLine(ResourceText(RES_PAGE_UNREADABLE), nullptr, NOTE);
     } else {
@@ -235,11 +232,11 @@ int StartSelfTest(DeviceRecord& record, bool extended)
     record.hostTestStarted = 0;
     record.abortRequest = 0;
     record.testRunning = 1;
-    const CdbAnswer answer = SendDiagnostic(record, extended ? BACKGROUND_EXTENDED : BACKGROUND_SHORT);
+    const CdbAnswer answer = SendDiagnostic(record, extended ? SELF_TEST_BACKGROUND_EXTENDED : SELF_TEST_BACKGROUND_SHORT);
     if (answer.Good()) {
         return 0;
     }
-    PublishStatus(record, TEST_FAILED, FailureText("Drive Self Test", answer.Sense()));
+    PublishStatus(record, TEST_FAILED, FailureText("Drive Self Test", answer.ViewSense()));
     LogLine(Format("Disc %d:%d:%d ", record.hostAdapter, record.target, record.lun) + record.statusText, &record,
             WITH_ADDRESS);
     return answer.outcome != 0 ? answer.outcome : std::max(answer.result, 1);
@@ -262,23 +259,24 @@ int RunSelfTest(DeviceRecord& record, bool extended)
 int SelfTestProgress(DeviceRecord& record)
 {
     std::array<std::uint8_t, SENSE_REPLY_BYTES> reply{};
-    const std::array<std::uint8_t, 6> cdb{0x03, 0x00, 0x00, 0x00, 0x13, 0x00};
-    const CdbAnswer answer = SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), reply.data(), reply.size(),
-                                     DIRECTION_IN, REQUEST_SENSE_TIMEOUT);
+    const CdbAnswer answer =
+        SendCdb(record, cdb::RequestSense(SENSE_REPLY_BYTES), reply.data(), reply.size(), REQUEST_SENSE_TIMEOUT);
     if (!answer.Good()) {
-        const std::uint8_t* sense = answer.Sense();
-        if (sense[2] != 0 || sense[12] != 0 || sense[13] != 0) {
+        const SenseView sense = answer.ViewSense();
+        if (sense.KeyByte() != 0 || sense.Asc() != 0 || sense.Ascq() != 0) {
             ReportSelfTestFailure(record);
             LogLine(record.statusText, &record, WITH_ADDRESS);
         }
         return 100;
     }
-    const int key = reply[2] & 0x0F;
-    const bool sksv = (reply[15] & 0x80) != 0;
-    if ((key == 0 && sksv) || (key == 2 && reply[12] == 0x04 && reply[13] == 0x09)) {
-        return std::min(((reply[16] << 8) | reply[17]) * 100 / 65536, 100);
+    const SenseView sense(reply);
+    const int key = sense.Key();
+    const std::array<std::uint8_t, 3> specific = sense.SenseKeySpecific();
+    if ((key == SENSE_KEY_NO_SENSE && sense.SenseKeySpecificValid()) ||
+        (key == SENSE_KEY_NOT_READY && sense.Asc() == 0x04 && sense.Ascq() == 0x09)) {
+        return std::min(((specific[1] << 8) | specific[2]) * 100 / 65536, 100);
     }
-    if (reply[2] != 0 || reply[12] != 0 || reply[13] != 0) {
+    if (sense.KeyByte() != 0 || sense.Asc() != 0 || sense.Ascq() != 0) {
         ReportSelfTestFailure(record);
     }
     return 100;
@@ -321,7 +319,7 @@ void ReportSelfTestResult(DeviceRecord& record, int resultCode)
     LogLine(Format("Disc %s", record.statusText.c_str()), nullptr, NOTE);
 }
 
-bool AbortSelfTest(DeviceRecord& record) { return SendDiagnostic(record, ABORT_BACKGROUND).Good(); }
+bool AbortSelfTest(DeviceRecord& record) { return SendDiagnostic(record, SELF_TEST_ABORT_BACKGROUND).Good(); }
 
 int StopSelfTest(DeviceRecord& record)
 {

@@ -208,10 +208,15 @@ void DecodeFromFile(std::FILE* file, int asc, int ascq, SenseTexts& texts)
 
 SenseTexts DecodeSenseBytes(const std::uint8_t* sense, const char* tableFile)
 {
+    return DecodeSenseBytes(SenseView(sense, SENSE_HEADER_BYTES), tableFile);
+}
+
+SenseTexts DecodeSenseBytes(const SenseView& sense, const char* tableFile)
+{
     SenseTexts texts;
-    const int asc = sense[12];
-    const int ascq = sense[13];
-    texts.key = KeyText(sense[2] & 0x0F);
+    const int asc = sense.Asc();
+    const int ascq = sense.Ascq();
+    texts.key = KeyText(sense.Key());
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
         tableFile != nullptr ? std::fopen(tableFile, "r") : nullptr, &std::fclose);
     if (file) {
@@ -222,4 +227,4 @@ SenseTexts DecodeSenseBytes(const std::uint8_t* sense, const char* tableFile)
     return texts;
 }
 
-SenseTexts DecodeSense() { return DecodeSenseBytes(LastSense().data(), SENSE_TEXT_FILE); }
+SenseTexts DecodeSense() { return DecodeSenseBytes(SenseView(LastSense()), SENSE_TEXT_FILE); }

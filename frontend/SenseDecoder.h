@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/types/SenseView.h"
+
 #include <cstdint>
 #include <string>
 
@@ -17,5 +19,6 @@ constexpr const char* SENSE_TEXT_FILE = "sensedata.def";
 // opens, replaces the built-in ASC table.
 SenseTexts DecodeSense();
 
-// The same for given sense bytes (at least 14) and an optional table file.
+// The same for given sense bytes (at least 18, either format) and an optional table file.
 SenseTexts DecodeSenseBytes(const std::uint8_t* sense, const char* tableFile);
+SenseTexts DecodeSenseBytes(const SenseView& sense, const char* tableFile);

@@ -151,11 +151,8 @@ bool CDumpBlocks::DumpRange(DeviceRecord& drive, const std::string& fileName, st
             return false;
         }
         const auto count = static_cast<std::uint32_t>(std::min(CHUNK_BLOCKS, start + blocks - lba));
-        const std::uint8_t cdb[10] = {0x28, 0, static_cast<std::uint8_t>(lba >> 24), static_cast<std::uint8_t>(lba >> 16),
-                                      static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba), 0,
-                                      static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count), 0};
-        const CdbAnswer answer =
-            SendCdb(drive, cdb, sizeof cdb, data.data(), count * blockLength, DIRECTION_IN, READ_TIMEOUT_SECONDS);
+        const Cdb read = cdb::Read10(static_cast<std::uint32_t>(lba), static_cast<std::uint16_t>(count));
+        const CdbAnswer answer = SendCdb(drive, read, data.data(), count * blockLength, READ_TIMEOUT_SECONDS);
         if (!answer.Good()) {
             Box(Format("Reading block %llu failed with error %d.", static_cast<unsigned long long>(lba),
                        answer.outcome),

@@ -12,7 +12,6 @@ namespace {
 
 constexpr int MAX_LUNS = 8;
 constexpr long SHORT_TIMEOUT = 2;
-constexpr std::array<std::uint8_t, 6> TEST_UNIT_READY{};
 // Probed behind a RAID controller: its channels and their targets.
 constexpr int RAID_CHANNELS = 2;
 constexpr int RAID_TARGETS = 16;
@@ -41,7 +40,7 @@ Probe ProbeDevice(const DeviceRecord& record)
         // The number the console program's report prints for the same drive.
         probe.megabytes = RoundedMegabytes(lastLba, blockLength);
     }
-    if (SendNoDataCommand(record, TEST_UNIT_READY, SHORT_TIMEOUT) == 0) {
+    if (SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT) == 0) {
         probe.readiness = "On Line";
     }
     return probe;

@@ -27,6 +27,7 @@ constexpr long SHORT_TIMEOUT = 30;
 constexpr DWORD CHUNK_PAUSE_MS = 1500;
 constexpr DWORD REINIT_WAIT_MS = 30000;
 constexpr int READY_ROUNDS = 7;
+constexpr int ALL_PAGES = 0x3F;
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
@@ -48,8 +49,9 @@ void Report(DeviceRecord& record, TestState state, const std::string& text)
 
 bool IsDeviceReset(const CdbAnswer& answer)
 {
-    const std::uint8_t* sense = answer.Sense();
-    return (sense[2] & 0x0F) == 0x06 && sense[12] == 0x29 && sense[13] == 0x04;
+    // UNIT ATTENTION, DEVICE INTERNAL RESET.
+    const SenseView sense = answer.ViewSense();
+    return sense.Key() == SENSE_KEY_UNIT_ATTENTION && sense.Asc() == 0x29 && sense.Ascq() == 0x04;
 }
 
 // Reads up to length bytes at offset into the zero-filled buffer; the count read, or -1.
@@ -72,23 +74,17 @@ int SendSegmented(DeviceRecord& record, std::FILE* file, long start, std::uint8_
         if (read <= 0) {
             return read < 0 ? -1 : sent;
         }
-        const std::array<std::uint8_t, 10> cdb{0x3B, 0x07, 0x00,
-                                               static_cast<std::uint8_t>(offset >> 16),
-                                               static_cast<std::uint8_t>(offset >> 8),
-                                               static_cast<std::uint8_t>(offset),
-                                               static_cast<std::uint8_t>(read >> 16),
-                                               static_cast<std::uint8_t>(read >> 8),
-                                               static_cast<std::uint8_t>(read), 0x00};
+        const Cdb cdb = cdb::WriteBuffer(BUFFER_DOWNLOAD_OFFSETS_SAVE, 0, static_cast<std::uint32_t>(offset),
+                                         static_cast<std::uint32_t>(read));
         CdbAnswer answer;
         for (int tries = 0; tries <= MAX_RESET_RETRIES; ++tries) {
-            answer = SendCdb(record, cdb.data(), 10, buffer, static_cast<std::uint32_t>(read), DIRECTION_OUT,
-                             WRITE_BUFFER_TIMEOUT);
+            answer = SendCdb(record, cdb, buffer, static_cast<std::uint32_t>(read), WRITE_BUFFER_TIMEOUT);
             if (answer.Good() || !IsDeviceReset(answer)) {
                 break;
             }
         }
         if (!answer.Good()) {
-            Report(record, TEST_FAILED, "Download Failed " + SenseCodes(answer.Sense()));
+            Report(record, TEST_FAILED, "Download Failed " + SenseCodes(answer.ViewSense()));
             return -1;
         }
         ++sent;
@@ -108,13 +104,14 @@ int SendChunks(DeviceRecord& record, std::FILE* file, long start, std::uint8_t* 
         }
         if (chunk > 0) {
             Sleep(CHUNK_PAUSE_MS);
-            SendNoDataCommand(record, {0x00, 0, 0, 0, 0, 0}, SHORT_TIMEOUT);
+            SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT);
         }
-        const std::array<std::uint8_t, 10> cdb{0x3B, 0x05, static_cast<std::uint8_t>(chunk), 0, 0, 0, 0, 0x80, 0, 0};
-        const CdbAnswer answer = SendCdb(record, cdb.data(), 10, buffer, static_cast<std::uint32_t>(read),
-                                         DIRECTION_OUT, WRITE_BUFFER_TIMEOUT);
+        // Each chunk goes whole into its own buffer ID, however much of it the file filled.
+        const Cdb cdb = cdb::WriteBuffer(BUFFER_DOWNLOAD_SAVE, static_cast<std::uint8_t>(chunk), 0, CHUNK_BYTES);
+        const CdbAnswer answer =
+            SendCdb(record, cdb, buffer, static_cast<std::uint32_t>(read), WRITE_BUFFER_TIMEOUT);
         if (!answer.Good()) {
-            Report(record, TEST_FAILED, "Download Failed " + SenseCodes(answer.Sense()));
+            Report(record, TEST_FAILED, "Download Failed " + SenseCodes(answer.ViewSense()));
             return -1;
         }
     }
@@ -125,11 +122,11 @@ void AwaitReady(DeviceRecord& record)
     Report(record, TEST_RUNNING, "Re-Initializing Drive - DO NOT INTERRUPT!");
     Sleep(REINIT_WAIT_MS);
     for (int round = 0; round < READY_ROUNDS; ++round) {
-        if (SendNoDataCommand(record, {0x00, 0, 0, 0, 0, 0}, SHORT_TIMEOUT) == 0) {
+        if (SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT) == 0) {
             Report(record, TEST_PASSED, "Download - Complete");
             return;
         }
-        SendNoDataCommand(record, {0x1B, 0, 0, 0, 0x01, 0}, SHORT_TIMEOUT);
+        SendNoDataCommand(record, cdb::StartStopUnit(true), SHORT_TIMEOUT);
         Sleep(REINIT_WAIT_MS);
     }
     Report(record, TEST_FAILED, "Download - Failed");
@@ -187,8 +184,8 @@ void DownloadFirmware(DeviceRecord& record, const DownloadJob& job)
 void LogModePages(DeviceRecord& record, const char* heading)
 {
     std::array<std::uint8_t, 255> data{};
-    const std::array<std::uint8_t, 6> cdb{0x1A, 0x00, 0x3F, 0x00, 0xFF, 0x00};
-    const CdbAnswer answer = SendCdb(record, cdb.data(), 6, data.data(), data.size(), DIRECTION_IN, SHORT_TIMEOUT);
+    const CdbAnswer answer =
+        SendCdb(record, cdb::ModeSense6(ALL_PAGES, MODE_CURRENT, 0xFF), data.data(), data.size(), SHORT_TIMEOUT);
     if (!answer.Good()) {
         LogLine(Format("Mode Sense Error on Target %d", record.target), &record, GUI_WITH_ADDRESS);
         return;

@@ -20,35 +20,19 @@ constexpr std::size_t MODE_BYTES = 12;
 constexpr std::int32_t FULL_SENSE = 14;
 constexpr std::uint32_t FACTORY_MAXIMUM = 0xFFFFFFFF;
 
-CdbAnswer SendOn(const DeviceRecord& record, unsigned long ctlIndex, const std::uint8_t* cdb, std::uint8_t* data,
-                 std::uint32_t length, int direction, long timeout)
+// NOT READY, LOGICAL UNIT NOT READY, FORMAT IN PROGRESS with its progress (SPC-4 4.5.2.4.4).
+bool IsFormatInProgress(const SenseView& sense)
 {
-    CdbRequest request;
-    request.cdb = cdb;
-    request.cdbLength = 6;
-    request.data = data;
-    request.length = length;
-    request.direction = direction;
-    request.timeout = timeout;
-    request.ctlIndex = ctlIndex;
-    CdbAnswer answer{CdbAnswer::Unfilled{}};
-    answer.result = RouteCdb(record, request, answer.block, answer.outcome);
-    return answer;
+    return sense.Current() && sense.Key() == SENSE_KEY_NOT_READY && sense.Asc() == 0x04 && sense.Ascq() == 0x04 &&
+           sense.SenseKeySpecificValid();
 }
 
-bool IsFormatInProgress(const std::uint8_t* sense)
-{
-    return (sense[0] & 0x7F) == 0x70 && (sense[2] & 0x0F) == 0x02 && sense[12] == 0x04 && sense[13] == 0x04 &&
-           (sense[15] & 0x80) != 0;
-}
-
-double ProgressOf(const std::uint8_t* sense) { return ((sense[16] << 8) | sense[17]) * 100.0 / 65536.0; }
+double ProgressOf(const SenseView& sense) { return sense.Progress().value_or(0) * 100.0 / 65536.0; }
 
 // The 4-byte header and block descriptor; false when the drive refused.
 bool SenseDescriptor(DeviceRecord& record, std::array<std::uint8_t, MODE_BYTES>& data, CdbAnswer& answer)
 {
-    const std::array<std::uint8_t, 6> cdb{0x1A, 0x00, 0x00, 0x00, MODE_BYTES, 0x00};
-    answer = SendOn(record, 0, cdb.data(), data.data(), MODE_BYTES, DIRECTION_IN, SHORT_TIMEOUT);
+    answer = SendCdb(record, cdb::ModeSense6(0x00, MODE_CURRENT, MODE_BYTES), data.data(), MODE_BYTES, SHORT_TIMEOUT);
     data[0] = 0;  // the mode data length is reserved in MODE SELECT
     data[3] = 8;
     return answer.Good();
@@ -56,8 +40,7 @@ bool SenseDescriptor(DeviceRecord& record, std::array<std::uint8_t, MODE_BYTES>&
 
 CdbAnswer SelectDescriptor(DeviceRecord& record, std::array<std::uint8_t, MODE_BYTES>& data)
 {
-    const std::array<std::uint8_t, 6> cdb{0x15, 0x11, 0x00, 0x00, MODE_BYTES, 0x00};
-    return SendOn(record, 0, cdb.data(), data.data(), MODE_BYTES, DIRECTION_OUT, SHORT_TIMEOUT);
+    return SendCdb(record, cdb::ModeSelect6(MODE_BYTES, true, true), data.data(), MODE_BYTES, SHORT_TIMEOUT);
 }
 
 void Finish(DeviceRecord& record, TestState state, const std::string& log, const std::string& status)
@@ -79,17 +62,16 @@ void FormatJob::Keep(const CdbAnswer& answer)
 
 double FormatProgress(FormatJob& job)
 {
-    const std::array<std::uint8_t, 6> tur{0x00, 0, 0, 0, 0, 0};
-    const CdbAnswer answer = SendOn(job.record, job.ctlIndex, tur.data(), nullptr, 0, DIRECTION_IN, SHORT_TIMEOUT);
+    const CdbAnswer answer = SendCdb(job.record, cdb::TestUnitReady(), nullptr, 0, SHORT_TIMEOUT, job.ctlIndex);
     job.Keep(answer);
-    const std::uint8_t* sense = job.sense.data();
+    const SenseView sense(job.sense);
     if (answer.outcome == 2 && IsFormatInProgress(sense)) {
         return ProgressOf(sense);
     }
     if (answer.outcome == 0) {
         return IsFormatInProgress(sense) ? ProgressOf(sense) : 100.0;
     }
-    if (answer.outcome == 2 && ((sense[0] & 0x7F) == 0x71 || (sense[12] == 0x04 && sense[13] == 0x02))) {
+    if (answer.outcome == 2 && (sense.Deferred() || (sense.Asc() == 0x04 && sense.Ascq() == 0x02))) {
         return -1.0;
     }
     // A drive that no longer answers would otherwise be watched for ever.
@@ -102,14 +84,11 @@ double FormatProgress(FormatJob& job)
 void RunFormat(FormatJob& job)
 {
     std::atomic_ref<float>(job.record.percent).store(0.0F);
-    job.cdb[1] = static_cast<std::uint8_t>((job.cdb[1] & ~0x07) + 0x18);
+    // Short parameter list header (SBC-3 5.3.2.2): FOV and IMMED.
     std::array<std::uint8_t, 4> header{0x00, 0x82, 0x00, 0x00};
-    const std::array<std::uint8_t, 6> start{0x1B, 0, 0, 0, 0x01, 0};
-    const std::array<std::uint8_t, 6> tur{0x00, 0, 0, 0, 0, 0};
-    SendOn(job.record, job.ctlIndex, start.data(), nullptr, 0, DIRECTION_IN, START_TIMEOUT);
-    SendOn(job.record, job.ctlIndex, tur.data(), nullptr, 0, DIRECTION_IN, SHORT_TIMEOUT);
-    const CdbAnswer format =
-        SendOn(job.record, job.ctlIndex, job.cdb.data(), header.data(), header.size(), DIRECTION_OUT, FORMAT_TIMEOUT);
+    SendCdb(job.record, cdb::StartStopUnit(true), nullptr, 0, START_TIMEOUT, job.ctlIndex);
+    SendCdb(job.record, cdb::TestUnitReady(), nullptr, 0, SHORT_TIMEOUT, job.ctlIndex);
+    const CdbAnswer format = SendCdb(job.record, job.cdb, header.data(), header.size(), FORMAT_TIMEOUT, job.ctlIndex);
     Sleep(SETTLE_MS);
     if (format.outcome != 0) {
         job.Keep(format);
@@ -131,15 +110,15 @@ void RunFormat(FormatJob& job)
 
 FormatOutcome DescribeFormatOutcome(const FormatJob& job, bool formatOnly, const std::string& time)
 {
-    const std::uint8_t* sense = job.sense.data();
-    const std::string codes = Format("%2.2X / %2.2X / %2.2X", sense[2] & 0x0F, sense[12], sense[13]);
-    const std::string fru = Format("FRU Code %2.2X", sense[14]);
+    const SenseView sense(job.sense);
+    const std::string codes = Format("%2.2X / %2.2X / %2.2X", sense.Key(), sense.Asc(), sense.Ascq());
+    const std::string fru = Format("FRU Code %2.2X", sense.Fru());
     const char* at = time.c_str();
     if (job.commandResult == CMD_CARRIED_OUT && job.hostStatus == 0) {
-        if (job.senseLength < FULL_SENSE || ((sense[2] & 0x0F) == 0 && sense[12] == 0 && sense[13] == 0)) {
+        if (job.senseLength < FULL_SENSE || (sense.Key() == 0 && sense.Asc() == 0 && sense.Ascq() == 0)) {
             return {"Disk Format Completed Successfully", Format("Format Completed at %s", at), TEST_PASSED};
         }
-        if (sense[14] == 0) {
+        if (sense.Fru() == 0) {
             return {"Disk Format Failed " + codes, Format("Format Failed %s at %s", codes.c_str(), at), TEST_FAILED};
         }
         return {"Disk Format Failed " + codes + " " + fru,
@@ -148,7 +127,7 @@ FormatOutcome DescribeFormatOutcome(const FormatJob& job, bool formatOnly, const
     if (!formatOnly && job.senseLength < FULL_SENSE) {
         return {" Disc Format Failed", Format("Format Failed at %s", at), TEST_FAILED};
     }
-    if (!formatOnly && sense[14] == 0) {
+    if (!formatOnly && sense.Fru() == 0) {
         return {"Disk Format Failed " + codes, Format("Format Failed %s at %s", codes.c_str(), at), TEST_FAILED};
     }
     return {"Disk Format Failed " + codes + " " + fru,
@@ -160,7 +139,7 @@ bool ChangeBlockSize(DeviceRecord& record, BlockSizeChoice choice, std::uint32_t
     std::array<std::uint8_t, MODE_BYTES> data{};
     CdbAnswer answer;
     if (!SenseDescriptor(record, data, answer)) {
-        Finish(record, TEST_FAILED, "Disc Failed Change Blocksize ModeSense " + SenseCodes(answer.Sense()),
+        Finish(record, TEST_FAILED, "Disc Failed Change Blocksize ModeSense " + SenseCodes(answer.ViewSense()),
                "Failed Change Blocksize Mode Sense");
         return false;
     }
@@ -173,7 +152,7 @@ bool ChangeBlockSize(DeviceRecord& record, BlockSizeChoice choice, std::uint32_t
     LogLine(Format("Changing drive blocksize to: %d", static_cast<int>(size)), &record, GUI_WITH_ADDRESS);
     answer = SelectDescriptor(record, data);
     if (!answer.Good()) {
-        const std::string codes = SenseCodes(answer.Sense());
+        const std::string codes = SenseCodes(answer.ViewSense());
         Finish(record, TEST_FAILED, "Change Blocksize Failed " + codes, prefix + " Failed " + codes);
         return false;
     }
@@ -187,7 +166,7 @@ void ChangeCapacity(DeviceRecord& record, std::uint32_t highBlock)
     std::uint32_t blockLength = 0;
     RequestBlock block{};
     if (ReadCapacity(record, lastLba, blockLength, &block) != 0) {
-        const std::string codes = SenseCodes(reinterpret_cast<const std::uint8_t*>(&block.SenseArea));
+        const std::string codes = SenseCodes(block.SenseArea.View());
         Finish(record, TEST_FAILED, "Disc Failed Change Capacity " + codes, "Failed Change Capacity " + codes);
         return;
     }
@@ -200,7 +179,7 @@ void ChangeCapacity(DeviceRecord& record, std::uint32_t highBlock)
     std::array<std::uint8_t, MODE_BYTES> data{};
     CdbAnswer answer;
     if (!SenseDescriptor(record, data, answer)) {
-        Finish(record, TEST_FAILED, "Disc Failed Change Capacity ModeSense " + SenseCodes(answer.Sense()),
+        Finish(record, TEST_FAILED, "Disc Failed Change Capacity ModeSense " + SenseCodes(answer.ViewSense()),
                "Failed Change Capacity Mode Sense");
         return;
     }
@@ -215,7 +194,7 @@ void ChangeCapacity(DeviceRecord& record, std::uint32_t highBlock)
         }
     }
     if (!answer.Good()) {
-        const std::string codes = SenseCodes(answer.Sense());
+        const std::string codes = SenseCodes(answer.ViewSense());
         Finish(record, TEST_FAILED, "Disc Change Capacity Failed " + codes, prefix + " Failed " + codes);
         return;
     }

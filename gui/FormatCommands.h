@@ -15,7 +15,8 @@
 struct FormatJob {
     DeviceRecord record;
     unsigned long ctlIndex = 0;
-    std::array<std::uint8_t, 6> cdb{0x04, 0, 0, 0, 0, 0};
+    // FMTDATA and CMPLST: the header follows, the grown list is replaced.
+    Cdb cdb = cdb::FormatUnit(true, true, DEFECT_SHORT_BLOCK);
     std::atomic<std::int32_t> running{0};
     std::uint8_t commandResult = 0;
     std::uint8_t hostStatus = 0;

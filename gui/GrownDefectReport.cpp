@@ -15,9 +15,6 @@ namespace {
 constexpr std::uint32_t DEFECT_BYTES = 0xFFFF;
 constexpr long DEFECT_TIMEOUT_SECONDS = 2;
 constexpr std::size_t DESCRIPTOR_BYTES = 8;
-// Grown list (GLIST) with the list format.
-constexpr std::uint8_t BYTES_FROM_INDEX = 0x0C;
-constexpr std::uint8_t PHYSICAL_SECTOR = 0x0D;
 
 struct DefectList {
     std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(DEFECT_BYTES, 0);
@@ -36,17 +33,12 @@ struct DefectList {
     }
 };
 
-bool ReadDefects(const DeviceRecord& record, bool twelve, std::uint8_t flags, DefectList& list)
+// The grown list (GLIST) in the given list format.
+bool ReadDefects(const DeviceRecord& record, bool twelve, int listFormat, DefectList& list)
 {
-    std::vector<std::uint8_t> cdb;
-    // The 10-byte command carries the list flags in byte 2.
-    if (twelve) {
-        cdb = {0xB7, flags, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0};
-    } else {
-        cdb = {0x37, 0, flags, 0, 0, 0, 0, 0xFF, 0xFF, 0};
-    }
-    const CdbAnswer answer = SendCdb(record, cdb.data(), static_cast<int>(cdb.size()), list.bytes.data(),
-                                     DEFECT_BYTES, DIRECTION_IN, DEFECT_TIMEOUT_SECONDS);
+    const Cdb cdb = twelve ? cdb::ReadDefectData12(false, true, listFormat, DEFECT_BYTES)
+                           : cdb::ReadDefectData10(false, true, listFormat, DEFECT_BYTES);
+    const CdbAnswer answer = SendCdb(record, cdb, list.bytes.data(), DEFECT_BYTES, DEFECT_TIMEOUT_SECONDS);
     if (!answer.Good()) {
         return false;
     }
@@ -61,7 +53,8 @@ bool ReadDefects(const DeviceRecord& record, bool twelve, std::uint8_t flags, De
 bool ReadBothLists(const DeviceRecord& record, DefectList& index, DefectList& sector)
 {
     for (const bool twelve : {true, false}) {
-        if (ReadDefects(record, twelve, BYTES_FROM_INDEX, index) && ReadDefects(record, twelve, PHYSICAL_SECTOR, sector)) {
+        if (ReadDefects(record, twelve, DEFECT_BYTES_FROM_INDEX, index) &&
+            ReadDefects(record, twelve, DEFECT_PHYSICAL_SECTOR, sector)) {
             return true;
         }
     }

@@ -23,10 +23,8 @@ void KeepSense(DeviceRecord& record, const CdbAnswer& answer)
 bool ReadPreferencePage(DeviceRecord& record, int pageCode, int pageControl, WorkingPage& page, std::size_t count)
 {
     std::array<std::uint8_t, REPLY_BYTES> reply{};
-    const std::uint8_t cdb[6] = {0x1A, 0, static_cast<std::uint8_t>((pageCode & 0x3F) | (pageControl << 6)), 0,
-                                 static_cast<std::uint8_t>(REPLY_BYTES), 0};
-    const CdbAnswer answer = SendCdb(record, cdb, sizeof cdb, reply.data(), reply.size(), DIRECTION_IN,
-                                     SENSE_TIMEOUT_SECONDS);
+    const CdbAnswer answer = SendCdb(record, cdb::ModeSense6(pageCode, pageControl, REPLY_BYTES), reply.data(),
+                                     reply.size(), SENSE_TIMEOUT_SECONDS);
     if (!answer.Good()) {
         KeepSense(record, answer);
         return false;
@@ -39,9 +37,8 @@ int ModeSelectPage(DeviceRecord& record, WorkingPage& page, std::size_t length)
 {
     std::memset(page.Data(), 0, WorkingPage::PAGE_START);
     length = std::min(length, WorkingPage::CAPACITY);
-    const std::uint8_t cdb[6] = {0x15, 0x11, 0, 0, static_cast<std::uint8_t>(length), 0};
-    const CdbAnswer answer = SendCdb(record, cdb, sizeof cdb, page.Data(), static_cast<std::uint32_t>(length),
-                                     DIRECTION_OUT, SELECT_TIMEOUT_SECONDS);
+    const CdbAnswer answer = SendCdb(record, cdb::ModeSelect6(static_cast<std::uint8_t>(length), true, true),
+                                     page.Data(), static_cast<std::uint32_t>(length), SELECT_TIMEOUT_SECONDS);
     if (!answer.Good()) {
         KeepSense(record, answer);
         return answer.outcome != 0 ? answer.outcome : 1;
@@ -51,9 +48,9 @@ int ModeSelectPage(DeviceRecord& record, WorkingPage& page, std::size_t length)
 
 std::string SenseValues(const DeviceRecord& record)
 {
-    const auto& sense = record.sense;
-    if (sense[14] != 0) {
-        return Format("%2.2X / %2.2X / %2.2X FRU Code %2.2X", sense[2], sense[12], sense[13], sense[14]);
+    const SenseView sense(record.sense);
+    if (sense.Fru() != 0) {
+        return Format("%2.2X / %2.2X / %2.2X FRU Code %2.2X", sense.KeyByte(), sense.Asc(), sense.Ascq(), sense.Fru());
     }
-    return Format("%2.2X / %2.2X / %2.2X", sense[2], sense[12], sense[13]);
+    return Format("%2.2X / %2.2X / %2.2X", sense.KeyByte(), sense.Asc(), sense.Ascq());
 }

@@ -12,18 +12,14 @@ namespace {
 
 constexpr long LOG_TIMEOUT_SECONDS = 30;
 constexpr long VPD_TIMEOUT_SECONDS = 2;
-constexpr std::uint8_t CUMULATIVE_VALUES = 0x40;
 
 }  // namespace
 
 bool ReadLogPage(DeviceRecord& record, int pageCode, LogPageBuffer& page)
 {
     page.fill(0);
-    const std::uint8_t cdb[10] = {0x4D, 0, static_cast<std::uint8_t>(CUMULATIVE_VALUES | (pageCode & 0x3F)), 0, 0,
-                                  0, 0, static_cast<std::uint8_t>(LOG_PAGE_BYTES >> 8),
-                                  static_cast<std::uint8_t>(LOG_PAGE_BYTES & 0xFF), 0};
-    const CdbAnswer answer =
-        SendCdb(record, cdb, sizeof cdb, page.data(), LOG_PAGE_BYTES, DIRECTION_IN, LOG_TIMEOUT_SECONDS);
+    const CdbAnswer answer = SendCdb(record, cdb::LogSense(pageCode, LOG_CUMULATIVE, LOG_PAGE_BYTES), page.data(),
+                                     LOG_PAGE_BYTES, LOG_TIMEOUT_SECONDS);
     if (answer.Good()) {
         return true;
     }
@@ -55,6 +51,7 @@ bool PowerOnMinutes(DeviceRecord& record, std::uint32_t& minutes)
 bool ReadVpdPage(const DeviceRecord& record, int pageCode, std::array<std::uint8_t, VPD_BYTES>& page)
 {
     page.fill(0);
-    const std::uint8_t cdb[6] = {0x12, 0x01, static_cast<std::uint8_t>(pageCode), 0, VPD_BYTES, 0};
-    return SendCdb(record, cdb, sizeof cdb, page.data(), VPD_BYTES, DIRECTION_IN, VPD_TIMEOUT_SECONDS).Good();
+    return SendCdb(record, cdb::InquiryPage(static_cast<std::uint8_t>(pageCode), VPD_BYTES), page.data(), VPD_BYTES,
+                   VPD_TIMEOUT_SECONDS)
+        .Good();
 }

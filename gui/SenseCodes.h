@@ -1,17 +1,18 @@
 // The sense codes of a failed command as the pages show them.
 #pragma once
 
+#include "core/types/SenseView.h"
 #include "frontend/TextFormat.h"
 
 #include <cstdint>
 #include <string>
 
 // "KK / AA / QQ", with " FRU Code FF" when the drive names a field-replaceable unit.
-inline std::string SenseCodes(const std::uint8_t* sense)
+inline std::string SenseCodes(const SenseView& sense)
 {
-    std::string text = Format("%2.2X / %2.2X / %2.2X", sense[2] & 0x0F, sense[12], sense[13]);
-    if (sense[14] != 0) {
-        text += Format(" FRU Code %2.2X", sense[14]);
+    std::string text = Format("%2.2X / %2.2X / %2.2X", sense.Key(), sense.Asc(), sense.Ascq());
+    if (sense.Fru() != 0) {
+        text += Format(" FRU Code %2.2X", sense.Fru());
     }
     return text;
 }

@@ -1,6 +1,6 @@
 #include "machine/MegaRaidMiniport.h"
 
-#include "raidplugin/RaidRequest.h"
+#include "raidplugin/MegaRaidPassThrough.h"
 
 #include <algorithm>
 #include <cstring>

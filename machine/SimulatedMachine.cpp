@@ -56,6 +56,7 @@ std::unique_ptr<LogicalUnit> MakeUnit(const UnitFactory& makeUnit, const UnitSpe
 
 SimulatedMachine::SimulatedMachine(const MachineSpec& described, const std::string& source,
                                    const std::filesystem::path& stateRoot, const UnitFactory& makeUnit)
+    : m_aspiBufferLimit(described.aspiBufferLimit)
 {
     for (const PortSpec& portSpec : described.ports) {
         std::vector<std::shared_ptr<SimulatedUnit>> units;

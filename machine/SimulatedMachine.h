@@ -33,6 +33,7 @@ public:
 
     std::unique_ptr<platform::Device> Open(const std::string& name, DWORD access, DWORD* error) override;
     std::vector<platform::RegistryKey> DeviceMap() const override;
+    std::optional<DWORD> AspiBufferLimit() const override { return m_aspiBufferLimit; }
 
 private:
     struct ClassEntry {
@@ -43,6 +44,7 @@ private:
     std::map<int, std::shared_ptr<SimulatedPort>> m_ports;
     std::map<std::string, std::vector<ClassEntry>> m_classes;  // by lower-case class name
     std::vector<NoxPortEntry> m_noxPorts;
+    std::optional<DWORD> m_aspiBufferLimit;
 };
 
 }  // namespace harrow::machine

@@ -16,4 +16,6 @@ BOOL Device::Write(const void*, DWORD, DWORD* done, DWORD* error)
     return FALSE;
 }
 
+std::optional<DWORD> Machine::AspiBufferLimit() const { return std::nullopt; }
+
 }  // namespace harrow::platform

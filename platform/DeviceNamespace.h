@@ -6,6 +6,7 @@
 #include "platform/WinTypes.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,10 @@ public:
 
     // The device map as Windows would write it at boot.
     virtual std::vector<RegistryKey> DeviceMap() const = 0;
+
+    // The largest transfer the machine lets an ASPI manager take, when it
+    // holds the manager below the manager's own limit.
+    virtual std::optional<DWORD> AspiBufferLimit() const;
 };
 
 // The machine chosen by HARROW_MACHINE, made on first use. Throws

@@ -3,7 +3,8 @@
 // them. Results are Error_t codes.
 #pragma once
 
-#include "raidplugin/RaidRequest.h"
+#include "core/transport/RaidRequest.h"
+#include "raidplugin/MegaRaidPassThrough.h"
 
 #include <cstdint>
 

@@ -1,8 +1,7 @@
 // The exports of "WNASPI32.DLL", C linkage as the published interface has them.
-#include "machine/MachineFile.h"
+#include "platform/DeviceNamespace.h"
 #include "wnaspi32/AspiLayer.h"
 
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,13 +12,8 @@ namespace {
 // real machines take the layer's own limit.
 DWORD BufferLimit()
 {
-    const char* machine = std::getenv("HARROW_MACHINE");
-    const std::string choice = machine != nullptr ? machine : "";
-    if (choice.empty() || choice == "builtin" || choice == "linux" || choice.rfind("iscsi://", 0) == 0) {
-        return AspiLayer::kDefaultBufferLimit;
-    }
     try {
-        return harrow::machine::ReadMachineFile(choice).aspiBufferLimit.value_or(AspiLayer::kDefaultBufferLimit);
+        return harrow::platform::ActiveMachine().AspiBufferLimit().value_or(AspiLayer::kDefaultBufferLimit);
     } catch (const std::exception&) {
         return AspiLayer::kDefaultBufferLimit;  // the machine itself reports what is wrong with its file
     }

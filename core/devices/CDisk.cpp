@@ -4,6 +4,7 @@
 #include "core/devices/CdbBits.h"
 #include "core/log/GTrace.h"
 #include "core/transport/CScsiIoCtl.h"
+#include "core/types/ScsiOpcode.h"
 #include "core/types/CEventError.h"
 
 #include <algorithm>
@@ -26,7 +27,6 @@ constexpr int kCdbUsed12 = 3;
 constexpr int kCdbUsed10 = 2;
 constexpr int kSenseIllegalRequest = 5;
 constexpr int kAscInvalidCdbField = 0x24;
-constexpr unsigned char kSenseIli = 0x20;
 constexpr std::size_t kParamHeaderBytes = 4;
 constexpr std::size_t kPatternOffset = 8;
 
@@ -76,8 +76,8 @@ bool IsIllegalRequest(const CEventBase* event, CScsiIoCtl* ctl)
 // READ LONG of the wrong length: the information field holds requested minus actual.
 bool IsWrongLengthAnswer(const SCSI_SenseData_s& sense)
 {
-    return sense.IsValid() && sense.SenseKey() == kSenseIllegalRequest &&
-           sense.AdditionalSenseCode == kAscInvalidCdbField && (sense.Flags & kSenseIli) != 0;
+    return sense.IsValid() && sense.SenseKey() == kSenseIllegalRequest && sense.Asc() == kAscInvalidCdbField &&
+           sense.IsIncorrectLength();
 }
 
 }  // namespace
@@ -141,13 +141,13 @@ Error_t CDisk::Seek(unsigned long index, unsigned long lba)
 Error_t CDisk::Read6(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBuffer* buf)
 {
     GTrace trace(TRACE_LEVEL, "CDisk Read6 ***protected***");
-    return ReadWrite6(ctl, 0x08, lba, blocks, buf, kIn);
+    return ReadWrite6(ctl, OpByte(ScsiOp::Read6), lba, blocks, buf, kIn);
 }
 
 Error_t CDisk::Write6(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBuffer* buf)
 {
     GTrace trace(TRACE_LEVEL, "CDisk Write6 ***protected***");
-    return ReadWrite6(ctl, 0x0A, lba, blocks, buf, kOut);
+    return ReadWrite6(ctl, OpByte(ScsiOp::Write6), lba, blocks, buf, kOut);
 }
 
 Error_t CDisk::ReadWrite6(CScsiIoCtl* ctl, unsigned char opcode, unsigned long lba, long blocks,
@@ -173,14 +173,14 @@ Error_t CDisk::Read10(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBu
                       int relAdr)
 {
     GTrace trace(TRACE_LEVEL, "CDisk Read10 ***protected***");
-    return ReadWrite10(ctl, 0x28, lba, blocks, buf, dpo, fua, relAdr, kIn);
+    return ReadWrite10(ctl, OpByte(ScsiOp::Read10), lba, blocks, buf, dpo, fua, relAdr, kIn);
 }
 
 Error_t CDisk::Write10(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBuffer* buf, int fua, int dpo,
                        int relAdr)
 {
     GTrace trace(TRACE_LEVEL, "CDisk Write10 ***protected***");
-    return ReadWrite10(ctl, 0x2A, lba, blocks, buf, dpo, fua, relAdr, kOut);
+    return ReadWrite10(ctl, OpByte(ScsiOp::Write10), lba, blocks, buf, dpo, fua, relAdr, kOut);
 }
 
 Error_t CDisk::ReadWrite10(CScsiIoCtl* ctl, unsigned char opcode, unsigned long lba, long blocks,
@@ -212,7 +212,7 @@ Error_t CDisk::Seek6(CScsiIoCtl* ctl, unsigned long lba)
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x0B;
+    command.Cdb[0] = OpByte(ScsiOp::Seek6);
     command.Put24(1, lba);
     return RunCommand(ctl, command);
 }
@@ -221,7 +221,7 @@ Error_t CDisk::Seek10(CScsiIoCtl* ctl, unsigned long lba)
 {
     GTrace trace(TRACE_LEVEL, "CDisk Seek10 ***protected***");
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x2B;
+    command.Cdb[0] = OpByte(ScsiOp::Seek10);
     command.Cdb[1] = LunBits();
     command.Put32(2, lba);
     return RunCommand(ctl, command);
@@ -243,7 +243,7 @@ Error_t CDisk::Verify(unsigned long index, unsigned long lba, long blocks, Align
         }
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x2F;
+    command.Cdb[0] = OpByte(ScsiOp::Verify10);
     command.Cdb[1] = LunBits() | CdbBit(dpo, 4) | CdbBit(bytChk, 1) | CdbBit(relAdr, 0);
     command.Put32(2, lba);
     command.Put16(7, static_cast<unsigned long>(blocks));
@@ -262,7 +262,7 @@ Error_t CDisk::WriteVerify(unsigned long index, unsigned long lba, long blocks, 
         return refused;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x2E;
+    command.Cdb[0] = OpByte(ScsiOp::WriteAndVerify10);
     command.Cdb[1] = LunBits() | CdbBit(dpo, 4) | CdbBit(bytChk, 1) | CdbBit(relAdr, 0);
     command.Put32(2, lba);
     command.Put16(7, static_cast<unsigned long>(blocks));
@@ -279,7 +279,7 @@ Error_t CDisk::ReadLong(unsigned long index, unsigned long lba, long length, Ali
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x3E;
+    command.Cdb[0] = OpByte(ScsiOp::ReadLong10);
     command.Cdb[1] = LunBits() | CdbBit(correct, 0);
     command.Put32(2, lba);
     command.Put16(7, static_cast<unsigned long>(length));
@@ -294,7 +294,7 @@ Error_t CDisk::WriteLong(unsigned long index, unsigned long lba, long length, Al
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x3F;
+    command.Cdb[0] = OpByte(ScsiOp::WriteLong10);
     command.Cdb[1] = LunBits() | CdbBit(correct, 0);
     command.Put32(2, lba);
     command.Put16(7, static_cast<unsigned long>(length));
@@ -314,7 +314,7 @@ Error_t CDisk::WriteSame(unsigned long index, AlignedBuffer* buf, unsigned long 
         return refused;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x41;
+    command.Cdb[0] = OpByte(ScsiOp::WriteSame10);
     command.Cdb[1] = CdbBit(pbData, 2) | CdbBit(lbData, 1) | CdbBit(relAdr, 0);
     command.Put32(2, lba);
     command.Put16(7, static_cast<unsigned long>(blocks));
@@ -331,7 +331,7 @@ Error_t CDisk::SyncCache(unsigned long index, unsigned long lba, long blocks, in
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x35;
+    command.Cdb[0] = OpByte(ScsiOp::SynchronizeCache10);
     command.Cdb[1] = LunBits() | CdbBit(immed, 1) | CdbBit(relAdr, 0);
     command.Put32(2, lba);
     command.Put16(7, static_cast<unsigned long>(blocks));
@@ -345,7 +345,7 @@ Error_t CDisk::PreFetch(unsigned long index, unsigned long lba, long blocks, int
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x34;
+    command.Cdb[0] = OpByte(ScsiOp::Prefetch10);
     command.Cdb[1] = CdbBit(immed, 1) | CdbBit(relAdr, 0);
     command.Put32(2, lba);
     command.Put16(7, static_cast<unsigned long>(blocks));
@@ -370,7 +370,7 @@ Error_t CDisk::ReadCapacity(unsigned long index, int relAdr, int pmi, AlignedBuf
     // A short answer leaves zeros, never stale bytes.
     std::memset(buf->Ptr(), 0, buf->Size());
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x25;
+    command.Cdb[0] = OpByte(ScsiOp::ReadCapacity10);
     command.Cdb[1] = CdbBit(relAdr, 0);
     command.Cdb[8] = CdbBit(pmi, 0);
     command.Transfer(buf, buf->Size(), kIn);
@@ -396,7 +396,7 @@ Error_t CDisk::ReadCapacity16(CScsiIoCtl* ctl, unsigned char option)
     }
     std::memset(answer->Ptr(), 0, answer->Size());
     ScsiCommand command(16, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x9E;
+    command.Cdb[0] = OpByte(ScsiOp::ServiceActionIn16);
     command.Cdb[1] = kServiceReadCapacity16;
     command.Put32(10, kCapacity16Bytes);
     command.Transfer(answer.get(), kCapacity16Bytes, kIn);
@@ -556,7 +556,7 @@ Error_t CDisk::ReassignBlocks(unsigned long index, AlignedBuffer* buf)
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x07;
+    command.Cdb[0] = OpByte(ScsiOp::ReassignBlocks);
     command.Cdb[1] = LunBits();
     command.Transfer(buf, buf->Size(), kOut);
     return RunCommand(GetCtlBlock(index), command);
@@ -566,7 +566,7 @@ Error_t CDisk::StartStopUnit(unsigned long index, bool start, bool immed)
 {
     GTrace trace(TRACE_LEVEL, "CDisk StartStopUnit");
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x1B;
+    command.Cdb[0] = OpByte(ScsiOp::StartStopUnit);
     command.Cdb[1] = CdbBit(immed, 0);
     command.Cdb[4] = CdbBit(start, 0);
     return RunCommand(GetCtlBlock(index), command);
@@ -576,7 +576,7 @@ Error_t CDisk::ReZero(unsigned long index)
 {
     GTrace trace(TRACE_LEVEL, "CDisk ReZero");
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x01;
+    command.Cdb[0] = OpByte(ScsiOp::RezeroUnit);
     return RunCommand(GetCtlBlock(index), command);
 }
 
@@ -647,7 +647,7 @@ Error_t CDisk::Format6(CScsiIoCtl* ctl, format_struct format, defectListHeader h
         std::memcpy(list + kParamHeaderBytes, &pattern, copy);
     }
     ScsiCommand command(6, CScsiIoCtl::GetFmtTimeout());
-    command.Cdb[0] = 0x04;
+    command.Cdb[0] = OpByte(ScsiOp::FormatUnit);
     command.Cdb[1] = static_cast<unsigned char>(format.Flags & 0x1F);
     command.Transfer(buf, dataLength, kOut);
     return RunCommand(ctl, command);
@@ -665,7 +665,7 @@ Error_t CDisk::FormatUnit(unsigned long index, int fmtData, int cmpLst, int list
     GTrace trace(TRACE_LEVEL, "CDisk FormatUnit");
     const unsigned long length = Clamp16(SizeOf(buf));
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x04;
+    command.Cdb[0] = OpByte(ScsiOp::FormatUnit);
     command.Cdb[1] = CdbBit(fmtData, 4) | CdbBit(cmpLst, 3) | static_cast<unsigned char>(listFormat & 0x7);
     command.Put16(3, static_cast<unsigned long>(interleave));
     command.Transfer(buf, length, kOut);

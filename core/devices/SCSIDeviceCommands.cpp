@@ -3,6 +3,7 @@
 #include "core/buffers/AlignedBuffer.h"
 #include "core/log/GTrace.h"
 #include "core/transport/CScsiIoCtl.h"
+#include "core/types/ScsiOpcode.h"
 #include "core/types/ByteOrder.h"
 #include "core/types/CEventBase.h"
 
@@ -62,7 +63,7 @@ Error_t SCSIDevice::Inquiry(unsigned long index, AlignedBuffer* buf, long len, i
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice Inquiry");
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x12;
+    command.Cdb[0] = OpByte(ScsiOp::Inquiry);
     command.Cdb[1] = LunBits() | Bit(evpd, 0);
     command.Cdb[2] = static_cast<unsigned char>(page);
     command.Cdb[4] = static_cast<unsigned char>(len);
@@ -74,7 +75,7 @@ Error_t SCSIDevice::TestUnitReady(unsigned long index)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice TestUnitReady");
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x00;
+    command.Cdb[0] = OpByte(ScsiOp::TestUnitReady);
     command.Cdb[1] = LunBits();
     return RunCommand(GetCtlBlock(index), command);
 }
@@ -83,7 +84,7 @@ Error_t SCSIDevice::RequestSense(unsigned long index, AlignedBuffer* buf)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice RequestSense");
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x03;
+    command.Cdb[0] = OpByte(ScsiOp::RequestSense);
     command.Cdb[1] = LunBits();
     command.Cdb[4] = 0x80;
     command.Transfer(buf, SizeOf(buf), kIn);
@@ -98,7 +99,7 @@ Error_t SCSIDevice::SendDiagnostic(unsigned long index, AlignedBuffer* buf, int 
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x1D;
+    command.Cdb[0] = OpByte(ScsiOp::SendDiagnostic);
     command.Cdb[1] = static_cast<unsigned char>(((selfTestCode & 0x7) << 5) | Bit(pf, 4) | Bit(selfTest, 2) |
                                                 Bit(devOffL, 1) | Bit(unitOffL, 0));
     command.Put16(3, SizeOf(buf));
@@ -113,7 +114,7 @@ Error_t SCSIDevice::RecvDiagnosticResults(unsigned long index, AlignedBuffer* bu
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x1C;
+    command.Cdb[0] = OpByte(ScsiOp::ReceiveDiagnosticResults);
     command.Cdb[1] = LunBits();
     command.Put16(3, SizeOf(buf));
     command.Transfer(buf, SizeOf(buf), kIn);
@@ -127,7 +128,7 @@ Error_t SCSIDevice::ModeSense6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, in
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x1A;
+    command.Cdb[0] = OpByte(ScsiOp::ModeSense6);
     command.Cdb[1] = LunBits() | Bit(dbd, 3);
     command.Cdb[2] = PageByte(page, pc);
     command.Cdb[4] = static_cast<unsigned char>(len);
@@ -142,7 +143,7 @@ Error_t SCSIDevice::ModeSense10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, i
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x5A;
+    command.Cdb[0] = OpByte(ScsiOp::ModeSense10);
     command.Cdb[1] = LunBits() | Bit(dbd, 3);
     command.Cdb[2] = PageByte(page, pc);
     command.Put16(7, Length(len));
@@ -157,7 +158,7 @@ Error_t SCSIDevice::ModeSelect6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, i
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x15;
+    command.Cdb[0] = OpByte(ScsiOp::ModeSelect6);
     command.Cdb[1] = LunBits() | Bit(pf, 4) | Bit(sp, 0);
     command.Cdb[4] = static_cast<unsigned char>(len);
     command.Transfer(buf, Length(len), kOut);
@@ -171,7 +172,7 @@ Error_t SCSIDevice::ModeSelect10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, 
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x55;
+    command.Cdb[0] = OpByte(ScsiOp::ModeSelect10);
     command.Cdb[1] = LunBits() | Bit(pf, 4) | Bit(sp, 0);
     command.Put16(7, Length(len));
     command.Transfer(buf, Length(len), kOut);
@@ -185,7 +186,7 @@ Error_t SCSIDevice::LogSense(unsigned long index, AlignedBuffer* buf, int len, i
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x4D;
+    command.Cdb[0] = OpByte(ScsiOp::LogSense);
     command.Cdb[1] = LunBits() | Bit(ppc, 1) | Bit(sp, 0);
     command.Cdb[2] = PageByte(page, pc);
     command.Put16(7, Length(len));
@@ -200,7 +201,7 @@ Error_t SCSIDevice::LogSelect(unsigned long index, AlignedBuffer* buf, int len, 
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x4C;
+    command.Cdb[0] = OpByte(ScsiOp::LogSelect);
     command.Cdb[1] = LunBits() | Bit(pcr, 1) | Bit(sp, 0);
     command.Cdb[2] = PageByte(0, pc);
     command.Put16(7, Length(len));
@@ -213,7 +214,7 @@ Error_t SCSIDevice::ReadBuffer(unsigned long index, long offset, long len, Align
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice ReadBuffer");
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x3C;
+    command.Cdb[0] = OpByte(ScsiOp::ReadBuffer);
     command.Cdb[1] = static_cast<unsigned char>(mode & 0x7);
     command.Cdb[2] = static_cast<unsigned char>(bufferId);
     command.Put24(3, static_cast<unsigned long>(offset));
@@ -227,7 +228,7 @@ Error_t SCSIDevice::WriteBuffer(unsigned long index, long offset, long len, Alig
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice WriteBuffer");
     ScsiCommand command(10, CScsiIoCtl::NO_TIMEOUT);
-    command.Cdb[0] = 0x3B;
+    command.Cdb[0] = OpByte(ScsiOp::WriteBuffer);
     command.Cdb[1] = LunBits() | static_cast<unsigned char>(mode & 0x7);
     command.Cdb[2] = static_cast<unsigned char>(bufferId);
     command.Put24(3, static_cast<unsigned long>(offset));
@@ -240,7 +241,7 @@ Error_t SCSIDevice::ReportLUNs(unsigned long index, AlignedBuffer* buf)
 {
     GTrace trace(TRACE_LEVEL, "SCSIDevice ReportLUNs");
     ScsiCommand command(12, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0xA0;
+    command.Cdb[0] = OpByte(ScsiOp::ReportLuns);
     command.Put32(6, SizeOf(buf));
     command.Transfer(buf, SizeOf(buf), kIn);
     return RunCommand(GetCtlBlock(index), command);
@@ -253,7 +254,7 @@ Error_t SCSIDevice::PersistentReserveIn(CScsiIoCtl* ctl, AlignedBuffer* buf, lon
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x5E;
+    command.Cdb[0] = OpByte(ScsiOp::PersistentReserveIn);
     command.Cdb[1] = static_cast<unsigned char>(serviceAction & 0x1F);
     command.Put16(7, Length(len));
     command.Transfer(buf, Length(len), kIn);
@@ -268,7 +269,7 @@ Error_t SCSIDevice::PersistentReserveOut(CScsiIoCtl* ctl, AlignedBuffer* buf, lo
         return ERR_INVALID_PARAM;
     }
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
-    command.Cdb[0] = 0x5F;
+    command.Cdb[0] = OpByte(ScsiOp::PersistentReserveOut);
     command.Cdb[1] = static_cast<unsigned char>(serviceAction & 0x1F);
     command.Cdb[2] = static_cast<unsigned char>(((scope & 0xF) << 4) | (type & 0xF));
     command.Put16(7, Length(len));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/transport/CScsiDriver.h"
-#include "raidplugin/RaidRequest.h"
+#include "core/transport/RaidRequest.h"
 
 #include "platform/Library.h"
 

@@ -71,9 +71,10 @@ std::string CEventError::ScsiText() const
     }
     text += AdditionalBytesText();
     if (m_Sense.IsValid()) {
-        const std::uint8_t* info = m_Sense.Information;
-        text += StringPrintf("Info Bytes are valid: %d : %2.2X %2.2X %2.2X %2.2X\n", m_Sense.InformationValue(), info[0],
-                             info[1], info[2], info[3]);
+        // The low four bytes: all of fixed format's field, the block address of descriptor format's.
+        const auto info = static_cast<std::uint32_t>(m_Sense.View().Information());
+        text += StringPrintf("Info Bytes are valid: %d : %2.2X %2.2X %2.2X %2.2X\n", m_Sense.InformationValue(),
+                             info >> 24, (info >> 16) & 0xFF, (info >> 8) & 0xFF, info & 0xFF);
     }
     text += StringPrintf("Target status = %d  ", static_cast<int>(m_TargetStatus));
     text += StringPrintf("Host Adapter Status = %d  ", static_cast<int>(m_HAStatus));

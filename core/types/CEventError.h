@@ -20,8 +20,8 @@ public:
     std::string toString() override;
 
     int GetSenseKey() const { return m_Sense.SenseKey(); }
-    int GetASC() const { return m_Sense.AdditionalSenseCode; }
-    int GetASQ() const { return m_Sense.AdditionalSenseCodeQualifier; }
+    int GetASC() const { return m_Sense.Asc(); }
+    int GetASQ() const { return m_Sense.Ascq(); }
     SCSI_SenseData_s* GetSenseBytesPtr() { return &m_Sense; }
     Error_t GetTargetStatus() const { return m_TargetStatus; }
     Error_t GetHAStatus() const { return m_HAStatus; }

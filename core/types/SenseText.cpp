@@ -129,8 +129,8 @@ void InterpretSense(const SCSI_SenseData_s* sense, std::string& keyText, std::st
         return;
     }
     keyText = SenseKeyWord(sense->SenseKey());
-    const int asc = sense->AdditionalSenseCode;
-    const int ascq = sense->AdditionalSenseCodeQualifier;
+    const int asc = sense->Asc();
+    const int ascq = sense->Ascq();
     switch (asc) {
     case 0x00:
         Assign(qualifierText, NoSenseQualifierWord(ascq));

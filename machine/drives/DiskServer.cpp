@@ -19,6 +19,9 @@ constexpr std::uint64_t kFirmwarePiece = 32 * 1024;  // mode 5: buffer ID number
 // Byte 1 of the block commands.
 constexpr std::uint8_t kRelAdr = 0x01;
 constexpr std::uint8_t kProtectBits = 0xE0;
+// The Control mode page and its D_SENSE bit (SPC-3 7.4.6).
+constexpr int kControlPage = 0x0A;
+constexpr std::uint8_t kDescriptorSenseBit = 0x04;
 // Byte 2 and the MRIE values of the informational exceptions control mode page.
 constexpr std::uint8_t kDexcpt = 0x08;
 constexpr int kMrieUnitAttention = 2;
@@ -72,10 +75,10 @@ std::vector<PageDefinition> DiskPages(const UnitConfig& config)
     caching.changeable[13] = 0xFF;
     pages.push_back(caching);
     // The maker's tools read the long self-test time at bytes 18-19 as well.
-    auto control = Page(0x0A, config.IsKestrel() ? 0x12 : 0x0A);
-    control.defaults[2] = 0x02;
+    auto control = Page(kControlPage, config.IsKestrel() ? 0x12 : 0x0A);
+    control.defaults[2] = static_cast<std::uint8_t>(0x02 | (config.descriptorSense ? kDescriptorSenseBit : 0));
     control.defaults[3] = 0x10;
-    control.changeable[2] = 0x02;
+    control.changeable[2] = 0x02 | kDescriptorSenseBit;
     control.changeable[3] = 0xF6;
     pages.push_back(control);
     auto power = Page(0x1A, 0x0A);
@@ -175,92 +178,112 @@ ScsiResult DiskServer::Dispatch(const ScsiRequest& request)
         m_formatFailed = false;
         return CheckCondition(sense::kFormatFailed, {.deferred = true});
     }
-    switch (cdb[0]) {
-    case 0x00: {
-        auto notReady = NotReady(true);
-        return notReady ? *notReady : Good();
+    const Command& command = Commands()[cdb[0]];
+    if (command.run == nullptr) {
+        return CheckCondition(sense::kInvalidOpcode);
     }
-    case 0x01:
-    case 0x08:
-    case 0x0A:
-    case 0x0B:
-    case 0x25:
-    case 0x28:
-    case 0x2A:
-    case 0x2B:
-    case 0x2E:
-    case 0x2F:
-    case 0x34:
-    case 0x35:
-    case 0x3E:
-    case 0x3F:
-    case 0x41:
-    case 0x88:
-    case 0x8A:
-    case 0x9E:
+    if (command.mediumAccess) {
         if (auto notReady = NotReady(true)) {
             return *notReady;
         }
-        break;
-    default: break;
     }
-    switch (cdb[0]) {
-    case 0x01: return Good();  // REZERO UNIT
-    case 0x04: return FormatUnit(request);
-    case 0x07: return ReassignBlocks(request);
-    case 0x08: return Read(request, GetBE(cdb, 1, 3) & 0x1FFFFF, cdb[4] ? cdb[4] : 256);
-    case 0x0A: return Write(request, GetBE(cdb, 1, 3) & 0x1FFFFF, cdb[4] ? cdb[4] : 256);
-    case 0x0B:
-        return Config().seek ? CheckRange(GetBE(cdb, 1, 3) & 0x1FFFFF, 1) : CheckCondition(sense::kInvalidOpcode);
-    case 0x15: return ModeSelect(request, false);
-    case 0x16:
-    case 0x17:
-    case 0x56:
-    case 0x57:  // RESERVE and RELEASE: one initiator always holds the unit
-        return (cdb[1] & 0x01) ? CheckCondition(sense::kInvalidCdbField) : Good();
-    case 0x1A: return ModeSense(request, false);
-    case 0x1B: return StartStopUnit(request);
-    case 0x1C: {
-        const std::vector<std::uint8_t> supported{0x00, 0x00, 0x00, 0x01, 0x00};
-        return DataIn(request, supported, static_cast<std::uint32_t>(GetBE(cdb, 3, 2)));
-    }
-    case 0x1D: return SendDiagnostic(request);
-    case 0x25: return ReadCapacity10(request);
-    case 0x28:
-    case 0x2A:
-    case 0x2E:
-    case 0x2F:
-        // Relative addressing is gone from SBC-2; bits 5-7 ask for protection this drive lacks.
+    return command.run(*this, request);
+}
+
+// The drive's commands by operation code, as QEMU's scsi_disk_reqops_dispatch
+// and tgt's sbc ops[] keep theirs: one row says what runs and what it needs.
+const std::array<DiskServer::Command, 256>& DiskServer::Commands()
+{
+    // Relative addressing is gone from SBC-2; bits 5-7 ask for protection this drive lacks.
+    static constexpr auto blocks10 = [](DiskServer& disk, const ScsiRequest& request) -> ScsiResult {
+        const auto cdb = request.cdb;
         if (cdb[1] & (kRelAdr | kProtectBits)) {
             return CheckCondition(sense::kInvalidCdbField);
         }
-        if (cdb[0] == 0x28) return Read(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
-        if (cdb[0] == 0x2F) return Verify(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2), cdb[1] & 0x02);
-        return Write(request, GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
-    case 0x2B: return Config().seek ? CheckRange(GetBE(cdb, 2, 4), 1) : CheckCondition(sense::kInvalidOpcode);
-    case 0x34:
-    case 0x35:
-        if (cdb[1] & kRelAdr) {
+        const std::uint64_t lba = GetBE(cdb, 2, 4);
+        const std::uint64_t count = GetBE(cdb, 7, 2);
+        switch (cdb[0]) {
+        case opcode::kRead10: return disk.Read(request, lba, count);
+        case opcode::kVerify10: return disk.Verify(request, lba, count, cdb[1] & 0x02);
+        default: return disk.Write(request, lba, count);
+        }
+    };
+    static constexpr auto cacheRange = [](DiskServer& disk, const ScsiRequest& request) -> ScsiResult {
+        if (request.cdb[1] & kRelAdr) {
             return CheckCondition(sense::kInvalidCdbField);
         }
-        return CheckRange(GetBE(cdb, 2, 4), GetBE(cdb, 7, 2));
-    case 0x37: return ReadDefectData(request, false);
-    case 0x3B: return WriteBuffer(request);
-    case 0x3C: return ReadBuffer(request);
-    case 0x3E: return ReadLong(request);
-    case 0x3F: return WriteLong(request);
-    case 0x41: return WriteSame(request);
-    case 0x4C: return LogSelect(request);
-    case 0x4D: return LogSense(request);
-    case 0x55: return ModeSelect(request, true);
-    case 0x5A: return ModeSense(request, true);
-    case 0x88: return Read(request, GetBE(cdb, 2, 8), GetBE(cdb, 10, 4));
-    case 0x8A: return Write(request, GetBE(cdb, 2, 8), GetBE(cdb, 10, 4));
-    case 0x9E: return ReadCapacity16(request);
-    case 0xB7:
-        return Config().readDefectData12 ? ReadDefectData(request, true) : CheckCondition(sense::kInvalidOpcode);
-    default: return CheckCondition(sense::kInvalidOpcode);
-    }
+        return disk.CheckRange(GetBE(request.cdb, 2, 4), GetBE(request.cdb, 7, 2));
+    };
+    // RESERVE and RELEASE: one initiator always holds the unit.
+    static constexpr auto reservation = [](DiskServer&, const ScsiRequest& request) -> ScsiResult {
+        return (request.cdb[1] & 0x01) ? CheckCondition(sense::kInvalidCdbField) : Good();
+    };
+    static const std::array<Command, 256> table = [] {
+        std::array<Command, 256> rows{};
+        const auto medium = [&rows](std::uint8_t op, Handler run) { rows[op] = {run, true}; };
+        const auto other = [&rows](std::uint8_t op, Handler run) { rows[op] = {run, false}; };
+        medium(opcode::kTestUnitReady, [](DiskServer&, const ScsiRequest&) { return Good(); });
+        medium(opcode::kRezeroUnit, [](DiskServer&, const ScsiRequest&) { return Good(); });
+        other(opcode::kFormatUnit, [](DiskServer& d, const ScsiRequest& r) { return d.FormatUnit(r); });
+        other(opcode::kReassignBlocks, [](DiskServer& d, const ScsiRequest& r) { return d.ReassignBlocks(r); });
+        medium(opcode::kRead6, [](DiskServer& d, const ScsiRequest& r) {
+            return d.Read(r, GetBE(r.cdb, 1, 3) & 0x1FFFFF, r.cdb[4] ? r.cdb[4] : 256);
+        });
+        medium(opcode::kWrite6, [](DiskServer& d, const ScsiRequest& r) {
+            return d.Write(r, GetBE(r.cdb, 1, 3) & 0x1FFFFF, r.cdb[4] ? r.cdb[4] : 256);
+        });
+        medium(opcode::kSeek6, [](DiskServer& d, const ScsiRequest& r) {
+            return d.Config().seek ? d.CheckRange(GetBE(r.cdb, 1, 3) & 0x1FFFFF, 1)
+                                   : CheckCondition(sense::kInvalidOpcode);
+        });
+        other(opcode::kModeSelect6, [](DiskServer& d, const ScsiRequest& r) { return d.ModeSelect(r, false); });
+        for (std::uint8_t op : {opcode::kReserve6, opcode::kRelease6, opcode::kReserve10, opcode::kRelease10}) {
+            other(op, reservation);
+        }
+        other(opcode::kModeSense6, [](DiskServer& d, const ScsiRequest& r) { return d.ModeSense(r, false); });
+        other(opcode::kStartStopUnit, [](DiskServer& d, const ScsiRequest& r) { return d.StartStopUnit(r); });
+        other(opcode::kReceiveDiagnosticResults, [](DiskServer&, const ScsiRequest& r) {
+            const std::vector<std::uint8_t> supported{0x00, 0x00, 0x00, 0x01, 0x00};
+            return DataIn(r, supported, static_cast<std::uint32_t>(GetBE(r.cdb, 3, 2)));
+        });
+        other(opcode::kSendDiagnostic, [](DiskServer& d, const ScsiRequest& r) { return d.SendDiagnostic(r); });
+        medium(opcode::kReadCapacity10, [](DiskServer& d, const ScsiRequest& r) { return d.ReadCapacity10(r); });
+        for (std::uint8_t op : {opcode::kRead10, opcode::kWrite10, opcode::kWriteAndVerify10, opcode::kVerify10}) {
+            medium(op, blocks10);
+        }
+        medium(opcode::kSeek10, [](DiskServer& d, const ScsiRequest& r) {
+            return d.Config().seek ? d.CheckRange(GetBE(r.cdb, 2, 4), 1) : CheckCondition(sense::kInvalidOpcode);
+        });
+        medium(opcode::kPrefetch10, cacheRange);
+        medium(opcode::kSynchronizeCache10, cacheRange);
+        other(opcode::kReadDefectData10, [](DiskServer& d, const ScsiRequest& r) { return d.ReadDefectData(r, false); });
+        other(opcode::kWriteBuffer, [](DiskServer& d, const ScsiRequest& r) { return d.WriteBuffer(r); });
+        other(opcode::kReadBuffer, [](DiskServer& d, const ScsiRequest& r) { return d.ReadBuffer(r); });
+        medium(opcode::kReadLong10, [](DiskServer& d, const ScsiRequest& r) { return d.ReadLong(r); });
+        medium(opcode::kWriteLong10, [](DiskServer& d, const ScsiRequest& r) { return d.WriteLong(r); });
+        medium(opcode::kWriteSame10, [](DiskServer& d, const ScsiRequest& r) { return d.WriteSame(r); });
+        other(opcode::kLogSelect, [](DiskServer& d, const ScsiRequest& r) { return d.LogSelect(r); });
+        other(opcode::kLogSense, [](DiskServer& d, const ScsiRequest& r) { return d.LogSense(r); });
+        other(opcode::kModeSelect10, [](DiskServer& d, const ScsiRequest& r) { return d.ModeSelect(r, true); });
+        other(opcode::kModeSense10, [](DiskServer& d, const ScsiRequest& r) { return d.ModeSense(r, true); });
+        medium(opcode::kRead16, [](DiskServer& d, const ScsiRequest& r) {
+            return d.Read(r, GetBE(r.cdb, 2, 8), GetBE(r.cdb, 10, 4));
+        });
+        medium(opcode::kWrite16, [](DiskServer& d, const ScsiRequest& r) {
+            return d.Write(r, GetBE(r.cdb, 2, 8), GetBE(r.cdb, 10, 4));
+        });
+        medium(opcode::kServiceActionIn16, [](DiskServer& d, const ScsiRequest& r) { return d.ReadCapacity16(r); });
+        other(opcode::kReadDefectData12, [](DiskServer& d, const ScsiRequest& r) {
+            return d.Config().readDefectData12 ? d.ReadDefectData(r, true) : CheckCondition(sense::kInvalidOpcode);
+        });
+        return rows;
+    }();
+    return table;
+}
+
+bool DiskServer::DescriptorSense() const
+{
+    return (m_pages.Page(kControlPage, PageControl::Current, m_state)[2] & kDescriptorSenseBit) != 0;
 }
 
 Condition DiskServer::CurrentCondition()

@@ -8,6 +8,7 @@
 #include "machine/drives/ScsiServer.h"
 #include "machine/drives/StateStore.h"
 
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -27,8 +28,16 @@ private:
         SenseCode code;
     };
 
+    using Handler = ScsiResult (*)(DiskServer&, const ScsiRequest&);
+    struct Command {
+        Handler run = nullptr;      // none: ILLEGAL REQUEST, invalid operation code
+        bool mediumAccess = false;  // refused while the unit is stopped or becoming ready
+    };
+    static const std::array<Command, 256>& Commands();
+
     ScsiResult Serve(const ScsiRequest& request) override;
     ScsiResult Dispatch(const ScsiRequest& request) override;
+    bool DescriptorSense() const override;
     std::uint8_t PeripheralType() const override { return 0x00; }
     Condition CurrentCondition() override;
     std::vector<std::uint8_t> StandardInquiry() const override;

@@ -1,9 +1,11 @@
 // Builds what a device server answers: GOOD with data cut to the allocation
-// length, or CHECK CONDITION with fixed-format sense.
+// length, or CHECK CONDITION with fixed-format sense, rewritten in descriptor
+// format when the unit asks for it.
 #pragma once
 
 #include "machine/LogicalUnit.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -51,6 +53,18 @@ struct SenseExtras {
 
 // Fixed-format (0x70) sense data, 18 bytes.
 void FillSense(std::span<std::uint8_t, 18> out, SenseCode code, const SenseExtras& extras = {});
+
+// Descriptor-format (0x72, 0x73) sense of the same content, SPC-3 4.5.2:
+// information, sense-key-specific and FRU descriptors when set; the filemark,
+// EOM and ILI bits in a stream commands descriptor for a stream device, else
+// ILI alone in a block commands descriptor. Returns the length written; out
+// must hold kDescriptorSenseMax bytes.
+inline constexpr std::size_t kDescriptorSenseMax = 8 + 12 + 8 + 4 + 4;
+std::size_t FillDescriptorSense(std::span<const std::uint8_t, 18> fixed, std::span<std::uint8_t> out, bool stream);
+
+// Rewrites the fixed-format sense of a CHECK CONDITION in descriptor format,
+// as a unit with D_SENSE set in its Control mode page answers.
+void UseDescriptorSense(ScsiResult& result, bool stream);
 
 ScsiResult Good(std::uint32_t transferred = 0);
 ScsiResult CheckCondition(SenseCode code, const SenseExtras& extras = {}, std::uint32_t transferred = 0);

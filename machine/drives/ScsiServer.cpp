@@ -8,6 +8,8 @@
 namespace harrow::machine::drives {
 namespace {
 
+constexpr std::uint8_t kSequentialAccess = 0x01;  // peripheral device type of a tape
+
 std::size_t CdbLength(std::uint8_t op)
 {
     switch (op >> 5) {
@@ -68,6 +70,15 @@ std::optional<SenseCode> ScsiServer::TakeUnitAttention()
 }
 
 ScsiResult ScsiServer::Answer(const ScsiRequest& request)
+{
+    ScsiResult result = AnswerFixed(request);
+    if (DescriptorSense()) {
+        UseDescriptorSense(result, PeripheralType() == kSequentialAccess);
+    }
+    return result;
+}
+
+ScsiResult ScsiServer::AnswerFixed(const ScsiRequest& request)
 {
     const std::uint8_t op = request.cdb[0];
     if (op == opcode::kInquiry) {
@@ -145,15 +156,18 @@ ScsiResult ScsiServer::Inquiry(const ScsiRequest& request)
 ScsiResult ScsiServer::RequestSense(const ScsiRequest& request)
 {
     const auto cdb = request.cdb;
-    if (cdb[1] & 0x01) {
-        return CheckCondition(sense::kInvalidCdbField);  // descriptor format is not offered
-    }
     std::array<std::uint8_t, 18> data{};
     if (const auto attention = TakeUnitAttention()) {
         FillSense(data, *attention);
     } else {
         const Condition condition = CurrentCondition();
         FillSense(data, condition.code, condition.extras);
+    }
+    // DESC chooses the format here, whatever D_SENSE says (SPC-3 6.27).
+    if (cdb[1] & 0x01) {
+        std::array<std::uint8_t, kDescriptorSenseMax> descriptor{};
+        const std::size_t length = FillDescriptorSense(data, descriptor, PeripheralType() == kSequentialAccess);
+        return DataIn(request, std::span<const std::uint8_t>(descriptor.data(), length), cdb[4]);
     }
     return DataIn(request, data, cdb[4]);
 }

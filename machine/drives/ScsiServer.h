@@ -4,6 +4,7 @@
 #pragma once
 
 #include "machine/LogicalUnit.h"
+#include "machine/drives/Opcode.h"
 #include "machine/drives/Reply.h"
 #include "machine/drives/UnitConfig.h"
 
@@ -14,13 +15,6 @@
 #include <vector>
 
 namespace harrow::machine::drives {
-
-namespace opcode {
-inline constexpr std::uint8_t kTestUnitReady = 0x00;
-inline constexpr std::uint8_t kRequestSense = 0x03;
-inline constexpr std::uint8_t kInquiry = 0x12;
-inline constexpr std::uint8_t kReportLuns = 0xA0;
-}  // namespace opcode
 
 // A condition REQUEST SENSE reports when no unit attention is pending.
 struct Condition {
@@ -40,11 +34,15 @@ protected:
     // Runs one command while this server's mutex is held; devices with
     // persistent state wrap Answer in their state session.
     virtual ScsiResult Serve(const ScsiRequest& request) { return Answer(request); }
+    // The command's answer, its sense in the format the unit is set to.
     ScsiResult Answer(const ScsiRequest& request);
 
     virtual ScsiResult Dispatch(const ScsiRequest& request) = 0;
     virtual std::uint8_t PeripheralType() const = 0;
     virtual Condition CurrentCondition() { return {}; }
+    // D_SENSE of the Control mode page (SPC-3 7.4.6): sense of CHECK
+    // CONDITION in descriptor format. Without the page, the machine file's choice.
+    virtual bool DescriptorSense() const { return m_config.descriptorSense; }
     virtual std::vector<std::uint8_t> StandardInquiry() const;
     // Vital product data pages besides 0x00, 0x80 and 0x83; empty = none.
     virtual std::vector<int> VendorPages() const { return {}; }
@@ -55,6 +53,7 @@ protected:
     const UnitConfig& Config() const { return m_config; }
 
 private:
+    ScsiResult AnswerFixed(const ScsiRequest& request);
     ScsiResult Inquiry(const ScsiRequest& request);
     ScsiResult RequestSense(const ScsiRequest& request);
     ScsiResult ReportLuns(const ScsiRequest& request);

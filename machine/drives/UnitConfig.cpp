@@ -249,7 +249,8 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     const FieldReader fields(unit, where);
     fields.OnlyKeys({"bus", "target", "lun", "claimed", "type", "vendor", "product", "revision", "serial", "blocks",
                      "blockSize", "maxBlocks", "dst", "durations", "firmware", "wwn", "temperature", "powerOnHours",
-                     "faults", "readDefectData12", "seek", "pmChangeable", "referenceTemperature"});
+                     "faults", "readDefectData12", "seek", "pmChangeable", "descriptorSense",
+                     "referenceTemperature"});
     UnitConfig config;
     config.type = ParseType(fields);
     const bool disk = config.type == UnitType::Disk;
@@ -270,6 +271,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     config.readDefectData12 = fields.Flag("readDefectData12", true);
     config.seek = fields.Flag("seek", true);
     config.pmChangeable = fields.Flag("pmChangeable", true);
+    config.descriptorSense = fields.Flag("descriptorSense", false);
     ParseDurations(fields, config);
     ParseFirmware(fields, config);
     const std::string wwn = fields.Text("wwn", "", 16);

@@ -56,6 +56,7 @@ struct UnitConfig {
     bool readDefectData12 = true;  // false: an older drive that knows only READ DEFECT DATA(10)
     bool seek = true;              // false: a drive that dropped SEEK, obsolete since SBC-2
     bool pmChangeable = true;      // false: the maker's PM bit is fixed
+    bool descriptorSense = false;  // D_SENSE set by default: sense in descriptor format
     double shortSelfTestSeconds = 120;
     double longSelfTestSeconds = 1800;
     double formatSeconds = 600;

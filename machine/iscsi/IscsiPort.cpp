@@ -4,7 +4,11 @@
 
 #include "machine/SimulatedPort.h"
 
+#include <iscsi/iscsi.h>
+#include <iscsi/scsi-lowlevel.h>
+
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <optional>
 
@@ -19,6 +23,9 @@ constexpr UCHAR kStatusGood = 0x00;
 constexpr UCHAR kStatusCheckCondition = 0x02;
 constexpr std::uint32_t kReportLunsLength = 8 + 8 * 1024;
 constexpr int kUnitAttentionRetries = 3;
+// Sense bytes up to the ASCQ: fixed format, and descriptor format's header (SPC-4 4.5).
+constexpr std::size_t kFixedSenseBytes = 14;
+constexpr std::size_t kDescriptorSenseBytes = 8;
 constexpr std::uint32_t kScanTimeoutSeconds = 10;
 
 ScsiResult ReadIn(IscsiSession& session, std::uint16_t lun, std::span<const std::uint8_t> cdb,
@@ -38,9 +45,18 @@ std::string Describe(const ScsiResult& result)
         return "no answer";
     }
     char text[64];
-    if (result.status == kStatusCheckCondition && result.senseLength >= 14) {
-        std::snprintf(text, sizeof text, "CHECK CONDITION %02X/%02X/%02X", result.sense[2] & 0x0F,
-                      result.sense[12], result.sense[13]);
+    // libiscsi reads both sense formats; it trusts the additional length, so it reads a zeroed copy that holds
+    // the longest the additional length can claim.
+    std::array<std::uint8_t, 8 + 255 + 2> bytes{};
+    std::copy_n(result.sense.begin(), std::min<std::size_t>(result.senseLength, result.sense.size()), bytes.begin());
+    scsi_sense sense{};
+    scsi_parse_sense_data(&sense, bytes.data());
+    const bool descriptor =
+        sense.error_type == SCSI_SENSE_DESCRIPTOR_CURRENT || sense.error_type == SCSI_SENSE_DESCRIPTOR_DEFERRED_ERRORS;
+    const std::size_t needed = descriptor ? kDescriptorSenseBytes : kFixedSenseBytes;
+    if (result.status == kStatusCheckCondition && result.senseLength >= needed) {
+        std::snprintf(text, sizeof text, "CHECK CONDITION %02X/%02X/%02X", static_cast<int>(sense.key),
+                      (sense.ascq >> 8) & 0xFF, sense.ascq & 0xFF);
     } else {
         std::snprintf(text, sizeof text, "status %02X", result.status);
     }

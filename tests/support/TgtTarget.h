@@ -61,6 +61,13 @@ public:
                       std::to_string(lun), "--backing-store", BackingFile(lun).string()});
     }
 
+    // Chooses the sense format of a LUN: 0 fixed, 1 descriptor (SPC-4 4.5).
+    bool SetSenseFormat(int lun, int format)
+    {
+        return Admin({"--lld", "iscsi", "--mode", "logicalunit", "--op", "update", "--tid", "1", "--lun",
+                      std::to_string(lun), "--params", "sense_format=" + std::to_string(format)});
+    }
+
     // Stops tgtd: the target first, then the daemon; SIGKILL if it lingers.
     void Stop()
     {
