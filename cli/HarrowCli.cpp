@@ -293,11 +293,6 @@ int HarrowCli::RefuseDevice()
         if (unit == nullptr) {
             return Refuse(noDevice, m_line.deviceName + " is no SCSI disk or generic node of this computer");
         }
-        if (unit->listedTarget < 0) {
-            return Refuse(noDevice, Format("%s (%d:%d:%d:%d) lies beyond the targets its host numbers",
-                                                 m_line.deviceName.c_str(), unit->host, unit->channel,
-                                                 unit->target, unit->lun));
-        }
         m_line.device = LinuxDeviceNames::RecordOf(*unit);
     }
     if (IsTest(command) && !InTree(m_line.device)) {

@@ -1,6 +1,7 @@
 #include "cli/JsonReport.h"
 
 #include "cli/LinuxDeviceNames.h"
+#include "core/types/SenseView.h"
 #include "frontend/Capacity.h"
 #include "frontend/TextFormat.h"
 
@@ -14,8 +15,6 @@ namespace {
 // Raised when a member changes meaning; added members keep the number.
 constexpr int FORMAT_VERSION = 1;
 constexpr std::uint8_t NOT_READ = 0xFF;
-constexpr std::uint8_t FIXED_SENSE_CURRENT = 0x70;
-constexpr std::uint8_t FIXED_SENSE_DEFERRED = 0x71;
 
 JsonReport* g_active = nullptr;
 
@@ -134,12 +133,11 @@ const char* EndState(const DeviceRecord& record, int result)
 
 json SenseJson(const DeviceRecord& record)
 {
-    const auto& sense = record.sense;
-    const std::uint8_t format = sense[0] & 0x7F;
-    if (format != FIXED_SENSE_CURRENT && format != FIXED_SENSE_DEFERRED) {
+    const SenseView sense(record.sense);
+    if (!sense.Known()) {
         return nullptr;
     }
-    return {{"key", sense[2] & 0x0F}, {"asc", sense[12]}, {"ascq", sense[13]}, {"fru", sense[14]}};
+    return {{"key", sense.Key()}, {"asc", sense.Asc()}, {"ascq", sense.Ascq()}, {"fru", sense.Fru()}};
 }
 
 json ValueOrNull(std::uint8_t value) { return value == NOT_READ ? json(nullptr) : json(value); }

@@ -1,8 +1,7 @@
 #include "cli/LinuxDeviceNames.h"
 
 #include "cli/CommandLine.h"
-#include "core/transport/NTPortAdapter.h"
-#include "machine/linux/HostListing.h"
+#include "machine/linux/HostTable.h"
 #include "machine/linux/SysfsTopology.h"
 
 #include <cstdlib>
@@ -10,6 +9,7 @@
 #include <system_error>
 
 namespace fs = std::filesystem;
+using harrow::machine::HostTable;
 using harrow::machine::SysfsHost;
 using harrow::machine::SysfsTopology;
 using harrow::machine::SysfsUnit;
@@ -18,25 +18,6 @@ namespace {
 
 // As many hops as the kernel follows before ELOOP.
 constexpr int MAX_LINK_HOPS = 40;
-
-// The core numbers targets across buses by the port's geometry; the Linux
-// machine reports every host with initiator 7 and its proc_name as driver.
-NTPortAdapter_s GeometryOf(const SysfsHost& host)
-{
-    NTPortAdapter_s adapter;
-    adapter.DriverName = host.procName;
-    SetReportedGeometry(adapter, host.BusCount(), harrow::machine::kDefaultInitiatorId);
-    ApplyDriverNameCorrections(adapter);
-    return adapter;
-}
-
-int ListedTarget(const NTPortAdapter_s& adapter, int channel, int target)
-{
-    if (channel < adapter.BasePath || target >= adapter.TargetsPerBus) {
-        return -1;
-    }
-    return (channel - adapter.BasePath) * adapter.TargetsPerBus + target;
-}
 
 fs::path UnitDir(const fs::path& sysRoot, const SysfsUnit& unit)
 {
@@ -89,16 +70,21 @@ LinuxDeviceNames LinuxDeviceNames::Read(const fs::path& sysRoot, const fs::path&
 {
     LinuxDeviceNames names;
     names.m_devRoot = devRoot.lexically_normal();
-    const SysfsTopology topology = SysfsTopology::Read(sysRoot);
-    for (const SysfsHost& host : topology.Hosts()) {
-        const NTPortAdapter_s geometry = GeometryOf(host);
+    // The machine's own numbering: a port per host channel, the kernel's target and LUN.
+    HostTable table(sysRoot);
+    const auto topology = table.Topology();
+    for (const SysfsHost& host : topology->Hosts()) {
         for (const SysfsUnit& unit : host.units) {
+            const auto port = table.PortOfSite({unit.address.host, unit.address.channel});
+            if (!port) {
+                continue;
+            }
             LinuxUnitNodes nodes;
             nodes.host = unit.address.host;
             nodes.channel = unit.address.channel;
             nodes.target = unit.address.target;
             nodes.lun = unit.address.lun;
-            nodes.listedTarget = ListedTarget(geometry, nodes.channel, nodes.target);
+            nodes.port = static_cast<int>(*port);
             nodes.blockNodes = BlockNodes(UnitDir(sysRoot, unit));
             const auto sg = SysfsTopology::ReadSgName(sysRoot, unit.address);
             if (sg && !sg->empty()) {
@@ -136,7 +122,7 @@ const LinuxUnitNodes* LinuxDeviceNames::Resolve(const std::string& devName) cons
 const LinuxUnitNodes* LinuxDeviceNames::AtListed(int hostAdapter, int target, int lun) const
 {
     for (const LinuxUnitNodes& unit : m_units) {
-        if (unit.host == hostAdapter && unit.listedTarget == target && unit.lun == lun) {
+        if (unit.port == hostAdapter && unit.target == target && unit.lun == lun) {
             return &unit;
         }
     }
@@ -159,8 +145,8 @@ DeviceRecord LinuxDeviceNames::RecordOf(const LinuxUnitNodes& unit)
 {
     DeviceRecord record;
     record.kind = KIND_PLAIN;
-    record.hostAdapter = unit.host;
-    record.target = unit.listedTarget;
+    record.hostAdapter = unit.port;
+    record.target = unit.target;
     record.lun = unit.lun;
     return record;
 }

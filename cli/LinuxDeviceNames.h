@@ -13,9 +13,8 @@ struct LinuxUnitNodes {
     int channel = 0;
     int target = 0;
     int lun = 0;
-    // The address that reaches the unit; -1 when the target numbering of its
-    // host cannot reach it.
-    int listedTarget = -1;
+    // The port of the unit's host channel, numbered as the Linux machine numbers them.
+    int port = 0;
     std::vector<std::string> blockNodes;  // "/dev/sdb"
     std::string genericNode;              // "/dev/sg1", empty without the sg driver
 };

@@ -100,7 +100,7 @@ TEST(DescriptorSense, TgtdLunGivesTheSameTextsAndVerdictsInBothFormats)
     const CliRunner cli(target->Url());
     const std::vector<Case> cases = {
         {"", {"-i", "0:0:1"}, "\tVendor = IET"},
-        {"", {"-t", "1%", "0:0:1"}, "Random Seek Commands skipped: the drive does not support SEEK"},
+        {"", {"-t", "10%", "0:0:1"}, "Random Seek Commands skipped: the drive does not support SEEK"},
         {"", {"-g", "1%", "0:0:1"}, "Random Seek Commands skipped: the drive does not support SEEK"},
         {"", {"-gl", "0:0:1"}, " Generic Long Test Passed"},
     };

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -302,6 +303,21 @@ TEST(Json, AFailingDriveOfAMachineFile)
 
     const json listing = JsonRun(cli, {"-l"}, 0);
     EXPECT_EQ(listing["machine"], MachinePath("host-tests.json"));
+}
+
+// The same failure told in descriptor-format sense (SPC-4 4.5.2) gives the same member.
+TEST(Json, DescriptorSenseGivesTheSameSense)
+{
+    json machine = json::parse(std::ifstream(MachinePath("host-tests.json")));
+    for (json& unit : machine["ports"][0]["units"]) {
+        unit["descriptorSense"] = true;
+    }
+    const fs::path file = fs::temp_directory_path() / ("harrow-json-dsense-" + std::to_string(::getpid()) + ".json");
+    std::ofstream(file) << machine.dump();
+    CliRunner cli(file.string());
+    const json document = JsonRun(cli, {"-g", "1%", "0:5:0"}, 2);
+    fs::remove(file);
+    EXPECT_EQ(document["test"]["sense"], (json{{"key", 3}, {"asc", 0x11}, {"ascq", 0}, {"fru", 0}}));
 }
 
 TEST(Json, AnIscsiLun)

@@ -162,6 +162,18 @@ check_unit() {  # address sg type
     done
 }
 
+# The unit's generic node reaches the same unit as its address, and -l shows
+# the node on the line after the unit's.
+check_names() {  # address sg
+    local address=$1 sg=/dev/$2
+    check "$address reached as $sg" "$(field "inquiry $address" "Device = ")" "$(field "by-name $sg" "Device = ")"
+    if section list | awk -v a="$address" '$1 == a { getline; print; exit }' | grep -qw -- "$sg"; then
+        pass "$address listed with $sg"
+    else
+        fail "$address: -l shows no $sg on the line after it"
+    fi
+}
+
 # What a host test on a disk should give, by the disk's product name.
 check_tests() {  # address product
     local address=$1 product=$2 kind rc out option
@@ -209,6 +221,7 @@ main() {
     while read -r address sg type; do
         [ -n "$sg" ] || continue
         check_unit "$address" "$sg" "$type"
+        check_names "$address" "$sg"
         if [ "$type" == 0 ]; then
             product=$(shown "$(section "sg_inq /dev/$sg" | awk -F': ' '/Product identification/ { print $2 }')")
             check_tests "$address" "$product"

@@ -91,6 +91,7 @@ for address in $($cli -l | awk '/^ *[0-9]+:[0-9]+:[0-9]+ /{ print $1 }'); do
     section "inquiry $address" $cli -i "$address"
 done
 for sg in /dev/sg*; do
+    section "by-name $sg" $cli -i "$sg"
     section "sg_inq $sg" sg_inq "$sg"
     section "sg_inq_raw $sg" sg_inq -H "$sg"
     section "sg_readcap $sg" sg_readcap -l "$sg"

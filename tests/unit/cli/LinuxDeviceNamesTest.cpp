@@ -11,9 +11,9 @@ using harrow::machine::testing::FakeSysfs;
 using harrow::machine::testing::FakeUnit;
 using harrow::machine::testing::kKestrelNames;
 
-// Two hosts; a disk with sd and sg nodes, one without the sg driver, a disk
-// on the second bus of a host, a tape, and a host whose driver name makes
-// the core number its targets from bus 1 on (31 a bus).
+// A disk with sd and sg nodes, one without the sg driver, a host with units
+// on two channels (two ports), a target above 15, a tape, and a gap in the
+// host numbers with a host whose units sit on channel 1 only.
 class LinuxDeviceNamesTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -64,23 +64,22 @@ TEST_F(LinuxDeviceNamesTest, BlockAndGenericNodesReachTheirUnit)
     EXPECT_EQ(Listed("/dev/sda"), "0:0:0");
     EXPECT_EQ(Listed("/dev/sg0"), "0:0:0");
     EXPECT_EQ(Listed("/dev/sdb"), "0:1:0");
-    EXPECT_EQ(Listed("/dev/sg5"), "2:5:0") << "a tape is reached by its generic node";
+    EXPECT_EQ(Listed("/dev/sg5"), "1:5:0") << "a tape is reached by its generic node";
 }
 
-// 16 targets a bus for a host with initiator 7: bus 1 target 3 is target 19.
-TEST_F(LinuxDeviceNamesTest, TargetsAreCountedAcrossBusesAsTheCoreCountsThem)
+// Ports as the Linux machine numbers them: one per host channel, densely over
+// the hosts; targets and LUNs the kernel's own.
+TEST_F(LinuxDeviceNamesTest, PortsAreHostChannelsNumberedDensely)
 {
-    EXPECT_EQ(Listed("/dev/sdc"), "2:3:0");
-    EXPECT_EQ(Listed("/dev/sdd"), "2:19:0");
-    EXPECT_EQ(Listed("/dev/sdf"), "4:7:0") << "lpxnds starts at bus 1 with 128 targets a bus";
-    const LinuxUnitNodes* high = names.Resolve("/dev/sde");
-    ASSERT_NE(high, nullptr);
-    EXPECT_EQ(high->listedTarget, -1) << "target 20 does not fit 16 targets a bus";
+    EXPECT_EQ(Listed("/dev/sdc"), "1:3:0");
+    EXPECT_EQ(Listed("/dev/sdd"), "2:3:0") << "channel 1 of host 2 is a port of its own";
+    EXPECT_EQ(Listed("/dev/sde"), "1:20:0") << "a target above 15 keeps its number";
+    EXPECT_EQ(Listed("/dev/sdf"), "3:7:0") << "host 4 follows host 2 without a gap";
 }
 
 TEST_F(LinuxDeviceNamesTest, ByIdLinksAreFollowedInsideDev)
 {
-    EXPECT_EQ(Listed("/dev/disk/by-id/scsi-35000c500a1b2c3d4"), "2:3:0");
+    EXPECT_EQ(Listed("/dev/disk/by-id/scsi-35000c500a1b2c3d4"), "1:3:0");
     EXPECT_EQ(Listed("/dev/disk/by-id/absolute-sg0"), "0:0:0");
 }
 
@@ -101,14 +100,15 @@ TEST_F(LinuxDeviceNamesTest, ListedAddressesShowTheirNodes)
     const LinuxUnitNodes* noSg = names.AtListed(0, 1, 0);
     ASSERT_NE(noSg, nullptr);
     EXPECT_EQ(LinuxDeviceNames::NodesText(*noSg), "/dev/sdb");
-    const LinuxUnitNodes* secondBus = names.AtListed(2, 19, 0);
-    ASSERT_NE(secondBus, nullptr);
-    EXPECT_EQ(LinuxDeviceNames::NodesText(*secondBus), "/dev/sdd /dev/sg3");
-    const LinuxUnitNodes* tape = names.AtListed(2, 5, 0);
+    const LinuxUnitNodes* secondChannel = names.AtListed(2, 3, 0);
+    ASSERT_NE(secondChannel, nullptr);
+    EXPECT_EQ(LinuxDeviceNames::NodesText(*secondChannel), "/dev/sdd /dev/sg3");
+    const LinuxUnitNodes* tape = names.AtListed(1, 5, 0);
     ASSERT_NE(tape, nullptr);
     EXPECT_EQ(LinuxDeviceNames::NodesText(*tape), "/dev/sg5");
     EXPECT_EQ(names.AtListed(0, 2, 0), nullptr);
-    EXPECT_EQ(names.AtListed(2, 3, 1), nullptr);
+    EXPECT_EQ(names.AtListed(1, 3, 1), nullptr);
+    EXPECT_EQ(names.AtListed(4, 7, 0), nullptr) << "kernel host 4 is port 3";
 }
 
 TEST(LinuxDeviceNames, ATreeWithoutScsiGivesNoNames)
