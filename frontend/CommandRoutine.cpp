@@ -227,9 +227,10 @@ const std::array<std::uint8_t, RECORD_SENSE_BYTES>& LastSense() { return g_lastS
 
 void SetLastSense(const std::uint8_t* sense) { std::memcpy(g_lastSense.data(), sense, g_lastSense.size()); }
 
+// One per thread: the windowed program reads drives from several threads at once.
 std::uint8_t* SharedBuffer()
 {
-    static std::vector<std::uint8_t> buffer(SHARED_BUFFER_BYTES);
+    thread_local std::vector<std::uint8_t> buffer(SHARED_BUFFER_BYTES);
     return buffer.data();
 }
 

@@ -77,7 +77,7 @@ int ShowCommandError(CScsiIoCtl* failed, bool report, const std::uint8_t* cdb, i
 const std::array<std::uint8_t, RECORD_SENSE_BYTES>& LastSense();
 void SetLastSense(const std::uint8_t* sense);
 
-// The front ends' shared 64 KB data buffer, made on first use.
+// The front ends' 64 KB data buffer, one per thread, made on its first use there.
 constexpr std::uint32_t SHARED_BUFFER_BYTES = 64 * 1024;
 std::uint8_t* SharedBuffer();
 

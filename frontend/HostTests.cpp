@@ -223,7 +223,7 @@ public:
         Begin("Performing Random Seek Commands");
         error = Repeat(TestSeconds(), [&] { return m_test.Seek(RandomLba(0, m_test.LastLba())); });
         if (error == SEEK_NOT_SUPPORTED) {
-            LogLine(SEEK_SKIPPED, nullptr, NOTE);
+            LogLine(SEEK_SKIPPED, &m_record, NOTE);
             return 0;
         }
         return error;
@@ -235,7 +235,7 @@ private:
     void Begin(const char* text)
     {
         PublishStatus(m_record, TEST_RUNNING, text);
-        LogLine(text, nullptr, NOTE);
+        LogLine(text, &m_record, NOTE);
     }
 
     // One command between the stop and abort checks.
@@ -314,7 +314,7 @@ int GenericShortTest(DeviceRecord& record)
     record.testRunning = 1;
     const int percent = test.Percent();
     const auto seconds = static_cast<long long>(percent * 0.01 * PHASE_SECONDS);
-    LogLine(Format("Start %d%% Generic Short Test (^C to abort)", percent), nullptr, NOTE);
+    LogLine(Format("Start %d%% Generic Short Test (^C to abort)", percent), &record, NOTE);
     if (!test.ReadCapacityOrFail()) {
         return test.End(HOST_TEST_NO_CAPACITY, false);
     }
@@ -338,7 +338,7 @@ int GenericLongTest(DeviceRecord& record)
     // The verify stops at the share of the drive asked for, never past its end.
     const double share = std::clamp(percent * 0.01, 0.0, 1.0);
     const auto end = static_cast<std::uint32_t>(std::floor(share * last));
-    LogLine(Format("Starting %d%% Generic Long Test (^C to abort)", percent), nullptr, NOTE);
+    LogLine(Format("Starting %d%% Generic Long Test (^C to abort)", percent), &record, NOTE);
     int threshold = PROGRESS_STEP;
     // Nothing else sets the status until the loop ends, so it is published once.
     PublishStatus(record, TEST_RUNNING, "Performing Sequential Verify Commands");

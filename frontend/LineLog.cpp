@@ -105,12 +105,14 @@ std::string FormatDeviceAddress(const DeviceRecord& record)
 
 void LogLine(const std::string& text, const DeviceRecord* record, LogFlags flags)
 {
-    const std::string address = !flags.withoutAddress && record != nullptr ? FormatDeviceAddress(*record) : "";
+    const bool windowed = GetLogSettings().windowed;
+    const bool withAddress = !flags.withoutAddress || windowed;
+    const std::string address = withAddress && record != nullptr ? FormatDeviceAddress(*record) : "";
     const std::string line =
         flags.withTime ? Format("%s %s %s %s\n", TimeStamp("%d-%b-%Y").c_str(), TimeStamp("%H:%M:%S").c_str(),
                                 address.c_str(), text.c_str())
                        : Format("%s %s\n", address.c_str(), text.c_str());
-    if (flags.toConsole) {
+    if (flags.toConsole && !windowed) {
         PrintCountingLines(line);
     }
     if (const auto& observer = GetLogSettings().observer) {

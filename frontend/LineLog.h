@@ -13,6 +13,10 @@ struct LogSettings {
     std::string logFileName;
     // Told the text of every logged line, for a report that follows a run.
     std::function<void(const std::string&)> observer;
+    // The windowed program: its log writer has no console step, and a line
+    // logged for a device names it even where the routine asks for no address,
+    // since many drives run at once there.
+    bool windowed = false;
 };
 
 LogSettings& GetLogSettings();

@@ -88,26 +88,29 @@ unsigned ResultName(int result)
     return result == 0x0F ? RES_IN_PROGRESS_NAME : RES_OTHER_RESULT_NAME;
 }
 
-void LogResource(unsigned id, auto... values) { LogLine(Format(ResourceText(id).c_str(), values...), nullptr, NOTE); }
+void LogResource(const DeviceRecord& record, unsigned id, auto... values)
+{
+    LogLine(Format(ResourceText(id).c_str(), values...), &record, NOTE);
+}
 
 // Logs the newest entry of the self-test results page, field by field.
-void LogNewestEntry(const std::uint8_t* entry)
+void LogNewestEntry(const DeviceRecord& record, const std::uint8_t* entry)
 {
     const int code = entry[4] >> 5;
     const int result = entry[4] & 0x0F;
-    LogResource(RES_CODE_LINE, code, ResourceText(CodeName(code)).c_str());
-    LogResource(RES_RESULT_LINE, result, ResourceText(ResultName(result)).c_str());
-    LogResource(RES_HOURS_LINE, (entry[6] << 8) | entry[7]);
+    LogResource(record, RES_CODE_LINE, code, ResourceText(CodeName(code)).c_str());
+    LogResource(record, RES_RESULT_LINE, result, ResourceText(ResultName(result)).c_str());
+    LogResource(record, RES_HOURS_LINE, (entry[6] << 8) | entry[7]);
     if (result < 3) {
         return;
     }
     const unsigned long lba = (static_cast<unsigned long>(entry[12]) << 24) | (entry[13] << 16) | (entry[14] << 8) |
                               entry[15];
-    LogResource(RES_SEGMENT_LINE, static_cast<int>(entry[5]), lba);
+    LogResource(record, RES_SEGMENT_LINE, static_cast<int>(entry[5]), lba);
     if (entry[19] != 0) {
-        LogResource(RES_SENSE_VENDOR_LINE, entry[16] & 0x0F, entry[17], entry[18], entry[19]);
+        LogResource(record, RES_SENSE_VENDOR_LINE, entry[16] & 0x0F, entry[17], entry[18], entry[19]);
     } else {
-        LogResource(RES_SENSE_LINE, entry[16] & 0x0F, entry[17], entry[18]);
+        LogResource(record, RES_SENSE_LINE, entry[16] & 0x0F, entry[17], entry[18]);
     }
 }
 
@@ -120,12 +123,12 @@ void ReportSelfTestFailure(DeviceRecord& record)
     if (!answer.Good()) {
         PublishStatus(record, TEST_FAILED, FailureText("Log Sense", answer.ViewSense()));
         LogLine(record.statusText, &record, WITH_ADDRESS);
-        LogLine(ResourceText(RES_PAGE_UNREADABLE), nullptr, NOTE);
+        LogLine(ResourceText(RES_PAGE_UNREADABLE), &record, NOTE);
     } else {
         const std::uint8_t* entry = page.data() + ENTRY_OFFSET;
         if (std::any_of(entry, entry + ENTRY_BYTES, [](std::uint8_t byte) { return byte != 0; })) {
             PublishStatus(record, record.state, "Short Drive Self-Test Failed");
-            LogNewestEntry(entry);
+            LogNewestEntry(record, entry);
         }
     }
     PublishStatus(record, record.state, record.statusText + ", Please Run the Generic Drive Tests(s)");
@@ -181,7 +184,7 @@ int FinishRun(DeviceRecord& record, const SelfTestStatus& status, const char* wo
     if (status.read && IsFailure(status.resultCode)) {
         ReportSelfTestFailure(record);
     }
-    LogLine(Format(failed ? "DST %s Test complete with error" : "DST %s Test complete without error", word), nullptr,
+    LogLine(Format(failed ? "DST %s Test complete with error" : "DST %s Test complete without error", word), &record,
             NOTE);
     return failed ? 1 : 0;
 }
@@ -196,7 +199,7 @@ int FinishAtPercent(DeviceRecord& record, const char* word)
     const bool passed =
         status.read && (status.resultCode == 0 || (stoppedHere && status.resultCode == RESULT_ABORTED));
     if (passed) {
-        LogLine(Format("DST %s Test complete without error", word), nullptr, NOTE);
+        LogLine(Format("DST %s Test complete without error", word), &record, NOTE);
         return 0;
     }
     if (status.read) {
@@ -247,10 +250,10 @@ int RunSelfTest(DeviceRecord& record, bool extended)
     const int percent = RequestedPercent(record);
     const char* word = TestWord(extended);
     if (StartSelfTest(record, extended) != 0) {
-        LogLine(Format("Failed to start %d %% DST %s Test", percent, word), nullptr, NOTE);
+        LogLine(Format("Failed to start %d %% DST %s Test", percent, word), &record, NOTE);
         return 1;
     }
-    LogLine(Format("Starting %d %% DST %s Test", percent, word), nullptr, NOTE);
+    LogLine(Format("Starting %d %% DST %s Test", percent, word), &record, NOTE);
     const int result = FollowSelfTest(record, percent, word);
     record.testRunning = 0;
     return result;
@@ -316,7 +319,7 @@ void ReportSelfTestResult(DeviceRecord& record, int resultCode)
     default: return;
     }
     record.testRunning = 0;
-    LogLine(Format("Disc %s", record.statusText.c_str()), nullptr, NOTE);
+    LogLine(Format("Disc %s", record.statusText.c_str()), &record, NOTE);
 }
 
 bool AbortSelfTest(DeviceRecord& record) { return SendDiagnostic(record, SELF_TEST_ABORT_BACKGROUND).Good(); }

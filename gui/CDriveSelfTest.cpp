@@ -56,6 +56,7 @@ CDriveSelfTest::CDriveSelfTest(DeviceSelection& selection, RunState& state, QWid
     layout->addStretch(1);
 
     connect(m_start, &QPushButton::clicked, this, &CDriveSelfTest::StartTest);
+    connect(m_long, &QRadioButton::toggled, this, &CDriveSelfTest::LengthChanged);
     connect(m_abort, &QPushButton::clicked, this, &CDriveSelfTest::AbortTest);
     connect(&m_run, &DriveTestRun::Changed, this, &CDriveSelfTest::RunChanged);
     connect(&m_run, &DriveTestRun::Finished, this, [this] {

@@ -26,6 +26,8 @@ signals:
     void RunStarted();
     void RunChanged();
     void RunFinished();
+    // The test length chosen on the page: true for the long test.
+    void LengthChanged(bool longTest);
 
 private:
     void UpdateControls();

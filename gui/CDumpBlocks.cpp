@@ -3,6 +3,8 @@
 #include "frontend/DeviceQueries.h"
 #include "frontend/ResourceText.h"
 #include "frontend/TextFormat.h"
+#include "gui/DeviceSelection.h"
+#include "gui/GuiLog.h"
 #include "gui/Resources.h"
 #include "platform/System.h"
 
@@ -95,6 +97,14 @@ bool CDumpBlocks::Dump()
     const std::vector<DeviceRecord*> records = m_selection.Records();
     if (records.empty()) {
         Box("No device is selected. Tick a drive on the Devices page first.", MB_OK | MB_ICONERROR);
+        return false;
+    }
+    // Blocks are read from disks only: a tape would take READ as a move along its medium.
+    if (!m_selection.IsDisk(*records.front())) {
+        LogLine("Dump Blocks skipped: not a disk", records.front(), GUI_WITH_ADDRESS);
+        Box("The first selected device is not a disk: " + m_selection.Describe(*records.front()) +
+                "\nBlocks are dumped from disks only.",
+            MB_OK | MB_ICONERROR);
         return false;
     }
     std::uint64_t start = 0;

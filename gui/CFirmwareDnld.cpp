@@ -65,15 +65,42 @@ bool CFirmwareDnld::MayStart(const std::string& path)
         MessageBoxA(nullptr, "Please select a firmware file to download!", title.c_str(), MB_OK | MB_ICONWARNING);
         return false;
     }
+    if (!IsRegularFile(path)) {
+        MessageBoxA(nullptr, Format("%s is not a regular file and cannot be downloaded.", path.c_str()).c_str(),
+                    title.c_str(), MB_OK | MB_ICONWARNING);
+        return false;
+    }
     if (m_selection.Empty()) {
         m_status->setText("No devices selected go back and select device(s)");
         MessageBoxA(nullptr, ResourceText(RES_NO_DEVICES_TEXT).c_str(), ResourceText(RES_NO_DEVICES_CAPTION).c_str(),
                     MB_OK | MB_ICONWARNING);
         return false;
     }
-    // A download changes the drives for good: nothing is sent before the user agrees.
-    return MessageBoxA(nullptr, ResourceText(RES_DOWNLOAD_QUESTION).c_str(), title.c_str(),
-                       MB_YESNO | MB_ICONWARNING) != IDNO;
+    // A download changes the drives for good: nothing is sent before the user agrees, and
+    // the question names the file and every drive it will and will not reach.
+    return MessageBoxA(nullptr, Question(path).c_str(), title.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) ==
+           IDYES;
+}
+
+std::string CFirmwareDnld::Question(const std::string& path)
+{
+    std::string reached;
+    std::string refused;
+    const std::string revision = KstRevision(path);
+    for (DeviceRecord* record : m_selection.Records()) {
+        const std::string line = "\n    " + m_selection.Describe(*record);
+        const bool matches = IsLodFile(path) || ProductMatches(path, m_selection.FactsOf(*record).identity.product);
+        (matches ? reached : refused) += line;
+    }
+    std::string text = ResourceText(RES_DOWNLOAD_QUESTION) + "\n\nFile: " + path;
+    if (!revision.empty()) {
+        text += " (revision " + revision + ")";
+    }
+    text += "\nDrives to download:" + (reached.empty() ? std::string("\n    none") : reached);
+    if (!refused.empty()) {
+        text += "\nNot reached (the file is made for another product):" + refused;
+    }
+    return text;
 }
 
 void CFirmwareDnld::StartDownload()
@@ -99,9 +126,15 @@ void CFirmwareDnld::StartDownload()
     ReportOutcomes();
     RecordAfter();
     PumpWait(WAIT_STEP_MS);
+    for (const Drive& drive : m_drives) {
+        emit IdentityChanged(drive.record);
+    }
+    const bool allPassed = std::all_of(m_drives.begin(), m_drives.end(),
+                                       [](const Drive& d) { return d.record->state == TEST_PASSED; });
     m_drives.clear();
     m_status->setText(tr("Download finished."));
-    m_state.progressPosition = 100;
+    // A drive that failed did not get all the way.
+    m_state.progressPosition = allPassed ? 100 : std::min(m_state.progressPosition.load(), 99);
     m_state.activity = ACTIVITY_NONE;
     m_start->setEnabled(true);
     emit RunFinished();
@@ -123,7 +156,8 @@ void CFirmwareDnld::StartDrive(DeviceRecord& record, const std::string& path)
             &record, GUI_WITH_ADDRESS);
     LogModePages(record, "PreDownload Mode Page Settings :");
     const std::string vendor = identity.vendor.substr(0, identity.vendor.find_last_not_of(' ') + 1);
-    const DownloadJob job{path, headerless, vendor != "IBM"};
+    const DownloadJob job{path, headerless, vendor != "IBM", identity.revision,
+                          headerless ? std::string() : KstRevision(path)};
     auto download = [job](DeviceRecord& copy, const std::atomic<bool>&) { DownloadFirmware(copy, job); };
     m_drives.push_back(Drive{&record, std::make_unique<DriveWorker>(record, download)});
     if (record.kind != KIND_PLAIN) {
@@ -152,7 +186,7 @@ void CFirmwareDnld::TakeChanges()
     int done = 0;
     for (Drive& drive : m_drives) {
         drive.worker->TakeChange(*drive.record);
-        done += drive.worker->Finished() ? 1 : 0;
+        done += drive.worker->Finished() && drive.worker->Outcome().state == TEST_PASSED ? 1 : 0;
         drive.record->changed = 1;
     }
     m_state.progressPosition = m_drives.empty() ? 100 : done * 100 / static_cast<int>(m_drives.size());
@@ -165,7 +199,9 @@ void CFirmwareDnld::ReportOutcomes()
     QStringList lines;
     for (Drive& drive : m_drives) {
         DeviceRecord& record = *drive.record;
-        const bool passed = drive.worker->Outcome().state == TEST_PASSED;
+        const DeviceRecord outcome = drive.worker->Outcome();
+        PublishStatus(record, outcome.state, outcome.statusText);
+        const bool passed = outcome.state == TEST_PASSED;
         LogLine(passed ? "Target PASSED" : "Target FAILED", &record, GUI_WITH_ADDRESS);
         lines << QString::fromStdString(Format("Target %d: %s", record.target, passed ? "PASSED" : "FAILED"));
         if (!passed) {

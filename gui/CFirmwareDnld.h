@@ -33,6 +33,8 @@ private:
     };
 
     bool MayStart(const std::string& path);
+    // The confirmation: the file, the drives it reaches and those it does not.
+    std::string Question(const std::string& path);
     void StartDrive(DeviceRecord& record, const std::string& path);
     // Waits in 2-second steps until the workers end, showing their progress.
     void WaitForDownloads();

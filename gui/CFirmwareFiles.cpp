@@ -2,7 +2,11 @@
 
 #include "frontend/DeviceQueries.h"
 #include "frontend/TextFormat.h"
+#include "frontend/ResourceText.h"
 #include "gui/DeviceSelection.h"
+#include "gui/FirmwareDownload.h"
+#include "gui/Resources.h"
+#include "platform/System.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -44,10 +48,10 @@ CFirmwareFiles::CFirmwareFiles(DeviceSelection& selection, QWidget* parent)
 
 void CFirmwareFiles::Enter()
 {
+    // What the scan read, trimmed: showing the page sends the drives nothing.
     QStringList lines;
     for (const DeviceRecord* record : m_selection.Records()) {
-        DeviceIdentity identity;
-        ReadIdentity(*record, identity);
+        const DeviceIdentity& identity = m_selection.FactsOf(*record).identity;
         lines << QString::fromStdString(Format("Target: %d %s %s, Version: %s", record->target,
                                                identity.vendor.c_str(), identity.product.c_str(),
                                                identity.revision.c_str()));
@@ -67,6 +71,9 @@ void CFirmwareFiles::SetFileName(const std::string& path)
     m_parts->setText(path.empty() ? QString()
                                   : tr("Folder: %1\nName: %2\nExtension: %3")
                                         .arg(info.path(), info.completeBaseName(), info.suffix()));
+    if (info.exists() && !IsRegularFile(path)) {
+        m_parts->setText(m_parts->text() + tr("\nNot a regular file: it cannot be downloaded."));
+    }
 }
 
 void CFirmwareFiles::Browse()
@@ -74,6 +81,18 @@ void CFirmwareFiles::Browse()
     const QString path = QFileDialog::getOpenFileName(this, tr("Firmware File"), m_file->text(),
                                                       tr("Firmware Files (*.kst *.lod *.KST *.LOD)"));
     if (!path.isEmpty()) {
-        SetFileName(path.toStdString());
+        PickFile(path.toStdString());
     }
+}
+
+bool CFirmwareFiles::PickFile(const std::string& path)
+{
+    // A FIFO or a device would hang whoever opens it: refused before anything does.
+    if (!IsRegularFile(path)) {
+        const std::string text = path + " is not a regular file and cannot be downloaded.";
+        MessageBoxA(nullptr, text.c_str(), ResourceText(RES_APP_TITLE).c_str(), MB_OK | MB_ICONWARNING);
+        return false;
+    }
+    SetFileName(path);
+    return true;
 }

@@ -18,6 +18,8 @@ public:
     void Enter() override;
     std::string FileName() const;
     void SetFileName(const std::string& path);
+    // The file the user picked; false, with a message, for anything but a regular file.
+    bool PickFile(const std::string& path);
 
 private:
     void Browse();

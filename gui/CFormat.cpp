@@ -26,6 +26,15 @@ constexpr std::uint32_t MAX_BLOCK_SIZE = 0xFFFFFF;
 // One more is the number of blocks, and 0xFFFFFFFF of them means the factory maximum.
 constexpr std::uint32_t MAX_HIGH_BLOCK = 0xFFFFFFFD;
 
+std::uint32_t BlockSizeBytes(BlockSizeChoice choice)
+{
+    switch (choice) {
+    case BLOCK_520: return 520;
+    case BLOCK_1024: return 1024;
+    default: return 512;
+    }
+}
+
 void ShowBox(unsigned text, UINT type)
 {
     MessageBoxA(nullptr, ResourceText(text).c_str(), ResourceText(RES_APP_TITLE).c_str(), type);
@@ -136,10 +145,12 @@ std::optional<FormatRun::BlockSize> CFormat::ChosenBlockSize()
     return size;
 }
 
-bool CFormat::Confirm(bool format)
+bool CFormat::Confirm(bool format, const std::string& what)
 {
-    if (MessageBoxA(nullptr, ResourceText(format ? RES_FORMAT_QUESTION : RES_CAPACITY_QUESTION).c_str(),
-                    ResourceText(RES_APP_TITLE).c_str(), MB_YESNO | MB_ICONWARNING) == IDNO) {
+    const std::string text = ResourceText(format ? RES_FORMAT_QUESTION : RES_CAPACITY_QUESTION) + "\n\n" + what +
+                             m_selection.DisksQuestion();
+    if (MessageBoxA(nullptr, text.c_str(), ResourceText(RES_APP_TITLE).c_str(),
+                    MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
         return false;
     }
     if (format) {
@@ -171,7 +182,15 @@ void CFormat::Start()
             return;
         }
     }
-    if (!Confirm(format)) {
+    std::string what;
+    if (format) {
+        const std::uint32_t bytes = size->choice == BLOCK_OTHER ? size->typed : BlockSizeBytes(size->choice);
+        what = Format("Block size: %u bytes", static_cast<unsigned>(bytes));
+    } else {
+        what = highBlock == 0 ? std::string("Number of blocks: the factory maximum")
+                              : Format("Highest block: %u", static_cast<unsigned>(highBlock));
+    }
+    if (!Confirm(format, what)) {
         return;
     }
     Begin();
@@ -186,7 +205,7 @@ void CFormat::Start()
 
 void CFormat::ChangeCapacities(std::uint32_t highBlock)
 {
-    for (DeviceRecord* record : m_selection.Records()) {
+    for (DeviceRecord* record : m_selection.DisksFor("Change Capacity")) {
         PublishStatus(*record, TEST_RUNNING, "Beginning Change Capacity");
         emit RunChanged();
         PumpWait(CAPACITY_PAUSE_MS);

@@ -25,7 +25,8 @@ private:
     void ShowCapacity();
     // The typed value when valid, else an error box and nothing.
     std::optional<FormatRun::BlockSize> ChosenBlockSize();
-    bool Confirm(bool format);
+    // Asks, naming the block size or capacity and every drive; No is the default.
+    bool Confirm(bool format, const std::string& what);
     void ChangeCapacities(std::uint32_t highBlock);
     void Begin();
     void End();

@@ -38,8 +38,10 @@ void CFormatOnly::Start()
                     MB_OK | MB_ICONWARNING);
         return;
     }
-    if (MessageBoxA(nullptr, ResourceText(RES_FORMAT_QUESTION).c_str(), title.c_str(), MB_YESNO | MB_ICONWARNING) ==
-        IDNO) {
+    // No is the default: the question names every drive the format erases.
+    const std::string question = ResourceText(RES_FORMAT_QUESTION) + "\n\nBlock size: the one each drive has now" +
+                                 m_selection.DisksQuestion();
+    if (MessageBoxA(nullptr, question.c_str(), title.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
         return;
     }
     MessageBoxA(nullptr, ResourceText(RES_FORMAT_NOTICE).c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION);

@@ -7,6 +7,7 @@
 #include "gui/CMainFrame.h"
 #include "gui/CRescanIdentPg.h"
 #include "gui/GuiLog.h"
+#include "gui/LogFolder.h"
 #include "gui/Profile.h"
 #include "gui/Resources.h"
 #include "gui/SingleInstance.h"
@@ -28,7 +29,6 @@ namespace {
 constexpr std::uintptr_t FIRST_VALID_MODULE = 32;
 constexpr UINT MB_TYPE_MASK = 0x0000000F;
 constexpr UINT MB_ICON_MASK = 0x000000F0;
-constexpr UINT MB_DEFBUTTON2 = 0x00000100;
 constexpr int SPLASH_MS = 1500;
 constexpr const char* VERSION_VALUE = "\\StringFileInfo\\040904B0\\FileVersion";
 
@@ -45,6 +45,14 @@ QMessageBox::Icon IconOf(UINT type)
 
 int ShowMessageBox(const char* text, const char* caption, UINT type)
 {
+    // A box asked for by a scan or a drive's thread is shown by the window's thread.
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        int answer = IDOK;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [&] { answer = ShowMessageBox(text, caption, type); },
+            Qt::BlockingQueuedConnection);
+        return answer;
+    }
     const bool yesNo = (type & MB_TYPE_MASK) == MB_YESNO;
     QMessageBox box(IconOf(type), QString::fromUtf8(caption), QString::fromUtf8(text),
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, QApplication::activeWindow());
@@ -162,7 +170,8 @@ CHarrowApp::StartResult CHarrowApp::Start()
     const std::string product = ResourceText(RES_GUI_PRODUCT_NAME);
     CComputerSystem::RegisterProductRunning(product.c_str());
     SharedBuffer();
-    GetLogSettings().logFileName = ResourceText(RES_GUI_LOG_FILE_NAME);
+    GetLogSettings().logFileName = InLogFolder(ResourceText(RES_GUI_LOG_FILE_NAME));
+    GetLogSettings().windowed = true;
     m_started = true;
     LogStamped("Harrow Viraradiza diagnostic");
     harrow::platform::SetMessagePump(PumpWindowMessages);

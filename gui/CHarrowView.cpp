@@ -85,13 +85,17 @@ CHarrowView::CHarrowView(const std::string& productName, QWidget* parent)
 
     connect(m_back, &QPushButton::clicked, this, [this] { GoTo(CurrentPage() - 1); });
     connect(m_next, &QPushButton::clicked, this, [this] { GoTo(CurrentPage() + 1); });
-    connect(m_tests, &CDriveSelfTest::RunStarted, this, [this] { m_status->Show(m_selection, m_devices->Scanned()); });
+    connect(m_tests, &CDriveSelfTest::RunStarted, this, [this] {
+        m_selection.ResetStatus();
+        m_status->Show(m_selection, m_devices->Scanned());
+    });
     connect(m_tests, &CDriveSelfTest::RunChanged, this, [this] {
         SetNavigation(!m_state.Busy());
         m_status->Refresh();
     });
     connect(m_tests, &CDriveSelfTest::RunFinished, this, [this] {
         m_status->Refresh();
+        m_status->ShowSummary();
         SetNavigation(true);
     });
     connect(m_status, &StatusDisplay::AbortRequested, this, &CHarrowView::AbortTest);
@@ -122,6 +126,7 @@ QWidget* CHarrowView::MakePage(int page)
     default: throw std::logic_error("no wizard page " + std::to_string(page));
     }
     connect(made, &WizardPage::RunStarted, this, [this] {
+        m_selection.ResetStatus();
         m_status->Show(m_selection, m_devices->Scanned());
         SetNavigation(!m_state.Busy());
     });
@@ -131,7 +136,12 @@ QWidget* CHarrowView::MakePage(int page)
     });
     connect(made, &WizardPage::RunFinished, this, [this] {
         m_status->Refresh();
+        m_status->ShowSummary();
         SetNavigation(true);
+    });
+    connect(made, &WizardPage::IdentityChanged, this, [this](const DeviceRecord* record) {
+        m_devices->Reprobe(*record);
+        m_status->Show(m_selection, m_devices->Scanned());
     });
     connect(m_status, &StatusDisplay::AbortRequested, made, &WizardPage::AbortRun);
     return made;

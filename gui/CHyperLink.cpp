@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QUrl>
@@ -101,9 +102,16 @@ void CHyperLink::mouseReleaseEvent(QMouseEvent* event)
     }
 }
 
+QUrl CHyperLink::Url() const
+{
+    // A file of this computer, named by path, is not a web address.
+    const QFileInfo local(m_target);
+    return local.exists() ? QUrl::fromLocalFile(local.absoluteFilePath()) : QUrl::fromUserInput(m_target);
+}
+
 void CHyperLink::Open()
 {
-    if (QDesktopServices::openUrl(QUrl::fromUserInput(m_target))) {
+    if (QDesktopServices::openUrl(Url())) {
         return;
     }
     const int code = OpenWithRegisteredBrowser(m_target.toStdString());

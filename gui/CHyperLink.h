@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QUrl>
 
 #include <string>
 
@@ -13,6 +14,8 @@ public:
 
     // Opens the target; on failure beeps and says why.
     void Open();
+    // What Open asks the desktop to open: a local file by its path, else a web address.
+    QUrl Url() const;
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;

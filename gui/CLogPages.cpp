@@ -2,6 +2,7 @@
 
 #include "frontend/ResourceText.h"
 #include "frontend/TextFormat.h"
+#include "gui/DriveWorker.h"
 #include "gui/GrownDefectReport.h"
 #include "gui/GuiLog.h"
 #include "gui/HealthPanel.h"
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 
 namespace {
 
@@ -138,18 +140,60 @@ void CLogPages::Enter()
         return;
     }
     DeviceRecord& drive = *records.front();
-    m_drive->setText(tr("Drive at %1:%2:%3").arg(drive.hostAdapter).arg(drive.target).arg(drive.lun));
-    ShowSupportedPages(drive);
-    ShowTemperatures(drive);
-    ShowPowerOnTime(drive);
-    ShowSelfTests(drive);
-    m_health->Show(drive);
+    m_drive->setText(tr("Drive at %1:%2:%3: reading its log pages...")
+                         .arg(drive.hostAdapter)
+                         .arg(drive.target)
+                         .arg(drive.lun));
+    m_defects->setEnabled(false);
+    if (m_reader.joinable()) {
+        m_reader.join();
+    }
+    // The drive is read on a thread of its own; the window shows what it read.
+    const int generation = ++m_generation;
+    m_reading = true;
+    m_reader = std::thread([this, generation, copy = drive]() mutable {
+        LowerThreadPriority();
+        auto read = std::make_shared<Read>();
+        read->supported = ReadLogPage(copy, LOG_SUPPORTED_PAGES, read->supportedPage);
+        read->temperature = ReadLogPage(copy, LOG_TEMPERATURE, read->temperaturePage);
+        read->powerOn = PowerOnMinutes(copy, read->minutes);
+        read->selfTests = ReadLogPage(copy, LOG_SELF_TEST_RESULTS, read->selfTestPage);
+        read->health = HealthPanel::ReadReport(copy);
+        read->record = std::move(copy);
+        QMetaObject::invokeMethod(
+            this, [this, generation, read] { Show(generation, *read); }, Qt::QueuedConnection);
+    });
 }
 
-void CLogPages::ShowSupportedPages(DeviceRecord& drive)
+CLogPages::~CLogPages()
 {
-    LogPageBuffer page;
-    if (!ReadLogPage(drive, LOG_SUPPORTED_PAGES, page)) {
+    if (m_reader.joinable()) {
+        m_reader.join();
+    }
+}
+
+void CLogPages::Show(int generation, const Read& read)
+{
+    const std::vector<DeviceRecord*> records = m_selection.Records();
+    if (generation != m_generation || records.empty()) {
+        return;
+    }
+    m_reading = false;
+    DeviceRecord& drive = *records.front();
+    // A failed LOG SENSE marked the reader's copy failed.
+    drive.state = read.record.state;
+    m_drive->setText(tr("Drive at %1:%2:%3").arg(drive.hostAdapter).arg(drive.target).arg(drive.lun));
+    ShowSupportedPages(drive, read.supported, read.supportedPage);
+    ShowTemperatures(drive, read.temperature, read.temperaturePage);
+    ShowPowerOnTime(drive, read.powerOn, read.minutes);
+    ShowSelfTests(read.selfTests, read.selfTestPage);
+    m_health->Show(*read.health);
+    m_defects->setEnabled(true);
+}
+
+void CLogPages::ShowSupportedPages(DeviceRecord& drive, bool read, const LogPageBuffer& page)
+{
+    if (!read) {
         m_supported->addItem("Log Sense Command Failed");
         LogLine("Log Sense Command Failed", &drive, GUI_WITH_ADDRESS);
         return;
@@ -167,10 +211,9 @@ void CLogPages::ShowSupportedPages(DeviceRecord& drive)
     }
 }
 
-void CLogPages::ShowTemperatures(DeviceRecord& drive)
+void CLogPages::ShowTemperatures(DeviceRecord& drive, bool read, const LogPageBuffer& page)
 {
-    LogPageBuffer page;
-    if (!ReadLogPage(drive, LOG_TEMPERATURE, page)) {
+    if (!read) {
         m_temperature->clear();
         m_reference->clear();
         return;
@@ -189,10 +232,9 @@ void CLogPages::ShowTemperatures(DeviceRecord& drive)
     }
 }
 
-void CLogPages::ShowPowerOnTime(DeviceRecord& drive)
+void CLogPages::ShowPowerOnTime(DeviceRecord& drive, bool read, std::uint32_t minutes)
 {
-    std::uint32_t minutes = 0;
-    if (!PowerOnMinutes(drive, minutes)) {
+    if (!read) {
         return;
     }
     const std::string text = Format("%2.2d:%2.2d", static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
@@ -200,10 +242,9 @@ void CLogPages::ShowPowerOnTime(DeviceRecord& drive)
     LogLine("Power On Time = " + text, &drive, GUI_WITH_ADDRESS);
 }
 
-void CLogPages::ShowSelfTests(DeviceRecord& drive)
+void CLogPages::ShowSelfTests(bool read, const LogPageBuffer& page)
 {
-    LogPageBuffer page;
-    if (!ReadLogPage(drive, LOG_SELF_TEST_RESULTS, page)) {
+    if (!read) {
         return;
     }
     const std::size_t entries = PageLength(page) / SELF_TEST_ENTRY_BYTES;

@@ -1,12 +1,16 @@
 #pragma once
 
 #include "gui/DeviceSelection.h"
+#include "gui/ReportQueries.h"
 #include "gui/WizardPage.h"
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 class HealthPanel;
+struct HealthReport;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -17,9 +21,12 @@ class CLogPages : public WizardPage {
     Q_OBJECT
 public:
     CLogPages(DeviceSelection& selection, QWidget* parent = nullptr);
+    // Waits for a read still going.
+    ~CLogPages() override;
 
-    // Reads the first selected drive's log pages.
+    // Reads the first selected drive's log pages, off the window's thread.
     void Enter() override;
+    bool Reading() const override { return m_reading; }
     // Appends the grown-defect report of the first selected drive and says where.
     void WriteDefectReport();
     // Writes the inventory of the selected drives to the file; false after telling why.
@@ -28,10 +35,26 @@ public:
     static QString PageName(int code);
 
 private:
-    void ShowSupportedPages(DeviceRecord& drive);
-    void ShowTemperatures(DeviceRecord& drive);
-    void ShowPowerOnTime(DeviceRecord& drive);
-    void ShowSelfTests(DeviceRecord& drive);
+    // What the reader thread got from the drive.
+    struct Read {
+        bool supported = false;
+        bool temperature = false;
+        bool powerOn = false;
+        bool selfTests = false;
+        LogPageBuffer supportedPage{};
+        LogPageBuffer temperaturePage{};
+        LogPageBuffer selfTestPage{};
+        std::uint32_t minutes = 0;
+        std::shared_ptr<const HealthReport> health;
+        DeviceRecord record;
+    };
+
+    // Shows a read unless a later Enter started another.
+    void Show(int generation, const Read& read);
+    void ShowSupportedPages(DeviceRecord& drive, bool read, const LogPageBuffer& page);
+    void ShowTemperatures(DeviceRecord& drive, bool read, const LogPageBuffer& page);
+    void ShowPowerOnTime(DeviceRecord& drive, bool read, std::uint32_t minutes);
+    void ShowSelfTests(bool read, const LogPageBuffer& page);
     void AskForInventory();
 
     DeviceSelection& m_selection;
@@ -45,4 +68,7 @@ private:
     HealthPanel* m_health;
     QPushButton* m_defects;
     QPushButton* m_inventory;
+    std::thread m_reader;
+    int m_generation = 0;
+    bool m_reading = false;
 };

@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -61,6 +62,9 @@ bool CLogfileView::Open(const QString& fileName)
         return false;
     }
     m_text->setPlainText(QString::fromLocal8Bit(file.readAll()));
+    // The newest lines are at the end, and they are what the user came for.
+    m_text->moveCursor(QTextCursor::End);
+    m_text->ensureCursorVisible();
     m_shown = fileName;
     m_name->setText(fileName);
     return true;

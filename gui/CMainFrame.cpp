@@ -15,19 +15,21 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 namespace {
 
-// Windows' flag for a message box whose second button is the default.
-constexpr UINT MB_DEFBUTTON2 = 0x00000100;
 // A menu bar of exactly this many items takes the Advanced menu at its fifth place.
 constexpr int STANDARD_MENU_ITEMS = 6;
+constexpr int MINIMUM_WIDTH = 800;
+constexpr int MINIMUM_HEIGHT = 560;
 constexpr int ADVANCED_MENU_PLACE = 4;
 
 void ShowAbout(QWidget* parent)
@@ -37,7 +39,7 @@ void ShowAbout(QWidget* parent)
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(new QLabel(QString::fromStdString(ResourceText(RES_APP_TITLE)), &dialog));
     layout->addWidget(new QLabel(QApplication::applicationVersion(), &dialog));
-    const QString log = QString::fromStdString(GetLogSettings().logFileName);
+    const QString log = QFileInfo(QString::fromStdString(GetLogSettings().logFileName)).absoluteFilePath();
     layout->addWidget(new CHyperLink(QObject::tr("Open the log file"), log, &dialog));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
@@ -64,8 +66,9 @@ CMainFrame::CMainFrame(const std::string& productName, HMODULE programModule, QW
     connect(m_view, &CHarrowView::BusyChanged, this, &CMainFrame::UpdateCommands);
     connect(m_view, &CHarrowView::PageChanged, this, &CMainFrame::UpdateCommands);
     UpdateCommands();
-    // Not resizable: the pages are laid out for this size.
-    setFixedSize(1280, 720);
+    // Resizable, and small enough for a 1024x768 screen with its panel.
+    setMinimumSize(MINIMUM_WIDTH, MINIMUM_HEIGHT);
+    resize(1280, 720);
 }
 
 QAction* CMainFrame::PageAction(int page, const QIcon& icon)
@@ -147,6 +150,9 @@ void CMainFrame::CreateToolbars()
     }
     shortTest->setChecked(true);
     connect(longTest, &QAction::toggled, this, [this](bool on) { m_view->DriveTestPage()->SetLongTest(on); });
+    // The page's own choice shows on the toolbar too.
+    connect(m_view->DriveTestPage(), &CDriveSelfTest::LengthChanged, this,
+            [shortTest, longTest](bool isLong) { (isLong ? longTest : shortTest)->setChecked(true); });
     m_standardBar->addSeparator();
     m_standardBar->addAction(s->standardIcon(QStyle::SP_MessageBoxWarning), tr("Advanced"), this,
                              &CMainFrame::ToggleAdvancedMode);
@@ -245,9 +251,19 @@ void CMainFrame::OnCommand(int commandId)
     }
 }
 
+void CMainFrame::CloseWhenSafe()
+{
+    m_closeWhenSafe = true;
+    close();
+}
+
 void CMainFrame::UpdateCommands()
 {
     const bool busy = m_view->State().Busy();
+    if (m_closeWhenSafe && (!busy || m_view->State().Abortable())) {
+        // The signal that asked for the end was kept until the drives were safe.
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
     for (QAction* action : m_idleOnly) {
         action->setEnabled(!busy);
     }
@@ -271,6 +287,19 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     // A drive left in the middle of a download or a format may not start again.
     if (m_view->State().Busy() && !m_view->State().Abortable()) {
         event->ignore();
+        const char* text = m_closeWhenSafe
+                               ? "A firmware download or a format is running. Harrow closes as soon as it has "
+                                 "finished."
+                               : "A firmware download or a format is running. Closing now could leave a drive "
+                                 "that does not start again; Harrow can be closed when it has finished.";
+        if (!m_closeWhenSafe || !m_toldWhenSafe) {
+            m_toldWhenSafe = m_closeWhenSafe;
+            statusBar()->showMessage(QString::fromUtf8(text));
+            LogStamped(text);
+            if (!m_closeWhenSafe) {
+                MessageBoxA(nullptr, text, ResourceText(RES_APP_TITLE).c_str(), MB_OK | MB_ICONWARNING);
+            }
+        }
         return;
     }
     // Host tests end with their threads; the drives' own self tests are stopped.

@@ -28,6 +28,8 @@ public:
 
     // Asks before entering, logs the answer, and switches toolbars and menu bar.
     void ToggleAdvancedMode();
+    // Closes now, or as soon as no download or format runs (a termination signal).
+    void CloseWhenSafe();
     // A second start of the program asked for this window.
     void BringToFront();
     // Menu and toolbar commands of the plug-in's range reach the view here.
@@ -53,4 +55,6 @@ private:
     QList<QAction*> m_idleOnly;
     QAction* m_abortAction = nullptr;
     OemPlugin m_plugin;
+    bool m_closeWhenSafe = false;
+    bool m_toldWhenSafe = false;
 };

@@ -4,6 +4,7 @@
 #include "frontend/ResourceText.h"
 #include "frontend/TextFormat.h"
 #include "gui/ButtonChoice.h"
+#include "gui/DriveWorker.h"
 #include "gui/GuiLog.h"
 #include "gui/ModePageIo.h"
 #include "gui/Resources.h"
@@ -232,8 +233,44 @@ void CSpecialModePage::Enter()
     }
     m_segments->clear();
     const std::vector<DeviceRecord*> records = m_selection.Records();
-    if (!records.empty()) {
-        Preset(*records.front(), PortOptionsSupported());
+    if (records.empty()) {
+        UpdateControls();
+        return;
+    }
+    if (m_presetter.joinable()) {
+        m_presetter.join();
+    }
+    m_presetting = true;
+    UpdateControls();
+    m_note->setText(tr("Reading the drive's settings..."));
+    const int generation = ++m_generation;
+    m_presetter = std::thread([this, generation, copy = *records.front(), ports = PortOptionsSupported()]() mutable {
+        LowerThreadPriority();
+        const PresetRead preset = Preset(copy, ports);
+        QMetaObject::invokeMethod(
+            this, [this, generation, preset] { ShowPreset(generation, preset); }, Qt::QueuedConnection);
+    });
+}
+
+CSpecialModePage::~CSpecialModePage()
+{
+    if (m_presetter.joinable()) {
+        m_presetter.join();
+    }
+}
+
+void CSpecialModePage::ShowPreset(int generation, const PresetRead& preset)
+{
+    if (generation != m_generation) {
+        return;
+    }
+    m_presetting = false;
+    m_choice = preset.choice;
+    for (int id = 0; id < SETTING_COUNT; ++id) {
+        SetCheckedId(m_groups[id], preset.checked[id]);
+    }
+    if (preset.checked[CACHE_SEGMENTS] == SEGMENTS_VALUE) {
+        m_segments->setText(QString::number(m_choice.segments));
     }
     UpdateControls();
 }
@@ -250,53 +287,56 @@ bool CSpecialModePage::PortOptionsSupported()
     return true;
 }
 
-void CSpecialModePage::Preset(DeviceRecord& first, bool portOptions)
+CSpecialModePage::PresetRead CSpecialModePage::Preset(DeviceRecord& first, bool portOptions)
 {
-    PresetBit(first, AWRE);
-    PresetBit(first, ARRE);
-    PresetSegments(first);
-    PresetBit(first, DEXCPT);
+    PresetRead preset;
+    PresetBit(first, AWRE, preset);
+    PresetBit(first, ARRE, preset);
+    PresetSegments(first, preset);
+    PresetBit(first, DEXCPT, preset);
     if (portOptions) {
-        PresetBit(first, DLM);
-        PresetBit(first, DTOLI);
+        PresetBit(first, DLM, preset);
+        PresetBit(first, DTOLI, preset);
     }
+    return preset;
 }
 
-void CSpecialModePage::PresetBit(DeviceRecord& first, SettingId id)
+void CSpecialModePage::PresetBit(DeviceRecord& first, SettingId id, PresetRead& into)
 {
+    Choice& choice = into.choice;
     const Setting& setting = SETTINGS[id];
     WorkingPage page;
     if (!ReadPreferencePage(first, setting.page, PAGE_CURRENT, page, setting.bytes)) {
         LogLine(Format("Disc Unable to retrieve %s", setting.name), &first, GUI_WITH_ADDRESS);
         return;
     }
-    m_choice.on[id] = (page.PageByte(setting.byte) & setting.mask) != 0;
-    SetCheckedId(m_groups[id], m_choice.on[id] ? 1 : 0);
+    choice.on[id] = (page.PageByte(setting.byte) & setting.mask) != 0;
+    into.checked[id] = choice.on[id] ? 1 : 0;
     if (ReadPreferencePage(first, setting.page, PAGE_CHANGEABLE, page, setting.bytes) &&
         (page.PageByte(setting.byte) & setting.mask) != 0) {
-        m_choice.available[id] = true;
+        choice.available[id] = true;
     } else {
         LogLine(Format("Disc Unable to change %s", setting.name), &first, GUI_WITH_ADDRESS);
     }
 }
 
-void CSpecialModePage::PresetSegments(DeviceRecord& first)
+void CSpecialModePage::PresetSegments(DeviceRecord& first, PresetRead& into)
 {
+    Choice& choice = into.choice;
     WorkingPage page;
     if (!ReadPreferencePage(first, CACHING_PAGE, PAGE_CURRENT, page, CACHING_BYTES)) {
         LogLine("Disc Unable to retrieve the current Number of Cache Segments", &first, GUI_WITH_ADDRESS);
         return;
     }
-    m_choice.segments = page.PageByte(SEGMENTS_BYTE);
-    m_segments->setText(QString::number(m_choice.segments));
-    SetCheckedId(m_groups[CACHE_SEGMENTS], SEGMENTS_VALUE);
+    choice.segments = page.PageByte(SEGMENTS_BYTE);
+    into.checked[CACHE_SEGMENTS] = SEGMENTS_VALUE;
     if (!ReadPreferencePage(first, CACHING_PAGE, PAGE_DEFAULT, page, CACHING_BYTES)) {
         LogLine("Disc Unable to retrieve the default Number of Cache Segments", &first, GUI_WITH_ADDRESS);
         return;
     }
     if (ReadPreferencePage(first, CACHING_PAGE, PAGE_CHANGEABLE, page, CACHING_BYTES) &&
         page.PageByte(SEGMENTS_BYTE) != 0) {
-        m_choice.available[CACHE_SEGMENTS] = true;
+        choice.available[CACHE_SEGMENTS] = true;
     } else {
         LogLine("Disc Unable to change the Number of Cache Segments", &first, GUI_WITH_ADDRESS);
     }
@@ -343,6 +383,6 @@ void CSpecialModePage::UpdateControls()
     }
     m_segments->setEnabled(m_choice.available[CACHE_SEGMENTS] && !running);
     const bool empty = m_selection.Empty();
-    m_apply->setEnabled(!empty && !running);
+    m_apply->setEnabled(!empty && !running && !m_presetting);
     m_note->setText(empty ? tr("No device is selected. Tick drives on the Devices page first.") : QString());
 }

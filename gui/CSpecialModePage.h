@@ -4,6 +4,7 @@
 #include "gui/WizardPage.h"
 
 #include <array>
+#include <thread>
 
 class QButtonGroup;
 class QLabel;
@@ -26,16 +27,28 @@ public:
     };
 
     CSpecialModePage(DeviceSelection& selection, RunState& state, QWidget* parent = nullptr);
+    // Waits for a preset still reading.
+    ~CSpecialModePage() override;
 
+    // Presets the buttons from the first drive, read off the window's thread.
     void Enter() override;
+    // True while the preset reads the drive.
+    bool Reading() const override { return m_presetting; }
     void Apply();
     void AbortRun() override;
     const Choice& State() const { return m_choice; }
 
 private:
-    void Preset(DeviceRecord& first, bool portOptions);
-    void PresetBit(DeviceRecord& first, SettingId id);
-    void PresetSegments(DeviceRecord& first);
+    // What the preset read: the choice and which buttons it checks (-1: none).
+    struct PresetRead {
+        Choice choice;
+        std::array<int, SETTING_COUNT> checked{-1, -1, -1, -1, -1, -1};
+    };
+
+    static PresetRead Preset(DeviceRecord& first, bool portOptions);
+    static void PresetBit(DeviceRecord& first, SettingId id, PresetRead& into);
+    static void PresetSegments(DeviceRecord& first, PresetRead& into);
+    void ShowPreset(int generation, const PresetRead& preset);
     bool PortOptionsSupported();
     void ReadButtons();
     void UpdateControls();
@@ -47,4 +60,7 @@ private:
     QLineEdit* m_segments;
     QPushButton* m_apply;
     QLabel* m_note;
+    std::thread m_presetter;
+    int m_generation = 0;
+    bool m_presetting = false;
 };

@@ -2,6 +2,7 @@
 
 #include "frontend/ResourceText.h"
 #include "frontend/RmaForm.h"
+#include "gui/LogFolder.h"
 #include "gui/Resources.h"
 #include "platform/System.h"
 
@@ -55,8 +56,9 @@ CSupportRMA::CSupportRMA(DeviceSelection& selection, QWidget* parent)
     buttons->addWidget(write);
     buttons->addStretch(1);
     layout->addLayout(buttons);
-    auto* note = new QLabel(tr("The form is appended to rmalog.txt in the program's folder, with the drive's "
-                               "product and serial number and the instructions for returning it."),
+    auto* note = new QLabel(tr("The form is appended to %1, with the drive's product and serial number and the "
+                               "instructions for returning it.")
+                                .arg(QString::fromStdString(LogFolderShown() + RMA_FILE_NAME)),
                             this);
     note->setWordWrap(true);
     layout->addWidget(note);
@@ -78,7 +80,8 @@ void CSupportRMA::Enter()
 bool CSupportRMA::WriteForm()
 {
     const std::string header = RmaHeader();
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(RMA_FILE_NAME, "a+"));
+    const std::string fileName = InLogFolder(RMA_FILE_NAME);
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName.c_str(), "a+"));
     if (!file) {
         Box("Error opening RMA file rmalog.txt", MB_ICONERROR);
         return false;
@@ -91,6 +94,6 @@ bool CSupportRMA::WriteForm()
         Box("Error writing RMA file rmalog.txt", MB_ICONERROR);
         return false;
     }
-    Box("The return form was appended to rmalog.txt.", MB_ICONINFORMATION);
+    Box(("The return form was appended to " + LogFolderShown() + RMA_FILE_NAME + ".").c_str(), MB_ICONINFORMATION);
     return true;
 }

@@ -3,6 +3,7 @@
 #include "frontend/Capacity.h"
 #include "frontend/TextFormat.h"
 #include "gui/GuiLog.h"
+#include "gui/LogFolder.h"
 
 #include <algorithm>
 #include <array>
@@ -112,7 +113,7 @@ bool Identify(ScannedDevice& device)
     }
     device.record.isKestrel = IsKestrelDrive(device.record) ? 1 : 0;
     // The per-device log file is named after the drive's serial number.
-    device.record.logName = device.record.isKestrel != 0 ? device.identity.serialNumber : "";
+    device.record.logName = device.record.isKestrel != 0 ? InLogFolder(device.identity.serialNumber) : "";
     return true;
 }
 
@@ -130,6 +131,7 @@ std::vector<ScannedDevice> ScanTargets(int adapter, int targets, bool ide)
                 continue;
             }
             device.typeName = TypeName(type);
+            device.peripheralType = type;
             const Probe probe = ProbeDevice(device.record);
             device.text = ide ? IdeText(device, probe) : ScsiText(device, probe);
             found.push_back(std::move(device));
@@ -154,6 +156,7 @@ ScannedChannel ScanChannelAdapter(const AdapterInfo& info)
             continue;
         }
         device.typeName = TypeName(type);
+        device.peripheralType = type;
         device.text = RaidText(device, ProbeDevice(device.record));
         item.devices.push_back(std::move(device));
     }
@@ -190,12 +193,33 @@ std::vector<ScannedChannel> ScanRaidChannels(int adapter)
                 continue;
             }
             device.typeName = TypeName(0);
+            device.peripheralType = 0;
             device.text = RaidText(device, ProbeDevice(device.record));
             item.devices.push_back(std::move(device));
         }
         channels.push_back(std::move(item));
     }
     return channels;
+}
+
+void LogFound(const std::vector<ScannedDevice>& devices, const char* indent)
+{
+    for (const ScannedDevice& device : devices) {
+        LogLine(indent + device.text, nullptr, GUI_STAMPED);
+    }
+}
+
+// The log names every adapter and device the tree shows, in tree order.
+void LogFound(const std::vector<ScannedAdapter>& adapters)
+{
+    for (const ScannedAdapter& adapter : adapters) {
+        LogLine(adapter.text, nullptr, GUI_STAMPED);
+        LogFound(adapter.devices, "    ");
+        for (const ScannedChannel& channel : adapter.channels) {
+            LogLine("    " + channel.text, nullptr, GUI_STAMPED);
+            LogFound(channel.devices, "        ");
+        }
+    }
 }
 
 bool SameAddress(const DeviceRecord& a, const DeviceRecord& b)
@@ -244,7 +268,19 @@ std::vector<ScannedAdapter> ScanDevices()
         }
         adapters.push_back(std::move(item));
     }
+    LogFound(adapters);
     return adapters;
+}
+
+bool ReprobeDevice(ScannedDevice& device, bool raidChannel)
+{
+    const bool ide = device.text.rfind("Target: ", 0) == 0;
+    if (!Identify(device)) {
+        return false;
+    }
+    const Probe probe = ProbeDevice(device.record);
+    device.text = raidChannel ? RaidText(device, probe) : ide ? IdeText(device, probe) : ScsiText(device, probe);
+    return true;
 }
 
 const ScannedDevice* FindScanned(const std::vector<ScannedAdapter>& scan, const DeviceRecord& record)

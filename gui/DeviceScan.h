@@ -12,6 +12,7 @@ struct ScannedDevice {
     DeviceRecord record;
     DeviceIdentity identity;
     std::string typeName;
+    int peripheralType = -1;
 };
 
 struct ScannedChannel {
@@ -27,8 +28,13 @@ struct ScannedAdapter {
     std::vector<ScannedDevice> devices;
 };
 
-// Rescans every host adapter of the computer system and probes its devices.
+// Rescans every host adapter of the computer system and probes its devices;
+// logs what it found. Runs off the window's thread: it only reads drives.
 std::vector<ScannedAdapter> ScanDevices();
+
+// Reads the identity of one scanned device again (after a firmware download)
+// and rebuilds its tree line; false when the device no longer answers.
+bool ReprobeDevice(ScannedDevice& device, bool raidChannel);
 
 // The adapter line of the device tree and the status display.
 std::string AdapterText(int adapter, bool& raid);

@@ -8,12 +8,13 @@
 #include "gui/ElapsedText.h"
 #include "gui/GuiLog.h"
 #include "gui/Resources.h"
+#include "gui/RunSummary.h"
 #include "platform/Kernel.h"
 #include "platform/System.h"
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
+#include <iterator>
 
 namespace {
 
@@ -23,8 +24,23 @@ constexpr int POLL_SLICES = 10;
 constexpr unsigned RES_PAGE_UNREADABLE = 4062;
 constexpr int RESULT_ABORTED = 1;
 
-// Self tests share the front end's one 64 KB buffer: one drive's commands at a time.
-std::mutex g_selfTestCommands;
+constexpr int DIRECT_ACCESS = 0x00;
+// The phases of a short host test, in the order it runs them.
+constexpr const char* SHORT_HOST_PHASES[] = {
+    "Performing Sequential Read (start of disk)", "Performing Sequential Read (end of disk)",
+    "Performing Random Read Commands", "Performing Random Seek Commands"};
+constexpr const char* SKIPPED_TEXT = "Drive Test skipped: not a disk";
+
+// The phase a short host test's status names, or -1.
+int ShortHostPhase(const std::string& status)
+{
+    for (std::size_t phase = 0; phase < std::size(SHORT_HOST_PHASES); ++phase) {
+        if (status == SHORT_HOST_PHASES[phase]) {
+            return static_cast<int>(phase);
+        }
+    }
+    return -1;
+}
 
 void SetProgress(DeviceRecord& record, int percent)
 {
@@ -85,20 +101,15 @@ bool PollSelfTest(DeviceRecord& record, bool longTest, int share)
 
 void RunSelfTestDrive(DeviceRecord& record, const std::atomic<bool>& abort, bool longTest, int share)
 {
-    {
-        std::lock_guard lock(g_selfTestCommands);
-        SetProgress(record, 0);
-        if (StartSelfTest(record, longTest) != 0) {
-            return;
-        }
+    SetProgress(record, 0);
+    if (StartSelfTest(record, longTest) != 0) {
+        return;
     }
     while (WaitForPoll(abort)) {
-        std::lock_guard lock(g_selfTestCommands);
         if (PollSelfTest(record, longTest, share)) {
             return;
         }
     }
-    std::lock_guard lock(g_selfTestCommands);
     AbortSelfTest(record);
     int result = 0;
     ReadResult(record, result);
@@ -125,19 +136,6 @@ bool DriveTestRun::Start(bool longTest, double share)
     m_share = std::clamp(share, 0.0, 1.0);
     m_aborted = false;
     m_drives.clear();
-    for (DeviceRecord* record : records) {
-        Drive drive;
-        drive.record = record;
-        record->isKestrel = IsKestrelDrive(*record) ? 1 : 0;
-        if (record->isKestrel == 0) {
-            drive.method = Method::Generic;
-        } else {
-            drive.method = IsDstSupported(*record) ? Method::Dst : Method::Legacy;
-        }
-        m_drives.push_back(std::move(drive));
-    }
-    ShowDstEligibility();
-
     m_state.activity = ACTIVITY_DRIVE_TESTS;
     m_state.abortFlag = 0;
     m_state.progressPosition = 0;
@@ -147,12 +145,65 @@ bool DriveTestRun::Start(bool longTest, double share)
     m_state.elapsedText = ElapsedText(0);
     m_startedText = Format(m_long ? "Long Test started at %s" : "Short Test started at %s",
                            TimeStamp("%H:%M:%S").c_str());
+    for (DeviceRecord* record : records) {
+        Drive drive;
+        drive.record = record;
+        drive.check = std::make_unique<Check>();
+        PublishStatus(*record, TEST_RUNNING, "Checking the drive");
+        Check* check = drive.check.get();
+        check->thread = std::thread([check, copy = *record] {
+            LowerThreadPriority();
+            check->kestrel = IsKestrelDrive(copy);
+            check->dst = check->kestrel && IsDstSupported(copy);
+            if (!GetPeripheralType(copy, check->peripheralType)) {
+                check->peripheralType = -1;
+            }
+            check->done.store(true, std::memory_order_release);
+        });
+        m_drives.push_back(std::move(drive));
+    }
+    m_checking = true;
+    m_timer.start();
+    emit Changed();
+    return true;
+}
+
+bool DriveTestRun::ChecksDone()
+{
+    return std::all_of(m_drives.begin(), m_drives.end(),
+                       [](const Drive& d) { return d.check->done.load(std::memory_order_acquire); });
+}
+
+void DriveTestRun::StartDrives()
+{
+    m_checking = false;
+    for (Drive& drive : m_drives) {
+        drive.check->thread.join();
+        DeviceRecord& record = *drive.record;
+        record.isKestrel = drive.check->kestrel ? 1 : 0;
+        if (drive.check->peripheralType != DIRECT_ACCESS) {
+            drive.method = Method::Skip;
+        } else if (!drive.check->kestrel) {
+            drive.method = Method::Generic;
+        } else {
+            drive.method = drive.check->dst ? Method::Dst : Method::Legacy;
+        }
+    }
+    if (m_aborted) {
+        for (Drive& drive : m_drives) {
+            PublishStatus(*drive.record, TEST_ABORTED, "Test Aborted before it started");
+            drive.finished = true;
+        }
+        FinishRun();
+        return;
+    }
+    // The question waits on the window; the drives wait for it.
+    m_timer.stop();
+    ShowDstEligibility();
     for (Drive& drive : m_drives) {
         StartDrive(drive);
     }
     m_timer.start();
-    emit Changed();
-    return true;
 }
 
 void DriveTestRun::ShowDstEligibility()
@@ -161,7 +212,7 @@ void DriveTestRun::ShowDstEligibility()
     std::string lines;
     bool foreign = false;
     for (const Drive& drive : m_drives) {
-        if (drive.method == Method::Dst) {
+        if (drive.method == Method::Dst || drive.method == Method::Skip) {
             continue;
         }
         const DeviceRecord& r = *drive.record;
@@ -186,10 +237,17 @@ void DriveTestRun::StartDrive(Drive& drive)
 {
     DeviceRecord& record = *drive.record;
     record.changed = 1;
+    if (drive.method == Method::Skip) {
+        // A tape or a CD-ROM is not failed for lacking what a disk test asks of it.
+        PublishStatus(record, TEST_NONE, SKIPPED_TEXT);
+        LogLine(SKIPPED_TEXT, &record, GUI_WITH_ADDRESS);
+        drive.finished = true;
+        return;
+    }
     if (drive.method == Method::Dst) {
         record.statusText = "Drive Self Test In Progress";
         record.state = TEST_RUNNING;
-        LogStamped(Format("Disc Starting DST %s test", Word()));
+        LogLine(Format("Disc Starting DST %s test", Word()), &record, GUI_WITH_ADDRESS);
         const int share = static_cast<int>(m_share * 100.0);
         drive.worker = std::make_unique<DriveWorker>(
             record, [longTest = m_long, share](DeviceRecord& copy, const std::atomic<bool>& abort) {
@@ -200,7 +258,8 @@ void DriveTestRun::StartDrive(Drive& drive)
     const bool legacy = drive.method == Method::Legacy;
     record.statusText = Format(legacy ? "Starting %s Legacy Test" : "Starting %s Generic Test", Word());
     record.state = TEST_RUNNING;
-    LogStamped(Format(legacy ? "Disc Starting Legacy %s test" : "Disc Starting Generic %s test", Word()));
+    LogLine(Format(legacy ? "Disc Starting Legacy %s test" : "Disc Starting Generic %s test", Word()), &record,
+            GUI_WITH_ADDRESS);
     record.abortRequest = 0;
     record.testRunning = 1;
     record.hostTestStarted = 1;
@@ -215,20 +274,47 @@ void DriveTestRun::StartDrive(Drive& drive)
 void DriveTestRun::Poll()
 {
     m_state.elapsedText = ElapsedText(m_clock.elapsed());
-    int total = 0;
+    if (m_checking) {
+        if (ChecksDone()) {
+            StartDrives();
+        }
+        emit Changed();
+        return;
+    }
     bool running = false;
     for (Drive& drive : m_drives) {
         if (!drive.finished) {
             PollDrive(drive);
         }
         running = running || !drive.finished;
-        total += drive.finished ? 100 : drive.progress;
     }
-    m_state.progressPosition = m_drives.empty() ? 0 : total / static_cast<int>(m_drives.size());
+    UpdateProgress();
     emit Changed();
     if (!running) {
         FinishRun();
     }
+}
+
+void DriveTestRun::UpdateProgress()
+{
+    int total = 0;
+    int tested = 0;
+    bool shortOfPass = false;
+    for (const Drive& drive : m_drives) {
+        if (drive.method == Method::Skip) {
+            continue;
+        }
+        ++tested;
+        const bool passed = drive.finished && drive.record->state == TEST_PASSED;
+        total += passed ? 100 : drive.progress;
+        shortOfPass = shortOfPass || (drive.finished && !passed);
+    }
+    int position = tested == 0 ? 0 : total / tested;
+    // A drive that failed or was aborted did not get all the way.
+    if (shortOfPass) {
+        position = std::min(position, 99);
+    }
+    m_state.progressPosition = position;
 }
 
 void DriveTestRun::PollDrive(Drive& drive)
@@ -251,9 +337,11 @@ void DriveTestRun::PollDrive(Drive& drive)
     if (drive.worker->TakeChange(record)) {
         record.changed = 1;
     }
-    // A short host test's percent stays the share it was given.
+    // A short host test's percent stays the share it was given; its phases tell how far it is.
     if (!host || m_long) {
         drive.progress = static_cast<int>(record.percent);
+    } else if (const int phase = ShortHostPhase(record.statusText); phase >= 0) {
+        drive.progress = phase * 100 / static_cast<int>(std::size(SHORT_HOST_PHASES));
     }
 }
 
@@ -265,7 +353,7 @@ void DriveTestRun::Abort()
     m_aborted = true;
     m_state.abortFlag = 1;
     for (Drive& drive : m_drives) {
-        if (drive.finished) {
+        if (drive.finished || !drive.worker) {
             continue;
         }
         if (drive.method == Method::Dst) {
@@ -284,7 +372,13 @@ void DriveTestRun::Abort()
 void DriveTestRun::FinishRun()
 {
     m_timer.stop();
+    UpdateProgress();
     LogStamped("Disc Test(s) have Completed Execution");
+    std::vector<const DeviceRecord*> records;
+    for (const Drive& drive : m_drives) {
+        records.push_back(drive.record);
+    }
+    LogStamped("Disc Test(s) Summary: " + RunSummary(records));
     m_state.activity = ACTIVITY_NONE;
     emit Finished();
 }

@@ -5,10 +5,14 @@
 
 namespace {
 
-// Below the window's thread, so a drive that answers at once cannot starve it.
 constexpr int WORKER_NICENESS = 5;
 
 }  // namespace
+
+void LowerThreadPriority()
+{
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), getpriority(PRIO_PROCESS, 0) + WORKER_NICENESS);
+}
 
 DriveWorker::DriveWorker(const DeviceRecord& record, Test test)
     : m_record(record)
@@ -25,7 +29,7 @@ DriveWorker::~DriveWorker()
 
 void DriveWorker::Run(const Test& test)
 {
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), getpriority(PRIO_PROCESS, 0) + WORKER_NICENESS);
+    LowerThreadPriority();
     test(m_record, m_abort);
     m_done.store(true, std::memory_order_release);
 }

@@ -7,6 +7,9 @@
 #include <mutex>
 #include <thread>
 
+// Puts the calling thread below the window's, so drives that answer at once cannot starve it.
+void LowerThreadPriority();
+
 // One drive's test on a thread of its own, on its own copy of the drive's
 // record. The window's thread reads the copy's progress fields and sets
 // abortRequest; once Finished() says so the copy is the test's whole outcome.

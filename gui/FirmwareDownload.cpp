@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -99,8 +100,9 @@ int SendChunks(DeviceRecord& record, std::FILE* file, long start, std::uint8_t* 
             return read < 0 ? -1 : static_cast<int>(chunk);
         }
         if (chunk == MAX_CHUNKS) {
-            Report(record, TEST_FAILED, "Download Failed: the file is larger than the drive can take");
-            return -1;
+            // Whether what was sent made a whole image, the drive's revision tells.
+            Report(record, TEST_RUNNING, "Download: the file is larger than the drive can take; the rest is not sent");
+            return static_cast<int>(chunk);
         }
         if (chunk > 0) {
             Sleep(CHUNK_PAUSE_MS);
@@ -117,19 +119,54 @@ int SendChunks(DeviceRecord& record, std::FILE* file, long start, std::uint8_t* 
     }
 }
 
-void AwaitReady(DeviceRecord& record)
+// True when the drive came back ready.
+bool AwaitReady(DeviceRecord& record)
 {
     Report(record, TEST_RUNNING, "Re-Initializing Drive - DO NOT INTERRUPT!");
     Sleep(REINIT_WAIT_MS);
     for (int round = 0; round < READY_ROUNDS; ++round) {
         if (SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT) == 0) {
             Report(record, TEST_PASSED, "Download - Complete");
-            return;
+            return true;
         }
         SendNoDataCommand(record, cdb::StartStopUnit(true), SHORT_TIMEOUT);
         Sleep(REINIT_WAIT_MS);
     }
     Report(record, TEST_FAILED, "Download - Failed");
+    return false;
+}
+
+std::string Trimmed(std::string text)
+{
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+// The revision the drive reports now; empty when it does not answer.
+std::string RevisionNow(const DeviceRecord& record)
+{
+    DeviceIdentity identity;
+    return ReadIdentity(record, identity) == 0 ? Trimmed(identity.revision) : "";
+}
+
+// A ready drive still running its old firmware has not been upgraded.
+void CheckRevision(DeviceRecord& record, const DownloadJob& job)
+{
+    const std::string after = RevisionNow(record);
+    const std::string before = Trimmed(job.revisionBefore);
+    if (job.expectedRevision.empty()) {
+        LogLine(Format("Revision before the download: %s, after: %s", before.c_str(), after.c_str()), &record,
+                GUI_WITH_ADDRESS);
+        return;
+    }
+    if (after != job.expectedRevision) {
+        Report(record, TEST_FAILED,
+               Format("Download Failed: the drive reports revision %s, the file carries %s",
+                      after.empty() ? "(none)" : after.c_str(), job.expectedRevision.c_str()));
+        return;
+    }
+    LogLine(Format("Revision before the download: %s, after: %s", before.c_str(), after.c_str()), &record,
+            GUI_WITH_ADDRESS);
 }
 
 }  // namespace
@@ -138,8 +175,39 @@ bool IsKstFile(const std::string& path) { return HasExtension(path, ".kst"); }
 
 bool IsLodFile(const std::string& path) { return HasExtension(path, ".lod"); }
 
+bool IsRegularFile(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error);
+}
+
+std::string KstRevision(const std::string& path)
+{
+    if (!IsRegularFile(path)) {
+        return "";
+    }
+    const File file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) {
+        return "";
+    }
+    std::array<char, KST_HEADER_BYTES> header{};
+    std::string text(header.data(), std::fread(header.data(), 1, header.size(), file.get()));
+    text = text.substr(0, text.find('\0'));
+    const std::size_t first = text.find(',');
+    const std::size_t second = first == std::string::npos ? first : text.find(',', first + 1);
+    if (second == std::string::npos) {
+        return "";
+    }
+    std::string revision = text.substr(second + 1);
+    revision = revision.substr(0, revision.find_first_of(", "));
+    return revision;
+}
+
 bool ProductMatches(const std::string& path, const std::string& inquiryProduct)
 {
+    if (!IsRegularFile(path)) {
+        return false;
+    }
     const File file(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!file) {
         return false;
@@ -157,6 +225,10 @@ void DownloadFirmware(DeviceRecord& record, const DownloadJob& job)
         Report(record, TEST_FAILED, "Must enter filename");
         return;
     }
+    if (!IsRegularFile(job.path)) {
+        Report(record, TEST_FAILED, Format("Error opening file %s: not a regular file", job.path.c_str()));
+        return;
+    }
     const File file(std::fopen(job.path.c_str(), "rb"), std::fclose);
     if (!file) {
         Report(record, TEST_FAILED, Format("Error opening file %s", job.path.c_str()));
@@ -170,15 +242,22 @@ void DownloadFirmware(DeviceRecord& record, const DownloadJob& job)
     if (sent < 0) {
         if (record.state != TEST_FAILED) {
             Report(record, TEST_FAILED, Format("Error reading file %s", job.path.c_str()));
+            return;
         }
-        return;
+        // A drive that installed the image and refused what the file carries beyond it is upgraded.
+        if (job.expectedRevision.empty() || RevisionNow(record) != job.expectedRevision) {
+            return;
+        }
+        Report(record, TEST_RUNNING, "Download: the drive took the firmware and refused the rest of the file");
     }
     if (sent == 0) {
         // Nothing reached the drive: its old firmware is still running.
         Report(record, TEST_FAILED, Format("Download Failed: %s holds no firmware", job.path.c_str()));
         return;
     }
-    AwaitReady(record);
+    if (AwaitReady(record)) {
+        CheckRevision(record, job);
+    }
 }
 
 void LogModePages(DeviceRecord& record, const char* heading)

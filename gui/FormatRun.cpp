@@ -43,8 +43,10 @@ void FormatRun::Run(const std::optional<BlockSize>& blockSize)
     m_clock.start();
     m_state.elapsedText = ElapsedText(m_clock.elapsed());
     Publish(0);
-    SetControlBlocks(true);
-    for (DeviceRecord* record : m_selection.Records()) {
+    const std::vector<DeviceRecord*> disks = m_selection.DisksFor(m_formatOnly ? "Format Only" : "Format");
+    emit Changed();
+    SetControlBlocks(disks, true);
+    for (DeviceRecord* record : disks) {
         if (blockSize && !ChangeBlockSize(*record, blockSize->choice, blockSize->typed)) {
             emit Changed();
             continue;
@@ -66,16 +68,21 @@ void FormatRun::Run(const std::optional<BlockSize>& blockSize)
     for (Drive& drive : m_drives) {
         drive.worker.join();
     }
-    SetControlBlocks(false);
+    // The bar shows 100 % only when every format completed.
+    const bool allPassed = std::all_of(m_drives.begin(), m_drives.end(),
+                                       [](const Drive& d) { return d.record->state == TEST_PASSED; });
+    if (!allPassed) {
+        Publish(std::min(m_progress, 99));
+    }
+    SetControlBlocks(disks, false);
 }
 
-void FormatRun::SetControlBlocks(bool set)
+void FormatRun::SetControlBlocks(const std::vector<DeviceRecord*>& records, bool set)
 {
     CComputerSystem* system = CComputerSystem::Instance();
     if (system == nullptr) {
         return;
     }
-    const std::vector<DeviceRecord*> records = m_selection.Records();
     const auto n = static_cast<unsigned long>(records.size());
     SCSIDevice* previous = nullptr;
     for (const DeviceRecord* record : records) {

@@ -44,7 +44,7 @@ private:
         bool inProgress = false;
     };
 
-    void SetControlBlocks(bool set);
+    void SetControlBlocks(const std::vector<DeviceRecord*>& records, bool set);
     void StartDrive(DeviceRecord& record);
     // One pass over the drives; false when none is in progress any more.
     bool Examine();

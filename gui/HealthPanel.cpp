@@ -25,16 +25,21 @@ HealthPanel::HealthPanel(QWidget* parent) : QWidget(parent), m_verdict(new QLabe
     layout->addWidget(m_lines, 1);
 }
 
+std::shared_ptr<const HealthReport> HealthPanel::ReadReport(const DeviceRecord& drive)
+{
+    return std::make_shared<const HealthReport>(ReadDriveHealth(drive));
+}
+
 void HealthPanel::Clear()
 {
     m_verdict->clear();
     m_lines->clear();
 }
 
-void HealthPanel::Show(const DeviceRecord& drive)
+void HealthPanel::Show(const HealthReport& report)
 {
     Clear();
-    const std::vector<HealthLine> lines = HealthReportLines(ReadDriveHealth(drive));
+    const std::vector<HealthLine> lines = HealthReportLines(report);
     for (const HealthLine& line : lines) {
         auto* item = new QListWidgetItem(QString::fromStdString(line.text), m_lines);
         item->setToolTip(item->text());

@@ -4,6 +4,10 @@
 
 #include <QWidget>
 
+#include <memory>
+
+struct HealthReport;
+
 class QLabel;
 class QListWidget;
 
@@ -15,8 +19,9 @@ class HealthPanel : public QWidget {
 public:
     explicit HealthPanel(QWidget* parent = nullptr);
 
-    // Reads the drive's log pages and shows the report.
-    void Show(const DeviceRecord& drive);
+    // Reads the drive's health; safe on any thread.
+    static std::shared_ptr<const HealthReport> ReadReport(const DeviceRecord& drive);
+    void Show(const HealthReport& report);
     void Clear();
 
 private:

@@ -1,8 +1,8 @@
 #include "gui/SingleInstance.h"
 
-#include "platform/Registry.h"
-
 #include <QCryptographicHash>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -17,10 +17,24 @@ constexpr const char* ACTIVATE = "activate\n";
 
 SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {}
 
+QString SingleInstance::Scope()
+{
+    const QString machine = qEnvironmentVariable("HARROW_MACHINE", "builtin");
+    // This computer's drives are one set, whichever screen a window is on.
+    if (machine == "linux") {
+        return "linux";
+    }
+    const QString display = qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? qEnvironmentVariable("WAYLAND_DISPLAY")
+                                                                          : qEnvironmentVariable("DISPLAY");
+    const QFileInfo file(machine);
+    return QGuiApplication::platformName() + "|" + display + "|" +
+           (file.exists() ? file.canonicalFilePath() : machine);
+}
+
 QString SingleInstance::ServerName()
 {
-    const QByteArray registry = QByteArray::fromStdString(harrow::platform::RegistryPath());
-    const QByteArray digest = QCryptographicHash::hash(registry, QCryptographicHash::Sha1).toHex().left(12);
+    const QByteArray scope = Scope().toUtf8();
+    const QByteArray digest = QCryptographicHash::hash(scope, QCryptographicHash::Sha1).toHex().left(12);
     return QString("HarrowMainWindow-%1-%2").arg(getuid()).arg(QString::fromLatin1(digest));
 }
 

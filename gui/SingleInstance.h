@@ -12,7 +12,10 @@ class SingleInstance : public QObject {
 public:
     explicit SingleInstance(QObject* parent = nullptr);
 
-    // The socket name: the window class plus the user and the registry file.
+    // One window per user and display and machine file; one per user for the
+    // real machine ("linux"), whatever the display.
+    static QString Scope();
+    // The socket name: the window class plus the user and a digest of the scope.
     static QString ServerName();
     // True when another instance ran and was asked to come forward.
     bool ActivateRunning();

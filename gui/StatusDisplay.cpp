@@ -2,11 +2,13 @@
 
 #include "frontend/TextFormat.h"
 #include "gui/GuiLog.h"
+#include "gui/RunSummary.h"
 
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -25,7 +27,7 @@ std::string DriveText(const ScannedDevice& device, bool ide)
     const DeviceRecord& r = device.record;
     const DeviceIdentity& id = device.identity;
     const std::string serial = r.isKestrel != 0 ? id.serialNumber : "";
-    if (r.kind == KIND_RAID) {
+    if (r.kind != KIND_PLAIN) {
         return Format("%s %d:%d:%d:%d %s %s Version: %s %s", Trimmed(device.typeName).c_str(), r.hostAdapter,
                       r.channel, r.target, r.lun, id.vendor.c_str(), id.product.c_str(), id.revision.c_str(),
                       serial.c_str());
@@ -37,6 +39,33 @@ std::string DriveText(const ScannedDevice& device, bool ide)
     return Format("%s %d:%d:%d %s %s Version: %s %s", Trimmed(device.typeName).c_str(), r.hostAdapter, r.target,
                   r.lun, id.vendor.c_str(), id.product.c_str(), id.revision.c_str(), serial.c_str());
 }
+
+}  // namespace
+
+// A failed or aborted drive stands out from the lines that passed.
+void StatusDisplay::MarkOutcome(QTreeWidgetItem* line, TestState state) const
+{
+    switch (state) {
+    case TEST_FAILED:
+        line->setIcon(1, m_failedIcon);
+        line->setForeground(1, QColor(0xB0, 0x00, 0x00));
+        break;
+    case TEST_ABORTED:
+        line->setIcon(1, m_abortedIcon);
+        line->setForeground(1, QColor(0x90, 0x50, 0x00));
+        break;
+    case TEST_PASSED:
+        line->setIcon(1, m_passedIcon);
+        line->setForeground(1, line->foreground(0));
+        break;
+    default:
+        line->setIcon(1, QIcon());
+        line->setForeground(1, line->foreground(0));
+        break;
+    }
+}
+
+namespace {
 
 QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text)
 {
@@ -52,7 +81,10 @@ QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text)
 
 StatusDisplay::StatusDisplay(RunState& state, QWidget* parent)
     : QWidget(parent), m_state(state), m_tree(new QTreeWidget(this)), m_progress(new QProgressBar(this)),
-      m_elapsed(new QLabel(this)), m_abort(new QPushButton(tr("&Abort"), this))
+      m_elapsed(new QLabel(this)), m_summary(new QLabel(this)), m_abort(new QPushButton(tr("&Abort"), this)),
+      m_failedIcon(style()->standardIcon(QStyle::SP_MessageBoxCritical)),
+      m_abortedIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning)),
+      m_passedIcon(style()->standardIcon(QStyle::SP_DialogApplyButton))
 {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(tr("Device(s) Testing:"), this));
@@ -62,6 +94,8 @@ StatusDisplay::StatusDisplay(RunState& state, QWidget* parent)
     m_tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_tree->header()->setStretchLastSection(false);
     layout->addWidget(m_tree, 1);
+    m_summary->setObjectName("statusSummary");
+    layout->addWidget(m_summary);
     auto* bottom = new QHBoxLayout;
     m_progress->setObjectName("statusProgress");
     m_elapsed->setObjectName("statusElapsed");
@@ -76,6 +110,10 @@ StatusDisplay::StatusDisplay(RunState& state, QWidget* parent)
 
 void StatusDisplay::Show(DeviceSelection& selection, const std::vector<ScannedAdapter>& scan)
 {
+    m_summary->clear();
+    // One layout for the whole tree, not one per line.
+    m_tree->setUpdatesEnabled(false);
+    m_tree->header()->setSectionResizeMode(QHeaderView::Interactive);
     m_tree->clear();
     m_lines.clear();
     for (DeviceRecord* record : selection.Records()) {
@@ -98,22 +136,42 @@ void StatusDisplay::Show(DeviceSelection& selection, const std::vector<ScannedAd
         const bool ide = device->text.rfind("Target: ", 0) == 0;
         auto* line = new QTreeWidgetItem(parent, QStringList{QString::fromStdString(DriveText(*device, ide)),
                                                               QString::fromStdString(record->statusText)});
+        line->setToolTip(0, line->text(0));
+        line->setToolTip(1, line->text(1));
+        MarkOutcome(line, record->state);
         m_lines.emplace_back(record, line);
     }
     m_tree->expandAll();
-    Refresh();
+    m_tree->setUpdatesEnabled(true);
+    Refresh();  // which hands the columns back to their text
 }
 
 void StatusDisplay::Refresh()
 {
+    // Columns follow their text once per refresh, not once per changed line.
+    QHeaderView* header = m_tree->header();
+    header->setSectionResizeMode(QHeaderView::Interactive);
     for (auto& [record, line] : m_lines) {
         if (record->changed != 0) {
             record->changed = 0;
             line->setText(1, QString::fromStdString(record->statusText));
+            // The whole verdict is one hover away, however narrow the column.
+            line->setToolTip(1, line->text(1));
+            MarkOutcome(line, record->state);
         }
     }
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_progress->setRange(0, m_state.progressRange.load());
     m_progress->setValue(m_state.progressPosition.load());
     m_elapsed->setText(QString::fromStdString(m_state.elapsedText));
     m_abort->setEnabled(m_state.Abortable());
+}
+
+void StatusDisplay::ShowSummary()
+{
+    std::vector<const DeviceRecord*> records;
+    for (const auto& [record, line] : m_lines) {
+        records.push_back(record);
+    }
+    m_summary->setText(records.empty() ? QString() : QString::fromStdString(RunSummary(records)));
 }

@@ -4,6 +4,7 @@
 #include "gui/DeviceSelection.h"
 #include "gui/RunState.h"
 
+#include <QIcon>
 #include <QWidget>
 
 class QLabel;
@@ -23,16 +24,24 @@ public:
     void Show(DeviceSelection& selection, const std::vector<ScannedAdapter>& scan);
     // Redraws the lines of drives whose record changed, the progress and the time.
     void Refresh();
+    // A run ended: its summary under the lines ("3 passed, 1 failed, 1 aborted").
+    void ShowSummary();
     QTreeWidget* Tree() const { return m_tree; }
 
 signals:
     void AbortRequested();
 
 private:
+    void MarkOutcome(QTreeWidgetItem* line, TestState state) const;
+
     RunState& m_state;
     QTreeWidget* m_tree;
     QProgressBar* m_progress;
     QLabel* m_elapsed;
+    QLabel* m_summary;
     QPushButton* m_abort;
+    QIcon m_failedIcon;
+    QIcon m_abortedIcon;
+    QIcon m_passedIcon;
     std::vector<std::pair<DeviceRecord*, QTreeWidgetItem*>> m_lines;
 };

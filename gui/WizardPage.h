@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frontend/DeviceRecord.h"
+
 #include <QWidget>
 
 // A wizard page that reads its drives when shown and may run work on them,
@@ -13,9 +15,13 @@ public:
     virtual void Enter();
     // The status display's Abort; only a page whose run is going acts on it.
     virtual void AbortRun();
+    // True while the page still reads what it shows from a drive.
+    virtual bool Reading() const { return false; }
 
 signals:
     void RunStarted();
     void RunChanged();
     void RunFinished();
+    // The drive may now answer with another identity (new firmware): read it again.
+    void IdentityChanged(const DeviceRecord* record);
 };

@@ -1,4 +1,5 @@
 #include "gui/CHarrowApp.h"
+#include "gui/CMainFrame.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -19,17 +20,22 @@ void OnTerminate(int)
 }
 
 // SIGTERM and SIGINT close the window as its close button does, so a run is
-// aborted, the profile written and the exit logged.
-void CloseOnTerminate(QApplication& application)
+// aborted, the profile written and the exit logged; during a download or a
+// format the window closes once it has finished.
+void CloseOnTerminate(QApplication& application, CHarrowApp& program)
 {
     if (::pipe(g_terminatePipe) != 0) {
         return;
     }
     auto* notifier = new QSocketNotifier(g_terminatePipe[0], QSocketNotifier::Read, &application);
-    QObject::connect(notifier, &QSocketNotifier::activated, &application, [] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &application, [&program] {
         char byte = 0;
         [[maybe_unused]] const ssize_t read = ::read(g_terminatePipe[0], &byte, 1);
-        QApplication::closeAllWindows();
+        if (program.Frame() != nullptr) {
+            program.Frame()->CloseWhenSafe();
+        } else {
+            QApplication::closeAllWindows();
+        }
     });
     std::signal(SIGTERM, OnTerminate);
     std::signal(SIGINT, OnTerminate);
@@ -56,8 +62,8 @@ int main(int argc, char** argv)
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName("Harrow");
-    CloseOnTerminate(application);
     CHarrowApp program;
+    CloseOnTerminate(application, program);
     switch (program.Start()) {
     case CHarrowApp::StartResult::SecondInstance:
         return 0;

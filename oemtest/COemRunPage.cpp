@@ -22,9 +22,6 @@
 
 namespace {
 
-// Windows' flag for a message box whose second button is the default.
-constexpr UINT MB_DEFBUTTON2 = 0x00000100;
-
 // Our lines go to the program's log file, named in its resource library.
 void UseProgramLog()
 {

@@ -59,15 +59,17 @@ void ThroughputChart::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), Qt::white);
     const int legendHeight = fontMetrics().height() + 2;
-    const QRect plot(AXIS_WIDTH, MARGIN + legendHeight, width() - AXIS_WIDTH - MARGIN,
-                     height() - 2 * MARGIN - legendHeight);
+    // Half a line between the unit and legend row and the plot, so the scale's top figure stands clear of it.
+    const int plotTop = MARGIN + legendHeight + legendHeight / 2;
+    const QRect plot(AXIS_WIDTH, plotTop, width() - AXIS_WIDTH - MARGIN, height() - MARGIN - plotTop);
     painter.setPen(Qt::lightGray);
     painter.drawRect(plot);
     const double top = Top();
     painter.setPen(Qt::black);
-    painter.drawText(QRect(0, plot.top() - legendHeight / 2, AXIS_WIDTH - 4, legendHeight), Qt::AlignRight,
+    painter.drawText(QRect(0, plot.top(), AXIS_WIDTH - 4, legendHeight), Qt::AlignRight | Qt::AlignTop,
                      QString::number(top, 'g', 3));
-    painter.drawText(QRect(0, plot.bottom() - legendHeight / 2, AXIS_WIDTH - 4, legendHeight), Qt::AlignRight, "0");
+    painter.drawText(QRect(0, plot.bottom() - legendHeight, AXIS_WIDTH - 4, legendHeight),
+                     Qt::AlignRight | Qt::AlignBottom, "0");
     painter.drawText(MARGIN, MARGIN + fontMetrics().ascent(), m_unit);
 
     int legendX = std::max(AXIS_WIDTH, 2 * MARGIN + fontMetrics().horizontalAdvance(m_unit));

@@ -274,8 +274,9 @@ private slots:
         QCOMPARE(Lines(4, "Disk Format Failed 03 / 31 / 01"), 1);
         QVERIFY(StatusOf(4).startsWith("Format Failed 03 / 31 / 01 at "));
         QVERIFY(std::any_of(progress.begin(), progress.end(), [](int p) { return p > 0 && p < 100; }));
-        QCOMPARE(progress.back(), 100);
-        QVERIFY(std::is_sorted(progress.begin() + 1, progress.end()));
+        // One drive's format failed: the bar does not claim the run went all the way.
+        QCOMPARE(progress.back(), 99);
+        QVERIFY(std::is_sorted(progress.begin() + 1, progress.end() - 1));
         QVERIFY(PageOf<CFormat>()->findChild<QRadioButton*>("block520")->isChecked());
         QCOMPARE(Capacity(5).second, 512u);
 

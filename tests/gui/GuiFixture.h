@@ -11,6 +11,7 @@
 #include "gui/CRescanIdentPg.h"
 #include "gui/Profile.h"
 #include "gui/StatusDisplay.h"
+#include "gui/WizardPage.h"
 #include "platform/System.h"
 
 #include <QDir>
@@ -93,6 +94,14 @@ protected:
             QVERIFY2(found, qPrintable(start));
         }
         View()->GoTo(page);
+        Settle();
+    }
+
+    // Waits until the page shown has read what it shows from its drive.
+    void Settle()
+    {
+        auto* shown = qobject_cast<WizardPage*>(View()->PageWidget(View()->CurrentPage()));
+        QTRY_VERIFY_WITH_TIMEOUT(shown == nullptr || !shown->Reading(), WAIT_MS);
     }
 
     QString StatusOf(const QString& start)

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QMenuBar>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -185,6 +186,10 @@ private slots:
         // Rescan scans again and starts with nothing ticked.
         View()->GoTo(CHarrowView::PAGE_DEVICES);
         QTest::mouseClick(View()->DevicePage()->findChild<QPushButton*>("rescanButton"), Qt::LeftButton);
+        // The scan runs off the window's thread: the window says so and goes on answering.
+        QCOMPARE(View()->State().activity.load(), static_cast<int>(ACTIVITY_RESCAN));
+        QVERIFY(View()->DevicePage()->findChild<QProgressBar*>("scanBusy")->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!View()->State().Busy(), WAIT_MS);
         QCOMPARE(tree->topLevelItemCount(), 3);
         QCOMPARE(DeviceItem("Disc 0:2:0")->checkState(0), Qt::Unchecked);
         const std::string log = Log();
@@ -211,7 +216,7 @@ private slots:
         Tick("Disc 0:1:0");
         Tick("Disc 0:2:0");
         RunTest(false);
-        QCOMPARE(static_cast<int>(g_boxes.size()), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(g_boxes.size()), 1, WAIT_MS);
         QCOMPARE(g_boxes[0].text,
                  std::string("Selected drive(s) do not support Drive Self Test (DST).  Listed Kestrel drives will run "
                              "Legacy Test.  Listed non-Kestrel devices limited to Generic Tests.: \n\n"

@@ -35,6 +35,8 @@ private slots:
     void failingDriveStandsOut()
     {
         SelectAndGo({"Disc 0:0:0"}, LOG_PAGES);
+        // The page reads the drive on a thread of its own.
+        QTRY_VERIFY_WITH_TIMEOUT(!Verdict().isEmpty(), WAIT_MS);
         QCOMPARE(Verdict(), QString("SCSI health: FAILED: failure predicted (ASC/ASCQ 5Dh/10h); temperature at or "
                                     "above the reference; uncorrected errors logged"));
         QCOMPARE(Report()->item(0)->text(), QString("Drive 0:0:0: KESTREL KX18LVD K100, serial HOT00000"));
@@ -54,6 +56,7 @@ private slots:
     void healthyDriveOfAnotherMaker()
     {
         SelectAndGo({"Disc 0:1:0"}, LOG_PAGES);
+        QTRY_VERIFY_WITH_TIMEOUT(!Verdict().isEmpty(), WAIT_MS);
         QCOMPARE(Verdict(), QString("SCSI health: OK"));
         QVERIFY(Line("Port 1 phy 0: SAS 6 Gbit/s, address 0x5000C500A1B2C3D4, attached 0x500605B000A1B2C0, invalid "
                      "dwords 0, disparity errors 0, loss of dword sync 0, phy reset problems 0") != nullptr);

@@ -98,6 +98,20 @@ private slots:
         QCOMPARE(StatusOf("Disc 0:2:0"), QString(""));
     }
 
+    // A run that ends early leaves no line telling of the run before it.
+    void abortedRunClearsEarlierStatus()
+    {
+        SelectAndGo({"Disc 0:0:0", "Disc 0:2:0"}, STANDARD);
+        Click(STANDARD, "applyButton");
+        WaitForEnd();
+        QCOMPARE(StatusOf("Disc 0:2:0"), QString("Settings Complete"));
+        Click(STANDARD, "applyButton");
+        QTest::mouseClick(View()->Status()->findChild<QPushButton*>("statusAbort"), Qt::LeftButton);
+        WaitForEnd();
+        QCOMPARE(StatusOf("Disc 0:0:0"), QString("Settings Complete"));
+        QCOMPARE(StatusOf("Disc 0:2:0"), QString(""));
+    }
+
     void specialPreferences()
     {
         SelectAndGo({"Disc 0:0:0"}, SPECIAL);
@@ -144,6 +158,7 @@ private slots:
         QVERIFY(Contains(log, "Port:0 Target:0 Lun:0  Disc Changing DExcpt To ON Passed\n"));
         View()->GoTo(STANDARD);
         View()->GoTo(SPECIAL);
+        Settle();
         QVERIFY(Radio(SPECIAL, "arreOff")->isChecked());
         QVERIFY(Radio(SPECIAL, "dexcptOn")->isChecked());
         QCOMPARE(segments->text(), QString("16"));

@@ -167,6 +167,7 @@ private slots:
                                                                 "possible\n\n"));
 
         View()->GoTo(CHarrowView::PAGE_LOG_PAGES);
+        Settle();
         View()->GoTo(CHarrowView::PAGE_LOG_FILE);
         auto* view = static_cast<CLogfileView*>(View()->PageWidget(CHarrowView::PAGE_LOG_FILE));
         auto* text = view->findChild<QPlainTextEdit*>("logText");
