@@ -21,7 +21,7 @@ else
 fi
 
 benchmarks=(machine_bench transport_bench aspi_bench nox_bench disk_store_bench log_latency engine_bench
-            system_bench verify_overhead gui_bench iscsi_bench iscsi_long_bench)
+            system_bench verify_overhead gui_bench iscsi_bench iscsi_long_bench health_bench)
 
 run() {
   local name=$1

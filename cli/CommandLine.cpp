@@ -57,6 +57,47 @@ int ParsePercent(const std::string& text)
     return static_cast<int>(std::clamp(std::strtol(text.c_str(), nullptr, 10), -kMaxPercent, kMaxPercent));
 }
 
+struct LongOption {
+    const char* text;
+    CliCommand command;
+    bool takesValue;
+};
+
+constexpr LongOption LONG_OPTIONS[] = {
+    {"--health", CMD_HEALTH, false},
+    {"--selftest", CMD_SELF_TEST, true},
+    {"--metrics", CMD_METRICS, true},
+};
+
+// A double-dash option with its value, if it takes one; false for any other
+// argument. Only the first command counts, as with the keywords.
+bool TakeLongOption(const std::vector<std::string>& arguments, std::size_t& at, CommandLine& line)
+{
+    for (const LongOption& option : LONG_OPTIONS) {
+        if (arguments[at] != option.text) {
+            continue;
+        }
+        std::string value;
+        const bool missing = option.takesValue && (at + 1 >= arguments.size() || arguments[at + 1].starts_with("-"));
+        if (option.takesValue && !missing) {
+            value = arguments[++at];
+        }
+        if (line.command == CMD_NONE) {
+            line.command = option.command;
+            if (missing) {
+                line.health.problem = std::string(option.text) + " needs a value after it";
+            }
+            if (option.command == CMD_METRICS) {
+                line.health.metricsFile = value;
+            } else if (option.command == CMD_SELF_TEST) {
+                line.health.selfTestAction = value;
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
 std::vector<std::string> SplitAtColons(const std::string& text)
 {
     std::vector<std::string> parts;
@@ -122,7 +163,11 @@ bool ParseDeviceAddress(const std::string& text, DeviceRecord& record)
 CommandLine ParseArguments(const std::vector<std::string>& arguments)
 {
     CommandLine line;
-    for (const std::string& argument : arguments) {
+    for (std::size_t at = 0; at < arguments.size(); ++at) {
+        const std::string& argument = arguments[at];
+        if (TakeLongOption(arguments, at, line)) {
+            continue;
+        }
         if (argument.starts_with(DEV_PREFIX)) {
             // Looked up once the machine is known; a later address overwrites it.
             line.deviceGiven = true;

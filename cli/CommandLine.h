@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/HealthRequest.h"
 #include "frontend/DeviceRecord.h"
 
 #include <string>
@@ -18,6 +19,10 @@ enum CliCommand : int {
     CMD_STOP_DST = 22,
     CMD_GENERIC_SHORT = 23,
     CMD_GENERIC_LONG = 24,
+    // Beyond the original keywords: double-dash options.
+    CMD_HEALTH = 100,
+    CMD_SELF_TEST = 101,
+    CMD_METRICS = 102,
 };
 
 struct CommandLine {
@@ -31,6 +36,7 @@ struct CommandLine {
     std::string deviceName;
     int percent = 0;
     bool percentGiven = false;
+    HealthRequest health;
 };
 
 // The keyword of a command as the usage shows it ("tl"); empty for none.

@@ -2,10 +2,12 @@
 
 #include "cli/Console.h"
 #include "cli/DeviceReport.h"
+#include "cli/HealthCommand.h"
 #include "cli/LinuxDeviceNames.h"
 #include "cli/RmaForm.h"
 #include "core/system/CComputerSystem.h"
 #include "frontend/CommandRoutine.h"
+#include "frontend/DriveHealth.h"
 #include "frontend/DeviceQueries.h"
 #include "frontend/HostTests.h"
 #include "frontend/InitSystem.h"
@@ -279,20 +281,22 @@ int HarrowCli::RefuseArguments()
 int HarrowCli::RefuseDevice()
 {
     const CliCommand command = m_line.command;
-    if (!m_line.deviceName.empty() && (NeedsDevice(command) || command == CMD_RMA)) {
+    // The health commands answer with their bit mask, where 1 is a refused command line.
+    const int noDevice = TakesHealthDevice(command) ? static_cast<int>(health_bit::REFUSED) : EXIT_NO_DEVICE;
+    if (!m_line.deviceName.empty() && (NeedsDevice(command) || command == CMD_RMA || TakesHealthDevice(command))) {
         const LinuxDeviceNames* names = ActiveDeviceNames();
         if (names == nullptr) {
-            return Refuse(EXIT_NO_DEVICE, m_line.deviceName + ": /dev names reach devices only on "
+            return Refuse(noDevice, m_line.deviceName + ": /dev names reach devices only on "
                                                               "HARROW_MACHINE=linux; give HA:TAR:LUN as -l lists it");
         }
         const LinuxUnitNodes* unit = names->Resolve(m_line.deviceName);
         if (unit == nullptr) {
-            return Refuse(EXIT_NO_DEVICE, m_line.deviceName + " is no SCSI disk or generic node of this computer");
+            return Refuse(noDevice, m_line.deviceName + " is no SCSI disk or generic node of this computer");
         }
         m_line.device = LinuxDeviceNames::RecordOf(*unit);
     }
     if (IsTest(command) && !InTree(m_line.device)) {
-        return Refuse(EXIT_NO_DEVICE, "no device answers at " + m_line.deviceText + " (-l lists the devices)");
+        return Refuse(noDevice, "no device answers at " + m_line.deviceText + " (-l lists the devices)");
     }
     if (m_json && NeedsDevice(command)) {
         m_json->SetDevice(m_line.device);
@@ -368,6 +372,10 @@ int HarrowCli::Dispatch()
     case CMD_GENERIC_SHORT:
     case CMD_GENERIC_LONG:
         return RunTest();
+    case CMD_HEALTH:
+    case CMD_SELF_TEST:
+    case CMD_METRICS:
+        return RunHealthCommand(m_line);
     case CMD_NONE:
         PrintNoCommand();
         return 0;

@@ -38,6 +38,9 @@ const char* CommandName(CliCommand command)
     case CMD_STOP_DST: return "stop-self-test";
     case CMD_GENERIC_SHORT: return "generic-short-test";
     case CMD_GENERIC_LONG: return "generic-long-test";
+    case CMD_HEALTH: return "health";
+    case CMD_SELF_TEST: return "self-test";
+    case CMD_METRICS: return "metrics";
     case CMD_NONE: break;
     }
     return "none";
@@ -178,6 +181,8 @@ void JsonReport::SetCommand(CliCommand command)
 }
 
 void JsonReport::SetError(const std::string& message) { m_doc["error"] = message; }
+
+void JsonReport::SetSection(const std::string& name, nlohmann::json value) { m_doc[name] = std::move(value); }
 
 void JsonReport::AddAdapter(const AdapterInfo& info)
 {

@@ -53,6 +53,9 @@ public:
     bool RanSelfTest() const;
     void SetSelfTestEntry(const std::uint8_t* page);
 
+    // A report that joins under its own member ("health", "selfTest", "metrics").
+    void SetSection(const std::string& name, nlohmann::json value);
+
     // The whole document, one line.
     std::string Document(int exitCode) const;
 

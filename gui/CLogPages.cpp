@@ -5,6 +5,7 @@
 #include "gui/DriveWorker.h"
 #include "gui/GrownDefectReport.h"
 #include "gui/GuiLog.h"
+#include "gui/HealthPanel.h"
 #include "gui/InventoryReport.h"
 #include "gui/ReportQueries.h"
 #include "gui/Resources.h"
@@ -66,7 +67,8 @@ std::string LogFolder()
 CLogPages::CLogPages(DeviceSelection& selection, QWidget* parent)
     : WizardPage(parent), m_selection(selection), m_drive(new QLabel(this)), m_supported(new QListWidget(this)),
       m_temperature(new QLabel(this)), m_reference(new QLabel(this)), m_powerOn(new QLabel(this)),
-      m_selfTests(new QListWidget(this)), m_defects(new QPushButton(tr("&Grown Defect Report"), this)),
+      m_selfTests(new QListWidget(this)), m_health(new HealthPanel(this)),
+      m_defects(new QPushButton(tr("&Grown Defect Report"), this)),
       m_inventory(new QPushButton(tr("&Inventory Report..."), this))
 {
     m_drive->setObjectName("driveText");
@@ -89,6 +91,7 @@ CLogPages::CLogPages(DeviceSelection& selection, QWidget* parent)
     layout->addLayout(form);
     layout->addWidget(new QLabel(tr("Self-test results, newest first:"), this));
     layout->addWidget(m_selfTests, 1);
+    layout->addWidget(m_health, 2);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_defects);
     buttons->addWidget(m_inventory);
@@ -131,6 +134,7 @@ void CLogPages::Enter()
     const std::vector<DeviceRecord*> records = m_selection.Records();
     m_defects->setEnabled(!records.empty());
     m_inventory->setEnabled(!records.empty());
+    m_health->Clear();
     if (records.empty()) {
         m_drive->setText(tr("No device is selected. Tick drives on the Devices page first."));
         return;
@@ -154,6 +158,7 @@ void CLogPages::Enter()
         read->temperature = ReadLogPage(copy, LOG_TEMPERATURE, read->temperaturePage);
         read->powerOn = PowerOnMinutes(copy, read->minutes);
         read->selfTests = ReadLogPage(copy, LOG_SELF_TEST_RESULTS, read->selfTestPage);
+        read->health = HealthPanel::ReadReport(copy);
         read->record = std::move(copy);
         QMetaObject::invokeMethod(
             this, [this, generation, read] { Show(generation, *read); }, Qt::QueuedConnection);
@@ -182,6 +187,7 @@ void CLogPages::Show(int generation, const Read& read)
     ShowTemperatures(drive, read.temperature, read.temperaturePage);
     ShowPowerOnTime(drive, read.powerOn, read.minutes);
     ShowSelfTests(read.selfTests, read.selfTestPage);
+    m_health->Show(*read.health);
     m_defects->setEnabled(true);
 }
 

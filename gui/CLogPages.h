@@ -4,10 +4,13 @@
 #include "gui/ReportQueries.h"
 #include "gui/WizardPage.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 
+class HealthPanel;
+struct HealthReport;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -42,6 +45,7 @@ private:
         LogPageBuffer temperaturePage{};
         LogPageBuffer selfTestPage{};
         std::uint32_t minutes = 0;
+        std::shared_ptr<const HealthReport> health;
         DeviceRecord record;
     };
 
@@ -61,6 +65,7 @@ private:
     QLabel* m_reference;
     QLabel* m_powerOn;
     QListWidget* m_selfTests;
+    HealthPanel* m_health;
     QPushButton* m_defects;
     QPushButton* m_inventory;
     std::thread m_reader;

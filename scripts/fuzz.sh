@@ -7,7 +7,7 @@ seconds=${1:?usage: fuzz.sh SECONDS [BUILD_DIR] [TARGET...]}
 out=${2:-$root/build-fuzz}
 shift $(( $# >= 2 ? 2 : 1 ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(drive registry machine sense senseview cli iscsi sysfs)
+[ ${#targets[@]} -gt 0 ] || targets=(drive registry machine sense senseview cli iscsi sysfs logpage)
 
 sources() {
   local drives=("$root"/machine/drives/*.cpp "$root"/platform/Kernel.cpp "$root"/platform/Handle.cpp
@@ -23,6 +23,7 @@ sources() {
                     $root/machine/iscsi/IscsiTarget.cpp $root/machine/PortLayout.cpp" ;;
     sysfs)    echo "$root/tests/fuzz/SysfsFuzz.cpp $root/machine/linux/SysfsTopology.cpp
                     $root/machine/linux/VirtualBuses.cpp $root/core/transport/NTPortAdapter.cpp" ;;
+    logpage)  echo "$root/tests/fuzz/LogPageFuzz.cpp $root/frontend/LogPageView.cpp $root/frontend/LogPageDecoders.cpp" ;;
     *) echo "unknown fuzz target $1" >&2; return 1 ;;
   esac
 }

@@ -2,6 +2,8 @@
 // SEND DIAGNOSTIC.
 #include "machine/drives/Bytes.h"
 #include "machine/drives/DiskServer.h"
+#include "machine/drives/HealthLogPages.h"
+#include "machine/drives/LogPageBuilder.h"
 #include "platform/Kernel.h"
 
 #include <algorithm>
@@ -26,43 +28,7 @@ double WallClock()
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-// Assembles a log page from its parameters, from a parameter pointer on.
-class LogPage {
-public:
-    LogPage(int code, std::uint16_t pointer) : m_bytes{static_cast<std::uint8_t>(code), 0, 0, 0}, m_pointer(pointer) {}
-
-    void Add(std::uint16_t parameter, std::uint8_t control, std::span<const std::uint8_t> value)
-    {
-        if (parameter < m_pointer) {
-            return;
-        }
-        const std::size_t at = m_bytes.size();
-        m_bytes.resize(at + 4 + value.size());
-        PutBE(m_bytes, at, 2, parameter);
-        m_bytes[at + 2] = control;
-        m_bytes[at + 3] = static_cast<std::uint8_t>(value.size());
-        std::copy(value.begin(), value.end(), m_bytes.begin() + static_cast<std::ptrdiff_t>(at + 4));
-    }
-
-    void AddNumber(std::uint16_t parameter, std::size_t width, std::uint64_t value)
-    {
-        std::vector<std::uint8_t> bytes(width);
-        PutBE(bytes, 0, width, value);
-        Add(parameter, 0x00, bytes);
-    }
-
-    std::vector<std::uint8_t> Finish()
-    {
-        PutBE(m_bytes, 2, 2, m_bytes.size() - 4);
-        return m_bytes;
-    }
-
-    std::vector<std::uint8_t>& Bytes() { return m_bytes; }
-
-private:
-    std::vector<std::uint8_t> m_bytes;
-    std::uint16_t m_pointer;
-};
+using LogPage = LogPageBuilder;
 
 std::uint8_t ResultForSegment(std::uint8_t segment) { return segment == 1 ? 5 : segment == 2 ? 6 : 7; }
 
@@ -264,9 +230,13 @@ ScsiResult DiskServer::ModeSelect(const ScsiRequest& request, bool ten)
 
 std::vector<int> DiskServer::LogPageCodes() const
 {
-    std::vector<int> codes{0x00, 0x02, 0x03, 0x05, 0x0D};
+    std::vector<int> codes{0x00, 0x02, 0x03, 0x05, 0x06, 0x0D, 0x0E};
     if (Config().dst) {
         codes.push_back(0x10);
+    }
+    codes.push_back(0x15);
+    if (HasSasPort(Config())) {
+        codes.push_back(0x18);
     }
     codes.push_back(0x2F);
     if (Config().IsKestrel()) {
@@ -333,24 +303,29 @@ ScsiResult DiskServer::LogSense(const ScsiRequest& request)
     case 0x05: {
         const bool current = control == kCumulativeValues;
         const std::uint64_t bytes = code == 0x02 ? m_bytesWritten : code == 0x03 ? m_bytesRead : m_bytesVerified;
-        for (std::uint16_t p = 0; p <= 4; ++p) page.AddNumber(p, 4, 0);
+        const RisenErrors risen = current ? ErrorsAt(Config(), PowerOnMinutes()) : RisenErrors{};
+        page.AddNumber(0, 4, risen.corrected);  // corrected without substantial delay
+        page.AddNumber(1, 4, 0);
+        page.AddNumber(2, 4, 0);
+        page.AddNumber(3, 4, risen.corrected);  // corrected in total
+        page.AddNumber(4, 4, risen.corrected);  // correction algorithm runs
         page.AddNumber(5, 8, current ? bytes : 0);
-        page.AddNumber(6, 4, current && code != 0x02 ? m_uncorrected : 0);
+        page.AddNumber(6, 4, risen.uncorrected + (current && code != 0x02 ? m_uncorrected : 0));
         break;
     }
     case 0x0D: {
         const std::vector<std::uint8_t> current{0, static_cast<std::uint8_t>(Config().temperature)};
-        const std::vector<std::uint8_t> reference{0, 60};
+        const std::vector<std::uint8_t> reference{0, static_cast<std::uint8_t>(Config().referenceTemperature)};
         page.Add(0, 0x03, current);
         page.Add(1, 0x03, reference);
         break;
     }
     case 0x10: data = SelfTestPage(); break;
-    case 0x2F: {
-        const std::vector<std::uint8_t> status{0, 0, static_cast<std::uint8_t>(Config().temperature), 60};
-        page.Add(0, 0x03, status);
-        break;
-    }
+    case 0x06: data = NonMediumErrorPage(pointer); break;
+    case 0x0E: data = StartStopPage(Config(), PowerOnMinutes(), pointer); break;
+    case 0x15: data = BackgroundScanPage(Config(), m_state, PowerOnMinutes(), pointer); break;
+    case 0x18: data = ProtocolPortPage(Config(), pointer); break;
+    case 0x2F: data = InformationalExceptionsPage(Config(), pointer); break;
     case 0x3E: page.AddNumber(0, 4, PowerOnMinutes()); break;
     default: break;
     }

@@ -1,6 +1,7 @@
 #include "machine/drives/DiskServer.h"
 
 #include "machine/drives/Bytes.h"
+#include "machine/drives/HealthLogPages.h"
 #include "platform/Kernel.h"
 
 #include <algorithm>
@@ -22,6 +23,12 @@ constexpr std::uint8_t kProtectBits = 0xE0;
 // The Control mode page and its D_SENSE bit (SPC-3 7.4.6).
 constexpr int kControlPage = 0x0A;
 constexpr std::uint8_t kDescriptorSenseBit = 0x04;
+// Byte 2 and the MRIE values of the informational exceptions control mode page.
+constexpr std::uint8_t kDexcpt = 0x08;
+constexpr int kMrieUnitAttention = 2;
+constexpr int kMrieRecoveredIfPer = 3;  // treated as 4: the drive always reports it
+constexpr int kMrieNoSense = 5;
+constexpr int kMrieOnRequest = 6;
 
 double WallClock()
 {
@@ -107,6 +114,10 @@ UnitState InitialState(const UnitConfig& config, const ModePages& pages)
     state.blockSize = config.blockSize;
     state.blocks = config.blocks;
     state.createdAt = WallClock();
+    if (config.faults.loggedSelfTestFailure.segment > 0) {
+        state.selfTests.push_back(LoggedFailure(config));
+    }
+    state.grownDefects = config.faults.grownDefects;
     pages.Complete(state);
     return state;
 }
@@ -129,6 +140,10 @@ DiskServer::DiskServer(UnitConfig config, const std::filesystem::path& stateDir)
     if (m_state.currentPages.size() + m_state.savedPages.size() != before) {
         m_store.MarkChanged();
     }
+    if (ExceptionReporting() == kMrieUnitAttention) {
+        RaiseUnitAttention({0x6, kPredictionAsc, kPredictionAscq});
+        m_exceptionTold = true;
+    }
 }
 
 ScsiResult DiskServer::Serve(const ScsiRequest& request)
@@ -139,7 +154,7 @@ ScsiResult DiskServer::Serve(const ScsiRequest& request)
         StateStore::Session session(m_store);
         CompleteLoadedPages();
         Advance();
-        result = Answer(request);
+        result = TellException(request, Answer(request));
         waitedFormat = std::exchange(m_waitedFormatStart, std::nullopt);
     } catch (const std::exception&) {
         // The state folder went bad under us (another process, a full disk):
@@ -312,7 +327,32 @@ Condition DiskServer::CurrentCondition()
     if (m_stopped) {
         return {sense::kStartRequired, {}};
     }
+    if (ExceptionReporting() == kMrieOnRequest) {
+        return {{0x0, kPredictionAsc, kPredictionAscq}, {}};
+    }
     return {};
+}
+
+int DiskServer::ExceptionReporting() const
+{
+    const auto page = m_state.currentPages.find(0x1C);
+    if (!Config().faults.predictedFailure || page == m_state.currentPages.end() || (page->second[2] & kDexcpt)) {
+        return 0;
+    }
+    return page->second[3] & 0x0F;
+}
+
+ScsiResult DiskServer::TellException(const ScsiRequest& request, ScsiResult result)
+{
+    const int mrie = ExceptionReporting();
+    const std::uint8_t op = request.cdb[0];
+    if (m_exceptionTold || mrie < kMrieRecoveredIfPer || mrie > kMrieNoSense || result.status != 0 ||
+        op == opcode::kInquiry || op == opcode::kRequestSense || op == opcode::kReportLuns) {
+        return result;
+    }
+    m_exceptionTold = true;
+    const std::uint8_t key = mrie == kMrieNoSense ? 0x0 : 0x1;  // NO SENSE or RECOVERED ERROR
+    return CheckCondition({key, kPredictionAsc, kPredictionAscq}, {}, result.transferred);
 }
 
 std::optional<ScsiResult> DiskServer::NotReady(bool mediumAccess)

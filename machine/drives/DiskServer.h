@@ -90,6 +90,12 @@ private:
     ScsiResult ReadBuffer(const ScsiRequest& request);
     ScsiResult StartStopUnit(const ScsiRequest& request);
 
+    // Informational exceptions (SPC-4 7.5.8): the MRIE of the IE mode page when
+    // a failure is predicted and DEXCPT is clear, else 0.
+    int ExceptionReporting() const;
+    // MRIE 3 to 5: the first command that completes carries the exception.
+    ScsiResult TellException(const ScsiRequest& request, ScsiResult result);
+
     std::uint64_t MaxBlocks(std::uint32_t blockSize) const;
     std::uint32_t PowerOnMinutes() const;
     double Elapsed() const;
@@ -111,6 +117,7 @@ private:
     std::uint64_t m_bytesWritten = 0;
     std::uint64_t m_bytesVerified = 0;
     std::uint64_t m_uncorrected = 0;
+    bool m_exceptionTold = false;
 };
 
 }  // namespace harrow::machine::drives

@@ -12,6 +12,8 @@ namespace {
 
 using nlohmann::json;
 
+constexpr std::size_t kMaxGrownDefects = 256;  // what the drive's list holds
+
 // Reads typed fields of one JSON object; every complaint names the field.
 class FieldReader {
 public:
@@ -198,6 +200,45 @@ void ParseVpdPages(const FieldReader& fields, const json* pages, Faults& faults)
     }
 }
 
+std::vector<std::uint64_t> BlockList(const FieldReader& fields, const char* key, std::uint64_t blocks)
+{
+    std::vector<std::uint64_t> list;
+    const json* values = fields.Object(key);
+    if (values == nullptr) {
+        return list;
+    }
+    if (!values->is_array()) {
+        fields.Fail(key, "must be an array of block addresses");
+    }
+    for (std::size_t i = 0; i < values->size(); ++i) {
+        list.push_back(fields.Whole((*values)[i], std::string(key) + "[" + std::to_string(i) + "]", 0, blocks - 1));
+    }
+    return list;
+}
+
+// The faults a health report finds: a predicted failure, error counters that
+// rise, a failed self test in the log, grown defects.
+void ParseHealthFaults(const FieldReader& faults, UnitConfig& config)
+{
+    config.faults.predictedFailure = faults.Flag("predictedFailure", false);
+    if (const json* rising = faults.Object("risingErrors")) {
+        const FieldReader inner(*rising, faults.Path("risingErrors"));
+        inner.OnlyKeys({"corrected", "uncorrected"});
+        config.faults.correctedPer1000Hours = inner.Number("corrected", 0, 0, 1000000000);
+        config.faults.uncorrectedPer1000Hours = inner.Number("uncorrected", 0, 0, 1000000000);
+    }
+    if (const json* entry = faults.Object("failedSelfTestEntry")) {
+        const FieldReader inner(*entry, faults.Path("failedSelfTestEntry"));
+        inner.OnlyKeys({"segment", "lba"});
+        config.faults.loggedSelfTestFailure.segment = static_cast<int>(inner.Number("segment", 1, 1, 8));
+        config.faults.loggedSelfTestFailure.lba = inner.Number("lba", 0, 0, config.blocks - 1);
+    }
+    config.faults.grownDefects = BlockList(faults, "grownDefects", config.blocks);
+    if (config.faults.grownDefects.size() > kMaxGrownDefects) {
+        faults.Fail("grownDefects", "must hold at most " + std::to_string(kMaxGrownDefects) + " blocks");
+    }
+}
+
 void ParseFaults(const FieldReader& fields, UnitConfig& config)
 {
     const json* faults = fields.Object("faults");
@@ -207,7 +248,7 @@ void ParseFaults(const FieldReader& fields, UnitConfig& config)
     const FieldReader inner(*faults, fields.Path("faults"));
     inner.OnlyKeys({"mediumErrors", "selfTestFailSegment", "unitAttentions", "notReadyAfterDownload", "busy",
                     "selectionTimeout", "refuseDownload", "resetDuringDownload", "formatFails", "vpdPages", "capacityBytes",
-                    "seekFails"});
+                    "seekFails", "predictedFailure", "risingErrors", "failedSelfTestEntry", "grownDefects"});
     if (inner.Has("mediumErrors")) {
         const json& list = faults->at("mediumErrors");
         if (!list.is_array()) {
@@ -218,6 +259,7 @@ void ParseFaults(const FieldReader& fields, UnitConfig& config)
                                                           config.maxBlocks - 1));
         }
     }
+    ParseHealthFaults(inner, config);
     config.faults.selfTestFailSegment = static_cast<int>(inner.Number("selfTestFailSegment", 0, 0, 8));
     config.faults.unitAttentions = static_cast<int>(inner.Number("unitAttentions", 0, 0, 1000000));
     config.faults.notReadyAfterDownload = static_cast<int>(inner.Number("notReadyAfterDownload", 0, 0, 1000000));
@@ -243,7 +285,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
     fields.OnlyKeys({"bus", "target", "lun", "claimed", "type", "vendor", "product", "revision", "serial", "blocks",
                      "blockSize", "maxBlocks", "dst", "durations", "firmware", "wwn", "temperature", "powerOnHours",
                      "faults", "readDefectData12", "seek", "pmChangeable", "descriptorSense", "serialInInquiry",
-                     "maxTransferBlocks"});
+                     "maxTransferBlocks", "referenceTemperature"});
     UnitConfig config;
     config.type = ParseType(fields);
     const bool disk = config.type == UnitType::Disk;
@@ -279,6 +321,7 @@ UnitConfig ParseUnitConfig(const nlohmann::json& unit, const std::string& where)
         config.wwn = std::stoull(wwn, nullptr, 16);
     }
     config.temperature = static_cast<int>(fields.Number("temperature", 35, 0, 255));
+    config.referenceTemperature = static_cast<int>(fields.Number("referenceTemperature", 60, 0, 255));
     config.powerOnHours = static_cast<std::uint32_t>(fields.Number("powerOnHours", 1000, 0, 1000000));
     config.lun = static_cast<int>(fields.Number("lun", 0, 0, 255));
     ParseFaults(fields, config);

@@ -21,8 +21,19 @@ struct FirmwareNumbers {
     std::string servoRomDate;  // 4
 };
 
+// A failed test already in the self-test log when the drive is first seen.
+struct LoggedSelfTestFailure {
+    int segment = 0;  // 0 = none, else 1 to 8
+    std::uint64_t lba = 0;
+};
+
 struct Faults {
     std::set<std::uint64_t> mediumErrors;
+    bool predictedFailure = false;  // informational exception 5Dh/10h
+    std::uint64_t correctedPer1000Hours = 0;    // error counters that rise with power-on time
+    std::uint64_t uncorrectedPer1000Hours = 0;
+    LoggedSelfTestFailure loggedSelfTestFailure;
+    std::vector<std::uint64_t> grownDefects;  // in the grown defect list from the start
     int selfTestFailSegment = 0;  // 0 = none, else 1 to 8
     int unitAttentions = 0;
     int notReadyAfterDownload = 0;
@@ -60,6 +71,7 @@ struct UnitConfig {
     FirmwareNumbers firmware;
     std::uint64_t wwn = 0;
     int temperature = 35;
+    int referenceTemperature = 60;
     std::uint32_t powerOnHours = 1000;
     int lun = 0;
     Faults faults;

@@ -62,8 +62,9 @@ private slots:
             codes << supported->item(i)->text();
         }
         QCOMPARE(codes, QStringList({"0x02   Write Error Counter", "0x03   Read Error Counter",
-                                     "0x05   Verify Error Counter", "0x0D   Temperature", "0x10   Self-Test Results",
-                                     "0x2F   Other Page", "0x3E   Factory Log"}));
+                                     "0x05   Verify Error Counter", "0x06   Non-Medium Error", "0x0D   Temperature",
+                                     "0x0E   Start-Stop Cycle Counter", "0x10   Self-Test Results",
+                                     "0x15   Other Page", "0x2F   Other Page", "0x3E   Factory Log"}));
         QCOMPARE(Field("currentTemperature"), QString("35 C"));
         QCOMPARE(Field("referenceTemperature"), QString("60 C"));
         QCOMPARE(Field("powerOnTime"), QString("1234:00"));

@@ -1,0 +1,47 @@
+#include "frontend/DiskScan.h"
+
+#include "frontend/DeviceQueries.h"
+
+namespace {
+
+constexpr int MAX_LUNS = 8;
+constexpr int TYPE_DIRECT_ACCESS = 0;
+
+DeviceRecord RecordAt(const AdapterInfo& adapter, int target, int lun)
+{
+    DeviceRecord record;
+    record.kind = adapter.channel >= 0 ? KIND_CHANNEL : KIND_PLAIN;
+    record.hostAdapter = adapter.number;
+    record.channel = adapter.channel >= 0 ? adapter.channel : record.channel;
+    record.target = target;
+    record.lun = lun;
+    return record;
+}
+
+}  // namespace
+
+std::vector<DeviceRecord> ListedDisks()
+{
+    std::vector<DeviceRecord> disks;
+    AdapterInfo info;
+    if (GetAdapterInfo(0, info) == NO_SYSTEM) {
+        return disks;
+    }
+    const long adapters = info.adapterCount;
+    for (int adapter = 0; adapter < adapters; ++adapter) {
+        if (GetAdapterInfo(adapter, info) != 1) {
+            continue;
+        }
+        const int targets = TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]);
+        for (int target = 0; target < targets; ++target) {
+            for (int lun = 0; lun < MAX_LUNS; ++lun) {
+                const DeviceRecord record = RecordAt(info, target, lun);
+                int type = -1;
+                if (GetPeripheralType(record, type) && type == TYPE_DIRECT_ACCESS) {
+                    disks.push_back(record);
+                }
+            }
+        }
+    }
+    return disks;
+}

@@ -1,0 +1,299 @@
+#include "frontend/DriveHealth.h"
+
+#include "frontend/CommandRoutine.h"
+#include "frontend/HealthSense.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr long LOG_SENSE_TIMEOUT = 10;
+constexpr long SHORT_TIMEOUT = 2;
+constexpr std::uint16_t LOG_REPLY_BYTES = 0xFFFF;
+constexpr std::uint16_t INQUIRY_BYTES = 36;
+constexpr std::uint8_t VPD_SERIAL_NUMBER = 0x80;
+constexpr std::uint8_t ASC_FAILURE_PREDICTION = 0x5D;
+constexpr std::uint8_t ASC_WARNING = 0x0B;
+constexpr std::uint8_t ASCQ_TEMPERATURE = 0x01;
+
+// One command's end as the health report sees it.
+struct Reply {
+    bool reached = true;
+    bool good = false;
+    SenseCodes sense;
+};
+
+// Sends a command; a unit attention is answered by sending it once more, and
+// an informational exception that rode on a command (MRIE 2 to 5) is noted.
+class HealthReader {
+public:
+    HealthReader(const DeviceRecord& record, HealthReport& report) : m_record(record), m_report(report) {}
+
+    Reply Send(const Cdb& command, std::uint8_t* data, std::uint32_t length, long timeout)
+    {
+        Reply reply = SendOnce(command, data, length, timeout);
+        if (!reply.good && reply.reached && reply.sense.key == SENSE_KEY_UNIT_ATTENTION) {
+            reply = SendOnce(command, data, length, timeout);
+        }
+        return reply;
+    }
+
+private:
+    Reply SendOnce(const Cdb& command, std::uint8_t* data, std::uint32_t length, long timeout)
+    {
+        const CdbAnswer answer = SendCdb(m_record, command, data, length, timeout);
+        Reply reply;
+        if (answer.result == CMD_NO_DEVICE || answer.outcome == OUTCOME_ADAPTER_FAILURE) {
+            reply.reached = false;
+            return reply;
+        }
+        reply.good = answer.Good();
+        if (!reply.good) {
+            reply.sense = CodesOf(answer.ViewSense());
+            if (reply.sense.asc == ASC_FAILURE_PREDICTION) {
+                m_report.reportedException = reply.sense;
+                // With NO SENSE or RECOVERED ERROR the command itself completed.
+                reply.good = reply.sense.key == SENSE_KEY_NO_SENSE || reply.sense.key == SENSE_KEY_RECOVERED_ERROR;
+            }
+        }
+        return reply;
+    }
+
+    const DeviceRecord& m_record;
+    HealthReport& m_report;
+};
+
+PageOutcome OutcomeOf(const Reply& reply)
+{
+    PageOutcome outcome;
+    if (reply.good) {
+        outcome.state = PageOutcome::READ;
+        return outcome;
+    }
+    outcome.sense = reply.sense;
+    outcome.state = reply.sense.key == SENSE_KEY_ILLEGAL_REQUEST ? PageOutcome::UNSUPPORTED : PageOutcome::FAILED;
+    return outcome;
+}
+
+std::string Trimmed(const std::uint8_t* bytes, std::size_t count)
+{
+    std::string text(reinterpret_cast<const char*>(bytes), count);
+    std::replace_if(text.begin(), text.end(), [](char c) { return c < 0x20 || c > 0x7E; }, ' ');
+    const auto begin = text.find_first_not_of(' ');
+    const auto end = text.find_last_not_of(' ');
+    return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
+}
+
+bool ReadIdentity(HealthReader& reader, HealthReport& report)
+{
+    std::array<std::uint8_t, INQUIRY_BYTES> data{};
+    const Reply reply = reader.Send(cdb::Inquiry(INQUIRY_BYTES), data.data(), INQUIRY_BYTES, SHORT_TIMEOUT);
+    report.reached = reply.reached;
+    if (!reply.reached) {
+        return false;
+    }
+    report.identityOutcome = OutcomeOf(reply);
+    if (!reply.good) {
+        return false;
+    }
+    report.peripheralType = data[0] & 0x1F;
+    report.vendor = Trimmed(data.data() + 8, 8);
+    report.product = Trimmed(data.data() + 16, 16);
+    report.revision = Trimmed(data.data() + 32, 4);
+    return true;
+}
+
+void ReadSerial(HealthReader& reader, HealthReport& report)
+{
+    std::array<std::uint8_t, 0xFC> data{};
+    const Reply reply = reader.Send(cdb::InquiryPage(VPD_SERIAL_NUMBER, data.size()), data.data(),
+                                    static_cast<std::uint32_t>(data.size()), SHORT_TIMEOUT);
+    if (reply.good && data[1] == 0x80) {
+        report.serial = Trimmed(data.data() + 4, std::min<std::size_t>(data[3], data.size() - 4));
+    }
+}
+
+void Decode(int code, const LogPageView& page, HealthReport& report)
+{
+    switch (code) {
+    case log_page::WRITE_ERRORS: report.writeErrors = DecodeErrorCounters(page); break;
+    case log_page::READ_ERRORS: report.readErrors = DecodeErrorCounters(page); break;
+    case log_page::VERIFY_ERRORS: report.verifyErrors = DecodeErrorCounters(page); break;
+    case log_page::NON_MEDIUM_ERRORS: report.nonMediumErrors = DecodeNonMediumErrors(page); break;
+    case log_page::TEMPERATURE: report.temperatures = DecodeTemperatures(page); break;
+    case log_page::START_STOP: report.startStop = DecodeStartStop(page); break;
+    case log_page::SELF_TEST_RESULTS: report.selfTests = DecodeSelfTests(page); break;
+    case log_page::BACKGROUND_SCAN: report.backgroundScan = DecodeBackgroundScan(page); break;
+    case log_page::PROTOCOL_PORT: report.ports = DecodeProtocolPorts(page); break;
+    case log_page::INFORMATIONAL_EXCEPTIONS: report.exceptions = DecodeInformationalExceptions(page); break;
+    default: break;
+    }
+}
+
+void ReadLogPages(HealthReader& reader, HealthReport& report)
+{
+    std::vector<std::uint8_t> data(LOG_REPLY_BYTES);
+    const Reply listed = reader.Send(cdb::LogSense(log_page::SUPPORTED, LOG_CUMULATIVE, LOG_REPLY_BYTES), data.data(),
+                                     LOG_REPLY_BYTES, LOG_SENSE_TIMEOUT);
+    report.supportedOutcome = OutcomeOf(listed);
+    if (!listed.good) {
+        return;
+    }
+    report.supported = DecodeSupportedPages(LogPageView(data));
+    for (const int code : HealthPages()) {
+        if (std::find(report.supported.begin(), report.supported.end(), code) == report.supported.end()) {
+            continue;
+        }
+        std::fill(data.begin(), data.end(), 0);
+        const Reply reply =
+            reader.Send(cdb::LogSense(code, LOG_CUMULATIVE, LOG_REPLY_BYTES), data.data(), LOG_REPLY_BYTES, LOG_SENSE_TIMEOUT);
+        PageOutcome outcome = OutcomeOf(reply);
+        if (reply.good) {
+            const LogPageView page(data);
+            outcome.cut = page.Cut() || page.PageCode() != code;
+            if (page.PageCode() == code) {
+                Decode(code, page, report);
+            }
+        } else {
+            outcome.state = PageOutcome::FAILED;  // a listed page must be readable
+        }
+        report.pages[code] = outcome;
+    }
+}
+
+// Without the IE page, the drive still tells a pending exception through
+// REQUEST SENSE when its MRIE is 6 (SPC-4 7.5.8).
+void AskForException(HealthReader& reader, HealthReport& report)
+{
+    std::array<std::uint8_t, SENSE_REPLY_BYTES> data{};
+    const Reply reply =
+        reader.Send(cdb::RequestSense(SENSE_REPLY_BYTES), data.data(), SENSE_REPLY_BYTES, LOG_SENSE_TIMEOUT);
+    if (!reply.good) {
+        return;
+    }
+    const SenseCodes codes = CodesOf(SenseView(data));
+    if (codes.asc == ASC_FAILURE_PREDICTION) {
+        report.reportedException = codes;
+    }
+}
+
+void ReadGrownDefects(HealthReader& reader, HealthReport& report)
+{
+    std::array<std::uint8_t, 8> data{};
+    Reply reply = reader.Send(cdb::ReadDefectData12(false, true, DEFECT_BYTES_FROM_INDEX, data.size()), data.data(),
+                              data.size(), SHORT_TIMEOUT);
+    bool twelve = true;
+    if (!reply.good && reply.reached && reply.sense.key == SENSE_KEY_ILLEGAL_REQUEST) {
+        data.fill(0);
+        twelve = false;
+        reply = reader.Send(cdb::ReadDefectData10(false, true, DEFECT_BYTES_FROM_INDEX, 4), data.data(), 4,
+                            SHORT_TIMEOUT);
+    }
+    report.defectOutcome = OutcomeOf(reply);
+    if (reply.good) {
+        report.grownDefects = GrownDefectCount(std::span<const std::uint8_t>(data.data(), twelve ? 8 : 4), twelve);
+        if (!report.grownDefects) {
+            report.defectOutcome.cut = true;
+        }
+    }
+}
+
+}  // namespace
+
+const std::vector<int>& HealthPages()
+{
+    static const std::vector<int> pages{
+        log_page::INFORMATIONAL_EXCEPTIONS, log_page::TEMPERATURE,       log_page::WRITE_ERRORS,
+        log_page::READ_ERRORS,              log_page::VERIFY_ERRORS,     log_page::NON_MEDIUM_ERRORS,
+        log_page::START_STOP,               log_page::SELF_TEST_RESULTS, log_page::BACKGROUND_SCAN,
+        log_page::PROTOCOL_PORT,
+    };
+    return pages;
+}
+
+HealthReport ReadDriveHealth(const DeviceRecord& record)
+{
+    HealthReport report;
+    report.address = DeviceAddressText(record);
+    HealthReader reader(record, report);
+    if (!ReadIdentity(reader, report)) {
+        return report;
+    }
+    ReadSerial(reader, report);
+    ReadLogPages(reader, report);
+    if (!report.exceptions) {
+        AskForException(reader, report);
+    }
+    ReadGrownDefects(reader, report);
+    return report;
+}
+
+bool PredictsFailure(const HealthReport& report)
+{
+    if (report.exceptions && report.exceptions->asc && *report.exceptions->asc != 0 &&
+        *report.exceptions->asc != ASC_WARNING) {
+        return true;
+    }
+    return report.reportedException.has_value();
+}
+
+bool ReportsTemperatureWarning(const HealthReport& report)
+{
+    return report.exceptions && report.exceptions->asc == ASC_WARNING &&
+           report.exceptions->ascq == ASCQ_TEMPERATURE;
+}
+
+namespace {
+
+bool IsHot(const HealthReport& report)
+{
+    if (ReportsTemperatureWarning(report)) {
+        return true;
+    }
+    return report.temperatures && report.temperatures->current && report.temperatures->reference &&
+           *report.temperatures->current >= *report.temperatures->reference;
+}
+
+bool HasUncorrected(const HealthReport& report)
+{
+    for (const auto* counters : {&report.writeErrors, &report.readErrors, &report.verifyErrors}) {
+        if (*counters && (*counters)->uncorrected.value_or(0) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SelfTestFailed(const HealthReport& report)
+{
+    return report.selfTests && std::any_of(report.selfTests->begin(), report.selfTests->end(),
+                                           [](const SelfTestRecord& r) { return IsSelfTestFailure(r.result); });
+}
+
+bool AnyCommandFailed(const HealthReport& report)
+{
+    if (report.identityOutcome.state == PageOutcome::FAILED || report.supportedOutcome.state == PageOutcome::FAILED ||
+        report.defectOutcome.state == PageOutcome::FAILED) {
+        return true;
+    }
+    return std::any_of(report.pages.begin(), report.pages.end(),
+                       [](const auto& page) { return page.second.state == PageOutcome::FAILED; });
+}
+
+}  // namespace
+
+unsigned HealthBits(const HealthReport& report)
+{
+    if (!report.reached) {
+        return health_bit::UNREACHABLE;
+    }
+    unsigned bits = 0;
+    bits |= AnyCommandFailed(report) ? health_bit::COMMAND_FAILED : 0;
+    bits |= PredictsFailure(report) ? health_bit::PREDICTED_FAILURE : 0;
+    bits |= IsHot(report) ? health_bit::HOT : 0;
+    bits |= HasUncorrected(report) ? health_bit::UNCORRECTED : 0;
+    bits |= report.grownDefects.value_or(0) != 0 ? health_bit::GROWN_DEFECTS : 0;
+    bits |= SelfTestFailed(report) ? health_bit::SELF_TEST_FAILED : 0;
+    return bits;
+}
