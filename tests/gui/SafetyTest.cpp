@@ -40,6 +40,23 @@ std::string Firmware(const char* name) { return std::string(HARROW_DOCS) + "/fir
 
 void WriteBytes(const fs::path& file, const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
 
+// The lab machine with the two large disks of port 1 taking 1 ms (scaled) a
+// command: without a command pause their long tests would end before they
+// could be aborted.
+std::string SlowLongTestMachine()
+{
+    std::string text = ReadFile(HARROW_GUI_MACHINE);
+    for (const std::string serial : {"BIG00003", "BIG00005"}) {
+        const std::string quick = "\"serial\": \"" + serial + "\", \"blocks\": 4194304";
+        if (const auto at = text.find(quick); at != std::string::npos) {
+            text.insert(at + quick.size(), R"(, "durations": { "command": 0.1 })");
+        }
+    }
+    const fs::path file = fs::temp_directory_path() / ("harrow-safety-lab-" + std::to_string(::getpid()) + ".json");
+    WriteBytes(file, text);
+    return file.string();
+}
+
 }  // namespace
 
 class SafetyTest : public QObject, GuiFixture {
@@ -173,7 +190,9 @@ private slots:
 
     void abortedRunNeverShowsFull()
     {
-        Begin(HARROW_GUI_MACHINE);
+        const std::string machine = SlowLongTestMachine();
+        Begin(machine.c_str());
+        fs::remove(machine);
         SelectAndGo({"Disc 0:0:0", "Disc 1:3:0", "Disc 1:5:0"}, CHarrowView::PAGE_DRIVE_TESTS);
         StartTest(true);
         QTRY_VERIFY_WITH_TIMEOUT(StatusOf("Disc 1:3:0") == "Performing Sequential Verify Commands", WAIT_MS);

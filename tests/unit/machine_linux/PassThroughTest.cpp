@@ -248,7 +248,7 @@ TEST_F(PassThroughTest, HighTargetsSitOnVirtualBuses)
 
     // Beyond a bus of 32, and beyond target 255: nothing is sent.
     const int before = calls;
-    for (const auto [path, target] : {std::pair<UCHAR, UCHAR>{0, 32}, {8, 0}}) {
+    for (const auto& [path, target] : {std::pair<UCHAR, UCHAR>{0, 32}, {8, 0}}) {
         r.sptd.PathId = path;
         r.sptd.TargetId = target;
         EXPECT_FALSE(Send(*port, r));
