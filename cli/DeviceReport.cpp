@@ -6,6 +6,7 @@
 #include "frontend/CommandRoutine.h"
 #include "frontend/DeviceQueries.h"
 #include "frontend/DeviceText.h"
+#include "frontend/DiskScan.h"
 #include "frontend/LineLog.h"
 #include "frontend/TextFormat.h"
 
@@ -46,18 +47,6 @@ void ReportDevNodes(const DeviceRecord& record)
             Report("    " + nodes);
         }
     }
-}
-
-// The record of a LUN the listing probes on the adapter.
-DeviceRecord ListedRecord(const AdapterInfo& adapter, int target, int lun)
-{
-    DeviceRecord record;
-    record.kind = adapter.channel >= 0 ? KIND_CHANNEL : KIND_PLAIN;
-    record.hostAdapter = adapter.number;
-    record.channel = adapter.channel >= 0 ? adapter.channel : record.channel;
-    record.target = target;
-    record.lun = lun;
-    return record;
 }
 
 bool ListDevice(const AdapterInfo& adapter, int target, int lun)

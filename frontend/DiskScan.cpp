@@ -1,13 +1,13 @@
 #include "frontend/DiskScan.h"
 
-#include "frontend/DeviceQueries.h"
-
 namespace {
 
 constexpr int MAX_LUNS = 8;
 constexpr int TYPE_DIRECT_ACCESS = 0;
 
-DeviceRecord RecordAt(const AdapterInfo& adapter, int target, int lun)
+}  // namespace
+
+DeviceRecord ListedRecord(const AdapterInfo& adapter, int target, int lun)
 {
     DeviceRecord record;
     record.kind = adapter.channel >= 0 ? KIND_CHANNEL : KIND_PLAIN;
@@ -17,8 +17,6 @@ DeviceRecord RecordAt(const AdapterInfo& adapter, int target, int lun)
     record.lun = lun;
     return record;
 }
-
-}  // namespace
 
 std::vector<DeviceRecord> ListedDisks()
 {
@@ -35,7 +33,7 @@ std::vector<DeviceRecord> ListedDisks()
         const int targets = TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]);
         for (int target = 0; target < targets; ++target) {
             for (int lun = 0; lun < MAX_LUNS; ++lun) {
-                const DeviceRecord record = RecordAt(info, target, lun);
+                const DeviceRecord record = ListedRecord(info, target, lun);
                 int type = -1;
                 if (GetPeripheralType(record, type) && type == TYPE_DIRECT_ACCESS) {
                     disks.push_back(record);

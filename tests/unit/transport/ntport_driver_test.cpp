@@ -25,6 +25,25 @@ CDevAddress At(int adapter, int target, int lun = 0)
     return CDevAddress(adapter, target, lun, -1, -1, -1);
 }
 
+// Ports of 16 targets with 8 claimed LUNs each, every disk a class device
+// "PhysicalDriveN" in port order; the number of disks.
+int AddClaimedDisks(FakeState& fake, int ports)
+{
+    int index = 0;
+    for (int p = 0; p < ports; ++p) {
+        FakePort port;
+        for (int t = 0; t < 16; ++t) {
+            for (int l = 0; l < 8; ++l) {
+                port.units.push_back({0, static_cast<UCHAR>(t), static_cast<UCHAR>(l), true});
+                fake.classDevices["PhysicalDrive" + std::to_string(index++)] = {
+                    8, static_cast<UCHAR>(p), 0, static_cast<UCHAR>(t), static_cast<UCHAR>(l)};
+            }
+        }
+        fake.ports.push_back(port);
+    }
+    return index;
+}
+
 using NTPortDriverTest = TransportFixture;
 
 TEST_F(NTPortDriverTest, DriverNamesCorrectTheTargetNumbering)
@@ -146,18 +165,7 @@ TEST_F(NTPortDriverTest, ClaimedUnitsAreReachedThroughTheirClassDevice)
 TEST_F(NTPortDriverTest, ClassDevicesPast256AreFound)
 {
     constexpr int kPorts = 3;  // of 16 targets with 8 LUNs: 384 disks
-    int index = 0;
-    for (int p = 0; p < kPorts; ++p) {
-        FakePort port;
-        for (int t = 0; t < 16; ++t) {
-            for (int l = 0; l < 8; ++l) {
-                port.units.push_back({0, static_cast<UCHAR>(t), static_cast<UCHAR>(l), true});
-                m_Fake->classDevices["PhysicalDrive" + std::to_string(index++)] = {
-                    8, static_cast<UCHAR>(p), 0, static_cast<UCHAR>(t), static_cast<UCHAR>(l)};
-            }
-        }
-        m_Fake->ports.push_back(port);
-    }
+    const int index = AddClaimedDisks(*m_Fake, kPorts);
     StartFake();
     {
         SCSI_NTPortIoCtl last(At(kPorts - 1, 15, 7), 0);
@@ -176,18 +184,7 @@ TEST_F(NTPortDriverTest, RescanOpensOnlyItsPortsClassDevices)
 {
     constexpr int kPorts = 4;
     constexpr int kDisksAPort = 16 * 8;
-    int index = 0;
-    for (int p = 0; p < kPorts; ++p) {
-        FakePort port;
-        for (int t = 0; t < 16; ++t) {
-            for (int l = 0; l < 8; ++l) {
-                port.units.push_back({0, static_cast<UCHAR>(t), static_cast<UCHAR>(l), true});
-                m_Fake->classDevices["PhysicalDrive" + std::to_string(index++)] = {
-                    8, static_cast<UCHAR>(p), 0, static_cast<UCHAR>(t), static_cast<UCHAR>(l)};
-            }
-        }
-        m_Fake->ports.push_back(port);
-    }
+    const int index = AddClaimedDisks(*m_Fake, kPorts);
     StartFake();
     {
         DriverRef driver;
