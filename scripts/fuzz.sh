@@ -22,7 +22,7 @@ sources() {
     iscsi)    echo "$root/tests/fuzz/IscsiAnswerFuzz.cpp $root/machine/iscsi/LunReport.cpp
                     $root/machine/iscsi/IscsiTarget.cpp $root/machine/PortLayout.cpp" ;;
     sysfs)    echo "$root/tests/fuzz/SysfsFuzz.cpp $root/machine/linux/SysfsTopology.cpp
-                    $root/machine/linux/VirtualBuses.cpp $root/core/transport/NTPortAdapter.cpp" ;;
+                    $root/machine/linux/VirtualBuses.cpp" ;;
     logpage)  echo "$root/tests/fuzz/LogPageFuzz.cpp $root/frontend/LogPageView.cpp $root/frontend/LogPageDecoders.cpp" ;;
     *) echo "unknown fuzz target $1" >&2; return 1 ;;
   esac
