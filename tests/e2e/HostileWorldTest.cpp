@@ -213,6 +213,11 @@ TEST(HostileWorld, TenThousandDisksStartAndList)
 
 TEST(HostileWorld, AStartRefusedForWantOfFilesLeavesNoStateFolders)
 {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' runtime opens files of its own (its type checks read the
+    // process's maps) and misreads a thrown exception once none are left.
+    GTEST_SKIP() << "the sanitizer runtime needs files beyond the limit this test sets";
+#endif
     CliRunner cli("refused.json");
     cli.WriteWorkFile("refused.json", ManyDisks("refused", 1000));
     const auto run = StartLimited(cli, "256:256").WaitAtMost(120s);
