@@ -3,6 +3,7 @@
 // memory of HarrowCLI running the generic short test at 10 % (pause 0).
 // Targets: under 20 µs a read, under 64 MiB resident. Everything lives in a
 // throw-away folder; HarrowCLI is looked for beside this program.
+#include "bench/BenchHome.h"
 #include "bench/BenchVerdict.h"
 #include "machine/drives/DriveFactory.h"
 
@@ -37,15 +38,7 @@ const nlohmann::json kDisk = {{"target", 0},      {"type", "disk"},     {"vendor
 
 fs::path MakeHome()
 {
-    std::string pattern = (fs::temp_directory_path() / "harrow-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    const fs::path home = pattern;
-    std::ofstream(home / "registry.reg") << "REGEDIT4\n\n"
-                                            "[HKEY_CURRENT_USER\\Software\\Kestrel\\Harrow Viraradiza\\Options]\n"
-                                            "\"CommandPauseMs\"=dword:00000000\n\n";
+    const fs::path home = harrow::bench::MakeBenchHome("harrow-bench");
     const nlohmann::json machine = {
         {"name", "bench-64g"},
         {"ports", {{{"port", 0}, {"driver", "aic78xx"}, {"deviceName", "AIC-7899"}, {"units", {kDisk}}}}}};

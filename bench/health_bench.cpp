@@ -7,7 +7,8 @@
 //    every LUN and rescans, --metrics reads 15 pages a disk), and its peak
 //    memory (target: below 64 MiB).
 // Timing figures are processor time (BenchVerdict.h); one verdict line a target.
-#include "BenchVerdict.h"
+#include "bench/BenchHome.h"
+#include "bench/BenchVerdict.h"
 #include "core/system/CComputerSystem.h"
 #include "frontend/CommandRoutine.h"
 #include "frontend/DriveHealth.h"
@@ -60,15 +61,7 @@ json Disk(int target, int lun, bool kestrel)
 
 fs::path MakeHome()
 {
-    std::string pattern = (fs::temp_directory_path() / "harrow-health-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    const fs::path home = pattern;
-    std::ofstream(home / "registry.reg") << "REGEDIT4\n\n"
-                                            "[HKEY_CURRENT_USER\\Software\\Kestrel\\Harrow Viraradiza\\Options]\n"
-                                            "\"CommandPauseMs\"=dword:00000000\n\n";
+    const fs::path home = harrow::bench::MakeBenchHome("harrow-health-bench");
     setenv("HARROW_REGISTRY", (home / "registry.reg").c_str(), 1);
     setenv("HARROW_WINDIR", (home / "windows").c_str(), 1);
     for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"}) {

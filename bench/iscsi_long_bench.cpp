@@ -4,6 +4,7 @@
 // test spends at most 1.15 times the loop's processor time (median of the
 // rounds); tgtd's time counts for neither. Passes alternate within a round.
 // Needs root and Debian's tgt. Usage: iscsi_long_bench [rounds, default 5]
+#include "bench/BenchHome.h"
 #include "bench/BenchVerdict.h"
 #include "core/system/CComputerSystem.h"
 #include "frontend/CommandRoutine.h"
@@ -98,15 +99,7 @@ double LongTest()
 
 fs::path MakeHome(const std::string& url)
 {
-    std::string pattern = (fs::temp_directory_path() / "harrow-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    const fs::path home = pattern;
-    std::ofstream(home / "registry.reg") << "REGEDIT4\n\n"
-                                            "[HKEY_CURRENT_USER\\Software\\Kestrel\\Harrow Viraradiza\\Options]\n"
-                                            "\"CommandPauseMs\"=dword:00000000\n\n";
+    const fs::path home = harrow::bench::MakeBenchHome("harrow-bench");
     setenv("HARROW_MACHINE", url.c_str(), 1);
     setenv("HARROW_STATE", (home / "state").c_str(), 1);
     setenv("HARROW_REGISTRY", (home / "registry.reg").c_str(), 1);

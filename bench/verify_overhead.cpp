@@ -5,6 +5,7 @@
 // drive; verify_overhead.sh runs it under callgrind, collecting only the
 // pass, and turns the instruction counts into a figure per command.
 // Usage: verify_overhead frontend|direct BLOCKS
+#include "bench/BenchHome.h"
 #include "core/system/CComputerSystem.h"
 #include "frontend/CommandRoutine.h"
 #include "frontend/DeviceRecord.h"
@@ -38,15 +39,7 @@ nlohmann::json Disk(std::uint64_t blocks)
 
 fs::path MakeHome(std::uint64_t blocks)
 {
-    std::string pattern = (fs::temp_directory_path() / "harrow-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    const fs::path home = pattern;
-    std::ofstream(home / "registry.reg") << "REGEDIT4\n\n"
-                                            "[HKEY_CURRENT_USER\\Software\\Kestrel\\Harrow Viraradiza\\Options]\n"
-                                            "\"CommandPauseMs\"=dword:00000000\n\n";
+    const fs::path home = harrow::bench::MakeBenchHome("harrow-bench");
     const nlohmann::json machine = {
         {"name", "bench-verify"},
         {"ports", {{{"port", 0}, {"driver", "aic78xx"}, {"deviceName", "AIC-7899"}, {"units", {Disk(blocks)}}}}}};
