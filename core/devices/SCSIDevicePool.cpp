@@ -231,7 +231,7 @@ void SCSIDevice::UpdatePerformance()
     CPerformanceData* performance = GetPerformance();
     for (unsigned long index = FirstCountedBlock(); index < m_NumBlocks; ++index) {
         PerfData_t counters{};
-        m_Blocks[index]->GetPerfCounters(&counters);
+        m_Blocks[index]->TakePerfCounters(&counters);
         if (performance != nullptr) {
             if (counters.ReadSeconds > 0) {
                 performance->AddReadData(counters.BlocksRead, BlocksToKBytes(counters.BlocksRead),
@@ -245,6 +245,5 @@ void SCSIDevice::UpdatePerformance()
                 performance->AddSeekData(counters.LastNoDataLba, counters.NoDataSeconds);
             }
         }
-        m_Blocks[index]->ClearPerfCounters();
     }
 }

@@ -8,36 +8,15 @@
 #include "platform/SpinLock.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <thread>
-
-namespace {
-
-constexpr std::chrono::milliseconds kCounterWait{100};
-
-}  // namespace
 
 // Guards the performance counters, only ever held for a few stores or a
-// 32-byte copy. The owner is remembered so that a reader whose wait timed
-// out does not release a lock another thread holds.
+// 32-byte copy. A reader always waits for it: reading on after a timed wait
+// raced the writer and, with the clear that follows, lost or doubled counts.
 struct CounterLock {
     harrow::platform::SpinLock lock;
-    std::atomic<std::thread::id> owner;
-
-    bool TryLockFor(std::chrono::milliseconds wait)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + wait;
-        while (!lock.try_lock()) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            std::this_thread::yield();
-        }
-        return true;
-    }
 };
 
 CScsiIoCtl::CScsiIoCtl(const CDevAddress& address, unsigned char blockIndex)
@@ -161,30 +140,31 @@ void CScsiIoCtl::ClearPerfCounters()
     ReleasePerfDataPtr();
 }
 
+// Copies and zeroes under one hold, so a command completing in between is
+// neither lost nor, when two threads of a device sweep its blocks, counted twice.
+void CScsiIoCtl::TakePerfCounters(PerfData_t* out)
+{
+    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetPerfCounters");
+    PerfData_t* perf = GetPerfDataPtr();
+    *out = *perf;
+    *perf = PerfData_t{};
+    ReleasePerfDataPtr();
+}
+
 PerfData_t* CScsiIoCtl::GetPerfDataPtr()
 {
     GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetPerfDataPtr (mutex)");
-    // The uncontended case skips the timed wait's clock reads.
-    if (m_pCounterLock->lock.try_lock() || m_pCounterLock->TryLockFor(kCounterWait)) {
-        m_pCounterLock->owner = std::this_thread::get_id();
-    } else {
-        // Reading on without the lock beats stalling a test thread.
-        GTrace timeout(TRACE_LEVEL, "CScsiIoCtl: GetPerfDataPtr (mutex) wait failed");
-    }
+    m_pCounterLock->lock.lock();
     return &m_Perf;
 }
 
 void CScsiIoCtl::ReleasePerfDataPtr()
 {
     GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ReleasePerfDataPtr (mutex)");
-    if (m_pCounterLock->owner == std::this_thread::get_id()) {
-        m_pCounterLock->owner = std::thread::id();
-        m_pCounterLock->lock.unlock();
-    }
+    m_pCounterLock->lock.unlock();
 }
 
-// Holds the counter lock for the few stores only: it is never held longer,
-// so the timed wait and owner bookkeeping of GetPerfDataPtr buy nothing here.
+// The stores take the lock directly: they need no trace lines of their own.
 void CScsiIoCtl::UpdatePerformance()
 {
     const float seconds = m_pStopWatch->Seconds();

@@ -103,6 +103,7 @@ public:
     void StopTimer();
     void GetPerfCounters(PerfData_t* out);
     void ClearPerfCounters();
+    void TakePerfCounters(PerfData_t* out);
 
     bool IsUnitAttnError();
     bool IsDevErrorValid();
@@ -129,7 +130,7 @@ protected:
     CScsiIoCtl(const CScsiIoCtl& other) = default;
     CScsiIoCtl& operator=(const CScsiIoCtl& other) = default;
 
-    // Waits up to 100 ms for the counter lock; the pointer comes back either way.
+    // Holds the counter lock until ReleasePerfDataPtr.
     PerfData_t* GetPerfDataPtr();
     void ReleasePerfDataPtr();
     void UpdatePerformance();

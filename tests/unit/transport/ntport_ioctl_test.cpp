@@ -346,6 +346,38 @@ TEST_F(NTPortIoCtlTest, PerformanceCountersFollowCompletedCommands)
     EXPECT_TRUE(monotonic);
 }
 
+// A device's threads each sweep every block's counters while commands complete:
+// each block read is taken by exactly one sweeper.
+TEST_F(NTPortIoCtlTest, CountersTakenByTwoSweepersCountEveryCommandOnce)
+{
+    StartFake();
+    SCSI_NTPortIoCtl block(CDevAddress(0, 0, 0, -1, -1, -1), 1);
+    std::vector<BYTE> data(512);
+    std::atomic<bool> done{false};
+    std::atomic<std::uint64_t> taken{0};
+    auto sweep = [&] {
+        while (true) {
+            const bool last = done;
+            PerfData_t perf{};
+            block.TakePerfCounters(&perf);
+            taken += perf.BlocksRead;
+            if (last) {
+                return;
+            }
+        }
+    };
+    std::thread first(sweep);
+    std::thread second(sweep);
+    constexpr int kCommands = 2000;
+    for (int i = 0; i < kCommands; ++i) {
+        Issue(block, {kRead10, 0, 0, 0, 0, 1, 0, 0, 1, 0}, data.data(), 512, 0x08, 1, 1);
+    }
+    done = true;
+    first.join();
+    second.join();
+    EXPECT_EQ(taken.load(), std::uint64_t{kCommands});
+}
+
 TEST_F(NTPortIoCtlTest, FillSrbCopiesTheOutcomeIntoTheAspiBlock)
 {
     StartFake();
