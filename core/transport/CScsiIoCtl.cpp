@@ -289,7 +289,8 @@ bool CScsiIoCtl::SetNumUnitAttnRetries(long retries)
 
 bool CScsiIoCtl::IsKnownSenseFormat(std::uint8_t responseCode)
 {
-    return responseCode == 0x70 || responseCode == 0x71 || responseCode == 0xF0 || responseCode == 0xF1;
+    // Bit 7 is VALID in fixed format and reserved in descriptor format (SPC-4 4.5.1).
+    return SenseView(&responseCode, 1).Known();
 }
 
 bool CScsiIoCtl::search_table(const ERR_XTBL* table, int rows, int key, Error_t* out)

@@ -137,7 +137,7 @@ protected:
 
     HANDLE GetDeviceHandle() const { return m_hDevice; }
     static bool search_table(const ERR_XTBL* table, int rows, int key, Error_t* out);
-    // Fixed or vendor-specific sense data, current or deferred.
+    // Fixed (70h, 71h) or descriptor (72h, 73h) sense data, current or deferred.
     static bool IsKnownSenseFormat(std::uint8_t responseCode);
 
     // Shared by the transports' CompleteCmd and GetCdb; inline, as every

@@ -10,7 +10,8 @@
 namespace {
 
 constexpr BYTE kStatusCheckCondition = 0x02;
-// The sense area's additional length counts from byte 8.
+// In fixed and descriptor sense alike the additional length is byte 7 and
+// counts from byte 8 (SPC-4 4.5.2.1, 4.5.3).
 constexpr int kSenseHeaderBytes = 8;
 
 UCHAR DataInFor(unsigned char kind)

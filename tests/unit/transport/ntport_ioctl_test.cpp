@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 namespace transport_test {
 namespace {
@@ -33,6 +35,23 @@ PassThroughAnswer CheckCondition(std::uint8_t responseCode, std::uint8_t key, st
         sense[2] = key;
         sense[7] = 10;
         sense[12] = asc;
+        return true;
+    };
+}
+
+// Descriptor-format sense (SPC-4 4.5.2): key, ASC and ASCQ in bytes 1-3, then
+// `additional` bytes of descriptors, here one information descriptor cut short.
+PassThroughAnswer DescriptorCheckCondition(std::uint8_t responseCode, std::uint8_t additional)
+{
+    return [=](NTPortRequest_s& request, DWORD*) {
+        request.Spt.ScsiStatus = 0x02;
+        BYTE* sense = reinterpret_cast<BYTE*>(&request) + request.Spt.SenseInfoOffset;
+        sense[0] = responseCode;
+        sense[1] = 0x05;
+        sense[2] = 0x24;
+        sense[7] = additional;
+        sense[8] = 0x00;
+        sense[9] = 0x0A;
         return true;
     };
 }
@@ -153,9 +172,27 @@ TEST_F(NTPortIoCtlTest, CheckConditionFailsTheBlockWhileTheEventKeepsItAndTheSen
     Issue(block, {kTestUnitReady, 0, 0, 0, 0, 0});
     EXPECT_TRUE(block.IsUnitAttnError());
 
-    m_Fake->answer = CheckCondition(0x72, 0x06, 0x29);  // descriptor format
+    m_Fake->answer = CheckCondition(0x72, 0x06, 0x29);  // descriptor format: the key is byte 1
     Issue(block, {kTestUnitReady, 0, 0, 0, 0, 0});
-    EXPECT_FALSE(block.IsDevErrorValid());
+    EXPECT_FALSE(block.IsUnitAttnError());
+}
+
+// Fixed (70h, 71h; bit 7 VALID) and descriptor (72h, 73h; bit 7 reserved)
+// sense are vouched for; the codes around them are not (SPC-4 4.5.1).
+TEST_F(NTPortIoCtlTest, BothSenseFormatsAreValidAndNothingElse)
+{
+    StartFake();
+    SCSI_NTPortIoCtl block(CDevAddress(0, 0, 0, -1, -1, -1), 0);
+    const std::pair<std::uint8_t, bool> codes[] = {
+        {0x70, true},  {0x71, true},  {0x72, true},  {0x73, true},  {0xF0, true},  {0xF1, true},
+        {0xF2, true},  {0xF3, true},  {0x00, false}, {0x6F, false}, {0x74, false}, {0x7F, false},
+        {0xEF, false}, {0xF4, false}, {0xFF, false},
+    };
+    for (const auto& [code, valid] : codes) {
+        m_Fake->answer = DescriptorCheckCondition(code, 0);
+        Issue(block, {kTestUnitReady, 0, 0, 0, 0, 0});
+        EXPECT_EQ(block.IsDevErrorValid(), valid) << std::hex << int{code};
+    }
 }
 
 TEST_F(NTPortIoCtlTest, OtherOutcomesTranslate)
@@ -403,9 +440,20 @@ TEST_F(NTPortIoCtlTest, FillSrbCopiesTheOutcomeIntoTheAspiBlock)
     EXPECT_EQ(srb.SenseArea.AdditionalSenseCode, 0x24);
     EXPECT_EQ(srb.SRB_SenseLen, 18);  // additional length 10 + 8
 
+    // Descriptor sense has the same 8-byte header: a drive in descriptor mode
+    // reports its length too, even with no descriptor at all.
+    for (const auto& [code, additional, length] :
+         {std::tuple<std::uint8_t, std::uint8_t, int>{0x72, 12, 20}, {0x73, 0, 8}, {0xF2, 120, 128}, {0x72, 121, 128}}) {
+        m_Fake->answer = DescriptorCheckCondition(code, additional);
+        Issue(block, {kTestUnitReady, 0, 0, 0, 0, 0});
+        srb.SRB_SenseLen = 0xEE;
+        block.FillSRB(&srb);
+        EXPECT_EQ(srb.SRB_SenseLen, length) << std::hex << int{code} << " " << std::dec << int{additional};
+    }
+
     // Sense the block cannot vouch for leaves the caller's length alone; a
     // device's oversized additional length is cut to the sense area.
-    m_Fake->answer = CheckCondition(0x72, 0x05, 0x24);
+    m_Fake->answer = DescriptorCheckCondition(0x7F, 12);
     Issue(block, {kTestUnitReady, 0, 0, 0, 0, 0});
     srb.SRB_SenseLen = 0xEE;
     block.FillSRB(&srb);
