@@ -100,6 +100,42 @@ TEST(EventError, AdditionalBytesBreakEverySixteenAndStopAtTheStoredSense)
     EXPECT_EQ(all.substr(all.size() - 5), "ED  \n");
 }
 
+// Descriptor sense (SPC-4 4.5.2): every byte after the 8-byte header is a
+// descriptor, so all of them are shown, up to what the event stored.
+TEST(EventError, DescriptorSenseShowsEveryDescriptorByte)
+{
+    SCSI_SenseData_s sense{};
+    auto* bytes = reinterpret_cast<std::uint8_t*>(&sense);
+    const std::uint8_t header[8] = {0x72, 0x02, 0x04, 0x04, 0, 0, 0, 8};
+    const std::uint8_t keySpecific[8] = {0x02, 0x06, 0x00, 0x00, 0x80, 0x12, 0x34, 0x00};  // progress 1234h
+    std::memcpy(bytes, header, sizeof header);
+    std::memcpy(bytes + 8, keySpecific, sizeof keySpecific);
+    const std::string text = SenseEvent(sense).toString();
+    EXPECT_NE(text.find("Sense Key = 02  Additional Sense Code = 04  Additional Sense Qualifier = 04\n"
+                        "Additional Length = 8\nAdditional Bytes: 02  06  00  00  80  12  34  00  \n"
+                        "Target status"),
+              std::string::npos)
+        << text;
+
+    // No descriptors: no line, as fixed format's additional length 10.
+    bytes[7] = 0;
+    EXPECT_EQ(SenseEvent(sense).toString().find("Additional Length"), std::string::npos);
+
+    // A deferred error with a length past the stored sense: the 120 bytes after the header.
+    bytes[0] = 0x73;
+    bytes[7] = 255;
+    for (std::size_t i = 8; i < sizeof sense; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i);
+    }
+    const std::string all = SenseEvent(sense).toString();
+    const auto begin = all.find("Additional Length = 255\nAdditional Bytes: 08  09  ");
+    ASSERT_NE(begin, std::string::npos) << all;
+    const std::string listed = all.substr(begin, all.find("Target status") - begin);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'), 1 + 120 / 16 + 1);
+    EXPECT_NE(listed.find("16  17  \n18  "), std::string::npos);  // a break after every 16th byte
+    EXPECT_EQ(listed.substr(listed.size() - 5), "7F  \n");
+}
+
 TEST(EventError, CdbLengthIsClamped)
 {
     unsigned char cdb[20];
