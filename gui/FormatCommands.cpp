@@ -6,6 +6,7 @@
 #include "gui/SenseCodes.h"
 #include "platform/Kernel.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -17,7 +18,6 @@ constexpr long SHORT_TIMEOUT = 2;
 constexpr DWORD SETTLE_MS = 8000;
 constexpr DWORD POLL_MS = 5000;
 constexpr std::size_t MODE_BYTES = 12;
-constexpr std::int32_t FULL_SENSE = 14;
 constexpr std::uint32_t FACTORY_MAXIMUM = 0xFFFFFFFF;
 
 // NOT READY, LOGICAL UNIT NOT READY, FORMAT IN PROGRESS with its progress (SPC-4 4.5.2.4.4).
@@ -28,6 +28,14 @@ bool IsFormatInProgress(const SenseView& sense)
 }
 
 double ProgressOf(const SenseView& sense) { return sense.Progress().value_or(0) * 100.0 / 65536.0; }
+
+// The sense length the adapter reported reaches key, ASC and ASCQ, in whichever format the drive chose.
+bool CarriesCodes(const FormatJob& job)
+{
+    const std::int32_t stored = static_cast<std::int32_t>(job.sense.size());
+    const auto length = static_cast<std::size_t>(std::clamp(job.senseLength, 0, stored));
+    return SenseView(job.sense.data(), length).HasCodes();
+}
 
 // The 4-byte header and block descriptor; false when the drive refused.
 bool SenseDescriptor(DeviceRecord& record, std::array<std::uint8_t, MODE_BYTES>& data, CdbAnswer& answer)
@@ -115,7 +123,7 @@ FormatOutcome DescribeFormatOutcome(const FormatJob& job, bool formatOnly, const
     const std::string fru = Format("FRU Code %2.2X", sense.Fru());
     const char* at = time.c_str();
     if (job.commandResult == CMD_CARRIED_OUT && job.hostStatus == 0) {
-        if (job.senseLength < FULL_SENSE || (sense.Key() == 0 && sense.Asc() == 0 && sense.Ascq() == 0)) {
+        if (!CarriesCodes(job) || (sense.Key() == 0 && sense.Asc() == 0 && sense.Ascq() == 0)) {
             return {"Disk Format Completed Successfully", Format("Format Completed at %s", at), TEST_PASSED};
         }
         if (sense.Fru() == 0) {
@@ -124,7 +132,7 @@ FormatOutcome DescribeFormatOutcome(const FormatJob& job, bool formatOnly, const
         return {"Disk Format Failed " + codes + " " + fru,
                 Format("Format Failed %s  %s at %s", codes.c_str(), fru.c_str(), at), TEST_FAILED};
     }
-    if (!formatOnly && job.senseLength < FULL_SENSE) {
+    if (!formatOnly && !CarriesCodes(job)) {
         return {" Disc Format Failed", Format("Format Failed at %s", at), TEST_FAILED};
     }
     if (!formatOnly && sense.Fru() == 0) {

@@ -54,6 +54,9 @@ public:
         return ResponseCode() == SENSE_FIXED_DEFERRED || ResponseCode() == SENSE_DESCRIPTOR_DEFERRED;
     }
 
+    // The length reaches the ASCQ, the last of key, ASC and ASCQ: byte 3 in
+    // descriptor format (SPC-4 4.5.2.1), byte 13 in fixed (SPC-4 4.5.3).
+    bool HasCodes() const { return m_length > (Descriptor() ? 3u : 13u); }
     int Key() const { return (Descriptor() ? At(1) : At(2)) & 0x0F; }
     int Asc() const { return Descriptor() ? At(2) : At(12); }
     int Ascq() const { return Descriptor() ? At(3) : At(13); }

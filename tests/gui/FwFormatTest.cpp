@@ -220,6 +220,53 @@ private slots:
         }
     }
 
+    // Whether the sense reaches key, ASC and ASCQ depends on its format: byte 13
+    // in fixed (SPC-4 4.5.3), byte 3 in descriptor format (SPC-4 4.5.2.1).
+    void formatOutcomeReadsEitherSenseFormat()
+    {
+        struct Row {
+            std::uint8_t responseCode;
+            int result, senseLength;
+            const char* log;
+        };
+        const Row rows[] = {
+            {0x70, 1, 13, "Disk Format Completed Successfully"},
+            {0x70, 1, 14, "Disk Format Failed 03 / 31 / 01"},
+            {0x72, 1, 3, "Disk Format Completed Successfully"},
+            {0x72, 1, 4, "Disk Format Failed 03 / 31 / 01"},
+            {0x73, 1, 8, "Disk Format Failed 03 / 31 / 01"},
+            {0x73, 4, 8, "Disk Format Failed 03 / 31 / 01"},
+            {0x72, 4, 3, " Disc Format Failed"},
+            {0x72, 1, 300, "Disk Format Failed 03 / 31 / 01"},
+            {0x72, 1, -1, "Disk Format Completed Successfully"},
+        };
+        for (const Row& row : rows) {
+            FormatJob job;
+            job.commandResult = static_cast<std::uint8_t>(row.result);
+            job.senseLength = row.senseLength;
+            job.sense[0] = row.responseCode;
+            const bool descriptor = row.responseCode >= 0x72;
+            job.sense[descriptor ? 1 : 2] = 0x03;
+            job.sense[descriptor ? 2 : 12] = 0x31;
+            job.sense[descriptor ? 3 : 13] = 0x01;
+            const FormatOutcome outcome = DescribeFormatOutcome(job, false, "T");
+            QVERIFY2(outcome.log == row.log, (std::to_string(row.responseCode) + " " + std::to_string(row.senseLength)
+                                              + ": " + outcome.log).c_str());
+        }
+    }
+
+    // A drive in descriptor-sense mode whose format fails: 8 bytes of sense, no descriptor.
+    void formatFailureInDescriptorSenseIsAFailure()
+    {
+        Select({4, 6}, CHarrowView::PAGE_FORMAT);
+        StartFormat();
+        for (int target : {4, 6}) {
+            QCOMPARE(Lines(target, "Disk Format Failed 03 / 31 / 01"), 1);
+            QVERIFY(StatusOf(target).startsWith("Format Failed 03 / 31 / 01 at "));
+        }
+        QCOMPARE(Lines(6, "Disk Format Completed Successfully"), 0);
+    }
+
     void validationRefusesBeforeAnythingIsSent()
     {
         Select({0}, CHarrowView::PAGE_FORMAT);

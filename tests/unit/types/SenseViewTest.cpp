@@ -195,4 +195,13 @@ TEST(SenseView, SenseBufferReadsBothFormats)
     EXPECT_EQ(fixed.InformationValue(), 0x00012345);
 }
 
+TEST(SenseView, CodesReachedByFormat)
+{
+    for (std::size_t length : {0u, 3u, 4u, 13u, 14u, 18u}) {
+        EXPECT_EQ(SenseView(FIXED_MEDIUM.data(), length).HasCodes(), length >= 14) << length;
+        EXPECT_EQ(SenseView(DESCRIPTOR_MEDIUM.data(), length).HasCodes(), length >= 4) << length;
+    }
+    EXPECT_FALSE(SenseView(nullptr, 18).HasCodes());
+}
+
 }  // namespace
