@@ -56,7 +56,7 @@ bool Issue(CScsiIoCtl& block, std::span<const BYTE> cdb, void* data, unsigned lo
 {
     std::memcpy(block.GetCdb(true), cdb.data(), cdb.size());
     block.SetBuffer(data, static_cast<long>(length));
-    block.CompleteCmd(static_cast<unsigned char>(cdb.size()), length, length != 0 ? CScsiIoCtl::FLAG_DATA_IN : 0,
+    block.CompleteCmd(static_cast<unsigned char>(cdb.size()), length, length != 0 ? CScsiIoCtl::kFlagDataIn : 0,
                       CScsiIoCtl::GetTimeout(), 0, blocks, 0);
     block.DoIO();
     return block.IsCommandComplete() == ERR_CMD_COMPLETE;

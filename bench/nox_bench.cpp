@@ -51,7 +51,7 @@ void Build(CScsiIoCtl& block, int i, void* data)
                                    static_cast<BYTE>(lba), 0, 0, static_cast<BYTE>(kReadBlocks), 0};
     std::memcpy(block.GetCdb(true), cdb.data(), cdb.size());
     block.SetBuffer(data, static_cast<long>(kReadBytes));
-    block.CompleteCmd(10, kReadBytes, CScsiIoCtl::FLAG_DATA_IN, 30, lba, kReadBlocks, 0);
+    block.CompleteCmd(10, kReadBytes, CScsiIoCtl::kFlagDataIn, 30, lba, kReadBlocks, 0);
 }
 
 void Check(Error_t status, int i)

@@ -93,7 +93,7 @@ bool Issue(SCSI_NTPortIoCtl& block, std::span<const BYTE> cdb, void* data, unsig
 {
     std::memcpy(block.GetCdb(true), cdb.data(), cdb.size());
     block.SetBuffer(data, static_cast<long>(length));
-    block.CompleteCmd(static_cast<unsigned char>(cdb.size()), length, length != 0 ? CScsiIoCtl::FLAG_DATA_IN : 0,
+    block.CompleteCmd(static_cast<unsigned char>(cdb.size()), length, length != 0 ? CScsiIoCtl::kFlagDataIn : 0,
                       CScsiIoCtl::GetTimeout(), lba, blocks, 0);
     block.DoIO();
     return block.IsCommandComplete() == ERR_CMD_COMPLETE;

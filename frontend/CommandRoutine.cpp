@@ -55,7 +55,7 @@ SCSI_Cdb_UserDef16Byte_s BuildUserCdb(const CdbRequest& request)
     }
     user.CdbLength = static_cast<std::uint8_t>(length);
     if (request.length != 0) {
-        user.Flags = request.direction == DIRECTION_IN ? CScsiIoCtl::FLAG_DATA_IN : CScsiIoCtl::FLAG_DATA_OUT;
+        user.Flags = request.direction == DIRECTION_IN ? CScsiIoCtl::kFlagDataIn : CScsiIoCtl::kFlagDataOut;
     }
     user.DataLength = request.length;
     user.Timeout = EffectiveTimeout(request.timeout);

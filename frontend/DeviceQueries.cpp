@@ -356,7 +356,7 @@ const char* TypeName(int type)
 std::vector<int> ReportedLunsBeyondProbe(const DeviceRecord& answered)
 {
     constexpr int LUN_LIMIT = 256;  // a port addresses LUNs with one byte
-    std::vector<std::uint8_t> list(LUN_ENTRY_BYTES * (1 + LUN_LIMIT), 0);
+    std::vector<std::uint8_t> list(kLunEntryBytes * (1 + LUN_LIMIT), 0);
     const Cdb reportLuns = cdb::ReportLuns(static_cast<std::uint32_t>(list.size()));
     std::vector<int> luns;
     if (!Send(answered, reportLuns, list.data(), static_cast<std::uint32_t>(list.size()), SHORT_TIMEOUT).Good()) {
@@ -364,9 +364,9 @@ std::vector<int> ReportedLunsBeyondProbe(const DeviceRecord& answered)
     }
     std::uint32_t listed = 0;
     grab_bytes(list.data(), 4, &listed, sizeof listed);
-    const std::size_t held = std::min<std::size_t>(listed, list.size() - LUN_ENTRY_BYTES) / LUN_ENTRY_BYTES;
+    const std::size_t held = std::min<std::size_t>(listed, list.size() - kLunEntryBytes) / kLunEntryBytes;
     for (std::size_t i = 1; i <= held; ++i) {
-        const long lun = SingleLevelLun(list.data() + i * LUN_ENTRY_BYTES);
+        const long lun = SingleLevelLun(list.data() + i * kLunEntryBytes);
         if (lun >= PROBED_LUNS && lun < LUN_LIMIT) {
             luns.push_back(static_cast<int>(lun));
         }

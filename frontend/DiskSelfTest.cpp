@@ -34,7 +34,7 @@ std::optional<int> Progress(const DeviceRecord& record)
     }
     const SenseView sense(data);
     const bool running = sense.Asc() == ASC_NOT_READY && sense.Ascq() == ASCQ_SELF_TEST &&
-                         (sense.Key() == SENSE_KEY_NO_SENSE || sense.Key() == SENSE_KEY_NOT_READY);
+                         (sense.Key() == kSenseKeyNoSense || sense.Key() == kSenseKeyNotReady);
     if (!running) {
         return std::nullopt;
     }
@@ -92,7 +92,7 @@ std::string VerdictLine(const SelfTestOutcome& outcome)
         return "Self test: FAILED: the device could not be reached";
     }
     if (outcome.refused && outcome.action == SelfTestAction::Abort &&
-        outcome.refused->key == SENSE_KEY_ILLEGAL_REQUEST) {
+        outcome.refused->key == kSenseKeyIllegalRequest) {
         return "Self test: FAILED: no self test was running to abort (SEND DIAGNOSTIC refused: " +
                SenseCodesText(*outcome.refused) + ")";
     }

@@ -33,7 +33,7 @@ public:
     Reply Send(const Cdb& command, std::uint8_t* data, std::uint32_t length, long timeout)
     {
         Reply reply = SendOnce(command, data, length, timeout);
-        if (!reply.good && reply.reached && reply.sense.key == SENSE_KEY_UNIT_ATTENTION) {
+        if (!reply.good && reply.reached && reply.sense.key == kSenseKeyUnitAttention) {
             reply = SendOnce(command, data, length, timeout);
         }
         return reply;
@@ -54,7 +54,7 @@ private:
             if (reply.sense.asc == ASC_FAILURE_PREDICTION) {
                 m_report.reportedException = reply.sense;
                 // With NO SENSE or RECOVERED ERROR the command itself completed.
-                reply.good = reply.sense.key == SENSE_KEY_NO_SENSE || reply.sense.key == SENSE_KEY_RECOVERED_ERROR;
+                reply.good = reply.sense.key == kSenseKeyNoSense || reply.sense.key == kSenseKeyRecoveredError;
             }
         }
         return reply;
@@ -72,7 +72,7 @@ PageOutcome OutcomeOf(const Reply& reply)
         return outcome;
     }
     outcome.sense = reply.sense;
-    outcome.state = reply.sense.key == SENSE_KEY_ILLEGAL_REQUEST ? PageOutcome::UNSUPPORTED : PageOutcome::FAILED;
+    outcome.state = reply.sense.key == kSenseKeyIllegalRequest ? PageOutcome::UNSUPPORTED : PageOutcome::FAILED;
     return outcome;
 }
 
@@ -184,7 +184,7 @@ void ReadGrownDefects(HealthReader& reader, HealthReport& report)
     Reply reply = reader.Send(cdb::ReadDefectData12(false, true, DEFECT_BYTES_FROM_INDEX, data.size()), data.data(),
                               data.size(), SHORT_TIMEOUT);
     bool twelve = true;
-    if (!reply.good && reply.reached && reply.sense.key == SENSE_KEY_ILLEGAL_REQUEST) {
+    if (!reply.good && reply.reached && reply.sense.key == kSenseKeyIllegalRequest) {
         data.fill(0);
         twelve = false;
         reply = reader.Send(cdb::ReadDefectData10(false, true, DEFECT_BYTES_FROM_INDEX, 4), data.data(), 4,

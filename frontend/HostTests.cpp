@@ -159,10 +159,10 @@ private:
     bool SeekRefused(std::uint64_t lba)
     {
         const SenseView sense = m_failed.SenseArea.View();
-        if (sense.Key() == SENSE_KEY_ILLEGAL_REQUEST) {
+        if (sense.Key() == kSenseKeyIllegalRequest) {
             return true;
         }
-        if (sense.Key() != SENSE_KEY_HARDWARE_ERROR || sense.Asc() != ASC_INTERNAL_TARGET_FAILURE ||
+        if (sense.Key() != kSenseKeyHardwareError || sense.Asc() != ASC_INTERNAL_TARGET_FAILURE ||
             sense.Ascq() != 0) {
             return false;
         }

@@ -275,8 +275,8 @@ int SelfTestProgress(DeviceRecord& record)
     const SenseView sense(reply);
     const int key = sense.Key();
     const std::array<std::uint8_t, 3> specific = sense.SenseKeySpecific();
-    if ((key == SENSE_KEY_NO_SENSE && sense.SenseKeySpecificValid()) ||
-        (key == SENSE_KEY_NOT_READY && sense.Asc() == 0x04 && sense.Ascq() == 0x09)) {
+    if ((key == kSenseKeyNoSense && sense.SenseKeySpecificValid()) ||
+        (key == kSenseKeyNotReady && sense.Asc() == 0x04 && sense.Ascq() == 0x09)) {
         return std::min(((specific[1] << 8) | specific[2]) * 100 / 65536, 100);
     }
     if (sense.KeyByte() != 0 || sense.Asc() != 0 || sense.Ascq() != 0) {

@@ -208,7 +208,7 @@ void DecodeFromFile(std::FILE* file, int asc, int ascq, SenseTexts& texts)
 
 SenseTexts DecodeSenseBytes(const std::uint8_t* sense, const char* tableFile)
 {
-    return DecodeSenseBytes(SenseView(sense, SENSE_HEADER_BYTES), tableFile);
+    return DecodeSenseBytes(SenseView(sense, kFixedSenseHeaderBytes), tableFile);
 }
 
 SenseTexts DecodeSenseBytes(const SenseView& sense, const char* tableFile)

@@ -52,7 +52,7 @@ bool IsDeviceReset(const CdbAnswer& answer)
 {
     // UNIT ATTENTION, DEVICE INTERNAL RESET.
     const SenseView sense = answer.ViewSense();
-    return sense.Key() == SENSE_KEY_UNIT_ATTENTION && sense.Asc() == 0x29 && sense.Ascq() == 0x04;
+    return sense.Key() == kSenseKeyUnitAttention && sense.Asc() == 0x29 && sense.Ascq() == 0x04;
 }
 
 // Reads up to length bytes at offset into the zero-filled buffer; the count read, or -1.

@@ -23,7 +23,7 @@ constexpr std::uint32_t FACTORY_MAXIMUM = 0xFFFFFFFF;
 // NOT READY, LOGICAL UNIT NOT READY, FORMAT IN PROGRESS with its progress (SPC-4 4.5.2.4.4).
 bool IsFormatInProgress(const SenseView& sense)
 {
-    return sense.Current() && sense.Key() == SENSE_KEY_NOT_READY && sense.Asc() == 0x04 && sense.Ascq() == 0x04 &&
+    return sense.Current() && sense.Key() == kSenseKeyNotReady && sense.Asc() == 0x04 && sense.Ascq() == 0x04 &&
            sense.SenseKeySpecificValid();
 }
 

@@ -37,10 +37,10 @@ void UseProgramLog()
 QString StateText(unsigned long state)
 {
     switch (state) {
-    case CTestBase::TEST_STATE_RUNNING: return QObject::tr("Running");
-    case CTestBase::TEST_STATE_PASSED: return QObject::tr("Passed");
-    case CTestBase::TEST_STATE_ABORTED: return QObject::tr("Aborted");
-    case CTestBase::TEST_STATE_FAILED: return QObject::tr("Failed");
+    case CTestBase::kTestStateRunning: return QObject::tr("Running");
+    case CTestBase::kTestStatePassed: return QObject::tr("Passed");
+    case CTestBase::kTestStateAborted: return QObject::tr("Aborted");
+    case CTestBase::kTestStateFailed: return QObject::tr("Failed");
     default: return QObject::tr("Not run");
     }
 }

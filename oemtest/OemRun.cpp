@@ -122,9 +122,9 @@ std::vector<OemDeviceFigures> OemRun::Sample(double seconds, double runSeconds)
         const long long blocks = BlocksMoved(m_devices[i]);
         // Any state but 0: the engine cleared the drive's figures for this test.
         const bool counted = m_basis.kind != OemProgressBasis::TestProgress;
-        if (figure.state == CTestBase::TEST_STATE_PASSED) {
+        if (figure.state == CTestBase::kTestStatePassed) {
             m_lastPercent[i] = 100;
-        } else if (figure.state == CTestBase::TEST_STATE_RUNNING || (figure.state != 0 && counted)) {
+        } else if (figure.state == CTestBase::kTestStateRunning || (figure.state != 0 && counted)) {
             m_lastPercent[i] = std::max(m_lastPercent[i], DevicePercent(blocks, testPercent));
         }
         figure.percent = m_lastPercent[i];

@@ -255,7 +255,7 @@ Error_t OemTestPlan::SetParameters(CTestBase& test)
         return test.StartTest(p.startBlock, p.endBlock, operations, p.blocksPerXfer, seconds);
     }
     // The share takes effect while the end block says so.
-    const Error_t result = test.StartTest(0UL, CTestBase::END_FROM_PERCENTAGE, operations, p.blocksPerXfer, seconds);
+    const Error_t result = test.StartTest(0UL, CTestBase::kEndFromPercentage, operations, p.blocksPerXfer, seconds);
     return result != ERR_NONE ? result : test.StartTest(p.percentage, operations, p.blocksPerXfer, seconds);
 }
 

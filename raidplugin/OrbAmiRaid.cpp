@@ -140,7 +140,7 @@ std::vector<std::uint8_t> BuildPassThrough(const RaidRequest& request)
     header->SenseLength = MegaRaidPassThrough::SENSE_LENGTH;
     header->ScsiStatus = MegaRaidPassThrough::SCSI_STATUS_UNSET;
     header->DataLength = request.DataLength;
-    if (request.Direction == RaidRequest::DIRECTION_OUT && request.DataLength != 0 && request.Data != nullptr) {
+    if (request.Direction == RaidRequest::kDirectionOut && request.DataLength != 0 && request.Data != nullptr) {
         std::memcpy(buffer.data() + sizeof(MegaRaidPassThrough), request.Data, request.DataLength);
     }
     return buffer;
@@ -190,7 +190,7 @@ std::int32_t SendCommand(const RaidRequest& request)
         if (status == MegaRaidPassThrough::STATUS_UNTOUCHED) {
             continue;
         }
-        if (result == ERR_NONE && request.Direction == RaidRequest::DIRECTION_IN && request.DataLength != 0 &&
+        if (result == ERR_NONE && request.Direction == RaidRequest::kDirectionIn && request.DataLength != 0 &&
             request.Data != nullptr) {
             std::memcpy(request.Data, buffer.data() + sizeof(MegaRaidPassThrough), request.DataLength);
         }
@@ -210,7 +210,7 @@ void FetchSense(const RaidRequest& failed)
     request.Channel = failed.Channel;
     request.Target = failed.Target;
     request.Lun = failed.Lun;
-    request.Direction = RaidRequest::DIRECTION_IN;
+    request.Direction = RaidRequest::kDirectionIn;
     request.DataLength = kSenseBytes;
     request.Data = sense;
     if (SendCommand(request) == ERR_NONE && failed.Sense != nullptr) {
@@ -282,7 +282,7 @@ std::int32_t DoCommand(RaidRequest* request)
 {
     try {
         // Data without a buffer would be sent as zeros or dropped.
-        if (request->CdbLength > RaidRequest::MAX_CDB_LENGTH || (request->DataLength != 0 && request->Data == nullptr)) {
+        if (request->CdbLength > RaidRequest::kMaxCdbLength || (request->DataLength != 0 && request->Data == nullptr)) {
             return ERR_INVALID_REQUEST;
         }
         const std::int32_t result = SendCommand(*request);
@@ -312,7 +312,7 @@ std::int32_t GetDevType(RaidRequest* request, char* peripheral)
     request->CdbLength = 6;
     request->DataLength = kInquiryBytes;
     request->Data = inquiry;
-    request->Direction = RaidRequest::DIRECTION_IN;
+    request->Direction = RaidRequest::kDirectionIn;
     const std::int32_t result = DoCommand(request);
     if (result == ERR_NO_HOST_ADAPTER) {
         return result;

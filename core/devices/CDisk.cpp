@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr unsigned long kIn = ScsiCommand::DATA_IN;
-constexpr unsigned long kOut = ScsiCommand::DATA_OUT;
+constexpr unsigned long kIn = ScsiCommand::kDataIn;
+constexpr unsigned long kOut = ScsiCommand::kDataOut;
 constexpr long kMaxBlocks6 = 256;  // a count byte of 0 means 256
 constexpr unsigned long kMaxLba6 = 0x1FFFFF;
 constexpr long kMaxField16 = 0xFFFF;
@@ -103,7 +103,7 @@ CDisk::CDisk(CHostAdapter* adapter, int adapterNumber, int targetNumber, unsigne
 
 Error_t CDisk::Init()
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Init");
+    GTrace trace(kTraceLevel, "CDisk Init");
     const Error_t result = SCSIDevice::Init();
     // A drive that cannot tell its capacity yet is still a disk.
     try {
@@ -135,7 +135,7 @@ Error_t CDisk::Read(unsigned long index, unsigned long lba, long blocks, Aligned
                     int relAdr)
 {
     if (NeedsCdb16()) {
-        GTrace trace(TRACE_LEVEL, "CDisk Read16");
+        GTrace trace(kTraceLevel, "CDisk Read16");
         return ReadWrite16(GetCtlBlock(index), kOpRead16, lba, blocks, buf, dpo, fua, relAdr, kIn);
     }
     return Read10(GetCtlBlock(index), lba, blocks, buf, dpo, fua, relAdr);
@@ -145,7 +145,7 @@ Error_t CDisk::Write(unsigned long index, unsigned long lba, long blocks, Aligne
                      int relAdr)
 {
     if (NeedsCdb16()) {
-        GTrace trace(TRACE_LEVEL, "CDisk Write16");
+        GTrace trace(kTraceLevel, "CDisk Write16");
         return ReadWrite16(GetCtlBlock(index), kOpWrite16, lba, blocks, buf, dpo, fua, relAdr, kOut);
     }
     return Write10(GetCtlBlock(index), lba, blocks, buf, fua, dpo, relAdr);
@@ -156,7 +156,7 @@ Error_t CDisk::Seek(unsigned long index, unsigned long lba)
     // SEEK(10) cannot address a block past 32 bits and SBC-3 has no SEEK(16):
     // a VERIFY(16) of that one block moves the heads there instead.
     if (lba > kLastBlock10) {
-        GTrace trace(TRACE_LEVEL, "CDisk Seek as Verify16");
+        GTrace trace(kTraceLevel, "CDisk Seek as Verify16");
         return Verify16(GetCtlBlock(index), kOpVerify16, lba, 1, nullptr, 0, 0, 0);
     }
     return Seek10(GetCtlBlock(index), lba);
@@ -212,13 +212,13 @@ Error_t CDisk::Verify16(CScsiIoCtl* ctl, unsigned char opcode, unsigned long lba
 
 Error_t CDisk::Read6(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Read6 ***protected***");
+    GTrace trace(kTraceLevel, "CDisk Read6 ***protected***");
     return ReadWrite6(ctl, OpByte(ScsiOp::Read6), lba, blocks, buf, kIn);
 }
 
 Error_t CDisk::Write6(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Write6 ***protected***");
+    GTrace trace(kTraceLevel, "CDisk Write6 ***protected***");
     return ReadWrite6(ctl, OpByte(ScsiOp::Write6), lba, blocks, buf, kOut);
 }
 
@@ -244,14 +244,14 @@ Error_t CDisk::ReadWrite6(CScsiIoCtl* ctl, unsigned char opcode, unsigned long l
 Error_t CDisk::Read10(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBuffer* buf, int dpo, int fua,
                       int relAdr)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Read10 ***protected***");
+    GTrace trace(kTraceLevel, "CDisk Read10 ***protected***");
     return ReadWrite10(ctl, OpByte(ScsiOp::Read10), lba, blocks, buf, dpo, fua, relAdr, kIn);
 }
 
 Error_t CDisk::Write10(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBuffer* buf, int fua, int dpo,
                        int relAdr)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Write10 ***protected***");
+    GTrace trace(kTraceLevel, "CDisk Write10 ***protected***");
     return ReadWrite10(ctl, OpByte(ScsiOp::Write10), lba, blocks, buf, dpo, fua, relAdr, kOut);
 }
 
@@ -279,7 +279,7 @@ Error_t CDisk::ReadWrite10(CScsiIoCtl* ctl, unsigned char opcode, unsigned long 
 
 Error_t CDisk::Seek6(CScsiIoCtl* ctl, unsigned long lba)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Seek6 ***protected***");
+    GTrace trace(kTraceLevel, "CDisk Seek6 ***protected***");
     if (lba > kMaxLba6) {
         return ERR_INVALID_PARAM;
     }
@@ -291,7 +291,7 @@ Error_t CDisk::Seek6(CScsiIoCtl* ctl, unsigned long lba)
 
 Error_t CDisk::Seek10(CScsiIoCtl* ctl, unsigned long lba)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Seek10 ***protected***");
+    GTrace trace(kTraceLevel, "CDisk Seek10 ***protected***");
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = OpByte(ScsiOp::Seek10);
     command.Cdb[1] = LunBits();
@@ -302,7 +302,7 @@ Error_t CDisk::Seek10(CScsiIoCtl* ctl, unsigned long lba)
 Error_t CDisk::Verify(unsigned long index, unsigned long lba, long blocks, AlignedBuffer* buf, int dpo, int bytChk,
                       int relAdr)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Verify");
+    GTrace trace(kTraceLevel, "CDisk Verify");
     const bool compare = bytChk == 1;
     unsigned long bytes = 0;
     if (compare && buf == nullptr) {
@@ -334,7 +334,7 @@ Error_t CDisk::Verify(unsigned long index, unsigned long lba, long blocks, Align
 Error_t CDisk::WriteVerify(unsigned long index, unsigned long lba, long blocks, AlignedBuffer* buf, int dpo,
                            int bytChk, int relAdr)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk WriteVerify");
+    GTrace trace(kTraceLevel, "CDisk WriteVerify");
     if (NeedsCdb16()) {
         return Verify16(GetCtlBlock(index), kOpWriteVerify16, lba, blocks, buf, dpo, bytChk, kOut);
     }
@@ -355,7 +355,7 @@ Error_t CDisk::WriteVerify(unsigned long index, unsigned long lba, long blocks, 
 
 Error_t CDisk::ReadLong(unsigned long index, unsigned long lba, long length, AlignedBuffer* buf, int correct)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk ReadLong");
+    GTrace trace(kTraceLevel, "CDisk ReadLong");
     if (!Fits16(length)) {
         return ERR_INVALID_PARAM;
     }
@@ -370,7 +370,7 @@ Error_t CDisk::ReadLong(unsigned long index, unsigned long lba, long length, Ali
 
 Error_t CDisk::WriteLong(unsigned long index, unsigned long lba, long length, AlignedBuffer* buf, int correct)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk WriteLong");
+    GTrace trace(kTraceLevel, "CDisk WriteLong");
     if (!Fits16(length)) {
         return ERR_INVALID_PARAM;
     }
@@ -386,7 +386,7 @@ Error_t CDisk::WriteLong(unsigned long index, unsigned long lba, long length, Al
 Error_t CDisk::WriteSame(unsigned long index, AlignedBuffer* buf, unsigned long lba, long blocks, int pbData,
                          int lbData, int relAdr)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk WriteSame");
+    GTrace trace(kTraceLevel, "CDisk WriteSame");
     unsigned long oneBlock = 0;
     if (!Fits16(blocks)) {
         return ERR_INVALID_PARAM;
@@ -407,7 +407,7 @@ Error_t CDisk::WriteSame(unsigned long index, AlignedBuffer* buf, unsigned long 
 
 Error_t CDisk::SyncCache(unsigned long index, unsigned long lba, long blocks, int immed, int relAdr)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk SyncCache");
+    GTrace trace(kTraceLevel, "CDisk SyncCache");
     if (!Fits16(blocks)) {
         return ERR_INVALID_PARAM;
     }
@@ -421,7 +421,7 @@ Error_t CDisk::SyncCache(unsigned long index, unsigned long lba, long blocks, in
 
 Error_t CDisk::PreFetch(unsigned long index, unsigned long lba, long blocks, int immed, int relAdr)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk PreFetch");
+    GTrace trace(kTraceLevel, "CDisk PreFetch");
     if (!Fits16(blocks)) {
         return ERR_INVALID_PARAM;
     }
@@ -435,7 +435,7 @@ Error_t CDisk::PreFetch(unsigned long index, unsigned long lba, long blocks, int
 
 Error_t CDisk::ReadCapacity(unsigned long index, int relAdr, int pmi, AlignedBuffer* buf, bool option)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk ReadCapacity");
+    GTrace trace(kTraceLevel, "CDisk ReadCapacity");
     if (buf != nullptr && (buf->Ptr() == nullptr || buf->Size() < kCapacityBytes)) {
         return ERR_INVALID_PARAM;
     }
@@ -468,7 +468,7 @@ Error_t CDisk::ReadCapacity(unsigned long index, int relAdr, int pmi, AlignedBuf
 
 Error_t CDisk::ReadCapacity16(CScsiIoCtl* ctl, unsigned char option)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk ReadCapacity16");
+    GTrace trace(kTraceLevel, "CDisk ReadCapacity16");
     std::unique_ptr<AlignedBuffer> answer;
     try {
         answer = std::make_unique<AlignedBuffer>(static_cast<long>(kCapacity16Bytes));
@@ -532,13 +532,13 @@ void CDisk::SetCapacity(unsigned long lastBlock, unsigned long blockLength)
 
 Error_t CDisk::ReadDefectData10(CScsiIoCtl* ctl, int pList, int gList, unsigned char format, AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk ReadDefectData10");
+    GTrace trace(kTraceLevel, "CDisk ReadDefectData10");
     return ReadDefectList(ctl, false, pList, gList, format, buf);
 }
 
 Error_t CDisk::ReadDefectData12(CScsiIoCtl* ctl, int pList, int gList, unsigned char format, AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk ReadDefectData12");
+    GTrace trace(kTraceLevel, "CDisk ReadDefectData12");
     return ReadDefectList(ctl, true, pList, gList, format, buf);
 }
 
@@ -570,7 +570,7 @@ Error_t CDisk::ReadDefectList(CScsiIoCtl* ctl, bool twelve, int pList, int gList
 Error_t CDisk::ReadDefectData(unsigned long index, int pList, int gList, unsigned char format, AlignedBuffer* buf,
                               int* cdbUsed)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk ReadDefectData");
+    GTrace trace(kTraceLevel, "CDisk ReadDefectData");
     if (cdbUsed == nullptr) {
         return ERR_INVALID_PARAM;
     }
@@ -609,7 +609,7 @@ Error_t CDisk::ReadDefectsFallingBack(unsigned long index, int pList, int gList,
 Error_t CDisk::ReadDefectCount(unsigned long index, long* count, int pList, int gList, unsigned char format,
                                int* cdbUsed)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk ReadDefectCount");
+    GTrace trace(kTraceLevel, "CDisk ReadDefectCount");
     if (count == nullptr || cdbUsed == nullptr) {
         return ERR_INVALID_PARAM;
     }
@@ -632,7 +632,7 @@ Error_t CDisk::ReadDefectCount(unsigned long index, long* count, int pList, int 
 
 Error_t CDisk::ReassignBlocks(unsigned long index, AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk ReassignBlocks");
+    GTrace trace(kTraceLevel, "CDisk ReassignBlocks");
     if (buf == nullptr) {
         return ERR_INVALID_PARAM;
     }
@@ -645,7 +645,7 @@ Error_t CDisk::ReassignBlocks(unsigned long index, AlignedBuffer* buf)
 
 Error_t CDisk::StartStopUnit(unsigned long index, bool start, bool immed)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk StartStopUnit");
+    GTrace trace(kTraceLevel, "CDisk StartStopUnit");
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = OpByte(ScsiOp::StartStopUnit);
     command.Cdb[1] = CdbBit(immed, 0);
@@ -655,7 +655,7 @@ Error_t CDisk::StartStopUnit(unsigned long index, bool start, bool immed)
 
 Error_t CDisk::ReZero(unsigned long index)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk ReZero");
+    GTrace trace(kTraceLevel, "CDisk ReZero");
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = OpByte(ScsiOp::RezeroUnit);
     return RunCommand(GetCtlBlock(index), command);
@@ -664,28 +664,28 @@ Error_t CDisk::ReZero(unsigned long index)
 Error_t CDisk::Reserve6(CScsiIoCtl* ctl, int thirdParty, int thirdPartyId, int extent, int reservationId,
                         AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Reserve6");
+    GTrace trace(kTraceLevel, "CDisk Reserve6");
     return Reservation(ctl, 0x16, thirdParty, thirdPartyId, extent, reservationId, buf);
 }
 
 Error_t CDisk::Release6(CScsiIoCtl* ctl, int thirdParty, int thirdPartyId, int extent, int reservationId,
                         AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Release6");
+    GTrace trace(kTraceLevel, "CDisk Release6");
     return Reservation(ctl, 0x17, thirdParty, thirdPartyId, extent, reservationId, buf);
 }
 
 Error_t CDisk::Reserve10(CScsiIoCtl* ctl, int thirdParty, int thirdPartyId, int extent, int reservationId,
                          AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Reserve10");
+    GTrace trace(kTraceLevel, "CDisk Reserve10");
     return Reservation(ctl, 0x56, thirdParty, thirdPartyId, extent, reservationId, buf);
 }
 
 Error_t CDisk::Release10(CScsiIoCtl* ctl, int thirdParty, int thirdPartyId, int extent, int reservationId,
                          AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Release10");
+    GTrace trace(kTraceLevel, "CDisk Release10");
     return Reservation(ctl, 0x57, thirdParty, thirdPartyId, extent, reservationId, buf);
 }
 
@@ -713,8 +713,8 @@ Error_t CDisk::Reservation(CScsiIoCtl* ctl, unsigned char opcode, int thirdParty
 Error_t CDisk::Format6(CScsiIoCtl* ctl, format_struct format, defectListHeader header, IPdescriptor pattern,
                        AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk Format6 ***protected***");
-    const bool ip = (header & DEFECT_HEADER_IP) != 0;
+    GTrace trace(kTraceLevel, "CDisk Format6 ***protected***");
+    const bool ip = (header & kDefectHeaderIp) != 0;
     const unsigned long dataLength = format.PatternLength + (ip ? kPatternOffset : kParamHeaderBytes);
     // The header and descriptor are 4-byte values: never copy more than they hold.
     const std::size_t copy = std::min<std::size_t>(format.HeaderCopyLength, kParamHeaderBytes);
@@ -743,7 +743,7 @@ Error_t CDisk::FormatUnit(unsigned long index, format_struct format, defectListH
 Error_t CDisk::FormatUnit(unsigned long index, int fmtData, int cmpLst, int listFormat, int interleave,
                           AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk FormatUnit");
+    GTrace trace(kTraceLevel, "CDisk FormatUnit");
     const unsigned long length = Clamp16(SizeOf(buf));
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = OpByte(ScsiOp::FormatUnit);
@@ -755,7 +755,7 @@ Error_t CDisk::FormatUnit(unsigned long index, int fmtData, int cmpLst, int list
 
 Error_t CDisk::CalcLongBlockLength(long& length)
 {
-    GTrace trace(TRACE_LEVEL, "CDisk CalcLongBlockLength");
+    GTrace trace(kTraceLevel, "CDisk CalcLongBlockLength");
     length = 0;
     const unsigned long logState = SetSilent(true);
     const ExpectedFailures expected(*this);  // the probe asks a wrong length on purpose

@@ -20,7 +20,7 @@ ScsiCommand TapeCommand(unsigned char cdbLength, unsigned char opcode)
 {
     ScsiCommand command(cdbLength, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = opcode;
-    command.Flags = ScsiCommand::DATA_IN;
+    command.Flags = ScsiCommand::kDataIn;
     return command;
 }
 
@@ -40,7 +40,7 @@ Error_t CTape::Init()
 
 Error_t CTape::AllowMediumRemoval(unsigned long index, bool prevent)
 {
-    GTrace trace(TRACE_LEVEL, "CTape AllowMediumRemoval");
+    GTrace trace(kTraceLevel, "CTape AllowMediumRemoval");
     ScsiCommand command = TapeCommand(6, 0x1E);
     command.Cdb[4] = CdbBit(prevent, 0);
     return RunCommand(GetCtlBlock(index), command);
@@ -48,7 +48,7 @@ Error_t CTape::AllowMediumRemoval(unsigned long index, bool prevent)
 
 Error_t CTape::Erase(unsigned long index, bool immediate, bool longErase)
 {
-    GTrace trace(TRACE_LEVEL, "CTape Erase");
+    GTrace trace(kTraceLevel, "CTape Erase");
     ScsiCommand command = TapeCommand(6, 0x19);
     command.Cdb[1] = CdbBit(immediate, 1) | CdbBit(longErase, 0);
     return RunCommand(GetCtlBlock(index), command);
@@ -56,7 +56,7 @@ Error_t CTape::Erase(unsigned long index, bool immediate, bool longErase)
 
 Error_t CTape::LoadUnload(unsigned long index, bool immediate, bool load, bool retension, bool endOfTape)
 {
-    GTrace trace(TRACE_LEVEL, "CTape LoadUnload");
+    GTrace trace(kTraceLevel, "CTape LoadUnload");
     ScsiCommand command = TapeCommand(6, 0x1B);
     command.Cdb[1] = CdbBit(immediate, 0);
     command.Cdb[4] = CdbBit(load, 0) | CdbBit(retension, 1) | CdbBit(endOfTape, 2);
@@ -65,14 +65,14 @@ Error_t CTape::LoadUnload(unsigned long index, bool immediate, bool load, bool r
 
 Error_t CTape::ReadBlockLimits(unsigned long index, AlignedBuffer* buffer)
 {
-    GTrace trace(TRACE_LEVEL, "CTape ReadBlockLimits");
+    GTrace trace(kTraceLevel, "CTape ReadBlockLimits");
     if (buffer == nullptr || buffer->Ptr() == nullptr || buffer->Size() < kBlockLimitsBytes) {
         return ERR_INVALID_PARAM;
     }
     auto* limits = static_cast<unsigned char*>(buffer->Ptr());
     std::fill(limits, limits + kBlockLimitsBytes, 0);
     ScsiCommand command = TapeCommand(6, 0x05);
-    command.Transfer(buffer, kBlockLimitsBytes, ScsiCommand::DATA_IN);
+    command.Transfer(buffer, kBlockLimitsBytes, ScsiCommand::kDataIn);
     if (Error_t refused = RunCommand(GetCtlBlock(index), command); refused != ERR_NONE) {
         return refused;
     }
@@ -83,7 +83,7 @@ Error_t CTape::ReadBlockLimits(unsigned long index, AlignedBuffer* buffer)
 
 Error_t CTape::Rewind(unsigned long index, bool immediate)
 {
-    GTrace trace(TRACE_LEVEL, "CTape Rewind");
+    GTrace trace(kTraceLevel, "CTape Rewind");
     ScsiCommand command = TapeCommand(6, 0x01);
     command.Cdb[1] = CdbBit(immediate, 0);
     return RunCommand(GetCtlBlock(index), command);
@@ -91,7 +91,7 @@ Error_t CTape::Rewind(unsigned long index, bool immediate)
 
 Error_t CTape::Space(unsigned long index, long& count, unsigned char code)
 {
-    GTrace trace(TRACE_LEVEL, "CTape Space");
+    GTrace trace(kTraceLevel, "CTape Space");
     // A count the field cannot hold would move the tape the wrong way.
     if (count < kMinCount || count > kMaxCount) {
         return ERR_INVALID_PARAM;
@@ -104,7 +104,7 @@ Error_t CTape::Space(unsigned long index, long& count, unsigned char code)
 
 Error_t CTape::WriteFilemarks(unsigned long index, long count, bool immediate, bool setmarks)
 {
-    GTrace trace(TRACE_LEVEL, "CTape WriteFilemarks");
+    GTrace trace(kTraceLevel, "CTape WriteFilemarks");
     if (count < 0 || count > kMaxFilemarks) {
         return ERR_INVALID_PARAM;
     }
@@ -117,7 +117,7 @@ Error_t CTape::WriteFilemarks(unsigned long index, long count, bool immediate, b
 Error_t CTape::Locate(unsigned long index, long block, bool immediate, bool changePartition, bool blockType,
                       unsigned char partition)
 {
-    GTrace trace(TRACE_LEVEL, "CTape Locate");
+    GTrace trace(kTraceLevel, "CTape Locate");
     if (block < 0 || block > 0xFFFFFFFFL) {
         return ERR_INVALID_PARAM;
     }

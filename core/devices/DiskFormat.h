@@ -15,4 +15,4 @@ using defectListHeader = std::uint32_t;
 using IPdescriptor = std::uint32_t;
 
 // IP: an initialization pattern descriptor follows the header (byte 1 bit 3).
-inline constexpr defectListHeader DEFECT_HEADER_IP = 0x800;
+inline constexpr defectListHeader kDefectHeaderIp = 0x800;

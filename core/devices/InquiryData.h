@@ -20,11 +20,11 @@ struct SCSI_InquiryData_s {
 };
 #pragma pack(pop)
 
-constexpr std::size_t INQUIRY_DATA_BYTES = 255;
+constexpr std::size_t kInquiryDataBytes = 255;
 // Bytes of standard data that the additional length does not count.
-constexpr std::size_t INQUIRY_HEADER_BYTES = 4;
-constexpr std::size_t INQUIRY_COPYRIGHT_OFFSET = 96;
-static_assert(sizeof(SCSI_InquiryData_s) == INQUIRY_DATA_BYTES);
+constexpr std::size_t kInquiryHeaderBytes = 4;
+constexpr std::size_t kInquiryCopyrightOffset = 96;
+static_assert(sizeof(SCSI_InquiryData_s) == kInquiryDataBytes);
 static_assert(offsetof(SCSI_InquiryData_s, AdditionalLength) == 4);
 static_assert(offsetof(SCSI_InquiryData_s, VendorId) == 8);
 static_assert(offsetof(SCSI_InquiryData_s, ProductId) == 16);

@@ -91,16 +91,16 @@ void OrbDevice::SetFlag(unsigned long flag, bool on)
 unsigned long OrbDevice::SetSilent(bool on)
 {
     const unsigned long previous = m_Flags;
-    SetFlag(FLAG_SILENT, on);
+    SetFlag(kFlagSilent, on);
     return previous;
 }
 
 unsigned long OrbDevice::IsSilent() const
 {
     if (CComputerSystem::Instance()->IsSilent() != 0) {
-        return FLAG_SILENT;
+        return kFlagSilent;
     }
-    return m_Flags & FLAG_SILENT;
+    return m_Flags & kFlagSilent;
 }
 
 long OrbDevice::BlocksToKBytes(long blocks) const

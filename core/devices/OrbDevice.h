@@ -17,10 +17,10 @@ class CHostAdapter;
 // owner deletes them.
 class OrbDevice : public CDevTreeNode {
 public:
-    static constexpr unsigned long FLAG_IN_TEST = 0x1;
-    static constexpr unsigned long FLAG_IN_SCRIPT = 0x2;
-    static constexpr unsigned long FLAG_LOG_ENABLED = 0x4;
-    static constexpr unsigned long FLAG_SILENT = 0x8;
+    static constexpr unsigned long kFlagInTest = 0x1;
+    static constexpr unsigned long kFlagInScript = 0x2;
+    static constexpr unsigned long kFlagLogEnabled = 0x4;
+    static constexpr unsigned long kFlagSilent = 0x8;
 
     OrbDevice(const OrbDevice& other) = default;
     OrbDevice& operator=(const OrbDevice& other) = default;
@@ -39,12 +39,12 @@ public:
     unsigned long GetTestState() const { return m_TestState; }
     void SetTestState(unsigned long state) { m_TestState = static_cast<std::uint32_t>(state); }
 
-    void SetInTest(bool on) { SetFlag(FLAG_IN_TEST, on); }
-    unsigned long IsInTest() const { return m_Flags & FLAG_IN_TEST; }
-    void SetInScript(bool on) { SetFlag(FLAG_IN_SCRIPT, on); }
-    unsigned long IsInScript() const { return m_Flags & FLAG_IN_SCRIPT; }
-    void SetLogEnabled(bool on) { SetFlag(FLAG_LOG_ENABLED, on); }
-    unsigned long IsLogEnabled() const { return m_Flags & FLAG_LOG_ENABLED; }
+    void SetInTest(bool on) { SetFlag(kFlagInTest, on); }
+    unsigned long IsInTest() const { return m_Flags & kFlagInTest; }
+    void SetInScript(bool on) { SetFlag(kFlagInScript, on); }
+    unsigned long IsInScript() const { return m_Flags & kFlagInScript; }
+    void SetLogEnabled(bool on) { SetFlag(kFlagLogEnabled, on); }
+    unsigned long IsLogEnabled() const { return m_Flags & kFlagLogEnabled; }
     // The whole previous flags word, for SetLogState to restore.
     unsigned long SetSilent(bool on);
     unsigned long IsSilent() const;

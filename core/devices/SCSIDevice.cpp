@@ -20,7 +20,7 @@ namespace {
 // A bus reset needs the bus to settle before the command goes out again.
 constexpr DWORD kBusResetDelayMs = 500;
 // INQUIRY data reaches at most this far with INQUIRY(6).
-constexpr long kInquiryBytes = static_cast<long>(INQUIRY_DATA_BYTES);
+constexpr long kInquiryBytes = static_cast<long>(kInquiryDataBytes);
 constexpr int kSerialPage = 0x80;
 constexpr std::size_t kSerialOffset = 4;
 // The additional length counts the copyright text past this many bytes.
@@ -246,7 +246,7 @@ void SCSIDevice::LogDeviceInfo()
 
 Error_t SCSIDevice::Init()
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice Init");
+    GTrace trace(kTraceLevel, "SCSIDevice Init");
     DropAllBlocks();
     CScsiIoCtl* block = GetHostAdapter() != nullptr ? GetHostAdapter()->CreateIoCtl(GetDevAddress(), 0) : nullptr;
     if (block == nullptr) {
@@ -311,13 +311,13 @@ void SCSIDevice::SetDevProperties(const SCSI_InquiryData_s* data)
         return;
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
-    std::size_t start = INQUIRY_COPYRIGHT_OFFSET;
+    std::size_t start = kInquiryCopyrightOffset;
     if (bytes[start] == 0 && bytes[start + 1] != 0) {
         ++start;
     }
     // Never past the data, whatever length the drive claims.
     const std::size_t length =
-        std::min<std::size_t>(data->AdditionalLength - kCopyrightLengthBase, INQUIRY_DATA_BYTES - start);
+        std::min<std::size_t>(data->AdditionalLength - kCopyrightLengthBase, kInquiryDataBytes - start);
     SetCopyright(FieldText(bytes + start, length));
 }
 
@@ -340,7 +340,7 @@ Error_t SCSIDevice::SCSI_CDB_DANGER(unsigned long index, SCSI_Cdb_UserDef16Byte_
 Error_t SCSIDevice::IssueRaw(unsigned long index, const SCSI_Cdb_UserDef16Byte_s& record, void* data,
                              unsigned long capacity)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice SCSI_CDB_DANGER");
+    GTrace trace(kTraceLevel, "SCSIDevice SCSI_CDB_DANGER");
     CScsiIoCtl* ctl = GetCtlBlock(index);
     if (ctl == nullptr) {
         return ERR_NOT_INITIALIZED;

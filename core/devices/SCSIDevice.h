@@ -24,8 +24,8 @@ class CScsiIoCtl;
 // CEventBase* that ProcessError made (null while the system is silent).
 class SCSIDevice : public OrbDevice {
 public:
-    static constexpr unsigned long MAX_CTL_BLOCKS = 256;
-    static constexpr unsigned long TRACE_LEVEL = 64;
+    static constexpr unsigned long kMaxCtlBlocks = 256;
+    static constexpr unsigned long kTraceLevel = 64;
 
     SCSIDevice(CHostAdapter* adapter, int adapterNumber, int targetNumber, unsigned long lun);
     SCSIDevice(const SCSIDevice&) = delete;
@@ -141,7 +141,7 @@ private:
     HANDLE m_hPoolMutex = nullptr;
     bool m_bPoolReady = false;
     unsigned long m_NumBlocks = 0;
-    std::array<std::unique_ptr<CScsiIoCtl>, MAX_CTL_BLOCKS> m_Blocks;
+    std::array<std::unique_ptr<CScsiIoCtl>, kMaxCtlBlocks> m_Blocks;
     std::list<int> m_FreeList;
     int m_AnsiVersion = -1;
     std::atomic<std::thread::id> m_ExpectingThread{};

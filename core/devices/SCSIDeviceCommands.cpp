@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr unsigned long kIn = ScsiCommand::DATA_IN;
-constexpr unsigned long kOut = ScsiCommand::DATA_OUT;
+constexpr unsigned long kIn = ScsiCommand::kDataIn;
+constexpr unsigned long kOut = ScsiCommand::kDataOut;
 
 unsigned char Bit(int on, int position)
 {
@@ -61,7 +61,7 @@ constexpr int kIdentifierBytes = 8;
 
 Error_t SCSIDevice::Inquiry(unsigned long index, AlignedBuffer* buf, long len, int evpd, int page)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice Inquiry");
+    GTrace trace(kTraceLevel, "SCSIDevice Inquiry");
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = OpByte(ScsiOp::Inquiry);
     command.Cdb[1] = LunBits() | Bit(evpd, 0);
@@ -73,7 +73,7 @@ Error_t SCSIDevice::Inquiry(unsigned long index, AlignedBuffer* buf, long len, i
 
 Error_t SCSIDevice::TestUnitReady(unsigned long index)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice TestUnitReady");
+    GTrace trace(kTraceLevel, "SCSIDevice TestUnitReady");
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = OpByte(ScsiOp::TestUnitReady);
     command.Cdb[1] = LunBits();
@@ -82,7 +82,7 @@ Error_t SCSIDevice::TestUnitReady(unsigned long index)
 
 Error_t SCSIDevice::RequestSense(unsigned long index, AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice RequestSense");
+    GTrace trace(kTraceLevel, "SCSIDevice RequestSense");
     ScsiCommand command(6, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = OpByte(ScsiOp::RequestSense);
     command.Cdb[1] = LunBits();
@@ -94,7 +94,7 @@ Error_t SCSIDevice::RequestSense(unsigned long index, AlignedBuffer* buf)
 Error_t SCSIDevice::SendDiagnostic(unsigned long index, AlignedBuffer* buf, int selfTestCode, int unitOffL,
                                    int devOffL, int selfTest, int pf)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice SendDiagnostic");
+    GTrace trace(kTraceLevel, "SCSIDevice SendDiagnostic");
     if (!Fits16(buf)) {
         return ERR_INVALID_PARAM;
     }
@@ -109,7 +109,7 @@ Error_t SCSIDevice::SendDiagnostic(unsigned long index, AlignedBuffer* buf, int 
 
 Error_t SCSIDevice::RecvDiagnosticResults(unsigned long index, AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice RecvDiagnosticResults");
+    GTrace trace(kTraceLevel, "SCSIDevice RecvDiagnosticResults");
     if (!Fits16(buf)) {
         return ERR_INVALID_PARAM;
     }
@@ -123,7 +123,7 @@ Error_t SCSIDevice::RecvDiagnosticResults(unsigned long index, AlignedBuffer* bu
 
 Error_t SCSIDevice::ModeSense6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int page, int pc, int dbd)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSense6");
+    GTrace trace(kTraceLevel, "SCSIDevice ModeSense6");
     if (!Fits(len, kMaxField8)) {
         return ERR_INVALID_PARAM;
     }
@@ -138,7 +138,7 @@ Error_t SCSIDevice::ModeSense6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, in
 
 Error_t SCSIDevice::ModeSense10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int page, int pc, int dbd)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSense10");
+    GTrace trace(kTraceLevel, "SCSIDevice ModeSense10");
     if (!Fits(len, kMaxField16)) {
         return ERR_INVALID_PARAM;
     }
@@ -153,7 +153,7 @@ Error_t SCSIDevice::ModeSense10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, i
 
 Error_t SCSIDevice::ModeSelect6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int pf, int sp)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSelect6");
+    GTrace trace(kTraceLevel, "SCSIDevice ModeSelect6");
     if (!Fits(len, kMaxField8)) {
         return ERR_INVALID_PARAM;
     }
@@ -167,7 +167,7 @@ Error_t SCSIDevice::ModeSelect6(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, i
 
 Error_t SCSIDevice::ModeSelect10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int pf, int sp)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice ModeSelect10");
+    GTrace trace(kTraceLevel, "SCSIDevice ModeSelect10");
     if (!Fits(len, kMaxField16)) {
         return ERR_INVALID_PARAM;
     }
@@ -181,7 +181,7 @@ Error_t SCSIDevice::ModeSelect10(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, 
 
 Error_t SCSIDevice::LogSense(unsigned long index, AlignedBuffer* buf, int len, int pc, int page, int ppc, int sp)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice LogSense");
+    GTrace trace(kTraceLevel, "SCSIDevice LogSense");
     if (!Fits(len, kMaxField16)) {
         return ERR_INVALID_PARAM;
     }
@@ -196,7 +196,7 @@ Error_t SCSIDevice::LogSense(unsigned long index, AlignedBuffer* buf, int len, i
 
 Error_t SCSIDevice::LogSelect(unsigned long index, AlignedBuffer* buf, int len, int pcr, int sp, int pc)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice LogSelect");
+    GTrace trace(kTraceLevel, "SCSIDevice LogSelect");
     if (!Fits(len, kMaxField16)) {
         return ERR_INVALID_PARAM;
     }
@@ -212,7 +212,7 @@ Error_t SCSIDevice::LogSelect(unsigned long index, AlignedBuffer* buf, int len, 
 Error_t SCSIDevice::ReadBuffer(unsigned long index, long offset, long len, AlignedBuffer* buf, int mode,
                                int bufferId)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice ReadBuffer");
+    GTrace trace(kTraceLevel, "SCSIDevice ReadBuffer");
     ScsiCommand command(10, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = OpByte(ScsiOp::ReadBuffer);
     command.Cdb[1] = static_cast<unsigned char>(mode & 0x7);
@@ -226,7 +226,7 @@ Error_t SCSIDevice::ReadBuffer(unsigned long index, long offset, long len, Align
 Error_t SCSIDevice::WriteBuffer(unsigned long index, long offset, long len, AlignedBuffer* buf, int mode,
                                 int bufferId)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice WriteBuffer");
+    GTrace trace(kTraceLevel, "SCSIDevice WriteBuffer");
     ScsiCommand command(10, CScsiIoCtl::NO_TIMEOUT);
     command.Cdb[0] = OpByte(ScsiOp::WriteBuffer);
     command.Cdb[1] = LunBits() | static_cast<unsigned char>(mode & 0x7);
@@ -239,7 +239,7 @@ Error_t SCSIDevice::WriteBuffer(unsigned long index, long offset, long len, Alig
 
 Error_t SCSIDevice::ReportLUNs(unsigned long index, AlignedBuffer* buf)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice ReportLUNs");
+    GTrace trace(kTraceLevel, "SCSIDevice ReportLUNs");
     ScsiCommand command(12, CScsiIoCtl::GetTimeout());
     command.Cdb[0] = OpByte(ScsiOp::ReportLuns);
     command.Put32(6, SizeOf(buf));
@@ -249,7 +249,7 @@ Error_t SCSIDevice::ReportLUNs(unsigned long index, AlignedBuffer* buf)
 
 Error_t SCSIDevice::PersistentReserveIn(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int serviceAction)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice PersistentReserveIn");
+    GTrace trace(kTraceLevel, "SCSIDevice PersistentReserveIn");
     if (buf == nullptr || !Fits(len, kMaxField16) || buf->Size() < static_cast<unsigned long>(len)) {
         return ERR_INVALID_PARAM;
     }
@@ -264,7 +264,7 @@ Error_t SCSIDevice::PersistentReserveIn(CScsiIoCtl* ctl, AlignedBuffer* buf, lon
 Error_t SCSIDevice::PersistentReserveOut(CScsiIoCtl* ctl, AlignedBuffer* buf, long len, int serviceAction,
                                          int scope, int type)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice PersistentReserveOut");
+    GTrace trace(kTraceLevel, "SCSIDevice PersistentReserveOut");
     if (buf == nullptr || !Fits(len, kMaxField16) || buf->Size() < static_cast<unsigned long>(len)) {
         return ERR_INVALID_PARAM;
     }
@@ -300,7 +300,7 @@ Error_t SCSIDevice::ModeSelect(unsigned long index, AlignedBuffer* buf, long len
 
 Error_t SCSIDevice::GetGlobalID(LARGE_INTEGER* id)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice GetGlobalID");
+    GTrace trace(kTraceLevel, "SCSIDevice GetGlobalID");
     if (id == nullptr) {
         return ERR_INVALID_PARAM;
     }

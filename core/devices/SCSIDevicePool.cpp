@@ -36,24 +36,24 @@ private:
 
 unsigned long SCSIDevice::SetIoCtlBlocks(unsigned long n)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice SetIoCtlBlocks");
+    GTrace trace(kTraceLevel, "SCSIDevice SetIoCtlBlocks");
     if (n == 0) {
-        GTrace note(TRACE_LEVEL, "Control blocks requested must be greater than 0");
+        GTrace note(kTraceLevel, "Control blocks requested must be greater than 0");
     }
     if (m_NumBlocks > 0 && GetNumCtlBlocks() >= n) {
         return 1;
     }
     const unsigned long first = m_NumBlocks;
     while (m_NumBlocks < n + 1) {
-        if (m_NumBlocks >= MAX_CTL_BLOCKS) {
-            GTrace note(TRACE_LEVEL, "Exceeded Control blocks");
+        if (m_NumBlocks >= kMaxCtlBlocks) {
+            GTrace note(kTraceLevel, "Exceeded Control blocks");
             return static_cast<unsigned long>(-1);
         }
         CScsiIoCtl* block = GetHostAdapter() != nullptr
                                 ? GetHostAdapter()->CreateIoCtl(GetDevAddress(), static_cast<unsigned char>(m_NumBlocks))
                                 : nullptr;
         if (block == nullptr) {
-            GTrace note(TRACE_LEVEL, "ScsiIoCtl alloc failed");
+            GTrace note(kTraceLevel, "ScsiIoCtl alloc failed");
             return static_cast<unsigned long>(-1);
         }
         m_Blocks[m_NumBlocks++].reset(block);
@@ -63,7 +63,7 @@ unsigned long SCSIDevice::SetIoCtlBlocks(unsigned long n)
 
 Error_t SCSIDevice::ClearIoCtlBlocks(unsigned long n)
 {
-    GTrace trace(TRACE_LEVEL, "SCSIDevice ClearIoCtlBlocks");
+    GTrace trace(kTraceLevel, "SCSIDevice ClearIoCtlBlocks");
     for (unsigned long i = 0; i < n; ++i) {
         if (m_NumBlocks <= 1) {
             return ERR_NO_RESOURCE;

@@ -7,8 +7,8 @@ class AlignedBuffer;
 // One command as a command set describes it before it is built into a
 // control block: CDB, data area, direction and time-out.
 struct ScsiCommand {
-    static constexpr unsigned long DATA_IN = 0x08;
-    static constexpr unsigned long DATA_OUT = 0x10;
+    static constexpr unsigned long kDataIn = 0x08;
+    static constexpr unsigned long kDataOut = 0x10;
 
     explicit ScsiCommand(unsigned char cdbLength, long timeout) : CdbLength(cdbLength), Timeout(timeout) {}
 

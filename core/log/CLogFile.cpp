@@ -11,8 +11,8 @@
 namespace {
 
 // The writer also wakes this often when nothing is signalled, as a safety net.
-constexpr DWORD WRITER_POLL_MS = 1000;
-constexpr const char* DEVICE_BLOCK_END = "---------------------------------------------\n\n";
+constexpr DWORD kWriterPollMs = 1000;
+constexpr const char* kDeviceBlockEnd = "---------------------------------------------\n\n";
 
 // Holds the semaphore that guards the event queue and the clearing of the file.
 class QueueLock {
@@ -260,7 +260,7 @@ void CLogFile::ProcessLogEvents()
 {
     const HANDLE waits[] = {m_EndEvent, m_QueuedEvent};
     for (;;) {
-        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, WRITER_POLL_MS);
+        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, kWriterPollMs);
         if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) {
             return;
         }
@@ -290,7 +290,7 @@ Error_t CLogFile::LogDeviceInfo(const CDevAddress& address, Device_t deviceType,
     block += "Model: " + model + "\n";
     block += "Serial Number: " + serialNumber + "  \n";
     block += "Firmware version: " + firmware + "\n";
-    block += DEVICE_BLOCK_END;
+    block += kDeviceBlockEnd;
     return WriteText(block);
 }
 

@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr const char* TRACE_KEY = "Software\\GTRACE";
-constexpr std::size_t MAX_MESSAGE_CHARS = 1023;
+constexpr const char* kTraceKey = "Software\\GTRACE";
+constexpr std::size_t kMaxMessageChars = 1023;
 
 enum class TraceState { NotLoaded, Active, Off };
 
@@ -49,11 +49,11 @@ struct ProcessTrace {
     {
         options = GTraceOptions_s{};
         const bool found = GRegLoadTraceOptions(&options);
-        if (!found || (options.Flags & GTRACE_FLAG_ON) == 0) {
+        if (!found || (options.Flags & kGtraceFlagOn) == 0) {
             SetState(TraceState::Off);
             return;
         }
-        if ((options.Flags & GTRACE_FLAG_DEBUGGER) == 0) {
+        if ((options.Flags & kGtraceFlagDebugger) == 0) {
             std::string reason;
             file = options.FileName.empty()
                        ? nullptr
@@ -132,7 +132,7 @@ bool WriteString(HKEY key, const char* name, const std::string& value)
 bool GRegLoadTraceOptions(GTraceOptions_s* options)
 {
     HKEY key = nullptr;
-    if (options == nullptr || RegOpenKeyExA(HKEY_CURRENT_USER, TRACE_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (options == nullptr || RegOpenKeyExA(HKEY_CURRENT_USER, kTraceKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
     }
     options->Flags = ReadDword(key, "Flags");
@@ -146,7 +146,7 @@ bool GRegLoadTraceOptions(GTraceOptions_s* options)
 bool GRegStoreTraceOptions(const GTraceOptions_s* options)
 {
     HKEY key = nullptr;
-    if (options == nullptr || RegCreateKeyExA(HKEY_CURRENT_USER, TRACE_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    if (options == nullptr || RegCreateKeyExA(HKEY_CURRENT_USER, kTraceKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                               KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
         return false;
     }
@@ -167,17 +167,17 @@ void GTrace::Begin(unsigned long level, const char* format, ...)
         return;
     }
     m_pLine = std::make_unique<Line>();
-    if ((trace.options.Flags & GTRACE_FLAG_LITERAL) != 0) {
+    if ((trace.options.Flags & kGtraceFlagLiteral) != 0) {
         m_pLine->message = format;
     } else {
-        char text[MAX_MESSAGE_CHARS + 1];
+        char text[kMaxMessageChars + 1];
         va_list args;
         va_start(args, format);
         std::vsnprintf(text, sizeof(text), format, args);
         va_end(args);
         m_pLine->message = text;
     }
-    if ((trace.options.Flags & GTRACE_FLAG_TIMING) != 0) {
+    if ((trace.options.Flags & kGtraceFlagTiming) != 0) {
         m_pLine->startTime = Now();
         return;
     }
@@ -187,7 +187,7 @@ void GTrace::Begin(unsigned long level, const char* format, ...)
 
 void GTrace::End()
 {
-    if ((Trace().options.Flags & GTRACE_FLAG_TIMING) == 0) {
+    if ((Trace().options.Flags & kGtraceFlagTiming) == 0) {
         return;
     }
     char elapsed[32];
@@ -199,7 +199,7 @@ void GTrace::End()
 void GTrace::Output(const char* text, int length)
 {
     ProcessTrace& trace = Trace();
-    if ((trace.options.Flags & GTRACE_FLAG_DEBUGGER) != 0) {
+    if ((trace.options.Flags & kGtraceFlagDebugger) != 0) {
         MessageBoxA(nullptr, "GTrace can't output to DEBUGwindow - not in DEBUG", "GTrace", MB_OK);
         SetState(TraceState::Off);
         m_pLine.reset();

@@ -15,10 +15,10 @@ struct GTraceOptions_s {
     DWORD Filter = 0;            // trace levels written
 };
 
-constexpr DWORD GTRACE_FLAG_ON = 0x01;
-constexpr DWORD GTRACE_FLAG_TIMING = 0x02;
-constexpr DWORD GTRACE_FLAG_DEBUGGER = 0x10;
-constexpr DWORD GTRACE_FLAG_LITERAL = 0x20;
+constexpr DWORD kGtraceFlagOn = 0x01;
+constexpr DWORD kGtraceFlagTiming = 0x02;
+constexpr DWORD kGtraceFlagDebugger = 0x10;
+constexpr DWORD kGtraceFlagLiteral = 0x20;
 
 // False when the key is missing; absent values read as 0 or empty.
 bool GRegLoadTraceOptions(GTraceOptions_s* options);

@@ -17,7 +17,7 @@ void CAMIRAIDChannel::SetChannel(int channel, int controllerPort)
 
 Error_t CAMIRAIDChannel::Inquiry()
 {
-    int targetId = NO_TARGET_ID;
+    int targetId = kNoTargetId;
     std::string manager;
     std::string adapter;
     long devices = 0;

@@ -151,7 +151,7 @@ void CComputerSystem::SetUpAndScan(Driver_t driver, BufferMgr_t bufferMgr)
 
 Error_t CComputerSystem::ScanSystem(Driver_t driver)
 {
-    GTrace trace(TRACE_LEVEL, "Scanning computer system...");
+    GTrace trace(kTraceLevel, "Scanning computer system...");
     // Probing absent LUNs fails by design: none of it belongs in the log.
     SetSilent(true);
     CLogFile::SetLogging(false);
@@ -209,7 +209,7 @@ void CComputerSystem::DeleteHostAdapters()
 
 Error_t CComputerSystem::AddHostAdapter(CHostAdapter* adapter)
 {
-    GTrace trace(TRACE_LEVEL, "Adding Host Adapter");
+    GTrace trace(kTraceLevel, "Adding Host Adapter");
     m_HostAdapters.push_back(adapter);
     return ERR_NONE;
 }
@@ -264,7 +264,7 @@ void CComputerSystem::ReloadDeviceHandles()
 
 bool CComputerSystem::SetThreadMode(ThreadMode_t mode)
 {
-    GTrace trace(TRACE_LEVEL, "Setting Thread Mode");
+    GTrace trace(kTraceLevel, "Setting Thread Mode");
     if (mode == THREAD_SINGLE) {
         m_ThreadMode = THREAD_SINGLE;
         return true;

@@ -34,9 +34,9 @@ struct RaidChannel_s {
 // test runs, so it has no lock of its own.
 class CComputerSystem : public CDevTreeNode {
 public:
-    static constexpr unsigned long FLAG_GUI = 0x1;
-    static constexpr unsigned long FLAG_SILENT = 0x2;
-    static constexpr unsigned long TRACE_LEVEL = 1024;
+    static constexpr unsigned long kFlagGui = 0x1;
+    static constexpr unsigned long kFlagSilent = 0x2;
+    static constexpr unsigned long kTraceLevel = 1024;
 
     static CComputerSystem* Instance();
     static void Destroy();
@@ -70,10 +70,10 @@ public:
 
     bool SetThreadMode(ThreadMode_t mode);
     ThreadMode_t GetThreadMode() const { return m_ThreadMode; }
-    void SetSilent(bool on) { SetFlag(FLAG_SILENT, on); }
-    unsigned long IsSilent() const { return m_Flags & FLAG_SILENT; }
-    void SetGui(bool on) { SetFlag(FLAG_GUI, on); }
-    unsigned long IsGui() const { return m_Flags & FLAG_GUI; }
+    void SetSilent(bool on) { SetFlag(kFlagSilent, on); }
+    unsigned long IsSilent() const { return m_Flags & kFlagSilent; }
+    void SetGui(bool on) { SetFlag(kFlagGui, on); }
+    unsigned long IsGui() const { return m_Flags & kFlagGui; }
     void SetTestActive(bool on) { m_bTestActive = on; }
     bool IsTestActive() const { return m_bTestActive; }
     void SetSysPerfAlarms(const PerfAlarm_struct& alarms) { m_PerfAlarms = alarms; }

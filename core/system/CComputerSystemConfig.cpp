@@ -231,7 +231,7 @@ Driver_t CComputerSystem::GetDriverType(char* driverName)
                 result = DwordData(entry);
                 break;
             }
-            if (SameName(entry.Name, product_config::DEFAULT_DRIVER_VALUE)) {
+            if (SameName(entry.Name, product_config::kDefaultDriverValue)) {
                 result = DwordData(entry);
             }
         }
@@ -260,7 +260,7 @@ BufferMgr_t CComputerSystem::GetBufMgrType()
             if (entry.Status != ERROR_SUCCESS && entry.Status != ERROR_MORE_DATA) {
                 Fail("Could not get info about number of HA Driver exceptions", ERR_REGISTRY_ACCESS);
             }
-            if (SameName(entry.Name, product_config::BUFFER_MGR_VALUE)) {
+            if (SameName(entry.Name, product_config::kBufferMgrValue)) {
                 result = DwordData(entry);
                 break;
             }

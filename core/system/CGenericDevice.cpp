@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kSerialOffset = 4;
 constexpr std::size_t kSerialLengthByte = 3;
 // Room for 256 LUN entries after the 8-byte header.
-constexpr long kLunListBytes = LUN_ENTRY_BYTES * (1 + 256);
+constexpr long kLunListBytes = kLunEntryBytes * (1 + 256);
 
 }  // namespace
 
@@ -39,9 +39,9 @@ Error_t CGenericDevice::Init(CHostAdapter* adapter)
         return ERR_INIT_FAILED;
     }
     try {
-        AlignedBuffer inquiry(INQUIRY_LENGTH);
+        AlignedBuffer inquiry(kInquiryLength);
         std::memset(inquiry.Ptr(), 0, inquiry.Size());
-        if (Inquiry(0, &inquiry, INQUIRY_LENGTH, 0, 0) != ERR_NONE) {
+        if (Inquiry(0, &inquiry, kInquiryLength, 0, 0) != ERR_NONE) {
             return ERR_INIT_FAILED;
         }
         SetDevProperties(static_cast<const SCSI_InquiryData_s*>(inquiry.Ptr()));
@@ -77,9 +77,9 @@ std::vector<unsigned long> CGenericDevice::ReportedLuns(unsigned long limit)
         const auto* bytes = static_cast<const unsigned char*>(list.Ptr());
         const std::size_t listed = (std::size_t{bytes[0]} << 24) | (std::size_t{bytes[1]} << 16) |
                                    (std::size_t{bytes[2]} << 8) | bytes[3];
-        const std::size_t held = std::min(listed, list.Size() - LUN_ENTRY_BYTES) / LUN_ENTRY_BYTES;
+        const std::size_t held = std::min(listed, list.Size() - kLunEntryBytes) / kLunEntryBytes;
         for (std::size_t i = 0; i < held; ++i) {
-            const long lun = SingleLevelLun(bytes + LUN_ENTRY_BYTES * (i + 1));
+            const long lun = SingleLevelLun(bytes + kLunEntryBytes * (i + 1));
             if (lun >= 0 && static_cast<unsigned long>(lun) < limit) {
                 luns.push_back(static_cast<unsigned long>(lun));
             }
@@ -97,9 +97,9 @@ std::vector<unsigned long> CGenericDevice::ReportedLuns(unsigned long limit)
 void CGenericDevice::ReadSerialNumber()
 {
     try {
-        AlignedBuffer page(INQUIRY_LENGTH);
+        AlignedBuffer page(kInquiryLength);
         std::memset(page.Ptr(), 0, page.Size());
-        if (Inquiry(0, &page, INQUIRY_LENGTH, 1, SERIAL_NUMBER_PAGE) != ERR_NONE) {
+        if (Inquiry(0, &page, kInquiryLength, 1, kSerialNumberPage) != ERR_NONE) {
             return;
         }
         const auto* bytes = static_cast<const char*>(page.Ptr());

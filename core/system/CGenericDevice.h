@@ -8,8 +8,8 @@
 // then the scan builds the typed device from what it learned.
 class CGenericDevice : public SCSIDevice {
 public:
-    static constexpr long INQUIRY_LENGTH = 255;
-    static constexpr int SERIAL_NUMBER_PAGE = 0x80;
+    static constexpr long kInquiryLength = 255;
+    static constexpr int kSerialNumberPage = 0x80;
 
     CGenericDevice(int adapterNumber, int targetNumber, unsigned long lun);
 

@@ -119,7 +119,7 @@ Error_t CHostAdapter::Inquiry()
     if (m_pDriver == nullptr) {
         throw new CEventError("Driver is not installed correctly", ERR_DRIVER_NOT_INSTALLED);
     }
-    int targetId = NO_TARGET_ID;
+    int targetId = kNoTargetId;
     std::string manager;
     std::string adapter;
     long devices = 0;
@@ -145,7 +145,7 @@ void CHostAdapter::ApplyInquiry(int targetId, std::string manager, std::string a
         m_bATAPI = true;
         m_Type = IF_ATAPI;
     } else {
-        GTrace trace(TRACE_LEVEL, "Devs supported %d\n", static_cast<int>(devsSupported));
+        GTrace trace(kTraceLevel, "Devs supported %d\n", static_cast<int>(devsSupported));
         // The reported count stands, even where it is not the interface's usual one.
         SetType(devsSupported > kNarrowDevices ? IF_FIBRE : IF_SCSI);
         m_DevsSupported = devsSupported;

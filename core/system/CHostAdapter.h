@@ -17,8 +17,8 @@ class CTarget;
 // class that makes that transport's control blocks.
 class CHostAdapter : public CDevTreeNode {
 public:
-    static constexpr unsigned long TRACE_LEVEL = 2048;
-    static constexpr int NO_TARGET_ID = -1;
+    static constexpr unsigned long kTraceLevel = 2048;
+    static constexpr int kNoTargetId = -1;
 
     explicit CHostAdapter(int adapterNumber);
     // A copy would own the same targets twice.
@@ -93,7 +93,7 @@ private:
     CPerformanceData m_Performance;
     Interface_t m_Type = IF_SCSI;
     bool m_bATAPI = false;
-    int m_HATargetNum = NO_TARGET_ID;
+    int m_HATargetNum = kNoTargetId;
     std::string m_HAString = " ";
     std::string m_ASPIString = " ";
     std::map<int, CTarget*> m_Targets;

@@ -40,7 +40,7 @@ Error_t CIDEHostAdapter::InquiryThroughAspi()
     if (aspi == nullptr) {
         return ERR_DRIVER_NOT_INSTALLED;
     }
-    int targetId = NO_TARGET_ID;
+    int targetId = kNoTargetId;
     std::string manager;
     std::string adapter;
     long devices = 0;
@@ -90,9 +90,9 @@ Error_t CIDEHostAdapter::InquiryFromDeviceMap()
             driver.assign(text, strnlen(text, dataSize));
         }
     }
-    SetDevsSupported(ATAPI_DEVICES);
+    SetDevsSupported(kAtapiDevices);
     SetATAPIInvalid();
-    SetHATargetNum(ATAPI_TARGET_ID);
+    SetHATargetNum(kAtapiTargetId);
     SetType(IF_ATAPI);
     SetASPIString(driver);
     SetHAString("");

@@ -5,8 +5,8 @@
 // An ATAPI or ESDI port: listed with its identity, no transport, no devices.
 class CIDEHostAdapter final : public CHostAdapter {
 public:
-    static constexpr long ATAPI_DEVICES = 8;
-    static constexpr int ATAPI_TARGET_ID = 7;
+    static constexpr long kAtapiDevices = 8;
+    static constexpr int kAtapiTargetId = 7;
 
     explicit CIDEHostAdapter(int adapterNumber);
 

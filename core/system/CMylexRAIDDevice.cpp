@@ -32,13 +32,13 @@ private:
 
 Device_t MylexRaidCheck(SCSIDevice& device)
 {
-    GTrace trace(SCSIDevice::TRACE_LEVEL, "Mylex Unique External Inquiry");
+    GTrace trace(SCSIDevice::kTraceLevel, "Mylex Unique External Inquiry");
     SCSI_Cdb_UserDef16Byte_s command{};
     const unsigned char cdb[10] = {0x20, 0x00, 0x1C, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x00};
     std::memcpy(command.Cdb, cdb, sizeof cdb);
     command.CdbLength = sizeof cdb;
     command.DataLength = kExternalInquiryBytes;
-    command.Flags = CScsiIoCtl::FLAG_DATA_IN;
+    command.Flags = CScsiIoCtl::kFlagDataIn;
     command.Timeout = CScsiIoCtl::GetTimeout();
     std::array<unsigned char, kExternalInquiryBytes> answer{};
     try {

@@ -11,7 +11,7 @@ class MylexExtChannel;
 // controller channel, each with the drives behind it.
 class CMylexRAIDDevice final : public SCSIDevice {
 public:
-    static constexpr long CHANNELS = 4;
+    static constexpr long kChannels = 4;
 
     // Takes the identity the scan's probe found.
     explicit CMylexRAIDDevice(SCSIDevice& probe);
@@ -29,7 +29,7 @@ public:
     MylexExtChannel* GetChannel(long channel) const;
 
 private:
-    long m_ChannelCount = CHANNELS;
+    long m_ChannelCount = kChannels;
     std::vector<std::unique_ptr<MylexExtChannel>> m_Channels;  // index = channel number
 };
 

@@ -126,7 +126,7 @@ bool CTarget::ProbeLun(CHostAdapter* adapter, unsigned long lun, std::vector<uns
     if (reported != nullptr) {
         // Asked even when this LUN holds no usable device: a storage array's
         // controller at LUN 0 still lists the disks behind it.
-        *reported = probe.ReportedLuns(static_cast<unsigned long>(REPORTED_LUNS));
+        *reported = probe.ReportedLuns(static_cast<unsigned long>(kReportedLuns));
     }
     if (probed != ERR_NONE) {
         return false;

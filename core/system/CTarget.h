@@ -42,11 +42,11 @@ public:
 
     // n <= 0 restores 8 and returns false. The limit bounds the blind probe
     // of LUNs 0 to n-1; a limit set here also bounds the LUNs taken from
-    // REPORT LUNS, which otherwise reach REPORTED_LUNS.
+    // REPORT LUNS, which otherwise reach kReportedLuns.
     static bool SetMaxLuns(long n);
     static long GetMaxLuns() { return MAX_LUNS; }
     // A port addresses LUNs with one byte.
-    static constexpr long REPORTED_LUNS = 256;
+    static constexpr long kReportedLuns = 256;
 
     // Most recently added first.
     using LunList = std::list<std::pair<int, SCSIDevice*>>;

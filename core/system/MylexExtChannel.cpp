@@ -10,7 +10,7 @@ MylexExtChannel::MylexExtChannel(CHostAdapter* controller, int target, int lun, 
     : CHostAdapter(channel), m_Controller(controller),
       m_Address(controller != nullptr ? controller->GetAssignedID() : -1, target, lun, channel, -1, -1)
 {
-    SetDevsSupported(TARGETS);
+    SetDevsSupported(kTargets);
 }
 
 std::string MylexExtChannel::GetScsiIDString()
@@ -20,7 +20,7 @@ std::string MylexExtChannel::GetScsiIDString()
 
 Error_t MylexExtChannel::AddTarget(CTarget* target)
 {
-    if (target == nullptr || target->GetTargetNum() < 0 || target->GetTargetNum() >= TARGETS ||
+    if (target == nullptr || target->GetTargetNum() < 0 || target->GetTargetNum() >= kTargets ||
         GetTarget(target->GetTargetNum()) != nullptr) {
         delete target;  // out of range or a duplicate: the channel keeps what it has
         return ERR_INVALID_PARAM;
@@ -42,7 +42,7 @@ Error_t MylexExtChannel::Rescan()
 Error_t MylexExtChannel::Init()
 {
     Error_t result = ERR_INIT_FAILED;
-    for (int number = 0; number < TARGETS; ++number) {
+    for (int number = 0; number < kTargets; ++number) {
         if (GetTarget(number) != nullptr) {
             result = ERR_NONE;
             continue;

@@ -7,7 +7,7 @@
 // the controller's LUN.
 class MylexExtChannel final : public CHostAdapter {
 public:
-    static constexpr int TARGETS = 126;
+    static constexpr int kTargets = 126;
 
     // controller: the adapter of the controller's LUN at (target, lun).
     MylexExtChannel(CHostAdapter* controller, int target, int lun, int channel);

@@ -54,11 +54,11 @@ bool SetDword(HKEY key, const char* name, DWORD value)
 bool WriteDefaults(const std::string& product)
 {
     for (const OsDefaults& os : kDefaults) {
-        const std::string path = std::string(ORB_KEY) + "\\" + product + "\\DriverExceptions\\" + os.key;
+        const std::string path = std::string(kOrbKey) + "\\" + product + "\\DriverExceptions\\" + os.key;
         RegKey key;
         if (key.Create(HKEY_LOCAL_MACHINE, path.c_str(), kCreateAccess) != ERROR_SUCCESS ||
-            !SetDword(key.Get(), DEFAULT_DRIVER_VALUE, static_cast<DWORD>(os.driver)) ||
-            !SetDword(key.Get(), BUFFER_MGR_VALUE, static_cast<DWORD>(os.bufferMgr))) {
+            !SetDword(key.Get(), kDefaultDriverValue, static_cast<DWORD>(os.driver)) ||
+            !SetDword(key.Get(), kBufferMgrValue, static_cast<DWORD>(os.bufferMgr))) {
             return false;
         }
         if (os.driver != DRV_NTPORT) {
@@ -79,7 +79,7 @@ bool WriteDefaults(const std::string& product)
 bool IsConfigured(const std::string& product)
 {
     RegKey orb;
-    if (orb.Open(HKEY_LOCAL_MACHINE, ORB_KEY) != ERROR_SUCCESS) {
+    if (orb.Open(HKEY_LOCAL_MACHINE, kOrbKey) != ERROR_SUCCESS) {
         return false;
     }
     RegKey existing;
@@ -100,7 +100,7 @@ void EnsureDefaults(const std::string& product)
         return;
     }
     RegKey orb;
-    if (orb.Create(HKEY_LOCAL_MACHINE, ORB_KEY, kCreateAccess) != ERROR_SUCCESS) {
+    if (orb.Create(HKEY_LOCAL_MACHINE, kOrbKey, kCreateAccess) != ERROR_SUCCESS) {
         return;
     }
     if (product.empty() || WriteDefaults(product)) {
@@ -112,7 +112,7 @@ void EnsureDefaults(const std::string& product)
 Walk::Walk(const std::string& product, OsType_t os, Lookup lookup)
 {
     EnsureDefaults(product);
-    if (m_Orb.Open(HKEY_LOCAL_MACHINE, ORB_KEY) != ERROR_SUCCESS) {
+    if (m_Orb.Open(HKEY_LOCAL_MACHINE, kOrbKey) != ERROR_SUCCESS) {
         Fail("Could not open registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\Orb");
     }
     if (!m_Orb.QueryCounts(nullptr, nullptr)) {

@@ -11,9 +11,9 @@
 // manager ("buffermgr").
 namespace product_config {
 
-constexpr const char* ORB_KEY = "SOFTWARE\\Orb";
-constexpr const char* DEFAULT_DRIVER_VALUE = "defaultdriver";
-constexpr const char* BUFFER_MGR_VALUE = "buffermgr";
+constexpr const char* kOrbKey = "SOFTWARE\\Orb";
+constexpr const char* kDefaultDriverValue = "defaultdriver";
+constexpr const char* kBufferMgrValue = "buffermgr";
 
 // Which lookup walks the keys: the two differ in a few of their errors.
 enum class Lookup { DriverType, BufferMgr };

@@ -47,7 +47,7 @@ bool CCmdDiskFormatThread::InitInstance()
 
 void CCmdDiskFormatThread::DescribePattern()
 {
-    if ((m_DefectListHeader & DEFECT_HEADER_IP) == 0) {
+    if ((m_DefectListHeader & kDefectHeaderIp) == 0) {
         m_Format.PatternLength = 0;
         return;
     }
@@ -85,7 +85,7 @@ CCmdDiskFormatTest::CCmdDiskFormatTest(std::list<CDevAddress>* addresses, long d
       m_DefectListHeader(header),
       m_IPdescriptor(pattern)
 {
-    SetCustomBufSize(BUFFER_BYTES);
+    SetCustomBufSize(kBufferBytes);
 }
 
 Error_t CCmdDiskFormatTest::StartTest()

@@ -30,7 +30,7 @@ private:
 
 class CCmdDiskFormatTest : public CTestBase {
 public:
-    static constexpr long BUFFER_BYTES = 2049;
+    static constexpr long kBufferBytes = 2049;
 
     CCmdDiskFormatTest(std::list<CDevAddress>* addresses, long deviceCount, format_struct format,
                        defectListHeader header, IPdescriptor pattern, int patternSlot, long threadsPerDevice);

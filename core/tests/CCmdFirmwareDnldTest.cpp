@@ -166,7 +166,7 @@ void CFirmwareDnldThread::FinishAndRestart()
         }
     }
     m_pDevice->SetLogState(saved);
-    Pause(END_PAUSE_MS);
+    Pause(kEndPauseMs);
     EndTest();
 }
 
@@ -178,7 +178,7 @@ void CFirmwareDnldThread::FinishQuietly()
     Quietly([this] { StartUnit(); });
     Quietly([this] { m_pDevice->TestUnitReady(0); });
     m_pDevice->SetLogState(saved);
-    Pause(END_PAUSE_MS);
+    Pause(kEndPauseMs);
     EndTest();
 }
 

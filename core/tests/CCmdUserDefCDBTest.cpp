@@ -27,7 +27,7 @@ void CUserDefCDBThread::TestLogic(unsigned long index)
     } catch (CScsiIoCtl* ctl) {
         ProcessError(ctl->GetErrorEvent());
     }
-    Pause(END_PAUSE_MS);
+    Pause(kEndPauseMs);
     EndTest();
 }
 

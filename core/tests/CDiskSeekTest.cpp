@@ -26,7 +26,7 @@ void CDiskSeekThread::TestLogic(unsigned long index)
         m_bPassComplete = false;
     }
     if (IsTestFinished()) {
-        Pause(END_PAUSE_MS);
+        Pause(kEndPauseMs);
         EndTest();
     }
 }
@@ -90,16 +90,16 @@ void CDiskSeekThread::UpdateProgress()
     RefreshElapsed();
     switch (m_Kind) {
     case RandomSeek:
-        m_Progress = IsTimeBased() ? m_Elapsed : INFINITE_PROGRESS;
+        m_Progress = IsTimeBased() ? m_Elapsed : kInfiniteProgress;
         break;
     case ButterflySeek:
         m_Progress = m_SeeksInPass;
         break;
     case FullStrokeSeek:
-        m_Progress = IsIoBased() ? m_OpCounter : INFINITE_PROGRESS;
+        m_Progress = IsIoBased() ? m_OpCounter : kInfiniteProgress;
         break;
     default:
-        m_Progress = INFINITE_PROGRESS;
+        m_Progress = kInfiniteProgress;
         break;
     }
 }

@@ -294,7 +294,7 @@ unsigned long CTestBase::ReserveCtlBlocks(SCSIDevice* device)
     if (added > 0) {
         m_AddedCtlBlocks.emplace_back(device, added);
     }
-    return first == static_cast<unsigned long>(-1) ? CThreadBase::NO_CTL_BLOCKS : 1;
+    return first == static_cast<unsigned long>(-1) ? CThreadBase::kNoCtlBlocks : 1;
 }
 
 void CTestBase::ReleaseCtlBlocks()
@@ -307,7 +307,7 @@ void CTestBase::ReleaseCtlBlocks()
 
 unsigned long CTestBase::FirstCtlBlockOf(unsigned long deviceFirst, long threadIndex) const
 {
-    if (deviceFirst == CThreadBase::NO_CTL_BLOCKS || deviceFirst == 0) {
+    if (deviceFirst == CThreadBase::kNoCtlBlocks || deviceFirst == 0) {
         return deviceFirst;
     }
     const unsigned long perThread = static_cast<unsigned long>(std::max<std::int32_t>(m_CmdBlocks, 1));
@@ -344,7 +344,7 @@ Error_t CTestBase::CreateThreads()
         const unsigned long deviceFirst = ReserveCtlBlocks(device);
         for (long j = 0; j < m_ThreadsPerDevice; ++j) {
             const unsigned long high = device->GetHighBlock();
-            if (m_EndBlock == END_FROM_PERCENTAGE) {
+            if (m_EndBlock == kEndFromPercentage) {
                 m_EndBlock = EndFromPercentage(high);
             }
             if (m_EndBlock > high) {
@@ -364,7 +364,7 @@ Error_t CTestBase::CreateThreads()
                 return code == ERR_INVALID_PARAM ? ERR_INVALID_PARAM : ERR_NO_MEMORY;
             }
             thread->SetFirstCtlBlock(FirstCtlBlockOf(deviceFirst, j));
-            device->SetTestState(TEST_STATE_RUNNING);
+            device->SetTestState(kTestStateRunning);
             AddThread(thread);
         }
         ++deviceIndex;
@@ -472,7 +472,7 @@ bool CTestBase::VisitThread(CThreadBase* thread)
         endDevice = endDevice || m_bStopOnError;
     }
     if (endDevice) {
-        SetDeviceState(device, TEST_STATE_FAILED);
+        SetDeviceState(device, kTestStateFailed);
         KillThreadsUsingThisDev(device);
         if (errorTaken) {
             SetEvent(thread->GetErrorAckEvent());
@@ -482,13 +482,13 @@ bool CTestBase::VisitThread(CThreadBase* thread)
     }
     ClearMsgQueue();
     if (m_bCancelled) {
-        SetDeviceState(device, TEST_STATE_ABORTED);
+        SetDeviceState(device, kTestStateAborted);
         KillThreadsUsingThisDev(device);
         RetireThread(thread);
         return true;
     }
     if (WaitForSingleObject(thread->GetFinishedEvent(), 0) == WAIT_OBJECT_0) {
-        SetDeviceState(device, TEST_STATE_PASSED);
+        SetDeviceState(device, kTestStatePassed);
         RetireThread(thread);
         return true;
     }
@@ -500,8 +500,8 @@ void CTestBase::SetDeviceState(SCSIDevice* device, unsigned long state)
     // A device has several threads: one that was ended because another
     // failed must not make the device pass, nor a cancel hide a failure.
     const unsigned long now = device->GetTestState();
-    const bool worse = now == TEST_STATE_RUNNING || state == TEST_STATE_FAILED ||
-                       (state == TEST_STATE_ABORTED && now != TEST_STATE_FAILED);
+    const bool worse = now == kTestStateRunning || state == kTestStateFailed ||
+                       (state == kTestStateAborted && now != kTestStateFailed);
     if (worse) {
         device->SetTestState(state);
     }

@@ -28,12 +28,12 @@ enum Alarm_t : std::int32_t {
 // alarms for the client and ends every thread of a device that failed.
 class CTestBase {
 public:
-    static constexpr unsigned long END_FROM_PERCENTAGE = 0xFFFFFFFF;
+    static constexpr unsigned long kEndFromPercentage = 0xFFFFFFFF;
     // Device test states.
-    static constexpr unsigned long TEST_STATE_RUNNING = 1;
-    static constexpr unsigned long TEST_STATE_PASSED = 2;
-    static constexpr unsigned long TEST_STATE_ABORTED = 3;
-    static constexpr unsigned long TEST_STATE_FAILED = 4;
+    static constexpr unsigned long kTestStateRunning = 1;
+    static constexpr unsigned long kTestStatePassed = 2;
+    static constexpr unsigned long kTestStateAborted = 3;
+    static constexpr unsigned long kTestStateFailed = 4;
 
     CTestBase(const CTestBase&) = delete;
     CTestBase& operator=(const CTestBase&) = delete;

@@ -162,7 +162,7 @@ Error_t CThreadBase::RunTest()
 
 Error_t CThreadBase::RunOneAtATime()
 {
-    if (m_FirstCtlBlock == NO_CTL_BLOCKS) {
+    if (m_FirstCtlBlock == kNoCtlBlocks) {
         return ERR_NO_RESOURCE;
     }
     while (!IsTestCancelled()) {
@@ -176,7 +176,7 @@ Error_t CThreadBase::RunOneAtATime()
 
 Error_t CThreadBase::RunInFlight()
 {
-    if (m_FirstCtlBlock == NO_CTL_BLOCKS) {
+    if (m_FirstCtlBlock == kNoCtlBlocks) {
         return ERR_NO_RESOURCE;
     }
     const unsigned long first = m_FirstCtlBlock;
@@ -218,7 +218,7 @@ void CThreadBase::Reissue(unsigned long index)
 
 CThreadBase::Transfer& CThreadBase::SlotOf(unsigned long index)
 {
-    const unsigned long first = m_FirstCtlBlock == NO_CTL_BLOCKS ? 0 : m_FirstCtlBlock;
+    const unsigned long first = m_FirstCtlBlock == kNoCtlBlocks ? 0 : m_FirstCtlBlock;
     const unsigned long slot = index >= first ? index - first : 0;
     return m_Transfers[slot < m_Transfers.size() ? slot : 0];
 }
@@ -301,7 +301,7 @@ void CThreadBase::Collect(unsigned long index)
 
 void CThreadBase::CollectRemaining()
 {
-    if (m_FirstCtlBlock == NO_CTL_BLOCKS) {
+    if (m_FirstCtlBlock == kNoCtlBlocks) {
         return;
     }
     for (unsigned long i = m_FirstCtlBlock; i < m_FirstCtlBlock + CtlBlockCount(); ++i) {
@@ -341,7 +341,7 @@ bool CThreadBase::AnyCommandPending()
 
 void CThreadBase::WaitForCmdCompletion()
 {
-    if (m_FirstCtlBlock == NO_CTL_BLOCKS) {
+    if (m_FirstCtlBlock == kNoCtlBlocks) {
         return;
     }
     while (AnyCommandPending()) {

@@ -25,7 +25,7 @@ HANDLE GetTestFinishedEvent();
 class CThreadBase {
 public:
     // The control blocks were refused: the thread issues no command.
-    static constexpr unsigned long NO_CTL_BLOCKS = 0xFFFFFFFF;
+    static constexpr unsigned long kNoCtlBlocks = 0xFFFFFFFF;
 
     CThreadBase(unsigned long startBlock, unsigned long endBlock, long opCount, long blocksPerXfer,
                 SCSIDevice* device, AlignedBuffer* buffer, int patternSlot, int cmdBlocks);
@@ -70,7 +70,7 @@ public:
 
 protected:
     // Pause of a thread that ends itself, so the monitor sees its last figures.
-    static constexpr DWORD END_PAUSE_MS = 100;
+    static constexpr DWORD kEndPauseMs = 100;
 
     // The data command last issued on one control block of this thread. Each
     // block has a buffer of its own, so commands in flight never share data:

@@ -51,7 +51,7 @@ void CDiskRanWriteReadThread::TestLogic(unsigned long index)
         }
     } else if (IsTestFinished() || ++m_Reads >= m_Writes) {
         // Never more reads than writes: a block the pass did not write holds no pattern.
-        Pause(END_PAUSE_MS);
+        Pause(kEndPauseMs);
         EndTest();
     }
 }
@@ -87,7 +87,7 @@ void CDiskRanWriteReadThread::SwitchToReading()
 void CDiskRanWriteReadThread::InfiniteLogic(unsigned long index)
 {
     GTrace trace(kTraceLevel, "Disk Ran Write Read Thread  Infinite Test Logic");
-    m_Progress = INFINITE_PROGRESS;
+    m_Progress = kInfiniteProgress;
     // Each control block reads back what it wrote itself, once that write completed.
     // A retried command goes out again as it was built, whichever branch reissues it.
     const CThreadBase::Transfer& last = TransferOf(index);

@@ -40,11 +40,11 @@ bool DiskRanThreadBase::InitInstance()
     if (m_BlocksPerXfer < 0 || span < static_cast<std::uint64_t>(m_BlocksPerXfer)) {
         return false;
     }
-    if (span > TestRandom::RAND_MAXIMUM) {
-        m_Scale = span / TestRandom::RAND_MAXIMUM;
+    if (span > TestRandom::kRandMaximum) {
+        m_Scale = span / TestRandom::kRandMaximum;
         m_bScaleUp = true;
     } else {
-        m_Scale = TestRandom::RAND_MAXIMUM / span;
+        m_Scale = TestRandom::kRandMaximum / span;
         m_bScaleUp = false;
     }
     m_Began = std::chrono::steady_clock::now();
@@ -85,7 +85,7 @@ void DiskRanThreadBase::UpdateProgress()
     if (IsIoBased()) {
         m_Progress = m_OpCounter;
     } else {
-        m_Progress = IsTimeBased() ? m_Elapsed : INFINITE_PROGRESS;
+        m_Progress = IsTimeBased() ? m_Elapsed : kInfiniteProgress;
     }
 }
 
@@ -98,7 +98,7 @@ void DiskRanThreadBase::Advance(unsigned long index)
     ++m_OpCounter;
     UpdateProgress();
     if (IsTestFinished()) {
-        Pause(END_PAUSE_MS);
+        Pause(kEndPauseMs);
         EndTest();
     }
 }

@@ -25,7 +25,7 @@ public:
 
 protected:
     // Progress of a test that runs until it is ended.
-    static constexpr std::int32_t INFINITE_PROGRESS = 50;
+    static constexpr std::int32_t kInfiniteProgress = 50;
 
     // After a command: unless it is to be retried, pick the next block, count
     // the operation and end when the mode says so.

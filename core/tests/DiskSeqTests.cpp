@@ -60,7 +60,7 @@ void CDiskSeqWriteReadThread::TestLogic(unsigned long index)
     if (IsTestFinished()) {
         m_bWriting = true;
         m_BlocksPerXfer = FirstTransferBlocks();
-        Pause(END_PAUSE_MS);
+        Pause(kEndPauseMs);
         EndTest();
     }
 }

@@ -70,7 +70,7 @@ void DiskSeqThreadBase::Advance(unsigned long index, bool pauseAtEnd)
     UpdateProgress();
     if (IsTestFinished()) {
         if (pauseAtEnd) {
-            Pause(END_PAUSE_MS);
+            Pause(kEndPauseMs);
         }
         EndTest();
     }

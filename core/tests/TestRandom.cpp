@@ -16,7 +16,7 @@ int Sequence::Next()
 {
     // The classic C runtime generator, so a seed gives the sequence users know.
     m_State = m_State * 214013u + 2531011u;
-    return static_cast<int>((m_State >> 16) & RAND_MAXIMUM);
+    return static_cast<int>((m_State >> 16) & kRandMaximum);
 }
 
 }  // namespace TestRandom

@@ -7,7 +7,7 @@
 // good drive would fail its data compare.
 namespace TestRandom {
 
-constexpr int RAND_MAXIMUM = 0x7FFF;
+constexpr int kRandMaximum = 0x7FFF;
 
 // The system's random seed, or the time when that is 0.
 unsigned int ChooseSeed();

@@ -77,7 +77,7 @@ std::string ReadPortName(int port, const char* valueName)
         return {};
     }
     const std::size_t length = strnlen(value, std::min<std::size_t>(size, kMaxRegistryBytes));
-    return std::string(value, std::min(length, NTPortAdapter_s::MAX_NAME));
+    return std::string(value, std::min(length, NTPortAdapter_s::kMaxName));
 }
 
 bool IsGoodStatus(BYTE status)
@@ -138,7 +138,7 @@ void CNTPortDriver::EnumeratePorts()
         NTPortAdapter_s adapter;
         adapter.DeviceName = ReadPortName(port, "DeviceName");
         adapter.DriverName = ReadPortName(port, "Driver");
-        const int initiator = list.Buses.empty() ? NTPortAdapter_s::NO_INITIATOR : list.Buses[0].InitiatorBusId;
+        const int initiator = list.Buses.empty() ? NTPortAdapter_s::kNoInitiator : list.Buses[0].InitiatorBusId;
         SetReportedGeometry(adapter, static_cast<int>(list.Buses.size()), initiator);
         for (const NTPortBus_s& bus : list.Buses) {
             adapter.LogicalUnits += bus.LogicalUnits;
@@ -343,11 +343,11 @@ Error_t CNTPortDriver::Send(HANDLE device, void* request)
     DWORD returned = 0;
     if (DeviceIoControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, ntRequest, sizeof *ntRequest, ntRequest,
                         sizeof *ntRequest, &returned, nullptr)) {
-        ntRequest->DeliveryState = NTPortRequest_s::DELIVERY_SENT;
-        ntRequest->DeliveryDetail = NTPortRequest_s::DETAIL_OK;
+        ntRequest->DeliveryState = NTPortRequest_s::kDeliverySent;
+        ntRequest->DeliveryDetail = NTPortRequest_s::kDetailOk;
         return ERR_NONE;
     }
-    ntRequest->DeliveryState = NTPortRequest_s::DELIVERY_FAILED;
+    ntRequest->DeliveryState = NTPortRequest_s::kDeliveryFailed;
     ntRequest->DeliveryDetail = GetLastError();
     return ERR_DRIVER_IO;
 }
@@ -371,7 +371,7 @@ Error_t CNTPortDriver::CompletionStatus(const NTPortRequest_s& request)
     if (status == kStatusCheckCondition) {
         return ERR_CHECK_CONDITION;
     }
-    if (request.DeliveryDetail != NTPortRequest_s::DETAIL_OK) {
+    if (request.DeliveryDetail != NTPortRequest_s::kDetailOk) {
         return ERR_DRIVER_IO;
     }
     // A delivered request whose target did not end it well is no success.

@@ -26,12 +26,12 @@ CScsiIoCtl::CScsiIoCtl(const CDevAddress& address, unsigned char blockIndex)
       m_pStopWatch(std::make_shared<CStopWatch>()),
       m_QueueType(blockIndex == 0 ? QTYPE_UNTAGGED : QTYPE_SIMPLE)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl:Construction, Allocating device resources");
+    GTrace trace(kTraceLevel, "CScsiIoCtl:Construction, Allocating device resources");
 }
 
 CScsiIoCtl::~CScsiIoCtl()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl:Destruction, Deallocating device resources");
+    GTrace trace(kTraceLevel, "CScsiIoCtl:Destruction, Deallocating device resources");
 }
 
 Error_t CScsiIoCtl::DoIO()
@@ -94,7 +94,7 @@ Error_t CScsiIoCtl::FUDGE_STATUS(Error_t status)
 
 Error_t CScsiIoCtl::SetRetryCmd()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: SetRetryCmd");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: SetRetryCmd");
     if (!m_pRequest) {
         return ERR_NO_RESOURCE;
     }
@@ -105,7 +105,7 @@ Error_t CScsiIoCtl::SetRetryCmd()
 
 Error_t CScsiIoCtl::UnSetRetryCmd()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: UnSetRetryCmd");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: UnSetRetryCmd");
     if (!m_pRequest) {
         return ERR_NO_RESOURCE;
     }
@@ -125,7 +125,7 @@ void CScsiIoCtl::StopTimer()
 
 void CScsiIoCtl::GetPerfCounters(PerfData_t* out)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetPerfCounters");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: GetPerfCounters");
     if (out == nullptr) {
         return;
     }
@@ -135,7 +135,7 @@ void CScsiIoCtl::GetPerfCounters(PerfData_t* out)
 
 void CScsiIoCtl::ClearPerfCounters()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ClearPerfCounters");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: ClearPerfCounters");
     *GetPerfDataPtr() = PerfData_t{};
     ReleasePerfDataPtr();
 }
@@ -144,7 +144,7 @@ void CScsiIoCtl::ClearPerfCounters()
 // neither lost nor, when two threads of a device sweep its blocks, counted twice.
 void CScsiIoCtl::TakePerfCounters(PerfData_t* out)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetPerfCounters");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: GetPerfCounters");
     PerfData_t* perf = GetPerfDataPtr();
     *out = *perf;
     *perf = PerfData_t{};
@@ -153,14 +153,14 @@ void CScsiIoCtl::TakePerfCounters(PerfData_t* out)
 
 PerfData_t* CScsiIoCtl::GetPerfDataPtr()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetPerfDataPtr (mutex)");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: GetPerfDataPtr (mutex)");
     m_pCounterLock->lock.lock();
     return &m_Perf;
 }
 
 void CScsiIoCtl::ReleasePerfDataPtr()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ReleasePerfDataPtr (mutex)");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: ReleasePerfDataPtr (mutex)");
     m_pCounterLock->lock.unlock();
 }
 
@@ -173,20 +173,20 @@ void CScsiIoCtl::UpdatePerformance()
     if (m_Status == ERR_CMD_COMPLETE || m_Status == ERR_CHECK_CONDITION) {
         const bool good = m_Status == ERR_CMD_COMPLETE;
         switch (m_CmdKind) {
-        case KIND_NO_DATA:
+        case kKindNoData:
             perf->LastNoDataLba = m_FirstBlock;
             if (good) {
                 perf->NoDataSeconds += seconds;
             }
             break;
-        case KIND_DATA_IN:
+        case kKindDataIn:
             perf->LastReadLba = m_FirstBlock;
             if (good) {
                 perf->ReadSeconds += seconds;
                 perf->BlocksRead += m_BlockCount;
             }
             break;
-        case KIND_DATA_OUT:
+        case kKindDataOut:
             perf->LastWriteLba = m_FirstBlock;
             if (good) {
                 perf->WriteSeconds += seconds;

@@ -42,20 +42,20 @@ public:
     static constexpr long NO_TIMEOUT = 108000;
 
     // CompleteCmd direction flags.
-    static constexpr unsigned long FLAG_DATA_IN = 0x08;
-    static constexpr unsigned long FLAG_DATA_OUT = 0x10;
+    static constexpr unsigned long kFlagDataIn = 0x08;
+    static constexpr unsigned long kFlagDataOut = 0x10;
 
     // Command kinds recorded by CompleteCmd.
-    static constexpr unsigned char KIND_NO_DATA = 1;
-    static constexpr unsigned char KIND_DATA_IN = 2;
-    static constexpr unsigned char KIND_DATA_OUT = 3;
+    static constexpr unsigned char kKindNoData = 1;
+    static constexpr unsigned char kKindDataIn = 2;
+    static constexpr unsigned char kKindDataOut = 3;
 
-    static constexpr int SENSE_BYTES = 128;
-    static constexpr int MAX_CDB_LENGTH = 16;
-    static constexpr int MIN_CDB_LENGTH = 6;
+    static constexpr int kSenseBytes = 128;
+    static constexpr int kMaxCdbLength = 16;
+    static constexpr int kMinCdbLength = 6;
 
     // Trace level of every control block operation.
-    static constexpr unsigned long TRACE_LEVEL = 0x20000;
+    static constexpr unsigned long kTraceLevel = 0x20000;
 
     // Process-wide; set before tests start. Defined in the library only, so a
     // client built with hidden visibility shares them instead of copying them.
@@ -159,7 +159,7 @@ protected:
     }
     static unsigned char ClampCdbLength(unsigned char length)
     {
-        return static_cast<unsigned char>(std::clamp<int>(length, MIN_CDB_LENGTH, MAX_CDB_LENGTH));
+        return static_cast<unsigned char>(std::clamp<int>(length, kMinCdbLength, kMaxCdbLength));
     }
     // Records the command kind; 0 when the flags name no direction, which
     // leaves the previous kind in place.
@@ -167,11 +167,11 @@ protected:
     {
         unsigned char kind = 0;
         if (dataLength == 0) {
-            kind = KIND_NO_DATA;
-        } else if ((flags & FLAG_DATA_IN) != 0) {
-            kind = KIND_DATA_IN;
-        } else if ((flags & FLAG_DATA_OUT) != 0) {
-            kind = KIND_DATA_OUT;
+            kind = kKindNoData;
+        } else if ((flags & kFlagDataIn) != 0) {
+            kind = kKindDataIn;
+        } else if ((flags & kFlagDataOut) != 0) {
+            kind = kKindDataOut;
         }
         if (kind != 0) {
             m_CmdKind = kind;

@@ -19,10 +19,10 @@ std::uint8_t DirectionCode(unsigned long dataLength, unsigned long flags)
     if (dataLength == 0) {
         return 0;
     }
-    if ((flags & CScsiIoCtl::FLAG_DATA_IN) != 0) {
+    if ((flags & CScsiIoCtl::kFlagDataIn) != 0) {
         return 1;
     }
-    return (flags & CScsiIoCtl::FLAG_DATA_OUT) != 0 ? 2 : 0;
+    return (flags & CScsiIoCtl::kFlagDataOut) != 0 ? 2 : 0;
 }
 
 }  // namespace
@@ -82,7 +82,7 @@ Error_t MylexExtIoCtl::DoIO()
         return ERR_NO_RESOURCE;
     }
     const std::uint32_t sequence = NextSequenceNumber();
-    if (Error_t failed = RunStep(kSendDescriptor, sequence, m_Descriptor, DESCRIPTOR_BYTES, FLAG_DATA_OUT);
+    if (Error_t failed = RunStep(kSendDescriptor, sequence, m_Descriptor, kDescriptorBytes, kFlagDataOut);
         failed != ERR_NONE) {
         return failed;
     }
@@ -109,7 +109,7 @@ Error_t MylexExtIoCtl::GetDriverStatus()
 
 unsigned char* MylexExtIoCtl::GetCdb(bool clear)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: MylexExtIoCtl GetCdb");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: MylexExtIoCtl GetCdb");
     if (!m_Inner) {
         return nullptr;
     }
@@ -118,7 +118,7 @@ unsigned char* MylexExtIoCtl::GetCdb(bool clear)
         SetSenseValid(false);
         SetStatus(ERR_CMD_NOT_STARTED);
     }
-    return m_Descriptor + DESCRIPTOR_CDB_OFFSET;
+    return m_Descriptor + kDescriptorCdbOffset;
 }
 
 Error_t MylexExtIoCtl::SetBuffer(void* data, long length)
@@ -142,7 +142,7 @@ Error_t MylexExtIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataLe
         return ERR_BUFFER_TOO_SMALL;
     }
     // The data step states its length in 16 bits: a larger transfer would go out short.
-    if (dataLength > MAX_TUNNEL_BYTES) {
+    if (dataLength > kMaxTunnelBytes) {
         return ERR_INVALID_PARAM;
     }
     RecordCommand(timeout, lba, blocks, option);
@@ -152,7 +152,7 @@ Error_t MylexExtIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataLe
     m_DataLength = dataLength;
     m_Descriptor[0] = static_cast<std::uint8_t>(Address().m_RaidChannel);
     m_Descriptor[1] = static_cast<std::uint8_t>(Address().m_RaidTarget);
-    m_Descriptor[2] = std::min<unsigned char>(cdbLength, MAX_CDB_LENGTH);
+    m_Descriptor[2] = std::min<unsigned char>(cdbLength, kMaxCdbLength);
     m_Descriptor[3] = DirectionCode(dataLength, flags);
     m_Descriptor[4] = 1;
     return ERR_NONE;
@@ -170,7 +170,7 @@ SCSI_SenseData_s* MylexExtIoCtl::GetSenseData()
 
 unsigned char MylexExtIoCtl::GetCdbLen()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: MylexExtIoCtl GetCdbLen");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: MylexExtIoCtl GetCdbLen");
     return m_Inner ? m_Inner->GetCdbLen() : 255;
 }
 

@@ -13,10 +13,10 @@ class CHostAdapter;
 // process-wide sequence number.
 class MylexExtIoCtl final : public CScsiIoCtl {
 public:
-    static constexpr int DESCRIPTOR_BYTES = 32;
-    static constexpr int DESCRIPTOR_CDB_OFFSET = 16;
+    static constexpr int kDescriptorBytes = 32;
+    static constexpr int kDescriptorCdbOffset = 16;
     // The most one tunnelled command moves: CDB bytes 7 and 8 of the data step.
-    static constexpr unsigned long MAX_TUNNEL_BYTES = 0xFFFF;
+    static constexpr unsigned long kMaxTunnelBytes = 0xFFFF;
 
     // controller: the adapter of the controller's LUN, which makes the inner block.
     MylexExtIoCtl(const CDevAddress& address, unsigned char blockIndex, CHostAdapter* controller);
@@ -46,7 +46,7 @@ private:
                     unsigned long flags);
 
     std::unique_ptr<CScsiIoCtl> m_Inner;
-    std::uint8_t m_Descriptor[DESCRIPTOR_BYTES] = {};
+    std::uint8_t m_Descriptor[kDescriptorBytes] = {};
     void* m_Data = nullptr;
     unsigned long m_DataLength = 0;
     unsigned long m_Flags = 0;

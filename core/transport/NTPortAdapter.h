@@ -13,12 +13,12 @@
 // What the NT port driver knows of one SCSI port: its geometry after the
 // driver-name corrections, and the names the device map gives it.
 struct NTPortAdapter_s {
-    static constexpr int NO_INITIATOR = 255;
-    static constexpr std::size_t MAX_NAME = 16;
+    static constexpr int kNoInitiator = 255;
+    static constexpr std::size_t kMaxName = 16;
 
     int Buses = 0;
     int TargetsPerBus = 16;
-    int InitiatorId = NO_INITIATOR;
+    int InitiatorId = kNoInitiator;
     int BasePath = 0;
     std::string DriverName;
     std::string DeviceName;
@@ -86,7 +86,7 @@ static inline void ApplyDriverNameCorrections(NTPortAdapter_s& adapter)
             continue;
         }
         if (correction.dropsInitiator) {
-            adapter.InitiatorId = NTPortAdapter_s::NO_INITIATOR;
+            adapter.InitiatorId = NTPortAdapter_s::kNoInitiator;
             adapter.Buses = std::max(adapter.Buses - 1, 0);
         } else {
             adapter.Buses = correction.buses;

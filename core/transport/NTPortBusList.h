@@ -8,14 +8,14 @@
 
 // One logical unit a port lists in its inquiry data.
 struct NTPortUnit_s {
-    static constexpr std::size_t INQUIRY_BYTES = 36;
+    static constexpr std::size_t kInquiryBytes = 36;
 
     UCHAR PathId = 0;
     UCHAR TargetId = 0;
     UCHAR Lun = 0;
     bool Claimed = false;
     // Zero-filled past what the port returned.
-    std::array<UCHAR, INQUIRY_BYTES> Inquiry{};
+    std::array<UCHAR, kInquiryBytes> Inquiry{};
 };
 
 struct NTPortBus_s {

@@ -17,9 +17,9 @@ struct NTPortRequest_s {
     ULONG DeliveryState;   // DELIVERY_*
     ULONG DeliveryDetail;  // 1 on success, else the GetLastError code
 
-    static constexpr ULONG DELIVERY_SENT = 1;
-    static constexpr ULONG DELIVERY_FAILED = 2;
-    static constexpr ULONG DETAIL_OK = 1;
+    static constexpr ULONG kDeliverySent = 1;
+    static constexpr ULONG kDeliveryFailed = 2;
+    static constexpr ULONG kDetailOk = 1;
 };
 #pragma pack(pop)
 

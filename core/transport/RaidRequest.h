@@ -20,9 +20,9 @@ struct RaidRequest {
     void* Data;
     void* Sense;
 
-    static constexpr std::uint8_t DIRECTION_OUT = 0;
-    static constexpr std::uint8_t DIRECTION_IN = 1;
-    static constexpr std::uint8_t MAX_CDB_LENGTH = 10;
+    static constexpr std::uint8_t kDirectionOut = 0;
+    static constexpr std::uint8_t kDirectionIn = 1;
+    static constexpr std::uint8_t kMaxCdbLength = 10;
 };
 #pragma pack(pop)
 

@@ -62,7 +62,7 @@ Error_t SCSI_AMIRAID35xIoCtl::GetDriverStatus()
 
 unsigned char* SCSI_AMIRAID35xIoCtl::GetCdb(bool clear)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetCdb");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: GetCdb");
     AmiRaidRequest_s* request = Request();
     if (request == nullptr || (clear && IsRetryCmd())) {
         return nullptr;
@@ -75,7 +75,7 @@ unsigned char* SCSI_AMIRAID35xIoCtl::GetCdb(bool clear)
 
 Error_t SCSI_AMIRAID35xIoCtl::SetBuffer(void* data, long length)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: SetBuffer");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: SetBuffer");
     AmiRaidRequest_s* request = Request();
     if (request == nullptr) {
         return ERR_NO_RESOURCE;
@@ -88,7 +88,7 @@ Error_t SCSI_AMIRAID35xIoCtl::SetBuffer(void* data, long length)
 Error_t SCSI_AMIRAID35xIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataLength, unsigned long flags,
                                           long timeout, unsigned long lba, unsigned long blocks, unsigned char option)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: AMIRAID35x CompleteCmd");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: AMIRAID35x CompleteCmd");
     if (Error_t refused = CheckCompleteCmd(dataLength); refused != ERR_NONE) {
         return refused;
     }
@@ -98,10 +98,10 @@ Error_t SCSI_AMIRAID35xIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long
     RaidRequest& raid = request->Request;
     raid.CdbLength = ClampCdbLength(cdbLength);
     raid.DataLength = static_cast<std::uint32_t>(dataLength);
-    raid.Direction = TakeCommandKind(dataLength, flags) == KIND_DATA_OUT ? RaidRequest::DIRECTION_OUT
-                                                                         : RaidRequest::DIRECTION_IN;
+    raid.Direction = TakeCommandKind(dataLength, flags) == kKindDataOut ? RaidRequest::kDirectionOut
+                                                                         : RaidRequest::kDirectionIn;
     raid.Timeout = static_cast<std::uint32_t>(timeout);
-    raid.SenseLength = SENSE_BYTES;
+    raid.SenseLength = kSenseBytes;
     std::memset(m_Sense, 0, sizeof m_Sense);
     raid.Sense = m_Sense;
     return ERR_NONE;
@@ -109,7 +109,7 @@ Error_t SCSI_AMIRAID35xIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long
 
 Error_t SCSI_AMIRAID35xIoCtl::IsCommandComplete()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: AMIRAID35x IsCommandComplete");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: AMIRAID35x IsCommandComplete");
     if (Request() == nullptr) {
         return ERR_NO_RESOURCE;
     }
@@ -124,21 +124,21 @@ Error_t SCSI_AMIRAID35xIoCtl::IsCommandComplete()
 
 SCSI_SenseData_s* SCSI_AMIRAID35xIoCtl::GetSenseData()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: AMIRAID35x GetSenseData");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: AMIRAID35x GetSenseData");
     AmiRaidRequest_s* request = Request();
     return request != nullptr ? static_cast<SCSI_SenseData_s*>(request->Request.Sense) : nullptr;
 }
 
 unsigned char SCSI_AMIRAID35xIoCtl::GetCdbLen()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetCdbLen");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: GetCdbLen");
     const AmiRaidRequest_s* request = Request();
     return request != nullptr ? request->Request.CdbLength : 255;
 }
 
 void SCSI_AMIRAID35xIoCtl::FillSRB(void* srb)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: AMIRAID35x FillSRB");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: AMIRAID35x FillSRB");
     const AmiRaidRequest_s* request = Request();
     if (request == nullptr || srb == nullptr) {
         return;
@@ -176,6 +176,6 @@ bool SCSI_AMIRAID35xIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Er
 
 Error_t SCSI_AMIRAID35xIoCtl::ProcessError()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: AMIRAID35x ProcessError");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: AMIRAID35x ProcessError");
     return GetDriverStatus();
 }

@@ -33,5 +33,5 @@ private:
 
     int m_Port;
     int m_Channel;
-    unsigned char m_Sense[SENSE_BYTES] = {};
+    unsigned char m_Sense[kSenseBytes] = {};
 };

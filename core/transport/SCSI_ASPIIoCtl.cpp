@@ -62,7 +62,7 @@ Error_t SCSI_ASPIIoCtl::GetDriverStatus()
 
 unsigned char* SCSI_ASPIIoCtl::GetCdb(bool clear)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetCdb");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: GetCdb");
     SRB_ExecSCSICmd* srb = Request();
     if (srb == nullptr || IsRetryCmd()) {
         return nullptr;
@@ -79,7 +79,7 @@ unsigned char* SCSI_ASPIIoCtl::GetCdb(bool clear)
 
 Error_t SCSI_ASPIIoCtl::SetBuffer(void* data, long length)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: SetBuffer");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: SetBuffer");
     SRB_ExecSCSICmd* srb = Request();
     if (srb == nullptr) {
         return ERR_NO_RESOURCE;
@@ -92,7 +92,7 @@ Error_t SCSI_ASPIIoCtl::SetBuffer(void* data, long length)
 Error_t SCSI_ASPIIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataLength, unsigned long flags,
                                     long timeout, unsigned long lba, unsigned long blocks, unsigned char option)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI CompleteCmd");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: ASPI CompleteCmd");
     if (Error_t refused = CheckCompleteCmd(dataLength); refused != ERR_NONE) {
         return refused;
     }
@@ -104,7 +104,7 @@ Error_t SCSI_ASPIIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataL
     srb->SRB_Flags = static_cast<BYTE>(flags);
     srb->SRB_Hdr_Rsvd = static_cast<DWORD>(timeout);
     srb->SRB_BufLen = static_cast<DWORD>(dataLength);
-    srb->SRB_SenseLen = SENSE_BYTES;
+    srb->SRB_SenseLen = kSenseBytes;
     srb->SRB_CDBLen = ClampCdbLength(cdbLength);
     std::memset(&srb->SenseArea, 0, sizeof srb->SenseArea);
     return ERR_NONE;
@@ -112,7 +112,7 @@ Error_t SCSI_ASPIIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataL
 
 Error_t SCSI_ASPIIoCtl::IsCommandComplete()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI IsCommandComplete");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: ASPI IsCommandComplete");
     SRB_ExecSCSICmd* srb = Request();
     if (srb == nullptr) {
         return ERR_NO_RESOURCE;
@@ -138,21 +138,21 @@ Error_t SCSI_ASPIIoCtl::IsCommandComplete()
 
 SCSI_SenseData_s* SCSI_ASPIIoCtl::GetSenseData()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI GetSenseData");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: ASPI GetSenseData");
     SRB_ExecSCSICmd* srb = Request();
     return srb != nullptr ? &srb->SenseArea : nullptr;
 }
 
 unsigned char SCSI_ASPIIoCtl::GetCdbLen()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetCdbLen");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: GetCdbLen");
     const SRB_ExecSCSICmd* srb = Request();
     return srb != nullptr ? srb->SRB_CDBLen : 255;
 }
 
 void SCSI_ASPIIoCtl::FillSRB(void* srb)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI FillSRB");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: ASPI FillSRB");
     const SRB_ExecSCSICmd* request = Request();
     if (request != nullptr && srb != nullptr) {
         std::memcpy(srb, request, sizeof *request);
@@ -161,7 +161,7 @@ void SCSI_ASPIIoCtl::FillSRB(void* srb)
 
 bool SCSI_ASPIIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_t* targetStatus)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI GetIOStatii");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: ASPI GetIOStatii");
     const SRB_ExecSCSICmd* srb = Request();
     Error_t srbResult = ERR_DRIVER_IO;
     Error_t haResult = ERR_DRIVER_IO;
@@ -191,7 +191,7 @@ bool SCSI_ASPIIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_t*
 
 Error_t SCSI_ASPIIoCtl::ProcessError()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: ASPI ProcessError");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: ASPI ProcessError");
     const SRB_ExecSCSICmd* srb = Request();
     if (srb != nullptr && srb->SRB_TargStat != 0) {
         SetSenseValid(true);

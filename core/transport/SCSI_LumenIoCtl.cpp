@@ -23,26 +23,26 @@ Error_t SCSI_LumenIoCtl::GetDriverStatus()
 
 unsigned char* SCSI_LumenIoCtl::GetCdb(bool)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetCdb");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: GetCdb");
     return nullptr;
 }
 
 Error_t SCSI_LumenIoCtl::SetBuffer(void*, long)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: SetBuffer");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: SetBuffer");
     return ERR_NONE;
 }
 
 Error_t SCSI_LumenIoCtl::CompleteCmd(unsigned char, unsigned long, unsigned long, long, unsigned long,
                                      unsigned long, unsigned char)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Lumen CompleteCmd");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: Lumen CompleteCmd");
     return ERR_NONE;
 }
 
 Error_t SCSI_LumenIoCtl::IsCommandComplete()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Lumen IsCommandComplete");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: Lumen IsCommandComplete");
     return ERR_NONE;
 }
 
@@ -53,13 +53,13 @@ SCSI_SenseData_s* SCSI_LumenIoCtl::GetSenseData()
 
 unsigned char SCSI_LumenIoCtl::GetCdbLen()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetCdbLen");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: GetCdbLen");
     return 0;
 }
 
 void SCSI_LumenIoCtl::FillSRB(void*)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Lumen FillSRB");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: Lumen FillSRB");
 }
 
 bool SCSI_LumenIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_t* targetStatus)
@@ -78,6 +78,6 @@ bool SCSI_LumenIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_t
 
 Error_t SCSI_LumenIoCtl::ProcessError()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Lumen ProcessError");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: Lumen ProcessError");
     return static_cast<Error_t>(-1);
 }

@@ -133,7 +133,7 @@ Error_t SCSI_NOXIoCtl::GetDriverStatus()
 
 unsigned char* SCSI_NOXIoCtl::GetCdb(bool clear)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NOX GetCdb");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NOX GetCdb");
     NoxRequest_s* request = Request();
     if (request == nullptr || (clear && IsRetryCmd())) {
         return nullptr;
@@ -146,7 +146,7 @@ unsigned char* SCSI_NOXIoCtl::GetCdb(bool clear)
 
 Error_t SCSI_NOXIoCtl::SetBuffer(void* data, long length)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl:NOX SetBuffer");
+    GTrace trace(kTraceLevel, "CScsiIoCtl:NOX SetBuffer");
     NoxRequest_s* request = Request();
     if (request == nullptr) {
         return ERR_NO_RESOURCE;
@@ -159,7 +159,7 @@ Error_t SCSI_NOXIoCtl::SetBuffer(void* data, long length)
 Error_t SCSI_NOXIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataLength, unsigned long flags,
                                    long timeout, unsigned long lba, unsigned long blocks, unsigned char option)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NOX CompleteCmd");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NOX CompleteCmd");
     if (Error_t refused = CheckCompleteCmd(dataLength); refused != ERR_NONE) {
         return refused;
     }
@@ -171,10 +171,10 @@ Error_t SCSI_NOXIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataLe
     request->Timeout = static_cast<DWORD>(timeout);
     DWORD requestFlags = 0;
     switch (TakeCommandKind(dataLength, flags)) {
-    case KIND_DATA_IN:
+    case kKindDataIn:
         requestFlags = NoxRequest_s::FLAG_DATA_IN;
         break;
-    case KIND_DATA_OUT:
+    case kKindDataOut:
         requestFlags = NoxRequest_s::FLAG_DATA_OUT;
         break;
     default:
@@ -191,7 +191,7 @@ Error_t SCSI_NOXIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataLe
 
 Error_t SCSI_NOXIoCtl::IsCommandComplete()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NOX IsCommandComplete");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NOX IsCommandComplete");
     NoxRequest_s* request = Request();
     if (request == nullptr) {
         return ERR_NO_RESOURCE;
@@ -245,21 +245,21 @@ void SCSI_NOXIoCtl::AbsorbUnitAttention()
 
 SCSI_SenseData_s* SCSI_NOXIoCtl::GetSenseData()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NOX GetSenseData");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NOX GetSenseData");
     NoxRequest_s* request = Request();
     return request != nullptr ? &request->Sense : nullptr;
 }
 
 unsigned char SCSI_NOXIoCtl::GetCdbLen()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NOX GetCdbLen");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NOX GetCdbLen");
     const NoxRequest_s* request = Request();
     return request != nullptr ? request->CdbLength : 255;
 }
 
 void SCSI_NOXIoCtl::FillSRB(void* srb)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NOX FillSRB");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NOX FillSRB");
     const NoxRequest_s* request = Request();
     if (request == nullptr || srb == nullptr) {
         return;
@@ -291,7 +291,7 @@ void SCSI_NOXIoCtl::FillSRB(void* srb)
 
 bool SCSI_NOXIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_t* targetStatus)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NOX GetIOStatii");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NOX GetIOStatii");
     const NoxRequest_s* request = Request();
     Error_t adapter = ERR_DRIVER_IO;
     Error_t target = ERR_NO_TRANSLATION;
@@ -323,7 +323,7 @@ Error_t SCSI_NOXIoCtl::SetQueueType(QTYPE_ENUM type)
 
 Error_t SCSI_NOXIoCtl::ProcessError()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NOX ProcessError");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NOX ProcessError");
     const NoxRequest_s* request = Request();
     if (request == nullptr) {
         return ERR_NO_RESOURCE;

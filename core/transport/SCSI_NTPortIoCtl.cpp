@@ -17,9 +17,9 @@ constexpr int kSenseHeaderBytes = 8;
 UCHAR DataInFor(unsigned char kind)
 {
     switch (kind) {
-    case CScsiIoCtl::KIND_DATA_IN:
+    case CScsiIoCtl::kKindDataIn:
         return SCSI_IOCTL_DATA_IN;
-    case CScsiIoCtl::KIND_DATA_OUT:
+    case CScsiIoCtl::kKindDataOut:
         return SCSI_IOCTL_DATA_OUT;
     default:
         return SCSI_IOCTL_DATA_UNSPECIFIED;
@@ -98,7 +98,7 @@ Error_t SCSI_NTPortIoCtl::GetDriverStatus()
 
 unsigned char* SCSI_NTPortIoCtl::GetCdb(bool clear)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NT Port GetCdb");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NT Port GetCdb");
     NTPortRequest_s* request = Request();
     if (request == nullptr || IsRetryCmd()) {
         return nullptr;
@@ -111,7 +111,7 @@ unsigned char* SCSI_NTPortIoCtl::GetCdb(bool clear)
 
 Error_t SCSI_NTPortIoCtl::SetBuffer(void* data, long length)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl:NT Port SetBuffer");
+    GTrace trace(kTraceLevel, "CScsiIoCtl:NT Port SetBuffer");
     NTPortRequest_s* request = Request();
     if (request == nullptr) {
         return ERR_NO_RESOURCE;
@@ -124,7 +124,7 @@ Error_t SCSI_NTPortIoCtl::SetBuffer(void* data, long length)
 Error_t SCSI_NTPortIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataLength, unsigned long flags,
                                       long timeout, unsigned long lba, unsigned long blocks, unsigned char option)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NT Port  CompleteCmd");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NT Port  CompleteCmd");
     if (Error_t refused = CheckCompleteCmd(dataLength); refused != ERR_NONE) {
         return refused;
     }
@@ -142,7 +142,7 @@ Error_t SCSI_NTPortIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dat
     spt.DataTransferLength = static_cast<ULONG>(dataLength);
     spt.TimeOutValue = static_cast<ULONG>(timeout);
     spt.SenseInfoOffset = offsetof(NTPortRequest_s, Sense);
-    spt.SenseInfoLength = SENSE_BYTES;
+    spt.SenseInfoLength = kSenseBytes;
     spt.DataIn = DataInFor(TakeCommandKind(dataLength, flags));
     std::memset(&Request()->Sense, 0, sizeof Request()->Sense);
     *m_pBuilt = spt;
@@ -152,7 +152,7 @@ Error_t SCSI_NTPortIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dat
 
 Error_t SCSI_NTPortIoCtl::IsCommandComplete()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NT Port  IsCommandComplete");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NT Port  IsCommandComplete");
     NTPortRequest_s* request = Request();
     if (request == nullptr) {
         return ERR_NO_RESOURCE;
@@ -163,7 +163,7 @@ Error_t SCSI_NTPortIoCtl::IsCommandComplete()
     const Error_t completion = Driver()->GetCompletion(request, true);
     if (completion == ERR_NONE) {
         StopTimer();
-        SetStatus(request->DeliveryState == NTPortRequest_s::DELIVERY_SENT ? ERR_CMD_COMPLETE : ProcessError());
+        SetStatus(request->DeliveryState == NTPortRequest_s::kDeliverySent ? ERR_CMD_COMPLETE : ProcessError());
         UpdatePerformance();
     } else if (completion == ERR_CMD_PENDING) {
         SetStatus(ERR_CMD_PENDING);
@@ -178,21 +178,21 @@ Error_t SCSI_NTPortIoCtl::IsCommandComplete()
 
 SCSI_SenseData_s* SCSI_NTPortIoCtl::GetSenseData()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NT Port GetSenseData");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NT Port GetSenseData");
     NTPortRequest_s* request = Request();
     return request != nullptr ? &request->Sense : nullptr;
 }
 
 unsigned char SCSI_NTPortIoCtl::GetCdbLen()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NT Port GetCdbLen");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NT Port GetCdbLen");
     const NTPortRequest_s* request = Request();
     return request != nullptr ? request->Spt.CdbLength : 255;
 }
 
 void SCSI_NTPortIoCtl::FillSRB(void* srb)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NT Port FillSRB");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NT Port FillSRB");
     const NTPortRequest_s* request = Request();
     if (request == nullptr || srb == nullptr) {
         return;
@@ -214,13 +214,13 @@ void SCSI_NTPortIoCtl::FillSRB(void* srb)
     if (IsKnownSenseFormat(request->Sense.ResponseCode)) {
         // A device's additional length is not trusted past the sense area.
         const int length = request->Sense.AdditionalSenseLength + kSenseHeaderBytes;
-        block->SRB_SenseLen = static_cast<BYTE>(std::min(length, SENSE_BYTES));
+        block->SRB_SenseLen = static_cast<BYTE>(std::min(length, kSenseBytes));
     }
 }
 
 bool SCSI_NTPortIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_t* targetStatus)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NT Port GetIOStatii");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NT Port GetIOStatii");
     const NTPortRequest_s* request = Request();
     Error_t target = ERR_NO_TRANSLATION;
     if (request == nullptr ||
@@ -241,7 +241,7 @@ bool SCSI_NTPortIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_
 
 Error_t SCSI_NTPortIoCtl::ProcessError()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: NT Port ProcessError");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: NT Port ProcessError");
     const NTPortRequest_s* request = Request();
     if (request != nullptr && request->Spt.ScsiStatus == kStatusCheckCondition) {
         SetSenseValid(true);

@@ -53,7 +53,7 @@ Error_t SCSI_TestIoCtl::GetDriverStatus()
 
 unsigned char* SCSI_TestIoCtl::GetCdb(bool clear)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetCdb");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: GetCdb");
     TestRequest_s* request = Request();
     if (request == nullptr || IsRetryCmd()) {
         return nullptr;
@@ -66,7 +66,7 @@ unsigned char* SCSI_TestIoCtl::GetCdb(bool clear)
 
 Error_t SCSI_TestIoCtl::SetBuffer(void* data, long length)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: SetBuffer");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: SetBuffer");
     TestRequest_s* request = Request();
     if (request == nullptr) {
         return ERR_NO_RESOURCE;
@@ -79,7 +79,7 @@ Error_t SCSI_TestIoCtl::SetBuffer(void* data, long length)
 Error_t SCSI_TestIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataLength, unsigned long flags,
                                     long timeout, unsigned long lba, unsigned long blocks, unsigned char option)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test CompleteCmd");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: Test CompleteCmd");
     if (Error_t refused = CheckCompleteCmd(dataLength); refused != ERR_NONE) {
         return refused;
     }
@@ -89,7 +89,7 @@ Error_t SCSI_TestIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataL
     WriteAddress();
     request->Flags = static_cast<BYTE>(flags);
     request->DataLength = static_cast<DWORD>(dataLength);
-    request->SenseLength = SENSE_BYTES;
+    request->SenseLength = kSenseBytes;
     request->CdbLength = ClampCdbLength(cdbLength);
     std::memset(&request->Sense, 0, sizeof request->Sense);
     return ERR_NONE;
@@ -97,7 +97,7 @@ Error_t SCSI_TestIoCtl::CompleteCmd(unsigned char cdbLength, unsigned long dataL
 
 Error_t SCSI_TestIoCtl::IsCommandComplete()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test IsCommandComplete");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: Test IsCommandComplete");
     TestRequest_s* request = Request();
     if (request == nullptr) {
         return ERR_NO_RESOURCE;
@@ -117,21 +117,21 @@ Error_t SCSI_TestIoCtl::IsCommandComplete()
 
 SCSI_SenseData_s* SCSI_TestIoCtl::GetSenseData()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test GetSenseData");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: Test GetSenseData");
     TestRequest_s* request = Request();
     return request != nullptr ? &request->Sense : nullptr;
 }
 
 unsigned char SCSI_TestIoCtl::GetCdbLen()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: GetCdbLen");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: GetCdbLen");
     const TestRequest_s* request = Request();
     return request != nullptr ? request->CdbLength : 255;
 }
 
 void SCSI_TestIoCtl::FillSRB(void* srb)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test FillSRB");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: Test FillSRB");
     const TestRequest_s* request = Request();
     if (request == nullptr || srb == nullptr) {
         return;
@@ -154,7 +154,7 @@ void SCSI_TestIoCtl::FillSRB(void* srb)
 
 bool SCSI_TestIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_t* targetStatus)
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test GetIOStatii");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: Test GetIOStatii");
     // The request carries no status bytes: each table is read at zero.
     Error_t srb = ERR_DRIVER_IO;
     Error_t ha = ERR_DRIVER_IO;
@@ -176,6 +176,6 @@ bool SCSI_TestIoCtl::GetIOStatii(Error_t* srbStatus, Error_t* haStatus, Error_t*
 
 Error_t SCSI_TestIoCtl::ProcessError()
 {
-    GTrace trace(TRACE_LEVEL, "CScsiIoCtl: Test ProcessError");
+    GTrace trace(kTraceLevel, "CScsiIoCtl: Test ProcessError");
     return GetDriverStatus();
 }

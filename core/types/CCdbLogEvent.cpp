@@ -9,7 +9,7 @@ CCdbLogEvent::CCdbLogEvent(const CDevAddress& address, int cdbLength, const unsi
     : CEventBase(address, ERR_DRIVER_FAILURE)
 {
     if (cdb != nullptr) {
-        m_CdbLength = std::clamp(cdbLength, 0, MAX_CDB_BYTES);
+        m_CdbLength = std::clamp(cdbLength, 0, kMaxCdbBytes);
         std::memcpy(m_Cdb, cdb, static_cast<std::size_t>(m_CdbLength));
     }
 }

@@ -7,7 +7,7 @@
 // A command as the command sets hand it to the log when CDB logging is on.
 class CCdbLogEvent : public CEventBase {
 public:
-    static constexpr int MAX_CDB_BYTES = 16;
+    static constexpr int kMaxCdbBytes = 16;
 
     // At most 16 CDB bytes are kept.
     CCdbLogEvent(const CDevAddress& address, int cdbLength, const unsigned char* cdb);
@@ -16,5 +16,5 @@ public:
 
 private:
     int m_CdbLength = 0;
-    unsigned char m_Cdb[MAX_CDB_BYTES] = {};
+    unsigned char m_Cdb[kMaxCdbBytes] = {};
 };

@@ -11,9 +11,9 @@ namespace {
 // The additional length is byte 7 and counts from byte 8 in both formats. Fixed
 // format's bytes 8-17 are its named fields (SPC-4 4.5.3); descriptor format has
 // only descriptors there, every one of them additional (SPC-4 4.5.2.1).
-constexpr int FIXED_ADDITIONAL_BYTES = 10;
-constexpr std::size_t DESCRIPTORS_BEGIN = 8;
-constexpr int BYTES_PER_LINE = 16;
+constexpr int kFixedAdditionalBytes = 10;
+constexpr std::size_t kDescriptorsBegin = 8;
+constexpr int kBytesPerLine = 16;
 
 }  // namespace
 
@@ -27,7 +27,7 @@ CEventError::CEventError(const CDevAddress& address, int cdbLength, const unsign
       m_ScsiForm(1)
 {
     if (cdb != nullptr) {
-        m_CdbLength = std::clamp(cdbLength, 0, MAX_CDB_BYTES);
+        m_CdbLength = std::clamp(cdbLength, 0, kMaxCdbBytes);
         std::memcpy(m_Cdb, cdb, static_cast<std::size_t>(m_CdbLength));
     }
     if (sense != nullptr) {
@@ -90,18 +90,18 @@ std::string CEventError::AdditionalBytesText() const
 {
     const int additionalLength = m_Sense.AdditionalSenseLength;
     const bool descriptor = m_Sense.View().Descriptor();
-    const int shown = descriptor ? additionalLength : additionalLength - FIXED_ADDITIONAL_BYTES;
+    const int shown = descriptor ? additionalLength : additionalLength - kFixedAdditionalBytes;
     if (shown <= 0) {
         return {};
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&m_Sense);
-    const std::size_t begin = descriptor ? DESCRIPTORS_BEGIN : offsetof(SCSI_SenseData_s, AdditionalBytes);
+    const std::size_t begin = descriptor ? kDescriptorsBegin : offsetof(SCSI_SenseData_s, AdditionalBytes);
     // A device may report more than the stored sense holds; print only what we have.
     const int count = std::min(shown, static_cast<int>(sizeof(m_Sense) - begin));
     std::string text = StringPrintf("Additional Length = %d\nAdditional Bytes: ", additionalLength);
     for (int i = 0; i < count; ++i) {
         text += StringPrintf("%2.2X  ", bytes[begin + static_cast<std::size_t>(i)]);
-        if ((i + 1) % BYTES_PER_LINE == 0) {
+        if ((i + 1) % kBytesPerLine == 0) {
             text += "\n";
         }
     }

@@ -8,7 +8,7 @@
 // A failed SCSI command (the SCSI form) or a plain message (the message form).
 class CEventError : public CEventBase {
 public:
-    static constexpr int MAX_CDB_BYTES = 16;
+    static constexpr int kMaxCdbBytes = 16;
 
     // At most 16 CDB bytes are kept; a null sense pointer stores zeroed sense.
     CEventError(const CDevAddress& address, int cdbLength, const unsigned char* cdb, const SCSI_SenseData_s* sense,
@@ -38,7 +38,7 @@ private:
 
     bool m_bHard;
     int m_CdbLength = 0;
-    unsigned char m_Cdb[MAX_CDB_BYTES] = {};
+    unsigned char m_Cdb[kMaxCdbBytes] = {};
     SCSI_SenseData_s m_Sense = {};
     Error_t m_TargetStatus = ERR_NONE;
     Error_t m_HAStatus = ERR_NONE;

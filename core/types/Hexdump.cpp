@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr int MAX_DUMP_BYTES = 160;
-constexpr int BYTES_PER_LINE = 16;
+constexpr int kMaxDumpBytes = 160;
+constexpr int kBytesPerLine = 16;
 
 std::string DumpText(const char* title, const AlignedBuffer* buf, int count)
 {
@@ -18,12 +18,12 @@ std::string DumpText(const char* title, const AlignedBuffer* buf, int count)
     if (buf == nullptr || buf->Ptr() == nullptr) {
         return text;
     }
-    const long limit = static_cast<long>(std::min<unsigned long>(buf->Size(), MAX_DUMP_BYTES));
+    const long limit = static_cast<long>(std::min<unsigned long>(buf->Size(), kMaxDumpBytes));
     const long bytes = std::clamp<long>(count, 0, limit);
     const auto* data = static_cast<const unsigned char*>(buf->Ptr());
     for (long i = 0; i < bytes; ++i) {
         text += StringPrintf("%02X ", data[i]);
-        if ((i + 1) % BYTES_PER_LINE == 0) {
+        if ((i + 1) % kBytesPerLine == 0) {
             text += "\n";
         }
     }

@@ -2,7 +2,7 @@
 
 long SingleLevelLun(const unsigned char* entry)
 {
-    for (unsigned long i = 2; i < LUN_ENTRY_BYTES; ++i) {
+    for (unsigned long i = 2; i < kLunEntryBytes; ++i) {
         if (entry[i] != 0) {
             return -1;  // a second level
         }

@@ -6,4 +6,4 @@
 long SingleLevelLun(const unsigned char* entry);
 
 // Bytes of one entry of the list, and of the list's header.
-constexpr unsigned long LUN_ENTRY_BYTES = 8;
+constexpr unsigned long kLunEntryBytes = 8;

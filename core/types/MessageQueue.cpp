@@ -4,12 +4,12 @@
 
 namespace {
 
-constexpr int MAX_MESSAGES_PER_CALL = 10;
+constexpr int kMaxMessagesPerCall = 10;
 
 }  // namespace
 
 void ClearMsgQueue()
 {
     // The pump never takes a message it does not process, so none is lost.
-    harrow::platform::PumpMessages(MAX_MESSAGES_PER_CALL);
+    harrow::platform::PumpMessages(kMaxMessagesPerCall);
 }

@@ -38,11 +38,11 @@ struct SCSI_SenseData_s {
 };
 #pragma pack(pop)
 
-constexpr std::size_t SENSE_DATA_BYTES = 128;
+constexpr std::size_t kSenseDataBytes = 128;
 // The additional bytes begin after the 18-byte fixed header.
-constexpr std::size_t SENSE_HEADER_BYTES = 18;
+constexpr std::size_t kFixedSenseHeaderBytes = 18;
 
-static_assert(sizeof(SCSI_SenseData_s) == SENSE_DATA_BYTES);
+static_assert(sizeof(SCSI_SenseData_s) == kSenseDataBytes);
 static_assert(offsetof(SCSI_SenseData_s, ResponseCode) == 0);
 static_assert(offsetof(SCSI_SenseData_s, SegmentNumber) == 1);
 static_assert(offsetof(SCSI_SenseData_s, Flags) == 2);
@@ -53,4 +53,4 @@ static_assert(offsetof(SCSI_SenseData_s, AdditionalSenseCode) == 12);
 static_assert(offsetof(SCSI_SenseData_s, AdditionalSenseCodeQualifier) == 13);
 static_assert(offsetof(SCSI_SenseData_s, FieldReplaceableUnitCode) == 14);
 static_assert(offsetof(SCSI_SenseData_s, SenseKeySpecific) == 15);
-static_assert(offsetof(SCSI_SenseData_s, AdditionalBytes) == SENSE_HEADER_BYTES);
+static_assert(offsetof(SCSI_SenseData_s, AdditionalBytes) == kFixedSenseHeaderBytes);

@@ -2,12 +2,12 @@
 
 namespace {
 
-constexpr std::size_t FIXED_INFORMATION = 3;
-constexpr std::size_t FIXED_FRU = 14;
-constexpr std::size_t FIXED_KEY_SPECIFIC = 15;
+constexpr std::size_t kFixedInformation = 3;
+constexpr std::size_t kFixedFru = 14;
+constexpr std::size_t kFixedKeySpecific = 15;
 // Descriptor-format header: descriptors begin after the additional length byte 7.
-constexpr std::size_t DESCRIPTORS_BEGIN = 8;
-constexpr std::size_t ADDITIONAL_LENGTH = 7;
+constexpr std::size_t kDescriptorsBegin = 8;
+constexpr std::size_t kAdditionalLength = 7;
 
 std::uint8_t ByteOf(const SenseView::Span& span, std::size_t index)
 {
@@ -18,7 +18,7 @@ std::uint8_t ByteOf(const SenseView::Span& span, std::size_t index)
 
 std::size_t SenseView::End() const
 {
-    const std::size_t stated = DESCRIPTORS_BEGIN + static_cast<std::size_t>(At(ADDITIONAL_LENGTH));
+    const std::size_t stated = kDescriptorsBegin + static_cast<std::size_t>(At(kAdditionalLength));
     return stated < m_length ? stated : m_length;
 }
 
@@ -28,7 +28,7 @@ SenseView::Span SenseView::FindDescriptor(int type) const
         return {};
     }
     const std::size_t end = End();
-    std::size_t at = DESCRIPTORS_BEGIN;
+    std::size_t at = kDescriptorsBegin;
     while (at + 2 <= end) {
         const std::size_t length = 2 + static_cast<std::size_t>(m_bytes[at + 1]);
         if (at + length > end) {
@@ -45,9 +45,9 @@ SenseView::Span SenseView::FindDescriptor(int type) const
 int SenseView::Fru() const
 {
     if (!Descriptor()) {
-        return At(FIXED_FRU);
+        return At(kFixedFru);
     }
-    return ByteOf(FindDescriptor(SENSE_DESCRIPTOR_FRU), 3);
+    return ByteOf(FindDescriptor(kSenseDescriptorFru), 3);
 }
 
 int SenseView::StreamBits() const
@@ -56,11 +56,11 @@ int SenseView::StreamBits() const
         return At(2) & 0xE0;
     }
     // SPC-4 4.5.2.6: filemark, EOM, ILI; SBC-3 4.18.3 block commands: ILI only.
-    const Span stream = FindDescriptor(SENSE_DESCRIPTOR_STREAM_COMMANDS);
+    const Span stream = FindDescriptor(kSenseDescriptorStreamCommands);
     if (stream.bytes != nullptr) {
         return ByteOf(stream, 3) & 0xE0;
     }
-    return ByteOf(FindDescriptor(SENSE_DESCRIPTOR_BLOCK_COMMANDS), 3) & 0x20;
+    return ByteOf(FindDescriptor(kSenseDescriptorBlockCommands), 3) & 0x20;
 }
 
 int SenseView::KeyByte() const
@@ -76,7 +76,7 @@ bool SenseView::InformationValid() const
     if (!Descriptor()) {
         return (At(0) & 0x80) != 0;
     }
-    return (ByteOf(FindDescriptor(SENSE_DESCRIPTOR_INFORMATION), 2) & 0x80) != 0;
+    return (ByteOf(FindDescriptor(kSenseDescriptorInformation), 2) & 0x80) != 0;
 }
 
 std::uint64_t SenseView::Information() const
@@ -84,12 +84,12 @@ std::uint64_t SenseView::Information() const
     std::uint64_t value = 0;
     if (!Descriptor()) {
         for (std::size_t i = 0; i < 4; ++i) {
-            value = (value << 8) | static_cast<std::uint64_t>(At(FIXED_INFORMATION + i));
+            value = (value << 8) | static_cast<std::uint64_t>(At(kFixedInformation + i));
         }
         return value;
     }
     // SPC-4 4.5.2.2: eight bytes from byte 4 of the descriptor.
-    const Span information = FindDescriptor(SENSE_DESCRIPTOR_INFORMATION);
+    const Span information = FindDescriptor(kSenseDescriptorInformation);
     for (std::size_t i = 0; i < 8; ++i) {
         value = (value << 8) | ByteOf(information, 4 + i);
     }
@@ -99,17 +99,17 @@ std::uint64_t SenseView::Information() const
 std::array<std::uint8_t, 3> SenseView::SenseKeySpecific() const
 {
     if (!Descriptor()) {
-        return {static_cast<std::uint8_t>(At(FIXED_KEY_SPECIFIC)), static_cast<std::uint8_t>(At(FIXED_KEY_SPECIFIC + 1)),
-                static_cast<std::uint8_t>(At(FIXED_KEY_SPECIFIC + 2))};
+        return {static_cast<std::uint8_t>(At(kFixedKeySpecific)), static_cast<std::uint8_t>(At(kFixedKeySpecific + 1)),
+                static_cast<std::uint8_t>(At(kFixedKeySpecific + 2))};
     }
     // SPC-4 4.5.2.3: the three bytes from byte 4 of the descriptor.
-    const Span specific = FindDescriptor(SENSE_DESCRIPTOR_KEY_SPECIFIC);
+    const Span specific = FindDescriptor(kSenseDescriptorKeySpecific);
     return {ByteOf(specific, 4), ByteOf(specific, 5), ByteOf(specific, 6)};
 }
 
 std::optional<std::uint16_t> SenseView::Progress() const
 {
-    if (!SenseKeySpecificValid() || (Key() != SENSE_KEY_NO_SENSE && Key() != SENSE_KEY_NOT_READY)) {
+    if (!SenseKeySpecificValid() || (Key() != kSenseKeyNoSense && Key() != kSenseKeyNotReady)) {
         return std::nullopt;
     }
     const std::array<std::uint8_t, 3> specific = SenseKeySpecific();

@@ -6,29 +6,29 @@
 #include <optional>
 
 // Sense keys (SPC-4 table 27).
-constexpr int SENSE_KEY_NO_SENSE = 0x0;
-constexpr int SENSE_KEY_RECOVERED_ERROR = 0x1;
-constexpr int SENSE_KEY_NOT_READY = 0x2;
-constexpr int SENSE_KEY_MEDIUM_ERROR = 0x3;
-constexpr int SENSE_KEY_HARDWARE_ERROR = 0x4;
-constexpr int SENSE_KEY_ILLEGAL_REQUEST = 0x5;
-constexpr int SENSE_KEY_UNIT_ATTENTION = 0x6;
-constexpr int SENSE_KEY_DATA_PROTECT = 0x7;
-constexpr int SENSE_KEY_ABORTED_COMMAND = 0xB;
+constexpr int kSenseKeyNoSense = 0x0;
+constexpr int kSenseKeyRecoveredError = 0x1;
+constexpr int kSenseKeyNotReady = 0x2;
+constexpr int kSenseKeyMediumError = 0x3;
+constexpr int kSenseKeyHardwareError = 0x4;
+constexpr int kSenseKeyIllegalRequest = 0x5;
+constexpr int kSenseKeyUnitAttention = 0x6;
+constexpr int kSenseKeyDataProtect = 0x7;
+constexpr int kSenseKeyAbortedCommand = 0xB;
 
 // Response codes (SPC-4 4.5.1).
-constexpr int SENSE_FIXED_CURRENT = 0x70;
-constexpr int SENSE_FIXED_DEFERRED = 0x71;
-constexpr int SENSE_DESCRIPTOR_CURRENT = 0x72;
-constexpr int SENSE_DESCRIPTOR_DEFERRED = 0x73;
+constexpr int kSenseFixedCurrent = 0x70;
+constexpr int kSenseFixedDeferred = 0x71;
+constexpr int kSenseDescriptorCurrent = 0x72;
+constexpr int kSenseDescriptorDeferred = 0x73;
 
 // Descriptor types of descriptor-format sense (SPC-4 table 29).
-constexpr int SENSE_DESCRIPTOR_INFORMATION = 0x00;
-constexpr int SENSE_DESCRIPTOR_COMMAND_SPECIFIC = 0x01;
-constexpr int SENSE_DESCRIPTOR_KEY_SPECIFIC = 0x02;
-constexpr int SENSE_DESCRIPTOR_FRU = 0x03;
-constexpr int SENSE_DESCRIPTOR_STREAM_COMMANDS = 0x04;
-constexpr int SENSE_DESCRIPTOR_BLOCK_COMMANDS = 0x05;
+constexpr int kSenseDescriptorInformation = 0x00;
+constexpr int kSenseDescriptorCommandSpecific = 0x01;
+constexpr int kSenseDescriptorKeySpecific = 0x02;
+constexpr int kSenseDescriptorFru = 0x03;
+constexpr int kSenseDescriptorStreamCommands = 0x04;
+constexpr int kSenseDescriptorBlockCommands = 0x05;
 
 // One reading of sense data in either format of SPC-4 4.5: fixed (70h, 71h)
 // or descriptor (72h, 73h). Any other response code is read at the fixed
@@ -43,15 +43,15 @@ public:
     }
 
     int ResponseCode() const { return At(0) & 0x7F; }
-    bool Known() const { return ResponseCode() >= SENSE_FIXED_CURRENT && ResponseCode() <= SENSE_DESCRIPTOR_DEFERRED; }
+    bool Known() const { return ResponseCode() >= kSenseFixedCurrent && ResponseCode() <= kSenseDescriptorDeferred; }
     bool Descriptor() const
     {
-        return ResponseCode() == SENSE_DESCRIPTOR_CURRENT || ResponseCode() == SENSE_DESCRIPTOR_DEFERRED;
+        return ResponseCode() == kSenseDescriptorCurrent || ResponseCode() == kSenseDescriptorDeferred;
     }
-    bool Current() const { return ResponseCode() == SENSE_FIXED_CURRENT || ResponseCode() == SENSE_DESCRIPTOR_CURRENT; }
+    bool Current() const { return ResponseCode() == kSenseFixedCurrent || ResponseCode() == kSenseDescriptorCurrent; }
     bool Deferred() const
     {
-        return ResponseCode() == SENSE_FIXED_DEFERRED || ResponseCode() == SENSE_DESCRIPTOR_DEFERRED;
+        return ResponseCode() == kSenseFixedDeferred || ResponseCode() == kSenseDescriptorDeferred;
     }
 
     // The length reaches the ASCQ, the last of key, ASC and ASCQ: byte 3 in

@@ -48,7 +48,7 @@ TEST_F(SimulatedDrive, PerformanceIsHandedToTheDeviceAndAlarmsTrip)
     read.Cdb[0] = 0x28;
     read.Put32(2, 100);
     read.Put16(7, 64);
-    read.Transfer(&data, data.Size(), ScsiCommand::DATA_IN);
+    read.Transfer(&data, data.Size(), ScsiCommand::kDataIn);
     read.Lba = 100;
     read.Blocks = 64;
     ASSERT_EQ(drive->RunCommand(drive->GetCtlBlock(1), read), ERR_NONE);

@@ -53,7 +53,7 @@ TEST_F(ThreadProtocolTest, ThreadsSplitTheRangeAndDevicesKeepTheirOwnEnds)
 
     // 50 per cent of a device whose high block is 1100: up to block 550.
     CDiskVerifyTest percent(&one, 1, 0, 1, 0);
-    ASSERT_EQ(percent.StartTest(0, CTestBase::END_FROM_PERCENTAGE, 0, 50, 0), ERR_NONE);
+    ASSERT_EQ(percent.StartTest(0, CTestBase::kEndFromPercentage, 0, 50, 0), ERR_NONE);
     ASSERT_EQ(percent.StartTest(50, 0, 50, 0), ERR_NONE);
     RunToEnd(percent);
     long low = -1;

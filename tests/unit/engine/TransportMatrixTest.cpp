@@ -96,12 +96,12 @@ TEST_P(OverTransports, DataWrittenReadsBackCleanAndEachWriteCarriesItsOwnBlockNu
         }
     }
     EXPECT_EQ(Run<CDiskSeqReadTest>(kNumbers, 0, 256, 8).texts, kNoEvents);
-    EXPECT_EQ(Disk(0)->GetTestState(), CTestBase::TEST_STATE_PASSED);
+    EXPECT_EQ(Disk(0)->GetTestState(), CTestBase::kTestStatePassed);
 
     EXPECT_EQ(Run<CDiskSeqWriteTest>(kAA, 0, 256, 8).texts, kNoEvents);
     EXPECT_EQ(Run<CDiskSeqReadTest>(kAA, 0, 256, 8).texts, kNoEvents);
     EXPECT_EQ(Run<CDiskSeqWriteReadTest>(kNumbers, 300, 556, 8).texts, kNoEvents);
-    EXPECT_EQ(Disk(0)->GetTestState(), CTestBase::TEST_STATE_PASSED);
+    EXPECT_EQ(Disk(0)->GetTestState(), CTestBase::kTestStatePassed);
 }
 
 TEST_P(OverTransports, APlantedMismatchIsFoundEveryTime)
@@ -117,7 +117,7 @@ TEST_P(OverTransports, APlantedMismatchIsFoundEveryTime)
                   (std::vector<std::string>{"DATA COMPARE ERROR: Device 0:0:0 at block 37, byte 5: "
                                             "Expected 0xAA, Actual 0x55"}))
             << "round " << round;
-        EXPECT_EQ(Disk(0)->GetTestState(), CTestBase::TEST_STATE_FAILED);
+        EXPECT_EQ(Disk(0)->GetTestState(), CTestBase::kTestStateFailed);
     }
 }
 
@@ -127,7 +127,7 @@ TEST_P(OverTransports, AMediumErrorAmongTheLastCommandsFailsTheDrive)
     const Outcome outcome = Run<CDiskSeqReadTest>(0, 0, 256, 8);
     ASSERT_EQ(outcome.texts.size(), 1u);
     EXPECT_NE(outcome.texts[0].find("Sense Key = 03"), std::string::npos) << outcome.texts[0];
-    EXPECT_EQ(Disk(0)->GetTestState(), CTestBase::TEST_STATE_FAILED);
+    EXPECT_EQ(Disk(0)->GetTestState(), CTestBase::kTestStateFailed);
 }
 
 TEST_P(OverTransports, WritesStayInsideTheirRange)
@@ -168,7 +168,7 @@ TEST_P(OverTransports, WritesStayInsideTheirRange)
     ClearSeen();
     EXPECT_EQ(Run<CDiskSeqWriteTest>(kNumbers, 1000, 1000, 16, 1).texts, kNoEvents);
     EXPECT_EQ(Seen(0).Count(kWrite10), 0u);
-    EXPECT_EQ(Disk(0)->GetTestState(), CTestBase::TEST_STATE_PASSED);
+    EXPECT_EQ(Disk(0)->GetTestState(), CTestBase::kTestStatePassed);
 }
 
 TEST_P(OverTransports, RandomWriteReadReadsOnlyBlocksItWrote)

@@ -73,7 +73,7 @@ TEST_F(Trace, OptionsRoundTripThroughTheRegistryAndTracingIsOffUntilFlagged)
 
 TEST_F(Trace, LevelFilterAndFormatting)
 {
-    Configure(GTRACE_FLAG_ON, 0x400);
+    Configure(kGtraceFlagOn, 0x400);
     {
         GTrace scan(1, "Scan %d", 1);
         GTrace model(1024, "Model %d:%s", 3, "ok");
@@ -82,7 +82,7 @@ TEST_F(Trace, LevelFilterAndFormatting)
     }
     EXPECT_EQ(Written(), "Model 3:ok\nAlways\n" + std::string(1023, 'y') + "\n");
 
-    Configure(GTRACE_FLAG_ON | GTRACE_FLAG_LITERAL, 1);
+    Configure(kGtraceFlagOn | kGtraceFlagLiteral, 1);
     const char* format = "Read %d blocks";
     { GTrace scope(1, format, 5); }
     EXPECT_EQ(Written(), "Read %d blocks\n");
@@ -90,7 +90,7 @@ TEST_F(Trace, LevelFilterAndFormatting)
 
 TEST_F(Trace, TimingModeWritesTheDurationWhenTheScopeEnds)
 {
-    Configure(GTRACE_FLAG_ON | GTRACE_FLAG_TIMING, 0x20000);
+    Configure(kGtraceFlagOn | kGtraceFlagTiming, 0x20000);
     const long scaled = static_cast<long>(harrow::platform::ScaledMilliseconds(1500));
     {
         GTrace ioctl(0x20000, "CScsiIoCtl::Issue");
@@ -108,7 +108,7 @@ TEST_F(Trace, TimingModeWritesTheDurationWhenTheScopeEnds)
 
 TEST_F(Trace, DebuggerOutputSwitchesTracingOff)
 {
-    Configure(GTRACE_FLAG_ON | GTRACE_FLAG_DEBUGGER, 1);
+    Configure(kGtraceFlagOn | kGtraceFlagDebugger, 1);
     harrow::platform::SetMessageBoxHandler(&RecordBox);
     { GTrace scope(1, "first"); }
     EXPECT_EQ(g_BoxText, "GTrace can't output to DEBUGwindow - not in DEBUG");
@@ -121,7 +121,7 @@ TEST_F(Trace, DebuggerOutputSwitchesTracingOff)
 
 TEST_F(Trace, LinesOfSeveralThreadsStayWhole)
 {
-    Configure(GTRACE_FLAG_ON, 0x20000);
+    Configure(kGtraceFlagOn, 0x20000);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t] {

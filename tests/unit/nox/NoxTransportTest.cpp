@@ -61,7 +61,7 @@ protected:
     {
         std::memcpy(ctl.GetCdb(true), cdb.data(), cdb.size());
         ctl.SetBuffer(data, static_cast<long>(length));
-        EXPECT_EQ(ctl.CompleteCmd(6, length, length != 0 ? CScsiIoCtl::FLAG_DATA_IN : 0, 30, 0, 0, 0), ERR_NONE);
+        EXPECT_EQ(ctl.CompleteCmd(6, length, length != 0 ? CScsiIoCtl::kFlagDataIn : 0, 30, 0, 0, 0), ERR_NONE);
         if (const Error_t sent = ctl.DoIO(); sent != ERR_NONE) {
             return sent;
         }
@@ -102,7 +102,7 @@ TEST_F(NoxTransport, RequestBytes)
     EXPECT_EQ(cdb, bytes + 33);
     std::memset(bytes + 57, 0xAA, 128);
     ASSERT_EQ(tagged.SetBuffer(data, sizeof data), ERR_NONE);
-    ASSERT_EQ(tagged.CompleteCmd(20, sizeof data, CScsiIoCtl::FLAG_DATA_OUT, 45, 0, 1, 0), ERR_NONE);
+    ASSERT_EQ(tagged.CompleteCmd(20, sizeof data, CScsiIoCtl::kFlagDataOut, 45, 0, 1, 0), ERR_NONE);
     void* address = nullptr;
     std::memcpy(&address, bytes + 17, sizeof address);
     EXPECT_EQ(address, data);
@@ -122,7 +122,7 @@ TEST_F(NoxTransport, RequestBytes)
     SCSI_NOXIoCtl untagged(Address(1, 40, 0), 0);
     untagged.GetCdb(true);
     untagged.SetBuffer(data, sizeof data);
-    ASSERT_EQ(untagged.CompleteCmd(3, sizeof data, CScsiIoCtl::FLAG_DATA_IN, 30, 0, 1, 0), ERR_NONE);
+    ASSERT_EQ(untagged.CompleteCmd(3, sizeof data, CScsiIoCtl::kFlagDataIn, 30, 0, 1, 0), ERR_NONE);
     EXPECT_EQ(RequestOf(untagged)->CdbLength, 6);
     EXPECT_EQ(DWORD{RequestOf(untagged)->Flags}, 0x40u);
     EXPECT_EQ(RequestOf(untagged)->QueueTag, 0);
@@ -209,7 +209,7 @@ TEST_F(NoxTransport, AdapterStatusAndSrbMapping)
     BYTE data[16] = {};
     ctl.GetCdb(true)[0] = kInquiry;
     ctl.SetBuffer(data, sizeof data);
-    ctl.CompleteCmd(6, sizeof data, CScsiIoCtl::FLAG_DATA_IN, 30, 0, 0, 0);
+    ctl.CompleteCmd(6, sizeof data, CScsiIoCtl::kFlagDataIn, 30, 0, 0, 0);
     request->ScsiStatus = 2;
     for (const auto& row : srbRows) {
         request->Completion = row.code;
@@ -306,7 +306,7 @@ TEST_F(NoxTransport, UnitAttentionAndPolling)
         const BYTE cdb[6] = {kInquiry, 1, 0x80, 0, 255, 0};
         std::memcpy(ctl.GetCdb(true), cdb, sizeof cdb);
         ctl.SetBuffer(pages[index - 1].data(), 255);
-        ctl.CompleteCmd(6, 255, CScsiIoCtl::FLAG_DATA_IN, 30, 0, 0, 0);
+        ctl.CompleteCmd(6, 255, CScsiIoCtl::kFlagDataIn, 30, 0, 0, 0);
         ASSERT_EQ(ctl.DoIO(), ERR_NONE);
     }
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -106,9 +106,9 @@ TEST(MylexTunnel, DescriptorThenDataWithOneSequenceNumberEach)
     ControllerAdapter controller;
     MylexExtIoCtl ctl(CDevAddress(0, 2, 0, 1, 3, 0), 0, &controller);
     unsigned char inquiry[36] = {};
-    ASSERT_EQ(Tunnel(ctl, {0x12, 0, 0, 0, 36, 0}, inquiry, sizeof inquiry, CScsiIoCtl::FLAG_DATA_IN), ERR_NONE);
+    ASSERT_EQ(Tunnel(ctl, {0x12, 0, 0, 0, 36, 0}, inquiry, sizeof inquiry, CScsiIoCtl::kFlagDataIn), ERR_NONE);
     std::vector<unsigned char> block(512, 0xA5);
-    ASSERT_EQ(Tunnel(ctl, {0x2A, 0, 0, 0, 0, 9, 0, 0, 1, 0}, block.data(), block.size(), CScsiIoCtl::FLAG_DATA_OUT),
+    ASSERT_EQ(Tunnel(ctl, {0x2A, 0, 0, 0, 0, 9, 0, 0, 1, 0}, block.data(), block.size(), CScsiIoCtl::kFlagDataOut),
               ERR_NONE);
 
     const std::vector<Step>& s = controller.steps;
@@ -119,13 +119,13 @@ TEST(MylexTunnel, DescriptorThenDataWithOneSequenceNumberEach)
     const unsigned char inquiryCdb[] = {0x12, 0, 0, 0, 36, 0};
     std::copy(std::begin(inquiryCdb), std::end(inquiryCdb), descriptor.begin() + 16);
     EXPECT_EQ(s[0].data, descriptor);
-    EXPECT_EQ(s[0].flags, CScsiIoCtl::FLAG_DATA_OUT);
+    EXPECT_EQ(s[0].flags, CScsiIoCtl::kFlagDataOut);
     EXPECT_EQ((std::array<unsigned char, 3>{s[0].cdb[0], s[0].cdb[2], s[0].cdb[8]}),
               (std::array<unsigned char, 3>{0x22, 0xAD, 32}));
     EXPECT_EQ((std::array<unsigned char, 4>{s[1].cdb[0], s[1].cdb[2], s[1].cdb[7], s[1].cdb[8]}),
               (std::array<unsigned char, 4>{0x22, 0xAE, 0x00, 36}));
     EXPECT_EQ(s[1].buffer, inquiry);
-    EXPECT_EQ(s[1].flags, CScsiIoCtl::FLAG_DATA_IN);
+    EXPECT_EQ(s[1].flags, CScsiIoCtl::kFlagDataIn);
     EXPECT_EQ(s[2].data[3], 2) << "data out";
     EXPECT_EQ((std::array<unsigned char, 2>{s[3].cdb[7], s[3].cdb[8]}), (std::array<unsigned char, 2>{0x02, 0x00}));
 
@@ -141,11 +141,11 @@ TEST(MylexTunnel, TransfersBeyondTheSixteenBitLengthAreRefused)
     std::vector<unsigned char> data(0x10000, 0x5A);
     std::memcpy(ctl.GetCdb(true), "\x28\0\0\0\0\0\0\0\x80\0", 10);
     ASSERT_EQ(ctl.SetBuffer(data.data(), static_cast<long>(data.size())), ERR_NONE);
-    EXPECT_EQ(ctl.CompleteCmd(10, 0x10000, CScsiIoCtl::FLAG_DATA_IN, 30, 0, 128, 0), ERR_INVALID_PARAM);
+    EXPECT_EQ(ctl.CompleteCmd(10, 0x10000, CScsiIoCtl::kFlagDataIn, 30, 0, 128, 0), ERR_INVALID_PARAM);
     EXPECT_TRUE(controller.steps.empty());
 
     // The largest transfer that fits goes out with its length whole.
-    ASSERT_EQ(Tunnel(ctl, {0x28, 0, 0, 0, 0, 0, 0, 0, 0x7F, 0}, data.data(), 0xFFFF, CScsiIoCtl::FLAG_DATA_IN),
+    ASSERT_EQ(Tunnel(ctl, {0x28, 0, 0, 0, 0, 0, 0, 0, 0x7F, 0}, data.data(), 0xFFFF, CScsiIoCtl::kFlagDataIn),
               ERR_NONE);
     ASSERT_EQ(controller.steps.size(), 2u);
     EXPECT_EQ((std::array<unsigned char, 2>{controller.steps[1].cdb[7], controller.steps[1].cdb[8]}),

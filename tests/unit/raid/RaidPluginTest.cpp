@@ -148,7 +148,7 @@ TEST_F(RaidPluginTest, PassThroughBufferByteForByte)
     for (const auto& each : cases) {
         m_Miniport.sent.clear();
         RaidRequest request = Request(0, 1, 5, each.timeout);
-        request.Direction = RaidRequest::DIRECTION_OUT;
+        request.Direction = RaidRequest::kDirectionOut;
         request.DataLength = sizeof data;
         request.Data = data;
         ASSERT_EQ(DoCommand(&request), ERR_NONE);

@@ -125,7 +125,7 @@ TEST_F(RaidTreeTest, MegaRaidBlockSendsThroughThePlugIn)
     unsigned char* cdb = ctl.GetCdb(true);
     cdb[0] = 0x00;  // TEST UNIT READY
     ASSERT_EQ(ctl.CompleteCmd(6, 0, 0, 30, 0, 0, 0), ERR_NONE);
-    EXPECT_EQ(request->Request.Direction, RaidRequest::DIRECTION_IN) << "no data goes as data in";
+    EXPECT_EQ(request->Request.Direction, RaidRequest::kDirectionIn) << "no data goes as data in";
     EXPECT_EQ((std::array<int, 3>{request->Request.Adapter, request->Request.Channel, request->Request.Target}),
               (std::array<int, 3>{1, 1, 5}));
     EXPECT_EQ(ctl.DoIO(), ERR_NONE);
@@ -143,7 +143,7 @@ TEST_F(RaidTreeTest, MegaRaidBlockSendsThroughThePlugIn)
     const unsigned char read10[10] = {0x28, 0, 0, 0, 0, 7, 0, 0, 1, 0};
     std::memcpy(cdb, read10, sizeof read10);
     ASSERT_EQ(ctl.SetBuffer(data.Ptr(), 512), ERR_NONE);
-    ASSERT_EQ(ctl.CompleteCmd(10, 512, CScsiIoCtl::FLAG_DATA_IN, 30, 0, 0, 0), ERR_NONE);
+    ASSERT_EQ(ctl.CompleteCmd(10, 512, CScsiIoCtl::kFlagDataIn, 30, 0, 0, 0), ERR_NONE);
     EXPECT_EQ(ctl.DoIO(), ERR_CHECK_CONDITION);
     SRB_ExecSCSICmd srb{};
     ctl.FillSRB(&srb);

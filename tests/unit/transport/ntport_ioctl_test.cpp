@@ -78,7 +78,7 @@ TEST_F(NTPortIoCtlTest, RequestIsLaidOutAndFilledByName)
     ASSERT_NE(cdb, nullptr);
     cdb[0] = kRead10;
     ASSERT_EQ(block.SetBuffer(data.data(), 4096), ERR_NONE);
-    ASSERT_EQ(block.CompleteCmd(10, 4096, CScsiIoCtl::FLAG_DATA_IN, 45, 100, 8, 0), ERR_NONE);
+    ASSERT_EQ(block.CompleteCmd(10, 4096, CScsiIoCtl::kFlagDataIn, 45, 100, 8, 0), ERR_NONE);
 
     const void* raw = block.GetCtlBlock();
     EXPECT_EQ(sizeof(NTPortRequest_s), 192u);

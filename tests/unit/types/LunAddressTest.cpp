@@ -7,7 +7,7 @@
 
 namespace {
 
-using Entry = std::array<unsigned char, LUN_ENTRY_BYTES>;
+using Entry = std::array<unsigned char, kLunEntryBytes>;
 
 TEST(SingleLevelLun, PeripheralAndFlatAddressingGiveTheLun)
 {

@@ -162,7 +162,7 @@ TEST(SenseView, LaterDescriptorsFoundAfterUnknownOnes)
                          0x02, 0x06, 0x00, 0x00, 0x80, 0x12, 0x34, 0x00};
     EXPECT_EQ(ViewOf(bytes).Progress().value_or(0), 0x1234);
     EXPECT_EQ(ViewOf(bytes).FindDescriptor(0x80).length, 4u);
-    EXPECT_EQ(ViewOf(bytes).FindDescriptor(SENSE_DESCRIPTOR_FRU).bytes, nullptr);
+    EXPECT_EQ(ViewOf(bytes).FindDescriptor(kSenseDescriptorFru).bytes, nullptr);
 }
 
 // Devices that predate the response code put the key and codes at the fixed offsets.
