@@ -333,14 +333,14 @@ DWORD AspiLayer::Rescan(SRB_RescanPort* srb)
 DWORD AspiLayer::Timeouts(SRB_GetSetTimeouts* srb)
 {
     std::lock_guard guard(m_PortLock);
-    if (srb->SRB_HaId != aspi::WILDCARD && PortFor(srb->SRB_HaId) == nullptr) {
+    if (srb->SRB_HaId != aspi::kWildcard && PortFor(srb->SRB_HaId) == nullptr) {
         return aspi::SS_INVALID_HA;
     }
-    if ((srb->SRB_Flags & aspi::TIMEOUT_SET) != 0) {
+    if ((srb->SRB_Flags & aspi::kTimeoutSet) != 0) {
         m_Timeouts[{srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun}] = srb->SRB_Timeout;
         return aspi::SS_COMP;
     }
-    if ((srb->SRB_Flags & aspi::TIMEOUT_GET) != 0) {
+    if ((srb->SRB_Flags & aspi::kTimeoutGet) != 0) {
         srb->SRB_Timeout = TimeoutFor(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
         return aspi::SS_COMP;
     }
@@ -351,9 +351,9 @@ DWORD AspiLayer::TimeoutFor(BYTE haId, BYTE target, BYTE lun) const
 {
     // The most precise setting wins; 0xFF stands for any.
     const DeviceKey keys[] = {{haId, target, lun},
-                              {haId, target, aspi::WILDCARD},
-                              {haId, aspi::WILDCARD, aspi::WILDCARD},
-                              {aspi::WILDCARD, aspi::WILDCARD, aspi::WILDCARD}};
+                              {haId, target, aspi::kWildcard},
+                              {haId, aspi::kWildcard, aspi::kWildcard},
+                              {aspi::kWildcard, aspi::kWildcard, aspi::kWildcard}};
     for (const DeviceKey& key : keys) {
         if (const auto found = m_Timeouts.find(key); found != m_Timeouts.end()) {
             return found->second;

@@ -40,10 +40,10 @@ constexpr BYTE SRB_DIR_IN = 0x08;
 constexpr BYTE SRB_DIR_OUT = 0x10;
 
 // SC_GETSET_TIMEOUTS: SRB_DIR_IN reads a time-out, SRB_DIR_OUT sets it.
-constexpr BYTE TIMEOUT_GET = SRB_DIR_IN;
-constexpr BYTE TIMEOUT_SET = SRB_DIR_OUT;
+constexpr BYTE kTimeoutGet = SRB_DIR_IN;
+constexpr BYTE kTimeoutSet = SRB_DIR_OUT;
 // Any adapter, target or LUN in a set-timeouts block.
-constexpr BYTE WILDCARD = 0xFF;
+constexpr BYTE kWildcard = 0xFF;
 
 }  // namespace aspi
 

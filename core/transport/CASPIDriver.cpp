@@ -181,7 +181,7 @@ void CASPIDriver::EnterSend(const DeviceKey& device, DWORD wanted)
         m_TimeoutSrb = SRB_GetSetTimeouts{};
         m_TimeoutSrb.SRB_Cmd = aspi::SC_GETSET_TIMEOUTS;
         m_TimeoutSrb.SRB_HaId = std::get<0>(device);
-        m_TimeoutSrb.SRB_Flags = aspi::TIMEOUT_SET;
+        m_TimeoutSrb.SRB_Flags = aspi::kTimeoutSet;
         m_TimeoutSrb.SRB_Target = std::get<1>(device);
         m_TimeoutSrb.SRB_Lun = std::get<2>(device);
         m_TimeoutSrb.SRB_Timeout = wanted;

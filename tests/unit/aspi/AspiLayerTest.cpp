@@ -47,9 +47,9 @@ TEST_F(AspiLayerFixture, EveryRequestBlockKindIsAnswered)
     type.SRB_Target = 2;
     EXPECT_EQ(m_Send(&type), aspi::SS_NO_DEVICE);
 
-    SRB_GetSetTimeouts timeouts{aspi::SC_GETSET_TIMEOUTS, 0, 0, aspi::TIMEOUT_SET, 0, 1, 0, 20};
+    SRB_GetSetTimeouts timeouts{aspi::SC_GETSET_TIMEOUTS, 0, 0, aspi::kTimeoutSet, 0, 1, 0, 20};
     EXPECT_EQ(m_Send(&timeouts), aspi::SS_COMP);
-    timeouts.SRB_Flags = aspi::TIMEOUT_GET;
+    timeouts.SRB_Flags = aspi::kTimeoutGet;
     timeouts.SRB_Timeout = 0;
     timeouts.SRB_Lun = 1;
     EXPECT_EQ(m_Send(&timeouts), aspi::SS_COMP);
