@@ -109,11 +109,11 @@ void SendBare(const DeviceRecord& drive, const std::vector<int>& pages, std::vec
     const auto size = static_cast<std::uint32_t>(buffer.size());
     SendCdb(drive, cdb::Inquiry(36), buffer.data(), 36, 2);
     SendCdb(drive, cdb::InquiryPage(0x80, 252), buffer.data(), 252, 2);
-    SendCdb(drive, cdb::LogSense(0x00, LOG_CUMULATIVE, 0xFFFF), buffer.data(), size, 10);
+    SendCdb(drive, cdb::LogSense(0x00, kLogCumulative, 0xFFFF), buffer.data(), size, 10);
     for (const int page : pages) {
-        SendCdb(drive, cdb::LogSense(page, LOG_CUMULATIVE, 0xFFFF), buffer.data(), size, 10);
+        SendCdb(drive, cdb::LogSense(page, kLogCumulative, 0xFFFF), buffer.data(), size, 10);
     }
-    SendCdb(drive, cdb::ReadDefectData12(false, true, DEFECT_BYTES_FROM_INDEX, 8), buffer.data(), 8, 2);
+    SendCdb(drive, cdb::ReadDefectData12(false, true, kDefectBytesFromIndex, 8), buffer.data(), 8, 2);
 }
 
 void ReportOverhead(const fs::path& home, Verdicts& verdicts)

@@ -75,7 +75,7 @@ bool ListDevice(const AdapterInfo& adapter, int target, int lun)
 bool ListTarget(const AdapterInfo& adapter, int target)
 {
     int answered = -1;
-    for (int lun = 0; lun < PROBED_LUNS; ++lun) {
+    for (int lun = 0; lun < kProbedLuns; ++lun) {
         if (ListDevice(adapter, target, lun) && answered < 0) {
             answered = lun;
         }
@@ -135,11 +135,11 @@ void ReportCapacity(const DeviceRecord& record, int type)
 }
 
 // Bytes of the mode reply as ModeSensePage hands them out (from reply offset 8).
-constexpr std::size_t MODE_COPY_BYTES = MODE_REPLY_BYTES - MODE_REPLY_SKIP;
+constexpr std::size_t MODE_COPY_BYTES = kModeReplyBytes - kModeReplySkip;
 // Where the page starts in that copy: after the 4-byte header and one block descriptor.
-constexpr std::size_t PAGE_IN_COPY = 12 - MODE_REPLY_SKIP;
+constexpr std::size_t PAGE_IN_COPY = 12 - kModeReplySkip;
 // The long self-test time, bytes 30 and 31 of the reply.
-constexpr std::size_t LONG_DST_IN_COPY = 30 - MODE_REPLY_SKIP;
+constexpr std::size_t LONG_DST_IN_COPY = 30 - kModeReplySkip;
 constexpr int CONTROL_PAGE = 0x0A;
 
 void ReportDst(DeviceRecord& record)
@@ -153,7 +153,7 @@ void ReportDst(DeviceRecord& record)
     }
     Report("\t-this drive supports DST");
     std::array<std::uint8_t, MODE_COPY_BYTES> copy{};
-    ModeSensePage(record, CONTROL_PAGE, copy.data(), copy.size(), PAGE_CURRENT);
+    ModeSensePage(record, CONTROL_PAGE, copy.data(), copy.size(), kPageCurrent);
     const int longSeconds = (copy[LONG_DST_IN_COPY] << 8) | copy[LONG_DST_IN_COPY + 1];
     Report("\t\t-short DST time = 120 seconds");
     Report(Format("\t\t-long DST time = %d seconds", longSeconds));
@@ -177,7 +177,7 @@ struct ModeSettings {
 
 std::uint8_t& Slot(Setting& setting, int pageControl)
 {
-    return pageControl == PAGE_CURRENT ? setting.current : setting.fallback;
+    return pageControl == kPageCurrent ? setting.current : setting.fallback;
 }
 
 std::uint8_t Bit(std::uint8_t byte, int bit) { return static_cast<std::uint8_t>((byte >> bit) & 1); }
@@ -243,7 +243,7 @@ void ReportModeJson(const ModeSettings& settings)
 void ReportModePages(DeviceRecord& record)
 {
     ModeSettings settings;
-    for (const int pageControl : {PAGE_CURRENT, PAGE_DEFAULT}) {
+    for (const int pageControl : {kPageCurrent, kPageDefault}) {
         for (const int pageCode : {0x08, 0x00, 0x01, 0x1C, 0x19}) {
             ReadPageFields(record, pageCode, pageControl, settings);
         }
@@ -287,7 +287,7 @@ int ListDevices()
         if (JsonReport* json = ActiveJson()) {
             json->AddAdapter(info);
         }
-        const int targets = TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]);
+        const int targets = TargetsToProbe(info.block[kAdapterBlockDevices]);
         for (int target = 0; target < targets; ++target) {
             anyDevice = ListTarget(info, target) || anyDevice;
         }
@@ -302,7 +302,7 @@ int ListDevices()
 int InquiryReport(DeviceRecord record)
 {
     SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT);
-    std::array<std::uint8_t, IDENTITY_BYTES> copy{};
+    std::array<std::uint8_t, kIdentityBytes> copy{};
     DeviceIdentity identity;
     if (ReadIdentity(record, identity, copy.data()) != 0) {
         Report("Device Failed Inquiry No Sense Data");

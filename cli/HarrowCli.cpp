@@ -282,7 +282,7 @@ int HarrowCli::RefuseDevice()
 {
     const CliCommand command = m_line.command;
     // The health commands answer with their bit mask, where 1 is a refused command line.
-    const int noDevice = TakesHealthDevice(command) ? static_cast<int>(health_bit::REFUSED) : EXIT_NO_DEVICE;
+    const int noDevice = TakesHealthDevice(command) ? static_cast<int>(health_bit::kRefused) : EXIT_NO_DEVICE;
     if (!m_line.deviceName.empty() && (NeedsDevice(command) || command == CMD_RMA || TakesHealthDevice(command))) {
         const LinuxDeviceNames* names = ActiveDeviceNames();
         if (names == nullptr) {
@@ -331,7 +331,7 @@ int HarrowCli::RunTest()
         m_json->EndTest(record, result);
         bool inProgress = false;
         int resultCode = 0;
-        if (m_json->RanSelfTest() && ReadSelfTestStatus(record, SELF_TEST_PAGE, inProgress, resultCode) == 0) {
+        if (m_json->RanSelfTest() && ReadSelfTestStatus(record, kSelfTestPage, inProgress, resultCode) == 0) {
             m_json->SetSelfTestEntry(SharedBuffer());
         }
     }

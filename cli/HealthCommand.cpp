@@ -22,7 +22,7 @@ int Refuse(const std::string& why)
     if (JsonReport* json = ActiveJson()) {
         json->SetError(why);
     }
-    return static_cast<int>(health_bit::REFUSED);
+    return static_cast<int>(health_bit::kRefused);
 }
 
 // The device the command works on, or the reason there is none.
@@ -31,7 +31,7 @@ std::string DeviceProblem(const CommandLine& line, const char* option)
     if (!line.deviceGiven) {
         return std::string(option) + " needs a device address (HA:TAR:LUN)";
     }
-    if (line.device.hostAdapter == NO_NUMBER) {
+    if (line.device.hostAdapter == kNoNumber) {
         return std::string(option) + " needs a valid device address (HA:TAR:LUN)";
     }
     return {};
@@ -85,7 +85,7 @@ int Metrics(const CommandLine& line)
     }
     if (!written) {
         std::fprintf(stderr, "HarrowCLI: the metrics file was not written: %s\n", error.c_str());
-        return static_cast<int>(health_bit::COMMAND_FAILED);
+        return static_cast<int>(health_bit::kCommandFailed);
     }
     Print({Format("Health metrics of %zu disk%s written to %s", reports.size(), reports.size() == 1 ? "" : "s",
                   line.health.metricsFile.c_str()),

@@ -41,9 +41,9 @@ int WriteRmaForm(const DeviceRecord& record)
     const std::string header = RmaHeader();
     std::string reason;
     const harrow::platform::OutputFile file =
-        harrow::platform::OpenOutputFile(RMA_FILE_NAME, harrow::platform::OutputMode::Append, &reason);
+        harrow::platform::OpenOutputFile(kRmaFileName, harrow::platform::OutputMode::Append, &reason);
     if (!file) {
-        std::fprintf(stderr, "harrow: %s: %s\n", RMA_FILE_NAME, reason.c_str());
+        std::fprintf(stderr, "harrow: %s: %s\n", kRmaFileName, reason.c_str());
         std::printf("\nError opening RMA file rmalog.txt\n\n");
         return 1;
     }

@@ -20,28 +20,28 @@
 
 namespace {
 
-constexpr std::uint8_t HOST_STATUS_OVERRUN = 0x12;
-constexpr std::uint8_t REQUEST_COMPLETED = 1;
-constexpr std::uint8_t STATUS_CHECK_CONDITION = 2;
-constexpr int FALLBACK_RESULT = 2;
+constexpr std::uint8_t kHostStatusOverrun = 0x12;
+constexpr std::uint8_t kRequestCompleted = 1;
+constexpr std::uint8_t kStatusCheckCondition = 2;
+constexpr int kFallbackResult = 2;
 // No pause unless the registry asks for one (250 restores the original pacing).
-constexpr unsigned long DEFAULT_PAUSE_MS = 0;
+constexpr unsigned long kDefaultPauseMs = 0;
 // A minute between commands is already far more than any user wants; a larger
 // value is a typo, and would otherwise sleep for up to 49 days per command.
-constexpr unsigned long MAX_PAUSE_MS = 60000;
-constexpr long ORDINARY_TIMEOUT = 30;
-constexpr long EIGHT_HOURS = 28800;
-constexpr const char* OPTIONS_KEY = "Software\\Kestrel\\Harrow Viraradiza\\Options";
+constexpr unsigned long kMaxPauseMs = 60000;
+constexpr long kOrdinaryTimeout = 30;
+constexpr long kEightHours = 28800;
+constexpr const char* kOptionsKey = "Software\\Kestrel\\Harrow Viraradiza\\Options";
 
-std::array<std::uint8_t, RECORD_SENSE_BYTES> g_lastSense{};
+std::array<std::uint8_t, kRecordSenseBytes> g_lastSense{};
 
 std::uint32_t EffectiveTimeout(long timeout)
 {
-    if (timeout == TIMEOUT_DEFAULT) {
-        return ORDINARY_TIMEOUT;
+    if (timeout == kTimeoutDefault) {
+        return kOrdinaryTimeout;
     }
-    if (timeout == TIMEOUT_EIGHT_HOURS) {
-        return EIGHT_HOURS;
+    if (timeout == kTimeoutEightHours) {
+        return kEightHours;
     }
     return static_cast<std::uint32_t>(timeout);
 }
@@ -55,7 +55,7 @@ SCSI_Cdb_UserDef16Byte_s BuildUserCdb(const CdbRequest& request)
     }
     user.CdbLength = static_cast<std::uint8_t>(length);
     if (request.length != 0) {
-        user.Flags = request.direction == DIRECTION_IN ? CScsiIoCtl::kFlagDataIn : CScsiIoCtl::kFlagDataOut;
+        user.Flags = request.direction == kDirectionIn ? CScsiIoCtl::kFlagDataIn : CScsiIoCtl::kFlagDataOut;
     }
     user.DataLength = request.length;
     user.Timeout = EffectiveTimeout(request.timeout);
@@ -65,12 +65,12 @@ SCSI_Cdb_UserDef16Byte_s BuildUserCdb(const CdbRequest& request)
 int OutcomeOf(const RequestBlock& block)
 {
     if (block.SRB_HaStat != 0) {
-        return block.SRB_HaStat == HOST_STATUS_OVERRUN ? 0 : OUTCOME_ADAPTER_FAILURE;
+        return block.SRB_HaStat == kHostStatusOverrun ? 0 : kOutcomeAdapterFailure;
     }
     if (block.SRB_TargStat != 0) {
         return block.SRB_TargStat;
     }
-    return block.SRB_Status == REQUEST_COMPLETED ? 0 : block.SRB_Status;
+    return block.SRB_Status == kRequestCompleted ? 0 : block.SRB_Status;
 }
 
 const char* AdapterText(std::uint8_t status)
@@ -106,7 +106,7 @@ std::string CommandErrorText(const RequestBlock& block, const std::uint8_t* cdb)
     std::string text = Format("SCSI Command 0x%2.2X failed for device %d:%d:%d \n", cdb != nullptr ? cdb[0] : 0,
                               block.SRB_HaId, block.SRB_Target, block.SRB_Lun);
     if (block.SRB_HaStat == 0) {
-        if (block.SRB_TargStat == STATUS_CHECK_CONDITION) {
+        if (block.SRB_TargStat == kStatusCheckCondition) {
             const SenseTexts texts = DecodeSense();
             const SenseView sense(LastSense());
             text += Format("Sense Key = 0x%2.2X, Code = 0x%2.2X, ASQ = 0x%2.2X\n %s\n%s\n%s\n", sense.Key(),
@@ -127,11 +127,11 @@ void PauseAfterGoodCommand()
 }
 
 // The RAID controller takes the command in a 32-byte packet, then moves its data.
-constexpr std::uint8_t RAID_OPCODE = 0x22;
-constexpr std::uint8_t RAID_SEND_PACKET = 0xAD;
-constexpr std::uint8_t RAID_MOVE_DATA = 0xAE;
-constexpr std::uint32_t RAID_PACKET_BYTES = 32;
-constexpr int RAID_PACKET_CDB_OFFSET = 16;
+constexpr std::uint8_t kRaidOpcode = 0x22;
+constexpr std::uint8_t kRaidSendPacket = 0xAD;
+constexpr std::uint8_t kRaidMoveData = 0xAE;
+constexpr std::uint32_t kRaidPacketBytes = 32;
+constexpr int kRaidPacketCdbOffset = 16;
 
 std::uint16_t NextRaidTag()
 {
@@ -143,7 +143,7 @@ std::array<std::uint8_t, 10> RaidCdb(std::uint8_t action, const DeviceRecord& re
                                      std::uint32_t length)
 {
     std::array<std::uint8_t, 10> cdb{};
-    cdb[0] = RAID_OPCODE;
+    cdb[0] = kRaidOpcode;
     cdb[2] = action;
     cdb[3] = static_cast<std::uint8_t>(record.channel);
     cdb[4] = static_cast<std::uint8_t>(record.target);
@@ -159,7 +159,7 @@ std::uint8_t RaidDirectionCode(const CdbRequest& request)
     if (request.length == 0) {
         return 0;
     }
-    return request.direction == DIRECTION_IN ? 1 : 2;
+    return request.direction == kDirectionIn ? 1 : 2;
 }
 
 int RaidPassThrough(const DeviceRecord& record, const CdbRequest& request, RequestBlock& block, int& outcome)
@@ -169,29 +169,29 @@ int RaidPassThrough(const DeviceRecord& record, const CdbRequest& request, Reque
     const std::uint16_t tag = NextRaidTag();
     const int cdbLength = std::clamp(request.cdbLength, 0, static_cast<int>(sizeof(RequestBlock::CDBByte)));
 
-    std::array<std::uint8_t, RAID_PACKET_BYTES> packet{};
+    std::array<std::uint8_t, kRaidPacketBytes> packet{};
     packet[0] = static_cast<std::uint8_t>(record.channel);
     packet[1] = static_cast<std::uint8_t>(record.target);
     packet[2] = static_cast<std::uint8_t>(cdbLength);
     packet[3] = RaidDirectionCode(request);
     packet[4] = 1;
     if (request.cdb != nullptr) {
-        std::memcpy(packet.data() + RAID_PACKET_CDB_OFFSET, request.cdb, static_cast<std::size_t>(cdbLength));
+        std::memcpy(packet.data() + kRaidPacketCdbOffset, request.cdb, static_cast<std::size_t>(cdbLength));
     }
 
-    const auto send = RaidCdb(RAID_SEND_PACKET, record, tag, RAID_PACKET_BYTES);
+    const auto send = RaidCdb(kRaidSendPacket, record, tag, kRaidPacketBytes);
     CdbRequest wrapper = request;
     wrapper.cdb = send.data();
     wrapper.cdbLength = static_cast<int>(send.size());
     wrapper.data = packet.data();
-    wrapper.length = RAID_PACKET_BYTES;
-    wrapper.direction = DIRECTION_OUT;
+    wrapper.length = kRaidPacketBytes;
+    wrapper.direction = kDirectionOut;
     int result = ExecuteCdb(wrapper, record.hostAdapter, record.raidTarget, 0, block, outcome);
-    if (result != CMD_CARRIED_OUT || outcome != 0) {
+    if (result != kCmdCarriedOut || outcome != 0) {
         return result;
     }
 
-    const auto move = RaidCdb(RAID_MOVE_DATA, record, tag, request.length);
+    const auto move = RaidCdb(kRaidMoveData, record, tag, request.length);
     CdbRequest mover = request;
     mover.cdb = move.data();
     mover.cdbLength = static_cast<int>(move.size());
@@ -201,8 +201,8 @@ int RaidPassThrough(const DeviceRecord& record, const CdbRequest& request, Reque
 unsigned long ReadPauseFromRegistry()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, OPTIONS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return DEFAULT_PAUSE_MS;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kOptionsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return kDefaultPauseMs;
     }
     DWORD type = 0;
     DWORD value = 0;
@@ -211,26 +211,26 @@ unsigned long ReadPauseFromRegistry()
         RegQueryValueExA(key, "CommandPauseMs", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || type != REG_DWORD) {
-        return DEFAULT_PAUSE_MS;
+        return kDefaultPauseMs;
     }
-    if (value > MAX_PAUSE_MS) {
+    if (value > kMaxPauseMs) {
         std::fprintf(stderr, "harrow: CommandPauseMs %lu is above %lu ms and is ignored; the pause stays %lu ms\n",
-                     static_cast<unsigned long>(value), MAX_PAUSE_MS, DEFAULT_PAUSE_MS);
-        return DEFAULT_PAUSE_MS;
+                     static_cast<unsigned long>(value), kMaxPauseMs, kDefaultPauseMs);
+        return kDefaultPauseMs;
     }
     return value;
 }
 
 }  // namespace
 
-const std::array<std::uint8_t, RECORD_SENSE_BYTES>& LastSense() { return g_lastSense; }
+const std::array<std::uint8_t, kRecordSenseBytes>& LastSense() { return g_lastSense; }
 
 void SetLastSense(const std::uint8_t* sense) { std::memcpy(g_lastSense.data(), sense, g_lastSense.size()); }
 
 // One per thread: the windowed program reads drives from several threads at once.
 std::uint8_t* SharedBuffer()
 {
-    thread_local std::vector<std::uint8_t> buffer(SHARED_BUFFER_BYTES);
+    thread_local std::vector<std::uint8_t> buffer(kSharedBufferBytes);
     return buffer.data();
 }
 
@@ -242,18 +242,18 @@ unsigned long CommandPauseMs()
 
 namespace {
 
-// Sends the command to one device of the tree; CMD_NO_DEVICE when there is none.
+// Sends the command to one device of the tree; kCmdNoDevice when there is none.
 int ExecuteOnDevice(SCSIDevice* device, const CdbRequest& request, RequestBlock& block, int& outcome)
 {
     if (device == nullptr) {
-        return CMD_NO_DEVICE;
+        return kCmdNoDevice;
     }
     SCSI_Cdb_UserDef16Byte_s user = BuildUserCdb(request);
     try {
         if (device->SCSI_CDB_DANGER(request.ctlIndex, &user, request.data) != ERR_NONE) {
             // Refused before it reached the drive: the block still holds the previous command.
-            outcome = FALLBACK_RESULT;
-            return FALLBACK_RESULT;
+            outcome = kFallbackResult;
+            return kFallbackResult;
         }
         PauseAfterGoodCommand();
         if (CScsiIoCtl* ctl = device->GetCtlBlock(request.ctlIndex); ctl != nullptr) {
@@ -264,11 +264,11 @@ int ExecuteOnDevice(SCSIDevice* device, const CdbRequest& request, RequestBlock&
     } catch (CEventBase* event) {
         // The raw path throws the block itself; an event here still means the command failed.
         delete event;
-        outcome = FALLBACK_RESULT;
-        return FALLBACK_RESULT;
+        outcome = kFallbackResult;
+        return kFallbackResult;
     }
     outcome = OutcomeOf(block);
-    return CMD_CARRIED_OUT;
+    return kCmdCarriedOut;
 }
 
 // HA:CH:TAR:LUN names a drive behind channel CH of the MegaRAID controller on port HA.
@@ -278,7 +278,7 @@ int ExecuteOnChannel(const DeviceRecord& record, const CdbRequest& request, Requ
     std::memset(&block, 0, sizeof block);
     CComputerSystem* system = CComputerSystem::Instance();
     if (system == nullptr) {
-        return CMD_NO_DEVICE;
+        return kCmdNoDevice;
     }
     return ExecuteOnDevice(system->GetChannelDevice(record.hostAdapter, record.channel, record.target, record.lun),
                            request, block, outcome);
@@ -292,7 +292,7 @@ int ExecuteCdb(const CdbRequest& request, int hostAdapter, int target, int lun, 
     std::memset(&block, 0, sizeof block);
     CComputerSystem* system = CComputerSystem::Instance();
     if (system == nullptr) {
-        return CMD_NO_DEVICE;
+        return kCmdNoDevice;
     }
     return ExecuteOnDevice(system->GetSCSIDevice(hostAdapter, target, lun), request, block, outcome);
 }
@@ -312,7 +312,7 @@ int RouteCdb(const DeviceRecord& record, const CdbRequest& request, RequestBlock
     }
     default:
         std::memset(&block, 0, sizeof block);
-        return CMD_CARRIED_OUT;
+        return kCmdCarriedOut;
     }
 }
 
@@ -345,17 +345,17 @@ int ShowCommandError(CScsiIoCtl* failed, bool report, const std::uint8_t* cdb, i
         failed->FillSRB(&block);
     }
     SetLastSense(reinterpret_cast<const std::uint8_t*>(&block.SenseArea));
-    int result = FALLBACK_RESULT;
+    int result = kFallbackResult;
     if (block.SRB_HaStat != 0) {
-        outcome = OUTCOME_ADAPTER_FAILURE;
+        outcome = kOutcomeAdapterFailure;
         result = block.SRB_HaStat;
     } else if (block.SRB_TargStat != 0) {
         outcome = block.SRB_TargStat;
         result = block.SRB_Status;
-    } else if (block.SRB_Status != 0 && block.SRB_Status != REQUEST_COMPLETED) {
+    } else if (block.SRB_Status != 0 && block.SRB_Status != kRequestCompleted) {
         outcome = result = block.SRB_Status;
     } else {
-        outcome = result = FALLBACK_RESULT;
+        outcome = result = kFallbackResult;
     }
     if (report) {
         MessageBoxA(nullptr, CommandErrorText(block, cdb).c_str(), "Command Error", MB_OK | MB_ICONERROR);

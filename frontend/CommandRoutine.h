@@ -11,17 +11,17 @@
 class CScsiIoCtl;
 
 // Results of the command routine besides the codes of ShowCommandError.
-constexpr int CMD_CARRIED_OUT = 1;
-constexpr int CMD_NO_DEVICE = 130;
+constexpr int kCmdCarriedOut = 1;
+constexpr int kCmdNoDevice = 130;
 // Outcome of a command that the host adapter reported as failed.
-constexpr int OUTCOME_ADAPTER_FAILURE = 0x5AA5;
+constexpr int kOutcomeAdapterFailure = 0x5AA5;
 
-constexpr int DIRECTION_IN = 1;
-constexpr int DIRECTION_OUT = 2;
+constexpr int kDirectionIn = 1;
+constexpr int kDirectionOut = 2;
 
 // Time-outs: 0 asks for the ordinary 30 s, -1 for eight hours.
-constexpr long TIMEOUT_DEFAULT = 0;
-constexpr long TIMEOUT_EIGHT_HOURS = -1;
+constexpr long kTimeoutDefault = 0;
+constexpr long kTimeoutEightHours = -1;
 
 // One raw command as a front end builds it.
 struct CdbRequest {
@@ -29,8 +29,8 @@ struct CdbRequest {
     int cdbLength = 0;
     std::uint8_t* data = nullptr;
     std::uint32_t length = 0;
-    int direction = DIRECTION_IN;
-    long timeout = TIMEOUT_DEFAULT;
+    int direction = kDirectionIn;
+    long timeout = kTimeoutDefault;
     bool report = false;
     unsigned long ctlIndex = 0;
 };
@@ -38,8 +38,8 @@ struct CdbRequest {
 using RequestBlock = SRB_ExecSCSICmd;
 
 // Sends the command to (ha, target, lun) through the core. Returns
-// CMD_CARRIED_OUT with the outcome (0 = good) and the request block filled,
-// CMD_NO_DEVICE, or what ShowCommandError answers for a failed command.
+// kCmdCarriedOut with the outcome (0 = good) and the request block filled,
+// kCmdNoDevice, or what ShowCommandError answers for a failed command.
 int ExecuteCdb(const CdbRequest& request, int hostAdapter, int target, int lun, RequestBlock& block, int& outcome);
 
 // Sends the command the way the record's address form needs.
@@ -55,7 +55,7 @@ struct CdbAnswer {
     int result = 0;
     int outcome = 1;
     RequestBlock block;
-    bool Good() const { return result == CMD_CARRIED_OUT && outcome == 0; }
+    bool Good() const { return result == kCmdCarriedOut && outcome == 0; }
     const std::uint8_t* Sense() const { return reinterpret_cast<const std::uint8_t*>(&block.SenseArea); }
     SenseView ViewSense() const { return SenseView(Sense(), sizeof block.SenseArea); }
 };
@@ -63,22 +63,22 @@ struct CdbAnswer {
 // RouteCdb without the error report, on the device's control block ctlIndex.
 CdbAnswer SendCdb(const DeviceRecord& record, const std::uint8_t* cdb, int cdbLength, std::uint8_t* data,
                   std::uint32_t length, int direction, long timeout, unsigned long ctlIndex = 0);
-// The same for a built command; a command that moves no data goes as DIRECTION_IN.
+// The same for a built command; a command that moves no data goes as kDirectionIn.
 CdbAnswer SendCdb(const DeviceRecord& record, const Cdb& cdb, std::uint8_t* data, std::uint32_t length, long timeout,
                   unsigned long ctlIndex = 0);
 // The transfer direction of the command routine for a built command.
-constexpr int DirectionOf(const Cdb& cdb) { return cdb.direction == CdbDirection::Out ? DIRECTION_OUT : DIRECTION_IN; }
+constexpr int DirectionOf(const Cdb& cdb) { return cdb.direction == CdbDirection::Out ? kDirectionOut : kDirectionIn; }
 
 // Turns a command the core threw into an outcome and a result, keeps its
 // sense bytes as the last sense copy and, with report, shows "Command Error".
 int ShowCommandError(CScsiIoCtl* failed, bool report, const std::uint8_t* cdb, int& outcome, RequestBlock& block);
 
 // The sense bytes of the last failed command.
-const std::array<std::uint8_t, RECORD_SENSE_BYTES>& LastSense();
+const std::array<std::uint8_t, kRecordSenseBytes>& LastSense();
 void SetLastSense(const std::uint8_t* sense);
 
 // The front ends' 64 KB data buffer, one per thread, made on its first use there.
-constexpr std::uint32_t SHARED_BUFFER_BYTES = 64 * 1024;
+constexpr std::uint32_t kSharedBufferBytes = 64 * 1024;
 std::uint8_t* SharedBuffer();
 
 // Milliseconds to wait after a good command (registry "CommandPauseMs", default 0).

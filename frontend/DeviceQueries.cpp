@@ -17,14 +17,14 @@
 
 namespace {
 
-constexpr long SHORT_TIMEOUT = 2;
-constexpr long LOG_SENSE_TIMEOUT = 10;
+constexpr long kShortTimeout = 2;
+constexpr long kLogSenseTimeout = 10;
 // The answer of the command routine that asks for the shorter INQUIRY.
-constexpr int RETRY_SHORT_INQUIRY = 32;
+constexpr int kRetryShortInquiry = 32;
 // The host adapter status of a data underrun: what a capacity answer too short to read fails with.
-constexpr int SHORT_CAPACITY_ANSWER = 0x12;
+constexpr int kShortCapacityAnswer = 0x12;
 // READ CAPACITY(16): the last LBA and the block length (SBC-3 table 65).
-constexpr std::uint32_t CAPACITY16_FIELD_BYTES = 12;
+constexpr std::uint32_t kCapacity16FieldBytes = 12;
 
 // Keeps the computer system quiet for one scope.
 class SilentScope {
@@ -54,7 +54,7 @@ CComputerSystem* SystemOrComplain()
 struct Sent {
     int result;
     int outcome;
-    bool Good() const { return result == CMD_CARRIED_OUT && outcome == 0; }
+    bool Good() const { return result == kCmdCarriedOut && outcome == 0; }
     // 0 when good, else a non-zero outcome code.
     int Code() const
     {
@@ -100,7 +100,7 @@ bool TextContains(const std::vector<std::uint8_t>& buffer, std::size_t from, con
 Sent ReadLogPage(const DeviceRecord& record, std::uint8_t pageByte)
 {
     return Send(record, cdb::LogSense(pageByte & 0x3F, pageByte >> 6, 0xFFFF), SharedBuffer(), 0xFFFF,
-                LOG_SENSE_TIMEOUT);
+                kLogSenseTimeout);
 }
 
 // The Unit Serial Number VPD page (SPC-4 7.8.15), where drives of other
@@ -108,16 +108,16 @@ Sent ReadLogPage(const DeviceRecord& record, std::uint8_t pageByte)
 // Empty when the page is not offered.
 std::string UnitSerialNumber(const DeviceRecord& record)
 {
-    constexpr std::uint8_t SERIAL_PAGE = 0x80;
-    constexpr std::size_t SERIAL_FROM = 4;
+    constexpr std::uint8_t kSerialPage = 0x80;
+    constexpr std::size_t kSerialFrom = 4;
     std::array<std::uint8_t, 0xFF> page{};
-    const Cdb inquiry = cdb::InquiryPage(SERIAL_PAGE, page.size());
-    if (!Send(record, inquiry, page.data(), page.size(), SHORT_TIMEOUT).Good() ||
-        page[1] != SERIAL_PAGE) {
+    const Cdb inquiry = cdb::InquiryPage(kSerialPage, page.size());
+    if (!Send(record, inquiry, page.data(), page.size(), kShortTimeout).Good() ||
+        page[1] != kSerialPage) {
         return {};
     }
-    const std::size_t length = std::min<std::size_t>(page[3], page.size() - SERIAL_FROM);
-    std::string serial = Field(page.data(), SERIAL_FROM, length);
+    const std::size_t length = std::min<std::size_t>(page[3], page.size() - kSerialFrom);
+    std::string serial = Field(page.data(), kSerialFrom, length);
     std::replace_if(serial.begin(), serial.end(), [](char c) { return std::isprint(static_cast<unsigned char>(c)) == 0; },
                     ' ');
     const auto first = serial.find_first_not_of(' ');
@@ -131,7 +131,7 @@ std::string UnitSerialNumber(const DeviceRecord& record)
 
 long& ModeSenseTimeout()
 {
-    static long timeout = SHORT_TIMEOUT;
+    static long timeout = kShortTimeout;
     return timeout;
 }
 
@@ -139,7 +139,7 @@ int GetAdapterInfo(int adapter, AdapterInfo& info)
 {
     CComputerSystem* system = SystemOrComplain();
     if (system == nullptr) {
-        return NO_SYSTEM;
+        return kNoSystem;
     }
     info.adapterCount = system->NumHostAdapters();
     CHostAdapter* host = adapter >= 0 && adapter < info.adapterCount ? system->GetHostAdapter(adapter) : nullptr;
@@ -148,10 +148,10 @@ int GetAdapterInfo(int adapter, AdapterInfo& info)
     }
     info.number = host->GetAssignedID();
     info.scsiId = host->GetHATargetNum();
-    info.aspiString = host->GetASPIString().substr(0, ADAPTER_TEXT_BYTES);
-    info.adapterString = host->GetHAString().substr(0, ADAPTER_TEXT_BYTES);
+    info.aspiString = host->GetASPIString().substr(0, kAdapterTextBytes);
+    info.adapterString = host->GetHAString().substr(0, kAdapterTextBytes);
     info.block.fill(0);
-    info.block[ADAPTER_BLOCK_DEVICES] = static_cast<std::uint8_t>(host->GetDevsSupported());
+    info.block[kAdapterBlockDevices] = static_cast<std::uint8_t>(host->GetDevsSupported());
     const auto* channel = dynamic_cast<const CAMIRAIDChannel*>(host);
     info.channel = channel != nullptr ? channel->GetChannel() : -1;
     return 1;
@@ -161,7 +161,7 @@ int RescanAdapter(int adapter)
 {
     CComputerSystem* system = SystemOrComplain();
     if (system == nullptr) {
-        return NO_SYSTEM;
+        return kNoSystem;
     }
     CHostAdapter* host =
         adapter >= 0 && adapter < system->NumHostAdapters() ? system->GetHostAdapter(adapter) : nullptr;
@@ -191,18 +191,18 @@ bool GetPeripheralType(const DeviceRecord& record, int& type)
     }
     SilentScope quiet(system);
     std::array<std::uint8_t, 6> data{};
-    const Sent sent = Send(record, cdb::Inquiry(6), data.data(), data.size(), SHORT_TIMEOUT);
+    const Sent sent = Send(record, cdb::Inquiry(6), data.data(), data.size(), kShortTimeout);
     type = sent.Good() ? (data[0] & 0x1F) : -1;
     return sent.Good();
 }
 
 int ReadIdentity(const DeviceRecord& record, DeviceIdentity& identity, std::uint8_t* copy)
 {
-    std::array<std::uint8_t, IDENTITY_BYTES> data{};
-    Sent sent = Send(record, cdb::Inquiry(0xA0), data.data(), 0xA0, SHORT_TIMEOUT);
-    if (sent.result == RETRY_SHORT_INQUIRY) {
+    std::array<std::uint8_t, kIdentityBytes> data{};
+    Sent sent = Send(record, cdb::Inquiry(0xA0), data.data(), 0xA0, kShortTimeout);
+    if (sent.result == kRetryShortInquiry) {
         data.fill(0);
-        sent = Send(record, cdb::Inquiry(0x96), data.data(), 0x96, SHORT_TIMEOUT);
+        sent = Send(record, cdb::Inquiry(0x96), data.data(), 0x96, kShortTimeout);
     }
     if (!sent.Good()) {
         identity = DeviceIdentity{};
@@ -228,12 +228,12 @@ bool IsKestrelDrive(const DeviceRecord& record)
 {
     // One spare zero byte ends every search inside the buffer.
     std::vector<std::uint8_t> page(0x80 + 1, 0);
-    if (Send(record, cdb::InquiryPage(0xC3, 0x80), page.data(), 0x80, SHORT_TIMEOUT).Good() &&
+    if (Send(record, cdb::InquiryPage(0xC3, 0x80), page.data(), 0x80, kShortTimeout).Good() &&
         TextContains(page, 7, "KX")) {
         return true;
     }
     std::vector<std::uint8_t> inquiry(0xFF + 1, 0);
-    if (!Send(record, cdb::Inquiry(0xFF), inquiry.data(), 0xFF, SHORT_TIMEOUT).Good()) {
+    if (!Send(record, cdb::Inquiry(0xFF), inquiry.data(), 0xFF, kShortTimeout).Good()) {
         return false;
     }
     return TextContains(inquiry, 8, "KESTREL") || TextContains(inquiry, 16, "KX") ||
@@ -241,15 +241,15 @@ bool IsKestrelDrive(const DeviceRecord& record)
            TextContains(inquiry, 0, "KESTREL") || TextContains(inquiry, 0, "KX");
 }
 
-bool IsDstSupported(const DeviceRecord& record) { return ReadLogPage(record, SELF_TEST_PAGE).Good(); }
+bool IsDstSupported(const DeviceRecord& record) { return ReadLogPage(record, kSelfTestPage).Good(); }
 
 int ReadSelfTestStatus(const DeviceRecord& record, std::uint8_t pageByte, bool& inProgress, int& resultCode)
 {
-    std::memset(SharedBuffer(), 0, SHARED_BUFFER_BYTES);
+    std::memset(SharedBuffer(), 0, kSharedBufferBytes);
     const Sent sent = ReadLogPage(record, pageByte);
     if (sent.Good()) {
         resultCode = SharedBuffer()[8] & 0x0F;
-        inProgress = resultCode == SELF_TEST_IN_PROGRESS;
+        inProgress = resultCode == kSelfTestInProgress;
     }
     return sent.Code();
 }
@@ -257,18 +257,18 @@ int ReadSelfTestStatus(const DeviceRecord& record, std::uint8_t pageByte, bool& 
 // The 10-byte answer saturates on drives of 2 TiB and more.
 static int ReadCapacity16(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32_t& blockLength, RequestBlock* block)
 {
-    std::array<std::uint8_t, CAPACITY16_BYTES> data{};
+    std::array<std::uint8_t, kCapacity16Bytes> data{};
     const CdbAnswer answer =
-        SendCdb(record, cdb::ReadCapacity16(CAPACITY16_BYTES), data.data(), data.size(), SHORT_TIMEOUT);
+        SendCdb(record, cdb::ReadCapacity16(kCapacity16Bytes), data.data(), data.size(), kShortTimeout);
     if (block != nullptr) {
         *block = answer.block;
     }
     if (!answer.Good()) {
         return Sent{answer.result, answer.outcome}.Code();
     }
-    if (answer.block.SRB_BufLen < CAPACITY16_FIELD_BYTES) {
+    if (answer.block.SRB_BufLen < kCapacity16FieldBytes) {
         SetLastSense(answer.Sense());
-        return SHORT_CAPACITY_ANSWER;
+        return kShortCapacityAnswer;
     }
     grab_bytes(data.data(), 8, &lastLba, sizeof lastLba);
     grab_bytes(data.data() + 8, 4, &blockLength, sizeof blockLength);
@@ -278,7 +278,7 @@ static int ReadCapacity16(const DeviceRecord& record, std::uint64_t& lastLba, st
 int ReadCapacity(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32_t& blockLength, RequestBlock* block)
 {
     std::array<std::uint8_t, 8> data{};
-    const CdbAnswer answer = SendCdb(record, cdb::ReadCapacity10(), data.data(), data.size(), SHORT_TIMEOUT);
+    const CdbAnswer answer = SendCdb(record, cdb::ReadCapacity10(), data.data(), data.size(), kShortTimeout);
     if (block != nullptr) {
         *block = answer.block;
     }
@@ -288,27 +288,27 @@ int ReadCapacity(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32
     // A GOOD answer without the 8 bytes it must carry tells no capacity.
     if (answer.block.SRB_BufLen < data.size()) {
         SetLastSense(answer.Sense());
-        return SHORT_CAPACITY_ANSWER;
+        return kShortCapacityAnswer;
     }
     std::uint32_t last = 0;
     grab_bytes(data.data(), 4, &last, sizeof last);
     grab_bytes(data.data() + 4, 4, &blockLength, sizeof blockLength);
     lastLba = last;
-    return last == LAST_LBA_10 ? ReadCapacity16(record, lastLba, blockLength, block) : 0;
+    return last == kLastLba10 ? ReadCapacity16(record, lastLba, blockLength, block) : 0;
 }
 
 std::uint32_t MaxTransferBlocks(const DeviceRecord& record, std::uint32_t blockLength, std::uint32_t bufferBytes)
 {
-    constexpr std::uint8_t BLOCK_LIMITS_PAGE = 0xB0;
-    constexpr std::size_t BLOCK_LIMITS_BYTES = 64;
-    constexpr std::size_t MAX_TRANSFER_FIELD = 8;
+    constexpr std::uint8_t kBlockLimitsPage = 0xB0;
+    constexpr std::size_t kBlockLimitsBytes = 64;
+    constexpr std::size_t kMaxTransferField = 8;
     std::uint32_t blocks = blockLength != 0 ? std::max<std::uint32_t>(bufferBytes / blockLength, 1) : 1;
-    std::array<std::uint8_t, BLOCK_LIMITS_BYTES> page{};
-    const Cdb inquiry = cdb::InquiryPage(BLOCK_LIMITS_PAGE, BLOCK_LIMITS_BYTES);
-    const Sent sent = Send(record, inquiry, page.data(), page.size(), SHORT_TIMEOUT);
-    if (sent.Good() && page[1] == BLOCK_LIMITS_PAGE) {
+    std::array<std::uint8_t, kBlockLimitsBytes> page{};
+    const Cdb inquiry = cdb::InquiryPage(kBlockLimitsPage, kBlockLimitsBytes);
+    const Sent sent = Send(record, inquiry, page.data(), page.size(), kShortTimeout);
+    if (sent.Good() && page[1] == kBlockLimitsPage) {
         std::uint32_t limit = 0;
-        grab_bytes(page.data() + MAX_TRANSFER_FIELD, 4, &limit, sizeof limit);
+        grab_bytes(page.data() + kMaxTransferField, 4, &limit, sizeof limit);
         if (limit != 0) {  // 0: the drive sets no limit
             blocks = std::min(blocks, limit);
         }
@@ -318,7 +318,7 @@ std::uint32_t MaxTransferBlocks(const DeviceRecord& record, std::uint32_t blockL
 
 int ModeSensePage(DeviceRecord& record, int pageCode, std::uint8_t* buffer, std::size_t count, int pageControl)
 {
-    std::array<std::uint8_t, MODE_REPLY_BYTES> reply{};
+    std::array<std::uint8_t, kModeReplyBytes> reply{};
     const Sent sent = Send(record, cdb::ModeSense6(pageCode, pageControl, 0xFF), reply.data(), reply.size(),
                            ModeSenseTimeout());
     if (!sent.Good()) {
@@ -326,7 +326,7 @@ int ModeSensePage(DeviceRecord& record, int pageCode, std::uint8_t* buffer, std:
         return sent.Code();
     }
     if (buffer != nullptr) {
-        std::memcpy(buffer, reply.data() + MODE_REPLY_SKIP, std::min(count, reply.size() - MODE_REPLY_SKIP));
+        std::memcpy(buffer, reply.data() + kModeReplySkip, std::min(count, reply.size() - kModeReplySkip));
     }
     return 0;
 }
@@ -355,11 +355,11 @@ const char* TypeName(int type)
 
 std::vector<int> ReportedLunsBeyondProbe(const DeviceRecord& answered)
 {
-    constexpr int LUN_LIMIT = 256;  // a port addresses LUNs with one byte
-    std::vector<std::uint8_t> list(kLunEntryBytes * (1 + LUN_LIMIT), 0);
+    constexpr int kLunLimit = 256;  // a port addresses LUNs with one byte
+    std::vector<std::uint8_t> list(kLunEntryBytes * (1 + kLunLimit), 0);
     const Cdb reportLuns = cdb::ReportLuns(static_cast<std::uint32_t>(list.size()));
     std::vector<int> luns;
-    if (!Send(answered, reportLuns, list.data(), static_cast<std::uint32_t>(list.size()), SHORT_TIMEOUT).Good()) {
+    if (!Send(answered, reportLuns, list.data(), static_cast<std::uint32_t>(list.size()), kShortTimeout).Good()) {
         return luns;
     }
     std::uint32_t listed = 0;
@@ -367,7 +367,7 @@ std::vector<int> ReportedLunsBeyondProbe(const DeviceRecord& answered)
     const std::size_t held = std::min<std::size_t>(listed, list.size() - kLunEntryBytes) / kLunEntryBytes;
     for (std::size_t i = 1; i <= held; ++i) {
         const long lun = SingleLevelLun(list.data() + i * kLunEntryBytes);
-        if (lun >= PROBED_LUNS && lun < LUN_LIMIT) {
+        if (lun >= kProbedLuns && lun < kLunLimit) {
             luns.push_back(static_cast<int>(lun));
         }
     }

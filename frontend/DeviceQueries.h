@@ -9,12 +9,12 @@
 #include <vector>
 
 // Returned when there is no computer system.
-constexpr int NO_SYSTEM = 130;
+constexpr int kNoSystem = 130;
 
-constexpr std::size_t ADAPTER_TEXT_BYTES = 16;
-constexpr std::size_t ADAPTER_BLOCK_BYTES = 16;
+constexpr std::size_t kAdapterTextBytes = 16;
+constexpr std::size_t kAdapterBlockBytes = 16;
 // Byte of the adapter block holding the number of devices the adapter supports.
-constexpr std::size_t ADAPTER_BLOCK_DEVICES = 3;
+constexpr std::size_t kAdapterBlockDevices = 3;
 
 struct AdapterInfo {
     long adapterCount = 0;
@@ -22,13 +22,13 @@ struct AdapterInfo {
     int scsiId = 0;
     std::string aspiString;
     std::string adapterString;
-    std::array<std::uint8_t, ADAPTER_BLOCK_BYTES> block{};
+    std::array<std::uint8_t, kAdapterBlockBytes> block{};
     int channel = -1;  // a MegaRAID channel adapter's channel on the controller of port `number`
 };
 
-// 1, -1 when the adapter does not exist (the count is filled either way), NO_SYSTEM.
+// 1, -1 when the adapter does not exist (the count is filled either way), kNoSystem.
 int GetAdapterInfo(int adapter, AdapterInfo& info);
-// 1, 0 when the adapter does not exist, NO_SYSTEM.
+// 1, 0 when the adapter does not exist, kNoSystem.
 int RescanAdapter(int adapter);
 
 // The peripheral device type from a short INQUIRY; false when it failed.
@@ -36,7 +36,7 @@ bool GetPeripheralType(int hostAdapter, int target, int lun, int& type);
 // The same for any address form.
 bool GetPeripheralType(const DeviceRecord& record, int& type);
 
-constexpr std::size_t IDENTITY_BYTES = 160;
+constexpr std::size_t kIdentityBytes = 160;
 
 struct DeviceIdentity {
     std::string vendor;
@@ -46,21 +46,21 @@ struct DeviceIdentity {
 };
 
 // 0, or -1 when the INQUIRY failed (identity emptied). The copy, when given,
-// receives IDENTITY_BYTES bytes with every byte but letters and digits blanked.
+// receives kIdentityBytes bytes with every byte but letters and digits blanked.
 int ReadIdentity(const DeviceRecord& record, DeviceIdentity& identity, std::uint8_t* copy = nullptr);
 
 bool IsKestrelDrive(const DeviceRecord& record);
 bool IsDstSupported(const DeviceRecord& record);
 
-constexpr std::uint8_t SELF_TEST_PAGE = 0x50;
-constexpr int SELF_TEST_IN_PROGRESS = 0x0F;
+constexpr std::uint8_t kSelfTestPage = 0x50;
+constexpr int kSelfTestInProgress = 0x0F;
 
 // The outcome code (0 = read).
 int ReadSelfTestStatus(const DeviceRecord& record, std::uint8_t pageByte, bool& inProgress, int& resultCode);
 
 // The last LBA READ CAPACITY(10) gives a drive it cannot describe.
-constexpr std::uint32_t LAST_LBA_10 = 0xFFFFFFFF;
-constexpr std::size_t CAPACITY16_BYTES = 32;
+constexpr std::uint32_t kLastLba10 = 0xFFFFFFFF;
+constexpr std::size_t kCapacity16Bytes = 32;
 
 // 0 on success; the request block, when given, receives the command's. A
 // drive of 2 TiB or more is asked again with READ CAPACITY(16).
@@ -72,11 +72,11 @@ int ReadCapacity(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32
 // SBC-3 6.5.3) where it offers one. At least 1.
 std::uint32_t MaxTransferBlocks(const DeviceRecord& record, std::uint32_t blockLength, std::uint32_t bufferBytes);
 
-constexpr int PAGE_CURRENT = 0;
-constexpr int PAGE_DEFAULT = 2;
+constexpr int kPageCurrent = 0;
+constexpr int kPageDefault = 2;
 // Bytes of the reply before those ModeSensePage hands out.
-constexpr std::size_t MODE_REPLY_SKIP = 8;
-constexpr std::size_t MODE_REPLY_BYTES = 255;
+constexpr std::size_t kModeReplySkip = 8;
+constexpr std::size_t kModeReplyBytes = 255;
 
 // MODE SENSE(6) of one page; copies `count` bytes from offset 8 of the reply.
 // The outcome code (0 = read); on failure the sense bytes go to the record.
@@ -95,8 +95,8 @@ const char* TypeName(int type);
 int TargetsToProbe(long supported);
 
 // The LUNs a scan probes on every target, whether or not it answers REPORT LUNS.
-constexpr int PROBED_LUNS = 8;
-// The LUNs past PROBED_LUNS, up to 255, that the target's REPORT LUNS (SPC-4)
+constexpr int kProbedLuns = 8;
+// The LUNs past kProbedLuns, up to 255, that the target's REPORT LUNS (SPC-4)
 // lists, asked through a LUN of it that answered; ascending, empty when the
 // target does not answer.
 std::vector<int> ReportedLunsBeyondProbe(const DeviceRecord& answered);

@@ -21,17 +21,17 @@ enum DeviceKind : std::int32_t {
     KIND_CHANNEL = 3,
 };
 
-constexpr std::int32_t NO_NUMBER = 255;
-constexpr std::size_t RECORD_SENSE_BYTES = 128;
+constexpr std::int32_t kNoNumber = 255;
+constexpr std::size_t kRecordSenseBytes = 128;
 
 // What a front end knows of one device it works on.
 struct DeviceRecord {
     std::int32_t kind = KIND_PLAIN;
-    std::int32_t hostAdapter = NO_NUMBER;
-    std::int32_t raidTarget = NO_NUMBER;
-    std::int32_t channel = NO_NUMBER;
-    std::int32_t target = NO_NUMBER;
-    std::int32_t lun = NO_NUMBER;
+    std::int32_t hostAdapter = kNoNumber;
+    std::int32_t raidTarget = kNoNumber;
+    std::int32_t channel = kNoNumber;
+    std::int32_t target = kNoNumber;
+    std::int32_t lun = kNoNumber;
     std::uint32_t isKestrel = 0;
     std::uint32_t selected = 0;
     std::int32_t lastResult = 0;
@@ -47,7 +47,7 @@ struct DeviceRecord {
     std::uint8_t srbStatus = 0;
     std::uint8_t hostStatus = 0;
     std::uint8_t targetStatus = 0;
-    std::array<std::uint8_t, RECORD_SENSE_BYTES> sense{};
+    std::array<std::uint8_t, kRecordSenseBytes> sense{};
     // Set by a front end that shows the status from another thread; held while
     // state, statusText and changed move together.
     std::mutex* statusLock = nullptr;

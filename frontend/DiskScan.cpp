@@ -3,7 +3,7 @@
 namespace {
 
 constexpr int MAX_LUNS = 8;
-constexpr int TYPE_DIRECT_ACCESS = 0;
+constexpr int kTypeDirectAccess = 0;
 
 }  // namespace
 
@@ -22,7 +22,7 @@ std::vector<DeviceRecord> ListedDisks()
 {
     std::vector<DeviceRecord> disks;
     AdapterInfo info;
-    if (GetAdapterInfo(0, info) == NO_SYSTEM) {
+    if (GetAdapterInfo(0, info) == kNoSystem) {
         return disks;
     }
     const long adapters = info.adapterCount;
@@ -30,12 +30,12 @@ std::vector<DeviceRecord> ListedDisks()
         if (GetAdapterInfo(adapter, info) != 1) {
             continue;
         }
-        const int targets = TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]);
+        const int targets = TargetsToProbe(info.block[kAdapterBlockDevices]);
         for (int target = 0; target < targets; ++target) {
             for (int lun = 0; lun < MAX_LUNS; ++lun) {
                 const DeviceRecord record = ListedRecord(info, target, lun);
                 int type = -1;
-                if (GetPeripheralType(record, type) && type == TYPE_DIRECT_ACCESS) {
+                if (GetPeripheralType(record, type) && type == kTypeDirectAccess) {
                     disks.push_back(record);
                 }
             }

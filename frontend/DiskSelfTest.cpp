@@ -11,29 +11,29 @@
 
 namespace {
 
-constexpr long TIMEOUT = 10;
-constexpr DWORD POLL_MS = 1000;
-constexpr int PROGRESS_STEP = 10;
-constexpr std::uint16_t LOG_REPLY_BYTES = 0xFFFF;
-constexpr std::uint8_t ASC_NOT_READY = 0x04;
-constexpr std::uint8_t ASCQ_SELF_TEST = 0x09;
-constexpr int RESULT_IN_PROGRESS = 0xF;
+constexpr long kTimeout = 10;
+constexpr DWORD kPollMs = 1000;
+constexpr int kProgressStep = 10;
+constexpr std::uint16_t kLogReplyBytes = 0xFFFF;
+constexpr std::uint8_t kAscNotReady = 0x04;
+constexpr std::uint8_t kAscqSelfTest = 0x09;
+constexpr int kResultInProgress = 0xF;
 
 bool Unreachable(const CdbAnswer& answer)
 {
-    return answer.result == CMD_NO_DEVICE || answer.outcome == OUTCOME_ADAPTER_FAILURE;
+    return answer.result == kCmdNoDevice || answer.outcome == kOutcomeAdapterFailure;
 }
 
 // Percent done while the drive reports its self test running (SPC-4 4.5.2.4.4).
 std::optional<int> Progress(const DeviceRecord& record)
 {
-    std::array<std::uint8_t, SENSE_REPLY_BYTES> data{};
-    const CdbAnswer answer = SendCdb(record, cdb::RequestSense(SENSE_REPLY_BYTES), data.data(), SENSE_REPLY_BYTES, TIMEOUT);
+    std::array<std::uint8_t, kSenseReplyBytes> data{};
+    const CdbAnswer answer = SendCdb(record, cdb::RequestSense(kSenseReplyBytes), data.data(), kSenseReplyBytes, kTimeout);
     if (!answer.Good()) {
         return std::nullopt;
     }
     const SenseView sense(data);
-    const bool running = sense.Asc() == ASC_NOT_READY && sense.Ascq() == ASCQ_SELF_TEST &&
+    const bool running = sense.Asc() == kAscNotReady && sense.Ascq() == kAscqSelfTest &&
                          (sense.Key() == kSenseKeyNoSense || sense.Key() == kSenseKeyNotReady);
     if (!running) {
         return std::nullopt;
@@ -43,9 +43,9 @@ std::optional<int> Progress(const DeviceRecord& record)
 
 std::optional<SelfTestRecord> NewestEntry(const DeviceRecord& record, bool& failed)
 {
-    std::vector<std::uint8_t> data(LOG_REPLY_BYTES);
-    const CdbAnswer answer = SendCdb(record, cdb::LogSense(log_page::SELF_TEST_RESULTS, LOG_CUMULATIVE, LOG_REPLY_BYTES),
-                                     data.data(), LOG_REPLY_BYTES, TIMEOUT);
+    std::vector<std::uint8_t> data(kLogReplyBytes);
+    const CdbAnswer answer = SendCdb(record, cdb::LogSense(log_page::kSelfTestResults, kLogCumulative, kLogReplyBytes),
+                                     data.data(), kLogReplyBytes, kTimeout);
     failed = !answer.Good();
     if (failed) {
         return std::nullopt;
@@ -58,13 +58,13 @@ std::optional<SelfTestRecord> NewestEntry(const DeviceRecord& record, bool& fail
 
 void Follow(const DeviceRecord& record, const LinePrinter& print)
 {
-    int threshold = PROGRESS_STEP;
+    int threshold = kProgressStep;
     for (std::optional<int> progress = Progress(record); progress; progress = Progress(record)) {
         if (*progress >= threshold) {
             print({Format("Self test: %d%% complete", *progress), false});
-            threshold = (*progress / PROGRESS_STEP + 1) * PROGRESS_STEP;
+            threshold = (*progress / kProgressStep + 1) * kProgressStep;
         }
-        Sleep(POLL_MS);
+        Sleep(kPollMs);
     }
 }
 
@@ -73,7 +73,7 @@ void Judge(const DeviceRecord& record, SelfTestOutcome& outcome, const LinePrint
     bool failed = false;
     outcome.newest = NewestEntry(record, failed);
     if (failed) {
-        outcome.bits |= health_bit::COMMAND_FAILED;
+        outcome.bits |= health_bit::kCommandFailed;
         print({"Self-test log: LOG SENSE failed", true});
     } else if (!outcome.newest) {
         print({"Self-test log: no entry", false});
@@ -81,7 +81,7 @@ void Judge(const DeviceRecord& record, SelfTestOutcome& outcome, const LinePrint
         print({"Self-test log, newest entry: " + SelfTestEntryText(*outcome.newest),
                IsSelfTestFailure(outcome.newest->result)});
         if (IsSelfTestFailure(outcome.newest->result)) {
-            outcome.bits |= health_bit::SELF_TEST_FAILED;
+            outcome.bits |= health_bit::kSelfTestFailed;
         }
     }
 }
@@ -100,10 +100,10 @@ std::string VerdictLine(const SelfTestOutcome& outcome)
         return "Self test: FAILED: SEND DIAGNOSTIC refused: " + SenseCodesText(*outcome.refused);
     }
     if (!outcome.newest) {
-        return (outcome.bits & health_bit::COMMAND_FAILED) != 0 ? "Self test: FAILED: the self-test log is unreadable"
+        return (outcome.bits & health_bit::kCommandFailed) != 0 ? "Self test: FAILED: the self-test log is unreadable"
                                                                 : "Self test: no result logged";
     }
-    if (outcome.newest->result == RESULT_IN_PROGRESS) {
+    if (outcome.newest->result == kResultInProgress) {
         return "Self test: still in progress";
     }
     if (IsSelfTestFailure(outcome.newest->result) || outcome.newest->result == 2) {
@@ -118,16 +118,16 @@ SelfTestOutcome RunDiskSelfTest(const DeviceRecord& record, SelfTestAction actio
 {
     SelfTestOutcome outcome;
     outcome.action = action;
-    const int code = action == SelfTestAction::Short      ? SELF_TEST_BACKGROUND_SHORT
-                     : action == SelfTestAction::Extended ? SELF_TEST_BACKGROUND_EXTENDED
-                                                          : SELF_TEST_ABORT_BACKGROUND;
-    const CdbAnswer answer = SendCdb(record, cdb::SendDiagnostic(code), nullptr, 0, TIMEOUT);
+    const int code = action == SelfTestAction::Short      ? kSelfTestBackgroundShort
+                     : action == SelfTestAction::Extended ? kSelfTestBackgroundExtended
+                                                          : kSelfTestAbortBackground;
+    const CdbAnswer answer = SendCdb(record, cdb::SendDiagnostic(code), nullptr, 0, kTimeout);
     outcome.reached = !Unreachable(answer);
     if (!outcome.reached) {
-        outcome.bits = health_bit::UNREACHABLE;
+        outcome.bits = health_bit::kUnreachable;
     } else if (!answer.Good()) {
         outcome.refused = CodesOf(answer.ViewSense());
-        outcome.bits = health_bit::COMMAND_FAILED;
+        outcome.bits = health_bit::kCommandFailed;
     } else {
         print({action == SelfTestAction::Abort     ? "Self test: abort sent"
                : action == SelfTestAction::Short ? "Self test: short self test started"

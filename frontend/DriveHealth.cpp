@@ -8,14 +8,14 @@
 
 namespace {
 
-constexpr long LOG_SENSE_TIMEOUT = 10;
-constexpr long SHORT_TIMEOUT = 2;
-constexpr std::uint16_t LOG_REPLY_BYTES = 0xFFFF;
-constexpr std::uint16_t INQUIRY_BYTES = 36;
-constexpr std::uint8_t VPD_SERIAL_NUMBER = 0x80;
-constexpr std::uint8_t ASC_FAILURE_PREDICTION = 0x5D;
-constexpr std::uint8_t ASC_WARNING = 0x0B;
-constexpr std::uint8_t ASCQ_TEMPERATURE = 0x01;
+constexpr long kLogSenseTimeout = 10;
+constexpr long kShortTimeout = 2;
+constexpr std::uint16_t kLogReplyBytes = 0xFFFF;
+constexpr std::uint16_t kInquiryBytes = 36;
+constexpr std::uint8_t kVpdSerialNumber = 0x80;
+constexpr std::uint8_t kAscFailurePrediction = 0x5D;
+constexpr std::uint8_t kAscWarning = 0x0B;
+constexpr std::uint8_t kAscqTemperature = 0x01;
 
 // One command's end as the health report sees it.
 struct Reply {
@@ -44,14 +44,14 @@ private:
     {
         const CdbAnswer answer = SendCdb(m_record, command, data, length, timeout);
         Reply reply;
-        if (answer.result == CMD_NO_DEVICE || answer.outcome == OUTCOME_ADAPTER_FAILURE) {
+        if (answer.result == kCmdNoDevice || answer.outcome == kOutcomeAdapterFailure) {
             reply.reached = false;
             return reply;
         }
         reply.good = answer.Good();
         if (!reply.good) {
             reply.sense = CodesOf(answer.ViewSense());
-            if (reply.sense.asc == ASC_FAILURE_PREDICTION) {
+            if (reply.sense.asc == kAscFailurePrediction) {
                 m_report.reportedException = reply.sense;
                 // With NO SENSE or RECOVERED ERROR the command itself completed.
                 reply.good = reply.sense.key == kSenseKeyNoSense || reply.sense.key == kSenseKeyRecoveredError;
@@ -87,8 +87,8 @@ std::string Trimmed(const std::uint8_t* bytes, std::size_t count)
 
 bool ReadIdentity(HealthReader& reader, HealthReport& report)
 {
-    std::array<std::uint8_t, INQUIRY_BYTES> data{};
-    const Reply reply = reader.Send(cdb::Inquiry(INQUIRY_BYTES), data.data(), INQUIRY_BYTES, SHORT_TIMEOUT);
+    std::array<std::uint8_t, kInquiryBytes> data{};
+    const Reply reply = reader.Send(cdb::Inquiry(kInquiryBytes), data.data(), kInquiryBytes, kShortTimeout);
     report.reached = reply.reached;
     if (!reply.reached) {
         return false;
@@ -107,8 +107,8 @@ bool ReadIdentity(HealthReader& reader, HealthReport& report)
 void ReadSerial(HealthReader& reader, HealthReport& report)
 {
     std::array<std::uint8_t, 0xFC> data{};
-    const Reply reply = reader.Send(cdb::InquiryPage(VPD_SERIAL_NUMBER, data.size()), data.data(),
-                                    static_cast<std::uint32_t>(data.size()), SHORT_TIMEOUT);
+    const Reply reply = reader.Send(cdb::InquiryPage(kVpdSerialNumber, data.size()), data.data(),
+                                    static_cast<std::uint32_t>(data.size()), kShortTimeout);
     if (reply.good && data[1] == 0x80) {
         report.serial = Trimmed(data.data() + 4, std::min<std::size_t>(data[3], data.size() - 4));
     }
@@ -117,25 +117,25 @@ void ReadSerial(HealthReader& reader, HealthReport& report)
 void Decode(int code, const LogPageView& page, HealthReport& report)
 {
     switch (code) {
-    case log_page::WRITE_ERRORS: report.writeErrors = DecodeErrorCounters(page); break;
-    case log_page::READ_ERRORS: report.readErrors = DecodeErrorCounters(page); break;
-    case log_page::VERIFY_ERRORS: report.verifyErrors = DecodeErrorCounters(page); break;
-    case log_page::NON_MEDIUM_ERRORS: report.nonMediumErrors = DecodeNonMediumErrors(page); break;
-    case log_page::TEMPERATURE: report.temperatures = DecodeTemperatures(page); break;
-    case log_page::START_STOP: report.startStop = DecodeStartStop(page); break;
-    case log_page::SELF_TEST_RESULTS: report.selfTests = DecodeSelfTests(page); break;
-    case log_page::BACKGROUND_SCAN: report.backgroundScan = DecodeBackgroundScan(page); break;
-    case log_page::PROTOCOL_PORT: report.ports = DecodeProtocolPorts(page); break;
-    case log_page::INFORMATIONAL_EXCEPTIONS: report.exceptions = DecodeInformationalExceptions(page); break;
+    case log_page::kWriteErrors: report.writeErrors = DecodeErrorCounters(page); break;
+    case log_page::kReadErrors: report.readErrors = DecodeErrorCounters(page); break;
+    case log_page::kVerifyErrors: report.verifyErrors = DecodeErrorCounters(page); break;
+    case log_page::kNonMediumErrors: report.nonMediumErrors = DecodeNonMediumErrors(page); break;
+    case log_page::kTemperature: report.temperatures = DecodeTemperatures(page); break;
+    case log_page::kStartStop: report.startStop = DecodeStartStop(page); break;
+    case log_page::kSelfTestResults: report.selfTests = DecodeSelfTests(page); break;
+    case log_page::kBackgroundScan: report.backgroundScan = DecodeBackgroundScan(page); break;
+    case log_page::kProtocolPort: report.ports = DecodeProtocolPorts(page); break;
+    case log_page::kInformationalExceptions: report.exceptions = DecodeInformationalExceptions(page); break;
     default: break;
     }
 }
 
 void ReadLogPages(HealthReader& reader, HealthReport& report)
 {
-    std::vector<std::uint8_t> data(LOG_REPLY_BYTES);
-    const Reply listed = reader.Send(cdb::LogSense(log_page::SUPPORTED, LOG_CUMULATIVE, LOG_REPLY_BYTES), data.data(),
-                                     LOG_REPLY_BYTES, LOG_SENSE_TIMEOUT);
+    std::vector<std::uint8_t> data(kLogReplyBytes);
+    const Reply listed = reader.Send(cdb::LogSense(log_page::kSupported, kLogCumulative, kLogReplyBytes), data.data(),
+                                     kLogReplyBytes, kLogSenseTimeout);
     report.supportedOutcome = OutcomeOf(listed);
     if (!listed.good) {
         return;
@@ -147,7 +147,7 @@ void ReadLogPages(HealthReader& reader, HealthReport& report)
         }
         std::fill(data.begin(), data.end(), 0);
         const Reply reply =
-            reader.Send(cdb::LogSense(code, LOG_CUMULATIVE, LOG_REPLY_BYTES), data.data(), LOG_REPLY_BYTES, LOG_SENSE_TIMEOUT);
+            reader.Send(cdb::LogSense(code, kLogCumulative, kLogReplyBytes), data.data(), kLogReplyBytes, kLogSenseTimeout);
         PageOutcome outcome = OutcomeOf(reply);
         if (reply.good) {
             const LogPageView page(data);
@@ -166,14 +166,14 @@ void ReadLogPages(HealthReader& reader, HealthReport& report)
 // REQUEST SENSE when its MRIE is 6 (SPC-4 7.5.8).
 void AskForException(HealthReader& reader, HealthReport& report)
 {
-    std::array<std::uint8_t, SENSE_REPLY_BYTES> data{};
+    std::array<std::uint8_t, kSenseReplyBytes> data{};
     const Reply reply =
-        reader.Send(cdb::RequestSense(SENSE_REPLY_BYTES), data.data(), SENSE_REPLY_BYTES, LOG_SENSE_TIMEOUT);
+        reader.Send(cdb::RequestSense(kSenseReplyBytes), data.data(), kSenseReplyBytes, kLogSenseTimeout);
     if (!reply.good) {
         return;
     }
     const SenseCodes codes = CodesOf(SenseView(data));
-    if (codes.asc == ASC_FAILURE_PREDICTION) {
+    if (codes.asc == kAscFailurePrediction) {
         report.reportedException = codes;
     }
 }
@@ -181,14 +181,14 @@ void AskForException(HealthReader& reader, HealthReport& report)
 void ReadGrownDefects(HealthReader& reader, HealthReport& report)
 {
     std::array<std::uint8_t, 8> data{};
-    Reply reply = reader.Send(cdb::ReadDefectData12(false, true, DEFECT_BYTES_FROM_INDEX, data.size()), data.data(),
-                              data.size(), SHORT_TIMEOUT);
+    Reply reply = reader.Send(cdb::ReadDefectData12(false, true, kDefectBytesFromIndex, data.size()), data.data(),
+                              data.size(), kShortTimeout);
     bool twelve = true;
     if (!reply.good && reply.reached && reply.sense.key == kSenseKeyIllegalRequest) {
         data.fill(0);
         twelve = false;
-        reply = reader.Send(cdb::ReadDefectData10(false, true, DEFECT_BYTES_FROM_INDEX, 4), data.data(), 4,
-                            SHORT_TIMEOUT);
+        reply = reader.Send(cdb::ReadDefectData10(false, true, kDefectBytesFromIndex, 4), data.data(), 4,
+                            kShortTimeout);
     }
     report.defectOutcome = OutcomeOf(reply);
     if (reply.good) {
@@ -204,10 +204,10 @@ void ReadGrownDefects(HealthReader& reader, HealthReport& report)
 const std::vector<int>& HealthPages()
 {
     static const std::vector<int> pages{
-        log_page::INFORMATIONAL_EXCEPTIONS, log_page::TEMPERATURE,       log_page::WRITE_ERRORS,
-        log_page::READ_ERRORS,              log_page::VERIFY_ERRORS,     log_page::NON_MEDIUM_ERRORS,
-        log_page::START_STOP,               log_page::SELF_TEST_RESULTS, log_page::BACKGROUND_SCAN,
-        log_page::PROTOCOL_PORT,
+        log_page::kInformationalExceptions, log_page::kTemperature,       log_page::kWriteErrors,
+        log_page::kReadErrors,              log_page::kVerifyErrors,     log_page::kNonMediumErrors,
+        log_page::kStartStop,               log_page::kSelfTestResults, log_page::kBackgroundScan,
+        log_page::kProtocolPort,
     };
     return pages;
 }
@@ -232,7 +232,7 @@ HealthReport ReadDriveHealth(const DeviceRecord& record)
 bool PredictsFailure(const HealthReport& report)
 {
     if (report.exceptions && report.exceptions->asc && *report.exceptions->asc != 0 &&
-        *report.exceptions->asc != ASC_WARNING) {
+        *report.exceptions->asc != kAscWarning) {
         return true;
     }
     return report.reportedException.has_value();
@@ -240,8 +240,8 @@ bool PredictsFailure(const HealthReport& report)
 
 bool ReportsTemperatureWarning(const HealthReport& report)
 {
-    return report.exceptions && report.exceptions->asc == ASC_WARNING &&
-           report.exceptions->ascq == ASCQ_TEMPERATURE;
+    return report.exceptions && report.exceptions->asc == kAscWarning &&
+           report.exceptions->ascq == kAscqTemperature;
 }
 
 namespace {
@@ -286,14 +286,14 @@ bool AnyCommandFailed(const HealthReport& report)
 unsigned HealthBits(const HealthReport& report)
 {
     if (!report.reached) {
-        return health_bit::UNREACHABLE;
+        return health_bit::kUnreachable;
     }
     unsigned bits = 0;
-    bits |= AnyCommandFailed(report) ? health_bit::COMMAND_FAILED : 0;
-    bits |= PredictsFailure(report) ? health_bit::PREDICTED_FAILURE : 0;
-    bits |= IsHot(report) ? health_bit::HOT : 0;
-    bits |= HasUncorrected(report) ? health_bit::UNCORRECTED : 0;
-    bits |= report.grownDefects.value_or(0) != 0 ? health_bit::GROWN_DEFECTS : 0;
-    bits |= SelfTestFailed(report) ? health_bit::SELF_TEST_FAILED : 0;
+    bits |= AnyCommandFailed(report) ? health_bit::kCommandFailed : 0;
+    bits |= PredictsFailure(report) ? health_bit::kPredictedFailure : 0;
+    bits |= IsHot(report) ? health_bit::kHot : 0;
+    bits |= HasUncorrected(report) ? health_bit::kUncorrected : 0;
+    bits |= report.grownDefects.value_or(0) != 0 ? health_bit::kGrownDefects : 0;
+    bits |= SelfTestFailed(report) ? health_bit::kSelfTestFailed : 0;
     return bits;
 }

@@ -15,14 +15,14 @@
 
 // Exit-status bits of the health commands, as smartctl's users know them.
 namespace health_bit {
-constexpr unsigned REFUSED = 1U << 0;          // the command line was refused
-constexpr unsigned UNREACHABLE = 1U << 1;      // the device could not be reached
-constexpr unsigned COMMAND_FAILED = 1U << 2;   // a command failed
-constexpr unsigned PREDICTED_FAILURE = 1U << 3;
-constexpr unsigned HOT = 1U << 4;              // temperature at or above the reference
-constexpr unsigned UNCORRECTED = 1U << 5;      // uncorrected errors logged
-constexpr unsigned GROWN_DEFECTS = 1U << 6;
-constexpr unsigned SELF_TEST_FAILED = 1U << 7;
+constexpr unsigned kRefused = 1U << 0;          // the command line was refused
+constexpr unsigned kUnreachable = 1U << 1;      // the device could not be reached
+constexpr unsigned kCommandFailed = 1U << 2;   // a command failed
+constexpr unsigned kPredictedFailure = 1U << 3;
+constexpr unsigned kHot = 1U << 4;              // temperature at or above the reference
+constexpr unsigned kUncorrected = 1U << 5;      // uncorrected errors logged
+constexpr unsigned kGrownDefects = 1U << 6;
+constexpr unsigned kSelfTestFailed = 1U << 7;
 }  // namespace health_bit
 
 // Sense key, ASC and ASCQ of a command that did not complete.

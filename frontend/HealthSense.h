@@ -9,7 +9,7 @@
 struct SenseCodes;
 
 // Room for sense data of either format (SPC-4 4.5) from REQUEST SENSE.
-constexpr std::uint8_t SENSE_REPLY_BYTES = 252;
+constexpr std::uint8_t kSenseReplyBytes = 252;
 
 // Key, ASC and ASCQ of sense data.
 SenseCodes CodesOf(const SenseView& sense);

@@ -33,7 +33,7 @@ void AddCounters(Lines& lines, int code, const ErrorCounters& counters)
     FieldList fields;
     fields.Add("corrected without delay", counters.correctedFast);
     fields.Add("corrected with delay", counters.correctedDelayed);
-    fields.Add(code == log_page::WRITE_ERRORS ? "rewrites" : "rereads", counters.repeated);
+    fields.Add(code == log_page::kWriteErrors ? "rewrites" : "rereads", counters.repeated);
     fields.Add("corrected in total", counters.corrected);
     fields.Add("correction algorithm runs", counters.algorithmRuns);
     fields.Add("bytes processed", counters.bytesProcessed);
@@ -160,36 +160,36 @@ void AddPorts(Lines& lines, const std::vector<ProtocolPort>& ports)
 void AddPage(Lines& lines, int code, const HealthReport& report)
 {
     switch (code) {
-    case log_page::INFORMATIONAL_EXCEPTIONS:
+    case log_page::kInformationalExceptions:
         if (report.exceptions) AddExceptions(lines, *report.exceptions, PredictsFailure(report));
         break;
-    case log_page::TEMPERATURE:
+    case log_page::kTemperature:
         if (report.temperatures) AddTemperatures(lines, *report.temperatures);
         break;
-    case log_page::WRITE_ERRORS:
+    case log_page::kWriteErrors:
         if (report.writeErrors) AddCounters(lines, code, *report.writeErrors);
         break;
-    case log_page::READ_ERRORS:
+    case log_page::kReadErrors:
         if (report.readErrors) AddCounters(lines, code, *report.readErrors);
         break;
-    case log_page::VERIFY_ERRORS:
+    case log_page::kVerifyErrors:
         if (report.verifyErrors) AddCounters(lines, code, *report.verifyErrors);
         break;
-    case log_page::NON_MEDIUM_ERRORS:
+    case log_page::kNonMediumErrors:
         lines.push_back({report.nonMediumErrors ? "Non-medium errors: " + Count(*report.nonMediumErrors)
                                                 : std::string("Non-medium errors: no counter"),
                          false});
         break;
-    case log_page::START_STOP:
+    case log_page::kStartStop:
         if (report.startStop) AddStartStop(lines, *report.startStop);
         break;
-    case log_page::SELF_TEST_RESULTS:
+    case log_page::kSelfTestResults:
         if (report.selfTests) AddSelfTests(lines, *report.selfTests);
         break;
-    case log_page::BACKGROUND_SCAN:
+    case log_page::kBackgroundScan:
         if (report.backgroundScan) AddBackgroundScan(lines, *report.backgroundScan);
         break;
-    case log_page::PROTOCOL_PORT:
+    case log_page::kProtocolPort:
         if (report.ports) AddPorts(lines, *report.ports);
         break;
     default: break;
@@ -280,23 +280,23 @@ std::vector<std::string> Reasons(const HealthReport& report)
     if (report.identityOutcome.state != PageOutcome::READ) {
         reasons.push_back("INQUIRY failed: " + SenseCodesText(report.identityOutcome.sense));
     }
-    if ((bits & health_bit::PREDICTED_FAILURE) != 0) {
+    if ((bits & health_bit::kPredictedFailure) != 0) {
         const SenseCodes codes = report.exceptions && report.exceptions->asc && *report.exceptions->asc != 0
                                      ? SenseCodes{0, *report.exceptions->asc, report.exceptions->ascq.value_or(0)}
                                      : report.reportedException.value_or(SenseCodes{});
         reasons.push_back(Format("failure predicted (ASC/ASCQ %2.2Xh/%2.2Xh)", codes.asc, codes.ascq));
     }
-    const auto ie = report.pages.find(log_page::INFORMATIONAL_EXCEPTIONS);
+    const auto ie = report.pages.find(log_page::kInformationalExceptions);
     if (ie != report.pages.end() && ie->second.state != PageOutcome::READ) {
         reasons.push_back("the informational exceptions page could not be read");
     }
-    if ((bits & health_bit::HOT) != 0) {
+    if ((bits & health_bit::kHot) != 0) {
         reasons.push_back("temperature at or above the reference");
     }
-    if ((bits & health_bit::UNCORRECTED) != 0) {
+    if ((bits & health_bit::kUncorrected) != 0) {
         reasons.push_back("uncorrected errors logged");
     }
-    if ((bits & health_bit::SELF_TEST_FAILED) != 0) {
+    if ((bits & health_bit::kSelfTestFailed) != 0) {
         reasons.push_back("the self-test log holds a failure");
     }
     return reasons;
@@ -312,16 +312,16 @@ std::string SenseCodesText(const SenseCodes& sense)
 const char* HealthPageName(int code)
 {
     switch (code) {
-    case log_page::WRITE_ERRORS: return "Write error counters";
-    case log_page::READ_ERRORS: return "Read error counters";
-    case log_page::VERIFY_ERRORS: return "Verify error counters";
-    case log_page::NON_MEDIUM_ERRORS: return "Non-medium errors";
-    case log_page::TEMPERATURE: return "Temperature";
-    case log_page::START_STOP: return "Start-stop cycle counter";
-    case log_page::SELF_TEST_RESULTS: return "Self-test log";
-    case log_page::BACKGROUND_SCAN: return "Background scan results";
-    case log_page::PROTOCOL_PORT: return "Protocol-specific port";
-    case log_page::INFORMATIONAL_EXCEPTIONS: return "Informational exceptions";
+    case log_page::kWriteErrors: return "Write error counters";
+    case log_page::kReadErrors: return "Read error counters";
+    case log_page::kVerifyErrors: return "Verify error counters";
+    case log_page::kNonMediumErrors: return "Non-medium errors";
+    case log_page::kTemperature: return "Temperature";
+    case log_page::kStartStop: return "Start-stop cycle counter";
+    case log_page::kSelfTestResults: return "Self-test log";
+    case log_page::kBackgroundScan: return "Background scan results";
+    case log_page::kProtocolPort: return "Protocol-specific port";
+    case log_page::kInformationalExceptions: return "Informational exceptions";
     default: return "Log page";
     }
 }

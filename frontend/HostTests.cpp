@@ -18,30 +18,30 @@
 
 namespace {
 
-constexpr LogFlags NOTE{true, true, true};
-constexpr LogFlags WITH_ADDRESS{true, false, true};
+constexpr LogFlags kNote{true, true, true};
+constexpr LogFlags kWithAddress{true, false, true};
 
-constexpr long MEDIUM_TIMEOUT = 2;
-constexpr long VERIFY_TIMEOUT = 10;
-constexpr double PHASE_SECONDS = 30.0;
-constexpr std::uint32_t VERIFY_CHUNK = 4095;
+constexpr long kMediumTimeout = 2;
+constexpr long kVerifyTimeout = 10;
+constexpr double kPhaseSeconds = 30.0;
+constexpr std::uint32_t kVerifyChunk = 4095;
 // VERIFY(16) counts blocks with 32 bits: a drive past 2 TiB is verified in
 // 16 times fewer commands, 32 MiB of 512-byte blocks each.
-constexpr std::uint32_t VERIFY_CHUNK_16 = 65535;
-constexpr int PROGRESS_STEP = 10;
+constexpr std::uint32_t kVerifyChunk16 = 65535;
+constexpr int kProgressStep = 10;
 // Request statuses after which the same command is simply sent again.
-constexpr std::uint8_t STATUS_RETRY_A = 0x57;
-constexpr std::uint8_t STATUS_RETRY_B = 0x5D;
-constexpr DWORD RETRY_PAUSE_MS = 5;
-constexpr int RAND_LIMIT = 32767;
-constexpr int DRAWS_BEFORE_SINGLES = 25;
+constexpr std::uint8_t kStatusRetryA = 0x57;
+constexpr std::uint8_t kStatusRetryB = 0x5D;
+constexpr DWORD kRetryPauseMs = 5;
+constexpr int kRandLimit = 32767;
+constexpr int kDrawsBeforeSingles = 25;
 // SBC-2 made SEEK obsolete: drives that dropped it answer ILLEGAL REQUEST
 // (of any additional sense code), and are no worse for it. RAID logical
 // drives behind megaraid_sas answer HARDWARE ERROR, INTERNAL TARGET FAILURE
 // (SPC-4 table 62: 44/00) to SEEK alone; their reads still pass.
-constexpr int ASC_INTERNAL_TARGET_FAILURE = 0x44;
-constexpr int SEEK_NOT_SUPPORTED = -1;
-constexpr const char* SEEK_SKIPPED = "Random Seek Commands skipped: the drive does not support SEEK";
+constexpr int kAscInternalTargetFailure = 0x44;
+constexpr int kSeekNotSupported = -1;
+constexpr const char* kSeekSkipped = "Random Seek Commands skipped: the drive does not support SEEK";
 
 // Whole seconds of test time: HARROW_TIME_SCALE shortens them as it does every wait.
 long long TestSeconds()
@@ -76,7 +76,7 @@ public:
         }
         m_wide = NeedsCdb16(m_lastLba);
         // A block that does not fit the transfer buffer cannot be read safely.
-        if (m_blockLength == 0 || m_blockLength > SHARED_BUFFER_BYTES) {
+        if (m_blockLength == 0 || m_blockLength > kSharedBufferBytes) {
             std::memset(&m_failed, 0, sizeof m_failed);
             return false;
         }
@@ -95,7 +95,7 @@ public:
 
     int Read(std::uint64_t lba)
     {
-        return Send(ReadBlocks(lba, 1, m_wide), m_buffer.data(), m_blockLength, MEDIUM_TIMEOUT)
+        return Send(ReadBlocks(lba, 1, m_wide), m_buffer.data(), m_blockLength, kMediumTimeout)
                    ? 0
                    : HOST_TEST_READ_FAILED;
     }
@@ -104,18 +104,18 @@ public:
     {
         // SEEK(10) cannot address a block past 32 bits and SEEK(16) does not
         // exist: a VERIFY(16) of that one block moves the heads there instead.
-        if (lba > LAST_LBA_CDB10) {
-            return Send(cdb::Verify16(lba, 1), nullptr, 0, MEDIUM_TIMEOUT) ? 0 : HOST_TEST_SEEK_FAILED;
+        if (lba > kLastLbaCdb10) {
+            return Send(cdb::Verify16(lba, 1), nullptr, 0, kMediumTimeout) ? 0 : HOST_TEST_SEEK_FAILED;
         }
-        if (Send(cdb::Seek10(static_cast<std::uint32_t>(lba)), nullptr, 0, MEDIUM_TIMEOUT)) {
+        if (Send(cdb::Seek10(static_cast<std::uint32_t>(lba)), nullptr, 0, kMediumTimeout)) {
             return 0;
         }
-        return SeekRefused(lba) ? SEEK_NOT_SUPPORTED : HOST_TEST_SEEK_FAILED;
+        return SeekRefused(lba) ? kSeekNotSupported : HOST_TEST_SEEK_FAILED;
     }
 
     int Verify(std::uint64_t lba, std::uint32_t count)
     {
-        return Send(VerifyBlocks(lba, count, m_wide), nullptr, 0, VERIFY_TIMEOUT) ? 0 : HOST_TEST_READ_FAILED;
+        return Send(VerifyBlocks(lba, count, m_wide), nullptr, 0, kVerifyTimeout) ? 0 : HOST_TEST_READ_FAILED;
     }
 
     // Status text, state and log line at the end of the test; returns the error.
@@ -129,7 +129,7 @@ public:
         } else {
             PublishStatus(m_record, m_record.state, m_record.statusText);
         }
-        LogLine(m_record.statusText, &m_record, WITH_ADDRESS);
+        LogLine(m_record.statusText, &m_record, kWithAddress);
         m_record.lastResult = error;
         m_record.testRunning = 0;
         return error;
@@ -146,11 +146,11 @@ private:
             }
             const std::uint8_t status = answer.block.SRB_Status;
             // An abort request must still end a drive that keeps asking for retries.
-            if ((status != STATUS_RETRY_A && status != STATUS_RETRY_B) || m_record.abortRequest != 0) {
+            if ((status != kStatusRetryA && status != kStatusRetryB) || m_record.abortRequest != 0) {
                 m_failed = answer.block;
                 return false;
             }
-            Sleep(RETRY_PAUSE_MS);
+            Sleep(kRetryPauseMs);
         }
     }
 
@@ -162,7 +162,7 @@ private:
         if (sense.Key() == kSenseKeyIllegalRequest) {
             return true;
         }
-        if (sense.Key() != kSenseKeyHardwareError || sense.Asc() != ASC_INTERNAL_TARGET_FAILURE ||
+        if (sense.Key() != kSenseKeyHardwareError || sense.Asc() != kAscInternalTargetFailure ||
             sense.Ascq() != 0) {
             return false;
         }
@@ -247,8 +247,8 @@ public:
         }
         Begin("Performing Random Seek Commands");
         error = Repeat(TestSeconds(), [&] { return m_test.Seek(m_test.RandomBlock()); });
-        if (error == SEEK_NOT_SUPPORTED) {
-            LogLine(SEEK_SKIPPED, &m_record, NOTE);
+        if (error == kSeekNotSupported) {
+            LogLine(kSeekSkipped, &m_record, kNote);
             return 0;
         }
         return error;
@@ -260,7 +260,7 @@ private:
     void Begin(const char* text)
     {
         PublishStatus(m_record, TEST_RUNNING, text);
-        LogLine(text, &m_record, NOTE);
+        LogLine(text, &m_record, kNote);
     }
 
     // One command between the stop and abort checks.
@@ -301,7 +301,7 @@ void PrintProgress(std::uint64_t done, std::uint64_t total, int& threshold)
     const auto percent = static_cast<int>(done * 100 / total);
     if (percent < 100 && percent >= threshold) {
         PrintPaged(Format("\tVerify is %d%% complete . . .\n", percent));
-        threshold = (percent / PROGRESS_STEP + 1) * PROGRESS_STEP;
+        threshold = (percent / kProgressStep + 1) * kProgressStep;
     }
 }
 
@@ -322,8 +322,8 @@ std::uint64_t RandomLba64(std::uint64_t low, std::uint64_t high)
 std::uint32_t RandomLba(std::uint32_t low, std::uint32_t high)
 {
     // Products of two draws reach at most this far.
-    constexpr std::uint64_t LARGEST = static_cast<std::uint64_t>(RAND_LIMIT) * RAND_LIMIT;
-    if (low > high || low > LARGEST) {
+    constexpr std::uint64_t kLargest = static_cast<std::uint64_t>(kRandLimit) * kRandLimit;
+    if (low > high || low > kLargest) {
         return low;
     }
     const auto inRange = [&](std::uint64_t value) { return value >= low && value <= high; };
@@ -334,7 +334,7 @@ std::uint32_t RandomLba(std::uint32_t low, std::uint32_t high)
         if (inRange(c)) {
             return static_cast<std::uint32_t>(c);
         }
-        if (draws > DRAWS_BEFORE_SINGLES) {
+        if (draws > kDrawsBeforeSingles) {
             if (inRange(static_cast<std::uint64_t>(d))) {
                 return static_cast<std::uint32_t>(d);
             }
@@ -350,8 +350,8 @@ int GenericShortTest(DeviceRecord& record)
     HostTest test(record);
     record.testRunning = 1;
     const int percent = test.Percent();
-    const auto seconds = static_cast<long long>(percent * 0.01 * PHASE_SECONDS);
-    LogLine(Format("Start %d%% Generic Short Test (^C to abort)", percent), &record, NOTE);
+    const auto seconds = static_cast<long long>(percent * 0.01 * kPhaseSeconds);
+    LogLine(Format("Start %d%% Generic Short Test (^C to abort)", percent), &record, kNote);
     if (!test.ReadCapacityOrFail()) {
         return test.End(HOST_TEST_NO_CAPACITY, false);
     }
@@ -375,11 +375,11 @@ int GenericLongTest(DeviceRecord& record)
     // The verify stops at the share of the drive asked for, never past its end.
     const double share = std::clamp(percent * 0.01, 0.0, 1.0);
     const auto end = static_cast<std::uint64_t>(std::floor(share * static_cast<double>(last)));
-    LogLine(Format("Starting %d%% Generic Long Test (^C to abort)", percent), &record, NOTE);
-    int threshold = PROGRESS_STEP;
+    LogLine(Format("Starting %d%% Generic Long Test (^C to abort)", percent), &record, kNote);
+    int threshold = kProgressStep;
     // Nothing else sets the status until the loop ends, so it is published once.
     PublishStatus(record, TEST_RUNNING, "Performing Sequential Verify Commands");
-    const std::uint32_t chunk = test.Wide() ? VERIFY_CHUNK_16 : VERIFY_CHUNK;
+    const std::uint32_t chunk = test.Wide() ? kVerifyChunk16 : kVerifyChunk;
     for (std::uint64_t start = 0;; start += chunk) {
         record.percent = last != 0 ? static_cast<float>(start) / static_cast<float>(last) * 100.0F : 0.0F;
         const bool final = end < start + chunk;

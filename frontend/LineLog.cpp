@@ -15,7 +15,7 @@ int g_linesOnPage = 0;
 
 void WaitForEnter()
 {
-    std::fputs(MORE_PROMPT, stdout);
+    std::fputs(kMorePrompt, stdout);
     std::fflush(stdout);
     std::getchar();
 }
@@ -81,10 +81,10 @@ std::string FormatDeviceAddress(const DeviceRecord& record)
 {
     std::string text = Format("Port:%d ", record.hostAdapter);
     auto raidNumbers = [&] {
-        if (record.channel != NO_NUMBER) {
+        if (record.channel != kNoNumber) {
             text += Format("Channel:%d ", record.channel);
         }
-        if (record.raidTarget != NO_NUMBER) {
+        if (record.raidTarget != kNoNumber) {
             text += Format("RaidTarget:%d ", record.raidTarget);
         }
     };

@@ -39,4 +39,4 @@ void LogLine(const std::string& text, const DeviceRecord* record, LogFlags flags
 void PrintPaged(const std::string& text);
 
 // The prompt of both pagers.
-constexpr const char* MORE_PROMPT = "more..... Press <Enter> to continue";
+constexpr const char* kMorePrompt = "more..... Press <Enter> to continue";

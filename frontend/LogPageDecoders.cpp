@@ -5,16 +5,16 @@
 
 namespace {
 
-constexpr std::uint8_t NO_READING = 0xFF;
-constexpr std::uint16_t LAST_SELF_TEST = 0x0014;
-constexpr std::size_t SELF_TEST_VALUE_BYTES = 16;
-constexpr std::uint16_t SCAN_STATUS = 0x0000;
-constexpr std::uint16_t FIRST_SCAN_ENTRY = 0x0001;
-constexpr std::uint16_t LAST_SCAN_ENTRY = 0x0800;
-constexpr int PROTOCOL_SAS = 6;
-constexpr std::size_t PORT_HEADER = 4;    // protocol, reserved, generation, phy count
-constexpr std::size_t PHY_HEADER = 4;     // up to the descriptor length byte
-constexpr std::size_t PHY_COUNTERS = 48;  // bytes up to and with the phy reset problem count
+constexpr std::uint8_t kNoReading = 0xFF;
+constexpr std::uint16_t kLastSelfTest = 0x0014;
+constexpr std::size_t kSelfTestValueBytes = 16;
+constexpr std::uint16_t kScanStatus = 0x0000;
+constexpr std::uint16_t kFirstScanEntry = 0x0001;
+constexpr std::uint16_t kLastScanEntry = 0x0800;
+constexpr int kProtocolSas = 6;
+constexpr std::size_t kPortHeader = 4;    // protocol, reserved, generation, phy count
+constexpr std::size_t kPhyHeader = 4;     // up to the descriptor length byte
+constexpr std::size_t kPhyCounters = 48;  // bytes up to and with the phy reset problem count
 
 std::optional<std::uint64_t> ValueOf(const LogPageView& page, std::uint16_t code)
 {
@@ -45,7 +45,7 @@ std::optional<std::string> WeekDate(const LogPageView& page, std::uint16_t code)
 
 std::optional<int> Degrees(const LogParameter* parameter)
 {
-    if (parameter == nullptr || parameter->value.size() < 2 || parameter->value[1] == NO_READING) {
+    if (parameter == nullptr || parameter->value.size() < 2 || parameter->value[1] == kNoReading) {
         return std::nullopt;
     }
     return parameter->value[1];
@@ -71,10 +71,10 @@ std::vector<SasPhy> DecodePhys(std::span<const std::uint8_t> value)
 {
     std::vector<SasPhy> phys;
     const std::size_t count = value.size() > 3 ? value[3] : 0;
-    std::size_t at = PORT_HEADER;
-    for (std::size_t i = 0; i < count && at + PHY_HEADER <= value.size(); ++i) {
-        const std::size_t length = PHY_HEADER + value[at + 3];
-        if (length < PHY_COUNTERS || length > value.size() - at) {
+    std::size_t at = kPortHeader;
+    for (std::size_t i = 0; i < count && at + kPhyHeader <= value.size(); ++i) {
+        const std::size_t length = kPhyHeader + value[at + 3];
+        if (length < kPhyCounters || length > value.size() - at) {
             break;
         }
         phys.push_back(DecodePhy(value.subspan(at, length)));
@@ -131,7 +131,7 @@ std::vector<SelfTestRecord> DecodeSelfTests(const LogPageView& page)
     std::vector<SelfTestRecord> records;
     for (const LogParameter& parameter : page.Parameters()) {
         const auto value = parameter.value;
-        if (parameter.code == 0 || parameter.code > LAST_SELF_TEST || value.size() < SELF_TEST_VALUE_BYTES) {
+        if (parameter.code == 0 || parameter.code > kLastSelfTest || value.size() < kSelfTestValueBytes) {
             continue;
         }
         if (std::all_of(value.begin(), value.end(), [](std::uint8_t byte) { return byte == 0; })) {
@@ -190,7 +190,7 @@ BackgroundScan DecodeBackgroundScan(const LogPageView& page)
     BackgroundScan scan;
     for (const LogParameter& parameter : page.Parameters()) {
         const auto value = parameter.value;
-        if (parameter.code == SCAN_STATUS && value.size() >= 12) {
+        if (parameter.code == kScanStatus && value.size() >= 12) {
             BackgroundScanStatus status;
             status.powerOnMinutes = static_cast<std::uint32_t>(Field(value, 0, 4));
             status.status = value[5];
@@ -198,7 +198,7 @@ BackgroundScan DecodeBackgroundScan(const LogPageView& page)
             status.progress = static_cast<std::uint16_t>(Field(value, 8, 2));
             status.mediumScansPerformed = static_cast<std::uint16_t>(Field(value, 10, 2));
             scan.status = status;
-        } else if (parameter.code >= FIRST_SCAN_ENTRY && parameter.code <= LAST_SCAN_ENTRY && value.size() >= 20) {
+        } else if (parameter.code >= kFirstScanEntry && parameter.code <= kLastScanEntry && value.size() >= 20) {
             MediumScanRecord record;
             record.number = parameter.code;
             record.powerOnMinutes = static_cast<std::uint32_t>(Field(value, 0, 4));
@@ -233,13 +233,13 @@ std::vector<ProtocolPort> DecodeProtocolPorts(const LogPageView& page)
 {
     std::vector<ProtocolPort> ports;
     for (const LogParameter& parameter : page.Parameters()) {
-        if (parameter.value.size() < PORT_HEADER) {
+        if (parameter.value.size() < kPortHeader) {
             continue;
         }
         ProtocolPort port;
         port.relativePort = parameter.code;
         port.protocol = parameter.value[0] & 0x0F;
-        if (port.protocol == PROTOCOL_SAS) {
+        if (port.protocol == kProtocolSas) {
             port.phys = DecodePhys(parameter.value);
         }
         ports.push_back(port);
@@ -271,7 +271,7 @@ InformationalExceptions DecodeInformationalExceptions(const LogPageView& page)
     }
     exceptions.asc = parameter->value[0];
     exceptions.ascq = parameter->value[1];
-    if (parameter->value.size() >= 3 && parameter->value[2] != NO_READING) {
+    if (parameter->value.size() >= 3 && parameter->value[2] != kNoReading) {
         exceptions.temperature = parameter->value[2];
     }
     return exceptions;

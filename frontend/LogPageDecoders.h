@@ -12,17 +12,17 @@
 // unless the drive's page held it.
 
 namespace log_page {
-constexpr int SUPPORTED = 0x00;
-constexpr int WRITE_ERRORS = 0x02;
-constexpr int READ_ERRORS = 0x03;
-constexpr int VERIFY_ERRORS = 0x05;
-constexpr int NON_MEDIUM_ERRORS = 0x06;
-constexpr int TEMPERATURE = 0x0D;
-constexpr int START_STOP = 0x0E;
-constexpr int SELF_TEST_RESULTS = 0x10;
-constexpr int BACKGROUND_SCAN = 0x15;
-constexpr int PROTOCOL_PORT = 0x18;
-constexpr int INFORMATIONAL_EXCEPTIONS = 0x2F;
+constexpr int kSupported = 0x00;
+constexpr int kWriteErrors = 0x02;
+constexpr int kReadErrors = 0x03;
+constexpr int kVerifyErrors = 0x05;
+constexpr int kNonMediumErrors = 0x06;
+constexpr int kTemperature = 0x0D;
+constexpr int kStartStop = 0x0E;
+constexpr int kSelfTestResults = 0x10;
+constexpr int kBackgroundScan = 0x15;
+constexpr int kProtocolPort = 0x18;
+constexpr int kInformationalExceptions = 0x2F;
 }  // namespace log_page
 
 // Page 00h (SPC-4 7.3.18): the page codes, in the drive's order.

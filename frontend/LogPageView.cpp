@@ -4,36 +4,36 @@
 
 namespace {
 
-constexpr std::size_t PAGE_HEADER = 4;
-constexpr std::size_t PARAMETER_HEADER = 4;
-constexpr std::size_t MAX_VALUE_BYTES = 8;
+constexpr std::size_t kPageHeader = 4;
+constexpr std::size_t kParameterHeader = 4;
+constexpr std::size_t kMaxValueBytes = 8;
 
 }  // namespace
 
 LogPageView::LogPageView(std::span<const std::uint8_t> reply)
 {
-    if (reply.size() < PAGE_HEADER) {
+    if (reply.size() < kPageHeader) {
         return;
     }
     m_valid = true;
     m_pageCode = reply[0] & 0x3F;
     const std::size_t pageLength = (static_cast<std::size_t>(reply[2]) << 8) | reply[3];
-    const std::size_t received = reply.size() - PAGE_HEADER;
+    const std::size_t received = reply.size() - kPageHeader;
     m_cut = pageLength > received;
-    m_body = reply.subspan(PAGE_HEADER, std::min(pageLength, received));
+    m_body = reply.subspan(kPageHeader, std::min(pageLength, received));
     std::size_t at = 0;
-    while (at + PARAMETER_HEADER <= m_body.size()) {
+    while (at + kParameterHeader <= m_body.size()) {
         const std::size_t length = m_body[at + 3];
-        if (at + PARAMETER_HEADER + length > m_body.size()) {
+        if (at + kParameterHeader + length > m_body.size()) {
             m_cut = true;
             return;
         }
         LogParameter parameter;
         parameter.code = static_cast<std::uint16_t>((m_body[at] << 8) | m_body[at + 1]);
         parameter.control = m_body[at + 2];
-        parameter.value = m_body.subspan(at + PARAMETER_HEADER, length);
+        parameter.value = m_body.subspan(at + kParameterHeader, length);
         m_parameters.push_back(parameter);
-        at += PARAMETER_HEADER + length;
+        at += kParameterHeader + length;
     }
     m_cut = m_cut || at != m_body.size();
 }
@@ -50,7 +50,7 @@ const LogParameter* LogPageView::Find(std::uint16_t code) const
 
 std::optional<std::uint64_t> BigEndianValue(std::span<const std::uint8_t> bytes)
 {
-    if (bytes.empty() || bytes.size() > MAX_VALUE_BYTES) {
+    if (bytes.empty() || bytes.size() > kMaxValueBytes) {
         return std::nullopt;
     }
     std::uint64_t value = 0;

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr int MAX_STRING = 1024;
+constexpr int kMaxString = 1024;
 
 std::atomic<HMODULE> g_resourceModule{nullptr};
 
@@ -14,7 +14,7 @@ std::atomic<HMODULE> g_resourceModule{nullptr};
 
 std::string LoadResourceText(HMODULE module, unsigned id)
 {
-    char text[MAX_STRING];
+    char text[kMaxString];
     const int length = LoadStringA(module, id, text, sizeof text);
     return std::string(text, length > 0 ? static_cast<std::size_t>(length) : 0);
 }

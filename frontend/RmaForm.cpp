@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr const char* INSTRUCTIONS[] = {
+constexpr const char* kInstructions[] = {
     "See the Harrow Viraradiza.HLP file for complete contact information, return procedures and packaging "
     "instructions.\n\n",
     "Disclaimer: Kestrel is not responsible for any lost data on a returned drive.  All data \n",
@@ -31,7 +31,7 @@ std::string RmaHeader() { return TimeStamp("%d-%b-%Y") + " " + TimeStamp("%H:%M:
 bool PrintRmaForm(std::FILE* file, const std::string& header, const DeviceRecord& record, const RmaContact& contact)
 {
     DeviceIdentity identity;
-    if (record.target != NO_NUMBER) {
+    if (record.target != kNoNumber) {
         ReadIdentity(record, identity);
     }
     std::fprintf(file, "%s\n", header.c_str());
@@ -40,7 +40,7 @@ bool PrintRmaForm(std::FILE* file, const std::string& header, const DeviceRecord
     std::fprintf(file, "Contact: %s", contact.name.c_str());
     std::fprintf(file, "Phone: %s", contact.phone.c_str());
     std::fprintf(file, "Email: %s\n", contact.email.c_str());
-    for (const char* line : INSTRUCTIONS) {
+    for (const char* line : kInstructions) {
         std::fputs(line, file);
     }
     return std::fflush(file) == 0 && std::ferror(file) == 0;

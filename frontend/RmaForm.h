@@ -6,7 +6,7 @@
 #include <string>
 
 // The file both programs append return forms to, in the current folder.
-constexpr const char* RMA_FILE_NAME = "rmalog.txt";
+constexpr const char* kRmaFileName = "rmalog.txt";
 
 // Contact details as typed, each ending in its line end.
 struct RmaContact {

@@ -19,29 +19,29 @@ struct Cdb {
 };
 
 // Page control field of MODE SENSE and LOG SENSE (SPC-4 6.11.1, 6.6.1).
-constexpr int MODE_CURRENT = 0;
-constexpr int MODE_CHANGEABLE = 1;
-constexpr int MODE_DEFAULT = 2;
-constexpr int MODE_SAVED = 3;
-constexpr int LOG_THRESHOLD = 0;
-constexpr int LOG_CUMULATIVE = 1;
+constexpr int kModeCurrent = 0;
+constexpr int kModeChangeable = 1;
+constexpr int kModeDefault = 2;
+constexpr int kModeSaved = 3;
+constexpr int kLogThreshold = 0;
+constexpr int kLogCumulative = 1;
 
 // Self-test codes of SEND DIAGNOSTIC (SPC-4 table 180).
-constexpr int SELF_TEST_BACKGROUND_SHORT = 1;
-constexpr int SELF_TEST_BACKGROUND_EXTENDED = 2;
-constexpr int SELF_TEST_ABORT_BACKGROUND = 4;
-constexpr int SELF_TEST_FOREGROUND_SHORT = 5;
-constexpr int SELF_TEST_FOREGROUND_EXTENDED = 6;
+constexpr int kSelfTestBackgroundShort = 1;
+constexpr int kSelfTestBackgroundExtended = 2;
+constexpr int kSelfTestAbortBackground = 4;
+constexpr int kSelfTestForegroundShort = 5;
+constexpr int kSelfTestForegroundExtended = 6;
 
 // Modes of WRITE BUFFER (SPC-4 table 214).
-constexpr int BUFFER_DOWNLOAD_SAVE = 0x05;
-constexpr int BUFFER_DOWNLOAD_OFFSETS_SAVE = 0x07;
+constexpr int kBufferDownloadSave = 0x05;
+constexpr int kBufferDownloadOffsetsSave = 0x07;
 
 // Defect list formats (SBC-3 table 39).
-constexpr int DEFECT_SHORT_BLOCK = 0;
-constexpr int DEFECT_LONG_BLOCK = 3;
-constexpr int DEFECT_BYTES_FROM_INDEX = 4;
-constexpr int DEFECT_PHYSICAL_SECTOR = 5;
+constexpr int kDefectShortBlock = 0;
+constexpr int kDefectLongBlock = 3;
+constexpr int kDefectBytesFromIndex = 4;
+constexpr int kDefectPhysicalSector = 5;
 
 namespace cdb {
 namespace detail {

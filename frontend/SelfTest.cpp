@@ -14,35 +14,35 @@
 
 namespace {
 
-constexpr LogFlags NOTE{true, true, true};
-constexpr LogFlags WITH_ADDRESS{true, false, true};
+constexpr LogFlags kNote{true, true, true};
+constexpr LogFlags kWithAddress{true, false, true};
 
 // The self-test results log page (SPC-4 7.3.18).
-constexpr int SELF_TEST_RESULTS_PAGE = 0x10;
-constexpr long REQUEST_SENSE_TIMEOUT = 10;
-constexpr long RESULTS_PAGE_TIMEOUT = 30;
-constexpr std::uint8_t SENSE_REPLY_BYTES = 19;
-constexpr std::uint32_t RESULTS_PAGE_BYTES = 512;
-constexpr std::size_t ENTRY_OFFSET = 4;
-constexpr std::size_t ENTRY_BYTES = 20;
-constexpr DWORD POLL_MS = 1000;
-constexpr int PROGRESS_STEP = 10;
-constexpr int RESULT_ABORTED = 1;
-constexpr int RESULT_FIRST_FAILURE = 2;
+constexpr int kSelfTestResultsPage = 0x10;
+constexpr long kRequestSenseTimeout = 10;
+constexpr long kResultsPageTimeout = 30;
+constexpr std::uint8_t kSenseReplyBytes = 19;
+constexpr std::uint32_t kResultsPageBytes = 512;
+constexpr std::size_t kEntryOffset = 4;
+constexpr std::size_t kEntryBytes = 20;
+constexpr DWORD kPollMs = 1000;
+constexpr int kProgressStep = 10;
+constexpr int kResultAborted = 1;
+constexpr int kResultFirstFailure = 2;
 
 // Resource strings of the self-test failure report.
-constexpr unsigned RES_CODE_LINE = 4036;
-constexpr unsigned RES_RESULT_LINE = 4037;
-constexpr unsigned RES_SEGMENT_LINE = 4039;
-constexpr unsigned RES_SENSE_LINE = 4040;
-constexpr unsigned RES_FIRST_CODE_NAME = 4041;
-constexpr unsigned RES_OTHER_CODE_NAME = 4047;
-constexpr unsigned RES_FIRST_RESULT_NAME = 4048;
-constexpr unsigned RES_OTHER_RESULT_NAME = 4056;
-constexpr unsigned RES_IN_PROGRESS_NAME = 4057;
-constexpr unsigned RES_HOURS_LINE = 4060;
-constexpr unsigned RES_PAGE_UNREADABLE = 4062;
-constexpr unsigned RES_SENSE_VENDOR_LINE = 4063;
+constexpr unsigned kResCodeLine = 4036;
+constexpr unsigned kResResultLine = 4037;
+constexpr unsigned kResSegmentLine = 4039;
+constexpr unsigned kResSenseLine = 4040;
+constexpr unsigned kResFirstCodeName = 4041;
+constexpr unsigned kResOtherCodeName = 4047;
+constexpr unsigned kResFirstResultName = 4048;
+constexpr unsigned kResOtherResultName = 4056;
+constexpr unsigned kResInProgressName = 4057;
+constexpr unsigned kResHoursLine = 4060;
+constexpr unsigned kResPageUnreadable = 4062;
+constexpr unsigned kResSenseVendorLine = 4063;
 
 int RequestedPercent(const DeviceRecord& record)
 {
@@ -64,7 +64,7 @@ std::string FailureText(const char* what, const SenseView& sense)
 
 CdbAnswer SendDiagnostic(const DeviceRecord& record, int selfTestCode)
 {
-    return SendCdb(record, cdb::SendDiagnostic(selfTestCode), nullptr, 0, TIMEOUT_EIGHT_HOURS);
+    return SendCdb(record, cdb::SendDiagnostic(selfTestCode), nullptr, 0, kTimeoutEightHours);
 }
 
 unsigned CodeName(int code)
@@ -72,25 +72,25 @@ unsigned CodeName(int code)
     switch (code) {
     case 0:
     case 1:
-    case 2: return RES_FIRST_CODE_NAME + static_cast<unsigned>(code);
+    case 2: return kResFirstCodeName + static_cast<unsigned>(code);
     case 4:
     case 5:
-    case 6: return RES_FIRST_CODE_NAME + static_cast<unsigned>(code) - 1;
-    default: return RES_OTHER_CODE_NAME;
+    case 6: return kResFirstCodeName + static_cast<unsigned>(code) - 1;
+    default: return kResOtherCodeName;
     }
 }
 
 unsigned ResultName(int result)
 {
     if (result <= 7) {
-        return RES_FIRST_RESULT_NAME + static_cast<unsigned>(result);
+        return kResFirstResultName + static_cast<unsigned>(result);
     }
-    return result == 0x0F ? RES_IN_PROGRESS_NAME : RES_OTHER_RESULT_NAME;
+    return result == 0x0F ? kResInProgressName : kResOtherResultName;
 }
 
 void LogResource(const DeviceRecord& record, unsigned id, auto... values)
 {
-    LogLine(Format(ResourceText(id).c_str(), values...), &record, NOTE);
+    LogLine(Format(ResourceText(id).c_str(), values...), &record, kNote);
 }
 
 // Logs the newest entry of the self-test results page, field by field.
@@ -98,35 +98,35 @@ void LogNewestEntry(const DeviceRecord& record, const std::uint8_t* entry)
 {
     const int code = entry[4] >> 5;
     const int result = entry[4] & 0x0F;
-    LogResource(record, RES_CODE_LINE, code, ResourceText(CodeName(code)).c_str());
-    LogResource(record, RES_RESULT_LINE, result, ResourceText(ResultName(result)).c_str());
-    LogResource(record, RES_HOURS_LINE, (entry[6] << 8) | entry[7]);
+    LogResource(record, kResCodeLine, code, ResourceText(CodeName(code)).c_str());
+    LogResource(record, kResResultLine, result, ResourceText(ResultName(result)).c_str());
+    LogResource(record, kResHoursLine, (entry[6] << 8) | entry[7]);
     if (result < 3) {
         return;
     }
     const unsigned long lba = (static_cast<unsigned long>(entry[12]) << 24) | (entry[13] << 16) | (entry[14] << 8) |
                               entry[15];
-    LogResource(record, RES_SEGMENT_LINE, static_cast<int>(entry[5]), lba);
+    LogResource(record, kResSegmentLine, static_cast<int>(entry[5]), lba);
     if (entry[19] != 0) {
-        LogResource(record, RES_SENSE_VENDOR_LINE, entry[16] & 0x0F, entry[17], entry[18], entry[19]);
+        LogResource(record, kResSenseVendorLine, entry[16] & 0x0F, entry[17], entry[18], entry[19]);
     } else {
-        LogResource(record, RES_SENSE_LINE, entry[16] & 0x0F, entry[17], entry[18]);
+        LogResource(record, kResSenseLine, entry[16] & 0x0F, entry[17], entry[18]);
     }
 }
 
 // Reads the self-test results page and logs what its newest entry says.
 void ReportSelfTestFailure(DeviceRecord& record)
 {
-    std::array<std::uint8_t, RESULTS_PAGE_BYTES> page{};
-    const CdbAnswer answer = SendCdb(record, cdb::LogSense(SELF_TEST_RESULTS_PAGE, LOG_CUMULATIVE, RESULTS_PAGE_BYTES),
-                                     page.data(), page.size(), RESULTS_PAGE_TIMEOUT);
+    std::array<std::uint8_t, kResultsPageBytes> page{};
+    const CdbAnswer answer = SendCdb(record, cdb::LogSense(kSelfTestResultsPage, kLogCumulative, kResultsPageBytes),
+                                     page.data(), page.size(), kResultsPageTimeout);
     if (!answer.Good()) {
         PublishStatus(record, TEST_FAILED, FailureText("Log Sense", answer.ViewSense()));
-        LogLine(record.statusText, &record, WITH_ADDRESS);
-        LogLine(ResourceText(RES_PAGE_UNREADABLE), &record, NOTE);
+        LogLine(record.statusText, &record, kWithAddress);
+        LogLine(ResourceText(kResPageUnreadable), &record, kNote);
     } else {
-        const std::uint8_t* entry = page.data() + ENTRY_OFFSET;
-        if (std::any_of(entry, entry + ENTRY_BYTES, [](std::uint8_t byte) { return byte != 0; })) {
+        const std::uint8_t* entry = page.data() + kEntryOffset;
+        if (std::any_of(entry, entry + kEntryBytes, [](std::uint8_t byte) { return byte != 0; })) {
             PublishStatus(record, record.state, "Short Drive Self-Test Failed");
             LogNewestEntry(record, entry);
         }
@@ -158,9 +158,9 @@ SelfTestStatus ReadStatus(const DeviceRecord& record)
     if (status.read) {
         // Unused entries are zero but for their parameter code and length.
         const std::uint8_t* page = SharedBuffer();
-        const std::uint8_t* content = page + ENTRY_OFFSET + 4;
-        status.logged = ((page[2] << 8) | page[3]) >= static_cast<int>(ENTRY_BYTES) &&
-                        std::any_of(content, content + ENTRY_BYTES - 4, [](std::uint8_t byte) { return byte != 0; });
+        const std::uint8_t* content = page + kEntryOffset + 4;
+        status.logged = ((page[2] << 8) | page[3]) >= static_cast<int>(kEntryBytes) &&
+                        std::any_of(content, content + kEntryBytes - 4, [](std::uint8_t byte) { return byte != 0; });
     }
     return status;
 }
@@ -175,7 +175,7 @@ SelfTestStatus ReadAndReport(DeviceRecord& record)
     return status;
 }
 
-bool IsFailure(int resultCode) { return resultCode >= RESULT_FIRST_FAILURE && resultCode != SELF_TEST_IN_PROGRESS; }
+bool IsFailure(int resultCode) { return resultCode >= kResultFirstFailure && resultCode != kSelfTestInProgress; }
 
 // How a run that is no longer following the drive's test ends.
 int FinishRun(DeviceRecord& record, const SelfTestStatus& status, const char* word)
@@ -185,7 +185,7 @@ int FinishRun(DeviceRecord& record, const SelfTestStatus& status, const char* wo
         ReportSelfTestFailure(record);
     }
     LogLine(Format(failed ? "DST %s Test complete with error" : "DST %s Test complete without error", word), &record,
-            NOTE);
+            kNote);
     return failed ? 1 : 0;
 }
 
@@ -197,9 +197,9 @@ int FinishAtPercent(DeviceRecord& record, const char* word)
     const bool stoppedHere = AbortSelfTest(record);
     const SelfTestStatus status = ReadStatus(record);
     const bool passed =
-        status.read && (status.resultCode == 0 || (stoppedHere && status.resultCode == RESULT_ABORTED));
+        status.read && (status.resultCode == 0 || (stoppedHere && status.resultCode == kResultAborted));
     if (passed) {
-        LogLine(Format("DST %s Test complete without error", word), &record, NOTE);
+        LogLine(Format("DST %s Test complete without error", word), &record, kNote);
         return 0;
     }
     if (status.read) {
@@ -212,16 +212,16 @@ int FinishAtPercent(DeviceRecord& record, const char* word)
 int FollowSelfTest(DeviceRecord& record, int percent, const char* word)
 {
     SelfTestStatus status = ReadAndReport(record);
-    int threshold = PROGRESS_STEP;
+    int threshold = kProgressStep;
     while (status.read && status.inProgress) {
-        Sleep(POLL_MS);
+        Sleep(kPollMs);
         const int progress = SelfTestProgress(record);
         if (progress >= percent) {
             return FinishAtPercent(record, word);
         }
         if (progress >= threshold) {
             PrintPaged(Format("\tDST is %d%% complete . . .\n", progress));
-            threshold += PROGRESS_STEP;
+            threshold += kProgressStep;
         }
         status = ReadAndReport(record);
     }
@@ -235,13 +235,13 @@ int StartSelfTest(DeviceRecord& record, bool extended)
     record.hostTestStarted = 0;
     record.abortRequest = 0;
     record.testRunning = 1;
-    const CdbAnswer answer = SendDiagnostic(record, extended ? SELF_TEST_BACKGROUND_EXTENDED : SELF_TEST_BACKGROUND_SHORT);
+    const CdbAnswer answer = SendDiagnostic(record, extended ? kSelfTestBackgroundExtended : kSelfTestBackgroundShort);
     if (answer.Good()) {
         return 0;
     }
     PublishStatus(record, TEST_FAILED, FailureText("Drive Self Test", answer.ViewSense()));
     LogLine(Format("Disc %d:%d:%d ", record.hostAdapter, record.target, record.lun) + record.statusText, &record,
-            WITH_ADDRESS);
+            kWithAddress);
     return answer.outcome != 0 ? answer.outcome : std::max(answer.result, 1);
 }
 
@@ -250,10 +250,10 @@ int RunSelfTest(DeviceRecord& record, bool extended)
     const int percent = RequestedPercent(record);
     const char* word = TestWord(extended);
     if (StartSelfTest(record, extended) != 0) {
-        LogLine(Format("Failed to start %d %% DST %s Test", percent, word), &record, NOTE);
+        LogLine(Format("Failed to start %d %% DST %s Test", percent, word), &record, kNote);
         return 1;
     }
-    LogLine(Format("Starting %d %% DST %s Test", percent, word), &record, NOTE);
+    LogLine(Format("Starting %d %% DST %s Test", percent, word), &record, kNote);
     const int result = FollowSelfTest(record, percent, word);
     record.testRunning = 0;
     return result;
@@ -261,14 +261,14 @@ int RunSelfTest(DeviceRecord& record, bool extended)
 
 int SelfTestProgress(DeviceRecord& record)
 {
-    std::array<std::uint8_t, SENSE_REPLY_BYTES> reply{};
+    std::array<std::uint8_t, kSenseReplyBytes> reply{};
     const CdbAnswer answer =
-        SendCdb(record, cdb::RequestSense(SENSE_REPLY_BYTES), reply.data(), reply.size(), REQUEST_SENSE_TIMEOUT);
+        SendCdb(record, cdb::RequestSense(kSenseReplyBytes), reply.data(), reply.size(), kRequestSenseTimeout);
     if (!answer.Good()) {
         const SenseView sense = answer.ViewSense();
         if (sense.KeyByte() != 0 || sense.Asc() != 0 || sense.Ascq() != 0) {
             ReportSelfTestFailure(record);
-            LogLine(record.statusText, &record, WITH_ADDRESS);
+            LogLine(record.statusText, &record, kWithAddress);
         }
         return 100;
     }
@@ -310,7 +310,7 @@ void ReportSelfTestResult(DeviceRecord& record, int resultCode)
     case 7: PublishStatus(record, TEST_FAILED, SegmentFailedText(record)); break;
     case 8:
     case 14: PublishStatus(record, TEST_ABORTED, "Drive Self Test Reserved"); break;
-    case SELF_TEST_IN_PROGRESS:
+    case kSelfTestInProgress:
         record.testRunning = 1;
         if (record.state != TEST_RUNNING) {
             PublishStatus(record, TEST_RUNNING, "Drive Self Test In Progress");
@@ -319,10 +319,10 @@ void ReportSelfTestResult(DeviceRecord& record, int resultCode)
     default: return;
     }
     record.testRunning = 0;
-    LogLine(Format("Disc %s", record.statusText.c_str()), &record, NOTE);
+    LogLine(Format("Disc %s", record.statusText.c_str()), &record, kNote);
 }
 
-bool AbortSelfTest(DeviceRecord& record) { return SendDiagnostic(record, SELF_TEST_ABORT_BACKGROUND).Good(); }
+bool AbortSelfTest(DeviceRecord& record) { return SendDiagnostic(record, kSelfTestAbortBackground).Good(); }
 
 int StopSelfTest(DeviceRecord& record)
 {
@@ -331,5 +331,5 @@ int StopSelfTest(DeviceRecord& record)
     if (!status.read) {
         ReportSelfTestFailure(record);
     }
-    return status.logged && status.resultCode == RESULT_ABORTED ? 1 : 0;
+    return status.logged && status.resultCode == kResultAborted ? 1 : 0;
 }

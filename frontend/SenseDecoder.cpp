@@ -10,9 +10,9 @@
 
 namespace {
 
-constexpr int ANY = -1;    // every qualifier
-constexpr int OTHER = -2;  // every qualifier no earlier row of the ASC names
-constexpr std::size_t MAX_LINE = 80;
+constexpr int kAny = -1;    // every qualifier
+constexpr int kOther = -2;  // every qualifier no earlier row of the ASC names
+constexpr std::size_t kMaxLine = 80;
 
 const char* KeyText(int key)
 {
@@ -36,65 +36,65 @@ struct BuiltinRow {
     const char* text;
 };
 
-constexpr BuiltinRow BUILTIN[] = {
+constexpr BuiltinRow kBuiltin[] = {
     {0x00, 0x00, Slot::Ascq, "No Additional Sense "},
     {0x00, 0x01, Slot::Ascq, "FM Encountered "},
     {0x00, 0x02, Slot::Ascq, "LEOT Encountered "},
     {0x00, 0x04, Slot::Ascq, "PBOT Encountered "},
-    {0x00, OTHER, Slot::Ascq, "    "},
-    {0x01, ANY, Slot::Asc, "No Index "},
-    {0x02, ANY, Slot::Asc, "No Seek Complete "},
-    {0x03, ANY, Slot::Asc, "Write Fault "},
-    {0x04, ANY, Slot::Asc, "Not Ready "},
-    {0x09, ANY, Slot::Asc, "Track Following "},
-    {0x0C, ANY, Slot::Asc, "Recovered Write "},
-    {0x10, ANY, Slot::Asc, "ID CRC "},
-    {0x11, ANY, Slot::Asc, "Read Error "},
-    {0x12, ANY, Slot::Asc, "No ID Sync "},
-    {0x13, ANY, Slot::Asc, "No Data Sync "},
-    {0x14, ANY, Slot::Asc, "Record Not Found "},
+    {0x00, kOther, Slot::Ascq, "    "},
+    {0x01, kAny, Slot::Asc, "No Index "},
+    {0x02, kAny, Slot::Asc, "No Seek Complete "},
+    {0x03, kAny, Slot::Asc, "Write Fault "},
+    {0x04, kAny, Slot::Asc, "Not Ready "},
+    {0x09, kAny, Slot::Asc, "Track Following "},
+    {0x0C, kAny, Slot::Asc, "Recovered Write "},
+    {0x10, kAny, Slot::Asc, "ID CRC "},
+    {0x11, kAny, Slot::Asc, "Read Error "},
+    {0x12, kAny, Slot::Asc, "No ID Sync "},
+    {0x13, kAny, Slot::Asc, "No Data Sync "},
+    {0x14, kAny, Slot::Asc, "Record Not Found "},
     {0x15, 0x00, Slot::Ascq, "Random Position Error "},
     {0x15, 0x01, Slot::Ascq, "Mechanical Error "},
     {0x15, 0x02, Slot::Ascq, "Positioning Error "},
     {0x15, 0x80, Slot::Ascq, "Settling Error "},
-    {0x15, OTHER, Slot::Ascq, "             "},
-    {0x17, ANY, Slot::Asc, "Recovered Data "},
-    {0x18, ANY, Slot::Asc, "Recovered Data "},
-    {0x19, ANY, Slot::Asc, "Defect List Error "},
-    {0x1B, ANY, Slot::Asc, "Sync Data Xfer Error "},
-    {0x1C, ANY, Slot::Asc, "P Defect List not Found "},
-    {0x20, ANY, Slot::Asc, "Invalid Command opcode "},
-    {0x21, ANY, Slot::Asc, "Block out of range "},
-    {0x24, ANY, Slot::Asc, "Invalid field in CDB "},
-    {0x25, ANY, Slot::Asc, "LUN not Supported "},
-    {0x26, ANY, Slot::Asc, "Invalid field in list "},
-    {0x27, ANY, Slot::Asc, "Write Protected "},
-    {0x29, ANY, Slot::Asc, "Power-on or RESET "},
-    {0x2A, ANY, Slot::Asc, "MODE parameters changed "},
-    {0x2C, ANY, Slot::Asc, "Command sequence error "},
+    {0x15, kOther, Slot::Ascq, "             "},
+    {0x17, kAny, Slot::Asc, "Recovered Data "},
+    {0x18, kAny, Slot::Asc, "Recovered Data "},
+    {0x19, kAny, Slot::Asc, "Defect List Error "},
+    {0x1B, kAny, Slot::Asc, "Sync Data Xfer Error "},
+    {0x1C, kAny, Slot::Asc, "P Defect List not Found "},
+    {0x20, kAny, Slot::Asc, "Invalid Command opcode "},
+    {0x21, kAny, Slot::Asc, "Block out of range "},
+    {0x24, kAny, Slot::Asc, "Invalid field in CDB "},
+    {0x25, kAny, Slot::Asc, "LUN not Supported "},
+    {0x26, kAny, Slot::Asc, "Invalid field in list "},
+    {0x27, kAny, Slot::Asc, "Write Protected "},
+    {0x29, kAny, Slot::Asc, "Power-on or RESET "},
+    {0x2A, kAny, Slot::Asc, "MODE parameters changed "},
+    {0x2C, kAny, Slot::Asc, "Command sequence error "},
     {0x31, 0x00, Slot::Ascq, "Medium Corrupt "},
     {0x31, 0x01, Slot::Ascq, "Format Failed "},
     {0x32, 0x00, Slot::Asc, "No Spares left"},
     {0x32, 0x01, Slot::Asc, "Defect Update Failed "},
-    {0x37, ANY, Slot::Asc, "Rounded Parameter "},
-    {0x3D, ANY, Slot::Asc, "Invalid bits in Identify "},
-    {0x3E, ANY, Slot::Asc, "Unit not self configured "},
-    {0x40, ANY, Slot::Asc, "Diagnostic Failure "},
-    {0x43, ANY, Slot::Asc, "Message error "},
-    {0x44, ANY, Slot::Asc, "Internal failure "},
-    {0x45, ANY, Slot::Asc, "Select/Reselect Failure "},
-    {0x47, ANY, Slot::Asc, "SCSI Parity error "},
-    {0x48, ANY, Slot::Asc, "INIT detected error "},
-    {0x49, ANY, Slot::Asc, "Invalid message "},
-    {0x4C, ANY, Slot::Asc, "Self config failed "},
-    {0x4E, ANY, Slot::Asc, "Overlapped commands "},
-    {0x98, ANY, Slot::Asc, "Transfer Timeout "},
-    {0xC4, ANY, Slot::Asc, "Motor speed failure "},
+    {0x37, kAny, Slot::Asc, "Rounded Parameter "},
+    {0x3D, kAny, Slot::Asc, "Invalid bits in Identify "},
+    {0x3E, kAny, Slot::Asc, "Unit not self configured "},
+    {0x40, kAny, Slot::Asc, "Diagnostic Failure "},
+    {0x43, kAny, Slot::Asc, "Message error "},
+    {0x44, kAny, Slot::Asc, "Internal failure "},
+    {0x45, kAny, Slot::Asc, "Select/Reselect Failure "},
+    {0x47, kAny, Slot::Asc, "SCSI Parity error "},
+    {0x48, kAny, Slot::Asc, "INIT detected error "},
+    {0x49, kAny, Slot::Asc, "Invalid message "},
+    {0x4C, kAny, Slot::Asc, "Self config failed "},
+    {0x4E, kAny, Slot::Asc, "Overlapped commands "},
+    {0x98, kAny, Slot::Asc, "Transfer Timeout "},
+    {0xC4, kAny, Slot::Asc, "Motor speed failure "},
 };
 
 void DecodeBuiltin(int asc, int ascq, SenseTexts& texts)
 {
-    for (const BuiltinRow& row : BUILTIN) {
+    for (const BuiltinRow& row : kBuiltin) {
         if (row.asc != asc || (row.ascq >= 0 && row.ascq != ascq)) {
             continue;
         }
@@ -155,7 +155,7 @@ std::optional<FileRow> ParseRow(const std::string& line)
     return row;
 }
 
-// One line of at most MAX_LINE characters; a longer one is read to its end
+// One line of at most kMaxLine characters; a longer one is read to its end
 // and reported as too long.
 bool ReadLine(std::FILE* file, std::string& line, bool& tooLong)
 {
@@ -168,7 +168,7 @@ bool ReadLine(std::FILE* file, std::string& line, bool& tooLong)
         if (c == '\n') {
             break;
         }
-        if (line.size() < MAX_LINE) {
+        if (line.size() < kMaxLine) {
             line.push_back(static_cast<char>(c));
         } else {
             tooLong = true;
@@ -227,4 +227,4 @@ SenseTexts DecodeSenseBytes(const SenseView& sense, const char* tableFile)
     return texts;
 }
 
-SenseTexts DecodeSense() { return DecodeSenseBytes(SenseView(LastSense()), SENSE_TEXT_FILE); }
+SenseTexts DecodeSense() { return DecodeSenseBytes(SenseView(LastSense()), kSenseTextFile); }

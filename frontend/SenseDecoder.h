@@ -13,7 +13,7 @@ struct SenseTexts {
 };
 
 // The optional sense text file, read from the current folder.
-constexpr const char* SENSE_TEXT_FILE = "sensedata.def";
+constexpr const char* kSenseTextFile = "sensedata.def";
 
 // Names the last sense copy; "sensedata.def" in the current folder, when it
 // opens, replaces the built-in ASC table.

@@ -102,7 +102,7 @@ private:
     {
         const Setting& setting = SETTINGS[id];
         WorkingPage page;
-        if (!ReadPreferencePage(m_record, setting.page, PAGE_CURRENT, page, setting.bytes)) {
+        if (!ReadPreferencePage(m_record, setting.page, kPageCurrent, page, setting.bytes)) {
             Fail(setting.readFailedStatus, setting.readFailedLog);
             return;
         }
@@ -139,7 +139,7 @@ private:
         if (Write(page, CACHING_BYTES)) {
             // The drive may round the number to one it supports.
             WorkingPage readBack;
-            const int now = ReadPreferencePage(m_record, CACHING_PAGE, PAGE_CURRENT, readBack, CACHING_BYTES)
+            const int now = ReadPreferencePage(m_record, CACHING_PAGE, kPageCurrent, readBack, CACHING_BYTES)
                                 ? readBack.PageByte(SEGMENTS_BYTE)
                                 : wanted;
             text = Format("Changing Number of Cache Segments Setting to %d Passed", now);
@@ -154,7 +154,7 @@ private:
     void SegmentsToDefault(WorkingPage& page)
     {
         WorkingPage defaults;
-        if (!ReadPreferencePage(m_record, CACHING_PAGE, PAGE_DEFAULT, defaults, CACHING_BYTES)) {
+        if (!ReadPreferencePage(m_record, CACHING_PAGE, kPageDefault, defaults, CACHING_BYTES)) {
             Fail("Retrieving the default Number of Cache Segments Failed",
                  "Disc Retrieving the default Number of Cache Segments Failed");
             return;
@@ -280,7 +280,7 @@ bool CSpecialModePage::PortOptionsSupported()
     for (const DeviceRecord* record : m_selection.Records()) {
         AdapterInfo info;
         if (record->isKestrel == 0 || GetAdapterInfo(record->hostAdapter, info) != 1 ||
-            info.block[ADAPTER_BLOCK_DEVICES] < PORT_OPTION_MIN_DEVICES) {
+            info.block[kAdapterBlockDevices] < PORT_OPTION_MIN_DEVICES) {
             return false;
         }
     }
@@ -306,7 +306,7 @@ void CSpecialModePage::PresetBit(DeviceRecord& first, SettingId id, PresetRead& 
     Choice& choice = into.choice;
     const Setting& setting = SETTINGS[id];
     WorkingPage page;
-    if (!ReadPreferencePage(first, setting.page, PAGE_CURRENT, page, setting.bytes)) {
+    if (!ReadPreferencePage(first, setting.page, kPageCurrent, page, setting.bytes)) {
         LogLine(Format("Disc Unable to retrieve %s", setting.name), &first, GUI_WITH_ADDRESS);
         return;
     }
@@ -324,13 +324,13 @@ void CSpecialModePage::PresetSegments(DeviceRecord& first, PresetRead& into)
 {
     Choice& choice = into.choice;
     WorkingPage page;
-    if (!ReadPreferencePage(first, CACHING_PAGE, PAGE_CURRENT, page, CACHING_BYTES)) {
+    if (!ReadPreferencePage(first, CACHING_PAGE, kPageCurrent, page, CACHING_BYTES)) {
         LogLine("Disc Unable to retrieve the current Number of Cache Segments", &first, GUI_WITH_ADDRESS);
         return;
     }
     choice.segments = page.PageByte(SEGMENTS_BYTE);
     into.checked[CACHE_SEGMENTS] = SEGMENTS_VALUE;
-    if (!ReadPreferencePage(first, CACHING_PAGE, PAGE_DEFAULT, page, CACHING_BYTES)) {
+    if (!ReadPreferencePage(first, CACHING_PAGE, kPageDefault, page, CACHING_BYTES)) {
         LogLine("Disc Unable to retrieve the default Number of Cache Segments", &first, GUI_WITH_ADDRESS);
         return;
     }

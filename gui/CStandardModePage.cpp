@@ -91,7 +91,7 @@ private:
     void SetPm()
     {
         WorkingPage page;
-        bool passed = ReadPreferencePage(m_record, VENDOR_PAGE, PAGE_CURRENT, page, VENDOR_BYTES);
+        bool passed = ReadPreferencePage(m_record, VENDOR_PAGE, kPageCurrent, page, VENDOR_BYTES);
         if (passed) {
             page.PageByte(2) = m_choice.pm != 0 ? page.PageByte(2) | PM_BIT : page.PageByte(2) & ~PM_BIT;
             passed = Write(page);
@@ -106,7 +106,7 @@ private:
         Sleep(STEP_PAUSE_MS);
         WorkingPage page;
         WorkingPage changeable;
-        bool passed = ReadPreferencePage(m_record, VENDOR_PAGE, PAGE_CURRENT, page, VENDOR_BYTES);
+        bool passed = ReadPreferencePage(m_record, VENDOR_PAGE, kPageCurrent, page, VENDOR_BYTES);
         std::uint8_t& mode = page.PageByte(4);
         const char* step = "JIT Performance Oriented Seek";
         switch (m_choice.jit) {
@@ -136,7 +136,7 @@ private:
     void SetCacheBit(std::uint8_t bit, bool on, const char* step)
     {
         WorkingPage page;
-        bool passed = ReadPreferencePage(m_record, CACHING_PAGE, PAGE_CURRENT, page, CACHING_BYTES);
+        bool passed = ReadPreferencePage(m_record, CACHING_PAGE, kPageCurrent, page, CACHING_BYTES);
         if (passed) {
             page.PageByte(2) = on ? page.PageByte(2) | bit : page.PageByte(2) & ~bit;
             passed = Write(page);
@@ -223,7 +223,7 @@ void CStandardModePage::Preset(DeviceRecord& first)
     WorkingPage changeable;
     WorkingPage current;
     if (first.isKestrel != 0 && ReadPreferencePage(first, VENDOR_PAGE, PAGE_CHANGEABLE, changeable, VENDOR_BYTES) &&
-        ReadPreferencePage(first, VENDOR_PAGE, PAGE_CURRENT, current, VENDOR_BYTES)) {
+        ReadPreferencePage(first, VENDOR_PAGE, kPageCurrent, current, VENDOR_BYTES)) {
         if (changeable.PageByte(2) & PM_BIT) {
             EnableButtons(m_pm, true);
             SetCheckedId(m_pm, (current.PageByte(2) & PM_BIT) ? 1 : 0);
@@ -233,7 +233,7 @@ void CStandardModePage::Preset(DeviceRecord& first)
             SetCheckedId(m_jit, static_cast<int>(JitOf(current.PageByte(4))));
         }
     }
-    if (ReadPreferencePage(first, CACHING_PAGE, PAGE_CURRENT, current, CACHING_BYTES)) {
+    if (ReadPreferencePage(first, CACHING_PAGE, kPageCurrent, current, CACHING_BYTES)) {
         EnableButtons(m_wce, true);
         EnableButtons(m_rcd, true);
         SetCheckedId(m_wce, (current.PageByte(2) & WCE_BIT) ? 1 : 0);

@@ -55,7 +55,7 @@ CSupportRMA::CSupportRMA(DeviceSelection& selection, QWidget* parent)
     layout->addLayout(buttons);
     auto* note = new QLabel(tr("The form is appended to %1, with the drive's product and serial number and the "
                                "instructions for returning it.")
-                                .arg(QString::fromStdString(LogFolderShown() + RMA_FILE_NAME)),
+                                .arg(QString::fromStdString(LogFolderShown() + kRmaFileName)),
                             this);
     note->setWordWrap(true);
     layout->addWidget(note);
@@ -77,7 +77,7 @@ void CSupportRMA::Enter()
 bool CSupportRMA::WriteForm()
 {
     const std::string header = RmaHeader();
-    const std::string fileName = InLogFolder(RMA_FILE_NAME);
+    const std::string fileName = InLogFolder(kRmaFileName);
     std::string reason;
     const harrow::platform::OutputFile file =
         harrow::platform::OpenOutputFile(fileName, harrow::platform::OutputMode::Append, &reason);
@@ -93,6 +93,6 @@ bool CSupportRMA::WriteForm()
         Box("Error writing RMA file rmalog.txt", MB_ICONERROR);
         return false;
     }
-    Box(("The return form was appended to " + LogFolderShown() + RMA_FILE_NAME + ".").c_str(), MB_ICONINFORMATION);
+    Box(("The return form was appended to " + LogFolderShown() + kRmaFileName + ".").c_str(), MB_ICONINFORMATION);
     return true;
 }

@@ -141,7 +141,7 @@ std::vector<ScannedDevice> ScanTargets(int adapter, int targets, bool ide)
     std::vector<ScannedDevice> found;
     for (int target = 0; target < targets; ++target) {
         const std::size_t first = found.size();
-        for (int lun = 0; lun < PROBED_LUNS; ++lun) {
+        for (int lun = 0; lun < kProbedLuns; ++lun) {
             ScanLun(adapter, target, lun, ide, found);
         }
         if (found.size() == first) {
@@ -159,7 +159,7 @@ std::vector<ScannedDevice> ScanTargets(int adapter, int targets, bool ide)
 ScannedChannel ScanChannelAdapter(const AdapterInfo& info)
 {
     ScannedChannel item{Format("Channel %d", info.channel), {}};
-    for (int target = 0; target < TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]); ++target) {
+    for (int target = 0; target < TargetsToProbe(info.block[kAdapterBlockDevices]); ++target) {
         ScannedDevice device;
         device.record.kind = KIND_CHANNEL;
         device.record.hostAdapter = info.number;
@@ -279,7 +279,7 @@ std::vector<ScannedAdapter> ScanDevices()
                 item.channels = ScanRaidChannels(adapter);
             }
         } else {
-            item.devices = ScanTargets(adapter, TargetsToProbe(info.block[ADAPTER_BLOCK_DEVICES]), ide);
+            item.devices = ScanTargets(adapter, TargetsToProbe(info.block[kAdapterBlockDevices]), ide);
         }
         adapters.push_back(std::move(item));
     }

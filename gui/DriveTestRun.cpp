@@ -63,7 +63,7 @@ bool WaitForPoll(const std::atomic<bool>& abort)
 bool ReadResult(DeviceRecord& record, int& result)
 {
     bool inProgress = false;
-    if (ReadSelfTestStatus(record, SELF_TEST_PAGE, inProgress, result) != 0) {
+    if (ReadSelfTestStatus(record, kSelfTestPage, inProgress, result) != 0) {
         record.state = TEST_FAILED;
         record.statusText = ResourceText(RES_PAGE_UNREADABLE);
         record.testRunning = 0;
@@ -85,7 +85,7 @@ bool PollSelfTest(DeviceRecord& record, bool longTest, int share)
         if (progress >= share) {
             const bool stoppedHere = AbortSelfTest(record);
             bool inProgress = false;
-            const bool read = ReadSelfTestStatus(record, SELF_TEST_PAGE, inProgress, result) == 0;
+            const bool read = ReadSelfTestStatus(record, kSelfTestPage, inProgress, result) == 0;
             ReportSelfTestResult(record, read && stoppedHere && result == RESULT_ABORTED ? 0 : result);
             return true;
         }
@@ -96,7 +96,7 @@ bool PollSelfTest(DeviceRecord& record, bool longTest, int share)
     if (longTest) {
         SetProgress(record, SelfTestProgress(record));
     }
-    return result != SELF_TEST_IN_PROGRESS;
+    return result != kSelfTestInProgress;
 }
 
 void RunSelfTestDrive(DeviceRecord& record, const std::atomic<bool>& abort, bool longTest, int share)

@@ -75,7 +75,7 @@ int SendSegmented(DeviceRecord& record, std::FILE* file, long start, std::uint8_
         if (read <= 0) {
             return read < 0 ? -1 : sent;
         }
-        const Cdb cdb = cdb::WriteBuffer(BUFFER_DOWNLOAD_OFFSETS_SAVE, 0, static_cast<std::uint32_t>(offset),
+        const Cdb cdb = cdb::WriteBuffer(kBufferDownloadOffsetsSave, 0, static_cast<std::uint32_t>(offset),
                                          static_cast<std::uint32_t>(read));
         CdbAnswer answer;
         for (int tries = 0; tries <= MAX_RESET_RETRIES; ++tries) {
@@ -109,7 +109,7 @@ int SendChunks(DeviceRecord& record, std::FILE* file, long start, std::uint8_t* 
             SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT);
         }
         // Each chunk goes whole into its own buffer ID, however much of it the file filled.
-        const Cdb cdb = cdb::WriteBuffer(BUFFER_DOWNLOAD_SAVE, static_cast<std::uint8_t>(chunk), 0, CHUNK_BYTES);
+        const Cdb cdb = cdb::WriteBuffer(kBufferDownloadSave, static_cast<std::uint8_t>(chunk), 0, CHUNK_BYTES);
         const CdbAnswer answer =
             SendCdb(record, cdb, buffer, static_cast<std::uint32_t>(read), WRITE_BUFFER_TIMEOUT);
         if (!answer.Good()) {
@@ -264,7 +264,7 @@ void LogModePages(DeviceRecord& record, const char* heading)
 {
     std::array<std::uint8_t, 255> data{};
     const CdbAnswer answer =
-        SendCdb(record, cdb::ModeSense6(ALL_PAGES, MODE_CURRENT, 0xFF), data.data(), data.size(), SHORT_TIMEOUT);
+        SendCdb(record, cdb::ModeSense6(ALL_PAGES, kModeCurrent, 0xFF), data.data(), data.size(), SHORT_TIMEOUT);
     if (!answer.Good()) {
         LogLine(Format("Mode Sense Error on Target %d", record.target), &record, GUI_WITH_ADDRESS);
         return;

@@ -40,7 +40,7 @@ bool CarriesCodes(const FormatJob& job)
 // The 4-byte header and block descriptor; false when the drive refused.
 bool SenseDescriptor(DeviceRecord& record, std::array<std::uint8_t, MODE_BYTES>& data, CdbAnswer& answer)
 {
-    answer = SendCdb(record, cdb::ModeSense6(0x00, MODE_CURRENT, MODE_BYTES), data.data(), MODE_BYTES, SHORT_TIMEOUT);
+    answer = SendCdb(record, cdb::ModeSense6(0x00, kModeCurrent, MODE_BYTES), data.data(), MODE_BYTES, SHORT_TIMEOUT);
     data[0] = 0;  // the mode data length is reserved in MODE SELECT
     data[3] = 8;
     return answer.Good();
@@ -83,7 +83,7 @@ double FormatProgress(FormatJob& job)
         return -1.0;
     }
     // A drive that no longer answers would otherwise be watched for ever.
-    if (answer.result == CMD_NO_DEVICE || answer.outcome == OUTCOME_ADAPTER_FAILURE) {
+    if (answer.result == kCmdNoDevice || answer.outcome == kOutcomeAdapterFailure) {
         return -1.0;
     }
     return 0.0;
@@ -122,7 +122,7 @@ FormatOutcome DescribeFormatOutcome(const FormatJob& job, bool formatOnly, const
     const std::string codes = Format("%2.2X / %2.2X / %2.2X", sense.Key(), sense.Asc(), sense.Ascq());
     const std::string fru = Format("FRU Code %2.2X", sense.Fru());
     const char* at = time.c_str();
-    if (job.commandResult == CMD_CARRIED_OUT && job.hostStatus == 0) {
+    if (job.commandResult == kCmdCarriedOut && job.hostStatus == 0) {
         if (!CarriesCodes(job) || (sense.Key() == 0 && sense.Asc() == 0 && sense.Ascq() == 0)) {
             return {"Disk Format Completed Successfully", Format("Format Completed at %s", at), TEST_PASSED};
         }

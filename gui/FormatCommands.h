@@ -16,12 +16,12 @@ struct FormatJob {
     DeviceRecord record;
     unsigned long ctlIndex = 0;
     // FMTDATA and CMPLST: the header follows, the grown list is replaced.
-    Cdb cdb = cdb::FormatUnit(true, true, DEFECT_SHORT_BLOCK);
+    Cdb cdb = cdb::FormatUnit(true, true, kDefectShortBlock);
     std::atomic<std::int32_t> running{0};
     std::uint8_t commandResult = 0;
     std::uint8_t hostStatus = 0;
     std::int32_t senseLength = 0;
-    std::array<std::uint8_t, RECORD_SENSE_BYTES> sense{};
+    std::array<std::uint8_t, kRecordSenseBytes> sense{};
 
     void Keep(const CdbAnswer& answer);
 };

@@ -54,8 +54,8 @@ bool ReadDefects(const DeviceRecord& record, bool twelve, int listFormat, Defect
 bool ReadBothLists(const DeviceRecord& record, DefectList& index, DefectList& sector)
 {
     for (const bool twelve : {true, false}) {
-        if (ReadDefects(record, twelve, DEFECT_BYTES_FROM_INDEX, index) &&
-            ReadDefects(record, twelve, DEFECT_PHYSICAL_SECTOR, sector)) {
+        if (ReadDefects(record, twelve, kDefectBytesFromIndex, index) &&
+            ReadDefects(record, twelve, kDefectPhysicalSector, sector)) {
             return true;
         }
     }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-// Page controls of MODE SENSE besides PAGE_CURRENT and PAGE_DEFAULT.
+// Page controls of MODE SENSE besides kPageCurrent and kPageDefault.
 constexpr int PAGE_CHANGEABLE = 1;
 
 // A mode page as the preference pages hold it: the last four block-descriptor

@@ -18,7 +18,7 @@ constexpr long VPD_TIMEOUT_SECONDS = 2;
 bool ReadLogPage(DeviceRecord& record, int pageCode, LogPageBuffer& page)
 {
     page.fill(0);
-    const CdbAnswer answer = SendCdb(record, cdb::LogSense(pageCode, LOG_CUMULATIVE, LOG_PAGE_BYTES), page.data(),
+    const CdbAnswer answer = SendCdb(record, cdb::LogSense(pageCode, kLogCumulative, LOG_PAGE_BYTES), page.data(),
                                      LOG_PAGE_BYTES, LOG_TIMEOUT_SECONDS);
     if (answer.Good()) {
         return true;

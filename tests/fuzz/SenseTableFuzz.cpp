@@ -10,9 +10,9 @@
 
 // The decoder's file-less entry point reads the command routine's last sense;
 // the target has no command routine, so it gets an empty one.
-const std::array<std::uint8_t, RECORD_SENSE_BYTES>& LastSense()
+const std::array<std::uint8_t, kRecordSenseBytes>& LastSense()
 {
-    static const std::array<std::uint8_t, RECORD_SENSE_BYTES> none{};
+    static const std::array<std::uint8_t, kRecordSenseBytes> none{};
     return none;
 }
 

@@ -25,7 +25,7 @@ bool Transfer(const DeviceRecord& drive, bool write, std::uint32_t lba, std::vec
                                   static_cast<std::uint8_t>(lba), 0, static_cast<std::uint8_t>(count >> 8),
                                   static_cast<std::uint8_t>(count), 0};
     return SendCdb(drive, cdb, sizeof cdb, data.data(), static_cast<std::uint32_t>(data.size()),
-                   write ? DIRECTION_OUT : DIRECTION_IN, 30)
+                   write ? kDirectionOut : kDirectionIn, 30)
         .Good();
 }
 
@@ -96,7 +96,7 @@ private slots:
         SelectAndGo({"Disc 0:3:0"}, LOG_PAGES);
         std::vector<std::uint8_t> list{0, 0, 0, 12, 0, 0, 0, 100, 0, 0, 0x07, 0xD0, 0, 0, 0x13, 0x88};
         const std::uint8_t reassign[6] = {0x07, 0, 0, 0, 0, 0};
-        QVERIFY(SendCdb(View()->Selection().Entry(0), reassign, 6, list.data(), 16, DIRECTION_OUT, 30).Good());
+        QVERIFY(SendCdb(View()->Selection().Entry(0), reassign, 6, list.data(), 16, kDirectionOut, 30).Good());
         LogPage()->WriteDefectReport();
         LogPage()->WriteDefectReport();
         const std::string three = ReadFile(RunDir() / "OLD00003.log");

@@ -22,7 +22,7 @@ TEST(CommandLine, TheLastDeviceArgumentCounts)
     line = ParseArguments({"-i", "0:2:0", "/dev/sg1"});
     EXPECT_EQ(line.deviceName, "/dev/sg1");
     EXPECT_FALSE(line.addressParsed);
-    EXPECT_EQ(line.device.target, NO_NUMBER);
+    EXPECT_EQ(line.device.target, kNoNumber);
     testing::internal::CaptureStdout();
     line = ParseArguments({"-i", "0:2:0", "0:x"});
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Invalid device address : 0:x\n");

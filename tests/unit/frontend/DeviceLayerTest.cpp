@@ -143,7 +143,7 @@ TEST(CommandRoutine, GoodCommandCarriesOutWithOutcomeZero)
     std::uint8_t data[36] = {};
     RequestBlock block{};
     int outcome = -1;
-    EXPECT_EQ(ExecuteCdb(In(inquiry, 6, data, 36), 0, 0, 0, block, outcome), CMD_CARRIED_OUT);
+    EXPECT_EQ(ExecuteCdb(In(inquiry, 6, data, 36), 0, 0, 0, block, outcome), kCmdCarriedOut);
     EXPECT_EQ(outcome, 0);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(data) + 8, 7), "KESTREL");
     EXPECT_EQ(block.CDBByte[0], 0x12);
@@ -156,9 +156,9 @@ TEST(CommandRoutine, MissingDeviceAnswers130)
     const std::uint8_t tur[6] = {};
     RequestBlock block{};
     int outcome = 0;
-    EXPECT_EQ(ExecuteCdb(In(tur, 6, nullptr, 0), 0, 9, 0, block, outcome), CMD_NO_DEVICE);
+    EXPECT_EQ(ExecuteCdb(In(tur, 6, nullptr, 0), 0, 9, 0, block, outcome), kCmdNoDevice);
     EXPECT_EQ(outcome, 1);
-    EXPECT_EQ(ExecuteCdb(In(tur, 6, nullptr, 0), 7, 0, 0, block, outcome), CMD_NO_DEVICE);
+    EXPECT_EQ(ExecuteCdb(In(tur, 6, nullptr, 0), 7, 0, 0, block, outcome), kCmdNoDevice);
 }
 
 TEST(CommandRoutine, CheckConditionKeepsSenseAndReportsTheCommandError)
@@ -170,7 +170,7 @@ TEST(CommandRoutine, CheckConditionKeepsSenseAndReportsTheCommandError)
     ::testing::internal::CaptureStderr();
     const int result = ExecuteCdb(In(readCapacity, 10, data, 8, true), 0, 4, 0, block, outcome);
     const std::string box = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(result, CMD_CARRIED_OUT);
+    EXPECT_NE(result, kCmdCarriedOut);
     EXPECT_EQ(outcome, 2);
     EXPECT_EQ(block.SRB_TargStat, 2);
     EXPECT_EQ(LastSense()[2] & 0x0F, 0x05);
@@ -199,7 +199,7 @@ TEST(CommandRoutine, RoutingByAddressForm)
         DeviceRecord channel = At(2);
         channel.kind = kind;
         channel.channel = 0;
-        EXPECT_EQ(RouteCdb(channel, In(inquiry, 6, data, 36), block, outcome), CMD_NO_DEVICE) << kind;
+        EXPECT_EQ(RouteCdb(channel, In(inquiry, 6, data, 36), block, outcome), kCmdNoDevice) << kind;
     }
 
     // A plain drive refuses the controller's wrapping command: the wrapped one is never sent.
@@ -209,21 +209,21 @@ TEST(CommandRoutine, RoutingByAddressForm)
     raid.channel = 1;
     outcome = 0;
     const int raidResult = RouteCdb(raid, In(inquiry, 6, data, 36), block, outcome);
-    EXPECT_FALSE(raidResult == CMD_CARRIED_OUT && outcome == 0);
+    EXPECT_FALSE(raidResult == kCmdCarriedOut && outcome == 0);
     EXPECT_EQ(block.CDBByte[0], 0x22);
     EXPECT_EQ(block.CDBByte[2], 0xAD);
 
     DeviceRecord unknown = At(0);
     unknown.kind = 7;
     outcome = -1;
-    EXPECT_EQ(RouteCdb(unknown, In(inquiry, 6, data, 36), block, outcome), CMD_CARRIED_OUT);
+    EXPECT_EQ(RouteCdb(unknown, In(inquiry, 6, data, 36), block, outcome), kCmdCarriedOut);
     EXPECT_EQ(outcome, -1) << "nothing is sent for an unknown form";
 }
 
 TEST(DeviceQueries, IdentityAndMakerTest)
 {
     DeviceIdentity identity;
-    std::array<std::uint8_t, IDENTITY_BYTES> copy{};
+    std::array<std::uint8_t, kIdentityBytes> copy{};
     ASSERT_EQ(ReadIdentity(At(0), identity, copy.data()), 0);
     EXPECT_EQ(identity.vendor, "KESTREL ");
     EXPECT_EQ(identity.product, "KX18LVD         ");
@@ -261,17 +261,17 @@ TEST(DeviceQueries, TypeCapacityAndModePages)
 
     std::array<std::uint8_t, 247> page{};
     DeviceRecord drive = At(0);
-    EXPECT_EQ(ModeSensePage(drive, 0x08, page.data(), page.size(), PAGE_CURRENT), 0);
+    EXPECT_EQ(ModeSensePage(drive, 0x08, page.data(), page.size(), kPageCurrent), 0);
     EXPECT_EQ(page[4] & 0x3F, 0x08) << "the page follows one block descriptor";
     DeviceRecord tape = At(4);
-    EXPECT_NE(ModeSensePage(tape, 0x1C, page.data(), page.size(), PAGE_CURRENT), 0);
+    EXPECT_NE(ModeSensePage(tape, 0x1C, page.data(), page.size(), kPageCurrent), 0);
     EXPECT_EQ(tape.sense[0] & 0x7F, 0x70) << "the failure's sense goes to the record";
 
     bool running = true;
     int result = -1;
-    EXPECT_EQ(ReadSelfTestStatus(At(0), SELF_TEST_PAGE, running, result), 0);
+    EXPECT_EQ(ReadSelfTestStatus(At(0), kSelfTestPage, running, result), 0);
     EXPECT_FALSE(running);
-    EXPECT_NE(ReadSelfTestStatus(At(1), SELF_TEST_PAGE, running, result), 0);
+    EXPECT_NE(ReadSelfTestStatus(At(1), kSelfTestPage, running, result), 0);
 }
 
 TEST(DeviceQueries, AdapterInformationAndRescan)
@@ -282,7 +282,7 @@ TEST(DeviceQueries, AdapterInformationAndRescan)
     EXPECT_EQ(info.scsiId, 7);
     EXPECT_EQ(info.aspiString, "aic78xx");
     EXPECT_EQ(info.adapterString, "AIC-7899");
-    EXPECT_EQ(info.block[ADAPTER_BLOCK_DEVICES], 16);
+    EXPECT_EQ(info.block[kAdapterBlockDevices], 16);
     EXPECT_EQ(GetAdapterInfo(1, info), -1);
     EXPECT_EQ(info.adapterCount, 1);
     EXPECT_EQ(RescanAdapter(1), 0);
@@ -313,7 +313,7 @@ TEST(DeviceQueries, EachQuerySendsItsOwnCdb)
 
     bool inProgress = true;
     int result = -1;
-    ASSERT_EQ(ReadSelfTestStatus(kestrel, SELF_TEST_PAGE, inProgress, result), 0);
+    ASSERT_EQ(ReadSelfTestStatus(kestrel, kSelfTestPage, inProgress, result), 0);
     EXPECT_EQ(g_sent.Take(), (std::vector<SentCommand>{{Cdb{0x4D, 0, 0x50, 0, 0, 0, 0, 0xFF, 0xFF, 0}, 65535}}));
 
     DeviceRecord record = At(0);

@@ -99,7 +99,7 @@ TEST_F(LineLog, PagingCountsAcrossLogLinesButRestartsInEveryPrintPaged)
     for (int line = 0; line < 5; ++line) {
         ::testing::internal::CaptureStdout();
         LogLine("align", nullptr, LogFlags{false, true, true});
-        if (::testing::internal::GetCapturedStdout().find(MORE_PROMPT) != std::string::npos) {
+        if (::testing::internal::GetCapturedStdout().find(kMorePrompt) != std::string::npos) {
             break;
         }
     }
@@ -113,14 +113,14 @@ TEST_F(LineLog, PagingCountsAcrossLogLinesButRestartsInEveryPrintPaged)
     LogLine("b", nullptr, LogFlags{false, true, true});
     LogLine("c\nd\ne\nf", nullptr, LogFlags{false, true, true});
     const std::string logged = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(logged, std::string(" b\n") + MORE_PROMPT + " c\nd\ne\nf\n" + MORE_PROMPT);
+    EXPECT_EQ(logged, std::string(" b\n") + kMorePrompt + " c\nd\ne\nf\n" + kMorePrompt);
 
     ::testing::internal::CaptureStdout();
     PrintPaged("1\n2\n3");
     PrintPaged("4\n5\n6\n7");
     const std::string paged = ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(paged, std::string("1\n2\n3\n4\n5\n6\n") + MORE_PROMPT + "7\n");
-    EXPECT_EQ(Count(paged, MORE_PROMPT), 1U);
+    EXPECT_EQ(paged, std::string("1\n2\n3\n4\n5\n6\n") + kMorePrompt + "7\n");
+    EXPECT_EQ(Count(paged, kMorePrompt), 1U);
 }
 
 TEST_F(LineLog, PrintPagedPrintsEveryPieceOnItsOwnLine)

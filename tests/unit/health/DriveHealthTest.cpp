@@ -62,7 +62,7 @@ TEST_F(DriveHealthTest, ExceptionOfTheModePageIsTheVerdictWhateverTheStartDidWit
     Restart();
     const HealthReport report = ReadDriveHealth(At(0));
     EXPECT_EQ(report.supportedOutcome.state, PageOutcome::READ);
-    EXPECT_EQ(HealthBits(report), health_bit::PREDICTED_FAILURE);
+    EXPECT_EQ(HealthBits(report), health_bit::kPredictedFailure);
     EXPECT_EQ(HealthVerdict(report), "SCSI health: FAILED: failure predicted (ASC/ASCQ 5Dh/10h)");
 }
 
@@ -81,7 +81,7 @@ TEST_F(DriveHealthTest, HealthyDriveReadsEveryPageItLists)
     EXPECT_EQ(HealthVerdict(report), "SCSI health: OK");
     const HealthReport absent = ReadDriveHealth(At(5));
     EXPECT_FALSE(absent.reached);
-    EXPECT_EQ(HealthBits(absent), health_bit::UNREACHABLE);
+    EXPECT_EQ(HealthBits(absent), health_bit::kUnreachable);
 }
 
 }  // namespace

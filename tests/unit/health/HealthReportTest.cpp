@@ -58,28 +58,28 @@ TEST(HealthVerdict, EachConditionItsBitAndReason)
     const Case cases[] = {
         {"healthy", [](HealthReport&) {}, 0, "SCSI health: OK"},
         {"predicted failure", [](HealthReport& r) { r.exceptions->asc = 0x5D, r.exceptions->ascq = 0x10; },
-         health_bit::PREDICTED_FAILURE, "SCSI health: FAILED: failure predicted (ASC/ASCQ 5Dh/10h)"},
+         health_bit::kPredictedFailure, "SCSI health: FAILED: failure predicted (ASC/ASCQ 5Dh/10h)"},
         {"exception told through sense",
          [](HealthReport& r) { r.exceptions.reset(), r.reportedException = SenseCodes{0, 0x5D, 0x00}; },
-         health_bit::PREDICTED_FAILURE, "SCSI health: FAILED: failure predicted (ASC/ASCQ 5Dh/00h)"},
-        {"at the reference", [](HealthReport& r) { r.temperatures->current = 60; }, health_bit::HOT,
+         health_bit::kPredictedFailure, "SCSI health: FAILED: failure predicted (ASC/ASCQ 5Dh/00h)"},
+        {"at the reference", [](HealthReport& r) { r.temperatures->current = 60; }, health_bit::kHot,
          "SCSI health: FAILED: temperature at or above the reference"},
         {"one below the reference", [](HealthReport& r) { r.temperatures->current = 59; }, 0, "SCSI health: OK"},
         {"temperature warning", [](HealthReport& r) { r.exceptions->asc = 0x0B, r.exceptions->ascq = 0x01; },
-         health_bit::HOT, "SCSI health: FAILED: temperature at or above the reference"},
+         health_bit::kHot, "SCSI health: FAILED: temperature at or above the reference"},
         {"uncorrected", [](HealthReport& r) { r.verifyErrors = ErrorCounters{}, r.verifyErrors->uncorrected = 1; },
-         health_bit::UNCORRECTED, "SCSI health: FAILED: uncorrected errors logged"},
-        {"grown defects", [](HealthReport& r) { r.grownDefects = 2; }, health_bit::GROWN_DEFECTS, "SCSI health: OK"},
+         health_bit::kUncorrected, "SCSI health: FAILED: uncorrected errors logged"},
+        {"grown defects", [](HealthReport& r) { r.grownDefects = 2; }, health_bit::kGrownDefects, "SCSI health: OK"},
         {"failed self test",
          [](HealthReport& r) { r.selfTests = std::vector<SelfTestRecord>{SelfTestRecord{1, 2, 5, 1, 10, {}, 3, 0x11, 0}}; },
-         health_bit::SELF_TEST_FAILED, "SCSI health: FAILED: the self-test log holds a failure"},
+         health_bit::kSelfTestFailed, "SCSI health: FAILED: the self-test log holds a failure"},
         {"aborted self test",
          [](HealthReport& r) { r.selfTests = std::vector<SelfTestRecord>{SelfTestRecord{1, 1, 1, 0, 10, {}, 0, 0, 0}}; }, 0,
          "SCSI health: OK"},
         {"unreadable IE page",
          [](HealthReport& r) { r.exceptions.reset(), r.pages[0x2F] = PageOutcome{PageOutcome::FAILED, {2, 4, 0}}; },
-         health_bit::COMMAND_FAILED, "SCSI health: FAILED: the informational exceptions page could not be read"},
-        {"unreachable", [](HealthReport& r) { r = HealthReport{}, r.address = "0:9:0"; }, health_bit::UNREACHABLE,
+         health_bit::kCommandFailed, "SCSI health: FAILED: the informational exceptions page could not be read"},
+        {"unreachable", [](HealthReport& r) { r = HealthReport{}, r.address = "0:9:0"; }, health_bit::kUnreachable,
          "SCSI health: FAILED: the device could not be reached"},
     };
     for (const Case& c : cases) {
@@ -96,7 +96,7 @@ TEST(HealthVerdict, SeveralReasonsInOneLine)
     HealthReport report = Healthy();
     report.exceptions->asc = 0x5D;
     report.temperatures->current = 70;
-    EXPECT_EQ(HealthBits(report), health_bit::PREDICTED_FAILURE | health_bit::HOT);
+    EXPECT_EQ(HealthBits(report), health_bit::kPredictedFailure | health_bit::kHot);
     EXPECT_EQ(HealthVerdict(report),
               "SCSI health: FAILED: failure predicted (ASC/ASCQ 5Dh/00h); temperature at or above the reference");
 }
