@@ -9,14 +9,14 @@
 
 namespace {
 
-constexpr int MAX_LUN = 255;
+constexpr int kMaxLun = 255;
 
 struct Keyword {
     const char* text;
     CliCommand command;
 };
 
-constexpr Keyword KEYWORDS[] = {
+constexpr Keyword kKeywords[] = {
     {"?", CMD_USAGE},     {"v", CMD_VERSION},     {"c", CMD_COPYRIGHT},     {"r", CMD_RMA},
     {"l", CMD_LIST},      {"i", CMD_INQUIRY},     {"t", CMD_SHORT_DST},     {"tl", CMD_LONG_DST},
     {"s", CMD_STOP_DST},  {"g", CMD_GENERIC_SHORT}, {"gl", CMD_GENERIC_LONG},
@@ -25,7 +25,7 @@ constexpr Keyword KEYWORDS[] = {
 std::optional<CliCommand> LookUp(std::string word)
 {
     std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
-    for (const Keyword& keyword : KEYWORDS) {
+    for (const Keyword& keyword : kKeywords) {
         if (word == keyword.text) {
             return keyword.command;
         }
@@ -63,7 +63,7 @@ struct LongOption {
     bool takesValue;
 };
 
-constexpr LongOption LONG_OPTIONS[] = {
+constexpr LongOption kLongOptions[] = {
     {"--health", CMD_HEALTH, false},
     {"--selftest", CMD_SELF_TEST, true},
     {"--metrics", CMD_METRICS, true},
@@ -73,7 +73,7 @@ constexpr LongOption LONG_OPTIONS[] = {
 // argument. Only the first command counts, as with the keywords.
 bool TakeLongOption(const std::vector<std::string>& arguments, std::size_t& at, CommandLine& line)
 {
-    for (const LongOption& option : LONG_OPTIONS) {
+    for (const LongOption& option : kLongOptions) {
         if (arguments[at] != option.text) {
             continue;
         }
@@ -114,7 +114,7 @@ std::vector<std::string> SplitAtColons(const std::string& text)
 
 std::string KeywordOf(CliCommand command)
 {
-    for (const Keyword& keyword : KEYWORDS) {
+    for (const Keyword& keyword : kKeywords) {
         if (keyword.command == command) {
             return keyword.text;
         }
@@ -137,7 +137,7 @@ bool ParseDeviceAddress(const std::string& text, DeviceRecord& record)
         numbers.push_back(*number);
     }
     // A port addresses LUNs with one byte: 0 to 255, whatever REPORT LUNS lists.
-    if (numbers.back() > MAX_LUN) {
+    if (numbers.back() > kMaxLun) {
         return false;
     }
     record.hostAdapter = numbers[0];
@@ -168,7 +168,7 @@ CommandLine ParseArguments(const std::vector<std::string>& arguments)
         if (TakeLongOption(arguments, at, line)) {
             continue;
         }
-        if (argument.starts_with(DEV_PREFIX)) {
+        if (argument.starts_with(kDevPrefix)) {
             // Looked up once the machine is known; a later address overwrites it.
             line.deviceGiven = true;
             line.deviceText = argument;

@@ -43,7 +43,7 @@ struct CommandLine {
 std::string KeywordOf(CliCommand command);
 
 // The part of /dev a device name must start with.
-constexpr const char* DEV_PREFIX = "/dev/";
+constexpr const char* kDevPrefix = "/dev/";
 
 // Fills the record from "HA:TAR:LUN", "HA:CH:TAR:LUN" or "HA:RT:CH:TAR:LUN";
 // false (record untouched) for any other form, a number that is not one or a

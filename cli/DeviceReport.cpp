@@ -17,14 +17,14 @@
 
 namespace {
 
-constexpr LogFlags REPORT_LINE{false, true, true};
-constexpr LogFlags STAMPED_LINE{true, true, true};
-constexpr long SHORT_TIMEOUT = 2;
-constexpr int TYPE_DIRECT_ACCESS = 0;
+constexpr LogFlags kReportLine{false, true, true};
+constexpr LogFlags kStampedLine{true, true, true};
+constexpr long kShortTimeout = 2;
+constexpr int kTypeDirectAccess = 0;
 // The vendor's firmware numbers page of INQUIRY.
-constexpr std::uint8_t FIRMWARE_PAGE = 0xC0;
+constexpr std::uint8_t kFirmwarePage = 0xC0;
 
-void Report(const std::string& text) { LogLine(text, nullptr, REPORT_LINE); }
+void Report(const std::string& text) { LogLine(text, nullptr, kReportLine); }
 
 // A drive behind a MegaRAID channel is listed by the address that reaches it, HA:CH:TAR:LUN.
 std::string AddressText(const DeviceRecord& record)
@@ -60,7 +60,7 @@ bool ListDevice(const AdapterInfo& adapter, int target, int lun)
     const bool kestrel = IsKestrelDrive(record);
     CapacityReading capacity;
     capacity.read = ReadCapacity(record, capacity.lastLba, capacity.blockLength) == 0;
-    const bool ready = SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT) == 0;
+    const bool ready = SendNoDataCommand(record, cdb::TestUnitReady(), kShortTimeout) == 0;
     Report(Format("  %s %-8s %-9s %-17s %-9s %-8s", AddressText(record).c_str(), TypeName(type),
                   identity.vendor.c_str(), identity.product.c_str(), identity.revision.c_str(),
                   kestrel ? identity.serialNumber.c_str() : ""));
@@ -97,8 +97,8 @@ std::string BytesText(const std::uint8_t* bytes, std::size_t from, std::size_t c
 void ReportFirmware(DeviceRecord& record)
 {
     std::array<std::uint8_t, 0x80> page{};
-    if (!SendCdb(record, cdb::InquiryPage(FIRMWARE_PAGE, 0x80), page.data(), static_cast<std::uint32_t>(page.size()),
-                 SHORT_TIMEOUT)
+    if (!SendCdb(record, cdb::InquiryPage(kFirmwarePage, 0x80), page.data(), static_cast<std::uint32_t>(page.size()),
+                 kShortTimeout)
              .Good()) {
         page.fill(0);
     }
@@ -135,12 +135,12 @@ void ReportCapacity(const DeviceRecord& record, int type)
 }
 
 // Bytes of the mode reply as ModeSensePage hands them out (from reply offset 8).
-constexpr std::size_t MODE_COPY_BYTES = kModeReplyBytes - kModeReplySkip;
+constexpr std::size_t kModeCopyBytes = kModeReplyBytes - kModeReplySkip;
 // Where the page starts in that copy: after the 4-byte header and one block descriptor.
-constexpr std::size_t PAGE_IN_COPY = 12 - kModeReplySkip;
+constexpr std::size_t kPageInCopy = 12 - kModeReplySkip;
 // The long self-test time, bytes 30 and 31 of the reply.
-constexpr std::size_t LONG_DST_IN_COPY = 30 - kModeReplySkip;
-constexpr int CONTROL_PAGE = 0x0A;
+constexpr std::size_t kLongDstInCopy = 30 - kModeReplySkip;
+constexpr int kControlPage = 0x0A;
 
 void ReportDst(DeviceRecord& record)
 {
@@ -152,9 +152,9 @@ void ReportDst(DeviceRecord& record)
         return;
     }
     Report("\t-this drive supports DST");
-    std::array<std::uint8_t, MODE_COPY_BYTES> copy{};
-    ModeSensePage(record, CONTROL_PAGE, copy.data(), copy.size(), kPageCurrent);
-    const int longSeconds = (copy[LONG_DST_IN_COPY] << 8) | copy[LONG_DST_IN_COPY + 1];
+    std::array<std::uint8_t, kModeCopyBytes> copy{};
+    ModeSensePage(record, kControlPage, copy.data(), copy.size(), kPageCurrent);
+    const int longSeconds = (copy[kLongDstInCopy] << 8) | copy[kLongDstInCopy + 1];
     Report("\t\t-short DST time = 120 seconds");
     Report(Format("\t\t-long DST time = %d seconds", longSeconds));
     if (JsonReport* json = ActiveJson()) {
@@ -162,12 +162,12 @@ void ReportDst(DeviceRecord& record)
     }
 }
 
-constexpr std::uint8_t NOT_READ = 0xFF;
+constexpr std::uint8_t kNotRead = 0xFF;
 
 // One mode-page field, current and default.
 struct Setting {
-    std::uint8_t current = NOT_READ;
-    std::uint8_t fallback = NOT_READ;  // the default value
+    std::uint8_t current = kNotRead;
+    std::uint8_t fallback = kNotRead;  // the default value
 };
 
 struct ModeSettings {
@@ -184,11 +184,11 @@ std::uint8_t Bit(std::uint8_t byte, int bit) { return static_cast<std::uint8_t>(
 
 void ReadPageFields(DeviceRecord& record, int pageCode, int pageControl, ModeSettings& settings)
 {
-    std::array<std::uint8_t, MODE_COPY_BYTES> copy{};
+    std::array<std::uint8_t, kModeCopyBytes> copy{};
     if (ModeSensePage(record, pageCode, copy.data(), copy.size(), pageControl) != 0) {
         return;
     }
-    const std::uint8_t* page = copy.data() + PAGE_IN_COPY;
+    const std::uint8_t* page = copy.data() + kPageInCopy;
     switch (pageCode) {
     case 0x08:
         Slot(settings.wce, pageControl) = Bit(page[2], 2);
@@ -257,11 +257,11 @@ void ReportModePages(DeviceRecord& record)
     Report(Format("\t\t-DExcpt bit = %X (%X)", settings.dexcpt.current, settings.dexcpt.fallback));
     Report(Format("\t\t-Number of cache segments = %d (%d)", settings.segments.current, settings.segments.fallback));
     Report(Format("\t\t-PM  bit = %X (%X)", settings.pm.current, settings.pm.fallback));
-    if (settings.dlm.current != NOT_READ) {
+    if (settings.dlm.current != kNotRead) {
         Report(Format("\t\t-DLM bit = %X (%X)", settings.dlm.current, settings.dlm.fallback));
         Report(Format("\t\t-DTOLI bit = %X (%x)", settings.dtoli.current, settings.dtoli.fallback));
     }
-    if (settings.jit[0].current != NOT_READ) {
+    if (settings.jit[0].current != kNotRead) {
         for (int bit = 0; bit < 4; ++bit) {
             const Setting& jit = settings.jit[static_cast<std::size_t>(bit)];
             Report(Format(bit == 3 ? "\t\t-JIT bit %d = %d (%d)\n" : "\t\t-JIT bit %d = %d (%d)", bit, jit.current,
@@ -274,7 +274,7 @@ void ReportModePages(DeviceRecord& record)
 
 int ListDevices()
 {
-    LogLine("Device(s) found during bus scan:", nullptr, STAMPED_LINE);
+    LogLine("Device(s) found during bus scan:", nullptr, kStampedLine);
     AdapterInfo info;
     GetAdapterInfo(0, info);
     const long adapters = info.adapterCount;
@@ -293,7 +293,7 @@ int ListDevices()
         }
     }
     if (!anyDevice) {
-        LogLine("No HBA has been detected", nullptr, STAMPED_LINE);
+        LogLine("No HBA has been detected", nullptr, kStampedLine);
         return 1;
     }
     return 0;
@@ -301,7 +301,7 @@ int ListDevices()
 
 int InquiryReport(DeviceRecord record)
 {
-    SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT);
+    SendNoDataCommand(record, cdb::TestUnitReady(), kShortTimeout);
     std::array<std::uint8_t, kIdentityBytes> copy{};
     DeviceIdentity identity;
     if (ReadIdentity(record, identity, copy.data()) != 0) {
@@ -327,7 +327,7 @@ int InquiryReport(DeviceRecord record)
     int type = -1;
     // By the record, so a drive behind a RAID controller reports its capacity too.
     const bool typed = GetPeripheralType(record, type);
-    if (typed && type == TYPE_DIRECT_ACCESS) {
+    if (typed && type == kTypeDirectAccess) {
         ReportCapacity(record, type);
     } else if (typed && json != nullptr) {
         json->SetCapacity(type, CapacityReading{});

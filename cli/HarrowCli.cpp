@@ -27,10 +27,10 @@
 
 namespace {
 
-constexpr LogFlags STAMPED{true, true, true};
-constexpr LogFlags PLAIN{false, true, true};
-constexpr const char* LICENCE_FILE = "License Agreement.txt";
-constexpr const char* VERSION_VALUE = "\\StringFileInfo\\040904B0\\FileVersion";
+constexpr LogFlags kStamped{true, true, true};
+constexpr LogFlags kPlain{false, true, true};
+constexpr const char* kLicenceFile = "License Agreement.txt";
+constexpr const char* kVersionValue = "\\StringFileInfo\\040904B0\\FileVersion";
 
 bool IsTest(CliCommand command) { return command >= CMD_SHORT_DST && command <= CMD_GENERIC_LONG; }
 
@@ -96,7 +96,7 @@ std::string OwnVersion()
     void* value = nullptr;
     UINT length = 0;
     if (!GetFileVersionInfoA(path, handle, size, info.data()) ||
-        !VerQueryValueA(info.data(), VERSION_VALUE, &value, &length) || value == nullptr) {
+        !VerQueryValueA(info.data(), kVersionValue, &value, &length) || value == nullptr) {
         return "Version Unknown";
     }
     return static_cast<const char*>(value);
@@ -129,7 +129,7 @@ int SelfTestOrLegacy(DeviceRecord& record, bool extended)
     if (MarkMaker(record).isKestrel != 0 && IsDstSupported(record)) {
         return RunSelfTest(record, extended);
     }
-    LogLine("DST not supported...Using Legacy test instead.", nullptr, STAMPED);
+    LogLine("DST not supported...Using Legacy test instead.", nullptr, kStamped);
     if (JsonReport* json = ActiveJson()) {
         json->SetTestKind(TestKind(extended ? CMD_GENERIC_LONG : CMD_GENERIC_SHORT));
     }
@@ -188,12 +188,12 @@ int HarrowCli::Run(const std::vector<std::string>& arguments)
     }
     GetLogSettings().logFileName = m_resources.String(RES_LOG_FILE_NAME);
 
-    LogLine("Harrow Viraradiza NT Command Line diagnostic", nullptr, STAMPED);
+    LogLine("Harrow Viraradiza NT Command Line diagnostic", nullptr, kStamped);
     m_commandLineText = "  ";
     for (const std::string& argument : arguments) {
         m_commandLineText += argument + " ";
     }
-    LogLine(m_commandLineText, nullptr, PLAIN);
+    LogLine(m_commandLineText, nullptr, kPlain);
 
     m_line = ParseArguments(given);
     if (m_json) {
@@ -210,7 +210,7 @@ int HarrowCli::Run(const std::vector<std::string>& arguments)
         }
         if (!StartSystem()) {
             PrintPaged("Initialization Failed");
-            LogLine("System Initialization FAIL\n", nullptr, STAMPED);
+            LogLine("System Initialization FAIL\n", nullptr, kStamped);
             if (m_json) {
                 m_json->SetError("Initialization Failed");
             }
@@ -260,7 +260,7 @@ int HarrowCli::RefuseArguments()
     if (IsTest(command) && command != CMD_STOP_DST && m_line.percentGiven) {
         const PercentRange range = RangeOf(command);
         if (m_line.percent < range.low || m_line.percent > range.high) {
-            return Refuse(EXIT_REFUSED, Format("%s takes %d%% - %d%%, not %d%%", option.c_str(), range.low,
+            return Refuse(kExitRefused, Format("%s takes %d%% - %d%%, not %d%%", option.c_str(), range.low,
                                                range.high, m_line.percent));
         }
     }
@@ -268,11 +268,11 @@ int HarrowCli::RefuseArguments()
         return 0;
     }
     if (!m_line.deviceGiven) {
-        return Refuse(EXIT_NO_DEVICE, option + " needs a device: HA:TAR:LUN as -l lists it, or a /dev name on "
+        return Refuse(kExitNoDevice, option + " needs a device: HA:TAR:LUN as -l lists it, or a /dev name on "
                                                "HARROW_MACHINE=linux");
     }
     if (m_line.deviceName.empty() && !m_line.addressParsed) {
-        return Refuse(EXIT_NO_DEVICE, m_line.deviceText + " is not a device address: HA:TAR:LUN, HA:CH:TAR:LUN "
+        return Refuse(kExitNoDevice, m_line.deviceText + " is not a device address: HA:TAR:LUN, HA:CH:TAR:LUN "
                                                           "or HA:RT:CH:TAR:LUN");
     }
     return 0;
@@ -282,7 +282,7 @@ int HarrowCli::RefuseDevice()
 {
     const CliCommand command = m_line.command;
     // The health commands answer with their bit mask, where 1 is a refused command line.
-    const int noDevice = TakesHealthDevice(command) ? static_cast<int>(health_bit::kRefused) : EXIT_NO_DEVICE;
+    const int noDevice = TakesHealthDevice(command) ? static_cast<int>(health_bit::kRefused) : kExitNoDevice;
     if (!m_line.deviceName.empty() && (NeedsDevice(command) || command == CMD_RMA || TakesHealthDevice(command))) {
         const LinuxDeviceNames* names = ActiveDeviceNames();
         if (names == nullptr) {
@@ -387,7 +387,7 @@ void HarrowCli::PrintVersion() const
 {
     const std::string version = OwnVersion();
     std::string licence;
-    if (ReadWholeFile(LICENCE_FILE, licence)) {
+    if (ReadWholeFile(kLicenceFile, licence)) {
         PrintPaged("\nHarrow Viraradiza Version " + version + " \n" + licence);
     } else {
         PrintPaged("\nHarrow Viraradiza Version " + version + " \n");

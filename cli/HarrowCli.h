@@ -39,9 +39,9 @@ private:
 };
 
 // Exit code of a device command whose device is missing or cannot be used.
-constexpr int EXIT_NO_DEVICE = 4;
+constexpr int kExitNoDevice = 4;
 // Exit code of a refused percentage and of -r without its input.
-constexpr int EXIT_REFUSED = 1;
+constexpr int kExitRefused = 1;
 
 // The usage text, one printf per line.
 void PrintUsage();

@@ -13,16 +13,16 @@ using nlohmann::json;
 namespace {
 
 // Raised when a member changes meaning; added members keep the number.
-constexpr int FORMAT_VERSION = 1;
-constexpr std::uint8_t NOT_READ = 0xFF;
+constexpr int kFormatVersion = 1;
+constexpr std::uint8_t kNotRead = 0xFF;
 
 JsonReport* g_active = nullptr;
 
-constexpr std::size_t SELF_TEST_ENTRY = 4;
+constexpr std::size_t kSelfTestEntry = 4;
 // Result codes of a self test that failed: the entry names where and why.
-constexpr int FIRST_FAILURE_RESULT = 3;
-constexpr int LAST_FAILURE_RESULT = 7;
-constexpr std::uint64_t NO_ADDRESS = ~std::uint64_t{0};
+constexpr int kFirstFailureResult = 3;
+constexpr int kLastFailureResult = 7;
+constexpr std::uint64_t kNoAddress = ~std::uint64_t{0};
 
 const char* CommandName(CliCommand command)
 {
@@ -140,7 +140,7 @@ json SenseJson(const DeviceRecord& record)
     return {{"key", sense.Key()}, {"asc", sense.Asc()}, {"ascq", sense.Ascq()}, {"fru", sense.Fru()}};
 }
 
-json ValueOrNull(std::uint8_t value) { return value == NOT_READ ? json(nullptr) : json(value); }
+json ValueOrNull(std::uint8_t value) { return value == kNotRead ? json(nullptr) : json(value); }
 
 }  // namespace
 
@@ -163,7 +163,7 @@ json AddressJson(const DeviceRecord& record)
 JsonReport::JsonReport(std::vector<std::string> arguments)
 {
     const char* machine = std::getenv("HARROW_MACHINE");
-    m_doc = {{"format", FORMAT_VERSION},
+    m_doc = {{"format", kFormatVersion},
              {"program", "HarrowCLI"},
              {"version", HARROW_VERSION},
              {"machine", machine != nullptr && *machine != '\0' ? machine : "builtin"},
@@ -295,7 +295,7 @@ bool JsonReport::RanSelfTest() const
 void JsonReport::SetSelfTestEntry(const std::uint8_t* page)
 {
     // SPC-4 7.3.15: the newest self-test results parameter follows the 4-byte page header.
-    const std::uint8_t* entry = page + SELF_TEST_ENTRY;
+    const std::uint8_t* entry = page + kSelfTestEntry;
     const int result = entry[4] & 0x0F;
     json log = {{"code", entry[4] >> 5},
                 {"result", result},
@@ -303,13 +303,13 @@ void JsonReport::SetSelfTestEntry(const std::uint8_t* page)
                 {"powerOnHours", (entry[6] << 8) | entry[7]},
                 {"failingLba", nullptr},
                 {"sense", nullptr}};
-    if (result >= FIRST_FAILURE_RESULT && result <= LAST_FAILURE_RESULT) {
+    if (result >= kFirstFailureResult && result <= kLastFailureResult) {
         std::uint64_t lba = 0;
         for (int i = 8; i < 16; ++i) {
             lba = (lba << 8) | entry[i];
         }
         // All ones: the drive names no address (SPC-4).
-        if (lba != NO_ADDRESS) {
+        if (lba != kNoAddress) {
             log["failingLba"] = lba;
         }
         log["sense"] = {{"key", entry[16] & 0x0F}, {"asc", entry[17]}, {"ascq", entry[18]}, {"fru", 0}};

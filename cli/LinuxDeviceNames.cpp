@@ -17,7 +17,7 @@ using harrow::machine::SysfsUnit;
 namespace {
 
 // As many hops as the kernel follows before ELOOP.
-constexpr int MAX_LINK_HOPS = 40;
+constexpr int kMaxLinkHops = 40;
 
 fs::path UnitDir(const fs::path& sysRoot, const SysfsUnit& unit)
 {
@@ -32,7 +32,7 @@ std::vector<std::string> BlockNodes(const fs::path& unitDir)
     std::vector<std::string> nodes;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(unitDir / "block", ec)) {
-        nodes.push_back(DEV_PREFIX + entry.path().filename().string());
+        nodes.push_back(kDevPrefix + entry.path().filename().string());
     }
     return nodes;
 }
@@ -41,8 +41,8 @@ std::vector<std::string> BlockNodes(const fs::path& unitDir)
 // link leaves /dev or loops.
 fs::path FollowLinks(const fs::path& devRoot, const std::string& devName)
 {
-    fs::path path = devRoot / devName.substr(std::strlen(DEV_PREFIX));
-    for (int hop = 0; hop < MAX_LINK_HOPS; ++hop) {
+    fs::path path = devRoot / devName.substr(std::strlen(kDevPrefix));
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
         std::error_code ec;
         if (!fs::is_symlink(path, ec)) {
             return path.lexically_normal();
@@ -53,10 +53,10 @@ fs::path FollowLinks(const fs::path& devRoot, const std::string& devName)
         }
         if (target.is_absolute()) {
             const std::string text = target.string();
-            if (!text.starts_with(DEV_PREFIX)) {
+            if (!text.starts_with(kDevPrefix)) {
                 return {};
             }
-            path = devRoot / text.substr(std::strlen(DEV_PREFIX));
+            path = devRoot / text.substr(std::strlen(kDevPrefix));
         } else {
             path = (path.parent_path() / target).lexically_normal();
         }
@@ -88,7 +88,7 @@ LinuxDeviceNames LinuxDeviceNames::Read(const fs::path& sysRoot, const fs::path&
             nodes.blockNodes = BlockNodes(UnitDir(sysRoot, unit));
             const auto sg = SysfsTopology::ReadSgName(sysRoot, unit.address);
             if (sg && !sg->empty()) {
-                nodes.genericNode = DEV_PREFIX + *sg;
+                nodes.genericNode = kDevPrefix + *sg;
             }
             names.m_units.push_back(std::move(nodes));
         }
@@ -98,14 +98,14 @@ LinuxDeviceNames LinuxDeviceNames::Read(const fs::path& sysRoot, const fs::path&
 
 const LinuxUnitNodes* LinuxDeviceNames::Resolve(const std::string& devName) const
 {
-    if (!devName.starts_with(DEV_PREFIX)) {
+    if (!devName.starts_with(kDevPrefix)) {
         return nullptr;
     }
     const fs::path path = FollowLinks(m_devRoot, devName);
     if (path.empty() || path.parent_path() != m_devRoot) {
         return nullptr;
     }
-    const std::string node = DEV_PREFIX + path.filename().string();
+    const std::string node = kDevPrefix + path.filename().string();
     for (const LinuxUnitNodes& unit : m_units) {
         if (unit.genericNode == node) {
             return &unit;

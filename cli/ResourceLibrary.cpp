@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr const char* RESOURCE_DLL = "RESDLL.DLL";
+constexpr const char* kResourceDll = "RESDLL.DLL";
 // Handles below this value are load failures.
-constexpr std::uintptr_t FIRST_VALID_MODULE = 32;
+constexpr std::uintptr_t kFirstValidModule = 32;
 
 }  // namespace
 
@@ -23,8 +23,8 @@ ResourceLibrary::~ResourceLibrary()
 
 bool ResourceLibrary::Load()
 {
-    HMODULE module = LoadLibraryA(RESOURCE_DLL);
-    if (reinterpret_cast<std::uintptr_t>(module) < FIRST_VALID_MODULE) {
+    HMODULE module = LoadLibraryA(kResourceDll);
+    if (reinterpret_cast<std::uintptr_t>(module) < kFirstValidModule) {
         return false;
     }
     m_module = module;

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::size_t INPUT_BYTES = 80;
+constexpr std::size_t kInputBytes = 80;
 
 // One typed line with its line end. A longer line is cut to the field's size
 // and its rest dropped, so it cannot spill into the next field; a line the
@@ -25,14 +25,14 @@ std::optional<std::string> Ask(const char* prompt)
         return std::nullopt;
     }
     for (; c != EOF && c != '\n'; c = std::getchar()) {
-        if (line.size() + 1 < INPUT_BYTES) {
+        if (line.size() + 1 < kInputBytes) {
             line.push_back(static_cast<char>(c));
         }
     }
     return line + "\n";
 }
 
-constexpr int EXIT_NO_INPUT = 1;
+constexpr int kExitNoInput = 1;
 
 }  // namespace
 
@@ -54,7 +54,7 @@ int WriteRmaForm(const DeviceRecord& record)
         std::fflush(stdout);
         std::fprintf(stderr, "HarrowCLI: -r reads the contact name, phone number and email from standard input, "
                              "which ended before them; no form was written\n");
-        return EXIT_NO_INPUT;
+        return kExitNoInput;
     }
     RmaContact contact;
     contact.name = *name;
