@@ -24,8 +24,8 @@
 
 namespace {
 
-constexpr std::uint64_t CHUNK_BLOCKS = 128;
-constexpr long READ_TIMEOUT_SECONDS = 2;
+constexpr std::uint64_t kChunkBlocks = 128;
+constexpr long kReadTimeoutSeconds = 2;
 
 int Box(const std::string& text, UINT type)
 {
@@ -43,8 +43,8 @@ bool ParseBlock(const QLineEdit* field, std::uint64_t& value)
 // none past the drive's last block.
 std::uint64_t BlocksToRead(std::uint64_t start, std::uint64_t end, std::uint64_t driveBlocks)
 {
-    const std::uint64_t chunks = (end - start + CHUNK_BLOCKS - 1) / CHUNK_BLOCKS;
-    return std::min(chunks * CHUNK_BLOCKS, driveBlocks - start);
+    const std::uint64_t chunks = (end - start + kChunkBlocks - 1) / kChunkBlocks;
+    return std::min(chunks * kChunkBlocks, driveBlocks - start);
 }
 
 }  // namespace
@@ -96,7 +96,7 @@ bool CDumpBlocks::Dump()
     }
     // Blocks are read from disks only: a tape would take READ as a move along its medium.
     if (!m_selection.IsDisk(*records.front())) {
-        LogLine("Dump Blocks skipped: not a disk", records.front(), GUI_WITH_ADDRESS);
+        LogLine("Dump Blocks skipped: not a disk", records.front(), kGuiWithAddress);
         Box("The first selected device is not a disk: " + m_selection.Describe(*records.front()) +
                 "\nBlocks are dumped from disks only.",
             MB_OK | MB_ICONERROR);
@@ -146,7 +146,7 @@ bool CDumpBlocks::DumpRange(DeviceRecord& drive, const std::string& fileName, st
     }
     // A chunk of large blocks may be more than the drive takes in one command.
     const std::uint64_t perCommand =
-        std::min<std::uint64_t>(CHUNK_BLOCKS, MaxTransferBlocks(drive, blockLength, CHUNK_BLOCKS * blockLength));
+        std::min<std::uint64_t>(kChunkBlocks, MaxTransferBlocks(drive, blockLength, kChunkBlocks * blockLength));
     const bool wide = NeedsCdb16(lastLba);
     std::vector<std::uint8_t> data(perCommand * blockLength);
     const int commands = static_cast<int>((blocks + perCommand - 1) / perCommand);
@@ -163,7 +163,7 @@ bool CDumpBlocks::DumpRange(DeviceRecord& drive, const std::string& fileName, st
         }
         const auto count = static_cast<std::uint32_t>(std::min(perCommand, start + blocks - lba));
         const CdbAnswer answer =
-            SendCdb(drive, ReadBlocks(lba, count, wide), data.data(), count * blockLength, READ_TIMEOUT_SECONDS);
+            SendCdb(drive, ReadBlocks(lba, count, wide), data.data(), count * blockLength, kReadTimeoutSeconds);
         if (!answer.Good()) {
             Box(Format("Reading block %llu failed with error %d.", static_cast<unsigned long long>(lba),
                        answer.outcome),

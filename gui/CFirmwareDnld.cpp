@@ -21,8 +21,8 @@
 
 namespace {
 
-constexpr DWORD WAIT_STEP_MS = 2000;
-constexpr const char* SUPPORT_TEXT = "Upgrade failed please contact your technical support representative.  "
+constexpr DWORD kWaitStepMs = 2000;
+constexpr const char* kSupportText = "Upgrade failed please contact your technical support representative.  "
                                      "Click the utility support button for contact information.";
 
 void LogIdentity(DeviceRecord& record)
@@ -31,7 +31,7 @@ void LogIdentity(DeviceRecord& record)
     ReadIdentity(record, identity);
     LogLine(Format("Vendor: %s, Product: %s, Version: %s", identity.vendor.c_str(), identity.product.c_str(),
                    identity.revision.c_str()),
-            &record, GUI_WITH_ADDRESS);
+            &record, kGuiWithAddress);
 }
 
 }  // namespace
@@ -125,7 +125,7 @@ void CFirmwareDnld::StartDownload()
     WaitForDownloads();
     ReportOutcomes();
     RecordAfter();
-    PumpWait(WAIT_STEP_MS);
+    PumpWait(kWaitStepMs);
     for (const Drive& drive : m_drives) {
         emit IdentityChanged(drive.record);
     }
@@ -146,14 +146,14 @@ void CFirmwareDnld::StartDrive(DeviceRecord& record, const std::string& path)
     ReadIdentity(record, identity);
     const bool headerless = IsLodFile(path);
     if (!headerless && !ProductMatches(path, identity.product)) {
-        LogLine("Download File - DOES NOT MATCH PRODUCT!", &record, GUI_WITH_ADDRESS);
+        LogLine("Download File - DOES NOT MATCH PRODUCT!", &record, kGuiWithAddress);
         PublishStatus(record, TEST_NONE, "Download File - DOES NOT MATCH PRODUCT!");
         return;
     }
-    LogLine("Downloading", &record, GUI_WITH_ADDRESS);
+    LogLine("Downloading", &record, kGuiWithAddress);
     LogLine(Format("Vendor: %s, Product: %s, Version: %s", identity.vendor.c_str(), identity.product.c_str(),
                    identity.revision.c_str()),
-            &record, GUI_WITH_ADDRESS);
+            &record, kGuiWithAddress);
     LogModePages(record, "PreDownload Mode Page Settings :");
     const std::string vendor = identity.vendor.substr(0, identity.vendor.find_last_not_of(' ') + 1);
     const DownloadJob job{path, headerless, vendor != "IBM", identity.revision,
@@ -163,7 +163,7 @@ void CFirmwareDnld::StartDrive(DeviceRecord& record, const std::string& path)
     if (record.kind != KIND_PLAIN) {
         // A drive behind a RAID controller is downloaded before the next drive starts.
         while (!m_drives.back().worker->Finished()) {
-            PumpWait(WAIT_STEP_MS);
+            PumpWait(kWaitStepMs);
             TakeChanges();
         }
     }
@@ -175,7 +175,7 @@ void CFirmwareDnld::WaitForDownloads()
         return std::any_of(m_drives.begin(), m_drives.end(), [](const Drive& d) { return !d.worker->Finished(); });
     };
     while (running()) {
-        PumpWait(WAIT_STEP_MS);
+        PumpWait(kWaitStepMs);
         TakeChanges();
     }
     TakeChanges();
@@ -202,11 +202,11 @@ void CFirmwareDnld::ReportOutcomes()
         const DeviceRecord outcome = drive.worker->Outcome();
         PublishStatus(record, outcome.state, outcome.statusText);
         const bool passed = outcome.state == TEST_PASSED;
-        LogLine(passed ? "Target PASSED" : "Target FAILED", &record, GUI_WITH_ADDRESS);
+        LogLine(passed ? "Target PASSED" : "Target FAILED", &record, kGuiWithAddress);
         lines << QString::fromStdString(Format("Target %d: %s", record.target, passed ? "PASSED" : "FAILED"));
         if (!passed) {
-            LogLine(SUPPORT_TEXT, &record, GUI_WITH_ADDRESS);
-            lines << SUPPORT_TEXT;
+            LogLine(kSupportText, &record, kGuiWithAddress);
+            lines << kSupportText;
         }
     }
     m_results->setText(lines.join('\n'));
@@ -218,6 +218,6 @@ void CFirmwareDnld::RecordAfter()
     for (Drive& drive : m_drives) {
         LogIdentity(*drive.record);
         LogModePages(*drive.record, "PostDownload Mode Page Settings :");
-        LogLine(" \n", drive.record, GUI_WITH_ADDRESS);
+        LogLine(" \n", drive.record, kGuiWithAddress);
     }
 }

@@ -20,11 +20,11 @@
 
 namespace {
 
-constexpr DWORD CAPACITY_PAUSE_MS = 5000;
+constexpr DWORD kCapacityPauseMs = 5000;
 // The block length field of the descriptor holds three bytes.
-constexpr std::uint32_t MAX_BLOCK_SIZE = 0xFFFFFF;
+constexpr std::uint32_t kMaxBlockSize = 0xFFFFFF;
 // One more is the number of blocks, and 0xFFFFFFFF of them means the factory maximum.
-constexpr std::uint32_t MAX_HIGH_BLOCK = 0xFFFFFFFD;
+constexpr std::uint32_t kMaxHighBlock = 0xFFFFFFFD;
 
 std::uint32_t BlockSizeBytes(BlockSizeChoice choice)
 {
@@ -136,7 +136,7 @@ std::optional<FormatRun::BlockSize> CFormat::ChosenBlockSize()
         }
     }
     if (size.choice == BLOCK_OTHER) {
-        size.typed = ParsePositive(m_blockSizeText->text().toStdString(), MAX_BLOCK_SIZE);
+        size.typed = ParsePositive(m_blockSizeText->text().toStdString(), kMaxBlockSize);
         if (size.typed == 0) {
             ShowBox(RES_BAD_BLOCK_SIZE, MB_OK | MB_ICONERROR);
             return std::nullopt;
@@ -176,7 +176,7 @@ void CFormat::Start()
         return;
     }
     if (!format && m_typedHighBlock->isChecked()) {
-        highBlock = ParsePositive(m_highBlockText->text().toStdString(), MAX_HIGH_BLOCK);
+        highBlock = ParsePositive(m_highBlockText->text().toStdString(), kMaxHighBlock);
         if (highBlock == 0) {
             ShowBox(RES_BAD_HIGH_BLOCK, MB_OK | MB_ICONERROR);
             return;
@@ -208,7 +208,7 @@ void CFormat::ChangeCapacities(std::uint32_t highBlock)
     for (DeviceRecord* record : m_selection.DisksFor("Change Capacity")) {
         PublishStatus(*record, TEST_RUNNING, "Beginning Change Capacity");
         emit RunChanged();
-        PumpWait(CAPACITY_PAUSE_MS);
+        PumpWait(kCapacityPauseMs);
         ChangeCapacity(*record, highBlock);
         emit RunChanged();
     }

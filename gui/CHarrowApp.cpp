@@ -26,15 +26,15 @@
 
 namespace {
 
-constexpr std::uintptr_t FIRST_VALID_MODULE = 32;
-constexpr UINT MB_TYPE_MASK = 0x0000000F;
-constexpr UINT MB_ICON_MASK = 0x000000F0;
-constexpr int SPLASH_MS = 1500;
-constexpr const char* VERSION_VALUE = "\\StringFileInfo\\040904B0\\FileVersion";
+constexpr std::uintptr_t kFirstValidModule = 32;
+constexpr UINT kMbTypeMask = 0x0000000F;
+constexpr UINT kMbIconMask = 0x000000F0;
+constexpr int kSplashMs = 1500;
+constexpr const char* kVersionValue = "\\StringFileInfo\\040904B0\\FileVersion";
 
 QMessageBox::Icon IconOf(UINT type)
 {
-    switch (type & MB_ICON_MASK) {
+    switch (type & kMbIconMask) {
     case MB_ICONERROR: return QMessageBox::Critical;
     case MB_ICONQUESTION: return QMessageBox::Question;
     case MB_ICONWARNING: return QMessageBox::Warning;
@@ -53,7 +53,7 @@ int ShowMessageBox(const char* text, const char* caption, UINT type)
             Qt::BlockingQueuedConnection);
         return answer;
     }
-    const bool yesNo = (type & MB_TYPE_MASK) == MB_YESNO;
+    const bool yesNo = (type & kMbTypeMask) == MB_YESNO;
     QMessageBox box(IconOf(type), QString::fromUtf8(caption), QString::fromUtf8(text),
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, QApplication::activeWindow());
     if (yesNo) {
@@ -88,7 +88,7 @@ std::string OwnVersion()
     void* value = nullptr;
     UINT length = 0;
     if (size == 0 || !GetFileVersionInfoA(path, handle, size, info.data()) ||
-        !VerQueryValueA(info.data(), VERSION_VALUE, &value, &length) || value == nullptr) {
+        !VerQueryValueA(info.data(), kVersionValue, &value, &length) || value == nullptr) {
         return "Version Unknown";
     }
     return static_cast<const char*>(value);
@@ -142,7 +142,7 @@ CHarrowApp::~CHarrowApp()
 bool CHarrowApp::LoadResources()
 {
     HMODULE module = LoadLibraryA("RESDLL.DLL");
-    if (reinterpret_cast<std::uintptr_t>(module) < FIRST_VALID_MODULE) {
+    if (reinterpret_cast<std::uintptr_t>(module) < kFirstValidModule) {
         return false;
     }
     m_resources = module;
@@ -194,5 +194,5 @@ void CHarrowApp::ShowSplash()
     m_splash = std::make_unique<QSplashScreen>(
         SplashPicture(QString::fromStdString(ResourceText(RES_APP_TITLE)), QApplication::applicationVersion()));
     m_splash->show();
-    QTimer::singleShot(SPLASH_MS, m_splash.get(), &QWidget::close);
+    QTimer::singleShot(kSplashMs, m_splash.get(), &QWidget::close);
 }

@@ -34,8 +34,8 @@
 namespace {
 
 // Room for a device line of the tree beside the status lines.
-constexpr int WIZARD_WIDTH = 600;
-constexpr int STATUS_WIDTH = 660;
+constexpr int kWizardWidth = 600;
+constexpr int kStatusWidth = 660;
 
 }  // namespace
 
@@ -79,7 +79,7 @@ CHarrowView::CHarrowView(const std::string& productName, QWidget* parent)
     splitter->addWidget(wizardPane);
     splitter->addWidget(m_status);
     splitter->setChildrenCollapsible(false);
-    splitter->setSizes({WIZARD_WIDTH, STATUS_WIDTH});
+    splitter->setSizes({kWizardWidth, kStatusWidth});
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(splitter);
 
@@ -236,7 +236,7 @@ bool CHarrowView::AddOemDevices(OemPlugin& plugin)
     plugin.clearDevs();
     bool added = false;
     for (const DeviceRecord* record : m_selection.Records()) {
-        if (record->target == DeviceSelection::END_NUMBER || record->lun == DeviceSelection::END_NUMBER) {
+        if (record->target == DeviceSelection::kEndNumber || record->lun == DeviceSelection::kEndNumber) {
             continue;
         }
         plugin.addDev(record->hostAdapter, record->target, record->lun, record->channel, record->raidTarget);

@@ -16,8 +16,8 @@
 namespace {
 
 // Codes of the shell and of starting a program.
-constexpr int ERROR_FILE_NOT_FOUND_CODE = 2;
-constexpr int NO_ASSOCIATION = 31;
+constexpr int kErrorFileNotFoundCode = 2;
+constexpr int kNoAssociation = 31;
 
 std::string ReadDefaultValue(const std::string& keyName)
 {
@@ -39,14 +39,14 @@ int OpenWithRegisteredBrowser(const std::string& target)
     const std::string htmClass = ReadDefaultValue(".htm");
     const std::string command = htmClass.empty() ? "" : ReadDefaultValue(htmClass + "\\shell\\open\\command");
     if (command.empty()) {
-        return NO_ASSOCIATION;
+        return kNoAssociation;
     }
     QStringList words = QProcess::splitCommand(QString::fromStdString(OpenCommandLine(command, target)));
     if (words.isEmpty()) {
-        return NO_ASSOCIATION;
+        return kNoAssociation;
     }
     const QString program = words.takeFirst();
-    return QProcess::startDetached(program, words) ? 0 : ERROR_FILE_NOT_FOUND_CODE;
+    return QProcess::startDetached(program, words) ? 0 : kErrorFileNotFoundCode;
 }
 
 }  // namespace

@@ -25,13 +25,13 @@
 
 namespace {
 
-constexpr std::uint8_t NOT_AVAILABLE = 0xFF;
-constexpr std::size_t SELF_TEST_ENTRY_BYTES = 20;
-constexpr std::size_t LOG_HEADER_BYTES = 4;
+constexpr std::uint8_t kNotAvailable = 0xFF;
+constexpr std::size_t kSelfTestEntryBytes = 20;
+constexpr std::size_t kLogHeaderBytes = 4;
 
 std::size_t PageLength(const LogPageBuffer& page)
 {
-    return std::min<std::size_t>(BigEndian(page.data(), 2, 2), LOG_PAGE_BYTES - LOG_HEADER_BYTES);
+    return std::min<std::size_t>(BigEndian(page.data(), 2, 2), kLogPageBytes - kLogHeaderBytes);
 }
 
 const char* SelfTestResultName(int result)
@@ -154,10 +154,10 @@ void CLogPages::Enter()
     m_reader = std::thread([this, generation, copy = drive]() mutable {
         LowerThreadPriority();
         auto read = std::make_shared<Read>();
-        read->supported = ReadLogPage(copy, LOG_SUPPORTED_PAGES, read->supportedPage);
-        read->temperature = ReadLogPage(copy, LOG_TEMPERATURE, read->temperaturePage);
+        read->supported = ReadLogPage(copy, kLogSupportedPages, read->supportedPage);
+        read->temperature = ReadLogPage(copy, kLogTemperature, read->temperaturePage);
         read->powerOn = PowerOnMinutes(copy, read->minutes);
-        read->selfTests = ReadLogPage(copy, LOG_SELF_TEST_RESULTS, read->selfTestPage);
+        read->selfTests = ReadLogPage(copy, kLogSelfTestResults, read->selfTestPage);
         read->health = HealthPanel::ReadReport(copy);
         read->record = std::move(copy);
         QMetaObject::invokeMethod(
@@ -195,19 +195,19 @@ void CLogPages::ShowSupportedPages(DeviceRecord& drive, bool read, const LogPage
 {
     if (!read) {
         m_supported->addItem("Log Sense Command Failed");
-        LogLine("Log Sense Command Failed", &drive, GUI_WITH_ADDRESS);
+        LogLine("Log Sense Command Failed", &drive, kGuiWithAddress);
         return;
     }
     const std::size_t length = PageLength(page);
     for (std::size_t i = 0; i < length; ++i) {
-        const int code = page[LOG_HEADER_BYTES + i];
+        const int code = page[kLogHeaderBytes + i];
         if (code == 0) {
             continue;
         }
-        m_temperatureListed = m_temperatureListed || code == LOG_TEMPERATURE;
+        m_temperatureListed = m_temperatureListed || code == kLogTemperature;
         const std::string text = Format("0x%2.2X   ", code) + PageName(code).toStdString();
         m_supported->addItem(QString::fromStdString(text));
-        LogLine(text, &drive, GUI_WITH_ADDRESS);
+        LogLine(text, &drive, kGuiWithAddress);
     }
 }
 
@@ -222,13 +222,13 @@ void CLogPages::ShowTemperatures(DeviceRecord& drive, bool read, const LogPageBu
     const char* names[] = {"Current Drive Temperature = ", "Reference Drive Temperature = "};
     for (std::size_t i = 0; i < 2; ++i) {
         const std::uint8_t degrees = page[fields[i].second];
-        if (degrees == NOT_AVAILABLE) {
+        if (degrees == kNotAvailable) {
             fields[i].first->clear();
             continue;
         }
         const std::string text = Format("%d C", degrees);
         fields[i].first->setText(QString::fromStdString(text));
-        LogLine(names[i] + text, &drive, GUI_WITH_ADDRESS);
+        LogLine(names[i] + text, &drive, kGuiWithAddress);
     }
 }
 
@@ -239,7 +239,7 @@ void CLogPages::ShowPowerOnTime(DeviceRecord& drive, bool read, std::uint32_t mi
     }
     const std::string text = Format("%2.2d:%2.2d", static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
     m_powerOn->setText(QString::fromStdString(text));
-    LogLine("Power On Time = " + text, &drive, GUI_WITH_ADDRESS);
+    LogLine("Power On Time = " + text, &drive, kGuiWithAddress);
 }
 
 void CLogPages::ShowSelfTests(bool read, const LogPageBuffer& page)
@@ -247,12 +247,12 @@ void CLogPages::ShowSelfTests(bool read, const LogPageBuffer& page)
     if (!read) {
         return;
     }
-    const std::size_t entries = PageLength(page) / SELF_TEST_ENTRY_BYTES;
+    const std::size_t entries = PageLength(page) / kSelfTestEntryBytes;
     if (entries == 0) {
         m_selfTests->addItem("DST has never been performed");
     }
     for (std::size_t i = 0; i < entries; ++i) {
-        const std::uint8_t* value = page.data() + LOG_HEADER_BYTES + i * SELF_TEST_ENTRY_BYTES + 4;
+        const std::uint8_t* value = page.data() + kLogHeaderBytes + i * kSelfTestEntryBytes + 4;
         m_selfTests->addItem(QString::fromStdString(Format("%2zu  %s, segment %d, at %d hours", i + 1,
                                                            SelfTestResultName(value[0] & 0x0F), value[1],
                                                            static_cast<int>(BigEndian(value, 2, 2)))));

@@ -27,10 +27,10 @@
 namespace {
 
 // A menu bar of exactly this many items takes the Advanced menu at its fifth place.
-constexpr int STANDARD_MENU_ITEMS = 6;
-constexpr int MINIMUM_WIDTH = 800;
-constexpr int MINIMUM_HEIGHT = 560;
-constexpr int ADVANCED_MENU_PLACE = 4;
+constexpr int kStandardMenuItems = 6;
+constexpr int kMinimumWidth = 800;
+constexpr int kMinimumHeight = 560;
+constexpr int kAdvancedMenuPlace = 4;
 
 void ShowAbout(QWidget* parent)
 {
@@ -67,7 +67,7 @@ CMainFrame::CMainFrame(const std::string& productName, HMODULE programModule, QW
     connect(m_view, &CHarrowView::PageChanged, this, &CMainFrame::UpdateCommands);
     UpdateCommands();
     // Resizable, and small enough for a 1024x768 screen with its panel.
-    setMinimumSize(MINIMUM_WIDTH, MINIMUM_HEIGHT);
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(1280, 720);
 }
 
@@ -127,7 +127,7 @@ void CMainFrame::CreateToolbars()
     QStyle* s = style();
     m_standardBar = addToolBar(tr("Standard"));
     m_standardBar->setObjectName("standardToolbar");
-    m_standardBar->setProperty("controlId", STANDARD_TOOLBAR_ID);
+    m_standardBar->setProperty("controlId", kStandardToolbarId);
     m_standardBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     m_standardBar->setMovable(false);
     m_standardBar->addAction(PageAction(CHarrowView::PAGE_DEVICES, s->standardIcon(QStyle::SP_DriveHDIcon)));
@@ -159,7 +159,7 @@ void CMainFrame::CreateToolbars()
 
     m_advancedBar = addToolBar(tr("Advanced"));
     m_advancedBar->setObjectName("advancedToolbar");
-    m_advancedBar->setProperty("controlId", ADVANCED_TOOLBAR_ID);
+    m_advancedBar->setProperty("controlId", kAdvancedToolbarId);
     m_advancedBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     m_advancedBar->setMovable(false);
     m_advancedBar->addAction(PageAction(CHarrowView::PAGE_DEVICES, s->standardIcon(QStyle::SP_DriveHDIcon)));
@@ -201,7 +201,7 @@ void CMainFrame::SetMode(bool advanced)
     shown->show();
     const QList<QAction*> items = menuBar()->actions();
     if (advanced) {
-        QAction* before = items.size() == STANDARD_MENU_ITEMS ? items[ADVANCED_MENU_PLACE] : items.last();
+        QAction* before = items.size() == kStandardMenuItems ? items[kAdvancedMenuPlace] : items.last();
         menuBar()->insertMenu(before, m_advancedMenu);
     } else {
         // Wherever it stands: at creation it went in before the last item.
@@ -246,7 +246,7 @@ void CMainFrame::InstallOemMenu()
 
 void CMainFrame::OnCommand(int commandId)
 {
-    if (commandId >= OemPlugin::FIRST_COMMAND && commandId <= OemPlugin::LAST_COMMAND) {
+    if (commandId >= OemPlugin::kFirstCommand && commandId <= OemPlugin::kLastCommand) {
         m_view->OemCommand(m_plugin, commandId, m_programModule);
     }
 }

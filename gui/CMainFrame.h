@@ -14,8 +14,8 @@ class QToolBar;
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    static constexpr int STANDARD_TOOLBAR_ID = 32810;
-    static constexpr int ADVANCED_TOOLBAR_ID = 32811;
+    static constexpr int kStandardToolbarId = 32810;
+    static constexpr int kAdvancedToolbarId = 32811;
 
     CMainFrame(const std::string& productName, HMODULE programModule, QWidget* parent = nullptr);
 

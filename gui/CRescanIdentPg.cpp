@@ -14,7 +14,7 @@
 namespace {
 
 // Each device item keeps the index of its record in the scan, in tree order.
-constexpr int RECORD_ROLE = Qt::UserRole;
+constexpr int kRecordRole = Qt::UserRole;
 
 void AddDevices(QTreeWidgetItem* parent, const std::vector<ScannedDevice>& devices, int& index)
 {
@@ -23,7 +23,7 @@ void AddDevices(QTreeWidgetItem* parent, const std::vector<ScannedDevice>& devic
         item->setToolTip(0, item->text(0));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);
-        item->setData(0, RECORD_ROLE, index++);
+        item->setData(0, kRecordRole, index++);
     }
 }
 
@@ -136,7 +136,7 @@ void CRescanIdentPg::Reprobe(const DeviceRecord& record)
         }
         const QString text = QString::fromStdString(device.text);
         for (QTreeWidgetItemIterator it(m_tree); *it != nullptr; ++it) {
-            if ((*it)->data(0, RECORD_ROLE) == QVariant(static_cast<int>(index))) {
+            if ((*it)->data(0, kRecordRole) == QVariant(static_cast<int>(index))) {
                 (*it)->setText(0, text);
                 (*it)->setToolTip(0, text);
             }
@@ -171,7 +171,7 @@ void CRescanIdentPg::BuildSelection()
     std::vector<const DeviceRecord*> ticked;
     std::vector<DeviceFacts> facts;
     for (QTreeWidgetItemIterator it(m_tree); *it != nullptr; ++it) {
-        const QVariant index = (*it)->data(0, RECORD_ROLE);
+        const QVariant index = (*it)->data(0, kRecordRole);
         if (!index.isValid()) {
             continue;
         }
@@ -185,7 +185,7 @@ void CRescanIdentPg::BuildSelection()
     }
     if (const std::size_t left = m_selection.Build(ticked, facts); left != 0) {
         m_note->setText(tr("Only the first %1 ticked devices are used; %2 left out.")
-                            .arg(DeviceSelection::CAPACITY)
+                            .arg(DeviceSelection::kCapacity)
                             .arg(left));
     }
 }

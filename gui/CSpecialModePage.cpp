@@ -22,17 +22,17 @@
 
 namespace {
 
-constexpr DWORD STEP_PAUSE_MS = 2000;
-constexpr std::size_t SEGMENTS_BYTE = 13;
-constexpr int CACHING_PAGE = 0x08;
-constexpr std::size_t CACHING_BYTES = 24;
-constexpr int MIN_SEGMENTS = 1;
-constexpr int MAX_SEGMENTS = 255;
+constexpr DWORD kStepPauseMs = 2000;
+constexpr std::size_t kSegmentsByte = 13;
+constexpr int kCachingPage = 0x08;
+constexpr std::size_t kCachingBytes = 24;
+constexpr int kMinSegments = 1;
+constexpr int kMaxSegments = 255;
 // Adapters that address more devices than a parallel bus: Fibre Channel.
-constexpr std::uint8_t PORT_OPTION_MIN_DEVICES = 0x11;
+constexpr std::uint8_t kPortOptionMinDevices = 0x11;
 // Button ids of the cache-segment choice.
-constexpr int SEGMENTS_VALUE = 1;
-constexpr int SEGMENTS_DEFAULT = 0;
+constexpr int kSegmentsValue = 1;
+constexpr int kSegmentsDefault = 0;
 
 struct Setting {
     const char* name;
@@ -45,10 +45,10 @@ struct Setting {
 };
 
 // In the order they are applied; the cache segments take the whole byte.
-constexpr Setting SETTINGS[] = {
+constexpr Setting kSettings[] = {
     {"AWRE", 0x01, 16, 2, 0x80, "Retrieving Current AWRE Setting Failed", "Disc Retrieving current AWRE Setting Failed"},
     {"ARRE", 0x01, 16, 2, 0x40, "Retrieving current ARRE Setting Failed", "Disc Retrieving current ARRE Setting Failed"},
-    {"Number of Cache Segments", CACHING_PAGE, CACHING_BYTES, SEGMENTS_BYTE, 0xFF,
+    {"Number of Cache Segments", kCachingPage, kCachingBytes, kSegmentsByte, 0xFF,
      "Retrieving current Number of Cache Segments Failed", "Disc Retrieving current Number of Cache Segments Failed"},
     {"DExcpt", 0x1C, 16, 2, 0x08, "Retrieving current DExcpt Setting Failed",
      "Disc Retrieving current DExcpt Setting Failed"},
@@ -56,7 +56,7 @@ constexpr Setting SETTINGS[] = {
     {"DTOLI", 0x19, 12, 3, 0x01, "Retrieving current DTOLI setting Failed",
      "Disc Retrieving current DTOLI setting Failed"},
 };
-static_assert(std::size(SETTINGS) == CSpecialModePage::SETTING_COUNT);
+static_assert(std::size(kSettings) == CSpecialModePage::SETTING_COUNT);
 
 // One drive's run of the available settings.
 class SpecialApply {
@@ -72,7 +72,7 @@ public:
         }
         PublishStatus(m_record, m_allPassed ? TEST_PASSED : TEST_FAILED,
                       m_allPassed ? "Settings Complete" : "One or more of the settings Failed");
-        Sleep(STEP_PAUSE_MS);
+        Sleep(kStepPauseMs);
     }
 
 private:
@@ -80,7 +80,7 @@ private:
     {
         PublishStatus(m_record, state, status);
         if (!log.empty()) {
-            LogLine(log, &m_record, GUI_WITH_ADDRESS);
+            LogLine(log, &m_record, kGuiWithAddress);
         }
     }
 
@@ -88,7 +88,7 @@ private:
     {
         m_allPassed = false;
         Show(TEST_RUNNING, status, log);
-        Sleep(STEP_PAUSE_MS);
+        Sleep(kStepPauseMs);
     }
 
     // The parameters-saveable bit is reserved in MODE SELECT.
@@ -100,7 +100,7 @@ private:
 
     void ApplySetting(CSpecialModePage::SettingId id)
     {
-        const Setting& setting = SETTINGS[id];
+        const Setting& setting = kSettings[id];
         WorkingPage page;
         if (!ReadPreferencePage(m_record, setting.page, kPageCurrent, page, setting.bytes)) {
             Fail(setting.readFailedStatus, setting.readFailedLog);
@@ -116,31 +116,31 @@ private:
             return;
         }
         Show(TEST_RUNNING, Format("Changing %s Setting", setting.name), "");
-        Sleep(STEP_PAUSE_MS);
+        Sleep(kStepPauseMs);
         byte = on ? byte | setting.mask : byte & ~setting.mask;
         const bool passed = Write(page, setting.bytes);
         const std::string text =
             Format("Changing %s To %s %s", setting.name, on ? "ON" : "OFF", passed ? "Passed" : "Failed");
         m_allPassed = m_allPassed && passed;
         Show(TEST_RUNNING, text, "Disc " + text);
-        Sleep(STEP_PAUSE_MS);
+        Sleep(kStepPauseMs);
     }
 
     void SegmentsToValue(WorkingPage& page)
     {
         const int wanted = m_choice.segments;
-        if (page.PageByte(SEGMENTS_BYTE) == wanted) {
+        if (page.PageByte(kSegmentsByte) == wanted) {
             return;
         }
         Show(TEST_RUNNING, "Changing Number of Cache Segments Setting", "");
-        Sleep(STEP_PAUSE_MS);
-        page.PageByte(SEGMENTS_BYTE) = static_cast<std::uint8_t>(wanted);
+        Sleep(kStepPauseMs);
+        page.PageByte(kSegmentsByte) = static_cast<std::uint8_t>(wanted);
         std::string text;
-        if (Write(page, CACHING_BYTES)) {
+        if (Write(page, kCachingBytes)) {
             // The drive may round the number to one it supports.
             WorkingPage readBack;
-            const int now = ReadPreferencePage(m_record, CACHING_PAGE, kPageCurrent, readBack, CACHING_BYTES)
-                                ? readBack.PageByte(SEGMENTS_BYTE)
+            const int now = ReadPreferencePage(m_record, kCachingPage, kPageCurrent, readBack, kCachingBytes)
+                                ? readBack.PageByte(kSegmentsByte)
                                 : wanted;
             text = Format("Changing Number of Cache Segments Setting to %d Passed", now);
         } else {
@@ -148,25 +148,25 @@ private:
             text = Format("Changing Number of Cache Segments Setting to %d Failed", wanted);
         }
         Show(TEST_RUNNING, text, "Disc " + text);
-        Sleep(STEP_PAUSE_MS);
+        Sleep(kStepPauseMs);
     }
 
     void SegmentsToDefault(WorkingPage& page)
     {
         WorkingPage defaults;
-        if (!ReadPreferencePage(m_record, CACHING_PAGE, kPageDefault, defaults, CACHING_BYTES)) {
+        if (!ReadPreferencePage(m_record, kCachingPage, kPageDefault, defaults, kCachingBytes)) {
             Fail("Retrieving the default Number of Cache Segments Failed",
                  "Disc Retrieving the default Number of Cache Segments Failed");
             return;
         }
-        const std::uint8_t value = defaults.PageByte(SEGMENTS_BYTE);
-        if (page.PageByte(SEGMENTS_BYTE) == value) {
+        const std::uint8_t value = defaults.PageByte(kSegmentsByte);
+        if (page.PageByte(kSegmentsByte) == value) {
             return;
         }
         Show(TEST_RUNNING, "Changing Number of Cache Segments to its default", "");
-        Sleep(STEP_PAUSE_MS);
-        page.PageByte(SEGMENTS_BYTE) = value;
-        if (Write(page, CACHING_BYTES)) {
+        Sleep(kStepPauseMs);
+        page.PageByte(kSegmentsByte) = value;
+        if (Write(page, kCachingBytes)) {
             const std::string text = Format("Changing Number of Cache Segments Setting to %d Passed", value);
             Show(TEST_RUNNING, text, "Disc " + text);
         } else {
@@ -174,7 +174,7 @@ private:
             Show(TEST_RUNNING, "Changing Number of Cache Segments Setting to its default Failed",
                  "Disc Changing Number of Cache Segments Setting its default Failed");
         }
-        Sleep(STEP_PAUSE_MS);
+        Sleep(kStepPauseMs);
     }
 
     DeviceRecord& m_record;
@@ -269,7 +269,7 @@ void CSpecialModePage::ShowPreset(int generation, const PresetRead& preset)
     for (int id = 0; id < SETTING_COUNT; ++id) {
         SetCheckedId(m_groups[id], preset.checked[id]);
     }
-    if (preset.checked[CACHE_SEGMENTS] == SEGMENTS_VALUE) {
+    if (preset.checked[CACHE_SEGMENTS] == kSegmentsValue) {
         m_segments->setText(QString::number(m_choice.segments));
     }
     UpdateControls();
@@ -280,7 +280,7 @@ bool CSpecialModePage::PortOptionsSupported()
     for (const DeviceRecord* record : m_selection.Records()) {
         AdapterInfo info;
         if (record->isKestrel == 0 || GetAdapterInfo(record->hostAdapter, info) != 1 ||
-            info.block[kAdapterBlockDevices] < PORT_OPTION_MIN_DEVICES) {
+            info.block[kAdapterBlockDevices] < kPortOptionMinDevices) {
             return false;
         }
     }
@@ -304,19 +304,19 @@ CSpecialModePage::PresetRead CSpecialModePage::Preset(DeviceRecord& first, bool 
 void CSpecialModePage::PresetBit(DeviceRecord& first, SettingId id, PresetRead& into)
 {
     Choice& choice = into.choice;
-    const Setting& setting = SETTINGS[id];
+    const Setting& setting = kSettings[id];
     WorkingPage page;
     if (!ReadPreferencePage(first, setting.page, kPageCurrent, page, setting.bytes)) {
-        LogLine(Format("Disc Unable to retrieve %s", setting.name), &first, GUI_WITH_ADDRESS);
+        LogLine(Format("Disc Unable to retrieve %s", setting.name), &first, kGuiWithAddress);
         return;
     }
     choice.on[id] = (page.PageByte(setting.byte) & setting.mask) != 0;
     into.checked[id] = choice.on[id] ? 1 : 0;
-    if (ReadPreferencePage(first, setting.page, PAGE_CHANGEABLE, page, setting.bytes) &&
+    if (ReadPreferencePage(first, setting.page, kPageChangeable, page, setting.bytes) &&
         (page.PageByte(setting.byte) & setting.mask) != 0) {
         choice.available[id] = true;
     } else {
-        LogLine(Format("Disc Unable to change %s", setting.name), &first, GUI_WITH_ADDRESS);
+        LogLine(Format("Disc Unable to change %s", setting.name), &first, kGuiWithAddress);
     }
 }
 
@@ -324,21 +324,21 @@ void CSpecialModePage::PresetSegments(DeviceRecord& first, PresetRead& into)
 {
     Choice& choice = into.choice;
     WorkingPage page;
-    if (!ReadPreferencePage(first, CACHING_PAGE, kPageCurrent, page, CACHING_BYTES)) {
-        LogLine("Disc Unable to retrieve the current Number of Cache Segments", &first, GUI_WITH_ADDRESS);
+    if (!ReadPreferencePage(first, kCachingPage, kPageCurrent, page, kCachingBytes)) {
+        LogLine("Disc Unable to retrieve the current Number of Cache Segments", &first, kGuiWithAddress);
         return;
     }
-    choice.segments = page.PageByte(SEGMENTS_BYTE);
-    into.checked[CACHE_SEGMENTS] = SEGMENTS_VALUE;
-    if (!ReadPreferencePage(first, CACHING_PAGE, kPageDefault, page, CACHING_BYTES)) {
-        LogLine("Disc Unable to retrieve the default Number of Cache Segments", &first, GUI_WITH_ADDRESS);
+    choice.segments = page.PageByte(kSegmentsByte);
+    into.checked[CACHE_SEGMENTS] = kSegmentsValue;
+    if (!ReadPreferencePage(first, kCachingPage, kPageDefault, page, kCachingBytes)) {
+        LogLine("Disc Unable to retrieve the default Number of Cache Segments", &first, kGuiWithAddress);
         return;
     }
-    if (ReadPreferencePage(first, CACHING_PAGE, PAGE_CHANGEABLE, page, CACHING_BYTES) &&
-        page.PageByte(SEGMENTS_BYTE) != 0) {
+    if (ReadPreferencePage(first, kCachingPage, kPageChangeable, page, kCachingBytes) &&
+        page.PageByte(kSegmentsByte) != 0) {
         choice.available[CACHE_SEGMENTS] = true;
     } else {
-        LogLine("Disc Unable to change the Number of Cache Segments", &first, GUI_WITH_ADDRESS);
+        LogLine("Disc Unable to change the Number of Cache Segments", &first, kGuiWithAddress);
     }
 }
 
@@ -347,7 +347,7 @@ void CSpecialModePage::ReadButtons()
     for (int id = 0; id < SETTING_COUNT; ++id) {
         m_choice.on[id] = m_groups[id]->checkedId() == 1;
     }
-    m_choice.segmentsDefault = m_groups[CACHE_SEGMENTS]->checkedId() == SEGMENTS_DEFAULT;
+    m_choice.segmentsDefault = m_groups[CACHE_SEGMENTS]->checkedId() == kSegmentsDefault;
 }
 
 void CSpecialModePage::Apply()
@@ -358,8 +358,8 @@ void CSpecialModePage::Apply()
     }
     bool number = false;
     const int segments = m_segments->text().trimmed().toInt(&number);
-    const bool byValue = m_groups[CACHE_SEGMENTS]->checkedId() == SEGMENTS_VALUE;
-    if (m_choice.available[CACHE_SEGMENTS] && byValue && (!number || segments < MIN_SEGMENTS || segments > MAX_SEGMENTS)) {
+    const bool byValue = m_groups[CACHE_SEGMENTS]->checkedId() == kSegmentsValue;
+    if (m_choice.available[CACHE_SEGMENTS] && byValue && (!number || segments < kMinSegments || segments > kMaxSegments)) {
         MessageBoxA(nullptr, "The Number of Cache Segments must be a number from 1 to 255.",
                     ResourceText(RES_APP_TITLE).c_str(), MB_OK | MB_ICONERROR);
         return;

@@ -17,16 +17,16 @@
 
 namespace {
 
-constexpr int VENDOR_PAGE = 0x00;
-constexpr int CACHING_PAGE = 0x08;
-constexpr std::size_t VENDOR_BYTES = 12;
-constexpr std::size_t CACHING_BYTES = 24;
-constexpr std::uint8_t PM_BIT = 0x80;
-constexpr std::uint8_t WCE_BIT = 0x04;
-constexpr std::uint8_t RCD_BIT = 0x01;
-constexpr std::uint8_t SAVEABLE_BIT = 0x80;
-constexpr DWORD STEP_PAUSE_MS = 10000;
-constexpr int FINAL_PAUSE_MS = 1000;
+constexpr int kVendorPage = 0x00;
+constexpr int kCachingPage = 0x08;
+constexpr std::size_t kVendorBytes = 12;
+constexpr std::size_t kCachingBytes = 24;
+constexpr std::uint8_t kPmBit = 0x80;
+constexpr std::uint8_t kWceBit = 0x04;
+constexpr std::uint8_t kRcdBit = 0x01;
+constexpr std::uint8_t kSaveableBit = 0x80;
+constexpr DWORD kStepPauseMs = 10000;
+constexpr int kFinalPauseMs = 1000;
 
 // Button ids: off 0, on 1; JIT as the Jit values.
 bool Enabled(const QButtonGroup* group) { return !group->buttons().empty() && group->buttons().front()->isEnabled(); }
@@ -63,10 +63,10 @@ public:
             }
         }
         if (m_choice.wce >= 0) {
-            SetCacheBit(WCE_BIT, m_choice.wce != 0, m_choice.wce != 0 ? "WCE On" : "WCE Off");
+            SetCacheBit(kWceBit, m_choice.wce != 0, m_choice.wce != 0 ? "WCE On" : "WCE Off");
         }
         if (m_choice.rcd >= 0) {
-            SetCacheBit(RCD_BIT, m_choice.rcd != 0, m_choice.rcd != 0 ? "RCD On" : "RCD Off");
+            SetCacheBit(kRcdBit, m_choice.rcd != 0, m_choice.rcd != 0 ? "RCD On" : "RCD Off");
         }
         PublishStatus(m_record, m_allPassed ? TEST_PASSED : TEST_FAILED,
                       m_allPassed ? "Settings Complete" : "One or more of the settings Failed");
@@ -79,41 +79,41 @@ private:
                                         : Format("Setting %s Failed %s", step, SenseValues(m_record).c_str());
         m_allPassed = m_allPassed && passed;
         PublishStatus(m_record, TEST_RUNNING, text);
-        LogLine("Disc " + text, &m_record, GUI_WITH_ADDRESS);
+        LogLine("Disc " + text, &m_record, kGuiWithAddress);
     }
 
     bool Write(WorkingPage& page)
     {
-        page.PageByte(0) &= static_cast<std::uint8_t>(~SAVEABLE_BIT);
+        page.PageByte(0) &= static_cast<std::uint8_t>(~kSaveableBit);
         return ModeSelectPage(m_record, page, page.SelectLength()) == 0;
     }
 
     void SetPm()
     {
         WorkingPage page;
-        bool passed = ReadPreferencePage(m_record, VENDOR_PAGE, kPageCurrent, page, VENDOR_BYTES);
+        bool passed = ReadPreferencePage(m_record, kVendorPage, kPageCurrent, page, kVendorBytes);
         if (passed) {
-            page.PageByte(2) = m_choice.pm != 0 ? page.PageByte(2) | PM_BIT : page.PageByte(2) & ~PM_BIT;
+            page.PageByte(2) = m_choice.pm != 0 ? page.PageByte(2) | kPmBit : page.PageByte(2) & ~kPmBit;
             passed = Write(page);
         }
         Report(m_choice.pm != 0 ? "PM On" : "PM Off", passed);
-        Sleep(STEP_PAUSE_MS);
+        Sleep(kStepPauseMs);
     }
 
     void SetJit()
     {
         using Jit = CStandardModePage::Jit;
-        Sleep(STEP_PAUSE_MS);
+        Sleep(kStepPauseMs);
         WorkingPage page;
         WorkingPage changeable;
-        bool passed = ReadPreferencePage(m_record, VENDOR_PAGE, kPageCurrent, page, VENDOR_BYTES);
+        bool passed = ReadPreferencePage(m_record, kVendorPage, kPageCurrent, page, kVendorBytes);
         std::uint8_t& mode = page.PageByte(4);
         const char* step = "JIT Performance Oriented Seek";
         switch (m_choice.jit) {
         case Jit::PerformanceSeek: {
             mode |= 0x07;
-            const bool read = passed && ReadPreferencePage(m_record, VENDOR_PAGE, PAGE_CHANGEABLE, changeable,
-                                                           VENDOR_BYTES);
+            const bool read = passed && ReadPreferencePage(m_record, kVendorPage, kPageChangeable, changeable,
+                                                           kVendorBytes);
             mode = read && (changeable.PageByte(4) & 0x08) ? mode | 0x08 : mode & ~0x08;
             break;
         }
@@ -125,7 +125,7 @@ private:
             step = "JIT Power and Acoustic Level 2";
             mode &= ~0x03;
             if (passed) {
-                ReadPreferencePage(m_record, VENDOR_PAGE, PAGE_CHANGEABLE, changeable, VENDOR_BYTES);
+                ReadPreferencePage(m_record, kVendorPage, kPageChangeable, changeable, kVendorBytes);
             }
             mode = (mode & 0x0C) == 0x0C ? mode & ~0x04 : (mode & ~0x08) | 0x04;
             break;
@@ -136,13 +136,13 @@ private:
     void SetCacheBit(std::uint8_t bit, bool on, const char* step)
     {
         WorkingPage page;
-        bool passed = ReadPreferencePage(m_record, CACHING_PAGE, kPageCurrent, page, CACHING_BYTES);
+        bool passed = ReadPreferencePage(m_record, kCachingPage, kPageCurrent, page, kCachingBytes);
         if (passed) {
             page.PageByte(2) = on ? page.PageByte(2) | bit : page.PageByte(2) & ~bit;
             passed = Write(page);
         }
         Report(step, passed);
-        Sleep(STEP_PAUSE_MS);
+        Sleep(kStepPauseMs);
     }
 
     DeviceRecord& m_record;
@@ -222,22 +222,22 @@ void CStandardModePage::Preset(DeviceRecord& first)
 {
     WorkingPage changeable;
     WorkingPage current;
-    if (first.isKestrel != 0 && ReadPreferencePage(first, VENDOR_PAGE, PAGE_CHANGEABLE, changeable, VENDOR_BYTES) &&
-        ReadPreferencePage(first, VENDOR_PAGE, kPageCurrent, current, VENDOR_BYTES)) {
-        if (changeable.PageByte(2) & PM_BIT) {
+    if (first.isKestrel != 0 && ReadPreferencePage(first, kVendorPage, kPageChangeable, changeable, kVendorBytes) &&
+        ReadPreferencePage(first, kVendorPage, kPageCurrent, current, kVendorBytes)) {
+        if (changeable.PageByte(2) & kPmBit) {
             EnableButtons(m_pm, true);
-            SetCheckedId(m_pm, (current.PageByte(2) & PM_BIT) ? 1 : 0);
+            SetCheckedId(m_pm, (current.PageByte(2) & kPmBit) ? 1 : 0);
         }
         if ((changeable.PageByte(4) & 0x07) == 0x07) {
             EnableButtons(m_jit, true);
             SetCheckedId(m_jit, static_cast<int>(JitOf(current.PageByte(4))));
         }
     }
-    if (ReadPreferencePage(first, CACHING_PAGE, kPageCurrent, current, CACHING_BYTES)) {
+    if (ReadPreferencePage(first, kCachingPage, kPageCurrent, current, kCachingBytes)) {
         EnableButtons(m_wce, true);
         EnableButtons(m_rcd, true);
-        SetCheckedId(m_wce, (current.PageByte(2) & WCE_BIT) ? 1 : 0);
-        SetCheckedId(m_rcd, (current.PageByte(2) & RCD_BIT) ? 1 : 0);
+        SetCheckedId(m_wce, (current.PageByte(2) & kWceBit) ? 1 : 0);
+        SetCheckedId(m_rcd, (current.PageByte(2) & kRcdBit) ? 1 : 0);
     }
 }
 
@@ -263,7 +263,7 @@ void CStandardModePage::Apply()
     LogStamped("Setting Standard Drive Preferences");
     const Choice choice = Chosen();
     if (!m_run.Start(records, [choice](DeviceRecord& record) { StandardApply(record, choice).Run(); },
-                     FINAL_PAUSE_MS)) {
+                     kFinalPauseMs)) {
         return;
     }
     UpdateControls();

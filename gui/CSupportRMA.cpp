@@ -19,7 +19,7 @@
 namespace {
 
 // The console's input buffers hold 79 characters and the line end.
-constexpr int FIELD_CHARS = 79;
+constexpr int kFieldChars = 79;
 
 void Box(const char* text, UINT icon)
 {
@@ -38,7 +38,7 @@ CSupportRMA::CSupportRMA(DeviceSelection& selection, QWidget* parent)
                                                          {m_email, "contactEmail"}};
     for (const auto& [field, name] : fields) {
         field->setObjectName(name);
-        field->setMaxLength(FIELD_CHARS);
+        field->setMaxLength(kFieldChars);
     }
     auto* write = new QPushButton(tr("&Write Return Form"), this);
     write->setObjectName("writeForm");

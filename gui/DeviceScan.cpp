@@ -11,10 +11,10 @@
 
 namespace {
 
-constexpr long SHORT_TIMEOUT = 2;
+constexpr long kShortTimeout = 2;
 // Probed behind a RAID controller: its channels and their targets.
-constexpr int RAID_CHANNELS = 2;
-constexpr int RAID_TARGETS = 16;
+constexpr int kRaidChannels = 2;
+constexpr int kRaidTargets = 16;
 
 std::string Lower(std::string text)
 {
@@ -40,7 +40,7 @@ Probe ProbeDevice(const DeviceRecord& record)
         // The number the console program's report prints for the same drive.
         probe.megabytes = RoundedMegabytes(lastLba, blockLength);
     }
-    if (SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT) == 0) {
+    if (SendNoDataCommand(record, cdb::TestUnitReady(), kShortTimeout) == 0) {
         probe.readiness = "On Line";
     }
     return probe;
@@ -195,9 +195,9 @@ std::vector<ScannedChannel> ScanChannelAdapters(int number, long adapterCount)
 std::vector<ScannedChannel> ScanRaidChannels(int adapter)
 {
     std::vector<ScannedChannel> channels;
-    for (int channel = 0; channel < RAID_CHANNELS; ++channel) {
+    for (int channel = 0; channel < kRaidChannels; ++channel) {
         ScannedChannel item{Format("Channel %d", channel), {}};
-        for (int target = 0; target < RAID_TARGETS; ++target) {
+        for (int target = 0; target < kRaidTargets; ++target) {
             ScannedDevice device;
             device.record.kind = KIND_RAID;
             device.record.hostAdapter = adapter;
@@ -220,7 +220,7 @@ std::vector<ScannedChannel> ScanRaidChannels(int adapter)
 void LogFound(const std::vector<ScannedDevice>& devices, const char* indent)
 {
     for (const ScannedDevice& device : devices) {
-        LogLine(indent + device.text, nullptr, GUI_STAMPED);
+        LogLine(indent + device.text, nullptr, kGuiStamped);
     }
 }
 
@@ -228,10 +228,10 @@ void LogFound(const std::vector<ScannedDevice>& devices, const char* indent)
 void LogFound(const std::vector<ScannedAdapter>& adapters)
 {
     for (const ScannedAdapter& adapter : adapters) {
-        LogLine(adapter.text, nullptr, GUI_STAMPED);
+        LogLine(adapter.text, nullptr, kGuiStamped);
         LogFound(adapter.devices, "    ");
         for (const ScannedChannel& channel : adapter.channels) {
-            LogLine("    " + channel.text, nullptr, GUI_STAMPED);
+            LogLine("    " + channel.text, nullptr, kGuiStamped);
             LogFound(channel.devices, "        ");
         }
     }

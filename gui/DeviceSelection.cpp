@@ -11,9 +11,9 @@ namespace {
 DeviceRecord EndMarker()
 {
     DeviceRecord marker;
-    marker.hostAdapter = DeviceSelection::END_NUMBER;
-    marker.target = DeviceSelection::END_NUMBER;
-    marker.lun = DeviceSelection::END_NUMBER;
+    marker.hostAdapter = DeviceSelection::kEndNumber;
+    marker.target = DeviceSelection::kEndNumber;
+    marker.lun = DeviceSelection::kEndNumber;
     return marker;
 }
 
@@ -23,13 +23,13 @@ DeviceSelection::DeviceSelection() { m_entries[0] = EndMarker(); }
 
 bool DeviceSelection::IsEndMarker(const DeviceRecord& record)
 {
-    return record.hostAdapter == END_NUMBER && record.target == END_NUMBER && record.lun == END_NUMBER;
+    return record.hostAdapter == kEndNumber && record.target == kEndNumber && record.lun == kEndNumber;
 }
 
 std::size_t DeviceSelection::Build(const std::vector<const DeviceRecord*>& ticked,
                                    const std::vector<DeviceFacts>& facts)
 {
-    const std::size_t kept = std::min(ticked.size(), CAPACITY);
+    const std::size_t kept = std::min(ticked.size(), kCapacity);
     for (std::size_t i = 0; i < kept; ++i) {
         m_entries[i] = *ticked[i];
         m_entries[i].selected = 1;
@@ -64,8 +64,8 @@ const DeviceFacts& DeviceSelection::FactsOf(const DeviceRecord& record) const { 
 
 bool DeviceSelection::IsDisk(const DeviceRecord& record) const
 {
-    constexpr int DIRECT_ACCESS = 0x00;
-    return FactsOf(record).peripheralType == DIRECT_ACCESS;
+    constexpr int kDirectAccess = 0x00;
+    return FactsOf(record).peripheralType == kDirectAccess;
 }
 
 std::string DeviceSelection::Describe(const DeviceRecord& record) const
@@ -87,7 +87,7 @@ std::vector<DeviceRecord*> DeviceSelection::DisksFor(const char* operation)
             continue;
         }
         const std::string text = Format("%s skipped: not a disk", operation);
-        LogLine(text, record, GUI_WITH_ADDRESS);
+        LogLine(text, record, kGuiWithAddress);
         PublishStatus(*record, TEST_NONE, text);
     }
     return disks;

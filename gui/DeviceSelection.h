@@ -18,8 +18,8 @@ struct DeviceFacts {
 // entry whose host adapter, target and LUN are 9.
 class DeviceSelection {
 public:
-    static constexpr std::size_t CAPACITY = 249;
-    static constexpr std::int32_t END_NUMBER = 9;
+    static constexpr std::size_t kCapacity = 249;
+    static constexpr std::int32_t kEndNumber = 9;
 
     DeviceSelection();
 
@@ -52,6 +52,6 @@ public:
 private:
     std::size_t IndexOf(const DeviceRecord& record) const;
 
-    std::array<DeviceRecord, CAPACITY + 1> m_entries;
-    std::array<DeviceFacts, CAPACITY + 1> m_facts;
+    std::array<DeviceRecord, kCapacity + 1> m_entries;
+    std::array<DeviceFacts, kCapacity + 1> m_facts;
 };

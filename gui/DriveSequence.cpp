@@ -8,14 +8,14 @@
 
 namespace {
 
-constexpr int POLL_MS = 100;
+constexpr int kPollMs = 100;
 
 }  // namespace
 
 DriveSequence::DriveSequence(RunState& state, Activity activity, QObject* parent)
     : QObject(parent), m_state(state), m_activity(activity)
 {
-    m_timer.setInterval(POLL_MS);
+    m_timer.setInterval(kPollMs);
     connect(&m_timer, &QTimer::timeout, this, &DriveSequence::Poll);
 }
 

@@ -18,24 +18,24 @@
 
 namespace {
 
-constexpr int POLL_MS = 1000;
+constexpr int kPollMs = 1000;
 // An abort is seen within a tenth of the poll interval.
-constexpr int POLL_SLICES = 10;
-constexpr unsigned RES_PAGE_UNREADABLE = 4062;
-constexpr int RESULT_ABORTED = 1;
+constexpr int kPollSlices = 10;
+constexpr unsigned kResPageUnreadable = 4062;
+constexpr int kResultAborted = 1;
 
-constexpr int DIRECT_ACCESS = 0x00;
+constexpr int kDirectAccess = 0x00;
 // The phases of a short host test, in the order it runs them.
-constexpr const char* SHORT_HOST_PHASES[] = {
+constexpr const char* kShortHostPhases[] = {
     "Performing Sequential Read (start of disk)", "Performing Sequential Read (end of disk)",
     "Performing Random Read Commands", "Performing Random Seek Commands"};
-constexpr const char* SKIPPED_TEXT = "Drive Test skipped: not a disk";
+constexpr const char* kSkippedText = "Drive Test skipped: not a disk";
 
 // The phase a short host test's status names, or -1.
 int ShortHostPhase(const std::string& status)
 {
-    for (std::size_t phase = 0; phase < std::size(SHORT_HOST_PHASES); ++phase) {
-        if (status == SHORT_HOST_PHASES[phase]) {
+    for (std::size_t phase = 0; phase < std::size(kShortHostPhases); ++phase) {
+        if (status == kShortHostPhases[phase]) {
             return static_cast<int>(phase);
         }
     }
@@ -50,11 +50,11 @@ void SetProgress(DeviceRecord& record, int percent)
 // Waits one poll interval; false when an abort came meanwhile.
 bool WaitForPoll(const std::atomic<bool>& abort)
 {
-    for (int slice = 0; slice < POLL_SLICES; ++slice) {
+    for (int slice = 0; slice < kPollSlices; ++slice) {
         if (abort.load()) {
             return false;
         }
-        Sleep(POLL_MS / POLL_SLICES);
+        Sleep(kPollMs / kPollSlices);
     }
     return !abort.load();
 }
@@ -65,7 +65,7 @@ bool ReadResult(DeviceRecord& record, int& result)
     bool inProgress = false;
     if (ReadSelfTestStatus(record, kSelfTestPage, inProgress, result) != 0) {
         record.state = TEST_FAILED;
-        record.statusText = ResourceText(RES_PAGE_UNREADABLE);
+        record.statusText = ResourceText(kResPageUnreadable);
         record.testRunning = 0;
         record.changed = 1;
         return false;
@@ -86,7 +86,7 @@ bool PollSelfTest(DeviceRecord& record, bool longTest, int share)
             const bool stoppedHere = AbortSelfTest(record);
             bool inProgress = false;
             const bool read = ReadSelfTestStatus(record, kSelfTestPage, inProgress, result) == 0;
-            ReportSelfTestResult(record, read && stoppedHere && result == RESULT_ABORTED ? 0 : result);
+            ReportSelfTestResult(record, read && stoppedHere && result == kResultAborted ? 0 : result);
             return true;
         }
     }
@@ -120,7 +120,7 @@ void RunSelfTestDrive(DeviceRecord& record, const std::atomic<bool>& abort, bool
 DriveTestRun::DriveTestRun(DeviceSelection& selection, RunState& state, QObject* parent)
     : QObject(parent), m_selection(selection), m_state(state)
 {
-    m_timer.setInterval(std::max(1, static_cast<int>(std::lround(POLL_MS * harrow::platform::TimeScale()))));
+    m_timer.setInterval(std::max(1, static_cast<int>(std::lround(kPollMs * harrow::platform::TimeScale()))));
     connect(&m_timer, &QTimer::timeout, this, &DriveTestRun::Poll);
 }
 
@@ -181,7 +181,7 @@ void DriveTestRun::StartDrives()
         drive.check->thread.join();
         DeviceRecord& record = *drive.record;
         record.isKestrel = drive.check->kestrel ? 1 : 0;
-        if (drive.check->peripheralType != DIRECT_ACCESS) {
+        if (drive.check->peripheralType != kDirectAccess) {
             drive.method = Method::Skip;
         } else if (!drive.check->kestrel) {
             drive.method = Method::Generic;
@@ -239,15 +239,15 @@ void DriveTestRun::StartDrive(Drive& drive)
     record.changed = 1;
     if (drive.method == Method::Skip) {
         // A tape or a CD-ROM is not failed for lacking what a disk test asks of it.
-        PublishStatus(record, TEST_NONE, SKIPPED_TEXT);
-        LogLine(SKIPPED_TEXT, &record, GUI_WITH_ADDRESS);
+        PublishStatus(record, TEST_NONE, kSkippedText);
+        LogLine(kSkippedText, &record, kGuiWithAddress);
         drive.finished = true;
         return;
     }
     if (drive.method == Method::Dst) {
         record.statusText = "Drive Self Test In Progress";
         record.state = TEST_RUNNING;
-        LogLine(Format("Disc Starting DST %s test", Word()), &record, GUI_WITH_ADDRESS);
+        LogLine(Format("Disc Starting DST %s test", Word()), &record, kGuiWithAddress);
         const int share = static_cast<int>(m_share * 100.0);
         drive.worker = std::make_unique<DriveWorker>(
             record, [longTest = m_long, share](DeviceRecord& copy, const std::atomic<bool>& abort) {
@@ -259,7 +259,7 @@ void DriveTestRun::StartDrive(Drive& drive)
     record.statusText = Format(legacy ? "Starting %s Legacy Test" : "Starting %s Generic Test", Word());
     record.state = TEST_RUNNING;
     LogLine(Format(legacy ? "Disc Starting Legacy %s test" : "Disc Starting Generic %s test", Word()), &record,
-            GUI_WITH_ADDRESS);
+            kGuiWithAddress);
     record.abortRequest = 0;
     record.testRunning = 1;
     record.hostTestStarted = 1;
@@ -341,7 +341,7 @@ void DriveTestRun::PollDrive(Drive& drive)
     if (!host || m_long) {
         drive.progress = static_cast<int>(record.percent);
     } else if (const int phase = ShortHostPhase(record.statusText); phase >= 0) {
-        drive.progress = phase * 100 / static_cast<int>(std::size(SHORT_HOST_PHASES));
+        drive.progress = phase * 100 / static_cast<int>(std::size(kShortHostPhases));
     }
 }
 
@@ -357,10 +357,10 @@ void DriveTestRun::Abort()
             continue;
         }
         if (drive.method == Method::Dst) {
-            LogLine("Aborting Drive Self Test", drive.record, GUI_WITH_ADDRESS);
+            LogLine("Aborting Drive Self Test", drive.record, kGuiWithAddress);
         } else {
             LogLine(drive.method == Method::Legacy ? "Aborting Legacy Test" : "Aborting Generic Test", drive.record,
-                    GUI_WITH_ADDRESS);
+                    kGuiWithAddress);
         }
         // A self test's thread sends the drive its abort.
         drive.worker->RequestAbort();

@@ -5,13 +5,13 @@
 
 namespace {
 
-constexpr int WORKER_NICENESS = 5;
+constexpr int kWorkerNiceness = 5;
 
 }  // namespace
 
 void LowerThreadPriority()
 {
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), getpriority(PRIO_PROCESS, 0) + WORKER_NICENESS);
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), getpriority(PRIO_PROCESS, 0) + kWorkerNiceness);
 }
 
 DriveWorker::DriveWorker(const DeviceRecord& record, Test test)

@@ -16,19 +16,19 @@
 
 namespace {
 
-constexpr std::size_t TRANSFER_BYTES = 64 * 1024;
-constexpr std::size_t SEGMENT_BYTES = 8192;
-constexpr std::size_t CHUNK_BYTES = 32768;
+constexpr std::size_t kTransferBytes = 64 * 1024;
+constexpr std::size_t kSegmentBytes = 8192;
+constexpr std::size_t kChunkBytes = 32768;
 // Mode 5 numbers its chunks in one CDB byte.
-constexpr std::size_t MAX_CHUNKS = 256;
+constexpr std::size_t kMaxChunks = 256;
 // A drive that resets on every try of a chunk would otherwise be fed it for ever.
-constexpr int MAX_RESET_RETRIES = 10;
-constexpr long WRITE_BUFFER_TIMEOUT = 300;
-constexpr long SHORT_TIMEOUT = 30;
-constexpr DWORD CHUNK_PAUSE_MS = 1500;
-constexpr DWORD REINIT_WAIT_MS = 30000;
-constexpr int READY_ROUNDS = 7;
-constexpr int ALL_PAGES = 0x3F;
+constexpr int kMaxResetRetries = 10;
+constexpr long kWriteBufferTimeout = 300;
+constexpr long kShortTimeout = 30;
+constexpr DWORD kChunkPauseMs = 1500;
+constexpr DWORD kReinitWaitMs = 30000;
+constexpr int kReadyRounds = 7;
+constexpr int kAllPages = 0x3F;
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
@@ -45,7 +45,7 @@ bool HasExtension(const std::string& path, const char* extension)
 void Report(DeviceRecord& record, TestState state, const std::string& text)
 {
     PublishStatus(record, state, text);
-    LogLine(text, &record, GUI_WITH_ADDRESS);
+    LogLine(text, &record, kGuiWithAddress);
 }
 
 bool IsDeviceReset(const CdbAnswer& answer)
@@ -58,7 +58,7 @@ bool IsDeviceReset(const CdbAnswer& answer)
 // Reads up to length bytes at offset into the zero-filled buffer; the count read, or -1.
 long ReadChunk(std::FILE* file, long offset, std::uint8_t* buffer, std::size_t length)
 {
-    std::fill(buffer, buffer + TRANSFER_BYTES, 0);
+    std::fill(buffer, buffer + kTransferBytes, 0);
     if (std::fseek(file, offset, SEEK_SET) != 0) {
         return -1;
     }
@@ -70,16 +70,16 @@ long ReadChunk(std::FILE* file, long offset, std::uint8_t* buffer, std::size_t l
 int SendSegmented(DeviceRecord& record, std::FILE* file, long start, std::uint8_t* buffer)
 {
     int sent = 0;
-    for (std::size_t offset = 0;; offset += SEGMENT_BYTES) {
-        const long read = ReadChunk(file, start + static_cast<long>(offset), buffer, SEGMENT_BYTES);
+    for (std::size_t offset = 0;; offset += kSegmentBytes) {
+        const long read = ReadChunk(file, start + static_cast<long>(offset), buffer, kSegmentBytes);
         if (read <= 0) {
             return read < 0 ? -1 : sent;
         }
         const Cdb cdb = cdb::WriteBuffer(kBufferDownloadOffsetsSave, 0, static_cast<std::uint32_t>(offset),
                                          static_cast<std::uint32_t>(read));
         CdbAnswer answer;
-        for (int tries = 0; tries <= MAX_RESET_RETRIES; ++tries) {
-            answer = SendCdb(record, cdb, buffer, static_cast<std::uint32_t>(read), WRITE_BUFFER_TIMEOUT);
+        for (int tries = 0; tries <= kMaxResetRetries; ++tries) {
+            answer = SendCdb(record, cdb, buffer, static_cast<std::uint32_t>(read), kWriteBufferTimeout);
             if (answer.Good() || !IsDeviceReset(answer)) {
                 break;
             }
@@ -95,23 +95,23 @@ int SendSegmented(DeviceRecord& record, std::FILE* file, long start, std::uint8_
 int SendChunks(DeviceRecord& record, std::FILE* file, long start, std::uint8_t* buffer)
 {
     for (std::size_t chunk = 0;; ++chunk) {
-        const long read = ReadChunk(file, start + static_cast<long>(chunk * CHUNK_BYTES), buffer, CHUNK_BYTES);
+        const long read = ReadChunk(file, start + static_cast<long>(chunk * kChunkBytes), buffer, kChunkBytes);
         if (read <= 0) {
             return read < 0 ? -1 : static_cast<int>(chunk);
         }
-        if (chunk == MAX_CHUNKS) {
+        if (chunk == kMaxChunks) {
             // Whether what was sent made a whole image, the drive's revision tells.
             Report(record, TEST_RUNNING, "Download: the file is larger than the drive can take; the rest is not sent");
             return static_cast<int>(chunk);
         }
         if (chunk > 0) {
-            Sleep(CHUNK_PAUSE_MS);
-            SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT);
+            Sleep(kChunkPauseMs);
+            SendNoDataCommand(record, cdb::TestUnitReady(), kShortTimeout);
         }
         // Each chunk goes whole into its own buffer ID, however much of it the file filled.
-        const Cdb cdb = cdb::WriteBuffer(kBufferDownloadSave, static_cast<std::uint8_t>(chunk), 0, CHUNK_BYTES);
+        const Cdb cdb = cdb::WriteBuffer(kBufferDownloadSave, static_cast<std::uint8_t>(chunk), 0, kChunkBytes);
         const CdbAnswer answer =
-            SendCdb(record, cdb, buffer, static_cast<std::uint32_t>(read), WRITE_BUFFER_TIMEOUT);
+            SendCdb(record, cdb, buffer, static_cast<std::uint32_t>(read), kWriteBufferTimeout);
         if (!answer.Good()) {
             Report(record, TEST_FAILED, "Download Failed " + SenseCodes(answer.ViewSense()));
             return -1;
@@ -123,14 +123,14 @@ int SendChunks(DeviceRecord& record, std::FILE* file, long start, std::uint8_t* 
 bool AwaitReady(DeviceRecord& record)
 {
     Report(record, TEST_RUNNING, "Re-Initializing Drive - DO NOT INTERRUPT!");
-    Sleep(REINIT_WAIT_MS);
-    for (int round = 0; round < READY_ROUNDS; ++round) {
-        if (SendNoDataCommand(record, cdb::TestUnitReady(), SHORT_TIMEOUT) == 0) {
+    Sleep(kReinitWaitMs);
+    for (int round = 0; round < kReadyRounds; ++round) {
+        if (SendNoDataCommand(record, cdb::TestUnitReady(), kShortTimeout) == 0) {
             Report(record, TEST_PASSED, "Download - Complete");
             return true;
         }
-        SendNoDataCommand(record, cdb::StartStopUnit(true), SHORT_TIMEOUT);
-        Sleep(REINIT_WAIT_MS);
+        SendNoDataCommand(record, cdb::StartStopUnit(true), kShortTimeout);
+        Sleep(kReinitWaitMs);
     }
     Report(record, TEST_FAILED, "Download - Failed");
     return false;
@@ -156,7 +156,7 @@ void CheckRevision(DeviceRecord& record, const DownloadJob& job)
     const std::string before = Trimmed(job.revisionBefore);
     if (job.expectedRevision.empty()) {
         LogLine(Format("Revision before the download: %s, after: %s", before.c_str(), after.c_str()), &record,
-                GUI_WITH_ADDRESS);
+                kGuiWithAddress);
         return;
     }
     if (after != job.expectedRevision) {
@@ -166,7 +166,7 @@ void CheckRevision(DeviceRecord& record, const DownloadJob& job)
         return;
     }
     LogLine(Format("Revision before the download: %s, after: %s", before.c_str(), after.c_str()), &record,
-            GUI_WITH_ADDRESS);
+            kGuiWithAddress);
 }
 
 }  // namespace
@@ -190,7 +190,7 @@ std::string KstRevision(const std::string& path)
     if (!file) {
         return "";
     }
-    std::array<char, KST_HEADER_BYTES> header{};
+    std::array<char, kKstHeaderBytes> header{};
     std::string text(header.data(), std::fread(header.data(), 1, header.size(), file.get()));
     text = text.substr(0, text.find('\0'));
     const std::size_t first = text.find(',');
@@ -212,7 +212,7 @@ bool ProductMatches(const std::string& path, const std::string& inquiryProduct)
     if (!file) {
         return false;
     }
-    std::array<char, KST_HEADER_BYTES> header{};
+    std::array<char, kKstHeaderBytes> header{};
     const std::size_t read = std::fread(header.data(), 1, header.size(), file.get());
     const std::string text(header.data(), read);
     const std::string product = inquiryProduct.substr(0, inquiryProduct.find(' '));
@@ -235,8 +235,8 @@ void DownloadFirmware(DeviceRecord& record, const DownloadJob& job)
         return;
     }
     Report(record, TEST_RUNNING, "Downloading - DO NOT INTERRUPT!");
-    std::vector<std::uint8_t> buffer(TRANSFER_BYTES);
-    const long start = job.headerless ? 0 : static_cast<long>(KST_HEADER_BYTES);
+    std::vector<std::uint8_t> buffer(kTransferBytes);
+    const long start = job.headerless ? 0 : static_cast<long>(kKstHeaderBytes);
     const int sent = job.notIbm ? SendChunks(record, file.get(), start, buffer.data())
                                 : SendSegmented(record, file.get(), start, buffer.data());
     if (sent < 0) {
@@ -264,15 +264,15 @@ void LogModePages(DeviceRecord& record, const char* heading)
 {
     std::array<std::uint8_t, 255> data{};
     const CdbAnswer answer =
-        SendCdb(record, cdb::ModeSense6(ALL_PAGES, kModeCurrent, 0xFF), data.data(), data.size(), SHORT_TIMEOUT);
+        SendCdb(record, cdb::ModeSense6(kAllPages, kModeCurrent, 0xFF), data.data(), data.size(), kShortTimeout);
     if (!answer.Good()) {
-        LogLine(Format("Mode Sense Error on Target %d", record.target), &record, GUI_WITH_ADDRESS);
+        LogLine(Format("Mode Sense Error on Target %d", record.target), &record, kGuiWithAddress);
         return;
     }
-    LogLine(heading, &record, GUI_WITH_ADDRESS);
+    LogLine(heading, &record, kGuiWithAddress);
     const std::size_t length = std::min<std::size_t>(data[0] + 1u, data.size());
     for (std::size_t i = 0; i < length; i += 2) {
         LogLine(i + 1 < length ? Format("%2.2X           %2.2X", data[i], data[i + 1]) : Format("%2.2X", data[i]),
-                &record, GUI_WITH_ADDRESS);
+                &record, kGuiWithAddress);
     }
 }

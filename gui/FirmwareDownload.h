@@ -7,7 +7,7 @@
 #include <string>
 
 // ".kst" files carry a header of this size before the image.
-constexpr std::size_t KST_HEADER_BYTES = 80;
+constexpr std::size_t kKstHeaderBytes = 80;
 
 bool IsKstFile(const std::string& path);
 bool IsLodFile(const std::string& path);

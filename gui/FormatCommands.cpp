@@ -12,13 +12,13 @@
 
 namespace {
 
-constexpr long FORMAT_TIMEOUT = 108000;
-constexpr long START_TIMEOUT = 30;
-constexpr long SHORT_TIMEOUT = 2;
-constexpr DWORD SETTLE_MS = 8000;
-constexpr DWORD POLL_MS = 5000;
-constexpr std::size_t MODE_BYTES = 12;
-constexpr std::uint32_t FACTORY_MAXIMUM = 0xFFFFFFFF;
+constexpr long kFormatTimeout = 108000;
+constexpr long kStartTimeout = 30;
+constexpr long kShortTimeout = 2;
+constexpr DWORD kSettleMs = 8000;
+constexpr DWORD kPollMs = 5000;
+constexpr std::size_t kModeBytes = 12;
+constexpr std::uint32_t kFactoryMaximum = 0xFFFFFFFF;
 
 // NOT READY, LOGICAL UNIT NOT READY, FORMAT IN PROGRESS with its progress (SPC-4 4.5.2.4.4).
 bool IsFormatInProgress(const SenseView& sense)
@@ -38,22 +38,22 @@ bool CarriesCodes(const FormatJob& job)
 }
 
 // The 4-byte header and block descriptor; false when the drive refused.
-bool SenseDescriptor(DeviceRecord& record, std::array<std::uint8_t, MODE_BYTES>& data, CdbAnswer& answer)
+bool SenseDescriptor(DeviceRecord& record, std::array<std::uint8_t, kModeBytes>& data, CdbAnswer& answer)
 {
-    answer = SendCdb(record, cdb::ModeSense6(0x00, kModeCurrent, MODE_BYTES), data.data(), MODE_BYTES, SHORT_TIMEOUT);
+    answer = SendCdb(record, cdb::ModeSense6(0x00, kModeCurrent, kModeBytes), data.data(), kModeBytes, kShortTimeout);
     data[0] = 0;  // the mode data length is reserved in MODE SELECT
     data[3] = 8;
     return answer.Good();
 }
 
-CdbAnswer SelectDescriptor(DeviceRecord& record, std::array<std::uint8_t, MODE_BYTES>& data)
+CdbAnswer SelectDescriptor(DeviceRecord& record, std::array<std::uint8_t, kModeBytes>& data)
 {
-    return SendCdb(record, cdb::ModeSelect6(MODE_BYTES, true, true), data.data(), MODE_BYTES, SHORT_TIMEOUT);
+    return SendCdb(record, cdb::ModeSelect6(kModeBytes, true, true), data.data(), kModeBytes, kShortTimeout);
 }
 
 void Finish(DeviceRecord& record, TestState state, const std::string& log, const std::string& status)
 {
-    LogLine(log, &record, GUI_WITH_ADDRESS);
+    LogLine(log, &record, kGuiWithAddress);
     PublishStatus(record, state, status);
 }
 
@@ -70,7 +70,7 @@ void FormatJob::Keep(const CdbAnswer& answer)
 
 double FormatProgress(FormatJob& job)
 {
-    const CdbAnswer answer = SendCdb(job.record, cdb::TestUnitReady(), nullptr, 0, SHORT_TIMEOUT, job.ctlIndex);
+    const CdbAnswer answer = SendCdb(job.record, cdb::TestUnitReady(), nullptr, 0, kShortTimeout, job.ctlIndex);
     job.Keep(answer);
     const SenseView sense(job.sense);
     if (answer.outcome == 2 && IsFormatInProgress(sense)) {
@@ -94,10 +94,10 @@ void RunFormat(FormatJob& job)
     std::atomic_ref<float>(job.record.percent).store(0.0F);
     // Short parameter list header (SBC-3 5.3.2.2): FOV and IMMED.
     std::array<std::uint8_t, 4> header{0x00, 0x82, 0x00, 0x00};
-    SendCdb(job.record, cdb::StartStopUnit(true), nullptr, 0, START_TIMEOUT, job.ctlIndex);
-    SendCdb(job.record, cdb::TestUnitReady(), nullptr, 0, SHORT_TIMEOUT, job.ctlIndex);
-    const CdbAnswer format = SendCdb(job.record, job.cdb, header.data(), header.size(), FORMAT_TIMEOUT, job.ctlIndex);
-    Sleep(SETTLE_MS);
+    SendCdb(job.record, cdb::StartStopUnit(true), nullptr, 0, kStartTimeout, job.ctlIndex);
+    SendCdb(job.record, cdb::TestUnitReady(), nullptr, 0, kShortTimeout, job.ctlIndex);
+    const CdbAnswer format = SendCdb(job.record, job.cdb, header.data(), header.size(), kFormatTimeout, job.ctlIndex);
+    Sleep(kSettleMs);
     if (format.outcome != 0) {
         job.Keep(format);
     } else {
@@ -110,7 +110,7 @@ void RunFormat(FormatJob& job)
             if (progress >= 100.0) {
                 break;
             }
-            Sleep(POLL_MS);
+            Sleep(kPollMs);
         }
     }
     job.running.store(0, std::memory_order_release);
@@ -144,7 +144,7 @@ FormatOutcome DescribeFormatOutcome(const FormatJob& job, bool formatOnly, const
 
 bool ChangeBlockSize(DeviceRecord& record, BlockSizeChoice choice, std::uint32_t typed)
 {
-    std::array<std::uint8_t, MODE_BYTES> data{};
+    std::array<std::uint8_t, kModeBytes> data{};
     CdbAnswer answer;
     if (!SenseDescriptor(record, data, answer)) {
         Finish(record, TEST_FAILED, "Disc Failed Change Blocksize ModeSense " + SenseCodes(answer.ViewSense()),
@@ -157,7 +157,7 @@ bool ChangeBlockSize(DeviceRecord& record, BlockSizeChoice choice, std::uint32_t
     data[4 + 6] = static_cast<std::uint8_t>(size >> 8);
     data[4 + 7] = static_cast<std::uint8_t>(size);
     const std::string prefix = Format("Changing Blocksize to %d", static_cast<int>(size));
-    LogLine(Format("Changing drive blocksize to: %d", static_cast<int>(size)), &record, GUI_WITH_ADDRESS);
+    LogLine(Format("Changing drive blocksize to: %d", static_cast<int>(size)), &record, kGuiWithAddress);
     answer = SelectDescriptor(record, data);
     if (!answer.Good()) {
         const std::string codes = SenseCodes(answer.ViewSense());
@@ -183,15 +183,15 @@ void ChangeCapacity(DeviceRecord& record, std::uint32_t highBlock)
                                        : Format("Changing Capacity to %d highblock", static_cast<int>(highBlock));
     LogLine(factory ? "Changing drive capacity to: Factory Maximum"
                     : Format("Changing drive capacity to: %d highblock", static_cast<int>(highBlock)),
-            &record, GUI_WITH_ADDRESS);
-    std::array<std::uint8_t, MODE_BYTES> data{};
+            &record, kGuiWithAddress);
+    std::array<std::uint8_t, kModeBytes> data{};
     CdbAnswer answer;
     if (!SenseDescriptor(record, data, answer)) {
         Finish(record, TEST_FAILED, "Disc Failed Change Capacity ModeSense " + SenseCodes(answer.ViewSense()),
                "Failed Change Capacity Mode Sense");
         return;
     }
-    const std::uint32_t blocks = factory ? FACTORY_MAXIMUM : highBlock + 1;
+    const std::uint32_t blocks = factory ? kFactoryMaximum : highBlock + 1;
     for (int attempt = 0; attempt < (factory ? 2 : 1); ++attempt) {
         for (int i = 0; i < 4; ++i) {
             data[4 + i] = static_cast<std::uint8_t>(blocks >> (24 - 8 * i));

@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr DWORD SLICE_MS = 1000;
-constexpr int SLICES_PER_PASS = 5;
+constexpr DWORD kSliceMs = 1000;
+constexpr int kSlicesPerPass = 5;
 
 }  // namespace
 
@@ -57,14 +57,14 @@ void FormatRun::Run(const std::optional<BlockSize>& blockSize)
     }
     bool inProgress = !m_drives.empty();
     while (inProgress) {
-        for (int slice = 0; slice < SLICES_PER_PASS; ++slice) {
-            PumpWait(SLICE_MS);
+        for (int slice = 0; slice < kSlicesPerPass; ++slice) {
+            PumpWait(kSliceMs);
             m_state.elapsedText = ElapsedText(m_clock.elapsed());
             emit Changed();
         }
         inProgress = Examine();
     }
-    PumpWait(SLICE_MS);
+    PumpWait(kSliceMs);
     for (Drive& drive : m_drives) {
         drive.worker.join();
     }
@@ -112,7 +112,7 @@ void FormatRun::StartDrive(DeviceRecord& record)
     FormatJob* job = drive.job.get();
     drive.worker = std::thread([job] { RunFormat(*job); });
     const std::string now = TimeStamp("%H:%M:%S");
-    LogLine(Format("Disc Format Started At %s", now.c_str()), &record, GUI_WITH_ADDRESS);
+    LogLine(Format("Disc Format Started At %s", now.c_str()), &record, kGuiWithAddress);
     PublishStatus(record, TEST_RUNNING, Format("Format Started at %s", now.c_str()));
     record.percent = 0.0F;
     m_drives.push_back(std::move(drive));
@@ -145,7 +145,7 @@ void FormatRun::Report(Drive& drive)
     drive.inProgress = false;
     drive.record->percent = std::atomic_ref<float>(drive.job->record.percent).load();
     const FormatOutcome outcome = DescribeFormatOutcome(*drive.job, m_formatOnly, TimeStamp("%H:%M:%S"));
-    LogLine(outcome.log, drive.record, GUI_WITH_ADDRESS);
+    LogLine(outcome.log, drive.record, kGuiWithAddress);
     PublishStatus(*drive.record, outcome.state, outcome.status);
     emit Changed();
 }

@@ -13,12 +13,12 @@
 
 namespace {
 
-constexpr std::uint32_t DEFECT_BYTES = 0xFFFF;
-constexpr long DEFECT_TIMEOUT_SECONDS = 2;
-constexpr std::size_t DESCRIPTOR_BYTES = 8;
+constexpr std::uint32_t kDefectBytes = 0xFFFF;
+constexpr long kDefectTimeoutSeconds = 2;
+constexpr std::size_t kDescriptorBytes = 8;
 
 struct DefectList {
-    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(DEFECT_BYTES, 0);
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kDefectBytes, 0);
     std::size_t header = 0;
     std::size_t count = 0;
 
@@ -28,7 +28,7 @@ struct DefectList {
         if (n >= count) {
             return "";
         }
-        const std::uint8_t* at = bytes.data() + header + n * DESCRIPTOR_BYTES;
+        const std::uint8_t* at = bytes.data() + header + n * kDescriptorBytes;
         return Format("%d:%d:%u", static_cast<int>(BigEndian(at, 0, 3)), at[3],
                       static_cast<unsigned>(BigEndian(at, 4, 4)));
     }
@@ -37,17 +37,17 @@ struct DefectList {
 // The grown list (GLIST) in the given list format.
 bool ReadDefects(const DeviceRecord& record, bool twelve, int listFormat, DefectList& list)
 {
-    const Cdb cdb = twelve ? cdb::ReadDefectData12(false, true, listFormat, DEFECT_BYTES)
-                           : cdb::ReadDefectData10(false, true, listFormat, DEFECT_BYTES);
-    const CdbAnswer answer = SendCdb(record, cdb, list.bytes.data(), DEFECT_BYTES, DEFECT_TIMEOUT_SECONDS);
+    const Cdb cdb = twelve ? cdb::ReadDefectData12(false, true, listFormat, kDefectBytes)
+                           : cdb::ReadDefectData10(false, true, listFormat, kDefectBytes);
+    const CdbAnswer answer = SendCdb(record, cdb, list.bytes.data(), kDefectBytes, kDefectTimeoutSeconds);
     if (!answer.Good()) {
         return false;
     }
     list.header = twelve ? 8 : 4;
     const std::uint64_t length = twelve ? BigEndian(list.bytes.data(), 4, 4) : BigEndian(list.bytes.data(), 2, 2);
     // A list longer than the answer is cut to the descriptors received.
-    list.count = static_cast<std::size_t>(std::min<std::uint64_t>(length, DEFECT_BYTES - list.header)) /
-                 DESCRIPTOR_BYTES;
+    list.count = static_cast<std::size_t>(std::min<std::uint64_t>(length, kDefectBytes - list.header)) /
+                 kDescriptorBytes;
     return true;
 }
 
@@ -64,11 +64,11 @@ bool ReadBothLists(const DeviceRecord& record, DefectList& index, DefectList& se
 
 std::string SerialNumber(const DeviceRecord& record)
 {
-    std::array<std::uint8_t, VPD_BYTES> page{};
+    std::array<std::uint8_t, kVpdBytes> page{};
     if (!ReadVpdPage(record, 0x80, page)) {
         return "";
     }
-    const std::size_t length = std::min<std::size_t>(page[3], VPD_BYTES - 4);
+    const std::size_t length = std::min<std::size_t>(page[3], kVpdBytes - 4);
     std::string serial = DeviceText(page.data() + 4, length);
     // A serial number names a file: it keeps no path separator and no trailing blanks.
     std::replace(serial.begin(), serial.end(), '/', '_');

@@ -3,7 +3,7 @@
 #include "frontend/LineLog.h"
 
 // The windowed program's log writer has no console step.
-constexpr LogFlags GUI_STAMPED{true, true, false};
-constexpr LogFlags GUI_WITH_ADDRESS{true, false, false};
+constexpr LogFlags kGuiStamped{true, true, false};
+constexpr LogFlags kGuiWithAddress{true, false, false};
 
-inline void LogStamped(const std::string& text) { LogLine(text, nullptr, GUI_STAMPED); }
+inline void LogStamped(const std::string& text) { LogLine(text, nullptr, kGuiStamped); }

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr std::size_t SELF_TEST_ENTRY_BYTES = 20;
+constexpr std::size_t kSelfTestEntryBytes = 20;
 
 struct MakerColumns {
     std::string scsiFirmware;
@@ -24,10 +24,10 @@ struct MakerColumns {
 std::string LastSelfTest(DeviceRecord& record, std::uint32_t powerOnHours)
 {
     LogPageBuffer page;
-    if (!ReadLogPage(record, LOG_SELF_TEST_RESULTS, page)) {
+    if (!ReadLogPage(record, kLogSelfTestResults, page)) {
         return "";
     }
-    if (BigEndian(page.data(), 2, 2) / SELF_TEST_ENTRY_BYTES == 0) {
+    if (BigEndian(page.data(), 2, 2) / kSelfTestEntryBytes == 0) {
         return "DST has never been performed";
     }
     return Format("%d", static_cast<int>(powerOnHours) - static_cast<int>(BigEndian(page.data(), 10, 2)));
@@ -35,7 +35,7 @@ std::string LastSelfTest(DeviceRecord& record, std::uint32_t powerOnHours)
 
 std::string GlobalId(const DeviceRecord& record)
 {
-    std::array<std::uint8_t, VPD_BYTES> page{};
+    std::array<std::uint8_t, kVpdBytes> page{};
     if (!ReadVpdPage(record, 0x83, page) || page[1] != 0x83 || (page[4] & 0x0F) != 1 || (page[5] & 0x0F) != 3) {
         return "";
     }
@@ -46,7 +46,7 @@ std::string GlobalId(const DeviceRecord& record)
 MakerColumns ReadMakerColumns(DeviceRecord& record)
 {
     MakerColumns columns;
-    std::array<std::uint8_t, VPD_BYTES> firmware{};
+    std::array<std::uint8_t, kVpdBytes> firmware{};
     if (ReadVpdPage(record, 0xC0, firmware)) {
         columns.scsiFirmware = DeviceText(firmware.data() + 4, 8);
         columns.servoFirmware = DeviceText(firmware.data() + 12, 8);
@@ -57,7 +57,7 @@ MakerColumns ReadMakerColumns(DeviceRecord& record)
     }
     columns.lastSelfTest = LastSelfTest(record, minutes / 60);
     LogPageBuffer temperature;
-    ReadLogPage(record, LOG_TEMPERATURE, temperature);
+    ReadLogPage(record, kLogTemperature, temperature);
     columns.globalId = GlobalId(record);
     return columns;
 }
@@ -94,7 +94,7 @@ bool WriteInventory(const std::string& fileName, const std::vector<DeviceRecord*
 {
     const harrow::platform::OutputFile file =
         harrow::platform::OpenOutputFile(fileName, harrow::platform::OutputMode::Replace, reason);
-    if (!file || std::fputs(INVENTORY_HEADER, file.get()) < 0) {
+    if (!file || std::fputs(kInventoryHeader, file.get()) < 0) {
         return false;
     }
     for (DeviceRecord* record : records) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-constexpr const char* INVENTORY_HEADER = "HA:Ta:Lu,Serial#,Product ID,Vendor,Blocks,Rev,SCSI fw,Servo fw,POH,Last DST,Global ID\n";
+constexpr const char* kInventoryHeader = "HA:Ta:Lu,Serial#,Product ID,Vendor,Blocks,Rev,SCSI fw,Servo fw,POH,Last DST,Global ID\n";
 
 // One drive's row, the maker's columns only for the maker's drives.
 std::string InventoryRow(DeviceRecord& record);

@@ -8,10 +8,10 @@
 
 namespace {
 
-constexpr long SENSE_TIMEOUT_SECONDS = 2;
-constexpr long SELECT_TIMEOUT_SECONDS = 30;
-constexpr std::size_t REPLY_BYTES = 255;
-constexpr std::size_t REPLY_SKIP = 8;
+constexpr long kSenseTimeoutSeconds = 2;
+constexpr long kSelectTimeoutSeconds = 30;
+constexpr std::size_t kReplyBytes = 255;
+constexpr std::size_t kReplySkip = 8;
 
 void KeepSense(DeviceRecord& record, const CdbAnswer& answer)
 {
@@ -22,23 +22,23 @@ void KeepSense(DeviceRecord& record, const CdbAnswer& answer)
 
 bool ReadPreferencePage(DeviceRecord& record, int pageCode, int pageControl, WorkingPage& page, std::size_t count)
 {
-    std::array<std::uint8_t, REPLY_BYTES> reply{};
-    const CdbAnswer answer = SendCdb(record, cdb::ModeSense6(pageCode, pageControl, REPLY_BYTES), reply.data(),
-                                     reply.size(), SENSE_TIMEOUT_SECONDS);
+    std::array<std::uint8_t, kReplyBytes> reply{};
+    const CdbAnswer answer = SendCdb(record, cdb::ModeSense6(pageCode, pageControl, kReplyBytes), reply.data(),
+                                     reply.size(), kSenseTimeoutSeconds);
     if (!answer.Good()) {
         KeepSense(record, answer);
         return false;
     }
-    std::memcpy(page.Data(), reply.data() + REPLY_SKIP, std::min({count, REPLY_BYTES - REPLY_SKIP, WorkingPage::CAPACITY}));
+    std::memcpy(page.Data(), reply.data() + kReplySkip, std::min({count, kReplyBytes - kReplySkip, WorkingPage::kCapacity}));
     return true;
 }
 
 int ModeSelectPage(DeviceRecord& record, WorkingPage& page, std::size_t length)
 {
-    std::memset(page.Data(), 0, WorkingPage::PAGE_START);
-    length = std::min(length, WorkingPage::CAPACITY);
+    std::memset(page.Data(), 0, WorkingPage::kPageStart);
+    length = std::min(length, WorkingPage::kCapacity);
     const CdbAnswer answer = SendCdb(record, cdb::ModeSelect6(static_cast<std::uint8_t>(length), true, true),
-                                     page.Data(), static_cast<std::uint32_t>(length), SELECT_TIMEOUT_SECONDS);
+                                     page.Data(), static_cast<std::uint32_t>(length), kSelectTimeoutSeconds);
     if (!answer.Good()) {
         KeepSense(record, answer);
         return answer.outcome != 0 ? answer.outcome : 1;

@@ -8,23 +8,23 @@
 #include <string>
 
 // Page controls of MODE SENSE besides kPageCurrent and kPageDefault.
-constexpr int PAGE_CHANGEABLE = 1;
+constexpr int kPageChangeable = 1;
 
 // A mode page as the preference pages hold it: the last four block-descriptor
 // bytes, then the page itself, so page byte n sits at PageByte(n).
 class WorkingPage {
 public:
-    static constexpr std::size_t PAGE_START = 4;
-    static constexpr std::size_t CAPACITY = 255 - 8;
+    static constexpr std::size_t kPageStart = 4;
+    static constexpr std::size_t kCapacity = 255 - 8;
 
-    std::uint8_t& PageByte(std::size_t n) { return m_bytes.at(PAGE_START + n); }
-    std::uint8_t PageByte(std::size_t n) const { return m_bytes.at(PAGE_START + n); }
+    std::uint8_t& PageByte(std::size_t n) { return m_bytes.at(kPageStart + n); }
+    std::uint8_t PageByte(std::size_t n) const { return m_bytes.at(kPageStart + n); }
     std::uint8_t* Data() { return m_bytes.data(); }
     // The page's own length byte plus the header and the page's first two bytes.
-    std::size_t SelectLength() const { return PageByte(1) + PAGE_START + 2; }
+    std::size_t SelectLength() const { return PageByte(1) + kPageStart + 2; }
 
 private:
-    std::array<std::uint8_t, CAPACITY> m_bytes{};
+    std::array<std::uint8_t, kCapacity> m_bytes{};
 };
 
 // MODE SENSE(6) of one page with a 2-second time-out; keeps `count` bytes

@@ -20,8 +20,8 @@ public:
     using NumPagesFn = int (*)();
     using GetPageFn = QWidget* (*)(int index);
 
-    static constexpr int FIRST_COMMAND = 50000;
-    static constexpr int LAST_COMMAND = 50200;
+    static constexpr int kFirstCommand = 50000;
+    static constexpr int kLastCommand = 50200;
 
     // Loads the plug-in; Found() says whether all seven exports are there.
     void Load();

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr const char* PROFILE_ROOT = "Software\\Kestrel\\Harrow Viraradiza\\";
+constexpr const char* kProfileRoot = "Software\\Kestrel\\Harrow Viraradiza\\";
 
 }  // namespace
 
@@ -13,7 +13,7 @@ namespace profile {
 unsigned long ReadNumber(const std::string& section, const std::string& entry, unsigned long fallback)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, (PROFILE_ROOT + section).c_str(), 0, KEY_READ, &key) != 0) {
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, (kProfileRoot + section).c_str(), 0, KEY_READ, &key) != 0) {
         return fallback;
     }
     DWORD value = 0;
@@ -28,7 +28,7 @@ unsigned long ReadNumber(const std::string& section, const std::string& entry, u
 bool WriteNumber(const std::string& section, const std::string& entry, unsigned long value)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyA(HKEY_CURRENT_USER, (PROFILE_ROOT + section).c_str(), &key) != 0) {
+    if (RegCreateKeyA(HKEY_CURRENT_USER, (kProfileRoot + section).c_str(), &key) != 0) {
         return false;
     }
     const auto number = static_cast<DWORD>(value);

@@ -10,22 +10,22 @@
 
 namespace {
 
-constexpr long LOG_TIMEOUT_SECONDS = 30;
-constexpr long VPD_TIMEOUT_SECONDS = 2;
+constexpr long kLogTimeoutSeconds = 30;
+constexpr long kVpdTimeoutSeconds = 2;
 
 }  // namespace
 
 bool ReadLogPage(DeviceRecord& record, int pageCode, LogPageBuffer& page)
 {
     page.fill(0);
-    const CdbAnswer answer = SendCdb(record, cdb::LogSense(pageCode, kLogCumulative, LOG_PAGE_BYTES), page.data(),
-                                     LOG_PAGE_BYTES, LOG_TIMEOUT_SECONDS);
+    const CdbAnswer answer = SendCdb(record, cdb::LogSense(pageCode, kLogCumulative, kLogPageBytes), page.data(),
+                                     kLogPageBytes, kLogTimeoutSeconds);
     if (answer.Good()) {
         return true;
     }
     std::memcpy(record.sense.data(), answer.Sense(), record.sense.size());
     record.state = TEST_FAILED;
-    LogLine("Log Sense Failed: " + SenseValues(record), &record, GUI_WITH_ADDRESS);
+    LogLine("Log Sense Failed: " + SenseValues(record), &record, kGuiWithAddress);
     return false;
 }
 
@@ -39,7 +39,7 @@ std::uint64_t BigEndian(const std::uint8_t* bytes, std::size_t at, std::size_t w
 bool PowerOnMinutes(DeviceRecord& record, std::uint32_t& minutes)
 {
     LogPageBuffer page;
-    if (!ReadLogPage(record, LOG_POWER_ON_TIME, page)) {
+    if (!ReadLogPage(record, kLogPowerOnTime, page)) {
         return false;
     }
     // The first parameter's value; a longer one than a minute count keeps its low bytes.
@@ -48,10 +48,10 @@ bool PowerOnMinutes(DeviceRecord& record, std::uint32_t& minutes)
     return true;
 }
 
-bool ReadVpdPage(const DeviceRecord& record, int pageCode, std::array<std::uint8_t, VPD_BYTES>& page)
+bool ReadVpdPage(const DeviceRecord& record, int pageCode, std::array<std::uint8_t, kVpdBytes>& page)
 {
     page.fill(0);
-    return SendCdb(record, cdb::InquiryPage(static_cast<std::uint8_t>(pageCode), VPD_BYTES), page.data(), VPD_BYTES,
-                   VPD_TIMEOUT_SECONDS)
+    return SendCdb(record, cdb::InquiryPage(static_cast<std::uint8_t>(pageCode), kVpdBytes), page.data(), kVpdBytes,
+                   kVpdTimeoutSeconds)
         .Good();
 }

@@ -9,13 +9,13 @@
 
 // The commands the report pages read a drive with.
 
-constexpr std::size_t LOG_PAGE_BYTES = 512;
-using LogPageBuffer = std::array<std::uint8_t, LOG_PAGE_BYTES>;
+constexpr std::size_t kLogPageBytes = 512;
+using LogPageBuffer = std::array<std::uint8_t, kLogPageBytes>;
 
-constexpr int LOG_SUPPORTED_PAGES = 0x00;
-constexpr int LOG_TEMPERATURE = 0x0D;
-constexpr int LOG_SELF_TEST_RESULTS = 0x10;
-constexpr int LOG_POWER_ON_TIME = 0x3E;
+constexpr int kLogSupportedPages = 0x00;
+constexpr int kLogTemperature = 0x0D;
+constexpr int kLogSelfTestResults = 0x10;
+constexpr int kLogPowerOnTime = 0x3E;
 
 // LOG SENSE of the page's cumulative values. A failure marks the drive
 // failed and logs "Log Sense Failed: KK / AA / QQ[ FRU Code FF]".
@@ -28,5 +28,5 @@ std::uint64_t BigEndian(const std::uint8_t* bytes, std::size_t at, std::size_t w
 bool PowerOnMinutes(DeviceRecord& record, std::uint32_t& minutes);
 
 // INQUIRY of a vital product data page, 128 bytes, 2-second time-out.
-constexpr std::size_t VPD_BYTES = 128;
-bool ReadVpdPage(const DeviceRecord& record, int pageCode, std::array<std::uint8_t, VPD_BYTES>& page);
+constexpr std::size_t kVpdBytes = 128;
+bool ReadVpdPage(const DeviceRecord& record, int pageCode, std::array<std::uint8_t, kVpdBytes>& page);

@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr int CONNECT_MS = 500;
-constexpr const char* ACTIVATE = "activate\n";
+constexpr int kConnectMs = 500;
+constexpr const char* kActivate = "activate\n";
 
 }  // namespace
 
@@ -42,11 +42,11 @@ bool SingleInstance::ActivateRunning()
 {
     QLocalSocket socket;
     socket.connectToServer(ServerName());
-    if (!socket.waitForConnected(CONNECT_MS)) {
+    if (!socket.waitForConnected(kConnectMs)) {
         return false;
     }
-    socket.write(ACTIVATE);
-    socket.waitForBytesWritten(CONNECT_MS);
+    socket.write(kActivate);
+    socket.waitForBytesWritten(kConnectMs);
     socket.disconnectFromServer();
     return true;
 }

@@ -149,7 +149,7 @@ void COemRunPage::Start()
     UseProgramLog();
     LogStamped("Beginning Disc Test Execution");
     for (const OemDevice& entry : m_plan->Devices()) {
-        LogLine(Format("Disc Starting %s test", m_plan->Command().name), &entry.record, GUI_WITH_ADDRESS);
+        LogLine(Format("Disc Starting %s test", m_plan->Command().name), &entry.record, kGuiWithAddress);
     }
     m_run = std::make_unique<OemRun>(std::move(test), std::move(devices), m_plan->ProgressBasis());
     m_events->clear();
@@ -204,7 +204,7 @@ void COemRunPage::ShowEvents(const std::vector<OemEvent>& events)
                 record = &entry.record;
             }
         }
-        LogLine(event.text, record, GUI_WITH_ADDRESS);
+        LogLine(event.text, record, kGuiWithAddress);
     }
 }
 
@@ -242,7 +242,7 @@ void COemRunPage::Finish()
     const std::vector<OemDevice>& devices = m_plan->Devices();
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const std::string state = StateText(devices[i].device->GetTestState()).toStdString();
-        LogLine(Format("%s Test %s", command.name, state.c_str()), &devices[i].record, GUI_WITH_ADDRESS);
+        LogLine(Format("%s Test %s", command.name, state.c_str()), &devices[i].record, kGuiWithAddress);
     }
     if (m_run->Result() != ERR_NONE) {
         m_note->setText(tr("The test could not run (error %1).").arg(static_cast<std::uint32_t>(m_run->Result()), 8, 16, QChar('0')));

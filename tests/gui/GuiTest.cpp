@@ -372,7 +372,7 @@ private slots:
     void selectionKeepsItsLimit()
     {
         DeviceSelection selection;
-        std::vector<DeviceRecord> records(DeviceSelection::CAPACITY + 3);
+        std::vector<DeviceRecord> records(DeviceSelection::kCapacity + 3);
         std::vector<const DeviceRecord*> ticked;
         for (std::size_t i = 0; i < records.size(); ++i) {
             records[i].hostAdapter = 0;
@@ -381,8 +381,8 @@ private slots:
             ticked.push_back(&records[i]);
         }
         QCOMPARE(selection.Build(ticked), std::size_t{3});
-        QCOMPARE(selection.Records().size(), DeviceSelection::CAPACITY);
-        QVERIFY(DeviceSelection::IsEndMarker(selection.Entry(DeviceSelection::CAPACITY)));
+        QCOMPARE(selection.Records().size(), DeviceSelection::kCapacity);
+        QVERIFY(DeviceSelection::IsEndMarker(selection.Entry(DeviceSelection::kCapacity)));
         QCOMPARE(selection.Build({}), std::size_t{0});
         QVERIFY(selection.Empty());
     }
