@@ -17,10 +17,10 @@
 
 namespace {
 
-constexpr int MAX_BLOCKS_PER_XFER = 4096;
-constexpr int MAX_THREADS = 16;
-constexpr int MAX_CMD_BLOCKS = 16;
-constexpr int MAX_SECONDS = 7 * 24 * 3600;
+constexpr int kMaxBlocksPerXfer = 4096;
+constexpr int kMaxThreads = 16;
+constexpr int kMaxCmdBlocks = 16;
+constexpr int kMaxSeconds = 7 * 24 * 3600;
 
 }  // namespace
 
@@ -89,11 +89,11 @@ QWidget* COemParamsPage::MakeRangeBox()
     range->addWidget(new QLabel(tr("to"), box));
     range->addWidget(m_endBlock);
     form->addRow(m_rangeChoice, range);
-    m_blocks = Spin("oemBlocks", 1, MAX_BLOCKS_PER_XFER, static_cast<int>(p.blocksPerXfer));
+    m_blocks = Spin("oemBlocks", 1, kMaxBlocksPerXfer, static_cast<int>(p.blocksPerXfer));
     form->addRow(tr("Blocks per transfer"), m_blocks);
-    m_threads = Spin("oemThreads", 1, MAX_THREADS, static_cast<int>(p.threadsPerDevice));
+    m_threads = Spin("oemThreads", 1, kMaxThreads, static_cast<int>(p.threadsPerDevice));
     form->addRow(tr("Threads per drive"), m_threads);
-    m_cmdBlocks = Spin("oemCmdBlocks", 1, MAX_CMD_BLOCKS, p.cmdBlocks);
+    m_cmdBlocks = Spin("oemCmdBlocks", 1, kMaxCmdBlocks, p.cmdBlocks);
     form->addRow(tr("Commands in flight per thread"), m_cmdBlocks);
     connect(m_shareChoice, &QRadioButton::toggled, this, &COemParamsPage::Apply);
     return box;
@@ -110,7 +110,7 @@ QWidget* COemParamsPage::MakeLengthBox()
     form->addRow(m_byOperations, m_operations);
     m_bySeconds = new QRadioButton(tr("Time limit"), box);
     m_bySeconds->setObjectName("oemBySeconds");
-    m_seconds = Spin("oemSeconds", 1, MAX_SECONDS, static_cast<int>(p.seconds));
+    m_seconds = Spin("oemSeconds", 1, kMaxSeconds, static_cast<int>(p.seconds));
     m_seconds->setSuffix(" s");
     form->addRow(m_bySeconds, m_seconds);
     m_untilCancelled = new QRadioButton(tr("Until cancelled"), box);
@@ -169,10 +169,10 @@ QWidget* COemParamsPage::MakeCdbBox()
     m_direction->addItem(tr("Data in (from the drive)"), static_cast<int>(OemDirection::In));
     m_direction->addItem(tr("Data out (to the drive, the pattern)"), static_cast<int>(OemDirection::Out));
     form->addRow(tr("Direction"), m_direction);
-    m_dataLength = Spin("oemDataLength", 0, static_cast<int>(OemTestPlan::MAX_DATA_LENGTH), static_cast<int>(p.dataLength));
+    m_dataLength = Spin("oemDataLength", 0, static_cast<int>(OemTestPlan::kMaxDataLength), static_cast<int>(p.dataLength));
     m_dataLength->setSuffix(tr(" bytes"));
     form->addRow(tr("Data length"), m_dataLength);
-    m_threads = Spin("oemThreads", 1, MAX_THREADS, static_cast<int>(p.threadsPerDevice));
+    m_threads = Spin("oemThreads", 1, kMaxThreads, static_cast<int>(p.threadsPerDevice));
     form->addRow(tr("Threads per drive"), m_threads);
     connect(m_cdb, &QLineEdit::textChanged, this, &COemParamsPage::Apply);
     connect(m_direction, &QComboBox::currentIndexChanged, this, &COemParamsPage::Apply);

@@ -87,7 +87,7 @@ COemRunPage::COemRunPage(std::shared_ptr<OemTestPlan> plan, QWidget* parent)
 
     connect(m_start, &QPushButton::clicked, this, &COemRunPage::Start);
     connect(m_cancel, &QPushButton::clicked, this, &COemRunPage::Cancel);
-    m_poll.setInterval(POLL_MS);
+    m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &COemRunPage::Poll);
     UpdateControls();
 }

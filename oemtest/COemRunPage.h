@@ -23,7 +23,7 @@ struct OemEvent;
 class COemRunPage : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int POLL_MS = 200;
+    static constexpr int kPollMs = 200;
 
     COemRunPage(std::shared_ptr<OemTestPlan> plan, QWidget* parent = nullptr);
     ~COemRunPage() override;

@@ -25,8 +25,8 @@ const std::vector<OemCommand>& OemCommands()
 
 bool MovesData(const OemCommand& command)
 {
-    constexpr int SEQUENTIAL_VERIFY = 50001;
-    return command.family != OemFamily::Seek && command.id != SEQUENTIAL_VERIFY;
+    constexpr int kSequentialVerify = 50001;
+    return command.family != OemFamily::Seek && command.id != kSequentialVerify;
 }
 
 const OemCommand* FindOemCommand(int id)

@@ -18,8 +18,8 @@ std::vector<CDevAddress> g_devices;
 // The test the program switched to; both of its pages share it.
 std::shared_ptr<OemTestPlan> g_plan;
 
-constexpr int PAGE_PARAMETERS = 0;
-constexpr int PAGE_RUN = 1;
+constexpr int kPageParameters = 0;
+constexpr int kPageRun = 1;
 
 QMenu* BuildMenu()
 {
@@ -70,8 +70,8 @@ OEM_EXPORT QWidget* GetOEMPage(int index)
         return nullptr;
     }
     switch (index) {
-    case PAGE_PARAMETERS: return new COemParamsPage(g_plan);
-    case PAGE_RUN: return new COemRunPage(g_plan);
+    case kPageParameters: return new COemParamsPage(g_plan);
+    case kPageRun: return new COemRunPage(g_plan);
     default: return nullptr;
     }
 }

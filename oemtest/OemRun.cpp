@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr double BYTES_PER_MEGABYTE = 1000.0 * 1000.0;
+constexpr double kBytesPerMegabyte = 1000.0 * 1000.0;
 
 long long BlocksMoved(SCSIDevice* device)
 {
@@ -144,6 +144,6 @@ void OemRun::Rates(SCSIDevice* device, long long blocks, double seconds, double&
         return;
     }
     const double bytes = static_cast<double>(blocks) * static_cast<double>(device->GetBlockLength());
-    megabytes = bytes / BYTES_PER_MEGABYTE / seconds;
+    megabytes = bytes / kBytesPerMegabyte / seconds;
     commands = static_cast<double>(blocks) / static_cast<double>(m_basis.blocksPerXfer) / seconds;
 }

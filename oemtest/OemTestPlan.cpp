@@ -16,10 +16,10 @@
 
 namespace {
 
-constexpr std::uint8_t CDB_DATA_IN = 0x08;
-constexpr std::uint8_t CDB_DATA_OUT = 0x10;
-constexpr std::uint32_t CDB_TIMEOUT_SECONDS = 30;
-constexpr std::size_t MAX_USER_PATTERN = 4096;
+constexpr std::uint8_t kCdbDataIn = 0x08;
+constexpr std::uint8_t kCdbDataOut = 0x10;
+constexpr std::uint32_t kCdbTimeoutSeconds = 30;
+constexpr std::size_t kMaxUserPattern = 4096;
 
 std::string Trimmed(const std::string& text)
 {
@@ -53,7 +53,7 @@ OemDevice Resolve(const CDevAddress& address)
 template <class Test>
 std::unique_ptr<CTestBase> Make(std::list<CDevAddress>& addresses, const OemParameters& parameters)
 {
-    return std::make_unique<Test>(&addresses, static_cast<long>(addresses.size()), OemTestPlan::PATTERN_SLOT,
+    return std::make_unique<Test>(&addresses, static_cast<long>(addresses.size()), OemTestPlan::kPatternSlot,
                                   parameters.threadsPerDevice, parameters.cmdBlocks);
 }
 
@@ -61,7 +61,7 @@ std::unique_ptr<CTestBase> MakeSeek(std::list<CDevAddress>& addresses, const Oem
                                     SeekTest_t kind)
 {
     return std::make_unique<CDiskSeekTest>(&addresses, static_cast<long>(addresses.size()), kind,
-                                           OemTestPlan::PATTERN_SLOT, parameters.threadsPerDevice,
+                                           OemTestPlan::kPatternSlot, parameters.threadsPerDevice,
                                            parameters.cmdBlocks);
 }
 
@@ -151,8 +151,8 @@ std::string OemTestPlan::CheckPattern() const
     if (!ParseHexBytes(m_parameters.userPattern, bytes) || bytes.empty()) {
         return "The user pattern is pairs of hexadecimal digits, for example \"A5 5A 00 FF\".";
     }
-    if (bytes.size() > MAX_USER_PATTERN) {
-        return Format("The user pattern holds at most %zu bytes.", MAX_USER_PATTERN);
+    if (bytes.size() > kMaxUserPattern) {
+        return Format("The user pattern holds at most %zu bytes.", kMaxUserPattern);
     }
     return {};
 }
@@ -164,8 +164,8 @@ std::string OemTestPlan::CheckCdb() const
         return "The CDB is 6 to 16 bytes in hexadecimal, for example \"00 00 00 00 00 00\".";
     }
     const bool moves = m_parameters.direction != OemDirection::None;
-    if (moves && (m_parameters.dataLength < 1 || m_parameters.dataLength > MAX_DATA_LENGTH)) {
-        return Format("A CDB that moves data moves 1 to %ld bytes.", MAX_DATA_LENGTH);
+    if (moves && (m_parameters.dataLength < 1 || m_parameters.dataLength > kMaxDataLength)) {
+        return Format("A CDB that moves data moves 1 to %ld bytes.", kMaxDataLength);
     }
     return {};
 }
@@ -274,7 +274,7 @@ Error_t OemTestPlan::RegisterPattern() const
         }
         std::memcpy(bytes->Ptr(), user.data(), user.size());
     }
-    return CBufferPatternSystem::Instance()->SetPattern(PATTERN_SLOT, m_parameters.pattern, bytes, length);
+    return CBufferPatternSystem::Instance()->SetPattern(kPatternSlot, m_parameters.pattern, bytes, length);
 }
 
 void OemTestPlan::BuildCdb()
@@ -285,7 +285,7 @@ void OemTestPlan::BuildCdb()
     std::copy(bytes.begin(), bytes.end(), m_cdb.Cdb);
     m_cdb.CdbLength = static_cast<std::uint8_t>(bytes.size());
     const OemDirection direction = m_parameters.direction;
-    m_cdb.Flags = direction == OemDirection::In ? CDB_DATA_IN : (direction == OemDirection::Out ? CDB_DATA_OUT : 0);
+    m_cdb.Flags = direction == OemDirection::In ? kCdbDataIn : (direction == OemDirection::Out ? kCdbDataOut : 0);
     m_cdb.DataLength = direction == OemDirection::None ? 0 : static_cast<std::uint32_t>(m_parameters.dataLength);
-    m_cdb.Timeout = CDB_TIMEOUT_SECONDS;
+    m_cdb.Timeout = kCdbTimeoutSeconds;
 }

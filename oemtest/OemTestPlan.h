@@ -67,8 +67,8 @@ struct OemDevice {
 class OemTestPlan {
 public:
     // The engine's pattern registry slot this plug-in uses.
-    static constexpr int PATTERN_SLOT = 1;
-    static constexpr long MAX_DATA_LENGTH = 65536;
+    static constexpr int kPatternSlot = 1;
+    static constexpr long kMaxDataLength = 65536;
 
     OemTestPlan(const OemCommand& command, const std::vector<CDevAddress>& addresses);
 

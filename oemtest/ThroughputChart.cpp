@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr int MARGIN = 6;
-constexpr int AXIS_WIDTH = 56;
-constexpr std::size_t MIN_SPAN = 20;
+constexpr int kMargin = 6;
+constexpr int kAxisWidth = 56;
+constexpr std::size_t kMinSpan = 20;
 
 QColor SeriesColour(int index)
 {
@@ -31,7 +31,7 @@ void ThroughputChart::AddSample(const std::vector<double>& values)
 {
     for (std::size_t i = 0; i < m_samples.size() && i < values.size(); ++i) {
         m_samples[i].push_back(values[i]);
-        if (m_samples[i].size() > MAX_SAMPLES) {
+        if (m_samples[i].size() > kMaxSamples) {
             m_samples[i].pop_front();
         }
     }
@@ -60,30 +60,30 @@ void ThroughputChart::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), Qt::white);
     const int legendHeight = fontMetrics().height() + 2;
     // Half a line between the unit and legend row and the plot, so the scale's top figure stands clear of it.
-    const int plotTop = MARGIN + legendHeight + legendHeight / 2;
-    const QRect plot(AXIS_WIDTH, plotTop, width() - AXIS_WIDTH - MARGIN, height() - MARGIN - plotTop);
+    const int plotTop = kMargin + legendHeight + legendHeight / 2;
+    const QRect plot(kAxisWidth, plotTop, width() - kAxisWidth - kMargin, height() - kMargin - plotTop);
     painter.setPen(Qt::lightGray);
     painter.drawRect(plot);
     const double top = Top();
     painter.setPen(Qt::black);
-    painter.drawText(QRect(0, plot.top(), AXIS_WIDTH - 4, legendHeight), Qt::AlignRight | Qt::AlignTop,
+    painter.drawText(QRect(0, plot.top(), kAxisWidth - 4, legendHeight), Qt::AlignRight | Qt::AlignTop,
                      QString::number(top, 'g', 3));
-    painter.drawText(QRect(0, plot.bottom() - legendHeight, AXIS_WIDTH - 4, legendHeight),
+    painter.drawText(QRect(0, plot.bottom() - legendHeight, kAxisWidth - 4, legendHeight),
                      Qt::AlignRight | Qt::AlignBottom, "0");
-    painter.drawText(MARGIN, MARGIN + fontMetrics().ascent(), m_unit);
+    painter.drawText(kMargin, kMargin + fontMetrics().ascent(), m_unit);
 
-    int legendX = std::max(AXIS_WIDTH, 2 * MARGIN + fontMetrics().horizontalAdvance(m_unit));
+    int legendX = std::max(kAxisWidth, 2 * kMargin + fontMetrics().horizontalAdvance(m_unit));
     painter.setRenderHint(QPainter::Antialiasing);
     for (std::size_t s = 0; s < m_samples.size(); ++s) {
         const QColor colour = SeriesColour(static_cast<int>(s));
         painter.setPen(QPen(colour, 2));
         const QString& name = m_series[static_cast<int>(s)];
-        painter.drawLine(legendX, MARGIN + legendHeight / 2, legendX + 14, MARGIN + legendHeight / 2);
-        painter.drawText(legendX + 18, MARGIN + fontMetrics().ascent(), name);
+        painter.drawLine(legendX, kMargin + legendHeight / 2, legendX + 14, kMargin + legendHeight / 2);
+        painter.drawText(legendX + 18, kMargin + fontMetrics().ascent(), name);
         legendX += 30 + fontMetrics().horizontalAdvance(name);
         const std::deque<double>& series = m_samples[s];
         // A young run spreads over part of the width; an old one scrolls.
-        const double span = static_cast<double>(std::clamp<std::size_t>(series.size(), MIN_SPAN, MAX_SAMPLES) - 1);
+        const double span = static_cast<double>(std::clamp<std::size_t>(series.size(), kMinSpan, kMaxSamples) - 1);
         QPainterPath path;
         for (std::size_t i = 0; i < series.size(); ++i) {
             const double x = plot.right() - static_cast<double>(series.size() - 1 - i) * plot.width() / span;

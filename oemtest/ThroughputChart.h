@@ -10,7 +10,7 @@
 class ThroughputChart : public QWidget {
     Q_OBJECT
 public:
-    static constexpr std::size_t MAX_SAMPLES = 120;
+    static constexpr std::size_t kMaxSamples = 120;
 
     ThroughputChart(const QString& unit, const QStringList& series, QWidget* parent = nullptr);
 
