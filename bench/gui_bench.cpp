@@ -36,13 +36,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double GAP_TARGET_MS = 100.0;
-constexpr double CONCURRENCY_TARGET = 1.5;
+constexpr double kGapTargetMs = 100.0;
+constexpr double kConcurrencyTarget = 1.5;
 // Simulated durations and every wait are shortened tenfold; a pause asked for in
 // real milliseconds is written as program time.
-constexpr double TIME_SCALE = 0.1;
-constexpr int DST_DRIVES = 16;
-constexpr int LIMIT_MS = 600000;
+constexpr double kTimeScale = 0.1;
+constexpr int kDstDrives = 16;
+constexpr int kLimitMs = 600000;
 
 const char* Verdict(bool met) { return met ? "MET" : "MISSED"; }
 
@@ -86,7 +86,7 @@ fs::path MakeHome(long pauseMs)
     if (pauseMs >= 0) {
         char value[64];
         std::snprintf(value, sizeof value, "\"CommandPauseMs\"=dword:%08lx\n",
-                      static_cast<unsigned long>(static_cast<double>(pauseMs) / TIME_SCALE));
+                      static_cast<unsigned long>(static_cast<double>(pauseMs) / kTimeScale));
         registry << value;
     }
     registry << "\n";
@@ -159,7 +159,7 @@ bool WaitFor(const std::function<bool()>& done)
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
-        if (clock.elapsed() > LIMIT_MS) {
+        if (clock.elapsed() > kLimitMs) {
             return false;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -170,7 +170,7 @@ bool WaitFor(const std::function<bool()>& done)
 void Require(bool done, const char* what)
 {
     if (!done) {
-        std::fprintf(stderr, "%s did not end in %d s\n", what, LIMIT_MS / 1000);
+        std::fprintf(stderr, "%s did not end in %d s\n", what, kLimitMs / 1000);
         std::exit(2);
     }
 }
@@ -217,7 +217,7 @@ int Measure(long pauseMs, int argc, char** argv)
         std::fflush(stdout);
     };
     auto reportGap = [&](const std::string& what) {
-        report("longest event-loop gap " + what, gaps.LongestMs(), GAP_TARGET_MS, " ms");
+        report("longest event-loop gap " + what, gaps.LongestMs(), kGapTargetMs, " ms");
         std::printf("%s, most processor time of the window's thread between two turns %s: %.1f ms; load average %s",
                     pause.c_str(), what.c_str(), gaps.LongestCpuMs(), LoadAverage().c_str());
     };
@@ -251,8 +251,8 @@ int Measure(long pauseMs, int argc, char** argv)
     const double one = RunTests(view, tree, [](const QString& line) { return line.startsWith("Disc 0:0:0 "); }, 100, gaps);
     const double many = RunTests(
         view, tree, [](const QString& line) { return line.startsWith("Disc 0:") || line.startsWith("Disc 1:"); }, 100, gaps);
-    std::printf("%s, one self test: %.0f ms, %d at once: %.0f ms\n", pause.c_str(), one, DST_DRIVES, many);
-    report(std::to_string(DST_DRIVES) + " self tests at once against one, time ratio", many / one, CONCURRENCY_TARGET,
+    std::printf("%s, one self test: %.0f ms, %d at once: %.0f ms\n", pause.c_str(), one, kDstDrives, many);
+    report(std::to_string(kDstDrives) + " self tests at once against one, time ratio", many / one, kConcurrencyTarget,
            "");
 
     app.reset();

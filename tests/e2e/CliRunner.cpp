@@ -29,19 +29,19 @@ std::string ReadFile(const fs::path& path)
 }
 
 // "%d-%b-%Y %H:%M:%S": 9 a digit, A an upper-case and a a lower-case letter.
-constexpr std::string_view STAMP_SHAPE = "99-Aaa-9999 99:99:99";
+constexpr std::string_view kStampShape = "99-Aaa-9999 99:99:99";
 
 bool IsStampAt(const std::string& text, std::size_t at)
 {
-    if (at + STAMP_SHAPE.size() > text.size()) {
+    if (at + kStampShape.size() > text.size()) {
         return false;
     }
-    for (std::size_t i = 0; i < STAMP_SHAPE.size(); ++i) {
+    for (std::size_t i = 0; i < kStampShape.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[at + i]);
-        const bool fits = STAMP_SHAPE[i] == '9'   ? std::isdigit(c) != 0
-                          : STAMP_SHAPE[i] == 'A' ? std::isupper(c) != 0
-                          : STAMP_SHAPE[i] == 'a' ? std::islower(c) != 0
-                                                  : c == static_cast<unsigned char>(STAMP_SHAPE[i]);
+        const bool fits = kStampShape[i] == '9'   ? std::isdigit(c) != 0
+                          : kStampShape[i] == 'A' ? std::isupper(c) != 0
+                          : kStampShape[i] == 'a' ? std::islower(c) != 0
+                                                  : c == static_cast<unsigned char>(kStampShape[i]);
         if (!fits) {
             return false;
         }
@@ -65,7 +65,7 @@ std::string MaskTimes(const std::string& text)
     for (std::size_t at = 0; at < text.size();) {
         if (IsStampAt(text, at)) {
             masked += "<TIME>";
-            at += STAMP_SHAPE.size();
+            at += kStampShape.size();
         } else {
             masked += text[at++];
         }

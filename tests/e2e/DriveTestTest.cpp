@@ -68,7 +68,7 @@ void DropCompletedReport(std::string& text)
 
 CliRunner::Result StopSelfTest(const CliRunner& cli, const std::string& device) { return cli.Run({"-s", device}); }
 
-const std::vector<std::string> SHORT_PHASES = {
+const std::vector<std::string> kShortPhases = {
     Stamped("Performing Sequential Read (start of disk)"), Stamped("Performing Sequential Read (end of disk)"),
     Stamped("Performing Random Read Commands"), Stamped("Performing Random Seek Commands")};
 
@@ -76,7 +76,7 @@ std::string Phases(std::size_t count)
 {
     std::string text;
     for (std::size_t i = 0; i < count; ++i) {
-        text += SHORT_PHASES[i];
+        text += kShortPhases[i];
     }
     return text;
 }

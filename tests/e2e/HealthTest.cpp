@@ -18,14 +18,14 @@ namespace {
 
 using harrow::testing::TgtTarget;
 
-constexpr int REFUSED = 1;
-constexpr int UNREACHABLE = 2;
-constexpr int COMMAND_FAILED = 4;
-constexpr int PREDICTED_FAILURE = 8;
-constexpr int HOT = 16;
-constexpr int UNCORRECTED = 32;
-constexpr int GROWN_DEFECTS = 64;
-constexpr int SELF_TEST_FAILED = 128;
+constexpr int kRefused = 1;
+constexpr int kUnreachable = 2;
+constexpr int kCommandFailed = 4;
+constexpr int kPredictedFailure = 8;
+constexpr int kHot = 16;
+constexpr int kUncorrected = 32;
+constexpr int kGrownDefects = 64;
+constexpr int kSelfTestFailed = 128;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -86,19 +86,19 @@ TEST_F(HealthCli, EachFaultSetsItsExitBit)
         const char* verdict;
     };
     const Case cases[] = {
-        {"0:2:0", PREDICTED_FAILURE, "Informational exceptions: failure predicted (ASC/ASCQ 5Dh/10h), last temperature 35 C",
+        {"0:2:0", kPredictedFailure, "Informational exceptions: failure predicted (ASC/ASCQ 5Dh/10h), last temperature 35 C",
          "SCSI health: FAILED: failure predicted (ASC/ASCQ 5Dh/10h)"},
-        {"0:3:0", UNCORRECTED,
+        {"0:3:0", kUncorrected,
          "Verify error counters: corrected without delay 12000, corrected with delay 0, rereads 0, corrected in "
          "total 12000, correction algorithm runs 12000, bytes processed 0, uncorrected 6",
          "SCSI health: FAILED: uncorrected errors logged"},
-        {"0:4:0", HOT, "Current temperature: 63 C", "SCSI health: FAILED: temperature at or above the reference"},
-        {"0:5:0", SELF_TEST_FAILED,
+        {"0:4:0", kHot, "Current temperature: 63 C", "SCSI health: FAILED: temperature at or above the reference"},
+        {"0:5:0", kSelfTestFailed,
          "  #1  background extended, failed in a later segment, segment 3, at 1000 power-on hours, first failure "
          "at LBA 5000, sense 03/11/00",
          "SCSI health: FAILED: the self-test log holds a failure"},
-        {"0:6:0", GROWN_DEFECTS, "Grown defects: 2", "SCSI health: OK"},
-        {"0:7:0", UNREACHABLE, "Drive 0:7:0: the device could not be reached",
+        {"0:6:0", kGrownDefects, "Grown defects: 2", "SCSI health: OK"},
+        {"0:7:0", kUnreachable, "Drive 0:7:0: the device could not be reached",
          "SCSI health: FAILED: the device could not be reached"},
     };
     for (const Case& c : cases) {
@@ -125,7 +125,7 @@ TEST_F(HealthCli, RefusedCommandLines)
     };
     for (const Case& c : cases) {
         const auto run = m_cli.Run(c.arguments);
-        EXPECT_EQ(run.exitCode, REFUSED) << c.arguments[0];
+        EXPECT_EQ(run.exitCode, kRefused) << c.arguments[0];
         EXPECT_EQ(run.err, c.error) << c.arguments[0];
     }
 }
@@ -148,7 +148,7 @@ TEST_F(HealthCli, SelfTestThatFailsAndOneThatCannotStart)
 {
     const auto failing = m_cli.Run({"--selftest", "extended", "0:9:0"});
     const std::string out = AfterInit(failing);
-    EXPECT_EQ(failing.exitCode, SELF_TEST_FAILED) << out;
+    EXPECT_EQ(failing.exitCode, kSelfTestFailed) << out;
     // The drive fails in the second of 8 segments: one progress line from 10 % on, how far depends on timing.
     EXPECT_TRUE(out.starts_with("Self test: extended self test started\nSelf test: 1")) << out;
     EXPECT_TRUE(Has(out, "% complete\nSelf-test log")) << out;
@@ -158,10 +158,10 @@ TEST_F(HealthCli, SelfTestThatFailsAndOneThatCannotStart)
     EXPECT_EQ(LastLine(out), "Self test: FAILED: failed in the second segment");
 
     const auto without = m_cli.Run({"--selftest", "short", "0:8:0"});
-    EXPECT_EQ(without.exitCode, COMMAND_FAILED);
+    EXPECT_EQ(without.exitCode, kCommandFailed);
     EXPECT_EQ(LastLine(AfterInit(without)), "Self test: FAILED: SEND DIAGNOSTIC refused: 05/24/00");
     const auto nothing = m_cli.Run({"--selftest", "abort", "0:0:0"});
-    EXPECT_EQ(nothing.exitCode, COMMAND_FAILED);
+    EXPECT_EQ(nothing.exitCode, kCommandFailed);
     EXPECT_EQ(LastLine(AfterInit(nothing)),
               "Self test: FAILED: no self test was running to abort (SEND DIAGNOSTIC refused: 05/24/00)");
 }
@@ -217,7 +217,7 @@ TEST_F(HealthCli, MetricsOfEveryListedDiskParsedBack)
     EXPECT_EQ(types.at("harrow_scsi_temperature_celsius"), "gauge");
     EXPECT_EQ(samples.at("harrow_scsi_health_ok{device=\"0:0:0\"}"), 1);
     EXPECT_EQ(samples.at("harrow_scsi_failure_predicted{device=\"0:2:0\"}"), 1);
-    EXPECT_EQ(samples.at("harrow_scsi_health_status_bits{device=\"0:2:0\"}"), PREDICTED_FAILURE);
+    EXPECT_EQ(samples.at("harrow_scsi_health_status_bits{device=\"0:2:0\"}"), kPredictedFailure);
     EXPECT_EQ(samples.at("harrow_scsi_errors_uncorrected_total{device=\"0:3:0\",operation=\"read\"}"), 6);
     EXPECT_EQ(samples.at("harrow_scsi_temperature_celsius{device=\"0:4:0\"}"), 63);
     EXPECT_EQ(samples.at("harrow_scsi_reference_temperature_celsius{device=\"0:4:0\"}"), 60);
@@ -232,7 +232,7 @@ TEST_F(HealthCli, MetricsOfEveryListedDiskParsedBack)
     // A second run replaces the file; one into a missing folder says why and leaves nothing.
     EXPECT_EQ(m_cli.Run({"--metrics", "harrow.prom"}).exitCode, 0);
     const auto refused = m_cli.Run({"--metrics", "harrow.prom/inside.prom"});
-    EXPECT_EQ(refused.exitCode, COMMAND_FAILED);
+    EXPECT_EQ(refused.exitCode, kCommandFailed);
     EXPECT_TRUE(Has(refused.err, "HarrowCLI: the metrics file was not written: harrow.prom/inside.prom")) << refused.err;
 }
 
@@ -253,13 +253,13 @@ nlohmann::json Document(const CliRunner& cli, std::vector<std::string> arguments
 
 TEST_F(HealthCli, JsonOfTheReportTheSelfTestAndTheMetrics)
 {
-    const auto failing = Document(m_cli, {"--health", "0:5:0"}, SELF_TEST_FAILED);
+    const auto failing = Document(m_cli, {"--health", "0:5:0"}, kSelfTestFailed);
     EXPECT_EQ(failing["command"], "health");
     EXPECT_EQ(failing["device"]["address"], "0:5:0");
     const auto& health = failing["health"];
     EXPECT_EQ(health["verdict"], "SCSI health: FAILED: the self-test log holds a failure");
     EXPECT_EQ(health["ok"], false);
-    EXPECT_EQ(health["bits"], SELF_TEST_FAILED);
+    EXPECT_EQ(health["bits"], kSelfTestFailed);
     EXPECT_EQ(health["selfTests"][0]["failedLba"], 5000);
     EXPECT_EQ(health["selfTests"][0]["sense"]["asc"], 0x11);
     EXPECT_EQ(health["pages"]["18h"]["state"], "read");
@@ -267,7 +267,7 @@ TEST_F(HealthCli, JsonOfTheReportTheSelfTestAndTheMetrics)
     EXPECT_EQ(health["lines"].back(), health["verdict"]);
     EXPECT_FALSE(Document(m_cli, {"--health", "0:0:0"}, 0)["health"].contains("ports")) << "not read, not shown";
 
-    const auto selfTest = Document(m_cli, {"--selftest", "abort", "0:0:0"}, COMMAND_FAILED);
+    const auto selfTest = Document(m_cli, {"--selftest", "abort", "0:0:0"}, kCommandFailed);
     EXPECT_EQ(selfTest["command"], "self-test");
     EXPECT_EQ(selfTest["selfTest"]["action"], "abort");
     EXPECT_EQ(selfTest["selfTest"]["refused"]["asc"], 0x24);
@@ -275,7 +275,7 @@ TEST_F(HealthCli, JsonOfTheReportTheSelfTestAndTheMetrics)
     const auto metrics = Document(m_cli, {"--metrics", "fleet.prom"}, 0);
     EXPECT_EQ(metrics["metrics"]["disks"], 9);
     EXPECT_EQ(metrics["metrics"]["written"], true);
-    const auto refused = Document(m_cli, {"--selftest", "now", "0:0:0"}, REFUSED);
+    const auto refused = Document(m_cli, {"--selftest", "now", "0:0:0"}, kRefused);
     EXPECT_EQ(refused["error"], "--selftest takes short, extended or abort, not \"now\"");
 }
 
@@ -307,7 +307,7 @@ TEST_F(HealthIscsi, ALunWithoutLogsSaysSoInOneLine)
                    "Grown defects: READ DEFECT DATA not supported\n"
                    "SCSI health: OK\n");
     const auto selfTest = cli.Run({"--selftest", "short", "0:0:1"});
-    EXPECT_EQ(selfTest.exitCode, COMMAND_FAILED);
+    EXPECT_EQ(selfTest.exitCode, kCommandFailed);
     EXPECT_EQ(LastLine(AfterInit(selfTest)), "Self test: FAILED: SEND DIAGNOSTIC refused: 05/24/00");
 }
 

@@ -50,7 +50,7 @@ private:
     fs::path m_path;
 };
 
-const std::string LOG_REFUSED = "harrow: cannot write the log file HarrowCLI.log: ";
+const std::string kLogRefused = "harrow: cannot write the log file HarrowCLI.log: ";
 
 TEST(HostileWorld, ALogLinkedOutsideTheFolderIsRefusedAndTheRunGoesOn)
 {
@@ -61,7 +61,7 @@ TEST(HostileWorld, ALogLinkedOutsideTheFolderIsRefusedAndTheRunGoesOn)
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.out.find("KX18LVD"), std::string::npos) << run.out;
     EXPECT_TRUE(victim.Untouched()) << ReadText(victim.Path());
-    EXPECT_EQ(Count(run.err, LOG_REFUSED + "it is a symbolic link, which is not followed\n"), 1u) << run.err;
+    EXPECT_EQ(Count(run.err, kLogRefused + "it is a symbolic link, which is not followed\n"), 1u) << run.err;
     EXPECT_TRUE(fs::is_symlink(cli.LogFile()));
 }
 
@@ -73,7 +73,7 @@ TEST(HostileWorld, ADanglingLogLinkCreatesNothingWhereItPoints)
     const auto run = cli.Run({"-l"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_FALSE(fs::exists(target));
-    EXPECT_NE(run.err.find(LOG_REFUSED + "it is a symbolic link, which is not followed\n"), std::string::npos)
+    EXPECT_NE(run.err.find(kLogRefused + "it is a symbolic link, which is not followed\n"), std::string::npos)
         << run.err;
 }
 
@@ -84,7 +84,7 @@ TEST(HostileWorld, ALogThatIsAFifoOrADeviceNodeIsNeverOpened)
     // Nobody reads the FIFO: a program that wrote to it would block once its buffer filled.
     const auto fromFifo = fifo.Start({"-l"}).WaitAtMost(60s);
     EXPECT_EQ(fromFifo.exitCode, 0);
-    EXPECT_EQ(Count(fromFifo.err, LOG_REFUSED + "it is not a regular file\n"), 1u) << fromFifo.err;
+    EXPECT_EQ(Count(fromFifo.err, kLogRefused + "it is not a regular file\n"), 1u) << fromFifo.err;
 
     // The null device stands in for a disk: what reaches it is lost unseen.
     CliRunner device(MachinePath("lab.json"));
@@ -92,7 +92,7 @@ TEST(HostileWorld, ALogThatIsAFifoOrADeviceNodeIsNeverOpened)
     const auto fromDevice = device.Run({"-l"});
     EXPECT_EQ(fromDevice.exitCode, 0);
     EXPECT_NE(fromDevice.out.find("KX18LVD"), std::string::npos);
-    EXPECT_EQ(Count(fromDevice.err, LOG_REFUSED + "it is not a regular file\n"), 1u) << fromDevice.err;
+    EXPECT_EQ(Count(fromDevice.err, kLogRefused + "it is not a regular file\n"), 1u) << fromDevice.err;
 }
 
 TEST(HostileWorld, ALogWithASecondNameIsRefused)
@@ -103,7 +103,7 @@ TEST(HostileWorld, ALogWithASecondNameIsRefused)
     const auto run = cli.Run({"-l"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(victim.Untouched());
-    EXPECT_NE(run.err.find(LOG_REFUSED + "it has other names (hard links)\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(kLogRefused + "it has other names (hard links)\n"), std::string::npos) << run.err;
 }
 
 TEST(HostileWorld, AnRmaFormLinkedOutsideTheFolderIsRefused)

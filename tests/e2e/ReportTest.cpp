@@ -41,14 +41,14 @@ TEST(Listing, WideAdapterIsProbedPastTarget15)
         << run.out;
 }
 
-const std::string KESTREL_IDENTITY = " \tDevice = Port:0 Target:0 Lun:0 \n"
+const std::string kKestrelIdentity = " \tDevice = Port:0 Target:0 Lun:0 \n"
                                      "\tVendor = KESTREL  \n"
                                      "\tProduct = KX18LVD          \n"
                                      "\tVersion = K100\n"
                                      "\tSerial Number = LAB00001\n"
                                      " \tCopyright = Copyright  c  2001 Kestrel  all rights reserved\n";
 
-const std::string MODE_PAGES = " \t-Mode Page Settings [current value (default)]:\n"
+const std::string kModePages = " \t-Mode Page Settings [current value (default)]:\n"
                                " \t\t-WCE bit = 1 (1)\n"
                                " \t\t-RCD bit = 0 (0)\n"
                                " \t\t-AWRE bit = 1 (1)\n"
@@ -68,7 +68,7 @@ TEST(Inquiry, KestrelDriveWithSelfTest)
     CliRunner cli(MachinePath("lab.json"));
     const auto run = cli.Run({"-i", "0:0:0"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(AfterInit(run), KESTREL_IDENTITY +
+    EXPECT_EQ(AfterInit(run), kKestrelIdentity +
                                   " \tSCSI Firmware = FW123456\n"
                                   " \tServo RAM Release = SRAM0001\n"
                                   " \tServo ROM Release = SROM0002\n"
@@ -79,7 +79,7 @@ TEST(Inquiry, KestrelDriveWithSelfTest)
                                   " \t-this drive supports DST\n"
                                   " \t\t-short DST time = 120 seconds\n"
                                   " \t\t-long DST time = 1800 seconds\n" +
-                                  MODE_PAGES);
+                                  kModePages);
 }
 
 TEST(Inquiry, KestrelDriveWithoutSelfTest)
@@ -89,7 +89,7 @@ TEST(Inquiry, KestrelDriveWithoutSelfTest)
     EXPECT_NE(report.find(" \tBlocksize = 512, Highblock = 1048575, Capacity = 512 MB\n"
                           " \t-this is a Kestrel drive\n"
                           " \t-this drive does not support DST\n" +
-                          MODE_PAGES),
+                          kModePages),
               std::string::npos)
         << report;
 }

@@ -4,9 +4,9 @@
 
 namespace {
 
-const std::string RMA_FILE = "rmalog.txt";
+const std::string kRmaFile = "rmalog.txt";
 
-const std::string INSTRUCTIONS =
+const std::string kInstructions =
     "See the Harrow Viraradiza.HLP file for complete contact information, return procedures and packaging "
     "instructions.\n\n"
     "Disclaimer: Kestrel is not responsible for any lost data on a returned drive.  All data \n"
@@ -24,17 +24,17 @@ const std::string INSTRUCTIONS =
     "\tremove any mounting screws holding the drive in the  case \n"
     "\tPlace the drive in approved packaging as soon as possible\n\n";
 
-const std::string PROMPTS = "\nEnter contact name : Enter contact phone number : Enter contact email : ";
+const std::string kPrompts = "\nEnter contact name : Enter contact phone number : Enter contact email : ";
 
-const std::string JANE = "Jane Doe\n555-0100\njane@example.com\n";
-const std::string JANE_LINES = "Contact: Jane Doe\nPhone: 555-0100\nEmail: jane@example.com\n\n";
+const std::string kJane = "Jane Doe\n555-0100\njane@example.com\n";
+const std::string kJaneLines = "Contact: Jane Doe\nPhone: 555-0100\nEmail: jane@example.com\n\n";
 
 std::string Form(const std::string& identity, const std::string& contact)
 {
-    return "<TIME> \n\n" + identity + contact + INSTRUCTIONS;
+    return "<TIME> \n\n" + identity + contact + kInstructions;
 }
 
-const std::string NO_IDENTITY = "Product = " + std::string(20, ' ') + " Serial Number = " + std::string(10, ' ') + "\n";
+const std::string kNoIdentity = "Product = " + std::string(20, ' ') + " Serial Number = " + std::string(10, ' ') + "\n";
 
 // Product and serial number are padded to their fields, blank for a device
 // that does not answer; the contact lines keep the line ends typed.
@@ -45,31 +45,31 @@ TEST(RmaForm, FormOfEachDeviceAndContact)
         std::string input;
         std::string form;
     } cases[] = {
-        {{"-r", "0:0:0"}, JANE, Form("Product = KX18LVD              Serial Number = LAB00001  \n", JANE_LINES)},
-        {{"-r", "0:3:0"}, JANE, Form(NO_IDENTITY, JANE_LINES)},
+        {{"-r", "0:0:0"}, kJane, Form("Product = KX18LVD              Serial Number = LAB00001  \n", kJaneLines)},
+        {{"-r", "0:3:0"}, kJane, Form(kNoIdentity, kJaneLines)},
         {{"-r"}, "Jane Doe\r\n555-0100\r\njane@example.com\r\n",
-         Form(NO_IDENTITY, "Contact: Jane Doe\r\nPhone: 555-0100\r\nEmail: jane@example.com\r\n\n")},
+         Form(kNoIdentity, "Contact: Jane Doe\r\nPhone: 555-0100\r\nEmail: jane@example.com\r\n\n")},
     };
     for (const auto& c : cases) {
         CliRunner cli(MachinePath("lab.json"));
         const auto run = cli.Run(c.arguments, c.input);
         EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(AfterInit(run), PROMPTS);
-        EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)), c.form);
+        EXPECT_EQ(AfterInit(run), kPrompts);
+        EXPECT_EQ(MaskTimes(cli.ReadWorkFile(kRmaFile)), c.form);
     }
 }
 
 TEST(RmaForm, WithoutDeviceFieldsAreBlankAndRunsAppend)
 {
     CliRunner cli(MachinePath("lab.json"));
-    auto run = cli.Run({"-r"}, JANE);
+    auto run = cli.Run({"-r"}, kJane);
     EXPECT_EQ(run.exitCode, 0);
-    const std::string first = Form(NO_IDENTITY, JANE_LINES);
-    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)), first);
+    const std::string first = Form(kNoIdentity, kJaneLines);
+    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(kRmaFile)), first);
 
     run = cli.Run({"-r", "0:2:0"}, "Max\n+44 20 7946 0000\nmax@example.org\n");
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(RMA_FILE)),
+    EXPECT_EQ(MaskTimes(cli.ReadWorkFile(kRmaFile)),
               first + Form("Product = MD3600LW             Serial Number = LAB00003  \n",
                            "Contact: Max\nPhone: +44 20 7946 0000\nEmail: max@example.org\n\n"));
 }
@@ -80,7 +80,7 @@ TEST(RmaForm, LongNameStaysInItsField)
     CliRunner cli(MachinePath("lab.json"));
     const std::string name(100, 'n');
     const auto run = cli.Run({"-r"}, name + "\n555-0100\njane@example.com\n");
-    const std::string form = MaskTimes(cli.ReadWorkFile(RMA_FILE));
+    const std::string form = MaskTimes(cli.ReadWorkFile(kRmaFile));
     EXPECT_NE(form.find("\nPhone: 555-0100\nEmail: jane@example.com\n\n"), std::string::npos) << form;
     EXPECT_EQ(run.exitCode, 0);
 }
@@ -88,8 +88,8 @@ TEST(RmaForm, LongNameStaysInItsField)
 TEST(RmaForm, UnopenableFileIsReportedAndAsksNothing)
 {
     CliRunner cli(MachinePath("lab.json"));
-    std::filesystem::create_directory(cli.WorkDir() / RMA_FILE);
-    const auto run = cli.Run({"-r"}, JANE);
+    std::filesystem::create_directory(cli.WorkDir() / kRmaFile);
+    const auto run = cli.Run({"-r"}, kJane);
     EXPECT_EQ(AfterInit(run), "\nError opening RMA file rmalog.txt\n\n");
     // No form was written: the run is not a success.
     EXPECT_EQ(run.exitCode, 1);

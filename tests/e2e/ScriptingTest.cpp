@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-const std::string BUILTIN = "builtin";
+const std::string kBuiltin = "builtin";
 
 // Validates with the schema and parses; the validator's complaint on failure.
 json ValidDocument(const CliRunner& cli, const CliRunner::Result& run)
@@ -68,7 +68,7 @@ TEST(Conventions, HelpAndVersionAnswerWithoutInitialising)
 #ifdef HARROW_GUI_PATH
 TEST(Conventions, TheWindowedProgramWithoutADisplaySaysSo)
 {
-    CliRunner cli(BUILTIN);
+    CliRunner cli(kBuiltin);
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         unsetenv(name);
     }
@@ -83,7 +83,7 @@ TEST(Conventions, TheWindowedProgramWithoutADisplaySaysSo)
 
 TEST(ExitCodes, AMissingOrUnusableAddressIsRefusedWithFour)
 {
-    CliRunner cli(BUILTIN);
+    CliRunner cli(kBuiltin);
     const struct {
         std::vector<std::string> arguments;
         std::string error;
@@ -126,7 +126,7 @@ TEST(ExitCodes, ADevNameOfNoUnitIsRefusedOnLinux)
 // The ranges the usage prints; the bounds themselves run.
 TEST(ExitCodes, PercentagesOutsideTheUsageRangeAreRefused)
 {
-    CliRunner cli(BUILTIN);
+    CliRunner cli(kBuiltin);
     const struct {
         std::vector<std::string> arguments;
         std::string error;
@@ -153,7 +153,7 @@ TEST(ExitCodes, PercentagesOutsideTheUsageRangeAreRefused)
 
 TEST(ExitCodes, AFormWithoutItsInputIsRefused)
 {
-    CliRunner cli(BUILTIN);
+    CliRunner cli(kBuiltin);
     for (const std::string input : {"", "Jane Doe\n", "Jane Doe\n555-0100\n"}) {
         const auto run = cli.Run({"-r", "0:0:0"}, input);
         EXPECT_EQ(run.exitCode, 1) << input;
@@ -174,7 +174,7 @@ TEST(ExitCodes, AFormWithoutItsInputIsRefused)
 // at least 10 x 25 ms must show however busy the machine is.
 TEST(CommandPause, NoneByDefaultAndTheRegistryRestores250)
 {
-    CliRunner cli(BUILTIN, 0.1);
+    CliRunner cli(kBuiltin, 0.1);
     std::ofstream(cli.RegistryFile(), std::ios::trunc) << "REGEDIT4\n\n";
     auto started = Clock::now();
     EXPECT_EQ(cli.Run({"-i", "0:0:0"}).exitCode, 0);
@@ -195,7 +195,7 @@ TEST(CommandPause, NoneByDefaultAndTheRegistryRestores250)
 
 TEST(Json, ListingOfTheBuiltInMachine)
 {
-    CliRunner cli(BUILTIN);
+    CliRunner cli(kBuiltin);
     const auto run = cli.Run({"-l", "--json"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_NE(run.err.find("Device(s) found during bus scan:\n"), std::string::npos) << "the text goes to stderr";
@@ -221,7 +221,7 @@ TEST(Json, ListingOfTheBuiltInMachine)
 // The report's megabytes are the windowed program's: 34732.89 rounds to 34733.
 TEST(Json, InquiryReportAndItsMegabytes)
 {
-    CliRunner cli(BUILTIN);
+    CliRunner cli(kBuiltin);
     const auto text = cli.Run({"-i", "1:2:0"});
     EXPECT_NE(text.out.find("Highblock = 71132959, Capacity = 34733 MB"), std::string::npos) << text.out;
     json document = JsonRun(cli, {"-i", "1:2:0"}, 0);
@@ -238,7 +238,7 @@ TEST(Json, InquiryReportAndItsMegabytes)
 
 TEST(Json, TestsOnTheBuiltInMachine)
 {
-    CliRunner cli(BUILTIN);
+    CliRunner cli(kBuiltin);
     json document = JsonRun(cli, {"-t", "20%", "0:0:0"}, 0);
     EXPECT_EQ(document["test"]["kind"], "short-self-test");
     EXPECT_EQ(document["test"]["state"], "passed");

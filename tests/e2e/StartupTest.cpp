@@ -6,7 +6,7 @@
 
 namespace {
 
-const std::string USAGE =
+const std::string kUsage =
     "Usage: Harrow Viraradiza [-option][variable][device]\n"
     "  [device] device address as 3 numbers - HA:TAR:LUN\n\n"
     "    -?  Print this usage information\n"
@@ -22,7 +22,7 @@ const std::string USAGE =
     "  example: hrcli -i 1:3:0  displays inquiry for 1:3:0\n"
     "  example: hrcli -t 30% 1:3:0  run 30% of short DST for 1:3:0\n";
 
-const std::string BANNER = "<TIME>  Harrow Viraradiza NT Command Line diagnostic\n";
+const std::string kBanner = "<TIME>  Harrow Viraradiza NT Command Line diagnostic\n";
 
 std::string CommandLineEcho(const std::vector<std::string>& arguments)
 {
@@ -38,7 +38,7 @@ TEST(Startup, NoArgumentPrintsUsageWithoutLoadingResources)
     CliRunner cli(MachinePath("lab.json"));
     const auto run = cli.RunWithoutResources({});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, USAGE);
+    EXPECT_EQ(run.out, kUsage);
 }
 
 TEST(Startup, MissingResourceLibraryAborts)
@@ -56,12 +56,12 @@ TEST(Startup, VersionWithAndWithoutLicence)
     const std::string version = "\nHarrow Viraradiza Version " HARROW_VERSION " \n";
     auto run = cli.Run({"-V"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"-V"}) + version);
+    EXPECT_EQ(run.out, kBanner + CommandLineEcho({"-V"}) + version);
 
     cli.WriteWorkFile("License Agreement.txt", "Line one of the licence.\nLine two.\n");
     run = cli.Run({"/v"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, BANNER + CommandLineEcho({"/v"}) + version + "Line one of the licence.\nLine two.\n");
+    EXPECT_EQ(run.out, kBanner + CommandLineEcho({"/v"}) + version + "Line one of the licence.\nLine two.\n");
 }
 
 TEST(Startup, ProductKeyWithoutDriverChoicesFallsBackToThePortTransport)
@@ -101,11 +101,11 @@ TEST(Arguments, ExactOutputOfEachCommandLine)
         int exitCode;
         std::string afterEcho;
     } cases[] = {
-        {{"-?"}, 0, USAGE},
+        {{"-?"}, 0, kUsage},
         {{"-c"}, 0, INIT + "Copyright (c) 2026 Kestrel Storage Products. All rights reserved.\n"},
         {{"-vx", "stray"}, 0,
          "Unexpected keyword : stray\n" + INIT + "No command was given on the command line:\n\t" +
-             stray.substr(1, stray.size() - 2) + " \n\n" + USAGE},
+             stray.substr(1, stray.size() - 2) + " \n\n" + kUsage},
         {{"-i"}, 4, ""},
         {{"-i", "0:0"}, 4, "Invalid device address : 0:0\n"},
     };
@@ -113,7 +113,7 @@ TEST(Arguments, ExactOutputOfEachCommandLine)
     for (const auto& c : cases) {
         const auto run = cli.Run(c.arguments);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments[0];
-        EXPECT_EQ(run.out, BANNER + CommandLineEcho(c.arguments) + c.afterEcho);
+        EXPECT_EQ(run.out, kBanner + CommandLineEcho(c.arguments) + c.afterEcho);
     }
 }
 
@@ -160,9 +160,9 @@ TEST(LogFile, EveryLoggedLineIsAppended)
     std::string log = cli.ReadWorkFile("HarrowCLI.log");
     const std::regex stamp(R"(\d{2}-[A-Z][a-z]{2}-\d{4} \d{2}:\d{2}:\d{2})");
     log = std::regex_replace(log, stamp, "<TIME>");
-    EXPECT_EQ(log.find(BANNER + CommandLineEcho({"-l"}) + "<TIME>  Device(s) found during bus scan:\n"), 0U) << log;
+    EXPECT_EQ(log.find(kBanner + CommandLineEcho({"-l"}) + "<TIME>  Device(s) found during bus scan:\n"), 0U) << log;
     EXPECT_NE(log.find(" SCSI Port 0 SCSI ID: 7 aic78xx AIC-7899\n"), std::string::npos);
-    EXPECT_NE(log.rfind(BANNER + CommandLineEcho({"-?"})), std::string::npos);
+    EXPECT_NE(log.rfind(kBanner + CommandLineEcho({"-?"})), std::string::npos);
     // Usage goes to the console only.
     EXPECT_EQ(log.find("Usage:"), std::string::npos);
 }

@@ -26,7 +26,7 @@
 namespace gui_fixture {
 
 // Every wait of these tests ends here at the latest.
-constexpr int WAIT_MS = 30000;
+constexpr int kWaitMs = 30000;
 
 struct Answered {
     std::string text;
@@ -70,7 +70,7 @@ protected:
         m_app = std::make_unique<CHarrowApp>();
         QCOMPARE(m_app->Start(), CHarrowApp::StartResult::Started);
         harrow::platform::SetMessageBoxHandler(RecordBox);
-        QTRY_VERIFY_WITH_TIMEOUT(View()->DevicePage()->Tree()->topLevelItemCount() > 0, WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(View()->DevicePage()->Tree()->topLevelItemCount() > 0, kWaitMs);
     }
 
     void End()
@@ -101,7 +101,7 @@ protected:
     void Settle()
     {
         auto* shown = qobject_cast<WizardPage*>(View()->PageWidget(View()->CurrentPage()));
-        QTRY_VERIFY_WITH_TIMEOUT(shown == nullptr || !shown->Reading(), WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(shown == nullptr || !shown->Reading(), kWaitMs);
     }
 
     QString StatusOf(const QString& start)
@@ -114,7 +114,7 @@ protected:
         return "<no line " + start + ">";
     }
 
-    void WaitForEnd() { QTRY_VERIFY_WITH_TIMEOUT(!View()->State().Busy(), WAIT_MS); }
+    void WaitForEnd() { QTRY_VERIFY_WITH_TIMEOUT(!View()->State().Busy(), kWaitMs); }
 
     // The screenshots every run leaves for a person to look at.
     void SaveShot(const QString& name)

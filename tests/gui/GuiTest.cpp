@@ -33,7 +33,7 @@ using test_support::ReadText;
 namespace {
 
 // Every wait of these tests ends here at the latest.
-constexpr int WAIT_MS = 30000;
+constexpr int kWaitMs = 30000;
 
 struct Answered {
     std::string text;
@@ -87,7 +87,7 @@ private:
         m_app = std::make_unique<CHarrowApp>();
         QCOMPARE(m_app->Start(), CHarrowApp::StartResult::Started);
         harrow::platform::SetMessageBoxHandler(RecordBox);
-        QTRY_VERIFY_WITH_TIMEOUT(View()->DevicePage()->Tree()->topLevelItemCount() > 0, WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(View()->DevicePage()->Tree()->topLevelItemCount() > 0, kWaitMs);
     }
 
     QTreeWidgetItem* DeviceItem(const QString& start)
@@ -128,7 +128,7 @@ private:
         QVERIFY(View()->State().Busy());
     }
 
-    void WaitForEnd() { QTRY_VERIFY_WITH_TIMEOUT(!View()->State().Busy(), WAIT_MS); }
+    void WaitForEnd() { QTRY_VERIFY_WITH_TIMEOUT(!View()->State().Busy(), kWaitMs); }
 
 private slots:
     void init()
@@ -189,7 +189,7 @@ private slots:
         // The scan runs off the window's thread: the window says so and goes on answering.
         QCOMPARE(View()->State().activity.load(), static_cast<int>(ACTIVITY_RESCAN));
         QVERIFY(View()->DevicePage()->findChild<QProgressBar*>("scanBusy")->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!View()->State().Busy(), WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(!View()->State().Busy(), kWaitMs);
         QCOMPARE(tree->topLevelItemCount(), 3);
         QCOMPARE(DeviceItem("Disc 0:2:0")->checkState(0), Qt::Unchecked);
         const std::string log = Log();
@@ -216,7 +216,7 @@ private slots:
         Tick("Disc 0:1:0");
         Tick("Disc 0:2:0");
         RunTest(false);
-        QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(g_boxes.size()), 1, WAIT_MS);
+        QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(g_boxes.size()), 1, kWaitMs);
         QCOMPARE(g_boxes[0].text,
                  std::string("Selected drive(s) do not support Drive Self Test (DST).  Listed Kestrel drives will run "
                              "Legacy Test.  Listed non-Kestrel devices limited to Generic Tests.: \n\n"
@@ -250,7 +250,7 @@ private slots:
         Tick("Disc 1:3:0");
         Tick("Disc 1:5:0");
         RunTest(true);
-        QTRY_VERIFY_WITH_TIMEOUT(StatusOf("Disc 1:3:0") == "Performing Sequential Verify Commands", WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(StatusOf("Disc 1:3:0") == "Performing Sequential Verify Commands", kWaitMs);
         QCOMPARE(StatusOf("Disc 0:0:0"), QString("Drive Self Test In Progress"));
         QTest::mouseClick(View()->Status()->findChild<QPushButton*>("statusAbort"), Qt::LeftButton);
         WaitForEnd();
@@ -320,14 +320,14 @@ private slots:
     {
         StartApp();
         Frame()->showMinimized();
-        QTRY_VERIFY_WITH_TIMEOUT(Frame()->isMinimized(), WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(Frame()->isMinimized(), kWaitMs);
         QProcess second;
         second.start(QStringLiteral(HARROW_GUI_PATH), {});
-        QVERIFY(second.waitForStarted(WAIT_MS));
-        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, WAIT_MS);
+        QVERIFY(second.waitForStarted(kWaitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning, kWaitMs);
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!Frame()->isMinimized(), WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(!Frame()->isMinimized(), kWaitMs);
         const std::string log = Log();
         QCOMPARE(log.find("Harrow Viraradiza diagnostic"), log.rfind("Harrow Viraradiza diagnostic"));
     }
@@ -337,10 +337,10 @@ private slots:
         profile::WriteNumber("Options", "splash", 0);
         QProcess program;
         program.start(QStringLiteral(HARROW_GUI_PATH), {});
-        QVERIFY(program.waitForStarted(WAIT_MS));
-        QTRY_VERIFY_WITH_TIMEOUT(Log().find("Device(s) found during bus scan:") != std::string::npos, WAIT_MS);
+        QVERIFY(program.waitForStarted(kWaitMs));
+        QTRY_VERIFY_WITH_TIMEOUT(Log().find("Device(s) found during bus scan:") != std::string::npos, kWaitMs);
         program.terminate();
-        QVERIFY(program.waitForFinished(WAIT_MS));
+        QVERIFY(program.waitForFinished(kWaitMs));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
         QVERIFY(Log().find(" Exiting Harrow Viraradiza diagnostic\n") != std::string::npos);

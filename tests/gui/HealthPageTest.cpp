@@ -12,9 +12,9 @@ using namespace gui_fixture;
 class HealthPageTest : public QObject, private GuiFixture {
     Q_OBJECT
 
-    static constexpr int LOG_PAGES = CHarrowView::PAGE_LOG_PAGES;
+    static constexpr int kLogPages = CHarrowView::PAGE_LOG_PAGES;
 
-    QWidget* LogPage() { return View()->PageWidget(LOG_PAGES); }
+    QWidget* LogPage() { return View()->PageWidget(kLogPages); }
     QListWidget* Report() { return LogPage()->findChild<QListWidget*>("healthReport"); }
     QString Verdict() { return LogPage()->findChild<QLabel*>("healthVerdict")->text(); }
 
@@ -34,9 +34,9 @@ private slots:
 
     void failingDriveStandsOut()
     {
-        SelectAndGo({"Disc 0:0:0"}, LOG_PAGES);
+        SelectAndGo({"Disc 0:0:0"}, kLogPages);
         // The page reads the drive on a thread of its own.
-        QTRY_VERIFY_WITH_TIMEOUT(!Verdict().isEmpty(), WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(!Verdict().isEmpty(), kWaitMs);
         QCOMPARE(Verdict(), QString("SCSI health: FAILED: failure predicted (ASC/ASCQ 5Dh/10h); temperature at or "
                                     "above the reference; uncorrected errors logged"));
         QCOMPARE(Report()->item(0)->text(), QString("Drive 0:0:0: KESTREL KX18LVD K100, serial HOT00000"));
@@ -55,8 +55,8 @@ private slots:
 
     void healthyDriveOfAnotherMaker()
     {
-        SelectAndGo({"Disc 0:1:0"}, LOG_PAGES);
-        QTRY_VERIFY_WITH_TIMEOUT(!Verdict().isEmpty(), WAIT_MS);
+        SelectAndGo({"Disc 0:1:0"}, kLogPages);
+        QTRY_VERIFY_WITH_TIMEOUT(!Verdict().isEmpty(), kWaitMs);
         QCOMPARE(Verdict(), QString("SCSI health: OK"));
         QVERIFY(Line("Port 1 phy 0: SAS 6 Gbit/s, address 0x5000C500A1B2C3D4, attached 0x500605B000A1B2C0, invalid "
                      "dwords 0, disparity errors 0, loss of dword sync 0, phy reset problems 0") != nullptr);

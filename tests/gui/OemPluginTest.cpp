@@ -31,7 +31,7 @@
 
 namespace {
 
-constexpr int WAIT_MS = 30000;
+constexpr int kWaitMs = 30000;
 
 std::vector<std::string> g_questions;
 int g_answer = IDNO;
@@ -94,7 +94,7 @@ private:
         QCOMPARE(m_app->Start(), CHarrowApp::StartResult::Started);
         harrow::platform::SetMessageBoxHandler(RecordBox);
         QTreeWidget* tree = View()->DevicePage()->Tree();
-        QTRY_VERIFY_WITH_TIMEOUT(tree->topLevelItemCount() > 0, WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(tree->topLevelItemCount() > 0, kWaitMs);
         for (const char* drive : drives) {
             bool ticked = false;
             for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) {
@@ -121,7 +121,7 @@ private:
         QTest::mouseClick(Find<QPushButton>("oemStart"), Qt::LeftButton);
     }
 
-    void WaitForEnd() { QTRY_VERIFY_WITH_TIMEOUT(Find<QPushButton>("oemStart")->isEnabled(), WAIT_MS); }
+    void WaitForEnd() { QTRY_VERIFY_WITH_TIMEOUT(Find<QPushButton>("oemStart")->isEnabled(), kWaitMs); }
 
     QString State(int row) { return Find<QLabel>(QString("oemState%1").arg(row))->text(); }
 
@@ -268,7 +268,7 @@ private slots:
         Find<QComboBox>("oemPattern")->setCurrentIndex(Find<QComboBox>("oemPattern")->findText("Fixed bytes 00"));
         Find<QRadioButton>("oemUntilCancelled")->setChecked(true);
         StartRun();
-        QTRY_VERIFY_WITH_TIMEOUT(State(0) == "Running" && State(1) == "Running", WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(State(0) == "Running" && State(1) == "Running", kWaitMs);
         QTest::mouseClick(Find<QPushButton>("oemCancel"), Qt::LeftButton);
         WaitForEnd();
         QCOMPARE(State(0), QString("Aborted"));
@@ -279,7 +279,7 @@ private slots:
 
         // While it runs the program holds its pages and commands; its own Abort reaches the test.
         QTest::mouseClick(Find<QPushButton>("oemStart"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(State(1) == "Running", WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(State(1) == "Running", kWaitMs);
         QVERIFY(!Find<QPushButton>("backButton")->isEnabled());
         OemMenu()->actions().at(0)->trigger();
         QCOMPARE(Find<QLabel>("pageTitle")->text(), QString("Random Read Test"));

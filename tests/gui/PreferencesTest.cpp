@@ -17,8 +17,8 @@ class PreferencesTest : public QObject, private GuiFixture {
     QRadioButton* Radio(int page, const char* name) { return Page(page)->findChild<QRadioButton*>(name); }
     void Click(int page, const char* name) { QTest::mouseClick(Page(page)->findChild<QPushButton*>(name), Qt::LeftButton); }
 
-    static constexpr int STANDARD = CHarrowView::PAGE_STANDARD_PREFERENCES;
-    static constexpr int SPECIAL = CHarrowView::PAGE_SPECIAL_PREFERENCES;
+    static constexpr int kStandard = CHarrowView::PAGE_STANDARD_PREFERENCES;
+    static constexpr int kSpecial = CHarrowView::PAGE_SPECIAL_PREFERENCES;
 
 private slots:
     void init() { Begin(HARROW_PREFS_MACHINE); }
@@ -26,17 +26,17 @@ private slots:
 
     void standardMixedSelection()
     {
-        SelectAndGo({"Disc 0:0:0", "Disc 0:1:0", "Disc 0:2:0"}, STANDARD);
+        SelectAndGo({"Disc 0:0:0", "Disc 0:1:0", "Disc 0:2:0"}, kStandard);
         // Preset from the first drive: PM off, performance seek, write cache on, read cache on.
-        QVERIFY(Radio(STANDARD, "pmOff")->isEnabled() && Radio(STANDARD, "pmOff")->isChecked());
-        QVERIFY(Radio(STANDARD, "jitPerformance")->isChecked());
-        QVERIFY(Radio(STANDARD, "wceOn")->isChecked());
-        QVERIFY(Radio(STANDARD, "rcdOff")->isChecked());
-        Radio(STANDARD, "pmOn")->setChecked(true);
-        Radio(STANDARD, "jitLevel1")->setChecked(true);
-        Radio(STANDARD, "wceOff")->setChecked(true);
+        QVERIFY(Radio(kStandard, "pmOff")->isEnabled() && Radio(kStandard, "pmOff")->isChecked());
+        QVERIFY(Radio(kStandard, "jitPerformance")->isChecked());
+        QVERIFY(Radio(kStandard, "wceOn")->isChecked());
+        QVERIFY(Radio(kStandard, "rcdOff")->isChecked());
+        Radio(kStandard, "pmOn")->setChecked(true);
+        Radio(kStandard, "jitLevel1")->setChecked(true);
+        Radio(kStandard, "wceOff")->setChecked(true);
         SaveShot("prefs-standard");
-        Click(STANDARD, "applyButton");
+        Click(kStandard, "applyButton");
         QVERIFY(View()->State().Busy());
         WaitForEnd();
 
@@ -61,32 +61,32 @@ private slots:
         SaveShot("prefs-standard-applied");
 
         // The drive keeps what it was given.
-        View()->GoTo(SPECIAL);
-        View()->GoTo(STANDARD);
-        QVERIFY(Radio(STANDARD, "pmOn")->isChecked());
-        QVERIFY(Radio(STANDARD, "jitLevel1")->isChecked());
-        QVERIFY(Radio(STANDARD, "wceOff")->isChecked());
+        View()->GoTo(kSpecial);
+        View()->GoTo(kStandard);
+        QVERIFY(Radio(kStandard, "pmOn")->isChecked());
+        QVERIFY(Radio(kStandard, "jitLevel1")->isChecked());
+        QVERIFY(Radio(kStandard, "wceOff")->isChecked());
     }
 
     void standardButtonsFollowTheFirstDrive()
     {
-        SelectAndGo({"Disc 0:1:0"}, STANDARD);
-        QVERIFY(!Radio(STANDARD, "pmOn")->isEnabled());
-        QVERIFY(!Radio(STANDARD, "pmOff")->isEnabled());
-        QVERIFY(Radio(STANDARD, "jitPerformance")->isEnabled());
-        QVERIFY(Radio(STANDARD, "wceOn")->isEnabled());
+        SelectAndGo({"Disc 0:1:0"}, kStandard);
+        QVERIFY(!Radio(kStandard, "pmOn")->isEnabled());
+        QVERIFY(!Radio(kStandard, "pmOff")->isEnabled());
+        QVERIFY(Radio(kStandard, "jitPerformance")->isEnabled());
+        QVERIFY(Radio(kStandard, "wceOn")->isEnabled());
         View()->GoTo(CHarrowView::PAGE_DEVICES);
         View()->DevicePage()->Tree()->topLevelItem(0)->child(1)->setCheckState(0, Qt::Unchecked);
-        SelectAndGo({"Disc 0:2:0"}, STANDARD);
-        QVERIFY(!Radio(STANDARD, "pmOn")->isEnabled());
-        QVERIFY(!Radio(STANDARD, "jitLevel2")->isEnabled());
-        QVERIFY(Radio(STANDARD, "rcdOn")->isEnabled());
+        SelectAndGo({"Disc 0:2:0"}, kStandard);
+        QVERIFY(!Radio(kStandard, "pmOn")->isEnabled());
+        QVERIFY(!Radio(kStandard, "jitLevel2")->isEnabled());
+        QVERIFY(Radio(kStandard, "rcdOn")->isEnabled());
     }
 
     void standardAbortBetweenDrives()
     {
-        SelectAndGo({"Disc 0:0:0", "Disc 0:2:0"}, STANDARD);
-        Click(STANDARD, "applyButton");
+        SelectAndGo({"Disc 0:0:0", "Disc 0:2:0"}, kStandard);
+        Click(kStandard, "applyButton");
         QTest::mouseClick(View()->Status()->findChild<QPushButton*>("statusAbort"), Qt::LeftButton);
         WaitForEnd();
         const std::string log = Log();
@@ -101,11 +101,11 @@ private slots:
     // A run that ends early leaves no line telling of the run before it.
     void abortedRunClearsEarlierStatus()
     {
-        SelectAndGo({"Disc 0:0:0", "Disc 0:2:0"}, STANDARD);
-        Click(STANDARD, "applyButton");
+        SelectAndGo({"Disc 0:0:0", "Disc 0:2:0"}, kStandard);
+        Click(kStandard, "applyButton");
         WaitForEnd();
         QCOMPARE(StatusOf("Disc 0:2:0"), QString("Settings Complete"));
-        Click(STANDARD, "applyButton");
+        Click(kStandard, "applyButton");
         QTest::mouseClick(View()->Status()->findChild<QPushButton*>("statusAbort"), Qt::LeftButton);
         WaitForEnd();
         QCOMPARE(StatusOf("Disc 0:0:0"), QString("Settings Complete"));
@@ -114,21 +114,21 @@ private slots:
 
     void specialPreferences()
     {
-        SelectAndGo({"Disc 0:0:0"}, SPECIAL);
-        auto* segments = Page(SPECIAL)->findChild<QLineEdit*>("segmentsField");
-        QVERIFY(Radio(SPECIAL, "awreOn")->isChecked() && Radio(SPECIAL, "awreOn")->isEnabled());
-        QVERIFY(Radio(SPECIAL, "arreOn")->isChecked());
-        QVERIFY(Radio(SPECIAL, "dexcptOff")->isChecked() && Radio(SPECIAL, "dexcptOff")->isEnabled());
+        SelectAndGo({"Disc 0:0:0"}, kSpecial);
+        auto* segments = Page(kSpecial)->findChild<QLineEdit*>("segmentsField");
+        QVERIFY(Radio(kSpecial, "awreOn")->isChecked() && Radio(kSpecial, "awreOn")->isEnabled());
+        QVERIFY(Radio(kSpecial, "arreOn")->isChecked());
+        QVERIFY(Radio(kSpecial, "dexcptOff")->isChecked() && Radio(kSpecial, "dexcptOff")->isEnabled());
         QCOMPARE(segments->text(), QString("16"));
         // A parallel SCSI adapter: no loop options.
-        QVERIFY(!Radio(SPECIAL, "dlmOn")->isEnabled());
-        QVERIFY(!Radio(SPECIAL, "dtoliOff")->isEnabled());
+        QVERIFY(!Radio(kSpecial, "dlmOn")->isEnabled());
+        QVERIFY(!Radio(kSpecial, "dtoliOff")->isEnabled());
         SaveShot("prefs-special");
 
         for (const char* refused : {"0", "256", "many"}) {
             segments->setText(refused);
             g_boxes.clear();
-            Click(SPECIAL, "applyButton");
+            Click(kSpecial, "applyButton");
             QCOMPARE(static_cast<int>(g_boxes.size()), 1);
             QCOMPARE(g_boxes[0].text, std::string("The Number of Cache Segments must be a number from 1 to 255."));
             QVERIFY(!View()->State().Busy());
@@ -137,8 +137,8 @@ private slots:
 
         // AWRE is on already: nothing is sent for it. The drive cuts 100 segments to 64.
         segments->setText("100");
-        Radio(SPECIAL, "arreOff")->setChecked(true);
-        Click(SPECIAL, "applyButton");
+        Radio(kSpecial, "arreOff")->setChecked(true);
+        Click(kSpecial, "applyButton");
         WaitForEnd();
         std::string log = Log();
         QVERIFY(Contains(log, " Setting Special Mode Drive Preferences\n"));
@@ -149,36 +149,36 @@ private slots:
         QVERIFY(!Contains(log, "DExcpt"));
         QCOMPARE(StatusOf("Disc 0:0:0"), QString("Settings Complete"));
 
-        Radio(SPECIAL, "segmentsDefault")->setChecked(true);
-        Radio(SPECIAL, "dexcptOn")->setChecked(true);
-        Click(SPECIAL, "applyButton");
+        Radio(kSpecial, "segmentsDefault")->setChecked(true);
+        Radio(kSpecial, "dexcptOn")->setChecked(true);
+        Click(kSpecial, "applyButton");
         WaitForEnd();
         log = Log();
         QVERIFY(Contains(log, "Port:0 Target:0 Lun:0  Disc Changing Number of Cache Segments Setting to 16 Passed\n"));
         QVERIFY(Contains(log, "Port:0 Target:0 Lun:0  Disc Changing DExcpt To ON Passed\n"));
-        View()->GoTo(STANDARD);
-        View()->GoTo(SPECIAL);
+        View()->GoTo(kStandard);
+        View()->GoTo(kSpecial);
         Settle();
-        QVERIFY(Radio(SPECIAL, "arreOff")->isChecked());
-        QVERIFY(Radio(SPECIAL, "dexcptOn")->isChecked());
+        QVERIFY(Radio(kSpecial, "arreOff")->isChecked());
+        QVERIFY(Radio(kSpecial, "dexcptOn")->isChecked());
         QCOMPARE(segments->text(), QString("16"));
     }
 
     void loopOptionsOnFibreChannel()
     {
-        SelectAndGo({"Disc 1:0:0"}, SPECIAL);
-        QVERIFY(Radio(SPECIAL, "dlmOff")->isChecked() && Radio(SPECIAL, "dlmOff")->isEnabled());
-        QVERIFY(Radio(SPECIAL, "dtoliOff")->isChecked() && Radio(SPECIAL, "dtoliOn")->isEnabled());
-        Radio(SPECIAL, "dlmOn")->setChecked(true);
-        Click(SPECIAL, "applyButton");
+        SelectAndGo({"Disc 1:0:0"}, kSpecial);
+        QVERIFY(Radio(kSpecial, "dlmOff")->isChecked() && Radio(kSpecial, "dlmOff")->isEnabled());
+        QVERIFY(Radio(kSpecial, "dtoliOff")->isChecked() && Radio(kSpecial, "dtoliOn")->isEnabled());
+        Radio(kSpecial, "dlmOn")->setChecked(true);
+        Click(kSpecial, "applyButton");
         WaitForEnd();
         QVERIFY(Contains(Log(), "Port:1 Target:0 Lun:0  Disc Changing DLM To ON Passed\n"));
         QVERIFY(!Contains(Log(), "DTOLI"));
 
         // One drive on a parallel bus takes the options away from the whole selection.
         View()->GoTo(CHarrowView::PAGE_DEVICES);
-        SelectAndGo({"Disc 0:0:0"}, SPECIAL);
-        QVERIFY(!Radio(SPECIAL, "dlmOn")->isEnabled());
+        SelectAndGo({"Disc 0:0:0"}, kSpecial);
+        QVERIFY(!Radio(kSpecial, "dlmOn")->isEnabled());
     }
 };
 

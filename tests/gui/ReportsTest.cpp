@@ -34,10 +34,10 @@ bool Transfer(const DeviceRecord& drive, bool write, std::uint32_t lba, std::vec
 class ReportsTest : public QObject, private GuiFixture {
     Q_OBJECT
 
-    static constexpr int LOG_PAGES = CHarrowView::PAGE_LOG_PAGES;
-    static constexpr int DUMP = CHarrowView::PAGE_DUMP_BLOCKS;
+    static constexpr int kLogPages = CHarrowView::PAGE_LOG_PAGES;
+    static constexpr int kDump = CHarrowView::PAGE_DUMP_BLOCKS;
 
-    CLogPages* LogPage() { return static_cast<CLogPages*>(View()->PageWidget(LOG_PAGES)); }
+    CLogPages* LogPage() { return static_cast<CLogPages*>(View()->PageWidget(kLogPages)); }
     QString Field(const char* name) { return LogPage()->findChild<QLabel*>(name)->text(); }
 
 private slots:
@@ -46,7 +46,7 @@ private slots:
 
     void inventoryOfMakerAndForeignDrives()
     {
-        SelectAndGo({"Disc 0:0:0", "Disc 0:2:0", "Disc 0:3:0"}, LOG_PAGES);
+        SelectAndGo({"Disc 0:0:0", "Disc 0:2:0", "Disc 0:3:0"}, kLogPages);
         QVERIFY(LogPage()->WriteInventoryReport(QString::fromStdString((RunDir() / "inventory.csv").string())));
         QCOMPARE(ReadFile(RunDir() / "inventory.csv"), ReadFile(HARROW_REPORTS_EXPECTED "/inventory.csv"));
         // The drive without self test has no log page 10h: its Last DST stays out, the failure is logged.
@@ -55,7 +55,7 @@ private slots:
 
     void logPageFields()
     {
-        SelectAndGo({"Disc 0:0:0"}, LOG_PAGES);
+        SelectAndGo({"Disc 0:0:0"}, kLogPages);
         auto* supported = LogPage()->findChild<QListWidget*>("supportedPages");
         QStringList codes;
         for (int i = 0; i < supported->count(); ++i) {
@@ -76,7 +76,7 @@ private slots:
         // No reading: the field stays empty and nothing is logged.
         View()->GoTo(CHarrowView::PAGE_DEVICES);
         View()->DevicePage()->Tree()->topLevelItem(0)->child(0)->setCheckState(0, Qt::Unchecked);
-        SelectAndGo({"Disc 0:3:0"}, LOG_PAGES);
+        SelectAndGo({"Disc 0:3:0"}, kLogPages);
         QCOMPARE(Field("currentTemperature"), QString(""));
         QCOMPARE(Field("referenceTemperature"), QString("60 C"));
         QVERIFY(!Contains(Log(), "Target:3 Lun:0  Current Drive Temperature"));
@@ -84,7 +84,7 @@ private slots:
 
     void grownDefectReports()
     {
-        SelectAndGo({"Disc 0:0:0"}, LOG_PAGES);
+        SelectAndGo({"Disc 0:0:0"}, kLogPages);
         LogPage()->WriteDefectReport();
         const std::string none = ReadFile(RunDir() / "PRF00000.log");
         QVERIFY2(Contains(none, "  Current Drive Temperature = 35 C\nNo grown defects\n"), none.c_str());
@@ -93,7 +93,7 @@ private slots:
         // Three blocks reassigned on a drive that knows only READ DEFECT DATA(10) and has no temperature.
         View()->GoTo(CHarrowView::PAGE_DEVICES);
         View()->DevicePage()->Tree()->topLevelItem(0)->child(0)->setCheckState(0, Qt::Unchecked);
-        SelectAndGo({"Disc 0:3:0"}, LOG_PAGES);
+        SelectAndGo({"Disc 0:3:0"}, kLogPages);
         std::vector<std::uint8_t> list{0, 0, 0, 12, 0, 0, 0, 100, 0, 0, 0x07, 0xD0, 0, 0, 0x13, 0x88};
         const std::uint8_t reassign[6] = {0x07, 0, 0, 0, 0, 0};
         QVERIFY(SendCdb(View()->Selection().Entry(0), reassign, 6, list.data(), 16, kDirectionOut, 30).Good());
@@ -116,7 +116,7 @@ private slots:
 
     void dumpOf300Blocks()
     {
-        SelectAndGo({"Disc 0:0:0"}, DUMP);
+        SelectAndGo({"Disc 0:0:0"}, kDump);
         const DeviceRecord& drive = View()->Selection().Entry(0);
         std::vector<std::uint8_t> pattern(128 * 512);
         for (std::uint32_t chunk = 0; chunk < 3; ++chunk) {
@@ -125,7 +125,7 @@ private slots:
             }
             QVERIFY(Transfer(drive, true, chunk * 128, pattern));
         }
-        auto* page = static_cast<CDumpBlocks*>(View()->PageWidget(DUMP));
+        auto* page = static_cast<CDumpBlocks*>(View()->PageWidget(kDump));
         const std::filesystem::path file = RunDir() / "dump.bin";
         page->findChild<QLineEdit*>("dumpFile")->setText(QString::fromStdString(file.string()));
         page->findChild<QLineEdit*>("endBlock")->setText("0");
@@ -152,7 +152,7 @@ private slots:
     {
         End();
         Begin(HARROW_TODAY_MACHINE);
-        SelectAndGo({"Disc 0:0:0"}, DUMP);
+        SelectAndGo({"Disc 0:0:0"}, kDump);
         const DeviceRecord& large = View()->Selection().Entry(0);
         constexpr std::uint64_t kStart = 0xFFFFFFFEULL;
         std::vector<std::uint8_t> pattern(4 * 512);
@@ -160,7 +160,7 @@ private slots:
             pattern[i] = static_cast<std::uint8_t>(i * 11 + i / 512);
         }
         QVERIFY(SendCdb(large, cdb::Write16(kStart, 4), pattern.data(), 4 * 512, 30).Good());
-        auto* page = static_cast<CDumpBlocks*>(View()->PageWidget(DUMP));
+        auto* page = static_cast<CDumpBlocks*>(View()->PageWidget(kDump));
         const std::filesystem::path file = RunDir() / "large.bin";
         page->findChild<QLineEdit*>("dumpFile")->setText(QString::fromStdString(file.string()));
         page->findChild<QLineEdit*>("startBlock")->setText(QString::number(kStart));
@@ -175,8 +175,8 @@ private slots:
     {
         End();
         Begin(HARROW_TODAY_MACHINE);
-        SelectAndGo({"Disc 0:1:0"}, DUMP);
-        auto* page = static_cast<CDumpBlocks*>(View()->PageWidget(DUMP));
+        SelectAndGo({"Disc 0:1:0"}, kDump);
+        auto* page = static_cast<CDumpBlocks*>(View()->PageWidget(kDump));
         const std::filesystem::path small = RunDir() / "4k.bin";
         page->findChild<QLineEdit*>("dumpFile")->setText(QString::fromStdString(small.string()));
         page->findChild<QLineEdit*>("startBlock")->setText("0");

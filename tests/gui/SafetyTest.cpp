@@ -195,7 +195,7 @@ private slots:
         fs::remove(machine);
         SelectAndGo({"Disc 0:0:0", "Disc 1:3:0", "Disc 1:5:0"}, CHarrowView::PAGE_DRIVE_TESTS);
         StartTest(true);
-        QTRY_VERIFY_WITH_TIMEOUT(StatusOf("Disc 1:3:0") == "Performing Sequential Verify Commands", WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(StatusOf("Disc 1:3:0") == "Performing Sequential Verify Commands", kWaitMs);
         QTest::mouseClick(View()->Status()->findChild<QPushButton*>("statusAbort"), Qt::LeftButton);
         WaitForEnd();
         QCOMPARE(Summary(), QString("0 passed, 0 failed, 3 aborted"));
@@ -337,7 +337,7 @@ private slots:
         QVERIFY(Contains(g_boxes.at(boxesAfterClose - 1).text, "A firmware download or a format is running."));
         QVERIFY(Contains(Log(), " Harrow closes as soon as it has finished.\n"));
         QVERIFY(Contains(Log(), "Disk Format Completed Successfully"));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_app->Frame()->isVisible(), WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_app->Frame()->isVisible(), kWaitMs);
     }
 
     void smallFaults()
@@ -379,7 +379,7 @@ private slots:
         second.setProcessEnvironment(env);
         second.setWorkingDirectory(QString::fromStdString(other.string()));
         second.start(QStringLiteral(HARROW_GUI_PATH), {});
-        QVERIFY(second.waitForFinished(WAIT_MS));
+        QVERIFY(second.waitForFinished(kWaitMs));
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(!fs::exists(other / "HarrowCLI.log"));
     }
@@ -403,12 +403,12 @@ private slots:
         QProcess program;
         program.setWorkingDirectory(QString::fromStdString(locked.string()));
         program.start(QStringLiteral(HARROW_GUI_PATH), {});
-        QVERIFY(program.waitForStarted(WAIT_MS));
+        QVERIFY(program.waitForStarted(kWaitMs));
         const fs::path log = m_home / "xdgstate" / "harrow" / "HarrowCLI.log";
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists(log) && Contains(ReadFile(log), "Device(s) found during bus scan:"),
-                                 WAIT_MS);
+                                 kWaitMs);
         program.terminate();
-        QVERIFY(program.waitForFinished(WAIT_MS));
+        QVERIFY(program.waitForFinished(kWaitMs));
         QVERIFY(program.readAllStandardError().contains("the current folder cannot be written"));
         QVERIFY(Contains(ReadFile(log), " Exiting Harrow Viraradiza diagnostic\n"));
         if (!root) {

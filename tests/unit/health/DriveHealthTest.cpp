@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr const char* MACHINE = R"({"name": "health-unit", "ports": [{"port": 0, "driver": "aic78xx",
+constexpr const char* kMachine = R"({"name": "health-unit", "ports": [{"port": 0, "driver": "aic78xx",
   "deviceName": "AIC-7899", "units": [
     {"target": 0, "serial": "UA000000", "blocks": 4096, "faults": {"predictedFailure": true}},
     {"target": 1, "vendor": "MERIDIAN", "product": "MD3600LW", "serial": "OK000001", "blocks": 4096}]}]})";
@@ -33,7 +33,7 @@ protected:
     // A new start of the machine: the drives keep their state.
     void Start()
     {
-        test_support::UseMachineFile(m_home, MACHINE);
+        test_support::UseMachineFile(m_home, kMachine);
         ASSERT_TRUE(InitSystem("Harrow Viraradiza"));
     }
     void Restart()

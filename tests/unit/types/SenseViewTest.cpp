@@ -15,18 +15,18 @@ SenseView ViewOf(const Bytes& bytes) { return SenseView(bytes.data(), bytes.size
 
 // Fixed format, SPC-4 table 45: MEDIUM ERROR, unrecovered read error at LBA
 // 0x00012345, FRU 0x42, VALID set.
-const Bytes FIXED_MEDIUM = {0xF0, 0x00, 0x03, 0x00, 0x01, 0x23, 0x45, 0x0A, 0x00, 0x00, 0x00, 0x00,
+const Bytes kFixedMedium = {0xF0, 0x00, 0x03, 0x00, 0x01, 0x23, 0x45, 0x0A, 0x00, 0x00, 0x00, 0x00,
                             0x11, 0x00, 0x42, 0x00, 0x00, 0x00};
 
 // The same error in descriptor format, SPC-4 table 26: information descriptor
 // (VALID, 64-bit LBA 0x00000001_00012345) and FRU descriptor.
-const Bytes DESCRIPTOR_MEDIUM = {0x72, 0x03, 0x11, 0x00, 0x00, 0x00, 0x00, 0x10,
+const Bytes kDescriptorMedium = {0x72, 0x03, 0x11, 0x00, 0x00, 0x00, 0x00, 0x10,
                                  0x00, 0x0A, 0x80, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x23, 0x45,
                                  0x03, 0x02, 0x00, 0x42};
 
 TEST(SenseView, FixedFormatFields)
 {
-    const SenseView view = ViewOf(FIXED_MEDIUM);
+    const SenseView view = ViewOf(kFixedMedium);
     EXPECT_TRUE(view.Known());
     EXPECT_FALSE(view.Descriptor());
     EXPECT_TRUE(view.Current());
@@ -44,7 +44,7 @@ TEST(SenseView, FixedFormatFields)
 
 TEST(SenseView, DescriptorFormatFields)
 {
-    const SenseView view = ViewOf(DESCRIPTOR_MEDIUM);
+    const SenseView view = ViewOf(kDescriptorMedium);
     EXPECT_TRUE(view.Known());
     EXPECT_TRUE(view.Descriptor());
     EXPECT_TRUE(view.Current());
@@ -115,11 +115,11 @@ TEST(SenseView, StreamAndBlockBitsRebuildFixedByteTwo)
 
 TEST(SenseView, InformationValidOnlyWithTheBit)
 {
-    Bytes fixed = FIXED_MEDIUM;
+    Bytes fixed = kFixedMedium;
     fixed[0] = 0x70;
     EXPECT_FALSE(ViewOf(fixed).InformationValid());
     EXPECT_EQ(ViewOf(fixed).Information(), 0x00012345u);
-    Bytes descriptor = DESCRIPTOR_MEDIUM;
+    Bytes descriptor = kDescriptorMedium;
     descriptor[10] = 0x00;
     EXPECT_FALSE(ViewOf(descriptor).InformationValid());
     // All 64 bits, the top one included.
@@ -130,18 +130,18 @@ TEST(SenseView, InformationValidOnlyWithTheBit)
 TEST(SenseView, NeverReadsPastTheLengthGiven)
 {
     // Fixed format cut after the ASC: ASCQ, FRU and SKS read as zero.
-    Bytes cut(FIXED_MEDIUM.begin(), FIXED_MEDIUM.begin() + 13);
+    Bytes cut(kFixedMedium.begin(), kFixedMedium.begin() + 13);
     cut.shrink_to_fit();
     const SenseView fixed = ViewOf(cut);
     EXPECT_EQ(fixed.Asc(), 0x11);
     EXPECT_EQ(fixed.Fru(), 0);
     EXPECT_FALSE(fixed.SenseKeySpecificValid());
     // Descriptor format whose FRU descriptor is cut by the length: absent.
-    const SenseView descriptor(DESCRIPTOR_MEDIUM.data(), DESCRIPTOR_MEDIUM.size() - 1);
+    const SenseView descriptor(kDescriptorMedium.data(), kDescriptorMedium.size() - 1);
     EXPECT_EQ(descriptor.Fru(), 0);
     EXPECT_TRUE(descriptor.InformationValid());
     // Additional length shorter than the buffer: descriptors past it are absent.
-    Bytes shortLength = DESCRIPTOR_MEDIUM;
+    Bytes shortLength = kDescriptorMedium;
     shortLength[7] = 0x0C;
     EXPECT_EQ(ViewOf(shortLength).Fru(), 0);
     EXPECT_EQ(ViewOf(shortLength).Information(), 0x0000000100012345u);
@@ -182,14 +182,14 @@ TEST(SenseView, UnknownResponseCodeReadsFixedOffsets)
 TEST(SenseView, SenseBufferReadsBothFormats)
 {
     SCSI_SenseData_s sense{};
-    std::memcpy(&sense, DESCRIPTOR_MEDIUM.data(), DESCRIPTOR_MEDIUM.size());
+    std::memcpy(&sense, kDescriptorMedium.data(), kDescriptorMedium.size());
     EXPECT_EQ(sense.SenseKey(), 0x03);
     EXPECT_EQ(sense.Asc(), 0x11);
     EXPECT_EQ(sense.Fru(), 0x42);
     EXPECT_TRUE(sense.IsValid());
     EXPECT_EQ(sense.InformationValue(), 0x00012345);
     SCSI_SenseData_s fixed{};
-    std::memcpy(&fixed, FIXED_MEDIUM.data(), FIXED_MEDIUM.size());
+    std::memcpy(&fixed, kFixedMedium.data(), kFixedMedium.size());
     EXPECT_EQ(fixed.SenseKey(), 0x03);
     EXPECT_EQ(fixed.Ascq(), 0x00);
     EXPECT_EQ(fixed.InformationValue(), 0x00012345);
@@ -198,8 +198,8 @@ TEST(SenseView, SenseBufferReadsBothFormats)
 TEST(SenseView, CodesReachedByFormat)
 {
     for (std::size_t length : {0u, 3u, 4u, 13u, 14u, 18u}) {
-        EXPECT_EQ(SenseView(FIXED_MEDIUM.data(), length).HasCodes(), length >= 14) << length;
-        EXPECT_EQ(SenseView(DESCRIPTOR_MEDIUM.data(), length).HasCodes(), length >= 4) << length;
+        EXPECT_EQ(SenseView(kFixedMedium.data(), length).HasCodes(), length >= 14) << length;
+        EXPECT_EQ(SenseView(kDescriptorMedium.data(), length).HasCodes(), length >= 4) << length;
     }
     EXPECT_FALSE(SenseView(nullptr, 18).HasCodes());
 }
