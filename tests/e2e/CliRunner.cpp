@@ -55,8 +55,8 @@ std::string MachinePath(const std::string& name) { return std::string(HARROW_E2E
 
 std::string AfterInit(const CliRunner::Result& run)
 {
-    const auto at = run.out.find(INIT);
-    return at == std::string::npos ? run.out : run.out.substr(at + INIT.size());
+    const auto at = run.out.find(kInit);
+    return at == std::string::npos ? run.out : run.out.substr(at + kInit.size());
 }
 
 std::string MaskTimes(const std::string& text)

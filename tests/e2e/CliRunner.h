@@ -102,5 +102,5 @@ std::string MachinePath(const std::string& name);
 std::string MaskTimes(const std::string& text);
 
 // What a run prints once the system is initialised, and what it printed after that.
-inline const std::string INIT = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
+inline const std::string kInit = "\nInitializing system please wait.....\n\nInitialization complete\n\n";
 std::string AfterInit(const CliRunner::Result& run);

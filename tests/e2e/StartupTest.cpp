@@ -70,7 +70,7 @@ TEST(Startup, ProductKeyWithoutDriverChoicesFallsBackToThePortTransport)
     cli.AppendRegistry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orb\\Harrow Viraradiza]\n\n");
     const auto run = cli.Run({"-l"});
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_NE(run.out.find(INIT), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(kInit), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(" SCSI Port 0 SCSI ID: 7 aic78xx AIC-7899\n"), std::string::npos) << run.out;
 }
 
@@ -102,9 +102,9 @@ TEST(Arguments, ExactOutputOfEachCommandLine)
         std::string afterEcho;
     } cases[] = {
         {{"-?"}, 0, kUsage},
-        {{"-c"}, 0, INIT + "Copyright (c) 2026 Kestrel Storage Products. All rights reserved.\n"},
+        {{"-c"}, 0, kInit + "Copyright (c) 2026 Kestrel Storage Products. All rights reserved.\n"},
         {{"-vx", "stray"}, 0,
-         "Unexpected keyword : stray\n" + INIT + "No command was given on the command line:\n\t" +
+         "Unexpected keyword : stray\n" + kInit + "No command was given on the command line:\n\t" +
              stray.substr(1, stray.size() - 2) + " \n\n" + kUsage},
         {{"-i"}, 4, ""},
         {{"-i", "0:0"}, 4, "Invalid device address : 0:0\n"},
