@@ -63,8 +63,9 @@ std::string Describe(const ScsiResult& result)
     return text;
 }
 
-// The LUNs as the target reports them; LUN 0 alone when it does not report.
-std::vector<unsigned> ReportLuns(IscsiSession& session, std::vector<std::string>* notes)
+// The LUNs as the target reports them; LUN 0 alone when it refuses to report;
+// nothing when it did not answer at all.
+std::optional<std::vector<unsigned>> ReportLuns(IscsiSession& session, std::vector<std::string>* notes)
 {
     std::vector<std::uint8_t> data(kReportLunsLength);
     const std::uint8_t cdb[12] = {kOpReportLuns, 0, 0, 0, 0, 0,
@@ -80,9 +81,14 @@ std::vector<unsigned> ReportLuns(IscsiSession& session, std::vector<std::string>
             break;
         }
     }
-    if (result.outcome != PortOutcome::Delivered || result.status != kStatusGood || result.transferred < 8) {
+    // A target that let the command time out or dropped it would make an
+    // INQUIRY of LUN 0 wait as long again.
+    if (result.outcome != PortOutcome::Delivered) {
+        return std::nullopt;
+    }
+    if (result.status != kStatusGood || result.transferred < 8) {
         notes->push_back("REPORT LUNS: " + Describe(result) + "; only LUN 0 is scanned");
-        return {0};
+        return std::vector<unsigned>{0};
     }
     const std::size_t answered = std::min<std::size_t>(result.transferred, data.size());
     return LunsFromReport(std::span<const std::uint8_t>(data).first(answered), notes);
@@ -128,7 +134,11 @@ bool IscsiPort::Scan()
 
 bool IscsiPort::ListUnits(ListedPort* listing, std::vector<std::string>* notes)
 {
-    for (const unsigned lun : ReportLuns(m_session, notes)) {
+    const auto luns = ReportLuns(m_session, notes);
+    if (!luns) {
+        return false;
+    }
+    for (const unsigned lun : *luns) {
         ListedUnit unit;
         unit.lun = static_cast<UCHAR>(lun);
         const std::uint8_t cdb[6] = {kOpInquiry, 0, 0, 0, static_cast<std::uint8_t>(kInquiryDataLength), 0};
