@@ -107,6 +107,57 @@ TEST(HostileTarget, TenThousandLunsAreSummedUpInOneShortLine)
                        "cannot be addressed through a port and are left out (the first is 4100000000000000)\n");
 }
 
+// A target that asks for a logout (AsyncEvent 1) in the middle of a test gets
+// a new login, and the command it dropped is sent again.
+TEST(HostileTarget, ALogoutTheTargetAsksForMidTestChangesNoVerdict)
+{
+    const auto calm = StartFake("normal");
+    ASSERT_TRUE(calm);
+    const auto expected = CliRunner(calm->Url()).Run({"-gl", "0:0:0"});
+    ASSERT_EQ(expected.exitCode, 0) << expected.out;
+    const int verifies = calm->Events("command 2F");
+    ASSERT_GE(verifies, 2) << "the logout must come between two VERIFYs";
+
+    // The logout comes instead of an answer to the second VERIFY.
+    const int before = calm->Events("command") - verifies + 1;
+    const auto target = StartFake("async-logout", {"--after", std::to_string(before)});
+    ASSERT_TRUE(target);
+    const auto run = CliRunner(target->Url()).Run({"-gl", "0:0:0"});
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_EQ(AfterInit(run), AfterInit(expected));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(target->Events("async-logout"), 1);
+    EXPECT_EQ(target->Events("logout"), 1);
+    EXPECT_EQ(target->Events("login"), 2);
+    EXPECT_EQ(target->Events("command 2F"), verifies + 1) << "the dropped VERIFY goes again";
+}
+
+TEST(HostileTarget, ALogoutAskedForAtTheFirstCommandStillListsTheDisk)
+{
+    const auto target = StartFake("async-logout", {"--after", "0"});
+    ASSERT_TRUE(target);
+    const auto run = CliRunner(target->Url()).Run({"-l"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(AfterInit(run), "<TIME>  Device(s) found during bus scan:\n"
+                              " SCSI Port 0 SCSI ID: 7 iScsiPrt ScsiPort0\n" +
+                                  DiskLine(0, 0));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(target->Events("login"), 2);
+}
+
+// A target that asks again and again is given up on, not served forever.
+TEST(HostileTarget, ATargetThatKeepsAskingForLogoutsFailsTheCommand)
+{
+    const auto target = StartFake("async-logout", {"--after", "0", "--logouts", "100"});
+    ASSERT_TRUE(target);
+    const auto run = CliRunner(target->Url()).Run({"-l"});
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_EQ(run.err, "harrow: \\\\.\\SCSI0: " + target->Url() + " LUN 0: the target asked to log out\n");
+    // The first session and three new ones, each dropped at its first command.
+    EXPECT_EQ(target->Events("logout"), 4);
+    EXPECT_EQ(target->Events("command"), 4);
+}
+
 // Broken answers end in a clear note and an empty port, never in a crash or a hang.
 TEST(HostileTarget, BrokenAnswersLeaveAnEmptyPortAndANote)
 {

@@ -10,7 +10,8 @@ of 512 bytes. --mode chooses how it misbehaves:
   mute            logs in, then never answers a command
   async-logout    the command after --after commands is not answered: the
                   target asks for a logout (AsyncEvent 1, RFC 7143 11.9.1),
-                  answers the Logout and drops the connection; once a run
+                  answers the Logout and drops the connection; --logouts
+                  times a run (1 unless told)
   short-capacity  READ CAPACITY answered GOOD with 4 bytes
   many-luns       REPORT LUNS lists 10,000 LUNs, every one a disk
   bad-length      Data-In carries more bytes than the command asked for
@@ -80,7 +81,7 @@ class Target:
         self.args = args
         self.lock = threading.Lock()
         self.commands = 0
-        self.logout_requested = False
+        self.logouts_left = args.logouts
         self.log = open(args.log, "a", buffering=1) if args.log else None
         self.record = open(args.record, "wb") if args.record else None
 
@@ -97,9 +98,9 @@ class Target:
 
     def take_logout_request(self):
         with self.lock:
-            if self.logout_requested:
+            if self.logouts_left == 0:
                 return False
-            self.logout_requested = True
+            self.logouts_left -= 1
             return True
 
     def recorded(self, answer):
@@ -465,6 +466,7 @@ def main():
     parser.add_argument("--luns", type=int, default=1)
     parser.add_argument("--blocks", type=int, default=8192)
     parser.add_argument("--after", type=int, default=10, help="commands answered before the logout request")
+    parser.add_argument("--logouts", type=int, default=1, help="logout requests in async-logout mode")
     parser.add_argument("--log")
     parser.add_argument("--record")
     args = parser.parse_args()
