@@ -23,7 +23,9 @@ of 512 bytes. --mode chooses how it misbehaves:
 --log FILE gets one line per event ("connect", "login", "command OPCODE LUN",
 "logout"), so tests count what the target saw. --record FILE writes what the
 target sent, framed for the iSCSI fuzz target: after each PDU it received, a
-2-byte big-endian length and the bytes it sent in answer.
+2-byte big-endian length and the bytes it sent in answer. Task tags and command
+numbers are written as if the initiator had started both at RECORD_BASE, which
+is what the fuzz target's initiator does, so a recording can be replayed.
 """
 
 import argparse
@@ -52,6 +54,7 @@ OP_REJECT = 0x3F
 BHS_LENGTH = 48
 NO_TASK = 0xFFFFFFFF
 COMMAND_WINDOW = 32
+RECORD_BASE = 0x10000
 ASYNC_LOGOUT_REQUEST = 1
 LOGOUT_WITHIN_SECONDS = 2
 
@@ -106,7 +109,8 @@ class Target:
     def recorded(self, answer):
         if self.record:
             with self.lock:
-                self.record.write(struct.pack(">H", len(answer) & 0xFFFF) + answer[:0xFFFF])
+                answer = answer[:0xFFFF]
+                self.record.write(struct.pack(">H", len(answer)) + answer)
                 self.record.flush()
 
 
@@ -150,6 +154,8 @@ class Connection:
         self.exp_cmd_sn = 0
         self.max_recv = 8192
         self.logged_in = False
+        self.first_itt = None
+        self.first_cmd_sn = 0
         self.sent = bytearray()
 
     # Receiving.
@@ -175,8 +181,21 @@ class Connection:
 
     # Sending: everything sent in answer to one PDU is recorded as one piece.
     def send(self, data):
-        self.sent += data
+        self.sent += self.as_recorded(data)
         self.sock.sendall(data)
+
+    def as_recorded(self, data):
+        """One PDU with its task tag and ExpCmdSN/MaxCmdSN counted from RECORD_BASE."""
+        if len(data) < BHS_LENGTH or self.first_itt is None:
+            return data
+        data = bytearray(data)
+        itt = struct.unpack_from(">I", data, 16)[0]
+        if itt != NO_TASK:
+            struct.pack_into(">I", data, 16, (itt - self.first_itt + RECORD_BASE) & 0xFFFFFFFF)
+        for at in (28, 32):
+            number = struct.unpack_from(">I", data, at)[0]
+            struct.pack_into(">I", data, at, (number - self.first_cmd_sn + RECORD_BASE) & 0xFFFFFFFF)
+        return bytes(data)
 
     def flush_record(self):
         self.target.recorded(bytes(self.sent))
@@ -255,6 +274,9 @@ class Connection:
         transit = header[1] & 0x80
         cmd_sn = struct.unpack_from(">I", header, 24)[0]
         self.exp_cmd_sn = cmd_sn
+        if self.first_itt is None:
+            self.first_itt = struct.unpack_from(">I", header, 16)[0]
+            self.first_cmd_sn = cmd_sn
         if "MaxRecvDataSegmentLength" in keys:
             self.max_recv = max(512, int(keys["MaxRecvDataSegmentLength"]))
         answer = []
