@@ -31,7 +31,7 @@ using namespace harrow::machine;
 
 constexpr std::size_t kHeaderLength = 48;  // RFC 7143 11.2.1
 // The initiator answers at once; a target that stopped halfway waits no longer.
-constexpr int kQuietMs = 50;
+constexpr int kQuietMs = 10;
 
 void ParseAddress(const std::string& text)
 {
