@@ -18,18 +18,25 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <set>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
 using namespace harrow::machine;
 
 constexpr std::size_t kHeaderLength = 48;  // RFC 7143 11.2.1
+constexpr std::size_t kTagOffset = 16;     // Initiator Task Tag
+constexpr int kOpScsiCommand = 0x01;
+constexpr int kOpDataIn = 0x25;
+constexpr int kOpR2t = 0x31;
 // The initiator answers at once; a target that stopped halfway waits no longer.
 constexpr int kQuietMs = 10;
 
@@ -74,24 +81,54 @@ bool ReadAll(int fd, std::uint8_t* data, std::size_t length)
     return true;
 }
 
-// One PDU of the initiator's, which libiscsi built: its header says how long it is.
-bool ReadPdu(int fd)
+std::uint32_t TagAt(const std::uint8_t* bytes)
+{
+    return (std::uint32_t{bytes[0]} << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3];
+}
+
+// One PDU of the initiator's, which libiscsi built: its header says how long
+// it is. Its task tag joins *untasked when it is no SCSI command.
+bool ReadPdu(int fd, std::set<std::uint32_t>* untasked)
 {
     std::uint8_t header[kHeaderLength];
     if (!ReadAll(fd, header, sizeof header)) {
         return false;
+    }
+    if ((header[0] & 0x3F) != kOpScsiCommand) {
+        untasked->insert(TagAt(header + kTagOffset));
     }
     const std::size_t data = (std::size_t{header[5]} << 16) | (header[6] << 8) | header[7];
     std::vector<std::uint8_t> rest(header[4] * 4 + data + (4 - data % 4) % 4);
     return ReadAll(fd, rest.data(), rest.size());
 }
 
+// libiscsi (1.19 and upstream in December 2026) takes the SCSI task of
+// whatever request a Data-In or R2T names, and a login, logout or NOP-Out has
+// none: such a PDU crashes every libiscsi program. Known, so kept out: at every
+// place a header could start, a Data-In or R2T naming such a request gets
+// another tag. `sent` holds what went before, since a header may span pieces.
+void AvoidKnownCrash(const std::set<std::uint32_t>& untasked, std::vector<std::uint8_t>* sent, std::size_t from)
+{
+    std::vector<std::uint8_t>& bytes = *sent;
+    for (std::size_t tag = std::max<std::size_t>(from, kTagOffset + 3) - 3; tag + 4 <= bytes.size(); ++tag) {
+        const int opcode = bytes[tag - kTagOffset] & 0x3F;
+        while ((opcode == kOpDataIn || opcode == kOpR2t) && untasked.contains(TagAt(&bytes[tag]))) {
+            ++bytes[tag + 3];
+        }
+    }
+}
+
 // The pieces left once the initiator closes the connection or goes quiet.
 std::span<const std::uint8_t> Answer(int fd, std::span<const std::uint8_t> input)
 {
-    while (input.size() >= 2 && ReadPdu(fd)) {
+    std::set<std::uint32_t> untasked;
+    std::vector<std::uint8_t> sent;
+    while (input.size() >= 2 && ReadPdu(fd, &untasked)) {
         const std::size_t length = std::min<std::size_t>((input[0] << 8) | input[1], input.size() - 2);
-        if (::send(fd, input.data() + 2, length, MSG_NOSIGNAL) < 0) {
+        const std::size_t from = sent.size();
+        sent.insert(sent.end(), input.begin() + 2, input.begin() + 2 + static_cast<std::ptrdiff_t>(length));
+        AvoidKnownCrash(untasked, &sent, from);
+        if (::send(fd, sent.data() + from, length, MSG_NOSIGNAL) < 0) {
             break;
         }
         input = input.subspan(2 + length);
