@@ -19,6 +19,8 @@ of 512 bytes. --mode chooses how it misbehaves:
   wrong-itt       answers name a task the initiator never started
   truncated       answers stop halfway through their header, and the
                   connection closes
+  datain-login    answers the login with a Data-In PDU: libiscsi takes the
+                  SCSI task of the login, which has none, and crashes
 
 --log FILE gets one line per event ("connect", "login", "command OPCODE LUN",
 "logout"), so tests count what the target saw. --record FILE writes what the
@@ -288,6 +290,12 @@ class Connection:
                        "DefaultTime2Wait=0", "DefaultTime2Retain=0", "MaxOutstandingR2T=1",
                        "DataPDUInOrder=Yes", "DataSequenceInOrder=Yes", "ErrorRecoveryLevel=0"]
         reply = bytearray(BHS_LENGTH)
+        if self.args.mode == "datain-login":
+            reply[0] = OP_DATA_IN
+            reply[1] = 0x81
+            reply[16:20] = header[16:20]
+            self.send(pdu(reply, bytes(8)))
+            return True
         reply[0] = OP_LOGIN_RESPONSE
         reply[1] = header[1] & 0xBF  # T, CSG and NSG as asked; never C
         reply[8:14] = header[8:14]  # ISID
@@ -483,7 +491,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--mode", default="normal",
                         choices=["normal", "dead", "mute", "async-logout", "short-capacity", "many-luns",
-                                 "bad-length", "bad-offset", "wrong-itt", "truncated"])
+                                 "bad-length", "bad-offset", "wrong-itt", "truncated", "datain-login"])
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--luns", type=int, default=1)
     parser.add_argument("--blocks", type=int, default=8192)
