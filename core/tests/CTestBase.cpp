@@ -314,12 +314,19 @@ unsigned long CTestBase::FirstCtlBlockOf(unsigned long deviceFirst, long threadI
     return deviceFirst + static_cast<unsigned long>(threadIndex) * perThread;
 }
 
-std::uint64_t CTestBase::EndFromPercentage(unsigned long high) const
+std::uint64_t CTestBase::DeviceEnd(const SCSIDevice& device) const
 {
+    // A disk whose capacity was never read has no block to test.
+    return device.GetBlockLength() == 0 ? 0 : static_cast<std::uint64_t>(device.GetHighBlock()) + 1;
+}
+
+std::uint64_t CTestBase::EndFromPercentage(std::uint64_t deviceEnd) const
+{
+    // A share of the blocks the range may reach, so 100 % takes the last one too.
     // A negative share or one past the device must not wrap: the device's end caps it next.
-    const double share = std::max(0.0, std::trunc(m_Percentage / 100.0 * static_cast<double>(high)));
+    const double share = std::max(0.0, std::trunc(m_Percentage / 100.0 * static_cast<double>(deviceEnd)));
     return static_cast<std::uint64_t>(
-        std::min(static_cast<double>(m_StartBlock) + share, static_cast<double>(high) + 1.0));
+        std::min(static_cast<double>(m_StartBlock) + share, static_cast<double>(deviceEnd)));
 }
 
 long CTestBase::BufferBytes(SCSIDevice* device) const
@@ -343,13 +350,11 @@ Error_t CTestBase::CreateThreads()
         ApplyAlarms(device);
         const unsigned long deviceFirst = ReserveCtlBlocks(device);
         for (long j = 0; j < m_ThreadsPerDevice; ++j) {
-            const unsigned long high = device->GetHighBlock();
+            const std::uint64_t deviceEnd = DeviceEnd(*device);
             if (m_EndBlock == END_FROM_PERCENTAGE) {
-                m_EndBlock = EndFromPercentage(high);
+                m_EndBlock = EndFromPercentage(deviceEnd);
             }
-            if (m_EndBlock > high) {
-                m_EndBlock = high;
-            }
+            m_EndBlock = std::min(m_EndBlock, deviceEnd);
             m_ThreadStartBlock = ThreadStartBlock(j);
             m_ThreadEndBlock = ThreadEndBlock(m_ThreadStartBlock);
             const std::size_t slot = static_cast<std::size_t>(deviceIndex * m_ThreadsPerDevice + j);

@@ -77,6 +77,9 @@ protected:
 
     virtual unsigned long ThreadStartBlock(long threadIndex);
     virtual unsigned long ThreadEndBlock(unsigned long threadStart);
+    // The furthest end a range may have on the device: one past its last
+    // block, as a data test's end is exclusive.
+    virtual std::uint64_t DeviceEnd(const SCSIDevice& device) const;
     // Builds the test's thread over m_ThreadStartBlock to m_ThreadEndBlock.
     virtual CThreadBase* MakeAThread(SCSIDevice* device, AlignedBuffer* buffer) = 0;
     virtual Error_t StopTest();
@@ -128,7 +131,7 @@ private:
     unsigned long ReserveCtlBlocks(SCSIDevice* device);
     void ReleaseCtlBlocks();
     unsigned long FirstCtlBlockOf(unsigned long deviceFirst, long threadIndex) const;
-    std::uint64_t EndFromPercentage(unsigned long high) const;
+    std::uint64_t EndFromPercentage(std::uint64_t deviceEnd) const;
     long BufferBytes(SCSIDevice* device) const;
     // One monitor visit; true when the thread was removed.
     bool VisitThread(CThreadBase* thread);

@@ -72,6 +72,14 @@ TEST_F(LargeDriveTest, SequentialReadsCrossThe32BitBoundaryWith16ByteCommands)
     ASSERT_EQ(tail.StartTest(kLast20TB - 8, kLast20TB, 0, 4, 0), ERR_NONE);
     EXPECT_EQ(RunToEnd(tail).texts, kNoEvents);
     EXPECT_EQ(Seen(0).Transfers16(kRead16), (Transfers16{{kLast20TB - 8, 4}, {kLast20TB - 4, 4}}));
+
+    // An end past the drive stops after its last block, which is read too.
+    ClearSeen();
+    CDiskSeqReadTest last(&one, 1, 0, 1, 0);
+    ASSERT_EQ(last.StartTest(kLast20TB - 8, kBlocks20TB + 100, 0, 4, 0), ERR_NONE);
+    EXPECT_EQ(RunToEnd(last).texts, kNoEvents);
+    EXPECT_EQ(Seen(0).Transfers16(kRead16),
+              (Transfers16{{kLast20TB - 8, 4}, {kLast20TB - 4, 4}, {kLast20TB, 1}}));
 }
 
 TEST_F(LargeDriveTest, RandomReadsOverTheLastPercentStayInIt)
