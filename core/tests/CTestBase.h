@@ -99,6 +99,9 @@ protected:
 
     std::uint64_t m_ThreadStartBlock = 0;
     std::uint64_t m_ThreadEndBlock = 0;
+    // Blocks a command for the threads of the device being made: those asked,
+    // cut to what the device and its port carry.
+    std::int32_t m_ThreadBlocksPerXfer = 0;
     std::uint64_t m_StartBlock = 0;
     std::uint64_t m_EndBlock = 0;
     std::int32_t m_OpCount = 0;
@@ -132,6 +135,9 @@ private:
     void ReleaseCtlBlocks();
     unsigned long FirstCtlBlockOf(unsigned long deviceFirst, long threadIndex) const;
     std::uint64_t EndFromPercentage(std::uint64_t deviceEnd) const;
+    // The blocks asked a command, cut to the port's largest transfer and the
+    // drive's Block Limits page; a cut is noted in the log.
+    std::int32_t BlocksPerCommand(SCSIDevice* device) const;
     long BufferBytes(SCSIDevice* device) const;
     // One monitor visit; true when the thread was removed.
     bool VisitThread(CThreadBase* thread);
