@@ -97,6 +97,18 @@ TEST_F(TransferLimitTest, ThePortsLargestTransferCutsEveryCommand)
     }
 }
 
+TEST_F(TransferLimitTest, TheAspiLayerTellsThePortsLimitToo)
+{
+    m_Transport = DRV_ASPI;
+    StartMachine(R"([{"target": 0, "blocks": 300}])", R"("maxTransferBytes": 4096, )");
+    EXPECT_EQ(Disk(0)->GetMaxTransferBytes(), 4096u);
+    auto one = Addresses({0});
+    CDiskSeqReadTest read(&one, 1, 0, 1, 0);
+    ASSERT_EQ(read.StartTest(0, 300, 0, kAsked, 0), ERR_NONE);
+    EXPECT_EQ(RunToEnd(read).texts, kNoEvents);
+    EXPECT_EQ(Coverage(0, kRead10, 8), Once(0, 300));
+}
+
 TEST_F(TransferLimitTest, FourKibibyteBlocksTakeTheSmallerOfBothLimits)
 {
     // 64 KiB carries 16 blocks of 4096 bytes; the page allows 24; a drive of 512-byte blocks
