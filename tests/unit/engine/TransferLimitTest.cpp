@@ -129,6 +129,7 @@ TEST_F(TransferLimitTest, FourKibibyteBlocksTakeTheSmallerOfBothLimits)
 TEST_F(TransferLimitTest, CommandsWithinTheLimitsAreLeftAsAsked)
 {
     StartMachine(R"([{"target": 0, "blocks": 1000, "maxTransferBlocks": 64}])");
+    EXPECT_EQ(Disk(0)->GetMaxTransferBytes(), 16u * 1024 * 1024);  // a simulated port's own limit
     const std::filesystem::path log = m_Dir / "engine.log";
     ASSERT_EQ(CLogFile::Init(log.string()), ERR_NONE);
     auto one = Addresses({0});
