@@ -3,6 +3,7 @@
 #include "platform/ObjectName.h"
 #include "platform/Waitable.h"
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@ namespace harrow::platform {
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
+thread_local DWORD t_threadId = 0;
 
 std::condition_variable& WaitSignal()
 {
@@ -148,8 +150,8 @@ private:
             std::lock_guard guard(WaitLock());
             m_exitCode = code;
             m_finished = true;
-            NotifyWaiters();
         }
+        NotifyWaiters();
         Release();
     }
 
@@ -283,8 +285,10 @@ static BOOL SetEventState(HANDLE handle, bool signaled)
     if (!event) {
         return FALSE;
     }
-    std::lock_guard guard(WaitLock());
-    event->Set(signaled);
+    {
+        std::lock_guard guard(WaitLock());
+        event->Set(signaled);
+    }
     if (signaled) {
         NotifyWaiters();
     }
@@ -320,10 +324,12 @@ BOOL ReleaseMutex(HANDLE handle)
     if (!mutex) {
         return FALSE;
     }
-    std::lock_guard guard(WaitLock());
-    if (!mutex->Unlock(GetCurrentThreadId())) {
-        SetLastError(288);  // ERROR_NOT_OWNER
-        return FALSE;
+    {
+        std::lock_guard guard(WaitLock());
+        if (!mutex->Unlock(GetCurrentThreadId())) {
+            SetLastError(288);  // ERROR_NOT_OWNER
+            return FALSE;
+        }
     }
     NotifyWaiters();
     return TRUE;
@@ -355,10 +361,12 @@ BOOL ReleaseSemaphore(HANDLE handle, LONG releaseCount, LONG* previousCount)
     if (!semaphore) {
         return FALSE;
     }
-    std::lock_guard guard(WaitLock());
-    if (!semaphore->Post(releaseCount, previousCount)) {
-        SetLastError(298);  // ERROR_TOO_MANY_POSTS
-        return FALSE;
+    {
+        std::lock_guard guard(WaitLock());
+        if (!semaphore->Post(releaseCount, previousCount)) {
+            SetLastError(298);  // ERROR_TOO_MANY_POSTS
+            return FALSE;
+        }
     }
     NotifyWaiters();
     return TRUE;
@@ -475,7 +483,20 @@ BOOL GetExitCodeThread(HANDLE handle, DWORD* exitCode)
     return TRUE;
 }
 
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+// Every wait and mutex asks for it: one system call a thread, not one a call.
+// A forked child's thread asks the kernel again.
+DWORD GetCurrentThreadId()
+{
+    static const bool resetInChild = [] {
+        ::pthread_atfork(nullptr, nullptr, [] { t_threadId = 0; });
+        return true;
+    }();
+    (void)resetInChild;
+    if (t_threadId == 0) {
+        t_threadId = static_cast<DWORD>(::syscall(SYS_gettid));
+    }
+    return t_threadId;
+}
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
 
 void Sleep(DWORD milliseconds)

@@ -41,6 +41,8 @@ public:
     virtual CScsiIoCtl* CreateIoCtl(const CDevAddress& address, unsigned char blockIndex = 0) = 0;
     // Replaces every target with those that answer now.
     virtual Error_t Rescan() = 0;
+    // The largest transfer the adapter carries in one command, in bytes; 0: its transport does not say.
+    virtual unsigned long GetMaxTransferBytes() { return 0; }
 
     // Probes every target ID but the adapter's own; ERR_INIT_FAILED when none answered.
     Error_t Init();

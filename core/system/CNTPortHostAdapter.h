@@ -9,4 +9,6 @@ public:
 
     CScsiIoCtl* CreateIoCtl(const CDevAddress& address, unsigned char blockIndex = 0) override;
     Error_t Rescan() override { return RescanCommon(); }
+    // What the port answered to IOCTL_SCSI_GET_CAPABILITIES.
+    unsigned long GetMaxTransferBytes() override;
 };

@@ -7,6 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 TEST(Kernel, EventsFollowTheirResetMode)
@@ -164,6 +167,27 @@ TEST(Kernel, ManyThreadsCountWithInterlockedOperations)
     EXPECT_EQ(InterlockedCompareExchange(&counter, 9, 4), 5) << "no exchange when the comparand differs";
     EXPECT_EQ(InterlockedCompareExchange(&counter, 9, 5), 5);
     EXPECT_EQ(counter, 9);
+}
+
+// Mutex ownership is keyed by these ids: each thread has its own, and a forked
+// child's thread is not taken for the parent's.
+TEST(Kernel, ThreadIdsAreTheKernelsEvenInAForkedChild)
+{
+    const DWORD mine = GetCurrentThreadId();
+    EXPECT_EQ(mine, static_cast<DWORD>(::gettid()));
+    EXPECT_EQ(GetCurrentThreadId(), mine);
+    DWORD other = 0;
+    std::thread([&] { other = GetCurrentThreadId(); }).join();
+    EXPECT_NE(other, mine);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::_exit(GetCurrentThreadId() == static_cast<DWORD>(::getpid()) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child reported its parent's thread id";
 }
 
 TEST(Kernel, SleepIsScaledAndCountersAdvance)
