@@ -3,6 +3,7 @@
 #include "platform/ObjectName.h"
 #include "platform/Waitable.h"
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -475,7 +476,26 @@ BOOL GetExitCodeThread(HANDLE handle, DWORD* exitCode)
     return TRUE;
 }
 
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+namespace {
+
+// Every wait and mutex asks who is calling: a system call each time would
+// cost more than the wait. 0 means not asked yet on this thread.
+thread_local DWORD t_threadId = 0;
+
+// A forked child's one thread starts with its parent thread's copy.
+void ForgetThreadIdInChild() { t_threadId = 0; }
+
+const int kForkHook = ::pthread_atfork(nullptr, nullptr, ForgetThreadIdInChild);
+
+}  // namespace
+
+DWORD GetCurrentThreadId()
+{
+    if (t_threadId == 0) {
+        t_threadId = static_cast<DWORD>(::syscall(SYS_gettid));
+    }
+    return t_threadId;
+}
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
 
 void Sleep(DWORD milliseconds)

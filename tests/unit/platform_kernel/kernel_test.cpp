@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -164,6 +168,38 @@ TEST(Kernel, ManyThreadsCountWithInterlockedOperations)
     EXPECT_EQ(InterlockedCompareExchange(&counter, 9, 4), 5) << "no exchange when the comparand differs";
     EXPECT_EQ(InterlockedCompareExchange(&counter, 9, 5), 5);
     EXPECT_EQ(counter, 9);
+}
+
+DWORD KernelThreadId() { return static_cast<DWORD>(::syscall(SYS_gettid)); }
+
+// Asked twice: the second answer may come from what the thread remembered.
+bool ThreadIdIsTheKernels()
+{
+    return GetCurrentThreadId() == KernelThreadId() && GetCurrentThreadId() == KernelThreadId();
+}
+
+TEST(Kernel, ThreadIdIsTheKernelsInEveryThreadAndForkedChild)
+{
+    ASSERT_TRUE(ThreadIdIsTheKernels());
+    const DWORD parent = GetCurrentThreadId();
+    DWORD other = 0;
+    bool otherMatches = false;
+    std::thread([&] {
+        otherMatches = ThreadIdIsTheKernels();
+        other = GetCurrentThreadId();
+    }).join();
+    EXPECT_TRUE(otherMatches);
+    EXPECT_NE(other, parent);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        _exit(ThreadIdIsTheKernels() && GetCurrentThreadId() != parent ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child answered its parent's thread id";
+    EXPECT_EQ(GetCurrentThreadId(), parent);
 }
 
 TEST(Kernel, SleepIsScaledAndCountersAdvance)
