@@ -41,6 +41,9 @@ public:
     virtual CScsiIoCtl* CreateIoCtl(const CDevAddress& address, unsigned char blockIndex = 0) = 0;
     // Replaces every target with those that answer now.
     virtual Error_t Rescan() = 0;
+    // False only where the transport already knows that nothing answers, so
+    // the scan need not build a device to ask.
+    virtual bool MayAnswer(int /*target*/, unsigned long /*lun*/) { return true; }
 
     // Probes every target ID but the adapter's own; ERR_INIT_FAILED when none answered.
     Error_t Init();
