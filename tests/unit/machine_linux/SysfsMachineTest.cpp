@@ -16,7 +16,7 @@ namespace {
 using testing::FakeSysfs;
 using testing::FakeUnit;
 
-int NoSgIo(const std::string&, sg_io_hdr&) { return ENOSYS; }
+using testing::NoSgIo;
 
 const std::string kKestrelInquiry = std::string("\0\0\5\x12\x1f\0\0\0", 8) + "KESTREL KX18LVD         K100";
 
@@ -48,7 +48,7 @@ protected:
     }
 
     FakeSysfs fake;
-    SysfsMachine machine{fake.Sys(), fake.Dev(), NoSgIo};
+    SysfsMachine machine{fake.Sys(), fake.Dev(), NoSgIo()};
 };
 
 std::string Value(const std::vector<platform::RegistryKey>& keys, const std::string& path, const std::string& name)
@@ -243,7 +243,7 @@ TEST_F(SysfsMachineTest, PortCapabilitiesAndRescan)
 
 TEST(LinuxMachineTest, NoScsiHostsIsAnEmptyMachine)
 {
-    SysfsMachine machine("/nonexistent/sys", "/nonexistent/dev", NoSgIo);
+    SysfsMachine machine("/nonexistent/sys", "/nonexistent/dev", NoSgIo());
     EXPECT_TRUE(machine.DeviceMap().empty());
     DWORD error = 0;
     EXPECT_EQ(machine.Open("SCSI0:", 0, &error), nullptr);
