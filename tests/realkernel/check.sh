@@ -211,16 +211,16 @@ check_tests() {  # address product
 
 # -l may cost at most three times what lsscsi -g costs in the same guest.
 check_listing_time() {  # list_ms lsscsi_ms
-    local list=$1 lsscsi=$2 tenths
+    local list=$1 lsscsi=$2 ratio
     if [ -z "$list" ] || [ -z "$lsscsi" ] || [ "$lsscsi" -le 0 ]; then
         fail "-l against lsscsi -g: no timing ('$list' '$lsscsi')"
         return
     fi
-    tenths=$((list * 10 / lsscsi))
+    ratio=$(printf '%d.%02d' $((list / lsscsi)) $((list * 100 / lsscsi % 100)))
     if [ "$list" -le $((3 * lsscsi)) ]; then
-        pass "-l costs $((tenths / 10)).$((tenths % 10)) x lsscsi -g (at most 3)"
+        pass "-l costs $ratio x lsscsi -g (at most 3)"
     else
-        fail "-l costs $((tenths / 10)).$((tenths % 10)) x lsscsi -g (at most 3)"
+        fail "-l costs $ratio x lsscsi -g (at most 3)"
     fi
 }
 
