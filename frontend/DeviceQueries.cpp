@@ -2,6 +2,7 @@
 
 #include "core/system/CAMIRAIDChannel.h"
 #include "core/system/CComputerSystem.h"
+#include "core/devices/SCSIDevice.h"
 #include "core/system/CHostAdapter.h"
 #include "core/types/ByteOrder.h"
 #include "core/types/CEventBase.h"
@@ -303,6 +304,14 @@ std::uint32_t MaxTransferBlocks(const DeviceRecord& record, std::uint32_t blockL
     constexpr std::size_t BLOCK_LIMITS_BYTES = 64;
     constexpr std::size_t MAX_TRANSFER_FIELD = 8;
     std::uint32_t blocks = blockLength != 0 ? std::max<std::uint32_t>(bufferBytes / blockLength, 1) : 1;
+    const CComputerSystem* system = CComputerSystem::Instance();
+    const SCSIDevice* device = system != nullptr && record.kind == KIND_PLAIN
+                                   ? system->GetSCSIDevice(record.hostAdapter, record.target, record.lun)
+                                   : nullptr;
+    if (device != nullptr && device->GetMaxTransferBytes() != 0 && blockLength != 0) {
+        const unsigned long portBlocks = std::max<unsigned long>(device->GetMaxTransferBytes() / blockLength, 1);
+        blocks = static_cast<std::uint32_t>(std::min<unsigned long>(blocks, portBlocks));
+    }
     std::array<std::uint8_t, BLOCK_LIMITS_BYTES> page{};
     const Cdb inquiry = cdb::InquiryPage(BLOCK_LIMITS_PAGE, BLOCK_LIMITS_BYTES);
     const Sent sent = Send(record, inquiry, page.data(), page.size(), SHORT_TIMEOUT);

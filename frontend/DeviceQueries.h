@@ -69,7 +69,8 @@ int ReadCapacity(const DeviceRecord& record, std::uint64_t& lastLba, std::uint32
 
 // Blocks of this length one command may move: as many as `bufferBytes` hold,
 // at most the drive's MAXIMUM TRANSFER LENGTH (Block Limits VPD page B0h,
-// SBC-3 6.5.3) where it offers one. At least 1.
+// SBC-3 6.5.3) where it offers one and at most what its port carries in one
+// request. At least 1.
 std::uint32_t MaxTransferBlocks(const DeviceRecord& record, std::uint32_t blockLength, std::uint32_t bufferBytes);
 
 constexpr int PAGE_CURRENT = 0;

@@ -205,7 +205,7 @@ PortSpec ParsePort(const json& object, const std::string& source, std::size_t in
     port.where = "ports[" + std::to_string(index) + "]";
     const Fields fields(object, source, port.where);
     fields.OnlyKeys({"port", "driver", "deviceName", "buses", "initiatorId", "targetsPerBus", "nox", "noxHidden",
-                     "noxPseudo", "megaRaid", "units"});
+                     "noxPseudo", "megaRaid", "maxTransferBytes", "units"});
     port.number = fields.Int("port", 0, kMaxPortNumber, static_cast<int>(index));
     port.driver = fields.Text("driver");
     CheckName(fields, "driver", port.driver);
@@ -225,6 +225,7 @@ PortSpec ParsePort(const json& object, const std::string& source, std::size_t in
         fields.Fail(fields.Path("initiatorId"), "must be below targetsPerBus, or 255 for none");
     }
     ParseNox(fields, &port);
+    port.maxTransferBytes = static_cast<std::uint32_t>(fields.Int("maxTransferBytes", 512, kMaxPortTransferBytes, 0));
     const json& units = fields.Array("units");
     std::set<std::tuple<int, int, int>> taken;
     for (std::size_t i = 0; i < units.size(); ++i) {

@@ -36,6 +36,8 @@ struct PortSpec {
     // channels (bus = channel), reached only through the miniport's
     // pass-through (default: by driver name).
     bool megaRaid = false;
+    // The largest transfer the port carries in one request; 0: the simulator's own limit.
+    std::uint32_t maxTransferBytes = 0;
     std::vector<UnitSpec> units;
     std::string where;
 
@@ -50,6 +52,9 @@ struct MachineSpec {
     // The largest buffer the ASPI layer hands out; unset: its own limit.
     std::optional<std::uint32_t> aspiBufferLimit;
 };
+
+// Largest transfer a simulated port takes in one request.
+constexpr int kMaxPortTransferBytes = 16 * 1024 * 1024;
 
 // Limits of the Windows port interface.
 constexpr int kMaxPortNumber = 255;

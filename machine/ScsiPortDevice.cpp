@@ -41,7 +41,7 @@ BOOL ScsiPortDevice::PassThrough(const void* in, DWORD inSize, void* out, DWORD 
                                  DWORD* error)
 {
     PassThroughCall call;
-    *error = CheckPassThrough(in, inSize, out, outSize, kMaxTransferLength, &call);
+    *error = CheckPassThrough(in, inSize, out, outSize, m_port->MaxTransferBytes(), &call);
     if (*error != ERROR_SUCCESS) {
         *bytesReturned = 0;
         return FALSE;

@@ -141,12 +141,17 @@ void SimulatedPort::Scan(const std::string& source)
     }
 }
 
+ULONG SimulatedPort::MaxTransferBytes() const
+{
+    return m_spec.maxTransferBytes != 0 ? m_spec.maxTransferBytes : kMaxTransferLength;
+}
+
 IO_SCSI_CAPABILITIES SimulatedPort::Capabilities() const
 {
     IO_SCSI_CAPABILITIES caps{};
     caps.Length = sizeof caps;
-    caps.MaximumTransferLength = kMaxTransferLength;
-    caps.MaximumPhysicalPages = kMaxTransferLength / 4096 + 1;
+    caps.MaximumTransferLength = MaxTransferBytes();
+    caps.MaximumPhysicalPages = MaxTransferBytes() / 4096 + 1;
     caps.AlignmentMask = 0;
     caps.AdapterUsesPio = m_spec.IsIdeChannel() ? 1 : 0;
     return caps;

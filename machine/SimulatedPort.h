@@ -52,6 +52,8 @@ public:
     const std::vector<BYTE>& BusInfo() const { return m_busInfo; }
     const PortSpec& Described() const { return m_spec; }
     IO_SCSI_CAPABILITIES Capabilities() const;
+    // What the machine file allows, else kMaxTransferLength.
+    ULONG MaxTransferBytes() const;
 
     // The listed, claimed units in address order, with their peripheral type.
     struct ClaimedUnit {
@@ -85,6 +87,6 @@ private:
 BOOL AnswerWith(const void* answer, DWORD size, void* out, DWORD outSize, DWORD* bytesReturned, DWORD* error);
 
 // Largest transfer a simulated port takes in one request.
-constexpr ULONG kMaxTransferLength = 16 * 1024 * 1024;
+constexpr ULONG kMaxTransferLength = kMaxPortTransferBytes;
 
 }  // namespace harrow::machine

@@ -117,12 +117,14 @@ std::string OemTestPlan::CheckBlocks() const
 {
     const OemParameters& p = m_parameters;
     if (p.useRange) {
+        // A data test stops before its end block, a seek goes to it.
         const unsigned long high = SmallestHighBlock();
+        const unsigned long end = m_command.family == OemFamily::Seek || m_devices.empty() ? high : high + 1;
         if (p.startBlock >= p.endBlock) {
             return "The first block must lie below the end block.";
         }
-        if (p.endBlock > high) {
-            return Format("The end block must not pass %lu, the end of the smallest drive.", high);
+        if (p.endBlock > end) {
+            return Format("The end block must not pass %lu, the end of the smallest drive.", end);
         }
     } else if (p.percentage < 1 || p.percentage > 100) {
         return "The share of the drive is 1 to 100 per cent.";

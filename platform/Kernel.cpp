@@ -20,6 +20,7 @@ namespace harrow::platform {
 namespace {
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
+thread_local DWORD t_threadId = 0;
 
 std::condition_variable& WaitSignal()
 {
@@ -149,8 +150,8 @@ private:
             std::lock_guard guard(WaitLock());
             m_exitCode = code;
             m_finished = true;
-            NotifyWaiters();
         }
+        NotifyWaiters();
         Release();
     }
 
@@ -284,8 +285,10 @@ static BOOL SetEventState(HANDLE handle, bool signaled)
     if (!event) {
         return FALSE;
     }
-    std::lock_guard guard(WaitLock());
-    event->Set(signaled);
+    {
+        std::lock_guard guard(WaitLock());
+        event->Set(signaled);
+    }
     if (signaled) {
         NotifyWaiters();
     }
@@ -321,10 +324,12 @@ BOOL ReleaseMutex(HANDLE handle)
     if (!mutex) {
         return FALSE;
     }
-    std::lock_guard guard(WaitLock());
-    if (!mutex->Unlock(GetCurrentThreadId())) {
-        SetLastError(288);  // ERROR_NOT_OWNER
-        return FALSE;
+    {
+        std::lock_guard guard(WaitLock());
+        if (!mutex->Unlock(GetCurrentThreadId())) {
+            SetLastError(288);  // ERROR_NOT_OWNER
+            return FALSE;
+        }
     }
     NotifyWaiters();
     return TRUE;
@@ -356,10 +361,12 @@ BOOL ReleaseSemaphore(HANDLE handle, LONG releaseCount, LONG* previousCount)
     if (!semaphore) {
         return FALSE;
     }
-    std::lock_guard guard(WaitLock());
-    if (!semaphore->Post(releaseCount, previousCount)) {
-        SetLastError(298);  // ERROR_TOO_MANY_POSTS
-        return FALSE;
+    {
+        std::lock_guard guard(WaitLock());
+        if (!semaphore->Post(releaseCount, previousCount)) {
+            SetLastError(298);  // ERROR_TOO_MANY_POSTS
+            return FALSE;
+        }
     }
     NotifyWaiters();
     return TRUE;
@@ -476,21 +483,15 @@ BOOL GetExitCodeThread(HANDLE handle, DWORD* exitCode)
     return TRUE;
 }
 
-namespace {
-
-// Every wait and mutex asks who is calling: a system call each time would
-// cost more than the wait. 0 means not asked yet on this thread.
-thread_local DWORD t_threadId = 0;
-
-// A forked child's one thread starts with its parent thread's copy.
-void ForgetThreadIdInChild() { t_threadId = 0; }
-
-const int kForkHook = ::pthread_atfork(nullptr, nullptr, ForgetThreadIdInChild);
-
-}  // namespace
-
+// Every wait and mutex asks for it: one system call a thread, not one a call.
+// A forked child's thread asks the kernel again.
 DWORD GetCurrentThreadId()
 {
+    static const bool resetInChild = [] {
+        ::pthread_atfork(nullptr, nullptr, [] { t_threadId = 0; });
+        return true;
+    }();
+    (void)resetInChild;
     if (t_threadId == 0) {
         t_threadId = static_cast<DWORD>(::syscall(SYS_gettid));
     }

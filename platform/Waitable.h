@@ -20,7 +20,8 @@ public:
 };
 
 std::mutex& WaitLock();
-// Wakes every waiter after a state change; call with WaitLock() held.
+// Wakes every waiter after a state change made under WaitLock(); called after
+// the lock is let go, so a woken waiter does not block on it at once.
 void NotifyWaiters();
 
 }  // namespace harrow::platform

@@ -34,6 +34,10 @@ constexpr int kSenseIllegalRequest = 5;
 constexpr int kAscInvalidCdbField = 0x24;
 constexpr std::size_t kParamHeaderBytes = 4;
 constexpr std::size_t kPatternOffset = 8;
+// SBC-3 6.5.3: the Block Limits VPD page and its MAXIMUM TRANSFER LENGTH field.
+constexpr int kBlockLimitsPage = 0xB0;
+constexpr long kBlockLimitsBytes = 64;
+constexpr std::size_t kMaxTransferField = 8;
 
 // Whether a count or length fits a 16-bit CDB field.
 bool Fits16(long value)
@@ -160,6 +164,29 @@ Error_t CDisk::Seek(unsigned long index, unsigned long lba)
         return Verify16(GetCtlBlock(index), kOpVerify16, lba, 1, nullptr, 0, 0, 0);
     }
     return Seek10(GetCtlBlock(index), lba);
+}
+
+unsigned long CDisk::MaxTransferBlocks(unsigned long index)
+{
+    GTrace trace(TRACE_LEVEL, "CDisk MaxTransferBlocks");
+    // A drive without the page refuses it; that refusal is expected, so it is
+    // kept out of the log and out of the drive's error counts.
+    const unsigned long logState = SetSilent(true);
+    try {
+        const ExpectedFailures expected(*this);
+        AlignedBuffer page(kBlockLimitsBytes);
+        std::memset(page.Ptr(), 0, page.Size());
+        const Error_t result = Inquiry(index, &page, kBlockLimitsBytes, 1, kBlockLimitsPage);
+        SetLogState(logState);
+        const unsigned char* bytes = BytesOf(&page);
+        return result == ERR_NONE && bytes[1] == kBlockLimitsPage ? BigEndian(bytes + kMaxTransferField, 4) : 0;
+    } catch (CEventBase* event) {
+        delete event;
+    } catch (Error_t) {
+        // no buffer for the page: no limit learnt
+    }
+    SetLogState(logState);
+    return 0;
 }
 
 Error_t CDisk::ReadWrite16(CScsiIoCtl* ctl, unsigned char opcode, unsigned long lba, long blocks,

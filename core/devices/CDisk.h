@@ -31,6 +31,9 @@ public:
                                 int bytChk, int relAdr);
     // SEEK(10), or beyond 32-bit LBAs a 1-block VERIFY(16).
     Error_t Seek(unsigned long index, unsigned long lba);
+    // The most blocks the drive takes in one READ or WRITE, from its Block
+    // Limits VPD page; 0 when it sets no limit or offers no such page.
+    unsigned long MaxTransferBlocks(unsigned long index);
 
     Error_t Read6(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBuffer* buf);
     Error_t Write6(CScsiIoCtl* ctl, unsigned long lba, long blocks, AlignedBuffer* buf);

@@ -103,6 +103,11 @@ unsigned long OrbDevice::IsSilent() const
     return m_Flags & FLAG_SILENT;
 }
 
+unsigned long OrbDevice::GetMaxTransferBytes() const
+{
+    return m_pHostAdapter != nullptr ? m_pHostAdapter->GetMaxTransferBytes() : 0;
+}
+
 long OrbDevice::BlocksToKBytes(long blocks) const
 {
     if (blocks <= 0 || m_BlockLength == 0) {

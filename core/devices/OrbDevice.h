@@ -59,6 +59,8 @@ public:
     unsigned long GetHighBlock() const { return m_HighBlock; }
     void SetHighBlock(unsigned long block) { m_HighBlock = block; }
     long BlocksToKBytes(long blocks) const;
+    // The largest transfer the device's adapter carries in one command, in bytes; 0 when unknown.
+    unsigned long GetMaxTransferBytes() const;
 
     Interface_t GetInterfaceType() const { return m_InterfaceType; }
     void SetInterfaceType(Interface_t type) { m_InterfaceType = type; }

@@ -208,8 +208,13 @@ Error_t CLogFile::LogEvent(CEventBase* event)
 
 void CLogFile::AddEvent(std::unique_ptr<CEventBase> event)
 {
-    QueueLock lock(m_Lock);
-    m_Queue.push_back(std::move(event));
+    {
+        QueueLock lock(m_Lock);
+        m_Queue.push_back(std::move(event));
+    }
+    // Signalled once the queue is free: a writer woken while it is held
+    // would only sleep again on it. The writer resets the signal only under
+    // the lock and with the queue empty, so this event cannot be missed.
     SetEvent(m_QueuedEvent);
 }
 

@@ -10,4 +10,6 @@ public:
 
     CScsiIoCtl* CreateIoCtl(const CDevAddress& address, unsigned char blockIndex = 0) override;
     Error_t Rescan() override { return RescanCommon(); }
+    // What the layer's adapter inquiry says.
+    unsigned long GetMaxTransferBytes() override;
 };

@@ -44,6 +44,8 @@ public:
     // False only where the transport already knows that nothing answers, so
     // the scan need not build a device to ask.
     virtual bool MayAnswer(int /*target*/, unsigned long /*lun*/) { return true; }
+    // The largest transfer the adapter carries in one command, in bytes; 0: its transport does not say.
+    virtual unsigned long GetMaxTransferBytes() { return 0; }
 
     // Probes every target ID but the adapter's own; ERR_INIT_FAILED when none answered.
     Error_t Init();

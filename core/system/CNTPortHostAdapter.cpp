@@ -8,6 +8,11 @@ CNTPortHostAdapter::CNTPortHostAdapter(int adapterNumber) : CHostAdapter(adapter
     SetDriver(CNTPortDriver::Acquire());
 }
 
+unsigned long CNTPortHostAdapter::GetMaxTransferBytes()
+{
+    return static_cast<CNTPortDriver*>(GetDriver())->MaxTransferBytes(GetAssignedID());
+}
+
 CScsiIoCtl* CNTPortHostAdapter::CreateIoCtl(const CDevAddress& address, unsigned char blockIndex)
 {
     return new SCSI_NTPortIoCtl(address, blockIndex);

@@ -11,4 +11,6 @@ public:
     Error_t Rescan() override { return RescanCommon(); }
     // The port listed every unit it holds; any other address gets no handle.
     bool MayAnswer(int target, unsigned long lun) override;
+    // What the port answered to IOCTL_SCSI_GET_CAPABILITIES.
+    unsigned long GetMaxTransferBytes() override;
 };

@@ -31,6 +31,8 @@ unsigned char CompareByte(Pattern_t kind)
     return static_cast<unsigned char>(fill < 0 ? 0x00 : fill);
 }
 
+// The pattern's words are 4 bytes: past 2^32 blocks they carry the number's
+// low 32 bits, on write and compare alike.
 void PutBlockNumber(unsigned char* word, std::uint32_t block)
 {
     word[0] = static_cast<unsigned char>(block >> 24);

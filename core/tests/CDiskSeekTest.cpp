@@ -138,6 +138,11 @@ void CDiskSeekTest::GetProgressRange(long& low, long& high)
     }
 }
 
+std::uint64_t CDiskSeekTest::DeviceEnd(const SCSIDevice& device) const
+{
+    return device.GetHighBlock();
+}
+
 CThreadBase* CDiskSeekTest::MakeAThread(SCSIDevice* device, AlignedBuffer* buffer)
 {
     return new CDiskSeekThread(m_ThreadStartBlock, m_ThreadEndBlock, m_OpCount, m_TimeLimit, device, buffer,

@@ -46,6 +46,8 @@ public:
                       long timeLimit) override;
 
 protected:
+    // A seek goes to its end block itself: the device's last block is as far as it may go.
+    std::uint64_t DeviceEnd(const SCSIDevice& device) const override;
     CThreadBase* MakeAThread(SCSIDevice* device, AlignedBuffer* buffer) override;
 
 private:

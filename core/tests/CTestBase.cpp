@@ -1,11 +1,14 @@
 #include "core/tests/CTestBase.h"
 
 #include "core/buffers/AlignedBuffer.h"
+#include "core/devices/CDisk.h"
 #include "core/devices/SCSIDevice.h"
+#include "core/log/CLogFile.h"
 #include "core/log/GTrace.h"
 #include "core/system/CComputerSystem.h"
 #include "core/tests/CAlarmEvent.h"
 #include "core/tests/CTestBufferAccess.h"
+#include "core/tests/CTransferLimitEvent.h"
 #include "core/tests/CThreadBase.h"
 #include "core/types/MessageQueue.h"
 
@@ -271,7 +274,7 @@ void CTestBase::ApplyAlarms(SCSIDevice* device) const
     const CComputerSystem* system = CComputerSystem::Instance();
     if (CPerformanceData* performance = device->GetPerformance(); performance != nullptr) {
         performance->SetAlarms(system->GetSysPerfAlarms());
-        performance->SetBlocksPerXfr(m_BlocksPerXfer);
+        performance->SetBlocksPerXfr(m_ThreadBlocksPerXfer);
         performance->ClearAllData();
     }
     if (CErrorInfo* errors = device->GetErrorInfo(); errors != nullptr) {
@@ -314,12 +317,43 @@ unsigned long CTestBase::FirstCtlBlockOf(unsigned long deviceFirst, long threadI
     return deviceFirst + static_cast<unsigned long>(threadIndex) * perThread;
 }
 
-std::uint64_t CTestBase::EndFromPercentage(unsigned long high) const
+std::uint64_t CTestBase::DeviceEnd(const SCSIDevice& device) const
 {
+    // A disk whose capacity was never read has no block to test.
+    return device.GetBlockLength() == 0 ? 0 : static_cast<std::uint64_t>(device.GetHighBlock()) + 1;
+}
+
+std::uint64_t CTestBase::EndFromPercentage(std::uint64_t deviceEnd) const
+{
+    // A share of the blocks the range may reach, so 100 % takes the last one too.
     // A negative share or one past the device must not wrap: the device's end caps it next.
-    const double share = std::max(0.0, std::trunc(m_Percentage / 100.0 * static_cast<double>(high)));
+    const double share = std::max(0.0, std::trunc(m_Percentage / 100.0 * static_cast<double>(deviceEnd)));
     return static_cast<std::uint64_t>(
-        std::min(static_cast<double>(m_StartBlock) + share, static_cast<double>(high) + 1.0));
+        std::min(static_cast<double>(m_StartBlock) + share, static_cast<double>(deviceEnd)));
+}
+
+std::int32_t CTestBase::BlocksPerCommand(SCSIDevice* device) const
+{
+    if (m_BlocksPerXfer <= 1) {
+        return m_BlocksPerXfer;  // nothing to cut
+    }
+    auto most = static_cast<std::uint64_t>(m_BlocksPerXfer);
+    const unsigned long portBytes = device->GetMaxTransferBytes();
+    if (portBytes != 0 && device->GetBlockLength() != 0) {
+        most = std::min<std::uint64_t>(most, std::max<std::uint64_t>(portBytes / device->GetBlockLength(), 1));
+    }
+    if (auto* disk = dynamic_cast<CDisk*>(device); disk != nullptr) {
+        if (const unsigned long driveBlocks = disk->MaxTransferBlocks(0); driveBlocks != 0) {
+            most = std::min<std::uint64_t>(most, driveBlocks);
+        }
+    }
+    const auto carried = static_cast<std::int32_t>(most);
+    if (carried < m_BlocksPerXfer) {
+        if (CLogFile* log = CLogFile::Instance(); log != nullptr && CLogFile::IsLoggingOn()) {
+            log->LogEvent(new CTransferLimitEvent(device->GetDevAddress(), m_BlocksPerXfer, carried));
+        }
+    }
+    return carried;
 }
 
 long CTestBase::BufferBytes(SCSIDevice* device) const
@@ -327,7 +361,7 @@ long CTestBase::BufferBytes(SCSIDevice* device) const
     if (m_CustomBufSize > 0) {
         return m_CustomBufSize;
     }
-    const long long bytes = static_cast<long long>(m_BlocksPerXfer) * device->GetBlockLength();
+    const long long bytes = static_cast<long long>(m_ThreadBlocksPerXfer) * device->GetBlockLength();
     if (bytes < 0 || bytes > std::numeric_limits<std::int32_t>::max()) {
         throw ERR_INVALID_PARAM;  // no transfer of that size can be made
     }
@@ -340,16 +374,15 @@ Error_t CTestBase::CreateThreads()
     m_Buffers.assign(static_cast<std::size_t>(m_DeviceCount) * static_cast<std::size_t>(m_ThreadsPerDevice), nullptr);
     long deviceIndex = 0;
     for (SCSIDevice* device : m_Devices) {
+        m_ThreadBlocksPerXfer = BlocksPerCommand(device);
         ApplyAlarms(device);
         const unsigned long deviceFirst = ReserveCtlBlocks(device);
         for (long j = 0; j < m_ThreadsPerDevice; ++j) {
-            const unsigned long high = device->GetHighBlock();
+            const std::uint64_t deviceEnd = DeviceEnd(*device);
             if (m_EndBlock == END_FROM_PERCENTAGE) {
-                m_EndBlock = EndFromPercentage(high);
+                m_EndBlock = EndFromPercentage(deviceEnd);
             }
-            if (m_EndBlock > high) {
-                m_EndBlock = high;
-            }
+            m_EndBlock = std::min(m_EndBlock, deviceEnd);
             m_ThreadStartBlock = ThreadStartBlock(j);
             m_ThreadEndBlock = ThreadEndBlock(m_ThreadStartBlock);
             const std::size_t slot = static_cast<std::size_t>(deviceIndex * m_ThreadsPerDevice + j);

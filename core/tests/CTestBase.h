@@ -77,6 +77,9 @@ protected:
 
     virtual unsigned long ThreadStartBlock(long threadIndex);
     virtual unsigned long ThreadEndBlock(unsigned long threadStart);
+    // The furthest end a range may have on the device: one past its last
+    // block, as a data test's end is exclusive.
+    virtual std::uint64_t DeviceEnd(const SCSIDevice& device) const;
     // Builds the test's thread over m_ThreadStartBlock to m_ThreadEndBlock.
     virtual CThreadBase* MakeAThread(SCSIDevice* device, AlignedBuffer* buffer) = 0;
     virtual Error_t StopTest();
@@ -96,6 +99,9 @@ protected:
 
     std::uint64_t m_ThreadStartBlock = 0;
     std::uint64_t m_ThreadEndBlock = 0;
+    // Blocks a command for the threads of the device being made: those asked,
+    // cut to what the device and its port carry.
+    std::int32_t m_ThreadBlocksPerXfer = 0;
     std::uint64_t m_StartBlock = 0;
     std::uint64_t m_EndBlock = 0;
     std::int32_t m_OpCount = 0;
@@ -128,7 +134,10 @@ private:
     unsigned long ReserveCtlBlocks(SCSIDevice* device);
     void ReleaseCtlBlocks();
     unsigned long FirstCtlBlockOf(unsigned long deviceFirst, long threadIndex) const;
-    std::uint64_t EndFromPercentage(unsigned long high) const;
+    std::uint64_t EndFromPercentage(std::uint64_t deviceEnd) const;
+    // The blocks asked a command, cut to the port's largest transfer and the
+    // drive's Block Limits page; a cut is noted in the log.
+    std::int32_t BlocksPerCommand(SCSIDevice* device) const;
     long BufferBytes(SCSIDevice* device) const;
     // One monitor visit; true when the thread was removed.
     bool VisitThread(CThreadBase* thread);

@@ -249,7 +249,7 @@ void CThreadBase::PrepareWrite(unsigned long index)
     }
 }
 
-void CThreadBase::PrepareRead(unsigned long index, std::uint32_t firstBlock, std::int32_t blocks)
+void CThreadBase::PrepareRead(unsigned long index, std::uint64_t firstBlock, std::int32_t blocks)
 {
     if (m_pDevice->IsRetryCmd(index)) {
         return;
@@ -424,10 +424,10 @@ bool CThreadBase::IsDataCompareError(const Transfer& transfer)
 
 void CThreadBase::ProcessDataCompareError(const Transfer& transfer)
 {
-    unsigned long block = transfer.firstBlock;
+    std::uint64_t block = transfer.firstBlock;
     long offset = m_CompareByteOffset;
     if (m_BlockLength != 0) {
-        block += static_cast<unsigned long>(offset) / m_BlockLength;
+        block += static_cast<std::uint64_t>(offset) / m_BlockLength;
         offset = static_cast<long>(static_cast<unsigned long>(offset) % m_BlockLength);
     }
     m_pDevice->IncHardErrors();

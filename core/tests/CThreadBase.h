@@ -78,7 +78,7 @@ protected:
     // once that very command completed.
     struct Transfer {
         AlignedBuffer* buffer = nullptr;
-        std::uint32_t firstBlock = 0;
+        std::uint64_t firstBlock = 0;
         std::int32_t blocks = 0;
         bool written = false;
         bool check = false;
@@ -102,7 +102,7 @@ protected:
     // read is remembered for the compare after it completed.
     void PrepareWrite(unsigned long index);
     void PrepareRead(unsigned long index) { PrepareRead(index, m_CurrentBlock, m_BlocksPerXfer); }
-    void PrepareRead(unsigned long index, std::uint32_t firstBlock, std::int32_t blocks);
+    void PrepareRead(unsigned long index, std::uint64_t firstBlock, std::int32_t blocks);
     // Waits until none of this thread's commands is under way, e.g. before
     // blocks written are read back.
     void SettleCommands();

@@ -99,7 +99,7 @@ void CDiskRanWriteReadThread::InfiniteLogic(unsigned long index)
         }
         return;
     }
-    const std::uint32_t first = last.firstBlock;
+    const std::uint64_t first = last.firstBlock;
     const std::int32_t blocks = last.blocks;
     PrepareRead(index, first, blocks);
     Checked(m_pDisk->Read(index, first, blocks, BufferOf(index), 0, 0, 0));

@@ -77,7 +77,7 @@ public:
 protected:
     CThreadBase* MakeAThread(SCSIDevice* device, AlignedBuffer* buffer) override
     {
-        return new Thread(m_ThreadStartBlock, m_ThreadEndBlock, m_OpCount, m_BlocksPerXfer, m_TimeLimit, device,
+        return new Thread(m_ThreadStartBlock, m_ThreadEndBlock, m_OpCount, m_ThreadBlocksPerXfer, m_TimeLimit, device,
                           buffer, m_PatternSlot, m_CmdBlocks);
     }
 };

@@ -54,7 +54,7 @@ public:
 protected:
     CThreadBase* MakeAThread(SCSIDevice* device, AlignedBuffer* buffer) override
     {
-        return new Thread(m_ThreadStartBlock, m_ThreadEndBlock, m_OpCount, m_BlocksPerXfer, device, buffer,
+        return new Thread(m_ThreadStartBlock, m_ThreadEndBlock, m_OpCount, m_ThreadBlocksPerXfer, device, buffer,
                           m_PatternSlot, m_CmdBlocks);
     }
 };

@@ -288,6 +288,17 @@ Error_t CASPIDriver::AdapterInquiry(int adapter, int* adapterTargetId, std::stri
     return ERR_NONE;
 }
 
+unsigned long CASPIDriver::MaxTransferBytes(int adapter)
+{
+    SRB_HAInquiry srb;
+    if (!InquireAdapter(adapter, &srb)) {
+        return 0;
+    }
+    DWORD bytes = 0;
+    std::memcpy(&bytes, &srb.HA_Unique[4], sizeof bytes);  // little-endian, as ASPI for Win32 lays it out
+    return bytes;
+}
+
 HANDLE CASPIDriver::GetDeviceHandle(const CDevAddress&)
 {
     return nullptr;

@@ -47,6 +47,8 @@ public:
 
     // How a finished execute-command block ended.
     static Error_t CompletionStatus(const SRB_ExecSCSICmd& srb);
+    // The adapter's largest transfer in bytes (HA_Unique bytes 4-7); 0 when it does not answer.
+    unsigned long MaxTransferBytes(int adapter);
     // Targets to probe for the adapter's HA_Unique byte 3.
     static long DevicesSupported(signed char maxTargets);
     // A command's time-out in seconds as ASPI's half seconds.

@@ -5,6 +5,7 @@
 #include "platform/Registry.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -59,6 +60,18 @@ bool ReadBusList(HANDLE port, std::vector<BYTE>& bytes)
         }
     }
     return false;
+}
+
+// The port's MaximumTransferLength; 0 when it does not answer.
+unsigned long ReadMaxTransfer(HANDLE port)
+{
+    IO_SCSI_CAPABILITIES capabilities{};
+    DWORD returned = 0;
+    const BOOL answered = DeviceIoControl(port, IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &capabilities,
+                                          sizeof capabilities, &returned, nullptr);
+    return answered && returned >= offsetof(IO_SCSI_CAPABILITIES, MaximumPhysicalPages)
+               ? capabilities.MaximumTransferLength
+               : 0;
 }
 
 std::string ReadPortName(int port, const char* valueName)
@@ -130,6 +143,7 @@ void CNTPortDriver::EnumeratePorts()
             return;
         }
         const bool listed = ReadBusList(handle, bytes);
+        const unsigned long maxTransfer = ReadMaxTransfer(handle);
         CloseHandle(handle);
         if (!listed) {
             return;
@@ -144,6 +158,7 @@ void CNTPortDriver::EnumeratePorts()
             adapter.LogicalUnits += bus.LogicalUnits;
         }
         ApplyDriverNameCorrections(adapter);
+        adapter.MaxTransferBytes = maxTransfer;
         m_Adapters.push_back(adapter);
     }
 }
@@ -310,11 +325,9 @@ Error_t CNTPortDriver::RescanBus(int adapter)
     if (port == nullptr) {
         return ERR_DRIVER_FAILURE;
     }
-    IO_SCSI_CAPABILITIES capabilities{};
+    const unsigned long maxTransfer = ReadMaxTransfer(port);
     std::vector<BYTE> rescanAnswer(kRescanBytes);
     DWORD returned = 0;
-    DeviceIoControl(port, IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &capabilities, sizeof capabilities, &returned,
-                    nullptr);
     const BOOL rescanned = DeviceIoControl(port, IOCTL_SCSI_RESCAN_BUS, nullptr, 0, rescanAnswer.data(), kRescanBytes,
                                            &returned, nullptr);
     CloseHandle(port);
@@ -328,6 +341,7 @@ Error_t CNTPortDriver::RescanBus(int adapter)
         return ERR_DRIVER_FAILURE;
     }
     std::lock_guard guard(m_Lock);
+    m_Adapters[static_cast<std::size_t>(adapter)].MaxTransferBytes = maxTransfer;
     DropPortUnits(adapter);
     AddUnits(units);
     OpenHandles();
@@ -408,6 +422,15 @@ Error_t CNTPortDriver::AdapterInquiry(int adapter, int* adapterTargetId, std::st
         *devsSupported = static_cast<long>(record.Buses) * record.TargetsPerBus;
     }
     return ERR_NONE;
+}
+
+unsigned long CNTPortDriver::MaxTransferBytes(int adapter)
+{
+    std::lock_guard guard(m_Lock);
+    if (adapter < 0 || adapter >= static_cast<int>(m_Adapters.size())) {
+        return 0;
+    }
+    return m_Adapters[static_cast<std::size_t>(adapter)].MaxTransferBytes;
 }
 
 Error_t CNTPortDriver::MapAddress(const CDevAddress& address, NTPortPath_s* path)

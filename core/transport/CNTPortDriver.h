@@ -33,6 +33,8 @@ public:
     // unknown port, ERR_INVALID_TARGET or ERR_INVALID_LUN when it cannot be
     // expressed in a request.
     Error_t MapAddress(const CDevAddress& address, NTPortPath_s* path);
+    // The largest transfer the port carries in one request; 0 when unknown.
+    unsigned long MaxTransferBytes(int adapter);
 
     // How a completed request ended. The transport is synchronous: a request
     // is complete once Send has returned.

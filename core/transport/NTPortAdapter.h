@@ -23,6 +23,8 @@ struct NTPortAdapter_s {
     std::string DriverName;
     std::string DeviceName;
     int LogicalUnits = 0;
+    // The port's IOCTL_SCSI_GET_CAPABILITIES MaximumTransferLength; 0: it did not say.
+    unsigned long MaxTransferBytes = 0;
 };
 
 // Where a target number of the device model sits on the port.

@@ -183,7 +183,8 @@ private slots:
         page->findChild<QLineEdit*>("endBlock")->setText("10");
         g_boxes.clear();
         QVERIFY(page->Dump());
-        // 128 blocks of 4096 bytes, read in commands of the 64 the Block Limits page allows.
+        // 128 blocks of 4096 bytes, read in commands of the 32 the port carries (128 KiB; the
+        // Block Limits page allows 64): a longer READ is refused by the port.
         QVERIFY(Contains(g_boxes.front().text, "524288 bytes will be written to "));
         QCOMPARE(std::filesystem::file_size(small), std::uintmax_t{128 * 4096});
     }

@@ -101,6 +101,17 @@ std::vector<SeenCommand> Recorder::All()
     return m_Seen;
 }
 
+std::vector<SeenCommand> Recorder::Without(std::uint8_t opcode)
+{
+    std::vector<SeenCommand> kept;
+    for (const SeenCommand& command : All()) {
+        if (command.Opcode() != opcode) {
+            kept.push_back(command);
+        }
+    }
+    return kept;
+}
+
 std::vector<std::pair<std::uint32_t, std::uint32_t>> Recorder::Transfers(std::uint8_t opcode)
 {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> transfers;

@@ -43,6 +43,9 @@ public:
     void Add(SeenCommand command);
     void Clear();
     std::vector<SeenCommand> All();
+    // All but the commands of this opcode, such as the INQUIRY for the drive's
+    // Block Limits page that a test sends before its transfers.
+    std::vector<SeenCommand> Without(std::uint8_t opcode);
     // (LBA, blocks) of the commands with this opcode.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> Transfers(std::uint8_t opcode);
     // (LBA, blocks) of the 16-byte commands with this opcode.
@@ -63,6 +66,7 @@ struct Outcome {
 
 inline const std::vector<std::string> kNoEvents;
 
+constexpr std::uint8_t kInquiry = 0x12;
 constexpr std::uint8_t kRead10 = 0x28;
 constexpr std::uint8_t kWrite10 = 0x2A;
 constexpr std::uint8_t kSeek10 = 0x2B;

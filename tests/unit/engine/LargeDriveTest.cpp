@@ -5,17 +5,21 @@
 
 #include "core/buffers/AlignedBuffer.h"
 #include "core/system/CComputerSystem.h"
+#include "core/tests/CBufferPatternSystem.h"
+#include "core/tests/CDataCompareEvent.h"
 #include "core/tests/CDiskSeekTest.h"
 #include "core/tests/DiskRanTests.h"
 #include "core/tests/DiskSeqTests.h"
 #include "core/transport/CScsiIoCtl.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace engine_test {
 namespace {
 
 constexpr std::uint8_t kRead16 = 0x88;
+constexpr std::uint8_t kWrite16 = 0x8A;
 constexpr std::uint8_t kVerify16 = 0x8F;
 constexpr std::uint64_t k2To32 = 0x100000000ULL;
 constexpr std::uint64_t kBlocks20TB = 20'000'000'000'000ULL / 512;
@@ -72,6 +76,14 @@ TEST_F(LargeDriveTest, SequentialReadsCrossThe32BitBoundaryWith16ByteCommands)
     ASSERT_EQ(tail.StartTest(kLast20TB - 8, kLast20TB, 0, 4, 0), ERR_NONE);
     EXPECT_EQ(RunToEnd(tail).texts, kNoEvents);
     EXPECT_EQ(Seen(0).Transfers16(kRead16), (Transfers16{{kLast20TB - 8, 4}, {kLast20TB - 4, 4}}));
+
+    // An end past the drive stops after its last block, which is read too.
+    ClearSeen();
+    CDiskSeqReadTest last(&one, 1, 0, 1, 0);
+    ASSERT_EQ(last.StartTest(kLast20TB - 8, kBlocks20TB + 100, 0, 4, 0), ERR_NONE);
+    EXPECT_EQ(RunToEnd(last).texts, kNoEvents);
+    EXPECT_EQ(Seen(0).Transfers16(kRead16),
+              (Transfers16{{kLast20TB - 8, 4}, {kLast20TB - 4, 4}, {kLast20TB, 1}}));
 }
 
 TEST_F(LargeDriveTest, RandomReadsOverTheLastPercentStayInIt)
@@ -105,6 +117,56 @@ TEST_F(LargeDriveTest, SeeksPast32BitsVerifyOneBlockAndSeeksBelowStaySeeks)
     // Start, end, start, end: SEEK(10) reaches 2^32-1, the last block needs VERIFY(16).
     EXPECT_EQ(Seen(0).Transfers(kSeek10), (Transfers10{{0xFFFFFFFF, 0}, {0xFFFFFFFF, 0}}));
     EXPECT_EQ(Seen(0).Transfers16(kVerify16), (Transfers16{{kLast20TB, 1}, {kLast20TB, 1}}));
+}
+
+TEST_F(LargeDriveTest, CompareErrorsPast32BitsNameTheirOwnBlock)
+{
+    CBufferPatternSystem::Instance()->SetPattern(4, PatternBlockNumbers, nullptr, 0);
+    auto one = Addresses({0});
+    CDiskSeqWriteTest write(&one, 1, 4, 1, 0);
+    ASSERT_EQ(write.StartTest(k2To32 - 2, k2To32 + 2, 0, 2, 0), ERR_NONE);
+    ASSERT_EQ(RunToEnd(write).texts, kNoEvents);
+    // The words are 4 bytes: block 2^32 carries the low 32 bits of its number, 0.
+    AlignedBuffer block(512);
+    ASSERT_EQ(Disk(0)->Read(0, k2To32, 1, &block, 0, 0, 0), ERR_NONE);
+    EXPECT_EQ(std::vector<unsigned char>(static_cast<unsigned char*>(block.Ptr()),
+                                         static_cast<unsigned char*>(block.Ptr()) + 8),
+              (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 0, 0}));
+
+    CBufferPatternSystem::SetDataCompare(true);
+    // Written afresh, one block spoilt, read back and compared.
+    const auto readBack = [&](std::uint64_t spoilt) {
+        CDiskSeqWriteTest again(&one, 1, 4, 1, 0);
+        EXPECT_EQ(again.StartTest(k2To32 - 2, k2To32 + 2, 0, 2, 0), ERR_NONE);
+        EXPECT_EQ(RunToEnd(again).texts, kNoEvents);
+        std::memset(block.Ptr(), 0x5A, 512);
+        EXPECT_EQ(Disk(0)->Write(0, spoilt, 1, &block, 0, 0, 0), ERR_NONE);
+        CDiskSeqReadTest read(&one, 1, 4, 1, 0);
+        EXPECT_EQ(read.StartTest(k2To32 - 2, k2To32 + 2, 0, 2, 0), ERR_NONE);
+        return RunToEnd(read).texts;
+    };
+    EXPECT_EQ(readBack(k2To32 - 1),
+              (std::vector<std::string>{
+                  "DATA COMPARE ERROR: Device 0:0:0 at block 4294967295, byte 0: Expected 0xFF, Actual 0x5A"}));
+    EXPECT_EQ(readBack(k2To32), (std::vector<std::string>{
+                                    "DATA COMPARE ERROR: Device 0:0:0 at block 4294967296, byte 0: Expected 0x00, "
+                                    "Actual 0x5A"}));
+}
+
+TEST_F(LargeDriveTest, EndlessWriteReadReadsBackTheBlocksItWrotePast32Bits)
+{
+    CComputerSystem::Instance()->SetRandSeed(11);
+    auto one = Addresses({0});
+    CDiskRanWriteReadTest endless(&one, 1, 0, 1, 0);
+    ASSERT_EQ(endless.StartTest(k2To32, k2To32 + 64, 1, 4, 0), ERR_NONE);
+    RunUntil(endless, [&] { return Seen(0).Count(kRead16) >= 6; });
+    const Transfers16 reads = Seen(0).Transfers16(kRead16);
+    ASSERT_GE(reads.size(), 6u);
+    const Transfers16 writes = Seen(0).Transfers16(kWrite16);
+    for (std::size_t i = 0; i < reads.size() && i < writes.size(); ++i) {
+        EXPECT_EQ(reads[i], writes[i]) << "read " << i;
+        EXPECT_GE(reads[i].first, k2To32);
+    }
 }
 
 TEST_F(LargeDriveTest, FourKibibyteDriveThatFits32BitsKeepsThe10ByteCommands)

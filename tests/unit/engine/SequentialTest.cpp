@@ -54,7 +54,7 @@ TEST_F(SequentialTest, WriteReadWritesThenReadsBackWithProgressToTwiceTheRange)
     const Transfers pass{{0, 16}, {16, 16}, {32, 16}, {48, 16}, {64, 16}, {80, 16}, {96, 4}};
     EXPECT_EQ(Seen(0).Transfers(kWrite10), pass);
     EXPECT_EQ(Seen(0).Transfers(kRead10), pass);
-    const auto all = Seen(0).All();
+    const auto all = Seen(0).Without(kInquiry);
     EXPECT_EQ(all.front().Opcode(), kWrite10);
     EXPECT_EQ(all.back().Opcode(), kRead10);
 }
@@ -94,7 +94,7 @@ TEST_F(SequentialTest, UserPatternWrittenOnceComparesOnRead)
     ASSERT_EQ(write.StartTest(0, 64, 0, 16, 0), ERR_NONE);
     EXPECT_EQ(RunToEnd(write).texts, kNoEvents);
     // 16 blocks of 512 hold 2730 repetitions; the last 2 bytes of each buffer are no repetition.
-    EXPECT_EQ(Seen(0).All().front().dataOut, (std::vector<std::uint8_t>{0x12, 0x34, 0x56, 0x12, 0x34, 0x56, 0x12, 0x34,
+    EXPECT_EQ(Seen(0).Without(kInquiry).front().dataOut, (std::vector<std::uint8_t>{0x12, 0x34, 0x56, 0x12, 0x34, 0x56, 0x12, 0x34,
                                                                          0x56, 0x12, 0x34, 0x56, 0x12, 0x34, 0x56, 0x12}));
     CDiskSeqReadTest read(&one, 1, 4, 1, 0);
     ASSERT_EQ(read.StartTest(0, 64, 0, 16, 0), ERR_NONE);

@@ -41,17 +41,17 @@ TEST_F(ThreadProtocolTest, ThreadsSplitTheRangeAndDevicesKeepTheirOwnEnds)
                          {500, 100}, {600, 100}, {700, 100}, {800, 100}, {900, 100}}));
     EXPECT_EQ(Disk(0)->GetTestState(), 2u);
 
-    // An explicit end of 900: the 800-block device is cut at its own end, the other keeps 900.
+    // An explicit end of 900: the 801-block device is cut after its last block, the other keeps 900.
     ClearSeen();
     auto both = Addresses({0, 1});
     CDiskSeqReadTest sizes(&both, 2, 0, 1, 0);
     ASSERT_EQ(sizes.StartTest(0, 900, 0, 100, 0), ERR_NONE);
     RunToEnd(sizes);
     EXPECT_EQ(Seen(0).Count(kRead10), 9u);
-    EXPECT_EQ(Seen(1).Count(kRead10), 8u);
-    EXPECT_EQ(Seen(1).Transfers(kRead10).back(), (std::pair<std::uint32_t, std::uint32_t>{700, 100}));
+    EXPECT_EQ(Seen(1).Count(kRead10), 9u);
+    EXPECT_EQ(Seen(1).Transfers(kRead10).back(), (std::pair<std::uint32_t, std::uint32_t>{800, 1}));
 
-    // 50 per cent of a device whose high block is 1100: up to block 550.
+    // 50 per cent of a device of 1101 blocks: up to block 550.
     CDiskVerifyTest percent(&one, 1, 0, 1, 0);
     ASSERT_EQ(percent.StartTest(0, CTestBase::END_FROM_PERCENTAGE, 0, 50, 0), ERR_NONE);
     ASSERT_EQ(percent.StartTest(50, 0, 50, 0), ERR_NONE);
