@@ -38,6 +38,11 @@ int SgNodeTable::Send(const UnitAddress& address, sg_io_hdr& header)
             Forget(address, node);
         }
     }
+    if (result == EDOM) {
+        // Refused before it was queued: the kept descriptor holds 16 commands already.
+        const std::shared_ptr<Node> own = OpenNode(address, &result);
+        result = own != nullptr ? own->Send(header) : result;
+    }
     return result;
 }
 
@@ -53,6 +58,20 @@ std::shared_ptr<SgNodeTable::Node> SgNodeTable::NodeOf(const UnitAddress& addres
     if (const auto held = m_nodes.find(address); held != m_nodes.end()) {
         return held->second;
     }
+    auto node = OpenNode(address, failure);
+    if (node == nullptr) {
+        return nullptr;
+    }
+    ++m_opens;
+    if (m_nodes.size() >= kMaxOpen) {
+        m_nodes.erase(m_nodes.begin());
+    }
+    m_nodes.emplace(address, node);
+    return node;
+}
+
+std::shared_ptr<SgNodeTable::Node> SgNodeTable::OpenNode(const UnitAddress& address, int* failure)
+{
     const auto sgName = SysfsTopology::ReadSgName(m_sysRoot, address);
     if (!sgName) {
         *failure = ENODEV;
@@ -68,13 +87,7 @@ std::shared_ptr<SgNodeTable::Node> SgNodeTable::NodeOf(const UnitAddress& addres
         *failure = -descriptor;
         return nullptr;
     }
-    ++m_opens;
-    if (m_nodes.size() >= kMaxOpen) {
-        m_nodes.erase(m_nodes.begin());
-    }
-    auto node = std::make_shared<Node>(m_io, descriptor);
-    m_nodes.emplace(address, node);
-    return node;
+    return std::make_shared<Node>(m_io, descriptor);
 }
 
 void SgNodeTable::Forget(const UnitAddress& address, const std::shared_ptr<Node>& node)

@@ -3,7 +3,9 @@
 // port keeps one handle per unit: each later command is one ioctl instead of
 // a sysfs lookup, an open and a close. An open node reaches only the unit it
 // was opened for; once that unit is gone the kernel answers ENODEV, and the
-// address is looked up again, so a unit put back there is reached.
+// address is looked up again, so a unit put back there is reached. The sg
+// driver queues at most 16 commands a descriptor (EDOM past that); a command
+// beyond them gets a descriptor of its own, as every command had before.
 #pragma once
 
 #include "machine/linux/SgIo.h"
@@ -38,6 +40,8 @@ private:
 
     // The unit's open node, opening it when none is; null with the reason in *failure.
     std::shared_ptr<Node> NodeOf(const UnitAddress& address, int* failure);
+    // A node of the unit for one command, not kept; null with the reason in *failure.
+    std::shared_ptr<Node> OpenNode(const UnitAddress& address, int* failure);
     void Forget(const UnitAddress& address, const std::shared_ptr<Node>& node);
 
     const std::filesystem::path m_sysRoot;

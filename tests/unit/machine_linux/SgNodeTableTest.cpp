@@ -73,6 +73,31 @@ TEST_F(SgNodeTableTest, NodeEvictedDuringItsCommandClosesWhenTheCommandReturns)
     EXPECT_EQ(io->OpenNow(), static_cast<int>(SgNodeTable::kMaxOpen));
 }
 
+// The sg driver refuses a 17th queued command on one descriptor with EDOM.
+TEST_F(SgNodeTableTest, CommandBeyondTheDescriptorsQueueGetsItsOwnDescriptor)
+{
+    ASSERT_EQ(SendTo(0), 0);
+    int calls = 0;
+    int openDuringSecond = 0;
+    onSend = [&](const std::string&, sg_io_hdr&) {
+        ++calls;
+        if (calls == 1) {
+            return EDOM;
+        }
+        openDuringSecond = io->OpenNow();
+        return 0;
+    };
+    EXPECT_EQ(SendTo(0), 0);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(openDuringSecond, 2) << "sent on a second descriptor";
+    EXPECT_EQ(io->OpenNow(), 1) << "which is closed again";
+    EXPECT_EQ(table.Opens(), 1u) << "the kept one stays";
+
+    onSend = [](const std::string&, sg_io_hdr&) { return EDOM; };
+    EXPECT_EQ(SendTo(0), EDOM) << "refused on its own descriptor too: said as it is";
+    EXPECT_EQ(io->OpenNow(), 1);
+}
+
 TEST_F(SgNodeTableTest, MissingUnitNodeAndOpenFailuresAreErrnos)
 {
     EXPECT_EQ(SendTo(kUnits), ENODEV);
