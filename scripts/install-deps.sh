@@ -9,7 +9,7 @@ set_name=${1:-run}
 
 run_packages=(g++ cmake make pkg-config nlohmann-json3-dev libiscsi-dev zlib1g-dev)
 test_packages=(libgtest-dev libgmock-dev clang libclang-rt-14-dev tgt libiscsi-bin
-               man-db dpkg-dev valgrind qt6-base-dev xvfb xauth python3-jsonschema)
+               man-db dpkg-dev valgrind qt6-base-dev xvfb xauth python3 python3-jsonschema)
 
 case "$set_name" in
   run)  packages=("${run_packages[@]}") ;;

@@ -22,6 +22,8 @@ constexpr UCHAR kOpReportLuns = 0xA0;
 constexpr UCHAR kStatusGood = 0x00;
 constexpr UCHAR kStatusCheckCondition = 0x02;
 constexpr std::uint32_t kReportLunsLength = 8 + 8 * 1024;
+// A longer list is asked for again whole, up to this many LUNs (SPC-4 6.33).
+constexpr std::uint32_t kMaxReportLunsLength = 8 + 8 * 65536;
 constexpr int kUnitAttentionRetries = 3;
 // Sense bytes up to the ASCQ: fixed format, and descriptor format's header (SPC-4 4.5).
 constexpr std::size_t kFixedSenseBytes = 14;
@@ -63,26 +65,46 @@ std::string Describe(const ScsiResult& result)
     return text;
 }
 
-// The LUNs as the target reports them; LUN 0 alone when it does not report.
-std::vector<unsigned> ReportLuns(IscsiSession& session, std::vector<std::string>* notes)
+// REPORT LUNS of as many bytes as the buffer holds.
+ScsiResult AskReportLuns(IscsiSession& session, std::vector<std::uint8_t>* data)
 {
-    std::vector<std::uint8_t> data(kReportLunsLength);
+    const auto length = static_cast<std::uint32_t>(data->size());
     const std::uint8_t cdb[12] = {kOpReportLuns, 0, 0, 0, 0, 0,
-                                  static_cast<std::uint8_t>(kReportLunsLength >> 24),
-                                  static_cast<std::uint8_t>(kReportLunsLength >> 16),
-                                  static_cast<std::uint8_t>(kReportLunsLength >> 8),
-                                  static_cast<std::uint8_t>(kReportLunsLength), 0, 0};
+                                  static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
+                                  static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 0, 0};
     ScsiResult result;
     // A pending unit attention may stand in the way; it stays for the program.
     for (int attempt = 0; attempt < kUnitAttentionRetries; ++attempt) {
-        result = ReadIn(session, 0, cdb, data);
+        result = ReadIn(session, 0, cdb, *data);
         if (result.outcome != PortOutcome::Delivered || result.status != kStatusCheckCondition) {
             break;
         }
     }
-    if (result.outcome != PortOutcome::Delivered || result.status != kStatusGood || result.transferred < 8) {
+    return result;
+}
+
+// The LUNs as the target reports them; LUN 0 alone when it refuses to report;
+// nothing when it did not answer at all.
+std::optional<std::vector<unsigned>> ReportLuns(IscsiSession& session, std::vector<std::string>* notes)
+{
+    std::vector<std::uint8_t> data(kReportLunsLength);
+    ScsiResult result = AskReportLuns(session, &data);
+    // The answer holds the length of the whole list, however much of it fitted.
+    if (result.outcome == PortOutcome::Delivered && result.status == kStatusGood && result.transferred == data.size()) {
+        const std::uint64_t whole = 8 + ((std::uint64_t{data[0]} << 24) | (data[1] << 16) | (data[2] << 8) | data[3]);
+        if (whole > data.size()) {
+            data.assign(std::min<std::uint64_t>(whole, kMaxReportLunsLength), 0);
+            result = AskReportLuns(session, &data);
+        }
+    }
+    // A target that let the command time out or dropped it would make an
+    // INQUIRY of LUN 0 wait as long again.
+    if (result.outcome != PortOutcome::Delivered) {
+        return std::nullopt;
+    }
+    if (result.status != kStatusGood || result.transferred < 8) {
         notes->push_back("REPORT LUNS: " + Describe(result) + "; only LUN 0 is scanned");
-        return {0};
+        return std::vector<unsigned>{0};
     }
     const std::size_t answered = std::min<std::size_t>(result.transferred, data.size());
     return LunsFromReport(std::span<const std::uint8_t>(data).first(answered), notes);
@@ -128,7 +150,11 @@ bool IscsiPort::Scan()
 
 bool IscsiPort::ListUnits(ListedPort* listing, std::vector<std::string>* notes)
 {
-    for (const unsigned lun : ReportLuns(m_session, notes)) {
+    const auto luns = ReportLuns(m_session, notes);
+    if (!luns) {
+        return false;
+    }
+    for (const unsigned lun : *luns) {
         ListedUnit unit;
         unit.lun = static_cast<UCHAR>(lun);
         const std::uint8_t cdb[6] = {kOpInquiry, 0, 0, 0, static_cast<std::uint8_t>(kInquiryDataLength), 0};

@@ -22,6 +22,8 @@ constexpr const char* kInitiatorName = "iqn.2026-12.org.harrow:initiator";
 constexpr int kMaxScsiStatus = 0xFF;
 // Wake at least this often so libiscsi can run its own bookkeeping.
 constexpr int kMaxPollMs = 1000;
+// New sessions one command may take when targets keep asking for logouts.
+constexpr int kLogoutRetries = 3;
 
 void OnStep(iscsi_context*, int status, void*, void* privateData)
 {
@@ -128,10 +130,18 @@ std::string IscsiSession::Problem() const
 ScsiResult IscsiSession::Execute(std::uint16_t lun, const ScsiRequest& request)
 {
     const std::lock_guard<std::mutex> hold(m_lock);
-    if (m_context == nullptr && !LogIn()) {
-        return Undelivered();
+    for (int logouts = 0;; ++logouts) {
+        if (m_context == nullptr && !LogIn()) {
+            return Undelivered();
+        }
+        bool loggedOut = false;
+        ScsiResult result = Send(lun, request, &loggedOut);
+        // A target that asks for a logout (RFC 7143 11.9.1, AsyncEvent 1)
+        // drops the commands of the session: they go again on a new one.
+        if (!loggedOut || logouts == kLogoutRetries) {
+            return result;
+        }
     }
-    return Send(lun, request);
 }
 
 // Connect, then log in: no TEST UNIT READY of the library's, so the first
@@ -222,7 +232,7 @@ IscsiSession::Wait IscsiSession::RunUntil(const Step& step, std::chrono::steady_
     return Wait::Done;
 }
 
-ScsiResult IscsiSession::Send(std::uint16_t lun, const ScsiRequest& request)
+ScsiResult IscsiSession::Send(std::uint16_t lun, const ScsiRequest& request, bool* loggedOut)
 {
     std::array<unsigned char, SCSI_CDB_MAX_SIZE> cdb{};
     const std::size_t cdbLength = std::min(request.cdb.size(), cdb.size());
@@ -258,9 +268,12 @@ ScsiResult IscsiSession::Send(std::uint16_t lun, const ScsiRequest& request)
     if (wait != Wait::Done || step.status < 0 || step.status > kMaxScsiStatus) {
         // The target may still answer later; only a new session is sure not
         // to write into a buffer the caller has taken back.
-        const std::string why = wait == Wait::TimedOut
-                                    ? "no answer within " + std::to_string(request.timeoutSeconds) + " s"
-                                    : "connection lost: " + LastError(m_context);
+        // libiscsi logs out on its own only when the target asks it to; the
+        // target then closes the connection with the command unanswered.
+        *loggedOut = wait != Wait::TimedOut && iscsi_is_logged_in(m_context) == 0;
+        const std::string why = wait == Wait::TimedOut ? "no answer within " + std::to_string(request.timeoutSeconds) + " s"
+                                : *loggedOut            ? "the target asked to log out"
+                                                        : "connection lost: " + LastError(m_context);
         if (!step.done) {
             iscsi_scsi_cancel_task(m_context, task);
         }

@@ -1,6 +1,7 @@
 // One logged-in iSCSI session to a target, through libiscsi. Commands run one
 // at a time, each bounded by its own time-out; a session that fails or times
-// out is dropped and the next command logs in again.
+// out is dropped and the next command logs in again; a command the target
+// dropped by asking for a logout is sent again on a new session.
 #pragma once
 
 #include "machine/LogicalUnit.h"
@@ -46,7 +47,8 @@ private:
     bool LogIn();
     void Drop(const std::string& problem);
     Wait RunUntil(const Step& step, std::chrono::steady_clock::time_point deadline);
-    ScsiResult Send(std::uint16_t lun, const ScsiRequest& request);
+    // *loggedOut tells a command the target dropped by asking for a logout.
+    ScsiResult Send(std::uint16_t lun, const ScsiRequest& request, bool* loggedOut);
 
     const IscsiTarget m_target;
     const std::chrono::milliseconds m_loginTimeout;
