@@ -84,8 +84,9 @@ void SCSIDevice::ForgetFreeBlock(int num)
 
 void SCSIDevice::DropAllBlocks()
 {
-    for (auto& block : m_Blocks) {
-        block.reset();
+    // Slots past the count are always empty, and most devices use one of 256.
+    for (unsigned long index = 0; index < m_NumBlocks; ++index) {
+        m_Blocks[index].reset();
     }
     m_NumBlocks = 0;
     PoolLock lock(m_hPoolMutex, INFINITE);

@@ -41,6 +41,9 @@ public:
     virtual CScsiIoCtl* CreateIoCtl(const CDevAddress& address, unsigned char blockIndex = 0) = 0;
     // Replaces every target with those that answer now.
     virtual Error_t Rescan() = 0;
+    // False only where the transport already knows that nothing answers, so
+    // the scan need not build a device to ask.
+    virtual bool MayAnswer(int /*target*/, unsigned long /*lun*/) { return true; }
     // The largest transfer the adapter carries in one command, in bytes; 0: its transport does not say.
     virtual unsigned long GetMaxTransferBytes() { return 0; }
 

@@ -17,3 +17,9 @@ CScsiIoCtl* CNTPortHostAdapter::CreateIoCtl(const CDevAddress& address, unsigned
 {
     return new SCSI_NTPortIoCtl(address, blockIndex);
 }
+
+bool CNTPortHostAdapter::MayAnswer(int target, unsigned long lun)
+{
+    const CDevAddress address(GetAssignedID(), target, static_cast<std::int32_t>(lun), -1, -1, -1);
+    return GetDriver()->GetDeviceHandle(address) != nullptr;
+}

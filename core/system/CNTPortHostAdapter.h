@@ -9,6 +9,8 @@ public:
 
     CScsiIoCtl* CreateIoCtl(const CDevAddress& address, unsigned char blockIndex = 0) override;
     Error_t Rescan() override { return RescanCommon(); }
+    // The port listed every unit it holds; any other address gets no handle.
+    bool MayAnswer(int target, unsigned long lun) override;
     // What the port answered to IOCTL_SCSI_GET_CAPABILITIES.
     unsigned long GetMaxTransferBytes() override;
 };

@@ -2,6 +2,7 @@
 
 #include "core/devices/SCSIDevice.h"
 #include "core/system/CGenericDevice.h"
+#include "core/system/CHostAdapter.h"
 #include "core/system/CMylexRAIDDevice.h"
 #include "core/system/TypedDeviceFactory.h"
 #include "core/types/StringPrintf.h"
@@ -120,6 +121,9 @@ bool CTarget::ProbeLun(CHostAdapter* adapter, unsigned long lun, std::vector<uns
 {
     if (GetSCSIDevice(static_cast<int>(lun)) != nullptr) {
         return true;
+    }
+    if (adapter == nullptr || !adapter->MayAnswer(m_TargetNumber, lun)) {
+        return false;
     }
     CGenericDevice probe(m_AdapterNumber, m_TargetNumber, lun);
     const Error_t probed = probe.Init(adapter);

@@ -18,7 +18,7 @@ void HostTable::RereadHost(unsigned kernelHost)
     std::lock_guard guard(m_lock);
     ReadOnceLocked();
     auto fresh = std::make_shared<SysfsTopology>(*m_topology);
-    fresh->ReplaceHost(kernelHost, SysfsTopology::ReadHost(m_sysRoot, kernelHost));
+    fresh->ReplaceHost(kernelHost, SysfsTopology::ReadHost(m_sysRoot, kernelHost, m_topology->FindHost(kernelHost)));
     ++m_reads;
     m_topology = std::move(fresh);
     NumberNewSitesLocked();

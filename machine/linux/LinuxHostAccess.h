@@ -4,7 +4,7 @@
 
 #include "machine/PassThrough.h"
 #include "machine/linux/HostTable.h"
-#include "machine/linux/SgIo.h"
+#include "machine/linux/SgNodeTable.h"
 
 #include <filesystem>
 #include <memory>
@@ -16,14 +16,12 @@ constexpr ULONG kAnyLength = 0xFFFFFFFF;
 
 struct LinuxHostAccess {
     std::filesystem::path sysRoot;
-    std::filesystem::path devRoot;
-    SgIoCall sgIo;
+    std::shared_ptr<SgNodeTable> nodes;
     std::shared_ptr<HostTable> hosts;
 
     // Sends a checked pass-through call to the unit at the kernel's address;
-    // the answer carries the unit's port path and LUN. The unit's sg node is
-    // looked up now, so a unit removed since the handle was opened fails
-    // cleanly with ERROR_DEVICE_NOT_CONNECTED.
+    // the answer carries the unit's port path and LUN. A unit removed since
+    // the handle was opened fails cleanly with ERROR_DEVICE_NOT_CONNECTED.
     BOOL PassThrough(const UnitAddress& address, const PortPath& path, const PassThroughCall& call,
                      DWORD* bytesReturned, DWORD* error) const;
 };

@@ -6,7 +6,7 @@ namespace harrow::machine {
 
 std::unique_ptr<platform::Machine> MakeLinuxMachine()
 {
-    return std::make_unique<SysfsMachine>("/sys", "/dev", RealSgIo);
+    return std::make_unique<SysfsMachine>("/sys", "/dev", std::make_shared<KernelSgIo>());
 }
 
 }  // namespace harrow::machine

@@ -7,17 +7,22 @@
 
 namespace harrow::machine {
 
-int RealSgIo(const std::string& node, sg_io_hdr& header)
+int KernelSgIo::Open(const std::string& node)
 {
     // O_NONBLOCK: an sg node held exclusively elsewhere fails at once instead
     // of hanging the caller.
-    const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
-    }
-    const int result = ::ioctl(fd, SG_IO, &header) < 0 ? errno : 0;
-    ::close(fd);
-    return result;
+    const int descriptor = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    return descriptor >= 0 ? descriptor : -errno;
+}
+
+int KernelSgIo::Send(int descriptor, sg_io_hdr& header)
+{
+    return ::ioctl(descriptor, SG_IO, &header) < 0 ? errno : 0;
+}
+
+void KernelSgIo::Close(int descriptor)
+{
+    ::close(descriptor);
 }
 
 }  // namespace harrow::machine

@@ -67,12 +67,12 @@ DWORD Win32ErrorOf(int errnoValue)
     case EAGAIN: return ERROR_BUSY;
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
     default: return ERROR_IO_DEVICE;
     }
 }
 
-BOOL RunSgPassThrough(const SgIoCall& sgIo, const std::string& node, const PassThroughCall& call,
-                      DWORD* bytesReturned, DWORD* error)
+BOOL RunSgPassThrough(const SgSend& send, const PassThroughCall& call, DWORD* bytesReturned, DWORD* error)
 {
     *bytesReturned = 0;
     SCSI_PASS_THROUGH_DIRECT request = call.request;
@@ -88,7 +88,7 @@ BOOL RunSgPassThrough(const SgIoCall& sgIo, const std::string& node, const PassT
     header.dxferp = request.DataTransferLength == 0 ? nullptr : request.DataBuffer;
     header.timeout = request.TimeOutValue * 1000;
 
-    if (const int failure = sgIo(node, header); failure != 0) {
+    if (const int failure = send(header); failure != 0) {
         *error = Win32ErrorOf(failure);
         return FALSE;
     }

@@ -51,10 +51,10 @@ std::optional<unsigned> PortNumber(std::string_view name)
 
 }  // namespace
 
-SysfsMachine::SysfsMachine(std::filesystem::path sysRoot, std::filesystem::path devRoot, SgIoCall sgIo)
+SysfsMachine::SysfsMachine(std::filesystem::path sysRoot, std::filesystem::path devRoot, std::shared_ptr<SgIo> io)
     : m_hosts(std::make_shared<HostTable>(sysRoot)),
       m_access(std::make_shared<const LinuxHostAccess>(
-          LinuxHostAccess{std::move(sysRoot), std::move(devRoot), std::move(sgIo), m_hosts}))
+          LinuxHostAccess{sysRoot, std::make_shared<SgNodeTable>(sysRoot, std::move(devRoot), std::move(io)), m_hosts}))
 {
 }
 
@@ -91,6 +91,11 @@ std::vector<platform::RegistryKey> SysfsMachine::DeviceMap() const
 unsigned SysfsMachine::TopologyReads() const
 {
     return m_hosts->Reads();
+}
+
+unsigned SysfsMachine::NodeOpens() const
+{
+    return m_access->nodes->Opens();
 }
 
 }  // namespace harrow::machine

@@ -13,7 +13,7 @@ namespace harrow::machine {
 
 class SysfsMachine final : public platform::Machine {
 public:
-    SysfsMachine(std::filesystem::path sysRoot, std::filesystem::path devRoot, SgIoCall sgIo);
+    SysfsMachine(std::filesystem::path sysRoot, std::filesystem::path devRoot, std::shared_ptr<SgIo> io);
 
     // "SCSIn:" for the n-th host channel present; "PhysicalDriveK", "TapeK", "CdRomK" and
     // "MediaChangerK" for the K-th unit of that class in H:C:T:L order.
@@ -23,6 +23,8 @@ public:
     // How often the sysfs tree was read, whole or one host: once at start and
     // once a rescanned port.
     unsigned TopologyReads() const;
+    // How often an sg node was opened: once a unit, not once a command.
+    unsigned NodeOpens() const;
 
 private:
     std::shared_ptr<HostTable> m_hosts;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace harrow::machine {
@@ -125,16 +126,25 @@ std::uint64_t QueueLimitBytes(const fs::path& unitDir)
     return 0;
 }
 
+// The inode of the unit's directory; 0 when it cannot be read.
+std::uint64_t DeviceId(const fs::path& unitDir)
+{
+    struct stat info {};
+    return ::stat(unitDir.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
 SysfsUnit ReadUnit(const fs::path& unitDir, const UnitAddress& address, const PortPath& path)
 {
     SysfsUnit unit;
     unit.address = address;
     unit.path = path;
+    unit.deviceId = DeviceId(unitDir);
     unit.maxTransferBytes = QueueLimitBytes(unitDir);
     const auto type = ParseNumber(ReadAttribute(unitDir / "type"));
     const std::uint8_t peripheralType = type ? static_cast<std::uint8_t>(*type & 0x1F) : 0x1F;
     unit.inquiry = ReadInquiry(unitDir, peripheralType);
-    unit.kind = KindOfDriver(BoundDriver(unitDir));
+    unit.driver = BoundDriver(unitDir);
+    unit.kind = KindOfDriver(unit.driver);
     unit.claimed = unit.kind != ClassKind::None;
     // Without the ch driver a changer is still reachable by its class name.
     if (unit.kind == ClassKind::None && peripheralType == kChangerType) {
@@ -183,8 +193,26 @@ std::vector<SysfsHost> ReadHosts(const fs::path& sysRoot)
     return hosts;
 }
 
+// The earlier reading of the unit when it is still the same device with the
+// same driver, with the INQUIRY data read again; nullopt otherwise.
+std::optional<SysfsUnit> Renewed(const fs::path& unitDir, const UnitAddress& address, const SysfsHost* previous)
+{
+    if (previous == nullptr) {
+        return std::nullopt;
+    }
+    const auto old = std::find_if(previous->units.begin(), previous->units.end(),
+                                  [&](const SysfsUnit& unit) { return unit.address == address; });
+    if (old == previous->units.end() || old->deviceId == 0 || old->deviceId != DeviceId(unitDir) ||
+        old->driver != BoundDriver(unitDir)) {
+        return std::nullopt;
+    }
+    SysfsUnit unit = *old;
+    unit.inquiry = ReadInquiry(unitDir, unit.inquiry[0] & 0x1F);
+    return unit;
+}
+
 // The units of the hosts given, each host's in H:C:T:L order.
-void ReadUnits(const fs::path& sysRoot, std::vector<SysfsHost>& hosts)
+void ReadUnits(const fs::path& sysRoot, std::vector<SysfsHost>& hosts, const SysfsHost* previous = nullptr)
 {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(sysRoot / "bus" / "scsi" / "devices", ec)) {
@@ -197,7 +225,8 @@ void ReadUnits(const fs::path& sysRoot, std::vector<SysfsHost>& hosts)
         if (host == hosts.end()) {
             continue;
         }
-        host->units.push_back(ReadUnit(entry.path(), *address, PathOfTarget(address->target)));
+        auto unit = Renewed(entry.path(), *address, previous);
+        host->units.push_back(unit ? std::move(*unit) : ReadUnit(entry.path(), *address, PathOfTarget(address->target)));
     }
     for (SysfsHost& host : hosts) {
         std::sort(host.units.begin(), host.units.end(),
@@ -248,7 +277,7 @@ SysfsTopology SysfsTopology::Read(const fs::path& sysRoot)
     return topology;
 }
 
-std::optional<SysfsHost> SysfsTopology::ReadHost(const fs::path& sysRoot, unsigned number)
+std::optional<SysfsHost> SysfsTopology::ReadHost(const fs::path& sysRoot, unsigned number, const SysfsHost* previous)
 {
     const fs::path hostDir = sysRoot / "class" / "scsi_host" / ("host" + std::to_string(number));
     std::error_code ec;
@@ -256,7 +285,7 @@ std::optional<SysfsHost> SysfsTopology::ReadHost(const fs::path& sysRoot, unsign
         return std::nullopt;
     }
     std::vector<SysfsHost> hosts{ReadHostAttributes(sysRoot, hostDir, number)};
-    ReadUnits(sysRoot, hosts);
+    ReadUnits(sysRoot, hosts, previous);
     return std::move(hosts.front());
 }
 

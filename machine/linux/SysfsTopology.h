@@ -36,6 +36,10 @@ struct SysfsUnit {
     // The block queue's max_hw_sectors_kb in bytes: the most one SG_IO may
     // move; 0 when the unit has no block device to tell it.
     std::uint64_t maxTransferBytes = 0;
+    // Which kernel device this reading is of (its sysfs directory's inode:
+    // a unit removed and added again is a new one) and its bound driver.
+    std::uint64_t deviceId = 0;
+    std::string driver;
 };
 
 struct SysfsHost {
@@ -61,8 +65,12 @@ public:
     // Missing or unreadable parts of the tree read as absent devices: a
     // computer without SCSI hosts has an empty topology.
     static SysfsTopology Read(const std::filesystem::path& sysRoot);
-    // One host and its units; nullopt when the host is gone.
-    static std::optional<SysfsHost> ReadHost(const std::filesystem::path& sysRoot, unsigned number);
+    // One host and its units; nullopt when the host is gone. A unit of
+    // `previous` that is the same kernel device with the same driver keeps
+    // its reading but for the INQUIRY data, which the kernel renews when it
+    // rescans a device (new firmware).
+    static std::optional<SysfsHost> ReadHost(const std::filesystem::path& sysRoot, unsigned number,
+                                             const SysfsHost* previous = nullptr);
 
     // Puts a fresh reading of one host in place of the old one (none: removed).
     void ReplaceHost(unsigned number, std::optional<SysfsHost> host);

@@ -10,7 +10,8 @@
 # dpkg-deb; it is never installed. The initramfs holds busybox as /init's
 # shell, the kernel's own SCSI modules (loaded with insmod), HarrowCLI with
 # its libraries, and sg3_utils, lsscsi and strace as peers. The guest prints
-# raw results on the serial console; this script decides what passed.
+# raw results on the serial console; this script decides what passed. `-l`
+# may cost at most three times `lsscsi -g` in the same guest.
 #
 # Known limits of QEMU's emulation, and how the checks stand around them:
 # - VERIFY without BYTCHK does not read the medium, so `-gl` passes on the

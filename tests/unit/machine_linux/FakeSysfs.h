@@ -1,12 +1,19 @@
 // A sysfs and /dev tree in a temporary folder, shaped like the kernel's.
 #pragma once
 
+#include "machine/linux/SgIo.h"
 #include "support/FileText.h"
 #include "support/TestHome.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace harrow::machine::testing {
 
@@ -76,5 +83,69 @@ public:
 private:
     fs::path m_root;
 };
+
+// SG_IO without the kernel: every command goes to `send` with the node it was
+// opened on. Descriptors are never reused, so a command on a closed one shows.
+class FakeSgIo final : public SgIo {
+public:
+    using SendCall = std::function<int(const std::string& node, sg_io_hdr& header)>;
+
+    explicit FakeSgIo(SendCall send) : m_send(std::move(send)) {}
+
+    int Open(const std::string& node) override
+    {
+        std::lock_guard guard(m_lock);
+        m_nodes.push_back(node);
+        m_open.push_back(true);
+        return static_cast<int>(m_nodes.size() - 1);
+    }
+    int Send(int descriptor, sg_io_hdr& header) override
+    {
+        std::string node;
+        {
+            std::lock_guard guard(m_lock);
+            if (!m_open.at(static_cast<std::size_t>(descriptor))) {
+                return EBADF;
+            }
+            node = m_nodes[static_cast<std::size_t>(descriptor)];
+        }
+        return m_send(node, header);
+    }
+    void Close(int descriptor) override
+    {
+        std::lock_guard guard(m_lock);
+        m_open.at(static_cast<std::size_t>(descriptor)) = false;
+    }
+
+    // Nodes opened and not closed yet.
+    int OpenNow() const
+    {
+        std::lock_guard guard(m_lock);
+        return static_cast<int>(std::count(m_open.begin(), m_open.end(), true));
+    }
+
+private:
+    SendCall m_send;
+    mutable std::mutex m_lock;
+    std::vector<std::string> m_nodes;  // by descriptor
+    std::vector<bool> m_open;
+};
+
+// Every open fails with the given errno.
+class RefusingSgIo final : public SgIo {
+public:
+    explicit RefusingSgIo(int error) : m_error(error) {}
+    int Open(const std::string&) override { return -m_error; }
+    int Send(int, sg_io_hdr&) override { return EBADF; }
+    void Close(int) override {}
+
+private:
+    int m_error;
+};
+
+inline std::shared_ptr<SgIo> NoSgIo()
+{
+    return std::make_shared<FakeSgIo>([](const std::string&, sg_io_hdr&) { return ENOSYS; });
+}
 
 }  // namespace harrow::machine::testing

@@ -54,6 +54,9 @@ protected:
     {
         ++calls;
         seenNode = node;
+        if (node == goneNode) {
+            return ENODEV;  // what the kernel answers on the node of a removed unit
+        }
         seen = h;
         seenCdb.assign(h.cmdp, h.cmdp + h.cmd_len);
         if (h.dxfer_direction == SG_DXFER_FROM_DEV) {
@@ -81,12 +84,15 @@ protected:
     }
 
     FakeSysfs fake;
-    SysfsMachine machine{fake.Sys(), fake.Dev(), [this](const std::string& n, sg_io_hdr& h) { return SgIo(n, h); }};
+    std::shared_ptr<testing::FakeSgIo> io =
+        std::make_shared<testing::FakeSgIo>([this](const std::string& n, sg_io_hdr& h) { return SgIo(n, h); });
+    SysfsMachine machine{fake.Sys(), fake.Dev(), io};
     std::unique_ptr<platform::Device> port;
     sg_io_hdr reply{};
     std::vector<unsigned char> replySense;
     int failure = 0;
     int calls = 0;
+    std::string goneNode;
     std::string seenNode;
     sg_io_hdr seen{};
     std::vector<unsigned char> seenCdb;
@@ -222,8 +228,46 @@ TEST_F(PassThroughTest, UnitsAreReachedByPortAddressOrClassDevice)
     EXPECT_EQ(r.sptd.Lun, 0);
 
     std::filesystem::remove(fake.Sys() / "bus" / "scsi" / "devices" / "1:0:4:0");  // unplugged
+    goneNode = (fake.Dev() / "sg2").string();
     EXPECT_FALSE(Send(*disk, r));
     EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
+}
+
+TEST_F(PassThroughTest, NodeStaysOpenUntilItsUnitIsGone)
+{
+    std::vector<BYTE> data(64);
+    auto disk = Open("PhysicalDrive0");
+    for (int i = 0; i < 5; ++i) {
+        Request r = ReadTen(data, SCSI_IOCTL_DATA_IN);
+        ASSERT_TRUE(Send(i % 2 == 0 ? *disk : *port, r)) << error;
+    }
+    EXPECT_EQ(machine.NodeOpens(), 1u) << "one open for five commands to one unit";
+    EXPECT_EQ(io->OpenNow(), 1);
+
+    // The open node still reaches its unit though sysfs no longer names it.
+    const auto unit = fake.Sys() / "devices" / "1:0:4:0";
+    std::filesystem::rename(unit / "scsi_generic" / "sg2", unit / "scsi_generic" / "sg7");
+    Request r = ReadTen(data, SCSI_IOCTL_DATA_IN);
+    ASSERT_TRUE(Send(*disk, r));
+    EXPECT_EQ(seenNode, (fake.Dev() / "sg2").string());
+
+    // Removed and put back with another node: the old node answers ENODEV,
+    // and the same command goes to the new one.
+    goneNode = (fake.Dev() / "sg2").string();
+    const int before = calls;
+    r = ReadTen(data, SCSI_IOCTL_DATA_IN);
+    ASSERT_TRUE(Send(*disk, r)) << error;
+    EXPECT_EQ(calls, before + 2);
+    EXPECT_EQ(seenNode, (fake.Dev() / "sg7").string());
+    EXPECT_EQ(machine.NodeOpens(), 2u);
+    EXPECT_EQ(io->OpenNow(), 1) << "the dead node is closed";
+
+    // A unit whose new node fails too is not tried a third time.
+    goneNode = (fake.Dev() / "sg7").string();
+    r = ReadTen(data, SCSI_IOCTL_DATA_IN);
+    EXPECT_FALSE(Send(*disk, r));
+    EXPECT_EQ(error, ERROR_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(calls, before + 4);
 }
 
 // 32 targets a bus: the kernel's target 40 is bus 1 target 8 of the port, so
@@ -263,11 +307,12 @@ TEST(LinuxPassThroughTest, ConcurrentCommandsEachGetTheirOwnAnswer)
     fake.AddHost(1, "aic7xxx");
     fake.AddUnit("1:0:4:0", {0, kKestrelNames, "sd", "sg2", ""});
     // Answers with the CDB's tag byte, so crossed requests show.
-    SysfsMachine machine(fake.Sys(), fake.Dev(), [](const std::string&, sg_io_hdr& h) {
+    auto io = std::make_shared<testing::FakeSgIo>([](const std::string&, sg_io_hdr& h) {
         std::memset(h.dxferp, h.cmdp[5], h.dxfer_len);
         h.resid = h.cmdp[5] % 8;
         return 0;
     });
+    SysfsMachine machine(fake.Sys(), fake.Dev(), io);
     DWORD openError = 0;
     const auto port = machine.Open("SCSI0:", 0, &openError);
     std::atomic<int> right{0};

@@ -15,7 +15,7 @@ using testing::FakeSysfs;
 using testing::FakeUnit;
 using testing::kKestrelNames;
 
-int NoSgIo(const std::string&, sg_io_hdr&) { return ENOSYS; }
+using testing::NoSgIo;
 
 class StartupReadsTest : public ::testing::Test {
 protected:
@@ -31,7 +31,7 @@ protected:
         fake.AddHost(3, "sym53c8xx", true);
         fake.AddUnit("3:0:0:0", {0, kKestrelNames, "sd", "sg4", ""});
         fake.AddUnit("3:0:3:0", {5, kKestrelNames, "sr", "sg5", ""});
-        auto owned = std::make_unique<SysfsMachine>(fake.Sys(), fake.Dev(), NoSgIo);
+        auto owned = std::make_unique<SysfsMachine>(fake.Sys(), fake.Dev(), NoSgIo());
         machine = owned.get();
         platform::SetActiveMachine(std::move(owned));
         platform::ReloadRegistry();

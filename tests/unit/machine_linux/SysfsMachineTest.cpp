@@ -16,7 +16,7 @@ namespace {
 using testing::FakeSysfs;
 using testing::FakeUnit;
 
-int NoSgIo(const std::string&, sg_io_hdr&) { return ENOSYS; }
+using testing::NoSgIo;
 
 const std::string kKestrelInquiry = std::string("\0\0\5\x12\x1f\0\0\0", 8) + "KESTREL KX18LVD         K100";
 
@@ -48,7 +48,7 @@ protected:
     }
 
     FakeSysfs fake;
-    SysfsMachine machine{fake.Sys(), fake.Dev(), NoSgIo};
+    SysfsMachine machine{fake.Sys(), fake.Dev(), NoSgIo()};
 };
 
 std::string Value(const std::vector<platform::RegistryKey>& keys, const std::string& path, const std::string& name)
@@ -190,14 +190,31 @@ TEST_F(SysfsMachineTest, PortCapabilitiesAndRescan)
     EXPECT_EQ(error, ERROR_INSUFFICIENT_BUFFER);
 
     // A disk whose block queue takes less than the scatter-gather table caps the port (SG_IO refuses more).
-    const std::filesystem::path queue = fake.Sys() / "devices" / "2:0:3:0" / "block" / "sdb" / "queue";
-    std::filesystem::create_directories(queue);
+    // The queue comes with sd's binding, and a rescan reads a unit again when its driver changed.
+    const std::filesystem::path unit = fake.Sys() / "devices" / "2:0:3:0";
+    const std::filesystem::path queue = unit / "block" / "sdb" / "queue";
     std::vector<BYTE> rescanned(2048);
     for (const auto& [kib, limit] : {std::pair{"128\n", 128u * 1024}, std::pair{"32767\n", 64u * 4096}}) {
+        std::filesystem::remove(unit / "driver");
+        ASSERT_TRUE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, rescanned.data(), 2048, &returned, &error));
+        std::filesystem::create_directories(queue);
         FakeSysfs::Write(queue / "max_hw_sectors_kb", kib);
+        std::filesystem::create_directory_symlink("../../bus/scsi/drivers/sd", unit / "driver");
         ASSERT_TRUE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, rescanned.data(), 2048, &returned, &error));
         ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, 24, &returned, &error));
         EXPECT_EQ(caps.MaximumTransferLength, limit) << kib;
+    }
+    // Same device, same driver: the queue is not read again, the kernel's INQUIRY copy is.
+    FakeSysfs::Write(queue / "max_hw_sectors_kb", "128\n");
+    FakeSysfs::Write(unit / "inquiry", kKestrelInquiry.substr(0, 32) + "K200");
+    ASSERT_TRUE(port->IoControl(IOCTL_SCSI_RESCAN_BUS, nullptr, 0, rescanned.data(), 2048, &returned, &error));
+    ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, 24, &returned, &error));
+    EXPECT_EQ(caps.MaximumTransferLength, 64u * 4096);
+    {
+        std::vector<BYTE> busList(20480);
+        ASSERT_TRUE(port->IoControl(IOCTL_SCSI_GET_INQUIRY_DATA, nullptr, 0, busList.data(), 20480, &returned, &error));
+        const std::string bytes(busList.begin(), busList.begin() + returned);
+        EXPECT_NE(bytes.find("KX18LVD         K200"), std::string::npos) << "new firmware's revision";
     }
 
     // A unit the kernel found since start shows after the port's rescan, not before.
@@ -243,7 +260,7 @@ TEST_F(SysfsMachineTest, PortCapabilitiesAndRescan)
 
 TEST(LinuxMachineTest, NoScsiHostsIsAnEmptyMachine)
 {
-    SysfsMachine machine("/nonexistent/sys", "/nonexistent/dev", NoSgIo);
+    SysfsMachine machine("/nonexistent/sys", "/nonexistent/dev", NoSgIo());
     EXPECT_TRUE(machine.DeviceMap().empty());
     DWORD error = 0;
     EXPECT_EQ(machine.Open("SCSI0:", 0, &error), nullptr);

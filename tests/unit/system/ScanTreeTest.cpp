@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <memory>
 #include <set>
+#include <tuple>
 
 using test_support::ReadText;
 
@@ -152,6 +153,10 @@ public:
         return new SCSI_NTPortIoCtl(address, blockIndex);
     }
     Error_t Rescan() override { return RescanCommon(); }
+    bool MayAnswer(int target, unsigned long lun) override
+    {
+        return silent.count({target, static_cast<int>(lun)}) == 0;
+    }
     void Claim(int ownId, long devices)
     {
         SetHATargetNum(ownId);
@@ -159,6 +164,8 @@ public:
     }
     std::vector<int> probed;
     std::vector<int> luns;
+    // Target and LUN the transport knows to be empty.
+    std::set<std::pair<int, int>> silent;
 };
 
 TEST_F(ScanTreeTest, AdaptersOwnIdIsNeverProbed)
@@ -179,6 +186,51 @@ TEST_F(ScanTreeTest, AdaptersOwnIdIsNeverProbed)
     RecordingAdapter empty(0);
     empty.Claim(-1, 0);
     EXPECT_EQ(empty.Init(), ERR_INIT_FAILED);
+}
+
+TEST_F(ScanTreeTest, AddressesKnownEmptyCostNoControlBlock)
+{
+    ASSERT_EQ(AlignedBuffer::RegisterBufferMgr(BUFMGR_HEAP), ERR_NONE);
+    CComputerSystem::Instance()->SetSilent(true);
+    RecordingAdapter adapter(0);
+    adapter.Claim(7, 16);
+    for (int target = 0; target < 16; ++target) {
+        for (int lun = 0; lun < 8; ++lun) {
+            if (target != 0 || lun > 1) {
+                adapter.silent.insert({target, lun});
+            }
+        }
+    }
+    adapter.silent.erase({3, 0});
+    EXPECT_EQ(adapter.Init(), ERR_NONE);
+    // Each answering LUN: the probe's block, then the typed device's.
+    EXPECT_EQ(adapter.probed, (std::vector<int>{0, 0, 0, 0, 3, 3}));
+    EXPECT_EQ(adapter.luns, (std::vector<int>{0, 0, 1, 1, 0, 0}));
+    EXPECT_EQ(adapter.GetTargetCount(), 2);
+    ASSERT_NE(adapter.GetTarget(0), nullptr);
+    EXPECT_EQ(adapter.GetTarget(0)->GetNumLUNs(), 2);
+}
+
+TEST_F(ScanTreeTest, PortAnswersOnlyWhereItListedAUnit)
+{
+    CComputerSystem* system = Scanned();
+    // Port, target, LUN.
+    std::set<std::tuple<int, int, int>> answering;
+    for (int port = 0; port < system->NumHostAdapters(); ++port) {
+        CHostAdapter* adapter = system->GetHostAdapter(port);
+        if (dynamic_cast<CNTPortHostAdapter*>(adapter) == nullptr) {
+            continue;  // the ATAPI port's IDE adapter knows nothing beforehand
+        }
+        for (int target = 0; target < 32; ++target) {
+            for (unsigned long lun = 0; lun < 8; ++lun) {
+                if (adapter->MayAnswer(target, lun)) {
+                    answering.insert({port, target, static_cast<int>(lun)});
+                }
+            }
+        }
+    }
+    EXPECT_EQ(answering, (std::set<std::tuple<int, int, int>>{
+                             {0, 0, 0}, {0, 0, 1}, {0, 3, 0}, {0, 5, 0}, {0, 6, 0}, {2, 25, 0}}));
 }
 
 TEST_F(ScanTreeTest, LunLimitBoundsEveryLaterProbe)
