@@ -84,6 +84,29 @@ protected:
     std::list<CDevAddress> Addresses(const std::vector<int>& targets);
     Recorder& Seen(int target) { return *m_Recorders[target]; }
     void ClearSeen();
+    // How often each block was sent in commands of this opcode; fails at a
+    // command longer than most.
+    std::map<std::uint32_t, int> Coverage(int target, std::uint8_t opcode,
+                                          std::uint32_t most = UINT32_MAX)
+    {
+        std::map<std::uint32_t, int> times;
+        for (const auto& [lba, blocks] : Seen(target).Transfers(opcode)) {
+            EXPECT_LE(blocks, most) << "command at " << lba;
+            for (std::uint32_t block = lba; block < lba + blocks; ++block) {
+                ++times[block];
+            }
+        }
+        return times;
+    }
+    // Every block of [first, end) once, and no other.
+    static std::map<std::uint32_t, int> Once(std::uint32_t first, std::uint32_t end)
+    {
+        std::map<std::uint32_t, int> times;
+        for (std::uint32_t block = first; block < end; ++block) {
+            times[block] = 1;
+        }
+        return times;
+    }
 
     // Runs the test on a thread of its own and takes its events as a client
     // does; a test that does not end within the limit fails and is cancelled.

@@ -19,29 +19,6 @@ constexpr std::uint8_t kVerify10 = 0x2F;
 
 class TransferLimitTest : public EngineFixture {
 protected:
-    // How often each block was sent in commands of this opcode; fails at a
-    // command longer than most.
-    std::map<std::uint32_t, int> Coverage(int target, std::uint8_t opcode, std::uint32_t most)
-    {
-        std::map<std::uint32_t, int> times;
-        for (const auto& [lba, blocks] : Seen(target).Transfers(opcode)) {
-            EXPECT_LE(blocks, most) << "command at " << lba;
-            for (std::uint32_t block = lba; block < lba + blocks; ++block) {
-                ++times[block];
-            }
-        }
-        return times;
-    }
-
-    static std::map<std::uint32_t, int> Once(std::uint32_t first, std::uint32_t end)
-    {
-        std::map<std::uint32_t, int> times;
-        for (std::uint32_t block = first; block < end; ++block) {
-            times[block] = 1;
-        }
-        return times;
-    }
-
     // What the log holds once it is closed.
     static std::string LogText(const std::filesystem::path& file)
     {

@@ -20,28 +20,6 @@ constexpr std::uint32_t kLast = kBlocks - 1;
 
 class WholeDriveTest : public EngineFixture {
 protected:
-    // How often each block was sent in commands of this opcode.
-    std::map<std::uint32_t, int> Coverage(int target, std::uint8_t opcode)
-    {
-        std::map<std::uint32_t, int> times;
-        for (const auto& [lba, blocks] : Seen(target).Transfers(opcode)) {
-            for (std::uint32_t block = lba; block < lba + blocks; ++block) {
-                ++times[block];
-            }
-        }
-        return times;
-    }
-
-    // Every block of [first, end) once, and no other.
-    static std::map<std::uint32_t, int> Once(std::uint32_t first, std::uint32_t end)
-    {
-        std::map<std::uint32_t, int> times;
-        for (std::uint32_t block = first; block < end; ++block) {
-            times[block] = 1;
-        }
-        return times;
-    }
-
     static Error_t AskShare(CTestBase& test, int percentage, long opCount, long blocksPerXfer)
     {
         const Error_t marked = test.StartTest(0UL, CTestBase::kEndFromPercentage, opCount, blocksPerXfer, 0);
