@@ -69,14 +69,15 @@ void Report(const std::string& problem, std::string& last)
     }
 }
 
-// File times move in steps of the kernel's clock tick, so a write in the
-// same tick as the version read could leave its stamp alone. Once a second
-// has passed since the read version was written, any later write moves it.
+// File times move in steps (the kernel's clock tick; whole seconds on some
+// file systems, two on FAT), so a write in the step of the version read could
+// leave its stamp alone. Once two seconds have passed since the read version
+// was written, any later write moves it.
 bool Settled(const RegistryFileStamp& stamp)
 {
     using namespace std::chrono;
     auto now = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-    return !stamp.exists || stamp.modified < now - duration_cast<nanoseconds>(seconds(1)).count();
+    return !stamp.exists || stamp.modified < now - duration_cast<nanoseconds>(seconds(2)).count();
 }
 
 }  // namespace

@@ -249,6 +249,8 @@ main() {
     check_listing_time "$list" "$lsscsi"
     section strace | awk '$NF ~ /^(openat|read|readlink|ioctl|write)$/ { print "NOTE: strace -c -f HarrowCLI -c:", $4, $NF }
                           $NF == "total" { print "NOTE: strace -c -f HarrowCLI -c:", $4, "system calls in all" }'
+    section strace-list | awk '$NF ~ /^(openat|newfstatat|read|ioctl|getdents64)$/ { print "NOTE: strace -c -f HarrowCLI -l:", $4, $NF }
+                               $NF == "total" { print "NOTE: strace -c -f HarrowCLI -l:", $4, "system calls in all" }'
     echo "$passed passed, $failed failed, $skipped skipped"
     [ "$failed" == 0 ]
 }

@@ -145,11 +145,11 @@ TEST_F(RegistryTest, AnUnchangedFileIsNotReadAgainButEveryChangeIsSeen)
     EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Options", "Mode"), "new3");
 }
 
-TEST_F(RegistryTest, AFileWrittenWithinTheLastSecondIsReadOnEveryCall)
+TEST_F(RegistryTest, AFreshlyWrittenFileIsReadOnEveryCall)
 {
-    // File times move in clock ticks: a second write in the tick of the
-    // first could keep the stamp, so a fresh stamp is never trusted. A time
-    // in the future stands for "just now" without waiting.
+    // File times move in steps: a second write in the step of the first
+    // could keep the stamp, so a fresh stamp is never trusted. A time in the
+    // future stands for "just now" without waiting.
     WriteFile(LargeRegistryText("fresh"));
     SetModified(m_path, std::time(nullptr) + 3600);
     const auto size = static_cast<long long>(std::filesystem::file_size(m_path));
