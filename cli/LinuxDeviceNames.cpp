@@ -2,7 +2,9 @@
 
 #include "cli/CommandLine.h"
 #include "machine/linux/HostTable.h"
+#include "machine/linux/SysfsMachine.h"
 #include "machine/linux/SysfsTopology.h"
+#include "platform/DeviceNamespace.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -68,10 +70,16 @@ fs::path FollowLinks(const fs::path& devRoot, const std::string& devName)
 
 LinuxDeviceNames LinuxDeviceNames::Read(const fs::path& sysRoot, const fs::path& devRoot)
 {
+    HostTable table(sysRoot);
+    return Of(table, devRoot);
+}
+
+LinuxDeviceNames LinuxDeviceNames::Of(HostTable& table, const fs::path& devRoot)
+{
     LinuxDeviceNames names;
     names.m_devRoot = devRoot.lexically_normal();
+    const fs::path& sysRoot = table.SysRoot();
     // The machine's own numbering: a port per host channel, the kernel's target and LUN.
-    HostTable table(sysRoot);
     const auto topology = table.Topology();
     for (const SysfsHost& host : topology->Hosts()) {
         for (const SysfsUnit& unit : host.units) {
@@ -158,7 +166,10 @@ const LinuxDeviceNames* ActiveDeviceNames()
         if (machine == nullptr || std::strcmp(machine, "linux") != 0) {
             return nullptr;
         }
-        static const LinuxDeviceNames linuxNames = LinuxDeviceNames::Read("/sys", "/dev");
+        auto* sysfs = dynamic_cast<harrow::machine::SysfsMachine*>(&harrow::platform::ActiveMachine());
+        static const LinuxDeviceNames linuxNames = sysfs != nullptr
+                                                       ? LinuxDeviceNames::Of(sysfs->Hosts(), "/dev")
+                                                       : LinuxDeviceNames::Read("/sys", "/dev");
         return &linuxNames;
     }();
     return names;

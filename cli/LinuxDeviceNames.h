@@ -3,6 +3,7 @@
 #pragma once
 
 #include "frontend/DeviceRecord.h"
+#include "machine/linux/HostTable.h"
 
 #include <filesystem>
 #include <string>
@@ -23,6 +24,9 @@ class LinuxDeviceNames {
 public:
     // A tree without SCSI units gives no names.
     static LinuxDeviceNames Read(const std::filesystem::path& sysRoot, const std::filesystem::path& devRoot);
+    // The names of the units of a reading the machine already made, so sysfs
+    // is not walked a second time and ports are numbered as the machine numbers them.
+    static LinuxDeviceNames Of(harrow::machine::HostTable& table, const std::filesystem::path& devRoot);
 
     // The unit a name under /dev reaches, following links such as
     // /dev/disk/by-id/...; null when it names no SCSI unit of the tree.

@@ -43,11 +43,38 @@ void SyncFolder(const fs::path& folder)
     }
 }
 
+std::int64_t Nanoseconds(const struct timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+RegistryFileStamp StampOf(const struct stat& info)
+{
+    return RegistryFileStamp{true,
+                             static_cast<std::uint64_t>(info.st_dev),
+                             static_cast<std::uint64_t>(info.st_ino),
+                             static_cast<std::int64_t>(info.st_size),
+                             Nanoseconds(info.st_mtim),
+                             Nanoseconds(info.st_ctim)};
+}
+
 }  // namespace
 
-bool RegistryFile::Read(std::string* text, std::string* error) const
+bool RegistryFile::Stamp(RegistryFileStamp* stamp) const
+{
+    struct stat info {};
+    if (::stat(m_path.c_str(), &info) == 0) {
+        *stamp = StampOf(info);
+        return true;
+    }
+    *stamp = RegistryFileStamp{};
+    return errno == ENOENT || errno == ENOTDIR;
+}
+
+bool RegistryFile::Read(std::string* text, RegistryFileStamp* stamp, std::string* error) const
 {
     text->clear();
+    *stamp = RegistryFileStamp{};
     // Non-blocking, so that a FIFO is refused at once instead of waiting for a writer.
     int fd = ::open(m_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -63,6 +90,7 @@ bool RegistryFile::Read(std::string* text, std::string* error) const
         ::close(fd);
         return false;
     }
+    *stamp = StampOf(info);
     char buffer[16384];
     while (true) {
         ssize_t got = ::read(fd, buffer, sizeof buffer);

@@ -4,9 +4,24 @@
 // one in place.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace harrow::platform {
+
+// What stat tells of one version of the file. Every change of its contents
+// gives a new stamp: an edit in place moves the change time, a replacement
+// is another inode. A missing file has a stamp of its own.
+struct RegistryFileStamp {
+    bool exists = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified = 0;  // nanoseconds since the epoch
+    std::int64_t changed = 0;
+
+    bool operator==(const RegistryFileStamp&) const = default;
+};
 
 class RegistryFile {
 public:
@@ -18,8 +33,14 @@ public:
     const std::string& Path() const { return m_path; }
 
     // The whole file; a missing file reads as empty text. False with a
-    // reason when it cannot be read or is not a regular file.
-    bool Read(std::string* text, std::string* error) const;
+    // reason when it cannot be read or is not a regular file. The stamp is
+    // taken before the text is read, so a change during the read shows as a
+    // new stamp next time.
+    bool Read(std::string* text, RegistryFileStamp* stamp, std::string* error) const;
+
+    // The file's stamp now; false when stat fails for another reason than
+    // a missing file.
+    bool Stamp(RegistryFileStamp* stamp) const;
 
     // True when the file (or where its link points) is a regular file that
     // its owner made read-only: no write permission for anyone. Root could

@@ -1,11 +1,11 @@
 #include "platform/RegistryKeyNode.h"
 
-#include <cctype>
-
 namespace harrow::platform {
 namespace {
 
-char Fold(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+// ASCII only, whatever the process's locale: the order of names in the
+// file must not change with the user's language settings.
+char Fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // -1, 0 or 1 for two runs of digits; equal values with different leading

@@ -3,6 +3,7 @@
 #include "platform/DeviceNamespace.h"
 #include "platform/RegistryText.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -68,6 +69,17 @@ void Report(const std::string& problem, std::string& last)
     }
 }
 
+// File times move in steps (the kernel's clock tick; whole seconds on some
+// file systems, two on FAT), so a write in the step of the version read could
+// leave its stamp alone. Once two seconds have passed since the read version
+// was written, any later write moves it.
+bool Settled(const RegistryFileStamp& stamp)
+{
+    using namespace std::chrono;
+    auto now = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+    return !stamp.exists || stamp.modified < now - duration_cast<nanoseconds>(seconds(2)).count();
+}
+
 }  // namespace
 
 RegistryStore& RegistryStore::Instance()
@@ -91,18 +103,32 @@ LSTATUS RegistryStore::Find(HKEY key, REGSAM need, OpenKey* open)
     return (open->access & need) == need ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
+bool RegistryStore::FileUnchanged() const
+{
+    if (!m_haveText || m_failing || !m_stampSettled) {
+        return false;
+    }
+    RegistryFileStamp now;
+    return m_file->Stamp(&now) && now == m_stamp;
+}
+
 LSTATUS RegistryStore::Refresh()
 {
     if (!m_file) {
         m_file = std::make_unique<RegistryFile>(RegistryPath());
     }
+    if (FileUnchanged()) {
+        return ERROR_SUCCESS;
+    }
     std::string text;
     std::string error;
-    if (!m_file->Read(&text, &error)) {
+    if (!m_file->Read(&text, &m_stamp, &error)) {
+        m_stampSettled = false;
         m_failing = true;
         Report("the registry file " + m_file->Path() + " is unreadable (" + error + ")", m_lastProblem);
         return ERROR_BADDB;
     }
+    m_stampSettled = Settled(m_stamp);
     if (m_haveText && text == m_text) {
         m_failing = m_textMalformed;
         return m_textMalformed ? ERROR_BADDB : ERROR_SUCCESS;
@@ -434,6 +460,7 @@ void RegistryStore::Reload()
     m_roots.reset();
     m_text.clear();
     m_haveText = false;
+    m_stampSettled = false;
     m_textMalformed = false;
     m_failing = false;
     m_deviceMapBuilt = false;

