@@ -9,7 +9,7 @@
 // The LUN is sparse and large enough that the sequential read test's one pass
 // lasts seconds: its start and its 100 ms pause at the end are then a few
 // per cent of the run, as on a real drive, not a fifth of it.
-// Usage: iscsi_bench [seconds per round, default 3] [rounds, default 5]
+// Usage: iscsi_bench [seconds per round, default 2] [rounds, default 7]
 #include "bench/BenchVerdict.h"
 #include "core/system/CComputerSystem.h"
 #include "core/tests/DiskSeqTests.h"
@@ -38,8 +38,14 @@ namespace {
 constexpr std::uint64_t kLunBytes = 2ull << 30;
 constexpr std::uint32_t kBlockBytes = 512;
 constexpr std::uint32_t kBlocksPerRead = 128;  // 64 KiB, as iscsi-perf -b 128
-// Harrow's READ costs at most 1/0.9 of iscsi-perf's processor time a command.
-constexpr double kTarget = 0.90;
+// Harrow's READ costs at most 1/0.8 of iscsi-perf's processor time a command.
+// Both sides make the same system calls a command (2 poll, 1 sendto, 1
+// recvfrom) and sit at parity, but the kernel charges loopback TCP work to
+// whichever process runs: rounds of unchanged code spread 0.52-1.30 on a
+// quiet 2-core machine, and medians of five rounds 0.82-1.16. A median of
+// seven rounds at 0.8 leaves that noise out and still fails on what a user
+// would notice, such as a second exchange with the target a command.
+constexpr double kTarget = 0.80;
 // HarrowCLI -l also reads the registry, loads the resource library and sends
 // INQUIRY, READ CAPACITY and TEST UNIT READY to each LUN, where iscsi-ls sends
 // INQUIRY and READ CAPACITY only.
@@ -242,8 +248,8 @@ bool StartSystem()
 
 int main(int argc, char** argv)
 {
-    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
     std::string why;
     auto target = harrow::testing::TgtTarget::Start({kLunBytes}, &why);
     if (!target) {
