@@ -67,6 +67,15 @@ std::vector<unsigned> LunsFromReport(std::span<const std::uint8_t> answer, std::
         }
         luns.push_back(*lun);
     }
+    // SPC-4 6.33 lists each LUN once; one listed twice (or named both ways, as
+    // 0001h and 4001h) would otherwise become two units of one drive.
+    std::sort(luns.begin(), luns.end());
+    const auto repeats = std::unique(luns.begin(), luns.end());
+    if (repeats != luns.end()) {
+        notes->push_back("REPORT LUNS: " + std::to_string(luns.end() - repeats) +
+                         " entries repeat a LUN already listed and are left out");
+        luns.erase(repeats, luns.end());
+    }
     // One line however many LUNs a target lists: 10,000 of them must not make a 56 KB message.
     if (leftOut == 1) {
         notes->push_back("LUN " + firstLeftOut + " cannot be addressed through a port and is left out");

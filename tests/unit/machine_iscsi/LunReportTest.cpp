@@ -43,5 +43,19 @@ TEST(LunReport, OneLunLeftOutIsNamed)
     EXPECT_EQ(notes[0], "LUN 4100000000000000 cannot be addressed through a port and is left out");
 }
 
+TEST(LunReport, ALunListedTwiceOrNamedBothWaysIsOneUnit)
+{
+    auto answer = Answer(4);
+    answer[8 + 8 * 2 + 1] = 1;     // the third entry repeats LUN 1
+    answer[8 + 8 * 3] = 0x40;      // the fourth names LUN 3 in flat space addressing
+    answer.resize(answer.size() + 8);
+    answer[3] = 8 * 5;
+    answer[8 + 8 * 4 + 1] = 3;     // and a fifth names it with peripheral addressing
+    std::vector<std::string> notes;
+    EXPECT_EQ(LunsFromReport(answer, &notes), (std::vector<unsigned>{0, 1, 3}));
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], "REPORT LUNS: 2 entries repeat a LUN already listed and are left out");
+}
+
 }  // namespace
 }  // namespace harrow::machine
