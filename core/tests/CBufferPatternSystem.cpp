@@ -3,6 +3,7 @@
 #include "core/buffers/AlignedBuffer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -31,14 +32,26 @@ unsigned char CompareByte(Pattern_t kind)
     return static_cast<unsigned char>(fill < 0 ? 0x00 : fill);
 }
 
-// The pattern's words are 4 bytes: past 2^32 blocks they carry the number's
-// low 32 bits, on write and compare alike.
-void PutBlockNumber(unsigned char* word, std::uint32_t block)
+// Word `index` of a block's number pattern. Below 2^32 every word is the
+// number. Past it the words alone would repeat block n's pattern at n + 2^32,
+// and a drive that drops the high bits of the LBA would pass a write and read
+// back: there the first word is the high half, the second the low half
+// inverted (so no such block looks like one below 2^32), the rest the low half.
+std::uint32_t BlockNumberWord(std::uint64_t block, unsigned long index)
 {
-    word[0] = static_cast<unsigned char>(block >> 24);
-    word[1] = static_cast<unsigned char>(block >> 16);
-    word[2] = static_cast<unsigned char>(block >> 8);
-    word[3] = static_cast<unsigned char>(block);
+    const auto low = static_cast<std::uint32_t>(block);
+    if (block >> 32 == 0 || index > 1) {
+        return low;
+    }
+    return index == 0 ? static_cast<std::uint32_t>(block >> 32) : ~low;
+}
+
+void PutBlockNumber(unsigned char* word, std::uint32_t value)
+{
+    word[0] = static_cast<unsigned char>(value >> 24);
+    word[1] = static_cast<unsigned char>(value >> 16);
+    word[2] = static_cast<unsigned char>(value >> 8);
+    word[3] = static_cast<unsigned char>(value);
 }
 
 // Bytes the block-number layout touches, or 0 when it does not fit in size.
@@ -176,7 +189,7 @@ Error_t CBufferPatternSystem::FillBuffer(int slot, AlignedBuffer* buf, unsigned 
     for (unsigned long i = 0; i < blockCount; ++i) {
         unsigned char* block = out + i * blockLength;
         for (unsigned long word = 0; word < blockLength / 4; ++word) {
-            PutBlockNumber(block + word * 4, static_cast<std::uint32_t>(firstBlock + i));
+            PutBlockNumber(block + word * 4, BlockNumberWord(std::uint64_t{firstBlock} + i, word));
         }
     }
     return ERR_NONE;
@@ -240,14 +253,15 @@ bool CBufferPatternSystem::CheckPatternToBlockNums(AlignedBuffer* buf, unsigned 
     }
     const auto* data = static_cast<const unsigned char*>(buf->Ptr());
     for (unsigned long i = 0; i < blockCount; ++i) {
-        unsigned char want[4];
-        PutBlockNumber(want, static_cast<std::uint32_t>(firstBlock + i));
         const unsigned char* block = data + i * blockLength;
-        for (unsigned long at = 0; at < blockLength / 4 * 4; ++at) {
-            if (block[at] != want[at % 4]) {
-                byteOffset = static_cast<int>(i * blockLength + at);
-                expected = want[at % 4];
-                actual = block[at];
+        for (unsigned long word = 0; word < blockLength / 4; ++word) {
+            unsigned char want[4];
+            PutBlockNumber(want, BlockNumberWord(std::uint64_t{firstBlock} + i, word));
+            const auto diff = std::mismatch(want, want + 4, block + word * 4);
+            if (diff.first != want + 4) {
+                byteOffset = static_cast<int>(i * blockLength + word * 4 + static_cast<unsigned long>(diff.first - want));
+                expected = *diff.first;
+                actual = *diff.second;
                 return false;
             }
         }

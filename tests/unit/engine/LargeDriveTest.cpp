@@ -126,12 +126,12 @@ TEST_F(LargeDriveTest, CompareErrorsPast32BitsNameTheirOwnBlock)
     CDiskSeqWriteTest write(&one, 1, 4, 1, 0);
     ASSERT_EQ(write.StartTest(k2To32 - 2, k2To32 + 2, 0, 2, 0), ERR_NONE);
     ASSERT_EQ(RunToEnd(write).texts, kNoEvents);
-    // The words are 4 bytes: block 2^32 carries the low 32 bits of its number, 0.
+    // Block 2^32: its high half, its low half inverted, then the low half.
     AlignedBuffer block(512);
     ASSERT_EQ(Disk(0)->Read(0, k2To32, 1, &block, 0, 0, 0), ERR_NONE);
     EXPECT_EQ(std::vector<unsigned char>(static_cast<unsigned char*>(block.Ptr()),
-                                         static_cast<unsigned char*>(block.Ptr()) + 8),
-              (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 0, 0}));
+                                         static_cast<unsigned char*>(block.Ptr()) + 12),
+              (std::vector<unsigned char>{0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}));
 
     CBufferPatternSystem::SetDataCompare(true);
     // Written afresh, one block spoilt, read back and compared.
@@ -151,6 +151,29 @@ TEST_F(LargeDriveTest, CompareErrorsPast32BitsNameTheirOwnBlock)
     EXPECT_EQ(readBack(k2To32), (std::vector<std::string>{
                                     "DATA COMPARE ERROR: Device 0:0:0 at block 4294967296, byte 0: Expected 0x00, "
                                     "Actual 0x5A"}));
+}
+
+// A drive that drops the LBA's high bits stores block 2^32 + n at block n.
+// Written high and read back low, the block-number test must fail.
+TEST_F(LargeDriveTest, ADriveThatWrapsAt32BitsFailsTheBlockNumberCompare)
+{
+    CBufferPatternSystem::Instance()->SetPattern(4, PatternBlockNumbers, nullptr, 0);
+    CBufferPatternSystem::SetDataCompare(true);
+    auto one = Addresses({0});
+    CDiskSeqWriteTest low(&one, 1, 4, 1, 0);
+    ASSERT_EQ(low.StartTest(0, 2, 0, 2, 0), ERR_NONE);
+    ASSERT_EQ(RunToEnd(low).texts, kNoEvents);
+    CDiskSeqWriteTest high(&one, 1, 4, 1, 0);
+    ASSERT_EQ(high.StartTest(k2To32, k2To32 + 2, 0, 2, 0), ERR_NONE);
+    ASSERT_EQ(RunToEnd(high).texts, kNoEvents);
+    AlignedBuffer wrapped(2 * 512);
+    ASSERT_EQ(Disk(0)->Read(0, k2To32, 2, &wrapped, 0, 0, 0), ERR_NONE);
+    ASSERT_EQ(Disk(0)->Write(0, 0, 2, &wrapped, 0, 0, 0), ERR_NONE);
+    CDiskSeqReadTest read(&one, 1, 4, 1, 0);
+    ASSERT_EQ(read.StartTest(0, 2, 0, 2, 0), ERR_NONE);
+    EXPECT_EQ(RunToEnd(read).texts,
+              (std::vector<std::string>{
+                  "DATA COMPARE ERROR: Device 0:0:0 at block 0, byte 3: Expected 0x00, Actual 0x01"}));
 }
 
 TEST_F(LargeDriveTest, EndlessWriteReadReadsBackTheBlocksItWrotePast32Bits)

@@ -38,6 +38,36 @@ TEST_F(PatternTest, BlockNumbersAreBigEndianWordsAndLeaveTheTail)
     EXPECT_EQ(Patterns().FillBuffer(6, nullptr, 0, 10, 2), ERR_NOT_INITIALIZED);
 }
 
+// A drive that drops the LBA's high bits writes block n + 2^32 onto block n:
+// what it holds then must not pass for block n's own pattern.
+TEST_F(PatternTest, BlocksPast32BitsCarryTheirWholeNumber)
+{
+    Patterns().SetPattern(6, PatternBlockNumbers, nullptr, 0);
+    std::vector<unsigned char> memory(16, 0xEE);
+    AlignedBuffer buffer(memory.data(), 16);
+    ASSERT_EQ(Patterns().FillBuffer(6, &buffer, 0x100000000ULL, 16, 1), ERR_NONE);
+    EXPECT_EQ(memory, (std::vector<unsigned char>{0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0}));
+    for (const unsigned long long high : {0x100000000ULL, 0x200000000ULL, 0xFFFFFFFF00000000ULL}) {
+        for (const unsigned long long low : {0x0ULL, 0x1ULL, 0x2ULL, 0xFFFFFFFEULL, 0xFFFFFFFFULL}) {
+            const unsigned long block = high | low;
+            ASSERT_EQ(Patterns().FillBuffer(6, &buffer, block, 16, 1), ERR_NONE);
+            EXPECT_TRUE(Patterns().CheckPatternToBlockNums(&buffer, block, 16, 1)) << block;
+            EXPECT_FALSE(Patterns().CheckPatternToBlockNums(&buffer, low, 16, 1)) << block;
+            EXPECT_FALSE(Patterns().CheckPatternToBlockNums(&buffer, block ^ 0x100000000ULL, 16, 1)) << block;
+        }
+    }
+    // The difference is named by its byte: the second word of block 2^32 + 1.
+    ASSERT_EQ(Patterns().FillBuffer(6, &buffer, 0x100000001ULL, 16, 1), ERR_NONE);
+    memory[6] = 0x00;
+    int offset = -1;
+    unsigned char expected = 0;
+    unsigned char actual = 0;
+    EXPECT_FALSE(Patterns().CheckPatternToBlockNums(&buffer, 0x100000001ULL, 16, 1, offset, expected, actual));
+    EXPECT_EQ(offset, 6);
+    EXPECT_EQ(expected, 0xFF);
+    EXPECT_EQ(actual, 0x00);
+}
+
 TEST_F(PatternTest, UserPatternRepeatsAndItsTailIsNeitherFilledNorCompared)
 {
     auto* user = new AlignedBuffer(3);
