@@ -39,12 +39,12 @@ constexpr std::uint64_t kLunBytes = 2ull << 30;
 constexpr std::uint32_t kBlockBytes = 512;
 constexpr std::uint32_t kBlocksPerRead = 128;  // 64 KiB, as iscsi-perf -b 128
 // Harrow's READ costs at most 1/0.8 of iscsi-perf's processor time a command.
-// Both sides make the same system calls a command (2 poll, 1 sendto, 1
-// recvfrom) and sit at parity, but the kernel charges loopback TCP work to
-// whichever process runs: rounds of unchanged code spread 0.52-1.30 on a
-// quiet 2-core machine, and medians of five rounds 0.82-1.16. A median of
-// seven rounds at 0.8 leaves that noise out and still fails on what a user
-// would notice, such as a second exchange with the target a command.
+// Both sides make the same exchange with the target a command and sit at
+// parity, but the kernel charges loopback TCP work to whichever process
+// runs: rounds of unchanged code spread 0.52-1.30 on a quiet 2-core machine,
+// and medians of five rounds 0.82-1.16. A median of seven rounds at 0.8
+// leaves that noise out and still fails on what a user would notice, such
+// as a second exchange with the target a command.
 constexpr double kTarget = 0.80;
 // HarrowCLI -l also reads the registry, loads the resource library and sends
 // INQUIRY, READ CAPACITY and TEST UNIT READY to each LUN, where iscsi-ls sends
