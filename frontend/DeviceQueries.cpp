@@ -362,26 +362,36 @@ const char* TypeName(int type)
     }
 }
 
+namespace {
+
+bool AskLunList(const DeviceRecord& answered, std::vector<std::uint8_t>& list)
+{
+    const Cdb reportLuns = cdb::ReportLuns(static_cast<std::uint32_t>(list.size()));
+    return Send(answered, reportLuns, list.data(), static_cast<std::uint32_t>(list.size()), kShortTimeout).Good();
+}
+
+}  // namespace
+
 std::vector<int> ReportedLunsBeyondProbe(const DeviceRecord& answered)
 {
-    constexpr int kLunLimit = 256;  // a port addresses LUNs with one byte
-    std::vector<std::uint8_t> list(kLunEntryBytes * (1 + kLunLimit), 0);
-    const Cdb reportLuns = cdb::ReportLuns(static_cast<std::uint32_t>(list.size()));
-    std::vector<int> luns;
-    if (!Send(answered, reportLuns, list.data(), static_cast<std::uint32_t>(list.size()), kShortTimeout).Good()) {
-        return luns;
+    constexpr unsigned long kLunLimit = 256;  // a port addresses LUNs with one byte
+    std::vector<std::uint8_t> list(kLunListFirstAsk, 0);
+    if (!AskLunList(answered, list)) {
+        return {};
     }
-    std::uint32_t listed = 0;
-    grab_bytes(list.data(), 4, &listed, sizeof listed);
-    const std::size_t held = std::min<std::size_t>(listed, list.size() - kLunEntryBytes) / kLunEntryBytes;
-    for (std::size_t i = 1; i <= held; ++i) {
-        const long lun = SingleLevelLun(list.data() + i * kLunEntryBytes);
-        if (lun >= kProbedLuns && lun < kLunLimit) {
+    // A longer list than there was room for (SPC-4 6.33): once more, whole.
+    if (const std::size_t whole = LunListBytes(list.data()); whole > list.size()) {
+        std::vector<std::uint8_t> longer(whole, 0);
+        if (AskLunList(answered, longer)) {
+            list.swap(longer);
+        }
+    }
+    std::vector<int> luns;
+    for (const unsigned long lun : LunsBelow(list.data(), list.size(), kLunLimit)) {
+        if (lun >= kProbedLuns) {
             luns.push_back(static_cast<int>(lun));
         }
     }
-    std::sort(luns.begin(), luns.end());
-    luns.erase(std::unique(luns.begin(), luns.end()), luns.end());
     return luns;
 }
 

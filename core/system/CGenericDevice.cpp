@@ -13,8 +13,6 @@ namespace {
 
 constexpr std::size_t kSerialOffset = 4;
 constexpr std::size_t kSerialLengthByte = 3;
-// Room for 256 LUN entries after the 8-byte header.
-constexpr long kLunListBytes = kLunEntryBytes * (1 + 256);
 
 }  // namespace
 
@@ -69,19 +67,20 @@ std::vector<unsigned long> CGenericDevice::ReportedLuns(unsigned long limit)
     }
     ExpectedFailures expected(*this);
     try {
-        AlignedBuffer list(kLunListBytes);
+        AlignedBuffer list(kLunListFirstAsk);
         std::memset(list.Ptr(), 0, list.Size());
         if (ReportLUNs(0, &list) != ERR_NONE) {
             return luns;
         }
-        const auto* bytes = static_cast<const unsigned char*>(list.Ptr());
-        const std::size_t listed = (std::size_t{bytes[0]} << 24) | (std::size_t{bytes[1]} << 16) |
-                                   (std::size_t{bytes[2]} << 8) | bytes[3];
-        const std::size_t held = std::min(listed, list.Size() - kLunEntryBytes) / kLunEntryBytes;
-        for (std::size_t i = 0; i < held; ++i) {
-            const long lun = SingleLevelLun(bytes + kLunEntryBytes * (i + 1));
-            if (lun >= 0 && static_cast<unsigned long>(lun) < limit) {
-                luns.push_back(static_cast<unsigned long>(lun));
+        luns = LunsBelow(static_cast<const unsigned char*>(list.Ptr()), list.Size(), limit);
+        // A longer list than there was room for (SPC-4 6.33): once more, whole.
+        // Should that fail, the first part stands.
+        if (const unsigned long whole = LunListBytes(static_cast<const unsigned char*>(list.Ptr()));
+            whole > list.Size()) {
+            AlignedBuffer longer(whole);
+            std::memset(longer.Ptr(), 0, longer.Size());
+            if (ReportLUNs(0, &longer) == ERR_NONE) {
+                luns = LunsBelow(static_cast<const unsigned char*>(longer.Ptr()), longer.Size(), limit);
             }
         }
     } catch (CEventBase* event) {
@@ -89,8 +88,6 @@ std::vector<unsigned long> CGenericDevice::ReportedLuns(unsigned long limit)
     } catch (Error_t) {
         // no buffer for the list: likewise
     }
-    std::sort(luns.begin(), luns.end());
-    luns.erase(std::unique(luns.begin(), luns.end()), luns.end());
     return luns;
 }
 

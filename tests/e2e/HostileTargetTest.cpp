@@ -108,6 +108,22 @@ TEST(HostileTarget, TenThousandLunsAreSummedUpInOneShortLine)
                        "(the first is 4100000000000000)\n");
 }
 
+// SPC-4 6.33 leaves the list's order to the target: a LUN a port can
+// address may come after 256 it cannot. The scan and the listing ask for the
+// whole list again, and find it.
+TEST(HostileTarget, ALunListedAfterTheFirstAsksRoomIsListed)
+{
+    const auto target = StartFake("late-lun");
+    ASSERT_TRUE(target);
+    const auto run = CliRunner(target->Url()).Run({"-l"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(AfterInit(run), "<TIME>  Device(s) found during bus scan:\n"
+                              " SCSI Port 0 SCSI ID: 7 iScsiPrt ScsiPort0\n" +
+                                  DiskLine(0, 0) + DiskLine(0, 12));
+    EXPECT_EQ(run.err, "harrow: \\\\.\\SCSI0: 300 LUNs cannot be addressed through a port and are left out "
+                       "(the first is 4100000000000000)\n");
+}
+
 // A target that asks for a logout (AsyncEvent 1) in the middle of a test gets
 // a new login, and the command it dropped is sent again.
 TEST(HostileTarget, ALogoutTheTargetAsksForMidTestChangesNoVerdict)

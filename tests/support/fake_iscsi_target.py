@@ -14,6 +14,8 @@ of 512 bytes. --mode chooses how it misbehaves:
                   times a run (1 unless told)
   short-capacity  READ CAPACITY answered GOOD with 4 bytes
   many-luns       REPORT LUNS lists 10,000 LUNs, every one a disk
+  late-lun        REPORT LUNS lists LUN 0, then 300 LUNs past 255, then
+                  LUN 12 as its 302nd entry, every one a disk
   bad-length      Data-In carries more bytes than the command asked for
   bad-offset      Data-In at a buffer offset past the command's buffer
   wrong-itt       answers name a task the initiator never started
@@ -75,6 +77,7 @@ STATUS_GOOD = 0x00
 STATUS_CHECK_CONDITION = 0x02
 BLOCK = 512
 MANY_LUNS = 10000
+LATE_LUNS = [0] + list(range(256, 556)) + [12]
 SERIAL = b"FAKE0001"
 IQN = "iqn.2026-12.org.harrow:fake"
 
@@ -430,6 +433,13 @@ class Connection:
     def luns(self):
         return MANY_LUNS if self.args.mode == "many-luns" else self.args.luns
 
+    def listed(self):
+        """The LUNs of the target, in the order REPORT LUNS gives them."""
+        return LATE_LUNS if self.args.mode == "late-lun" else range(self.luns())
+
+    def present(self, lun):
+        return lun in LATE_LUNS if self.args.mode == "late-lun" else lun < self.luns()
+
     def execute(self, lun, cdb):
         """(status, data, sense) of one command."""
         opcode = cdb[0]
@@ -437,7 +447,7 @@ class Connection:
             return STATUS_GOOD, self.report_luns(), b""
         if opcode == INQUIRY:
             return self.inquiry(lun, cdb)
-        if lun >= self.luns():
+        if not self.present(lun):
             return STATUS_CHECK_CONDITION, b"", sense(0x05, 0x25, 0x00)  # LOGICAL UNIT NOT SUPPORTED
         if opcode == TEST_UNIT_READY:
             return STATUS_GOOD, b"", b""
@@ -459,7 +469,7 @@ class Connection:
     def report_luns(self):
         """SPC-4 6.33: peripheral addressing up to 255, flat space beyond."""
         entries = bytearray()
-        for lun in range(self.luns()):
+        for lun in self.listed():
             if lun < 256:
                 entries += bytes([0, lun]) + bytes(6)
             else:
@@ -467,7 +477,7 @@ class Connection:
         return struct.pack(">I", len(entries)) + bytes(4) + bytes(entries)
 
     def inquiry(self, lun, cdb):
-        present = lun < self.luns()
+        present = self.present(lun)
         if cdb[1] & 1:
             if not present:
                 return STATUS_CHECK_CONDITION, b"", sense(0x05, 0x25, 0x00)
@@ -490,7 +500,7 @@ class Connection:
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--mode", default="normal",
-                        choices=["normal", "dead", "mute", "async-logout", "short-capacity", "many-luns",
+                        choices=["normal", "dead", "mute", "async-logout", "short-capacity", "many-luns", "late-lun",
                                  "bad-length", "bad-offset", "wrong-itt", "truncated", "datain-login"])
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--luns", type=int, default=1)
