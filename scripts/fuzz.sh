@@ -19,7 +19,7 @@ sources() {
     sense)    echo "$root/tests/fuzz/SenseTableFuzz.cpp $root/frontend/SenseDecoder.cpp $root/core/types/SenseView.cpp" ;;
     senseview) echo "$root/tests/fuzz/SenseViewFuzz.cpp $root/core/types/SenseView.cpp" ;;
     cli)      echo "$root/tests/fuzz/CommandLineFuzz.cpp $root/cli/CommandLine.cpp" ;;
-    iscsi)    echo "$root/tests/fuzz/IscsiAnswerFuzz.cpp $root/machine/iscsi/LunReport.cpp
+    iscsi)    echo "$root/tests/fuzz/IscsiAnswerFuzz.cpp $root/machine/iscsi/LunReport.cpp $root/core/types/LunAddress.cpp
                     $root/machine/iscsi/IscsiTarget.cpp $root/machine/iscsi/IscsiPort.cpp
                     $root/machine/iscsi/IscsiSession.cpp $root/machine/PortLayout.cpp
                     $root/machine/PassThrough.cpp" ;;

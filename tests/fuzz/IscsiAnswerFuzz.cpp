@@ -1,6 +1,7 @@
 // Takes arbitrary bytes as what an iSCSI target answers, three ways:
 // - the first input line goes through the iSCSI address parser;
-// - the whole input is a REPORT LUNS answer, laid out as a port's bus list;
+// - the whole input is a REPORT LUNS answer, laid out as a port's bus list
+//   and read as the scan and the listing read it;
 // - the input is a target's side of a conversation: after each PDU the
 //   initiator sends, the next piece (a 2-byte big-endian length, then that
 //   many bytes) goes back on the connection. A port logs in and scans through
@@ -8,6 +9,7 @@
 //   (residuals, sense, REPORT LUNS, INQUIRY, logout requests) meets bytes a
 //   hostile target chose. tests/support/fake_iscsi_target.py --record writes
 //   such conversations; tests/fuzz/corpus/iscsi holds some as seeds.
+#include "core/types/LunAddress.h"
 #include "machine/PortLayout.h"
 #include "machine/iscsi/IscsiPort.h"
 #include "machine/iscsi/IscsiTarget.h"
@@ -62,6 +64,12 @@ void LayOutLuns(std::span<const std::uint8_t> answer)
         port.units.push_back(unit);
     }
     BuildBusInfo(port);
+    const auto below = LunsBelow(answer.data(), static_cast<unsigned long>(answer.size()), 256);
+    if (!std::is_sorted(below.begin(), below.end()) ||
+        std::adjacent_find(below.begin(), below.end()) != below.end() || (!below.empty() && below.back() > 255) ||
+        (answer.size() >= 4 && LunListBytes(answer.data()) > kLunListMostAsked)) {
+        std::abort();
+    }
 }
 
 bool ReadAll(int fd, std::uint8_t* data, std::size_t length)
